@@ -1,0 +1,1089 @@
+#include "model/DataTable.h"
+
+#include "model/CorvantisError.h"
+#include "model/TaskRecord.h"
+#include "shell/uGeneral.h"
+
+#include <QCollatorSortKey>
+#include <QTime>
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+constexpr std::int64_t MsPerDay = 86400000;
+
+const RowData& noRow() {
+    static const RowData none;
+    return none;
+}
+
+std::string_view bytesOf(const std::int32_t& value) {
+    return std::string_view(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+// Cuts text to a number of characters without splitting a surrogate pair.
+QString cutToWidth(const QString& text, int width) {
+    qsizetype units = 0;
+    int chars = 0;
+    while (units < text.size() && chars < width) {
+        units += (text.at(units).isHighSurrogate() && units + 1 < text.size()) ? 2 : 1;
+        ++chars;
+    }
+    return units < text.size() ? text.left(units) : text;
+}
+
+QString formatG(double value) {
+    return QString::number(value, 'g', 15);
+}
+
+} // namespace
+
+struct DataTable::TextKeys {
+    int field = -1;
+    bool caseInsensitive = false;
+    QCollator collator;
+    std::vector<std::optional<QCollatorSortKey>> keys; // by version
+};
+
+DataTable::DataTable(QObject* parent) : QObject(parent) {}
+
+DataTable::~DataTable() = default;
+
+void DataTable::fail(const QString& message) const {
+    const QString name = objectName();
+    throw CorvantisError(name.isEmpty() ? message : name + QStringLiteral(": ") + message);
+}
+
+void DataTable::requireActive() const {
+    if (m_state == State::Inactive)
+        fail(QStringLiteral("Cannot perform this operation on a closed dataset"));
+}
+
+void DataTable::requireEditing() const {
+    requireActive();
+    if (!isEditing())
+        fail(QStringLiteral("Dataset not in edit or insert mode"));
+}
+
+// --- structure -------------------------------------------------------------------------------
+
+void DataTable::setIndexDefs(IndexList indexes) {
+    m_indexDefs = std::move(indexes);
+}
+
+void DataTable::createEmpty(const FieldList& fields) {
+    Content content;
+    content.fields = fields;
+    content.autoIncValue = 1;
+    adopt(std::move(content));
+}
+
+void DataTable::adopt(Content&& content) {
+    resetViews([&] {
+        m_fields = std::move(content.fields);
+        m_versions = std::move(content.versions);
+        m_states = std::move(content.states);
+        m_states.resize(m_versions.size(), 0);
+        m_log = std::move(content.changeLog);
+        m_autoIncField = -1;
+        for (std::size_t i = 0; i < m_fields.size(); ++i)
+            if (m_fields[i].kind == FieldKind::AutoInc) {
+                m_autoIncField = static_cast<int>(i);
+                break;
+            }
+        m_counter = content.autoIncValue.value_or(1);
+        if (m_autoIncField >= 0) {
+            // A counter at or below a stored ID would refuse every new row as a key
+            // violation; keep it above every ID the list ever had.
+            for (const RowData& version : m_versions)
+                if (!version.isNull(m_autoIncField))
+                    m_counter = std::max<std::int64_t>(
+                        m_counter, std::int64_t(version.int32(m_autoIncField)) + 1);
+        }
+        m_rowVersion.clear();
+        for (std::size_t v = 0; v < m_versions.size(); ++v)
+            if (isLiveState(m_states[v]))
+                m_rowVersion.push_back(static_cast<std::int32_t>(v));
+        m_ordered.resize(m_rowVersion.size());
+        for (std::size_t r = 0; r < m_ordered.size(); ++r)
+            m_ordered[r] = static_cast<RowId>(r);
+        m_textKeys.clear();
+        m_activeTextKeys = nullptr;
+        m_indexName.clear();
+        m_sortField = -1;
+        m_filtered = false;
+        m_compiledFilter.reset();
+        m_keyCountsBuilt = false;
+        m_keyCounts.clear();
+        m_pending = RowData();
+        m_pendingRow = -1;
+        m_pendingModified = false;
+        m_state = State::Browse;
+        m_visible = m_ordered;
+        m_cur = m_visible.empty() ? -1 : 0;
+    });
+    emit currentChanged(m_cur);
+}
+
+void DataTable::close() {
+    resetViews([&] {
+        m_fields.clear();
+        m_versions.clear();
+        m_states.clear();
+        m_log.clear();
+        m_counter = 1;
+        m_autoIncField = -1;
+        m_rowVersion.clear();
+        m_ordered.clear();
+        m_visible.clear();
+        m_cur = -1;
+        m_textKeys.clear();
+        m_activeTextKeys = nullptr;
+        m_indexName.clear();
+        m_sortField = -1;
+        m_filtered = false;
+        m_compiledFilter.reset();
+        m_keyCountsBuilt = false;
+        m_keyCounts.clear();
+        m_pending = RowData();
+        m_pendingRow = -1;
+        m_pendingModified = false;
+        m_state = State::Inactive;
+    });
+    emit currentChanged(-1);
+}
+
+int DataTable::fieldIndex(const QString& name) const {
+    for (std::size_t i = 0; i < m_fields.size(); ++i)
+        if (m_fields[i].name.compare(name, Qt::CaseInsensitive) == 0)
+            return static_cast<int>(i);
+    return -1;
+}
+
+int DataTable::fieldIndexOrThrow(const QString& name) const {
+    const int field = fieldIndex(name);
+    if (field < 0)
+        fail(QStringLiteral("Field '%1' not found").arg(name));
+    return field;
+}
+
+int DataTable::checkedField(const QString& name) const {
+    requireActive();
+    return fieldIndexOrThrow(name);
+}
+
+std::vector<DataTable::RowId> DataTable::naturalOrder() const {
+    std::vector<RowId> rows;
+    rows.reserve(m_ordered.size());
+    for (RowId r = 0; r < static_cast<RowId>(m_rowVersion.size()); ++r)
+        if (m_rowVersion[static_cast<std::size_t>(r)] >= 0)
+            rows.push_back(r);
+    std::sort(rows.begin(), rows.end(), [this](RowId a, RowId b) {
+        return m_rowVersion[static_cast<std::size_t>(a)] <
+               m_rowVersion[static_cast<std::size_t>(b)];
+    });
+    return rows;
+}
+
+// --- cursor ----------------------------------------------------------------------------------
+
+void DataTable::setCurrent(int position) {
+    m_cur = position;
+    emit currentChanged(position);
+}
+
+void DataTable::scrolled() {
+    if (m_afterScroll)
+        m_afterScroll();
+}
+
+void DataTable::first() {
+    requireActive();
+    settle();
+    setCurrent(m_visible.empty() ? -1 : 0);
+    scrolled();
+}
+
+void DataTable::last() {
+    requireActive();
+    settle();
+    setCurrent(static_cast<int>(m_visible.size()) - 1);
+    scrolled();
+}
+
+void DataTable::next() {
+    requireActive();
+    settle();
+    if (m_cur + 1 < static_cast<int>(m_visible.size()))
+        setCurrent(m_cur + 1);
+    scrolled();
+}
+
+void DataTable::prior() {
+    requireActive();
+    settle();
+    if (m_cur > 0)
+        setCurrent(m_cur - 1);
+    scrolled();
+}
+
+void DataTable::moveToPosition(int position) {
+    requireActive();
+    settle();
+    if (m_visible.empty())
+        return;
+    setCurrent(std::clamp(position, 0, static_cast<int>(m_visible.size()) - 1));
+    scrolled();
+}
+
+void DataTable::goToRow(RowId row) {
+    requireActive();
+    settle();
+    const int position = positionOf(row);
+    if (position >= 0)
+        setCurrent(position);
+    scrolled();
+}
+
+bool DataTable::atLastRow() const {
+    return m_cur + 1 >= static_cast<int>(m_visible.size());
+}
+
+int DataTable::recordCount() const {
+    return static_cast<int>(m_visible.size()) - (m_state == State::Insert ? 1 : 0);
+}
+
+int DataTable::visibleRowCount() const {
+    return static_cast<int>(m_visible.size());
+}
+
+int DataTable::currentPosition() const {
+    return m_cur + 1;
+}
+
+DataTable::RowId DataTable::currentRow() const {
+    return m_cur < 0 ? -1 : m_visible[static_cast<std::size_t>(m_cur)];
+}
+
+int DataTable::positionOf(RowId row) const {
+    const auto it = std::find(m_visible.begin(), m_visible.end(), row);
+    return it == m_visible.end() ? -1 : static_cast<int>(it - m_visible.begin());
+}
+
+const RowData& DataTable::rowData(RowId row) const {
+    if (row < 0 || static_cast<std::size_t>(row) >= m_rowVersion.size())
+        return noRow();
+    if (row == m_pendingRow && isEditing())
+        return m_pending;
+    const std::int32_t version = m_rowVersion[static_cast<std::size_t>(row)];
+    return version < 0 ? noRow() : m_versions[static_cast<std::size_t>(version)];
+}
+
+const RowData& DataTable::rowDataAt(int position) const {
+    if (position < 0 || position >= static_cast<int>(m_visible.size()))
+        return noRow();
+    return rowData(m_visible[static_cast<std::size_t>(position)]);
+}
+
+const RowData& DataTable::currentData() const {
+    return rowDataAt(m_cur);
+}
+
+// --- editing ---------------------------------------------------------------------------------
+
+void DataTable::append() {
+    beginPending(true);
+}
+
+void DataTable::insert() {
+    beginPending(false);
+}
+
+void DataTable::beginPending(bool atEnd) {
+    requireActive();
+    settle();
+    const RowId before = currentRow();
+    const int position = atEnd || m_cur < 0 ? static_cast<int>(m_visible.size()) : m_cur;
+    const RowId row = static_cast<RowId>(m_rowVersion.size());
+    emit rowAboutToBeInserted(position);
+    m_rowVersion.push_back(-1);
+    m_visible.insert(m_visible.begin() + position, row);
+    m_pending = RowData::empty(static_cast<int>(m_fields.size()));
+    m_pendingRow = row;
+    m_pendingModified = false;
+    m_rowBeforeInsert = before;
+    m_state = State::Insert;
+    emit rowInserted(position);
+    setCurrent(position);
+    if (m_afterInsert)
+        m_afterInsert();
+    scrolled();
+}
+
+void DataTable::edit() {
+    requireActive();
+    if (isEditing())
+        return;
+    if (m_visible.empty()) {
+        insert();
+        return;
+    }
+    m_pending = currentData().clone();
+    m_pendingRow = currentRow();
+    m_pendingModified = false;
+    m_state = State::Edit;
+    if (m_afterEdit)
+        m_afterEdit();
+}
+
+void DataTable::post() {
+    requireActive();
+    if (isEditing())
+        storePending();
+}
+
+void DataTable::settle() {
+    if (!isEditing())
+        return;
+    if (m_pendingModified)
+        storePending();
+    else
+        cancel();
+}
+
+void DataTable::cancel() {
+    if (!isEditing())
+        return;
+    const int position = m_cur;
+    if (m_state == State::Insert) {
+        emit rowAboutToBeRemoved(position);
+        m_visible.erase(m_visible.begin() + position);
+        m_rowVersion.pop_back(); // the pending row is always the newest id
+        m_state = State::Browse;
+        m_pending = RowData();
+        m_pendingRow = -1;
+        m_pendingModified = false;
+        emit rowRemoved(position);
+        const int back = positionOf(m_rowBeforeInsert);
+        setCurrent(back >= 0 ? back : std::min(position, static_cast<int>(m_visible.size()) - 1));
+        return;
+    }
+    m_state = State::Browse;
+    m_pending = RowData();
+    m_pendingRow = -1;
+    m_pendingModified = false;
+    emit rowChanged(position);
+}
+
+void DataTable::remove() {
+    requireActive();
+    if (m_state == State::Insert) {
+        cancel();
+        return;
+    }
+    if (recordCount() == 0)
+        fail(QStringLiteral("Cannot perform this operation on an empty dataset"));
+    if (m_state == State::Edit) {
+        m_state = State::Browse;
+        m_pending = RowData();
+        m_pendingRow = -1;
+        m_pendingModified = false;
+    }
+    const RowId row = currentRow();
+    const std::int32_t version = m_rowVersion[static_cast<std::size_t>(row)];
+    dropKey(m_versions[static_cast<std::size_t>(version)]);
+    m_states[static_cast<std::size_t>(version)] |= Deleted;
+    if (m_keepHistory)
+        m_log.insert(m_log.end(),
+                     {static_cast<std::uint32_t>(version + 1), 0u, std::uint32_t(Deleted)});
+    m_rowVersion[static_cast<std::size_t>(row)] = -1;
+    m_ordered.erase(std::find(m_ordered.begin(), m_ordered.end(), row));
+    const int position = m_cur;
+    emit rowAboutToBeRemoved(position);
+    m_visible.erase(m_visible.begin() + position);
+    emit rowRemoved(position);
+    setCurrent(std::min(position, static_cast<int>(m_visible.size()) - 1));
+    scrolled();
+}
+
+void DataTable::ensureKeyCounts() const {
+    if (m_keyCountsBuilt || m_autoIncField < 0)
+        return;
+    m_keyCounts.clear();
+    m_keyCounts.reserve(m_ordered.size());
+    for (RowId row : m_ordered) {
+        const RowData& data =
+            m_versions[static_cast<std::size_t>(m_rowVersion[static_cast<std::size_t>(row)])];
+        if (!data.isNull(m_autoIncField))
+            ++m_keyCounts[data.int32(m_autoIncField)];
+    }
+    m_keyCountsBuilt = true;
+}
+
+bool DataTable::isKeyUsed(std::int32_t id, RowId except) const {
+    ensureKeyCounts();
+    const auto it = m_keyCounts.find(id);
+    int count = it == m_keyCounts.end() ? 0 : it->second;
+    if (except >= 0) {
+        const std::int32_t version = m_rowVersion[static_cast<std::size_t>(except)];
+        if (version >= 0) {
+            const RowData& own = m_versions[static_cast<std::size_t>(version)];
+            if (!own.isNull(m_autoIncField) && own.int32(m_autoIncField) == id)
+                --count;
+        }
+    }
+    return count > 0;
+}
+
+void DataTable::addKey(const RowData& row) {
+    if (m_keyCountsBuilt && m_autoIncField >= 0 && !row.isNull(m_autoIncField))
+        ++m_keyCounts[row.int32(m_autoIncField)];
+}
+
+void DataTable::dropKey(const RowData& row) {
+    if (m_keyCountsBuilt && m_autoIncField >= 0 && !row.isNull(m_autoIncField))
+        --m_keyCounts[row.int32(m_autoIncField)];
+}
+
+void DataTable::storePending() {
+    const RowId row = m_pendingRow;
+    const int from = m_cur;
+    if (m_state == State::Insert) {
+        RowData data;
+        if (m_autoIncField >= 0) {
+            if (m_counter > std::numeric_limits<std::int32_t>::max())
+                fail(QStringLiteral("The ID counter is exhausted"));
+            const auto id = static_cast<std::int32_t>(m_counter);
+            if (isKeyUsed(id, -1))
+                throw CorvantisError(QStringLiteral("Key violation."));
+            const std::string_view bytes = bytesOf(id);
+            data = m_pending.withField(m_autoIncField, &bytes);
+            ++m_counter;
+        } else {
+            data = std::move(m_pending);
+        }
+        const auto version = static_cast<std::int32_t>(m_versions.size());
+        addKey(data);
+        m_versions.push_back(std::move(data));
+        m_states.push_back(m_keepHistory ? std::uint32_t(Inserted) : 0u);
+        if (m_keepHistory)
+            m_log.insert(m_log.end(),
+                         {static_cast<std::uint32_t>(version + 1), 0u, std::uint32_t(Inserted)});
+        m_rowVersion[static_cast<std::size_t>(row)] = version;
+    } else {
+        const std::int32_t old = m_rowVersion[static_cast<std::size_t>(row)];
+        const RowData& before = m_versions[static_cast<std::size_t>(old)];
+        if (!m_pendingModified || m_pending.sameAs(before)) {
+            m_state = State::Browse;
+            m_pending = RowData();
+            m_pendingRow = -1;
+            m_pendingModified = false;
+            emit rowChanged(from);
+            return;
+        }
+        if (m_autoIncField >= 0 && !m_pending.isNull(m_autoIncField) &&
+            (before.isNull(m_autoIncField) ||
+             before.int32(m_autoIncField) != m_pending.int32(m_autoIncField))) {
+            const std::int32_t id = m_pending.int32(m_autoIncField);
+            if (isKeyUsed(id, row))
+                throw CorvantisError(QStringLiteral("Key violation."));
+            // A hand-set ID must never be handed out again by the counter.
+            m_counter = std::max<std::int64_t>(m_counter, std::int64_t(id) + 1);
+        }
+        dropKey(before);
+        addKey(m_pending);
+        if (m_keepHistory) {
+            const std::uint32_t inherited = m_states[static_cast<std::size_t>(old)] & Inserted;
+            m_states[static_cast<std::size_t>(old)] |= Superseded;
+            const auto version = static_cast<std::int32_t>(m_versions.size());
+            m_versions.push_back(std::move(m_pending));
+            m_states.push_back(Modified | inherited);
+            m_log.insert(m_log.end(), {static_cast<std::uint32_t>(version + 1),
+                                       static_cast<std::uint32_t>(old + 1), Modified});
+            m_rowVersion[static_cast<std::size_t>(row)] = version;
+        } else {
+            m_versions[static_cast<std::size_t>(old)] = std::move(m_pending);
+            for (auto& keys : m_textKeys)
+                if (static_cast<std::size_t>(old) < keys->keys.size())
+                    keys->keys[static_cast<std::size_t>(old)].reset();
+        }
+        m_ordered.erase(std::find(m_ordered.begin(), m_ordered.end(), row));
+    }
+    m_state = State::Browse;
+    m_pending = RowData();
+    m_pendingRow = -1;
+    m_pendingModified = false;
+    m_ordered.insert(std::upper_bound(m_ordered.begin(), m_ordered.end(), row,
+                                      [this](RowId a, RowId b) { return rowLess(a, b); }),
+                     row);
+    placeStoredRow(row, from);
+}
+
+// Moves a just-stored row from its place in the visible rows to where the order puts it, or
+// out of view when the filter no longer lets it through.
+void DataTable::placeStoredRow(RowId row, int from) {
+    if (m_filtered && !passes(rowData(row))) {
+        emit rowAboutToBeRemoved(from);
+        m_visible.erase(m_visible.begin() + from);
+        emit rowRemoved(from);
+        setCurrent(std::min(from, static_cast<int>(m_visible.size()) - 1));
+        return;
+    }
+    // Binary search over the visible rows as if the row were not among them.
+    const int others = static_cast<int>(m_visible.size()) - 1;
+    auto at = [&](int i) { return m_visible[static_cast<std::size_t>(i < from ? i : i + 1)]; };
+    int lo = 0;
+    int hi = others;
+    while (lo < hi) {
+        const int mid = (lo + hi) / 2;
+        if (rowLess(row, at(mid)))
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    const int to = lo;
+    if (to == from) {
+        emit rowChanged(from);
+        setCurrent(from);
+        return;
+    }
+    emit rowAboutToBeMoved(from, to);
+    m_visible.erase(m_visible.begin() + from);
+    m_visible.insert(m_visible.begin() + to, row);
+    emit rowMoved(from, to);
+    setCurrent(to);
+}
+
+// --- field access ----------------------------------------------------------------------------
+
+QString DataTable::textOf(const RowData& row, int field) const {
+    if (row.isNull(field))
+        return QString();
+    const FieldDef& def = m_fields[static_cast<std::size_t>(field)];
+    switch (def.kind) {
+    case FieldKind::String:
+    case FieldKind::Memo: {
+        const std::string_view bytes = row.raw(field);
+        return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    }
+    case FieldKind::Integer:
+    case FieldKind::AutoInc:
+    case FieldKind::Word:
+        return QString::number(row.int32(field));
+    case FieldKind::Date:
+        return uGeneral::FormatShortDate(QDate::fromJulianDay(row.int32(field)));
+    case FieldKind::DateTime:
+        return uGeneral::FormatDateTime(storedToDateTime(row.int64(field)));
+    case FieldKind::Boolean:
+        return row.boolean(field) ? TaskRecord::TrueText : TaskRecord::FalseText;
+    }
+    return QString();
+}
+
+QString DataTable::displayTextOf(const RowData& row, int field) const {
+    if (m_fields[static_cast<std::size_t>(field)].kind == FieldKind::Boolean)
+        return row.boolean(field) ? TaskRecord::YesText : TaskRecord::NoText;
+    return textOf(row, field);
+}
+
+bool DataTable::isNull(const QString& field) const {
+    return currentData().isNull(checkedField(field));
+}
+
+QString DataTable::asString(const QString& field) const {
+    return textOf(currentData(), checkedField(field));
+}
+
+QString DataTable::displayText(const QString& field) const {
+    return displayTextOf(currentData(), checkedField(field));
+}
+
+std::int64_t DataTable::asInteger(const QString& field) const {
+    const int f = checkedField(field);
+    const RowData& row = currentData();
+    if (row.isNull(f))
+        return 0;
+    const FieldDef& def = m_fields[static_cast<std::size_t>(f)];
+    switch (def.kind) {
+    case FieldKind::Integer:
+    case FieldKind::AutoInc:
+    case FieldKind::Word:
+    case FieldKind::Date:
+        return row.int32(f);
+    case FieldKind::DateTime:
+        return row.int64(f);
+    case FieldKind::Boolean:
+        return row.boolean(f) ? 1 : 0;
+    case FieldKind::String:
+    case FieldKind::Memo: {
+        const QString text = textOf(row, f);
+        bool ok = false;
+        const qint64 value = text.trimmed().toLongLong(&ok);
+        if (!ok)
+            throw CorvantisError(QStringLiteral("'%1' is not a valid integer value").arg(text));
+        return value;
+    }
+    }
+    return 0;
+}
+
+bool DataTable::asBoolean(const QString& field) const {
+    const int f = checkedField(field);
+    const RowData& row = currentData();
+    if (row.isNull(f))
+        return false;
+    const FieldDef& def = m_fields[static_cast<std::size_t>(f)];
+    if (def.kind == FieldKind::Boolean)
+        return row.boolean(f);
+    if (def.isText())
+        return ParseBooleanText(textOf(row, f), def.name).value_or(false);
+    return asInteger(field) != 0;
+}
+
+QDate DataTable::asDate(const QString& field) const {
+    const int f = checkedField(field);
+    const RowData& row = currentData();
+    if (row.isNull(f))
+        return QDate();
+    const FieldDef& def = m_fields[static_cast<std::size_t>(f)];
+    switch (def.kind) {
+    case FieldKind::Date:
+        return QDate::fromJulianDay(row.int32(f));
+    case FieldKind::DateTime:
+        return storedToDateTime(row.int64(f)).date();
+    case FieldKind::String:
+    case FieldKind::Memo: {
+        const QString text = textOf(row, f);
+        const QDate date = uGeneral::ParseShortDate(text);
+        if (!date.isValid())
+            throw CorvantisError(QStringLiteral("'%1' is not a valid date").arg(text));
+        return date;
+    }
+    default:
+        throw CorvantisError(QStringLiteral("Field '%1' does not hold a date").arg(def.name));
+    }
+}
+
+QDateTime DataTable::asDateTime(const QString& field) const {
+    const int f = checkedField(field);
+    const RowData& row = currentData();
+    if (row.isNull(f))
+        return QDateTime();
+    if (m_fields[static_cast<std::size_t>(f)].kind == FieldKind::DateTime)
+        return storedToDateTime(row.int64(f));
+    return QDateTime(asDate(field), QTime(0, 0));
+}
+
+void DataTable::writeField(int field, const std::string_view* value) {
+    m_pending = m_pending.withField(field, value);
+    m_pendingModified = true;
+    emit rowChanged(m_cur);
+}
+
+// Refuses a read-only field; returns its index.
+static int writableField(const DataTable& table, int index) {
+    const FieldDef& def = table.fields()[static_cast<std::size_t>(index)];
+    if (def.readOnly())
+        throw CorvantisError(QStringLiteral("Field '%1' cannot be modified").arg(def.name));
+    return index;
+}
+
+void DataTable::writeText(int field, const QString& value) {
+    const FieldDef& def = m_fields[static_cast<std::size_t>(field)];
+    switch (def.kind) {
+    case FieldKind::String: {
+        QString text = value;
+        while (text.endsWith(u' '))
+            text.chop(1);
+        const QByteArray bytes = cutToWidth(text, def.width).toUtf8();
+        const std::string_view view(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        writeField(field, &view);
+        return;
+    }
+    case FieldKind::Memo: {
+        const QByteArray bytes = value.toUtf8();
+        const std::string_view view(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        writeField(field, &view);
+        return;
+    }
+    case FieldKind::Integer:
+    case FieldKind::AutoInc:
+    case FieldKind::Word: {
+        if (value.isEmpty()) {
+            writeField(field, nullptr);
+            return;
+        }
+        bool ok = false;
+        const qint64 number = value.trimmed().toLongLong(&ok);
+        if (!ok)
+            throw CorvantisError(QStringLiteral("'%1' is not a valid integer value for field '%2'")
+                                     .arg(value, def.name));
+        writeInteger(field, number);
+        return;
+    }
+    case FieldKind::Date: {
+        if (value.isEmpty()) {
+            writeField(field, nullptr);
+            return;
+        }
+        const QDate date = uGeneral::ParseShortDate(value);
+        if (!date.isValid())
+            throw CorvantisError(QStringLiteral("'%1' is not a valid date").arg(value));
+        const auto day = static_cast<std::int32_t>(date.toJulianDay());
+        const std::string_view view = bytesOf(day);
+        writeField(field, &view);
+        return;
+    }
+    case FieldKind::DateTime: {
+        if (value.isEmpty()) {
+            writeField(field, nullptr);
+            return;
+        }
+        const QString trimmed = value.trimmed();
+        QDateTime stamp =
+            QLocale().toDateTime(trimmed, uGeneral::ShortDateFormat() + QStringLiteral(" ") +
+                                              QLocale().timeFormat(QLocale::ShortFormat));
+        if (!stamp.isValid()) {
+            const QDate day = uGeneral::ParseShortDate(trimmed);
+            if (day.isValid())
+                stamp = QDateTime(day, QTime(0, 0));
+        }
+        if (!stamp.isValid())
+            throw CorvantisError(QStringLiteral("'%1' is not a valid date and time").arg(value));
+        const std::int64_t stored = dateTimeToStored(stamp);
+        const std::string_view view(reinterpret_cast<const char*>(&stored), sizeof stored);
+        writeField(field, &view);
+        return;
+    }
+    case FieldKind::Boolean: {
+        const std::optional<bool> flag = ParseBooleanText(value, def.name);
+        if (!flag) {
+            writeField(field, nullptr);
+            return;
+        }
+        const char byte = *flag ? 1 : 0;
+        const std::string_view view(&byte, 1);
+        writeField(field, &view);
+        return;
+    }
+    }
+}
+
+void DataTable::writeInteger(int field, std::int64_t value) {
+    const FieldDef& def = m_fields[static_cast<std::size_t>(field)];
+    switch (def.kind) {
+    case FieldKind::String:
+    case FieldKind::Memo:
+        writeText(field, QString::number(value));
+        return;
+    case FieldKind::Integer:
+    case FieldKind::AutoInc:
+    case FieldKind::Word: {
+        const std::int64_t low =
+            def.kind == FieldKind::Word ? 0 : std::numeric_limits<std::int32_t>::min();
+        const std::int64_t high =
+            def.kind == FieldKind::Word ? 65535 : std::numeric_limits<std::int32_t>::max();
+        if (value < low || value > high)
+            throw CorvantisError(
+                QStringLiteral("%1 is not a valid value for field '%2'. The allowed range is %3 "
+                               "to %4")
+                    .arg(formatG(double(value)), def.name, formatG(double(low)),
+                         formatG(double(high))));
+        const auto stored = static_cast<std::int32_t>(value);
+        const std::string_view view = bytesOf(stored);
+        writeField(field, &view);
+        return;
+    }
+    case FieldKind::Boolean: {
+        const char byte = value != 0 ? 1 : 0;
+        const std::string_view view(&byte, 1);
+        writeField(field, &view);
+        return;
+    }
+    case FieldKind::Date:
+    case FieldKind::DateTime:
+        throw CorvantisError(
+            QStringLiteral("Field '%1' cannot take the number %2").arg(def.name).arg(value));
+    }
+}
+
+void DataTable::setString(const QString& field, const QString& value) {
+    const int f = writableField(*this, checkedField(field));
+    requireEditing();
+    writeText(f, value);
+}
+
+void DataTable::setInteger(const QString& field, std::int64_t value) {
+    const int f = writableField(*this, checkedField(field));
+    requireEditing();
+    writeInteger(f, value);
+}
+
+void DataTable::setBoolean(const QString& field, bool value) {
+    const int f = writableField(*this, checkedField(field));
+    requireEditing();
+    const FieldDef& def = m_fields[static_cast<std::size_t>(f)];
+    if (def.kind == FieldKind::Boolean) {
+        const char byte = value ? 1 : 0;
+        const std::string_view view(&byte, 1);
+        writeField(f, &view);
+    } else if (def.isText()) {
+        writeText(f, value ? TaskRecord::TrueText : TaskRecord::FalseText);
+    } else {
+        writeInteger(f, value ? 1 : 0);
+    }
+}
+
+void DataTable::setDate(const QString& field, const QDate& value) {
+    const int f = writableField(*this, checkedField(field));
+    requireEditing();
+    const FieldDef& def = m_fields[static_cast<std::size_t>(f)];
+    if (!value.isValid()) {
+        writeField(f, nullptr);
+        return;
+    }
+    switch (def.kind) {
+    case FieldKind::Date: {
+        const auto day = static_cast<std::int32_t>(value.toJulianDay());
+        const std::string_view view = bytesOf(day);
+        writeField(f, &view);
+        return;
+    }
+    case FieldKind::DateTime:
+        setDateTime(field, QDateTime(value, QTime(0, 0)));
+        return;
+    case FieldKind::String:
+    case FieldKind::Memo:
+        writeText(f, uGeneral::FormatShortDate(value));
+        return;
+    default:
+        throw CorvantisError(QStringLiteral("Field '%1' cannot take a date").arg(def.name));
+    }
+}
+
+void DataTable::setDateTime(const QString& field, const QDateTime& value) {
+    const int f = writableField(*this, checkedField(field));
+    requireEditing();
+    const FieldDef& def = m_fields[static_cast<std::size_t>(f)];
+    if (!value.isValid()) {
+        writeField(f, nullptr);
+        return;
+    }
+    if (def.kind == FieldKind::DateTime) {
+        const std::int64_t stored = dateTimeToStored(value);
+        const std::string_view view(reinterpret_cast<const char*>(&stored), sizeof stored);
+        writeField(f, &view);
+        return;
+    }
+    if (def.kind == FieldKind::Date || def.isText()) {
+        setDate(field, value.date());
+        return;
+    }
+    throw CorvantisError(QStringLiteral("Field '%1' cannot take a date").arg(def.name));
+}
+
+void DataTable::setNull(const QString& field) {
+    const int f = writableField(*this, checkedField(field));
+    requireEditing();
+    writeField(f, nullptr);
+}
+
+std::int64_t DataTable::dateTimeToStored(const QDateTime& value) {
+    return value.date().toJulianDay() * MsPerDay + value.time().msecsSinceStartOfDay();
+}
+
+QDateTime DataTable::storedToDateTime(std::int64_t value) {
+    std::int64_t day = value / MsPerDay;
+    std::int64_t ms = value % MsPerDay;
+    if (ms < 0) {
+        ms += MsPerDay;
+        --day;
+    }
+    return QDateTime(QDate::fromJulianDay(day), QTime::fromMSecsSinceStartOfDay(int(ms)));
+}
+
+// --- order -----------------------------------------------------------------------------------
+
+void DataTable::resetViews(const std::function<void()>& change) {
+    emit aboutToReset();
+    change();
+    emit resetDone();
+}
+
+void DataTable::applyIndexDef(const QString& name) {
+    if (name.isEmpty()) {
+        m_sortField = -1;
+        m_activeTextKeys = nullptr;
+        m_indexName.clear();
+        return;
+    }
+    const auto def = std::find_if(m_indexDefs.begin(), m_indexDefs.end(), [&](const IndexDef& d) {
+        return d.name.compare(name, Qt::CaseInsensitive) == 0;
+    });
+    if (def == m_indexDefs.end())
+        fail(QStringLiteral("Index '%1' not found").arg(name));
+    const int field = fieldIndexOrThrow(def->field);
+    m_sortField = field;
+    m_sortDescending = def->descending;
+    m_sortCaseInsensitive = def->caseInsensitive;
+    m_activeTextKeys = nullptr;
+    if (m_fields[static_cast<std::size_t>(field)].isText()) {
+        for (auto& keys : m_textKeys)
+            if (keys->field == field && keys->caseInsensitive == def->caseInsensitive)
+                m_activeTextKeys = keys.get();
+        if (!m_activeTextKeys) {
+            auto keys = std::make_unique<TextKeys>();
+            keys->field = field;
+            keys->caseInsensitive = def->caseInsensitive;
+            keys->collator = QCollator(QLocale());
+            keys->collator.setCaseSensitivity(def->caseInsensitive ? Qt::CaseInsensitive
+                                                                   : Qt::CaseSensitive);
+            m_activeTextKeys = keys.get();
+            m_textKeys.push_back(std::move(keys));
+        }
+    }
+    m_indexName = def->name;
+}
+
+void DataTable::setIndexName(const QString& name) {
+    requireActive();
+    settle();
+    if (name == m_indexName)
+        return;
+    const RowId current = currentRow();
+    applyIndexDef(name); // throws before changing anything
+
+    resetViews([&] {
+        rebuildOrder();
+        rebuildVisible();
+        const int position = positionOf(current);
+        m_cur = position >= 0 ? position : (m_visible.empty() ? -1 : 0);
+    });
+    emit currentChanged(m_cur);
+}
+
+const QCollatorSortKey* DataTable::textKey(std::uint32_t version) const {
+    TextKeys& cache = *m_activeTextKeys;
+    if (cache.keys.size() < m_versions.size())
+        cache.keys.resize(m_versions.size());
+    std::optional<QCollatorSortKey>& slot = cache.keys[version];
+    if (!slot) {
+        const std::string_view bytes = m_versions[version].raw(cache.field);
+        slot.emplace(cache.collator.sortKey(
+            QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()))));
+    }
+    return &*slot;
+}
+
+int DataTable::compareKeys(std::uint32_t va, std::uint32_t vb) const {
+    const RowData& a = m_versions[va];
+    const RowData& b = m_versions[vb];
+    const int f = m_sortField;
+    const bool nullA = a.isNull(f);
+    const bool nullB = b.isNull(f);
+    int c = 0;
+    if (nullA || nullB) {
+        c = nullA == nullB ? 0 : (nullA ? -1 : 1);
+    } else {
+        switch (m_fields[static_cast<std::size_t>(f)].kind) {
+        case FieldKind::String:
+        case FieldKind::Memo:
+            c = textKey(va)->compare(*textKey(vb));
+            break;
+        case FieldKind::Integer:
+        case FieldKind::AutoInc:
+        case FieldKind::Word:
+        case FieldKind::Date: {
+            const std::int32_t x = a.int32(f);
+            const std::int32_t y = b.int32(f);
+            c = x < y ? -1 : (x > y ? 1 : 0);
+            break;
+        }
+        case FieldKind::DateTime: {
+            const std::int64_t x = a.int64(f);
+            const std::int64_t y = b.int64(f);
+            c = x < y ? -1 : (x > y ? 1 : 0);
+            break;
+        }
+        case FieldKind::Boolean:
+            c = int(a.boolean(f)) - int(b.boolean(f));
+            break;
+        }
+    }
+    return m_sortDescending ? -c : c;
+}
+
+// Rows with equal keys keep their natural order (the order of their current versions).
+bool DataTable::rowLess(RowId a, RowId b) const {
+    const auto va = static_cast<std::uint32_t>(m_rowVersion[static_cast<std::size_t>(a)]);
+    const auto vb = static_cast<std::uint32_t>(m_rowVersion[static_cast<std::size_t>(b)]);
+    if (m_sortField >= 0) {
+        const int c = compareKeys(va, vb);
+        if (c != 0)
+            return c < 0;
+    }
+    return va < vb;
+}
+
+void DataTable::rebuildOrder() {
+    if (m_sortField >= 0 && m_activeTextKeys) {
+        // Compute the keys once, up front, rather than inside the comparisons.
+        for (RowId row : m_ordered)
+            textKey(static_cast<std::uint32_t>(m_rowVersion[static_cast<std::size_t>(row)]));
+    }
+    std::sort(m_ordered.begin(), m_ordered.end(),
+              [this](RowId a, RowId b) { return rowLess(a, b); });
+}
+
+// --- filter ----------------------------------------------------------------------------------
+
+bool DataTable::passes(const RowData& row) const {
+    return !m_compiledFilter || m_compiledFilter->matches(row);
+}
+
+void DataTable::rebuildVisible() {
+    if (!m_filtered) {
+        m_visible = m_ordered;
+        return;
+    }
+    m_visible.clear();
+    for (RowId row : m_ordered)
+        if (passes(rowData(row)))
+            m_visible.push_back(row);
+}
+
+void DataTable::setFilter(const QString& text) {
+    requireActive();
+    FilterExpression compiled = FilterExpression::compile(text, m_fields, objectName());
+    if (!m_filtered) {
+        m_filterText = text;
+        m_compiledFilter = std::move(compiled);
+        return;
+    }
+    settle();
+    const bool differs = text != m_filterText;
+    m_filterText = text;
+    m_compiledFilter = std::move(compiled);
+    if (differs)
+        resetViews([&] { rebuildVisible(); });
+    setCurrent(m_visible.empty() ? -1 : 0);
+    scrolled();
+}
+
+void DataTable::setFiltered(bool on) {
+    requireActive();
+    if (on && !m_compiledFilter)
+        m_compiledFilter = FilterExpression::compile(m_filterText, m_fields, objectName());
+    settle();
+    if (on != m_filtered) {
+        resetViews([&] {
+            m_filtered = on;
+            rebuildVisible();
+            m_cur = -1;
+        });
+    }
+    setCurrent(m_visible.empty() ? -1 : 0);
+    scrolled();
+}

@@ -1,0 +1,240 @@
+#pragma once
+
+#include "model/FieldDef.h"
+#include "model/FilterExpression.h"
+#include "model/RowData.h"
+
+#include <QCollator>
+#include <QDate>
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+// An in-memory table over a list of field definitions: the task table of one list and the
+// recent-lists store are two configurations of it.
+//
+// Every stored version of every row is kept (unless history is switched off), with a change log
+// of inserts, edits and deletes, so the list file can carry the whole history. Rows are shown
+// through a named index and an optional filter; the visible rows are a vector of row ids in the
+// active order, so positions are O(1) and re-sorting or re-filtering is one pass.
+//
+// One row at a time can be pending (edited or inserted). Moving, re-ordering, filtering and
+// adding settle it first: a changed row is stored, an unchanged one dropped. A pending new row is
+// a visible row (at the current position) until it is stored or dropped.
+//
+// Failures throw CorvantisError; messages about the table as a whole carry "objectName: ".
+class DataTable : public QObject {
+    Q_OBJECT
+public:
+    enum class State { Inactive, Browse, Edit, Insert };
+    using RowId = std::int32_t;
+
+    // What a list file holds; handed over whole by the file reader and read back by the writer.
+    struct Content {
+        FieldList fields;
+        std::vector<RowData> versions;
+        std::vector<std::uint32_t> states; // one per version
+        std::vector<std::uint32_t> changeLog;
+        std::optional<std::int64_t> autoIncValue;
+    };
+
+    // Row-state bits of a stored version.
+    enum : std::uint32_t {
+        Superseded = 1,
+        Deleted = 2,
+        Inserted = 4,
+        Modified = 8,
+        Void = 32,
+    };
+    static bool isLiveState(std::uint32_t state) {
+        return (state & (Superseded | Deleted | Void)) == 0;
+    }
+
+    explicit DataTable(QObject* parent = nullptr);
+    ~DataTable() override;
+
+    // --- structure ---------------------------------------------------------------------------
+    void setIndexDefs(IndexList indexes);
+    const IndexList& indexDefs() const { return m_indexDefs; }
+    // Without history an edit replaces the stored row and nothing is logged.
+    void setKeepHistory(bool keep) { m_keepHistory = keep; }
+    bool keepsHistory() const { return m_keepHistory; }
+
+    void createEmpty(const FieldList& fields);
+    void adopt(Content&& content);
+    void close();
+    bool isActive() const { return m_state != State::Inactive; }
+
+    const FieldList& fields() const { return m_fields; }
+    bool hasField(const QString& name) const { return fieldIndex(name) >= 0; }
+    int fieldIndex(const QString& name) const; // case ignored; -1 when missing
+    int fieldIndexOrThrow(const QString& name) const;
+    int autoIncField() const { return m_autoIncField; }
+
+    // --- history, for the file writer ----------------------------------------------------------
+    std::size_t versionCount() const { return m_versions.size(); }
+    const RowData& versionData(std::size_t version) const { return m_versions[version]; }
+    std::uint32_t versionState(std::size_t version) const { return m_states[version]; }
+    const std::vector<std::uint32_t>& changeLog() const { return m_log; }
+    std::int64_t autoIncValue() const { return m_counter; }
+    // Stored live rows in the natural order (the order of their current versions).
+    std::vector<RowId> naturalOrder() const;
+
+    // --- cursor ------------------------------------------------------------------------------
+    void first();
+    void last();
+    void next();
+    void prior();
+    void moveToPosition(int position); // 0-based among visible rows
+    void goToRow(RowId row);           // settles, then finds the row by identity
+    bool atLastRow() const;
+
+    int recordCount() const;     // stored visible rows (a pending new row is not counted)
+    int visibleRowCount() const; // visible rows, a pending new row included
+    int currentPosition() const; // 1-based place of the current row among visible rows; 0: none
+    int currentIndex() const { return m_cur; } // 0-based; -1: none
+    RowId currentRow() const;
+    RowId rowIdAt(int position) const { return m_visible[static_cast<std::size_t>(position)]; }
+    int positionOf(RowId row) const; // -1 when not visible
+    // All stored live rows, in the active order, whatever the filter shows.
+    const std::vector<RowId>& allRows() const { return m_ordered; }
+    const RowData& rowData(RowId row) const;
+    const RowData& rowDataAt(int position) const;
+    const RowData& currentData() const;
+
+    // --- editing -----------------------------------------------------------------------------
+    State state() const { return m_state; }
+    bool isEditing() const { return m_state == State::Edit || m_state == State::Insert; }
+    bool isModified() const { return m_pendingModified; }
+    void append();
+    void insert();
+    void edit();
+    void post();
+    void cancel();
+    void remove();
+    void settle(); // leave the pending row: store it when changed, drop it otherwise
+
+    // --- fields of the current row -----------------------------------------------------------
+    bool isNull(const QString& field) const;
+    QString asString(const QString& field) const;
+    QString displayText(const QString& field) const;
+    std::int64_t asInteger(const QString& field) const;
+    bool asBoolean(const QString& field) const;
+    QDate asDate(const QString& field) const;
+    QDateTime asDateTime(const QString& field) const;
+
+    void setString(const QString& field, const QString& value);
+    void setInteger(const QString& field, std::int64_t value);
+    void setBoolean(const QString& field, bool value);
+    void setDate(const QString& field, const QDate& value);
+    void setDateTime(const QString& field, const QDateTime& value);
+    void setNull(const QString& field);
+
+    // Text forms of any stored row's field (views, copy, import).
+    QString textOf(const RowData& row, int field) const;
+    QString displayTextOf(const RowData& row, int field) const;
+
+    // --- order and filter --------------------------------------------------------------------
+    QString indexName() const { return m_indexName; }
+    void setIndexName(const QString& name);
+    QString filter() const { return m_filterText; }
+    void setFilter(const QString& text);
+    bool filtered() const { return m_filtered; }
+    void setFiltered(bool on);
+
+    // --- the owner's notifications (may throw; they run inside the operation) ----------------
+    void setAfterInsert(std::function<void()> hook) { m_afterInsert = std::move(hook); }
+    void setAfterEdit(std::function<void()> hook) { m_afterEdit = std::move(hook); }
+    void setAfterScroll(std::function<void()> hook) { m_afterScroll = std::move(hook); }
+
+    // Value encodings shared with the file reader.
+    static std::int64_t dateTimeToStored(const QDateTime& value);
+    static QDateTime storedToDateTime(std::int64_t value);
+
+signals:
+    // Row-by-row changes of the visible rows, for item models. "About to" comes first.
+    void rowAboutToBeInserted(int position);
+    void rowInserted(int position);
+    void rowAboutToBeRemoved(int position);
+    void rowRemoved(int position);
+    void rowAboutToBeMoved(int from, int to); // to: the final position
+    void rowMoved(int from, int to);
+    void rowChanged(int position);
+    void aboutToReset();
+    void resetDone();
+    void currentChanged(int position);
+
+private:
+    [[noreturn]] void fail(const QString& message) const; // table-wide: prefixed
+    void requireActive() const;
+    void requireEditing() const;
+    void writeField(int field, const std::string_view* value);
+    void writeText(int field, const QString& value);
+    void writeInteger(int field, std::int64_t value);
+    int checkedField(const QString& name) const;
+    bool isKeyUsed(std::int32_t id, RowId except) const;
+    void ensureKeyCounts() const;
+    void addKey(const RowData& row);
+    void dropKey(const RowData& row);
+
+    void beginPending(bool append);
+    void storePending();
+    void setCurrent(int position);
+    void scrolled();
+    void rebuildOrder();
+    void rebuildVisible();
+    void resetViews(const std::function<void()>& change);
+    bool passes(const RowData& row) const;
+    bool rowLess(RowId a, RowId b) const;
+    int compareKeys(std::uint32_t versionA, std::uint32_t versionB) const;
+    const QCollatorSortKey* textKey(std::uint32_t version) const;
+    void placeStoredRow(RowId row, int fromPosition);
+    void applyIndexDef(const QString& name);
+
+    FieldList m_fields;
+    IndexList m_indexDefs;
+    int m_autoIncField = -1;
+    bool m_keepHistory = true;
+
+    std::vector<RowData> m_versions;
+    std::vector<std::uint32_t> m_states;
+    std::vector<std::uint32_t> m_log;
+    std::int64_t m_counter = 1;
+
+    std::vector<std::int32_t> m_rowVersion; // row id -> current version, -1: gone or not stored
+    std::vector<RowId> m_ordered;           // live stored rows, active order
+    std::vector<RowId> m_visible;           // rows shown, active order, plus a pending new row
+    int m_cur = -1;
+
+    State m_state = State::Inactive;
+    RowData m_pending;
+    RowId m_pendingRow = -1;
+    RowId m_rowBeforeInsert = -1;
+    bool m_pendingModified = false;
+
+    QString m_indexName;
+    int m_sortField = -1; // -1: natural order
+    bool m_sortDescending = false;
+    bool m_sortCaseInsensitive = false;
+    struct TextKeys;
+    mutable std::vector<std::unique_ptr<TextKeys>> m_textKeys;
+    mutable TextKeys* m_activeTextKeys = nullptr;
+
+    QString m_filterText;
+    std::optional<FilterExpression> m_compiledFilter;
+    bool m_filtered = false;
+
+    mutable bool m_keyCountsBuilt = false;
+    mutable std::unordered_map<std::int32_t, int> m_keyCounts;
+
+    std::function<void()> m_afterInsert;
+    std::function<void()> m_afterEdit;
+    std::function<void()> m_afterScroll;
+};

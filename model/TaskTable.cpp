@@ -1,0 +1,42 @@
+#include "model/TaskTable.h"
+
+#include "model/DataTable.h"
+#include "model/TaskRecord.h"
+#include "shell/uGeneral.h"
+
+namespace TaskTable {
+
+const IndexList& Indexes() {
+    using namespace TaskRecord;
+    static const IndexList indexes{
+        {IndexID, ID, false, false},
+        {IndexTaskName, Task, false, false},
+        {IndexLastActioned, LastActioned, true, false},
+        {IndexStatus, Status, false, true},
+        {IndexDifficulty, Difficulty, false, false},
+        {IndexPriority, Priority, false, false},
+        {IndexCategory, Category, false, false},
+        {IndexProgress, Progress, true, false},
+        {IndexGroupNo, GroupNo, false, false},
+    };
+    return indexes;
+}
+
+void Configure(DataTable& table) {
+    table.setObjectName(Name);
+    table.setIndexDefs(Indexes());
+    table.setKeepHistory(true);
+}
+
+void CreateEmpty(DataTable& table) {
+    Configure(table);
+    table.createEmpty(TaskRecord::Fields());
+}
+
+void ApplyNewRowDefaults(DataTable& table) {
+    table.setString(TaskRecord::Status, TaskRecord::NotStarted);
+    table.setDateTime(TaskRecord::CreatedDate, uGeneral::Now());
+    table.setInteger(TaskRecord::Progress, 0);
+}
+
+} // namespace TaskTable

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// What a file dialog is asked for. The filter is written as pairs "Description|patterns|...".
+struct FileDialogRequest {
+    QString filter;
+    QString defaultExtension; // without the dot
+    QString directory;        // empty: the platform's choice
+    QWidget* parent = nullptr;
+};
+
+// Where questions, notices and errors go. Production shows Qt dialogs; tests install a backend
+// that scripts the answers and records what was shown.
+class PromptBackend {
+public:
+    virtual ~PromptBackend() = default;
+    virtual bool question(const QString& text) = 0; // Yes: true
+    virtual void notice(const QString& text) = 0;
+    virtual void error(const QString& text) = 0;
+    // Cancelling gives back the initial text.
+    virtual QString inputBox(const QString& caption, const QString& prompt,
+                             const QString& initial) = 0;
+    // Empty when cancelled.
+    virtual QString openFileName(const FileDialogRequest& request) = 0;
+    virtual QString saveFileName(const FileDialogRequest& request) = 0;
+};
+
+namespace Prompt {
+
+// The application's title: the executable's file name without its extension.
+QString AppTitle();
+// A full stop is added when the message's last character sorts after ".".
+QString WithFullStop(const QString& message);
+
+bool Question(const QString& text);
+void Notice(const QString& text);
+void Error(const QString& message); // the application's error box; applies WithFullStop
+QString InputBox(const QString& caption, const QString& prompt, const QString& initial);
+QString OpenFileName(const FileDialogRequest& request);
+QString SaveFileName(const FileDialogRequest& request);
+
+// Replaces the backend (nullptr restores the Qt dialogs). The caller keeps ownership.
+void SetBackend(PromptBackend* backend);
+PromptBackend& Backend();
+
+// Turns "Desc|*.a|All|*.*" into a Qt name filter list ("Desc (*.a);;All (*)").
+QString QtNameFilter(const QString& pairs);
+
+} // namespace Prompt

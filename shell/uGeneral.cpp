@@ -1,0 +1,146 @@
+#include "shell/uGeneral.h"
+
+#include "model/CorvantisError.h"
+
+#include <QCollator>
+#include <QFileInfo>
+#include <QLocale>
+
+#include <cerrno>
+#include <cstring>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace uGeneral {
+
+namespace {
+std::function<QDateTime()>& clockOverride() {
+    static std::function<QDateTime()> clock;
+    return clock;
+}
+std::function<QString()>& userNameOverride() {
+    static std::function<QString()> source;
+    return source;
+}
+} // namespace
+
+QString CaptionFromFileName(const QString& fileName) {
+    const int sep = std::max(fileName.lastIndexOf(u'/'), fileName.lastIndexOf(u'\\'));
+    const QString last = fileName.mid(sep + 1);
+    const int dot = last.lastIndexOf(u'.');
+    return dot < 0 ? last : last.left(dot);
+}
+
+QString FolderPart(const QString& fileName) {
+    const int sep = std::max(fileName.lastIndexOf(u'/'), fileName.lastIndexOf(u'\\'));
+    return fileName.left(sep + 1);
+}
+
+void SortLines(QStringList& lines) {
+    if (lines.size() < 2)
+        return;
+    QCollator collator; // the default locale
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i)
+        for (qsizetype j = i + 1; j < lines.size(); ++j)
+            if (collator.compare(lines.at(i), lines.at(j)) > 0)
+                lines.swapItemsAt(i, j);
+}
+
+QString SystemErrorMessage(int code) {
+    return QStringLiteral("System Error.  Code: %1.\n%2")
+        .arg(code)
+        .arg(QString::fromLocal8Bit(std::strerror(code)));
+}
+
+QString CurrentUserName() {
+    if (userNameOverride())
+        return userNameOverride()();
+    errno = 0;
+    const struct passwd* entry = ::getpwuid(::geteuid());
+    if (!entry || !entry->pw_name) {
+        const int code = errno != 0 ? errno : ENOENT;
+        throw CorvantisError(SystemErrorMessage(code));
+    }
+    return QString::fromLocal8Bit(entry->pw_name);
+}
+
+void SetCurrentUserNameForTesting(std::function<QString()> source) {
+    userNameOverride() = std::move(source);
+}
+
+QString ShortDateFormat() {
+    QString format = QLocale().dateFormat(QLocale::ShortFormat);
+    // Widen a two-digit year ("yy" not part of a longer run) to four digits.
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        if (format.at(i) != u'y')
+            continue;
+        qsizetype j = i;
+        while (j < format.size() && format.at(j) == u'y')
+            ++j;
+        if (j - i == 2) {
+            format.replace(i, 2, QStringLiteral("yyyy"));
+            j += 2;
+        }
+        i = j;
+    }
+    return format;
+}
+
+QString FormatShortDate(const QDate& date) {
+    if (!date.isValid())
+        return QString();
+    return QLocale().toString(date, ShortDateFormat());
+}
+
+QDate ParseShortDate(const QString& text) {
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty())
+        return QDate();
+    const QString format = ShortDateFormat();
+    QDate date = QLocale().toDate(trimmed, format);
+    if (!date.isValid()) {
+        // Accept a two-digit year typed by hand, as the locale's own short form reads it.
+        date = QLocale().toDate(trimmed, QLocale().dateFormat(QLocale::ShortFormat));
+        if (date.isValid() && date.year() < 1950)
+            date = date.addYears(100);
+    }
+    return date;
+}
+
+QString FormatDateTime(const QDateTime& dateTime) {
+    if (!dateTime.isValid())
+        return QString();
+    return QLocale().toString(dateTime, ShortDateFormat() + u' ' +
+                                            QLocale()
+                                                .timeFormat(QLocale::LongFormat)
+                                                .remove(QStringLiteral(" t"))
+                                                .remove(u't')
+                                                .trimmed());
+}
+
+QDateTime Now() {
+    if (clockOverride())
+        return clockOverride()();
+    return QDateTime::currentDateTime();
+}
+
+QDate Today() {
+    return Now().date();
+}
+
+void SetClockForTesting(std::function<QDateTime()> clock) {
+    clockOverride() = std::move(clock);
+}
+
+QString TrimBlanksAndControls(const QString& text) {
+    qsizetype start = 0;
+    qsizetype end = text.size();
+    while (start < end && text.at(start).unicode() <= 0x20)
+        ++start;
+    while (end > start && text.at(end - 1).unicode() <= 0x20)
+        --end;
+    return text.mid(start, end - start);
+}
+
+} // namespace uGeneral

@@ -1,0 +1,109 @@
+#include "model/CorvantisError.h"
+#include "shell/uGeneral.h"
+#include "support/TestSupport.h"
+
+#include <QTest>
+
+#include <cerrno>
+
+class TestGeneral : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { PinLocaleAndClock(); }
+    void captionFromFileName_data();
+    void captionFromFileName();
+    void sortLines_data();
+    void sortLines();
+    void shortDateFormat_data();
+    void shortDateFormat();
+    void shortDateRoundTrip();
+    void currentUserName();
+    void trimBlanksAndControls();
+};
+
+void TestGeneral::captionFromFileName_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("caption");
+    QTest::newRow("windows path, two dots") << "C:\\Lists\\Home.Work.cv1"
+                                            << "Home.Work";
+    QTest::newRow("posix path") << "/home/u/Groceries.cv1"
+                                << "Groceries";
+    QTest::newRow("no dot") << "New"
+                            << "New";
+    QTest::newRow("dot in folder only") << "/a.b/list"
+                                        << "list";
+    QTest::newRow("week number") << "/x/Week.2.cv1"
+                                 << "Week.2";
+}
+
+void TestGeneral::captionFromFileName() {
+    QFETCH(QString, name);
+    QFETCH(QString, caption);
+    QCOMPARE(uGeneral::CaptionFromFileName(name), caption);
+}
+
+void TestGeneral::sortLines_data() {
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QStringList>("sorted");
+    QTest::newRow("none") << QStringList{} << QStringList{};
+    QTest::newRow("one") << QStringList{"b"} << QStringList{"b"};
+    QTest::newRow("case ignored") << QStringList{"work", "Home", "errands"}
+                                  << QStringList{"errands", "Home", "work"};
+    QTest::newRow("locale order, accents")
+        << QStringList{"Zeta", "Église", "Apple"} << QStringList{"Apple", "Église", "Zeta"};
+    QTest::newRow("duplicates kept") << QStringList{"b", "a", "b"} << QStringList{"a", "b", "b"};
+}
+
+void TestGeneral::sortLines() {
+    QFETCH(QStringList, lines);
+    QFETCH(QStringList, sorted);
+    uGeneral::SortLines(lines);
+    QCOMPARE(lines, sorted);
+}
+
+void TestGeneral::shortDateFormat_data() {
+    QTest::addColumn<QLocale>("locale");
+    QTest::addColumn<QString>("format");
+    QTest::newRow("en_US widened")
+        << QLocale(QLocale::English, QLocale::UnitedStates) << "M/d/yyyy";
+    QTest::newRow("en_GB already four digits")
+        << QLocale(QLocale::English, QLocale::UnitedKingdom) << "dd/MM/yyyy";
+    QTest::newRow("de_DE widened") << QLocale(QLocale::German, QLocale::Germany) << "dd.MM.yyyy";
+}
+
+void TestGeneral::shortDateFormat() {
+    QFETCH(QLocale, locale);
+    QFETCH(QString, format);
+    QLocale::setDefault(locale);
+    QCOMPARE(uGeneral::ShortDateFormat(), format);
+    // Every date written by the format reads back as the same day.
+    for (const QDate& day : {QDate(999, 3, 3), QDate(2025, 2, 6), QDate(2099, 12, 31)})
+        QCOMPARE(uGeneral::ParseShortDate(uGeneral::FormatShortDate(day)), day);
+    PinLocaleAndClock();
+}
+
+void TestGeneral::shortDateRoundTrip() {
+    QCOMPARE(uGeneral::FormatShortDate(QDate(2025, 2, 6)), QStringLiteral("2/6/2025"));
+    QCOMPARE(uGeneral::ParseShortDate(QStringLiteral(" 2/6/2025 ")), QDate(2025, 2, 6));
+    QCOMPARE(uGeneral::ParseShortDate(QStringLiteral("2/6/25")), QDate(2025, 2, 6));
+    QVERIFY(!uGeneral::ParseShortDate(QStringLiteral("hello")).isValid());
+    QVERIFY(!uGeneral::ParseShortDate(QString()).isValid());
+    QCOMPARE(uGeneral::Today(), QDate(2025, 3, 12));
+}
+
+void TestGeneral::currentUserName() {
+    QVERIFY(!uGeneral::CurrentUserName().isEmpty());
+    const QString message = uGeneral::SystemErrorMessage(ENOENT);
+    QVERIFY(message.startsWith(QStringLiteral("System Error.  Code: 2.\n")));
+    QVERIFY(message.size() > QStringLiteral("System Error.  Code: 2.\n").size());
+}
+
+void TestGeneral::trimBlanksAndControls() {
+    QCOMPARE(uGeneral::TrimBlanksAndControls(QStringLiteral("\t  milk \r\n")),
+             QStringLiteral("milk"));
+    QCOMPARE(uGeneral::TrimBlanksAndControls(QStringLiteral(" \x01 ")), QString());
+    QCOMPARE(uGeneral::TrimBlanksAndControls(QStringLiteral("a b")), QStringLiteral("a b"));
+}
+
+QTEST_GUILESS_MAIN(TestGeneral)
+#include "tst_general.moc"

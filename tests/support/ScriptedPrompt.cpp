@@ -1,0 +1,30 @@
+#include "support/ScriptedPrompt.h"
+
+bool ScriptedPrompt::question(const QString& text) {
+    questions << text;
+    return answers.isEmpty() ? false : answers.dequeue();
+}
+
+void ScriptedPrompt::notice(const QString& text) {
+    notices << text;
+}
+
+void ScriptedPrompt::error(const QString& text) {
+    errors << text;
+}
+
+QString ScriptedPrompt::inputBox(const QString& caption, const QString& prompt,
+                                 const QString& initial) {
+    inputPrompts << caption + u'|' + prompt;
+    return inputs.isEmpty() ? initial : inputs.dequeue();
+}
+
+QString ScriptedPrompt::openFileName(const FileDialogRequest& request) {
+    openRequests << request;
+    return openNames.isEmpty() ? QString() : openNames.dequeue();
+}
+
+QString ScriptedPrompt::saveFileName(const FileDialogRequest& request) {
+    saveRequests << request;
+    return saveNames.isEmpty() ? QString() : saveNames.dequeue();
+}

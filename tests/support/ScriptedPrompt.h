@@ -1,0 +1,35 @@
+#pragma once
+
+#include "shell/Prompt.h"
+
+#include <QQueue>
+#include <QString>
+#include <QStringList>
+
+// A prompt backend for tests: answers come from queues the test fills, and everything shown is
+// recorded. An unexpected prompt (an empty queue) answers No / Cancel and is recorded too.
+class ScriptedPrompt final : public PromptBackend {
+public:
+    ScriptedPrompt() { Prompt::SetBackend(this); }
+    ~ScriptedPrompt() override { Prompt::SetBackend(nullptr); }
+
+    QQueue<bool> answers;      // questions
+    QQueue<QString> inputs;    // input boxes
+    QQueue<QString> openNames; // open dialogs ("" = cancel)
+    QQueue<QString> saveNames; // save dialogs ("" = cancel)
+
+    QStringList questions;
+    QStringList notices;
+    QStringList errors;
+    QList<FileDialogRequest> openRequests;
+    QList<FileDialogRequest> saveRequests;
+    QStringList inputPrompts;
+
+    bool question(const QString& text) override;
+    void notice(const QString& text) override;
+    void error(const QString& text) override;
+    QString inputBox(const QString& caption, const QString& prompt,
+                     const QString& initial) override;
+    QString openFileName(const FileDialogRequest& request) override;
+    QString saveFileName(const FileDialogRequest& request) override;
+};
