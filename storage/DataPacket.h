@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+class DataTable;
+
+// The list file format: a whole table (fields, every row version, change log, ID counter)
+// as one XML data packet, written byte for byte the same way every time.
+namespace DataPacket {
+
+// The packet of a table. A pending row is settled first (stored when changed).
+QByteArray Write(DataTable& table);
+
+// Writes the packet to a temporary file beside fileName and renames it over fileName, so a
+// failed save leaves the old file whole. Throws CorvantisError
+// "Cannot create file "<full name>". <system text>".
+void SaveToFile(DataTable& table, const QString& fileName);
+
+// Makes the table anew from a packet: the table is closed first and stays closed, without
+// fields or rows, when reading fails. Throws CorvantisError with the reader's messages.
+void Read(DataTable& table, const QByteArray& bytes);
+
+// Reads the file whole, then as Read. Throws CorvantisError
+// "Cannot open file "<full name>". <system text>" when it cannot be read.
+void LoadFromFile(DataTable& table, const QString& fileName);
+
+} // namespace DataPacket
