@@ -1,0 +1,2 @@
+corvantis_test(tst_taskcommands core)
+corvantis_test(tst_listviews core)
