@@ -1,0 +1,9 @@
+# The settings file with the category list, the recent-lists store and their windows.
+target_sources(corvantis_core PRIVATE
+    CategorySettings.cpp CategorySettings.h
+    IniFile.cpp IniFile.h
+)
+target_sources(corvantis_gui PRIVATE
+    DecorativeStrip.cpp DecorativeStrip.h
+    uFrmCategories.cpp uFrmCategories.h
+)

@@ -1,0 +1,2 @@
+# The settings file, the category list, the recent-lists store and their windows.
+corvantis_test(tst_inifile core)
