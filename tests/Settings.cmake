@@ -1,2 +1,3 @@
 # The settings file, the category list, the recent-lists store and their windows.
 corvantis_test(tst_inifile core)
+corvantis_test(tst_categories gui)
