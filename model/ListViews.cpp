@@ -6,7 +6,6 @@
 #include "shell/uGeneral.h"
 
 #include <array>
-#include <utility>
 
 namespace ListViews {
 
@@ -18,6 +17,32 @@ QString Quoted(const QString& text) {
     QString inner = text;
     inner.replace(u'\'', QStringLiteral("''"));
     return u'\'' + inner + u'\'';
+}
+
+// Every "Only Show" choice but "All", with its expression. The trailing blank of each
+// expression is part of the text the table keeps; %1 stands for today's date, quoted.
+struct PresetRow {
+    const QString& choice;
+    QString expression;
+    bool dated;
+};
+
+const std::array<PresetRow, 11>& PresetRows() {
+    static const std::array<PresetRow, 11> rows{{
+        {ShowNotStarted, QStringLiteral("Status = 'Not Started' "), false},
+        {ShowInProgress, QStringLiteral("Status = 'In progress' "), false},
+        {ShowHighPriority, QStringLiteral("Priority = 'High' and Status <> 'Complete' "), false},
+        {ShowUrgentPriority, QStringLiteral("Priority = 'Urgent' and Status <> 'Complete' "),
+         false},
+        {ShowEasy, QStringLiteral("Difficulty = 'Easy' and Status <> 'Complete' "), false},
+        {ShowHard, QStringLiteral("Difficulty = 'Hard' and Status <> 'Complete' "), false},
+        {ShowCompleted, QStringLiteral("Status = 'Complete' "), false},
+        {ShowCompletedToday, QStringLiteral("Status = 'Complete' and CompletedDate = %1 "), true},
+        {ShowCreatedToday, QStringLiteral("CreatedDate = %1 "), true},
+        {ShowBookmarked, QStringLiteral("Bookmarked =True "), false},
+        {ShowOverdue, QStringLiteral("DueDate < %1 "), true},
+    }};
+    return rows;
 }
 
 struct OrderRow {
@@ -46,11 +71,12 @@ const std::array<OrderRow, 10>& OrderRows() {
 } // namespace
 
 const QStringList& ShowChoices() {
-    static const QStringList choices{
-        ShowAll,        ShowNotStarted, ShowInProgress, ShowHighPriority,   ShowUrgentPriority,
-        ShowEasy,       ShowHard,       ShowCompleted,  ShowCompletedToday, ShowCreatedToday,
-        ShowBookmarked, ShowOverdue,
-    };
+    static const QStringList choices = [] {
+        QStringList list{ShowAll};
+        for (const PresetRow& row : PresetRows())
+            list << row.choice;
+        return list;
+    }();
     return choices;
 }
 
@@ -65,30 +91,10 @@ const QStringList& OrderChoices() {
 }
 
 std::optional<QString> PresetExpression(const QString& choice, const QDate& today) {
-    // The trailing blank of each expression is part of the text the table keeps.
-    const QString date = Quoted(uGeneral::FormatShortDate(today));
-    if (choice == ShowNotStarted)
-        return QStringLiteral("Status = 'Not Started' ");
-    if (choice == ShowInProgress)
-        return QStringLiteral("Status = 'In progress' ");
-    if (choice == ShowHighPriority)
-        return QStringLiteral("Priority = 'High' and Status <> 'Complete' ");
-    if (choice == ShowUrgentPriority)
-        return QStringLiteral("Priority = 'Urgent' and Status <> 'Complete' ");
-    if (choice == ShowEasy)
-        return QStringLiteral("Difficulty = 'Easy' and Status <> 'Complete' ");
-    if (choice == ShowHard)
-        return QStringLiteral("Difficulty = 'Hard' and Status <> 'Complete' ");
-    if (choice == ShowCompleted)
-        return QStringLiteral("Status = 'Complete' ");
-    if (choice == ShowCompletedToday)
-        return QStringLiteral("Status = 'Complete' and CompletedDate = ") + date + u' ';
-    if (choice == ShowCreatedToday)
-        return QStringLiteral("CreatedDate = ") + date + u' ';
-    if (choice == ShowBookmarked)
-        return QStringLiteral("Bookmarked =True ");
-    if (choice == ShowOverdue)
-        return QStringLiteral("DueDate < ") + date + u' ';
+    for (const PresetRow& row : PresetRows())
+        if (row.choice == choice)
+            return row.dated ? row.expression.arg(Quoted(uGeneral::FormatShortDate(today)))
+                             : row.expression;
     return std::nullopt;
 }
 

@@ -8,6 +8,7 @@
 
 #include <QMap>
 #include <QStringList>
+#include <QTest>
 
 #include <functional>
 
@@ -105,4 +106,14 @@ inline QString ErrorOf(const std::function<void()>& action) {
         return e.message();
     }
     return QString();
+}
+
+// Adds data rows whose columns are all text; the first entry of each row is the row's name.
+inline void AddTextRows(std::initializer_list<std::initializer_list<const char*>> rows) {
+    for (const auto& row : rows) {
+        auto it = row.begin();
+        QTestData& data = QTest::newRow(*it);
+        for (++it; it != row.end(); ++it)
+            data << QString::fromUtf8(*it);
+    }
 }

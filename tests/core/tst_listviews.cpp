@@ -2,8 +2,6 @@
 #include "model/ListViews.h"
 #include "support/TestSupport.h"
 
-#include <QTest>
-
 using namespace TaskRecord;
 using namespace ListViews;
 
@@ -67,24 +65,23 @@ void TestListViews::presetExpressions_data() {
     QTest::addColumn<QString>("choice");
     QTest::addColumn<QString>("expression"); // "<none>": no expression
 
-    const char* rows[][2] = {
-        {"All", "<none>"},
-        {"Not Started", "Status = 'Not Started' "},
-        {"In progress", "Status = 'In progress' "},
-        {"High Priority", "Priority = 'High' and Status <> 'Complete' "},
-        {"Urgent Priority", "Priority = 'Urgent' and Status <> 'Complete' "},
-        {"Easy", "Difficulty = 'Easy' and Status <> 'Complete' "},
-        {"Hard", "Difficulty = 'Hard' and Status <> 'Complete' "},
-        {"Completed", "Status = 'Complete' "},
-        {"Completed Today", "Status = 'Complete' and CompletedDate = '3/12/2025' "},
-        {"Created Today", "CreatedDate = '3/12/2025' "},
-        {"Bookmarked", "Bookmarked =True "},
-        {"Overdue", "DueDate < '3/12/2025' "},
-        {"", "<none>"},
-        {"completed", "<none>"},
-    };
-    for (const auto& row : rows)
-        QTest::newRow(*row[0] ? row[0] : "empty box") << row[0] << row[1];
+    AddTextRows({
+        {"All", "All", "<none>"},
+        {"Not Started", "Not Started", "Status = 'Not Started' "},
+        {"In progress", "In progress", "Status = 'In progress' "},
+        {"High Priority", "High Priority", "Priority = 'High' and Status <> 'Complete' "},
+        {"Urgent Priority", "Urgent Priority", "Priority = 'Urgent' and Status <> 'Complete' "},
+        {"Easy", "Easy", "Difficulty = 'Easy' and Status <> 'Complete' "},
+        {"Hard", "Hard", "Difficulty = 'Hard' and Status <> 'Complete' "},
+        {"Completed", "Completed", "Status = 'Complete' "},
+        {"Completed Today", "Completed Today",
+         "Status = 'Complete' and CompletedDate = '3/12/2025' "},
+        {"Created Today", "Created Today", "CreatedDate = '3/12/2025' "},
+        {"Bookmarked", "Bookmarked", "Bookmarked =True "},
+        {"Overdue", "Overdue", "DueDate < '3/12/2025' "},
+        {"empty box", "", "<none>"},
+        {"other case", "completed", "<none>"},
+    });
 }
 
 void TestListViews::presetExpressions() {
@@ -98,32 +95,22 @@ void TestListViews::presetsShowTasks_data() {
     QTest::addColumn<QString>("choice");
     QTest::addColumn<QString>("shown");
 
-    QTest::newRow("Not Started") << "Not Started"
-                                 << "fresh,old,due today,due tomorrow";
-    QTest::newRow("In progress") << "In progress"
-                                 << "working";
-    QTest::newRow("High Priority shows cancelled") << "High Priority"
-                                                   << "cancelled high";
-    QTest::newRow("Urgent Priority") << "Urgent Priority"
-                                     << "urgent";
-    QTest::newRow("Easy") << "Easy"
-                          << "urgent";
-    QTest::newRow("Hard keeps lower-case complete") << "Hard"
-                                                    << "working,lowercase complete";
-    QTest::newRow("Completed is case-sensitive")
-        << "Completed"
-        << "complete high,complete urgent,complete easy,done late";
-    QTest::newRow("Completed Today") << "Completed Today"
-                                     << "complete high";
-    QTest::newRow("Created Today")
-        << "Created Today"
-        << "fresh,working,lowercase working,cancelled high,complete high,urgent,"
-           "complete urgent,complete easy,lowercase complete,done late,due today,"
-           "due tomorrow,cancelled late";
-    QTest::newRow("Bookmarked") << "Bookmarked"
-                                << "old";
-    QTest::newRow("Overdue whatever the status") << "Overdue"
-                                                 << "done late,cancelled late";
+    AddTextRows({
+        {"Not Started", "Not Started", "fresh,old,due today,due tomorrow"},
+        {"In progress", "In progress", "working"},
+        {"High Priority shows cancelled", "High Priority", "cancelled high"},
+        {"Urgent Priority", "Urgent Priority", "urgent"},
+        {"Easy", "Easy", "urgent"},
+        {"Hard keeps lower-case complete", "Hard", "working,lowercase complete"},
+        {"Completed is case-sensitive", "Completed",
+         "complete high,complete urgent,complete easy,done late"},
+        {"Completed Today", "Completed Today", "complete high"},
+        {"Created Today", "Created Today",
+         "fresh,working,lowercase working,cancelled high,complete high,urgent,complete urgent,"
+         "complete easy,lowercase complete,done late,due today,due tomorrow,cancelled late"},
+        {"Bookmarked", "Bookmarked", "old"},
+        {"Overdue whatever the status", "Overdue", "done late,cancelled late"},
+    });
 }
 
 void TestListViews::presetsShowTasks() {
@@ -149,34 +136,18 @@ void TestListViews::search_data() {
     QTest::addColumn<QString>("expression");
     QTest::addColumn<QString>("shown");
 
-    QTest::newRow("lower case") << "milk"
-                                << "Task LIKE '%milk%'"
-                                << "buy milk,milk_shake";
-    QTest::newRow("capital") << "Milk"
-                             << "Task LIKE '%Milk%'"
-                             << "Milk the cow";
-    QTest::newRow("underscore is one character") << "b_y"
-                                                 << "Task LIKE '%b_y%'"
-                                                 << "buy milk";
-    QTest::newRow("trailing percent") << "milk%"
-                                      << "Task LIKE '%milk%%'"
-                                      << "buy milk,milk_shake";
-    QTest::newRow("escaped underscore") << "k\\_"
-                                        << "Task LIKE '%k\\_%'"
-                                        << "milk_shake";
-    QTest::newRow("not trimmed") << " the "
-                                 << "Task LIKE '% the %'"
-                                 << "Milk the cow";
-    QTest::newRow("quote") << "it's"
-                           << "Task LIKE '%it''s%'"
-                           << "it's done";
-    QTest::newRow("quotes only") << "''"
-                                 << "Task LIKE '%''''%'"
-                                 << "say ''hi''";
-    QTest::newRow("empty shows non-empty tasks")
-        << ""
-        << "Task LIKE '%%'"
-        << "buy milk,Milk the cow,milk_shake,it's done,say ''hi''";
+    AddTextRows({
+        {"lower case", "milk", "Task LIKE '%milk%'", "buy milk,milk_shake"},
+        {"capital", "Milk", "Task LIKE '%Milk%'", "Milk the cow"},
+        {"underscore is one character", "b_y", "Task LIKE '%b_y%'", "buy milk"},
+        {"trailing percent", "milk%", "Task LIKE '%milk%%'", "buy milk,milk_shake"},
+        {"escaped underscore", "k\\_", "Task LIKE '%k\\_%'", "milk_shake"},
+        {"not trimmed", " the ", "Task LIKE '% the %'", "Milk the cow"},
+        {"quote", "it's", "Task LIKE '%it''s%'", "it's done"},
+        {"quotes only", "''", "Task LIKE '%''''%'", "say ''hi''"},
+        {"empty shows non-empty tasks", "", "Task LIKE '%%'",
+         "buy milk,Milk the cow,milk_shake,it's done,say ''hi''"},
+    });
 }
 
 void TestListViews::search() {
@@ -201,24 +172,18 @@ void TestListViews::oneFilterAtATime_data() {
     QTest::addColumn<QString>("shown");
     QTest::addColumn<QString>("filter");
 
-    QTest::newRow("preset replaces search") << "search:milk|preset:Bookmarked"
-                                            << "tea"
-                                            << "Bookmarked =True ";
-    QTest::newRow("search replaces preset") << "preset:Bookmarked|search:milk"
-                                            << "buy milk,milk tea"
-                                            << "Task LIKE '%milk%'";
-    QTest::newRow("All ends a search") << "search:milk|preset:All"
-                                       << "buy milk,tea,milk tea"
-                                       << "Task LIKE '%milk%'";
-    QTest::newRow("cancel keeps the expression") << "preset:Bookmarked|cancel"
-                                                 << "buy milk,tea,milk tea"
-                                                 << "Bookmarked =True ";
-    QTest::newRow("preset after cancel") << "search:tea|cancel|preset:Not Started"
-                                         << "buy milk,tea"
-                                         << "Status = 'Not Started' ";
-    QTest::newRow("empty box changes nothing") << "search:tea|preset:"
-                                               << "tea,milk tea"
-                                               << "Task LIKE '%tea%'";
+    AddTextRows({
+        {"preset replaces search", "search:milk|preset:Bookmarked", "tea", "Bookmarked =True "},
+        {"search replaces preset", "preset:Bookmarked|search:milk", "buy milk,milk tea",
+         "Task LIKE '%milk%'"},
+        {"All ends a search", "search:milk|preset:All", "buy milk,tea,milk tea",
+         "Task LIKE '%milk%'"},
+        {"cancel keeps the expression", "preset:Bookmarked|cancel", "buy milk,tea,milk tea",
+         "Bookmarked =True "},
+        {"preset after cancel", "search:tea|cancel|preset:Not Started", "buy milk,tea",
+         "Status = 'Not Started' "},
+        {"empty box changes nothing", "search:tea|preset:", "tea,milk tea", "Task LIKE '%tea%'"},
+    });
 }
 
 void TestListViews::oneFilterAtATime() {
@@ -249,36 +214,19 @@ void TestListViews::orders_data() {
     QTest::addColumn<QString>("shown");
 
     // Added as: pear, Apple, fig; then pear and fig were edited.
-    QTest::newRow("None") << "None"
-                          << ""
-                          << "Apple,pear,fig";
-    QTest::newRow("ID") << "ID"
-                        << "cdsTasksIndexID"
-                        << "pear,Apple,fig";
-    QTest::newRow("Task") << "Task"
-                          << "cdsTasksIndexTaskName"
-                          << "Apple,fig,pear";
-    QTest::newRow("Last Actioned most recent first") << "Last Actioned"
-                                                     << "cdsTasksIndexLastActioned"
-                                                     << "fig,pear,Apple";
-    QTest::newRow("Status") << "Status"
-                            << "cdsTasksStatus"
-                            << "fig,Apple,pear";
-    QTest::newRow("Difficulty") << "Difficulty"
-                                << "cdsTasksDifficulty"
-                                << "Apple,fig,pear";
-    QTest::newRow("Priority") << "Priority"
-                              << "cdsTasksPriority"
-                              << "pear,Apple,fig";
-    QTest::newRow("Category") << "Category"
-                              << "cdsTasksCategory"
-                              << "Apple,fig,pear";
-    QTest::newRow("Progress highest first") << "Progress"
-                                            << "cdsTasksProgress"
-                                            << "fig,Apple,pear";
-    QTest::newRow("Group No") << "Group No"
-                              << "cdsTasksGroupNo"
-                              << "fig,pear,Apple";
+    AddTextRows({
+        {"None", "None", "", "Apple,pear,fig"},
+        {"ID", "ID", "cdsTasksIndexID", "pear,Apple,fig"},
+        {"Task", "Task", "cdsTasksIndexTaskName", "Apple,fig,pear"},
+        {"Last Actioned most recent first", "Last Actioned", "cdsTasksIndexLastActioned",
+         "fig,pear,Apple"},
+        {"Status", "Status", "cdsTasksStatus", "fig,Apple,pear"},
+        {"Difficulty", "Difficulty", "cdsTasksDifficulty", "Apple,fig,pear"},
+        {"Priority", "Priority", "cdsTasksPriority", "pear,Apple,fig"},
+        {"Category", "Category", "cdsTasksCategory", "Apple,fig,pear"},
+        {"Progress highest first", "Progress", "cdsTasksProgress", "fig,Apple,pear"},
+        {"Group No", "Group No", "cdsTasksGroupNo", "fig,pear,Apple"},
+    });
 }
 
 void TestListViews::orders() {
@@ -325,24 +273,20 @@ void TestListViews::columnTitles_data() {
     QTest::addColumn<QString>("index"); // the order afterwards, starting from ID order
     QTest::addColumn<QString>("shows"); // what cbOrder shows
 
-    const char* rows[][3] = {
-        {"ID", "cdsTasksIndexID", "ID"},
-        {"Task", "cdsTasksIndexTaskName", "Task"},
-        {"LastActioned", "cdsTasksIndexLastActioned", "Last Actioned"},
-        {"Status", "cdsTasksStatus", "Status"},
-        {"Priority", "cdsTasksPriority", "Priority"},
-        {"Difficulty", "cdsTasksDifficulty", "Difficulty"},
-        {"Category", "cdsTasksCategory", "Category"},
-        {"Progress", "cdsTasksProgress", "Progress"},
-        {"GroupNo", "cdsTasksGroupNo", "Group No"},
-        {"groupno", "cdsTasksGroupNo", "Group No"},
-        {"CreatedDate", "cdsTasksIndexID", ""},
-        {"DueDate", "cdsTasksIndexID", ""},
-        {"Bookmarked", "cdsTasksIndexID", ""},
-        {"", "cdsTasksIndexID", ""},
-    };
-    for (const auto& row : rows)
-        QTest::newRow(*row[0] ? row[0] : "no field") << row[0] << row[1] << row[2];
+    AddTextRows({
+        {"ID", "ID", "cdsTasksIndexID", "ID"},
+        {"Task", "Task", "cdsTasksIndexTaskName", "Task"},
+        {"LastActioned", "LastActioned", "cdsTasksIndexLastActioned", "Last Actioned"},
+        {"Status", "Status", "cdsTasksStatus", "Status"},
+        {"Priority", "Priority", "cdsTasksPriority", "Priority"},
+        {"Difficulty", "Difficulty", "cdsTasksDifficulty", "Difficulty"},
+        {"Category", "Category", "cdsTasksCategory", "Category"},
+        {"Progress", "Progress", "cdsTasksProgress", "Progress"},
+        {"GroupNo", "GroupNo", "cdsTasksGroupNo", "Group No"},
+        {"field name in other case", "groupno", "cdsTasksGroupNo", "Group No"},
+        {"CreatedDate", "CreatedDate", "cdsTasksIndexID", ""},
+        {"no field", "", "cdsTasksIndexID", ""},
+    });
 }
 
 void TestListViews::columnTitles() {
