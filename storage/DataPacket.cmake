@@ -1,0 +1,8 @@
+# The list file format: writer, reader and the text forms they share.
+target_sources(corvantis_core PRIVATE
+    DataPacket.cpp DataPacket.h
+    DataPacketReader.cpp
+    DataPacketWriter.cpp
+    PacketEncoding.cpp PacketEncoding.h
+    PacketValues.cpp PacketValues.h
+)

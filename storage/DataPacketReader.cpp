@@ -1,0 +1,810 @@
+#include "storage/DataPacket.h"
+
+#include "model/CorvantisError.h"
+#include "model/DataTable.h"
+#include "storage/PacketEncoding.h"
+#include "storage/PacketValues.h"
+
+#include <QHash>
+
+#include <cstring>
+#include <limits>
+#include <new>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+// A dedicated scanner for the data packet: one pass over UTF-8 text, row values unescaped
+// straight into the row builder, numbers and dates read from bytes. It reads the packet's own
+// structure and skips everything else it meets in the places other writers put extras (field
+// parameters, nested rows, comments); it never resolves entities beyond the five predefined
+// ones and character references, and refuses a document type declaration outright.
+
+namespace {
+
+using PacketValues::Parse;
+
+// A row holds at most this many fields (its header counts them in 16 bits).
+constexpr std::size_t MaxFields = 65535;
+// Elements skipped inside the packet may nest this deep.
+constexpr std::size_t MaxDepth = 256;
+// Longest character reference read, "&#" and ";" included, leading zeros allowed.
+constexpr std::size_t MaxReference = 32;
+
+QString fromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// A value shown inside a message, cut so that a hostile file cannot flood the error box.
+QString shown(std::string_view text) {
+    constexpr std::size_t Longest = 80;
+    if (text.size() <= Longest)
+        return fromUtf8(text);
+    std::size_t cut = Longest;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        --cut;
+    return fromUtf8(text.substr(0, cut)) + QStringLiteral("...");
+}
+
+[[noreturn]] void mismatch() {
+    throw CorvantisError(QStringLiteral("Mismatch in datapacket."));
+}
+
+[[noreturn]] void damaged(const QString& what) {
+    throw CorvantisError(QStringLiteral("Damaged data packet: %1.").arg(what));
+}
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+bool isNameEnd(char c) {
+    return isSpace(c) || c == '=' || c == '/' || c == '>' || c == '<' || c == '"' || c == '\'';
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i];
+        char y = b[i];
+        if (x >= 'A' && x <= 'Z')
+            x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = static_cast<char>(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+// Appends an attribute value with its references decoded.
+void decodeInto(std::string& out, const char* s, const char* e) {
+    while (s < e) {
+        const auto* amp = static_cast<const char*>(std::memchr(s, '&', std::size_t(e - s)));
+        if (!amp) {
+            out.append(s, std::size_t(e - s));
+            return;
+        }
+        out.append(s, std::size_t(amp - s));
+        const std::size_t window = std::min<std::size_t>(std::size_t(e - amp), MaxReference);
+        const auto* semi = static_cast<const char*>(std::memchr(amp, ';', window));
+        const std::string_view ref =
+            semi ? std::string_view(amp + 1, std::size_t(semi - amp - 1)) : std::string_view();
+        auto bad = [&]() {
+            damaged(QStringLiteral("the reference \"%1\" is not valid")
+                        .arg(shown(
+                            std::string_view(amp, semi ? std::size_t(semi - amp + 1) : window))));
+        };
+        if (ref == "lt") {
+            out.push_back('<');
+        } else if (ref == "gt") {
+            out.push_back('>');
+        } else if (ref == "amp") {
+            out.push_back('&');
+        } else if (ref == "quot") {
+            out.push_back('"');
+        } else if (ref == "apos") {
+            out.push_back('\'');
+        } else if (ref.size() >= 2 && ref[0] == '#') {
+            const bool hex = ref[1] == 'x' || ref[1] == 'X';
+            std::size_t i = hex ? 2 : 1;
+            if (i >= ref.size())
+                bad();
+            char32_t cp = 0;
+            for (; i < ref.size(); ++i) {
+                const char c = ref[i];
+                int digit = -1;
+                if (c >= '0' && c <= '9')
+                    digit = c - '0';
+                else if (hex && c >= 'a' && c <= 'f')
+                    digit = c - 'a' + 10;
+                else if (hex && c >= 'A' && c <= 'F')
+                    digit = c - 'A' + 10;
+                if (digit < 0)
+                    bad();
+                cp = cp * (hex ? 16 : 10) + char32_t(digit);
+                if (cp > 0x10FFFF)
+                    bad();
+            }
+            if (cp == 0 || (cp >= 0xD800 && cp <= 0xDFFF))
+                bad();
+            PacketEncoding::appendUtf8(out, cp);
+        } else {
+            bad();
+        }
+        s = semi + 1;
+    }
+}
+
+// Where a row value goes and how it is read.
+struct Slot {
+    FieldKind kind;
+    std::size_t width; // characters, String only
+    std::string name;  // UTF-8, as the rows spell it
+    QString displayName;
+};
+
+class Reader {
+public:
+    Reader(std::string_view text, std::size_t fileSize)
+        : m_begin(text.data()), m_p(text.data()), m_end(text.data() + text.size()),
+          m_budget(std::size_t(256) << 20) {
+        // Rows may take many times their text (a short row of many empty fields), but not
+        // without bound: a hostile file must fail, not exhaust memory.
+        const std::size_t room = (std::numeric_limits<std::size_t>::max() - m_budget) / 32;
+        m_budget += std::min(fileSize, room) * 32;
+    }
+
+    DataTable::Content run();
+
+private:
+    enum class Tag { Start, End, Eof };
+
+    Tag next(std::string_view& name);
+    std::string_view readName();
+    template <class F> bool attributes(std::string_view element, F&& onAttribute);
+    bool skipAttributes(std::string_view element) {
+        return attributes(element, [](std::string_view, const char*, const char*) {});
+    }
+    void skipChildren(std::string_view element);
+    void expectStart(std::string_view& name) {
+        if (next(name) != Tag::Start)
+            mismatch();
+    }
+
+    void readFields();
+    void addField(std::string_view element);
+    void readMetadataRest();
+    void readParams();
+    void readRows();
+    void readRow();
+    void setValue(int field, const char* s, const char* e);
+    std::string_view decoded(const char* s, const char* e);
+    [[noreturn]] void unexpectedEnd(std::string_view element) const;
+
+    const char* m_begin;
+    const char* m_p;
+    const char* m_end;
+    std::size_t m_budget;
+    std::size_t m_used = 0;
+
+    DataTable::Content m_content;
+    std::vector<Slot> m_slots;
+    std::unordered_map<std::string_view, int> m_byName;
+    QHash<QString, int> m_folded; // field names, case ignored, as the table looks them up
+    std::string m_scratch;
+    std::optional<RowBuilder> m_builder;
+};
+
+void Reader::unexpectedEnd(std::string_view element) const {
+    damaged(QStringLiteral("the file ends inside \"%1\"").arg(shown(element)));
+}
+
+std::string_view Reader::readName() {
+    const char* start = m_p;
+    while (m_p < m_end && !isNameEnd(*m_p))
+        ++m_p;
+    return std::string_view(start, std::size_t(m_p - start));
+}
+
+// Moves to the next tag, skipping text, comments, processing instructions and CDATA. For a
+// start tag the cursor stays after the name, where its attributes begin.
+Reader::Tag Reader::next(std::string_view& name) {
+    while (true) {
+        const auto* lt = static_cast<const char*>(std::memchr(m_p, '<', std::size_t(m_end - m_p)));
+        if (!lt) {
+            m_p = m_end;
+            return Tag::Eof;
+        }
+        m_p = lt + 1;
+        if (m_p >= m_end)
+            damaged(QStringLiteral("the file ends inside a tag"));
+        const std::string_view rest(m_p, std::size_t(m_end - m_p));
+        if (*m_p == '/') {
+            ++m_p;
+            name = readName();
+            while (m_p < m_end && isSpace(*m_p))
+                ++m_p;
+            if (m_p >= m_end || *m_p != '>')
+                damaged(QStringLiteral("the end tag \"%1\" is malformed").arg(shown(name)));
+            ++m_p;
+            return Tag::End;
+        }
+        auto skipTo = [&](std::string_view terminator, const char* what) {
+            const std::size_t at = rest.find(terminator);
+            if (at == std::string_view::npos)
+                damaged(QStringLiteral("the file ends inside %1").arg(QLatin1String(what)));
+            m_p += at + terminator.size();
+        };
+        if (*m_p == '?') {
+            skipTo("?>", "a processing instruction");
+        } else if (rest.substr(0, 3) == "!--") {
+            skipTo("-->", "a comment");
+        } else if (rest.substr(0, 8) == "![CDATA[") {
+            skipTo("]]>", "a CDATA section");
+        } else if (*m_p == '!') {
+            throw CorvantisError(
+                QStringLiteral("A list file cannot contain a document type declaration."));
+        } else {
+            name = readName();
+            if (name.empty())
+                damaged(QStringLiteral("a tag has no name"));
+            return Tag::Start;
+        }
+    }
+}
+
+// Reads the attributes of a start tag up to its ">" or "/>"; returns whether it was "/>".
+template <class F> bool Reader::attributes(std::string_view element, F&& onAttribute) {
+    while (true) {
+        while (m_p < m_end && isSpace(*m_p))
+            ++m_p;
+        if (m_p >= m_end)
+            unexpectedEnd(element);
+        if (*m_p == '>') {
+            ++m_p;
+            return false;
+        }
+        if (*m_p == '/') {
+            ++m_p;
+            if (m_p >= m_end || *m_p != '>')
+                damaged(QStringLiteral("the tag \"%1\" is malformed").arg(shown(element)));
+            ++m_p;
+            return true;
+        }
+        const std::string_view name = readName();
+        while (m_p < m_end && isSpace(*m_p))
+            ++m_p;
+        if (name.empty() || m_p >= m_end || *m_p != '=')
+            damaged(QStringLiteral("the tag \"%1\" has a malformed attribute").arg(shown(element)));
+        ++m_p;
+        while (m_p < m_end && isSpace(*m_p))
+            ++m_p;
+        if (m_p >= m_end || (*m_p != '"' && *m_p != '\''))
+            damaged(QStringLiteral("the attribute \"%1\" has no quoted value").arg(shown(name)));
+        const char quote = *m_p++;
+        const auto* close =
+            static_cast<const char*>(std::memchr(m_p, quote, std::size_t(m_end - m_p)));
+        if (!close)
+            unexpectedEnd(element);
+        onAttribute(name, m_p, close);
+        m_p = close + 1;
+    }
+}
+
+// Skips what an opened element holds, up to and including its end tag.
+void Reader::skipChildren(std::string_view element) {
+    std::vector<std::string_view> open{element};
+    std::string_view name;
+    while (!open.empty()) {
+        switch (next(name)) {
+        case Tag::Eof:
+            unexpectedEnd(open.back());
+        case Tag::Start:
+            if (!skipAttributes(name)) {
+                if (open.size() >= MaxDepth)
+                    damaged(QStringLiteral("elements are nested too deeply"));
+                open.push_back(name);
+            }
+            break;
+        case Tag::End:
+            if (name != open.back())
+                damaged(QStringLiteral("\"%1\" is closed by \"%2\"")
+                            .arg(shown(open.back()), shown(name)));
+            open.pop_back();
+            break;
+        }
+    }
+}
+
+DataTable::Content Reader::run() {
+    while (m_p < m_end && isSpace(*m_p))
+        ++m_p;
+    if (m_p >= m_end || *m_p != '<')
+        mismatch();
+
+    std::string_view name;
+    expectStart(name);
+    const bool rooted = name == "DATAPACKET";
+    if (rooted) {
+        if (skipAttributes(name))
+            mismatch();
+        expectStart(name);
+    }
+    bool ended = false; // the root's end tag (or the end of the text) was met already
+    if (name == "METADATA") {
+        if (skipAttributes(name))
+            mismatch();
+        expectStart(name);
+        if (name != "FIELDS")
+            mismatch();
+        readFields();
+        readMetadataRest();
+        const Tag tag = next(name);
+        if (tag == Tag::Start) {
+            if (name != "ROWDATA")
+                mismatch();
+            readRows();
+        } else if (tag == Tag::End) {
+            // Fields without rows.
+            if (!rooted || name != "DATAPACKET")
+                damaged(QStringLiteral("\"%1\" closes nothing").arg(shown(name)));
+            ended = true;
+        } else {
+            if (rooted)
+                unexpectedEnd("DATAPACKET");
+            ended = true;
+        }
+    } else if (name == "ROWDATA") {
+        readRows();
+    } else {
+        mismatch();
+    }
+
+    if (rooted && !ended) {
+        // Other writers may add elements after the rows; they are not part of a task list.
+        while (true) {
+            const Tag tag = next(name);
+            if (tag == Tag::Eof)
+                unexpectedEnd("DATAPACKET");
+            if (tag == Tag::End) {
+                if (name != "DATAPACKET")
+                    damaged(QStringLiteral("\"DATAPACKET\" is closed by \"%1\"").arg(shown(name)));
+                break;
+            }
+            if (!skipAttributes(name))
+                skipChildren(name);
+        }
+    }
+    if (next(name) != Tag::Eof)
+        damaged(QStringLiteral("there is more after the end of the packet"));
+    return std::move(m_content);
+}
+
+void Reader::readFields() {
+    std::string_view name;
+    if (skipAttributes("FIELDS"))
+        return;
+    while (true) {
+        switch (next(name)) {
+        case Tag::Eof:
+            unexpectedEnd("FIELDS");
+        case Tag::End:
+            if (name != "FIELDS")
+                damaged(QStringLiteral("\"FIELDS\" is closed by \"%1\"").arg(shown(name)));
+            return;
+        case Tag::Start:
+            if (name == "FIELD")
+                addField(name);
+            else if (!skipAttributes(name))
+                skipChildren(name);
+            break;
+        }
+    }
+}
+
+void Reader::addField(std::string_view element) {
+    std::string attrName, tagName, fieldType, subType, width;
+    bool hasAttrName = false, hasTagName = false, hasType = false, hasWidth = false;
+    std::uint8_t flags = 0;
+    auto flag = [&](std::uint8_t bit, const char* s, const char* e) {
+        if (equalsIgnoringCase(std::string_view(s, std::size_t(e - s)), "true"))
+            flags |= bit;
+    };
+    const bool closed =
+        attributes(element, [&](std::string_view attr, const char* s, const char* e) {
+            if (attr == "attrname") {
+                attrName.clear();
+                decodeInto(attrName, s, e);
+                hasAttrName = true;
+            } else if (attr == "tagname") {
+                tagName.clear();
+                decodeInto(tagName, s, e);
+                hasTagName = true;
+            } else if (attr == "fieldtype") {
+                fieldType.clear();
+                decodeInto(fieldType, s, e);
+                hasType = true;
+            } else if (attr == "SUBTYPE") {
+                subType.clear();
+                decodeInto(subType, s, e);
+            } else if (attr == "WIDTH") {
+                width.clear();
+                decodeInto(width, s, e);
+                hasWidth = true;
+            } else if (attr == "readonly") {
+                flag(FieldReadOnly, s, e);
+            } else if (attr == "required") {
+                flag(FieldRequired, s, e);
+            } else if (attr == "hidden") {
+                flag(FieldHidden, s, e);
+            } else if (attr == "linkfield") {
+                flag(FieldLinkField, s, e);
+            }
+        });
+    if (!closed)
+        skipChildren(element); // field parameters of other writers
+
+    const std::string& fieldName = hasAttrName ? attrName : tagName;
+    if ((!hasAttrName && !hasTagName) || fieldName.empty())
+        mismatch();
+
+    FieldDef def;
+    def.flags = flags;
+    if (!hasType) {
+        throw CorvantisError(QStringLiteral("Invalid field type."));
+    } else if (equalsIgnoringCase(fieldType, "i4")) {
+        def.kind = equalsIgnoringCase(subType, "Autoinc") ? FieldKind::AutoInc : FieldKind::Integer;
+    } else if (equalsIgnoringCase(fieldType, "ui2")) {
+        def.kind = FieldKind::Word;
+    } else if (equalsIgnoringCase(fieldType, "string")) {
+        def.kind = FieldKind::String;
+    } else if (equalsIgnoringCase(fieldType, "bin.hex") && equalsIgnoringCase(subType, "Text")) {
+        def.kind = FieldKind::Memo;
+    } else if (equalsIgnoringCase(fieldType, "date")) {
+        def.kind = FieldKind::Date;
+    } else if (equalsIgnoringCase(fieldType, "dateTime")) {
+        def.kind = FieldKind::DateTime;
+    } else if (equalsIgnoringCase(fieldType, "boolean")) {
+        def.kind = FieldKind::Boolean;
+    } else {
+        throw CorvantisError(QStringLiteral("Invalid field type."));
+    }
+
+    def.name = fromUtf8(fieldName);
+    if (!PacketValues::isFieldName(fieldName))
+        damaged(QStringLiteral("the field name \"%1\" cannot be used").arg(shown(fieldName)));
+    if (m_slots.size() >= MaxFields)
+        damaged(QStringLiteral("it has more than %1 fields").arg(MaxFields));
+    const QString folded = def.name.toCaseFolded();
+    if (m_folded.contains(folded))
+        damaged(QStringLiteral("the field \"%1\" is described twice").arg(def.name));
+
+    if (def.kind == FieldKind::String) {
+        std::int64_t chars = 0;
+        if (!hasWidth || PacketValues::parseInteger(width, chars) != Parse::Ok || chars < 1 ||
+            chars > std::numeric_limits<std::int32_t>::max())
+            damaged(QStringLiteral("the text field \"%1\" has no valid WIDTH").arg(def.name));
+        def.width = static_cast<int>(chars);
+    }
+    if (def.kind == FieldKind::AutoInc) {
+        for (const FieldDef& other : m_content.fields)
+            if (other.kind == FieldKind::AutoInc)
+                damaged(QStringLiteral("it has more than one auto-increment field"));
+        // The table hands out its values; nobody types them.
+        def.flags |= FieldReadOnly;
+    }
+
+    m_folded.insert(folded, int(m_slots.size()));
+    m_slots.push_back(Slot{def.kind, std::size_t(def.width), fieldName, def.name});
+    m_content.fields.push_back(std::move(def));
+}
+
+void Reader::readMetadataRest() {
+    std::string_view name;
+    while (true) {
+        switch (next(name)) {
+        case Tag::Eof:
+            unexpectedEnd("METADATA");
+        case Tag::End:
+            if (name != "METADATA")
+                damaged(QStringLiteral("\"METADATA\" is closed by \"%1\"").arg(shown(name)));
+            return;
+        case Tag::Start:
+            if (name == "PARAMS")
+                readParams();
+            else if (!skipAttributes(name))
+                skipChildren(name);
+            break;
+        }
+    }
+}
+
+void Reader::readParams() {
+    std::string changeLog;
+    std::string counter;
+    bool hasLog = false;
+    bool hasCounter = false;
+    const bool closed =
+        attributes("PARAMS", [&](std::string_view attr, const char* s, const char* e) {
+            if (attr == "CHANGE_LOG") {
+                changeLog.clear();
+                decodeInto(changeLog, s, e);
+                hasLog = true;
+            } else if (attr == "AUTOINCVALUE") {
+                counter.clear();
+                decodeInto(counter, s, e);
+                hasCounter = true;
+            }
+        });
+    if (!closed)
+        skipChildren("PARAMS");
+
+    if (hasLog) {
+        std::vector<std::uint32_t>& log = m_content.changeLog;
+        log.clear();
+        std::size_t i = 0;
+        while (i < changeLog.size()) {
+            while (i < changeLog.size() && isSpace(changeLog[i]))
+                ++i;
+            const std::size_t start = i;
+            while (i < changeLog.size() && !isSpace(changeLog[i]))
+                ++i;
+            if (start == i)
+                break;
+            const std::string_view token(changeLog.data() + start, i - start);
+            std::int64_t number = 0;
+            if (PacketValues::parseInteger(token, number) != Parse::Ok || number < 0 ||
+                number > std::numeric_limits<std::uint32_t>::max())
+                damaged(QStringLiteral("the change log holds \"%1\"").arg(shown(token)));
+            log.push_back(static_cast<std::uint32_t>(number));
+        }
+        if (log.size() % 3 != 0)
+            damaged(QStringLiteral("the change log ends with an incomplete entry"));
+    }
+    if (hasCounter) {
+        std::int64_t value = 0;
+        if (PacketValues::parseInteger(counter, value) != Parse::Ok ||
+            value < std::numeric_limits<std::int32_t>::min() ||
+            value > std::int64_t(std::numeric_limits<std::int32_t>::max()) + 1)
+            damaged(QStringLiteral("the ID counter \"%1\" is not valid").arg(shown(counter)));
+        // IDs start at 1; a counter below that is as unsound as one behind the stored IDs.
+        m_content.autoIncValue = std::max<std::int64_t>(value, 1);
+    }
+}
+
+void Reader::readRows() {
+    for (std::size_t i = 0; i < m_slots.size(); ++i)
+        m_byName.emplace(m_slots[i].name, int(i));
+    m_builder.emplace(int(m_slots.size()));
+    // The change log tells how many versions to expect; reserving them up front saves the
+    // vector's regrowth on large lists. Deletes add no version.
+    std::size_t expected = 0;
+    const std::vector<std::uint32_t>& log = m_content.changeLog;
+    for (std::size_t i = 2; i < log.size(); i += 3)
+        if (log[i] != DataTable::Deleted)
+            ++expected;
+    expected = std::min(expected, std::size_t(m_end - m_p) / 6);
+    m_content.versions.reserve(expected);
+    m_content.states.reserve(expected);
+
+    if (skipAttributes("ROWDATA"))
+        return;
+    std::string_view name;
+    while (true) {
+        switch (next(name)) {
+        case Tag::Eof:
+            unexpectedEnd("ROWDATA");
+        case Tag::End:
+            if (name != "ROWDATA")
+                damaged(QStringLiteral("\"ROWDATA\" is closed by \"%1\"").arg(shown(name)));
+            return;
+        case Tag::Start:
+            if (name == "ROW")
+                readRow();
+            else if (!skipAttributes(name))
+                skipChildren(name);
+            break;
+        }
+    }
+}
+
+// The hot path: one ROW element, its attributes matched to fields in file order first.
+void Reader::readRow() {
+    const int fieldCount = int(m_slots.size());
+    RowBuilder& builder = *m_builder;
+    builder.reset();
+    std::uint32_t state = 0;
+    int hint = 0;
+    bool open = false;
+    while (true) {
+        while (m_p < m_end && isSpace(*m_p))
+            ++m_p;
+        if (m_p >= m_end)
+            unexpectedEnd("ROW");
+        if (*m_p == '/') {
+            ++m_p;
+            if (m_p >= m_end || *m_p != '>')
+                damaged(QStringLiteral("the tag \"ROW\" is malformed"));
+            ++m_p;
+            break;
+        }
+        if (*m_p == '>') {
+            ++m_p;
+            open = true;
+            break;
+        }
+        const std::string_view name = readName();
+        while (m_p < m_end && isSpace(*m_p))
+            ++m_p;
+        if (name.empty() || m_p >= m_end || *m_p != '=')
+            damaged(QStringLiteral("the tag \"ROW\" has a malformed attribute"));
+        ++m_p;
+        while (m_p < m_end && isSpace(*m_p))
+            ++m_p;
+        if (m_p >= m_end || (*m_p != '"' && *m_p != '\''))
+            damaged(QStringLiteral("the attribute \"%1\" has no quoted value").arg(shown(name)));
+        const char quote = *m_p++;
+        const auto* close =
+            static_cast<const char*>(std::memchr(m_p, quote, std::size_t(m_end - m_p)));
+        if (!close)
+            unexpectedEnd("ROW");
+        const char* valueBegin = m_p;
+        m_p = close + 1;
+
+        int field = -1;
+        if (hint < fieldCount && name == m_slots[std::size_t(hint)].name) {
+            field = hint;
+        } else if (name == "RowState") {
+            std::int64_t value = 0;
+            const std::string_view text = decoded(valueBegin, close);
+            if (PacketValues::parseInteger(text, value) != Parse::Ok || value < 0 ||
+                value > std::numeric_limits<std::uint32_t>::max())
+                damaged(QStringLiteral("the row state \"%1\" is not valid").arg(shown(text)));
+            state = static_cast<std::uint32_t>(value);
+            continue;
+        } else {
+            const auto it = m_byName.find(name);
+            if (it == m_byName.end())
+                continue; // an attribute that names no field
+            field = it->second;
+        }
+        if (builder.isSet(field))
+            damaged(QStringLiteral("a row gives \"%1\" twice").arg(shown(name)));
+        setValue(field, valueBegin, close);
+        hint = field + 1;
+    }
+    if (open)
+        skipChildren("ROW"); // nested rows of other writers
+
+    RowData row = builder.build();
+    m_used += row.byteSize() + sizeof(RowData) + sizeof(std::uint32_t);
+    if (m_used > m_budget)
+        damaged(QStringLiteral("its rows need more memory than a list file can take"));
+    m_content.versions.push_back(std::move(row));
+    m_content.states.push_back(state);
+}
+
+// The value as text, decoded into scratch space only when it holds a reference.
+std::string_view Reader::decoded(const char* s, const char* e) {
+    if (!std::memchr(s, '&', std::size_t(e - s)))
+        return std::string_view(s, std::size_t(e - s));
+    m_scratch.clear();
+    decodeInto(m_scratch, s, e);
+    return m_scratch;
+}
+
+void Reader::setValue(int field, const char* s, const char* e) {
+    const Slot& slot = m_slots[std::size_t(field)];
+    RowBuilder& builder = *m_builder;
+    switch (slot.kind) {
+    case FieldKind::String: {
+        std::string& out = builder.begin(field);
+        const std::size_t start = out.size();
+        decodeInto(out, s, e);
+        if (out.size() - start > slot.width) {
+            // Cut to the width in characters: count the lead bytes.
+            std::size_t chars = 0;
+            for (std::size_t i = start; i < out.size(); ++i) {
+                if ((static_cast<unsigned char>(out[i]) & 0xC0) != 0x80 && chars++ == slot.width) {
+                    out.resize(i);
+                    break;
+                }
+            }
+        }
+        builder.finish(field);
+        return;
+    }
+    case FieldKind::Memo:
+        decodeInto(builder.begin(field), s, e);
+        builder.finish(field);
+        return;
+    default:
+        break;
+    }
+
+    const std::string_view text = decoded(s, e);
+    if (text.empty())
+        return; // an empty value leaves the field empty
+    switch (slot.kind) {
+    case FieldKind::Integer:
+    case FieldKind::AutoInc:
+    case FieldKind::Word: {
+        std::int64_t value = 0;
+        if (PacketValues::parseInteger(text, value) != Parse::Ok)
+            throw CorvantisError(QStringLiteral("'%1' is not a valid integer value for field '%2'")
+                                     .arg(shown(text), slot.displayName));
+        const std::int64_t low =
+            slot.kind == FieldKind::Word ? 0 : std::numeric_limits<std::int32_t>::min();
+        const std::int64_t high =
+            slot.kind == FieldKind::Word ? 65535 : std::numeric_limits<std::int32_t>::max();
+        if (value < low || value > high)
+            throw CorvantisError(
+                QStringLiteral("%1 is not a valid value for field '%2'. The allowed range is %3 "
+                               "to %4")
+                    .arg(QString::number(double(value), 'g', 15), slot.displayName,
+                         QString::number(double(low), 'g', 15),
+                         QString::number(double(high), 'g', 15)));
+        builder.setInt32(field, static_cast<std::int32_t>(value));
+        return;
+    }
+    case FieldKind::Date: {
+        const std::optional<std::int32_t> day = PacketValues::parseDate(text);
+        if (!day)
+            throw CorvantisError(QStringLiteral("'%1' is not a valid date").arg(shown(text)));
+        builder.setInt32(field, *day);
+        return;
+    }
+    case FieldKind::DateTime: {
+        const std::optional<std::int64_t> stamp = PacketValues::parseDateTime(text);
+        if (!stamp)
+            throw CorvantisError(
+                QStringLiteral("'%1' is not a valid date and time").arg(shown(text)));
+        builder.setInt64(field, *stamp);
+        return;
+    }
+    case FieldKind::Boolean: {
+        // Any leading part of "true" or "false", case ignored, as typed values are read.
+        const bool isTrue =
+            text.size() <= 4 && equalsIgnoringCase(text, std::string_view("true", text.size()));
+        const bool isFalse =
+            text.size() <= 5 && equalsIgnoringCase(text, std::string_view("false", text.size()));
+        if (!isTrue && !isFalse)
+            throw CorvantisError(QStringLiteral("'%1' is not a valid boolean value for field '%2'")
+                                     .arg(shown(text), slot.displayName));
+        builder.setBool(field, isTrue);
+        return;
+    }
+    default:
+        return;
+    }
+}
+
+} // namespace
+
+namespace DataPacket {
+
+void Read(DataTable& table, const QByteArray& bytes) {
+    table.close();
+    if (bytes.isEmpty()) {
+        const QString message = QStringLiteral("Missing data provider or data packet");
+        const QString name = table.objectName();
+        throw CorvantisError(name.isEmpty() ? message : name + QStringLiteral(": ") + message);
+    }
+    try {
+        std::string converted;
+        const std::string_view text = PacketEncoding::asUtf8(
+            std::string_view(bytes.constData(), std::size_t(bytes.size())), converted);
+        DataTable::Content content = Reader(text, std::size_t(bytes.size())).run();
+        converted = std::string();
+        table.adopt(std::move(content));
+    } catch (const std::bad_alloc&) {
+        table.close();
+        throw CorvantisError(QStringLiteral("Not enough memory to load the list."));
+    }
+}
+
+} // namespace DataPacket

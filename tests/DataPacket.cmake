@@ -1,0 +1,3 @@
+# The list file format: writer and reader rules, then files on disk (round trips, other
+# programs' files, failed saves).
+corvantis_test(tst_datapacket core)
