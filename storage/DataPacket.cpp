@@ -25,10 +25,12 @@ void SaveToFile(DataTable& table, const QString& fileName) {
             QStringLiteral("Cannot create file \"%1\". %2").arg(fullName(fileName), reason));
     };
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered: the packet is written in one piece anyway, and a buffered write that fails is
+    // reported late, without the system's reason, and can still let commit() succeed and leave a
+    // cut-off file. Every step is checked and the temporary file dropped on any failure, so the
+    // old file stays as it was.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         fail(file.errorString());
-    // A buffered write that fails can still let commit() succeed and leave a cut-off file, so
-    // every step is checked and the temporary file dropped on any failure: the old file stays.
     qint64 done = 0;
     bool ok = true;
     while (ok && done < bytes.size()) {
