@@ -2,8 +2,10 @@
 target_sources(corvantis_core PRIVATE
     CategorySettings.cpp CategorySettings.h
     IniFile.cpp IniFile.h
+    RecentLists.cpp RecentLists.h
 )
 target_sources(corvantis_gui PRIVATE
     DecorativeStrip.cpp DecorativeStrip.h
     uFrmCategories.cpp uFrmCategories.h
+    ufrmReOpen.cpp ufrmReOpen.h
 )

@@ -1,0 +1,179 @@
+#include "storage/RecentLists.h"
+
+#include "model/CorvantisError.h"
+#include "model/DataTable.h"
+#include "shell/uGeneral.h"
+#include "storage/DataPacket.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+const QString FileField = QStringLiteral("File");
+const QString LastUsedField = QStringLiteral("LastUsed");
+const QString IndexName = QStringLiteral("MyIndex");
+} // namespace
+
+RecentLists::RecentLists(const QString& programFolder, QObject* parent)
+    : QObject(parent), m_folder(programFolder), cdsFiles(new DataTable(this)) {
+    setObjectName(QStringLiteral("RecentLists"));
+    cdsFiles->setObjectName(QStringLiteral("cdsFiles"));
+    cdsFiles->createEmpty(Fields());
+    configure();
+}
+
+FieldList RecentLists::Fields() {
+    FieldList fields(2);
+    fields[0].name = FileField;
+    fields[0].kind = FieldKind::String;
+    fields[0].width = FileWidth;
+    fields[1].name = LastUsedField;
+    fields[1].kind = FieldKind::DateTime;
+    return fields;
+}
+
+QString RecentLists::FilterFor(const QString& text) {
+    QString pattern = u'%' + text + u'%';
+    return QStringLiteral("File LIKE '") + pattern.replace(u'\'', QStringLiteral("''")) + u'\'';
+}
+
+bool RecentLists::FileIsMissing(const QString& fileName) {
+    const QFileInfo info(fileName);
+    return fileName.isEmpty() || !info.exists() || info.isDir();
+}
+
+QString RecentLists::FileName() const {
+    return QDir(m_folder).absoluteFilePath(QStringLiteral("Recent.XML"));
+}
+
+void RecentLists::configure() {
+    cdsFiles->setKeepHistory(false);
+    cdsFiles->setIndexDefs({IndexDef{IndexName, LastUsedField, true, false}});
+    cdsFiles->setIndexName(IndexName);
+    cdsFiles->first(); // the most recently used list
+}
+
+QString RecentLists::LoadRecent() {
+    m_changed = false;
+    const QString fileName = FileName();
+    if (!QFileInfo::exists(fileName))
+        return QString();
+    try {
+        DataPacket::LoadFromFile(*cdsFiles, fileName);
+        // A packet of some other table would leave every later step failing.
+        const int file = cdsFiles->fieldIndexOrThrow(FileField);
+        const int lastUsed = cdsFiles->fieldIndexOrThrow(LastUsedField);
+        if (!cdsFiles->fields()[static_cast<std::size_t>(file)].isText() ||
+            cdsFiles->fields()[static_cast<std::size_t>(lastUsed)].kind != FieldKind::DateTime)
+            throw CorvantisError(QStringLiteral("Mismatch in datapacket."));
+        configure();
+        return QString();
+    } catch (const CorvantisError& error) {
+        // Keep the unreadable file for the user instead of overwriting it at the next write.
+        QFile::remove(BackupFileName());
+        QFile::rename(fileName, BackupFileName());
+        cdsFiles->createEmpty(Fields());
+        configure();
+        return error.message();
+    }
+}
+
+bool RecentLists::Contains(const QString& fileName) const {
+    const int field = cdsFiles->fieldIndexOrThrow(FileField);
+    const int width = cdsFiles->fields()[static_cast<std::size_t>(field)].width;
+    // The stored form: a longer name would never match its own row and be added again each time.
+    const QString stored = width > 0 ? fileName.left(width) : fileName;
+    for (const DataTable::RowId row : cdsFiles->allRows())
+        if (cdsFiles->textOf(cdsFiles->rowData(row), field) == stored)
+            return true;
+    return false;
+}
+
+void RecentLists::AddRecent(const QString& fileName) {
+    cdsFiles->settle();
+    if (Contains(fileName))
+        return;
+    const DataTable::RowId current = cdsFiles->currentRow();
+    try {
+        cdsFiles->append();
+        cdsFiles->setString(FileField, fileName);
+        cdsFiles->setDateTime(LastUsedField, uGeneral::Now());
+        cdsFiles->post();
+    } catch (const CorvantisError&) {
+        cdsFiles->cancel();
+        throw;
+    }
+    m_changed = true;
+    if (current >= 0)
+        cdsFiles->goToRow(current);
+}
+
+QString RecentLists::CurrentFile() const {
+    if (cdsFiles->currentRow() < 0)
+        return QString();
+    return cdsFiles->asString(FileField);
+}
+
+void RecentLists::MarkCurrentUsed() {
+    if (cdsFiles->currentRow() < 0)
+        return;
+    cdsFiles->edit();
+    cdsFiles->setDateTime(LastUsedField, uGeneral::Now());
+    cdsFiles->post();
+    m_changed = true;
+}
+
+bool RecentLists::RenameCurrent(const QString& answer) {
+    if (cdsFiles->currentRow() < 0 || answer.trimmed().isEmpty())
+        return false;
+    const QString old = CurrentFile();
+    QString target = answer;
+    if (QFileInfo(answer).isRelative() && !uGeneral::FolderPart(old).isEmpty())
+        target = uGeneral::FolderPart(old) + answer;
+    if (target == old)
+        return false;
+    QFile file(old);
+    if (!file.rename(target))
+        throw CorvantisError(QStringLiteral("Cannot rename file \"%1\" to \"%2\". %3")
+                                 .arg(old, target, file.errorString()));
+    cdsFiles->edit();
+    cdsFiles->setString(FileField, target);
+    cdsFiles->post();
+    m_changed = true;
+    return true;
+}
+
+bool RecentLists::RemoveCurrent() {
+    cdsFiles->settle();
+    if (cdsFiles->currentRow() < 0)
+        return false;
+    cdsFiles->remove();
+    m_changed = true;
+    return true;
+}
+
+void RecentLists::SetFilterText(const QString& text) {
+    if (text.isEmpty()) {
+        cdsFiles->setFiltered(false);
+        return;
+    }
+    cdsFiles->setFilter(FilterFor(text));
+    cdsFiles->setFiltered(true);
+}
+
+void RecentLists::Save() {
+    DataPacket::SaveToFile(*cdsFiles, FileName());
+    m_changed = false;
+}
+
+bool RecentLists::SaveIfChanged() {
+    if (!m_changed)
+        return true;
+    try {
+        Save();
+        return true;
+    } catch (const CorvantisError&) {
+        return false;
+    }
+}

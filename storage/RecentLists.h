@@ -1,0 +1,67 @@
+#pragma once
+
+#include "model/FieldDef.h"
+
+#include <QObject>
+#include <QString>
+
+class DataTable;
+
+// The recent-lists store: every list file opened or saved, one row each, in the table cdsFiles
+// (File, LastUsed) ordered by LastUsed, newest first, and kept in Recent.XML in the program's
+// folder. The table keeps no history: every change is final at once.
+class RecentLists : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int FileWidth = 255;
+
+    // programFolder: where Recent.XML lives. The table starts empty; LoadRecent fills it.
+    explicit RecentLists(const QString& programFolder, QObject* parent = nullptr);
+
+    static FieldList Fields();
+    // The filter expression that shows the rows whose File contains text ("%" and "_" in it
+    // are wildcards, case counts).
+    static QString FilterFor(const QString& text);
+    // True when no file of that name exists (a folder is no file).
+    static bool FileIsMissing(const QString& fileName);
+
+    QString FileName() const; // the folder + "Recent.XML"
+    QString BackupFileName() const { return FileName() + QStringLiteral(".bak"); }
+    DataTable& Table() const { return *cdsFiles; }
+
+    // Loads Recent.XML when it exists. A file that cannot be read is kept as Recent.XML.bak and
+    // the table starts empty and works normally; the load error is returned (empty: loaded).
+    QString LoadRecent();
+    // Adds a row for a file not recorded yet (exact, case-sensitive match among all rows,
+    // whatever the filter shows). The current row stays current. Throws CorvantisError.
+    void AddRecent(const QString& fileName);
+    bool Contains(const QString& fileName) const;
+
+    // File of the current row; empty when the table shows no row.
+    QString CurrentFile() const;
+    // Sets the current row's LastUsed to now (it moves to the top).
+    void MarkCurrentUsed();
+    // Renames the current row's file on disk, then the row. A relative answer names a file in
+    // the folder of the old one. Throws CorvantisError with the system's reason when the file
+    // cannot be renamed; the row then keeps its name. False when nothing was to be done (no
+    // row, a blank answer, the same name).
+    bool RenameCurrent(const QString& answer);
+    // Drops the current row; the file itself is not touched. False when there is no row.
+    bool RemoveCurrent();
+    // Shows the rows whose File contains text; an empty text shows all rows.
+    void SetFilterText(const QString& text);
+
+    // Writes the whole table to Recent.XML. Throws CorvantisError.
+    void Save();
+    // True when the table changed since it was loaded or last written.
+    bool Changed() const { return m_changed; }
+    // Writes the table when it changed; false when that write failed.
+    bool SaveIfChanged();
+
+private:
+    void configure();
+
+    QString m_folder;
+    DataTable* cdsFiles = nullptr;
+    bool m_changed = false;
+};

@@ -1,0 +1,295 @@
+#include "storage/ufrmReOpen.h"
+
+#include "model/CorvantisError.h"
+#include "model/DataTable.h"
+#include "shell/ErrorBox.h"
+#include "shell/Prompt.h"
+#include "shell/uGeneral.h"
+#include "storage/DecorativeStrip.h"
+#include "storage/RecentLists.h"
+
+#include <QAbstractTableModel>
+#include <QAction>
+#include <QDesktopServices>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace {
+
+std::function<void(const QString&)>& folderOpener() {
+    static std::function<void(const QString&)> opener;
+    return opener;
+}
+
+void exploreFolder(const QString& folder) {
+    if (folderOpener())
+        folderOpener()(folder);
+    else
+        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+}
+
+// The visible rows of the recent-lists table as two columns: the file and when it was last used.
+class RecentFilesModel final : public QAbstractTableModel {
+public:
+    RecentFilesModel(DataTable& table, QObject* parent)
+        : QAbstractTableModel(parent), m_table(table) {
+        connect(&table, &DataTable::aboutToReset, this, [this] { beginResetModel(); });
+        connect(&table, &DataTable::resetDone, this, [this] { endResetModel(); });
+        connect(&table, &DataTable::rowAboutToBeInserted, this,
+                [this](int position) { beginInsertRows(QModelIndex(), position, position); });
+        connect(&table, &DataTable::rowInserted, this, [this] { endInsertRows(); });
+        connect(&table, &DataTable::rowAboutToBeRemoved, this,
+                [this](int position) { beginRemoveRows(QModelIndex(), position, position); });
+        connect(&table, &DataTable::rowRemoved, this, [this] { endRemoveRows(); });
+        connect(&table, &DataTable::rowAboutToBeMoved, this, [this](int from, int to) {
+            beginMoveRows(QModelIndex(), from, from, QModelIndex(), to > from ? to + 1 : to);
+        });
+        connect(&table, &DataTable::rowMoved, this, [this] { endMoveRows(); });
+        connect(&table, &DataTable::rowChanged, this, [this](int position) {
+            emit dataChanged(index(position, 0), index(position, columnCount() - 1));
+        });
+    }
+
+    int rowCount(const QModelIndex& parent) const override {
+        return parent.isValid() ? 0 : m_table.visibleRowCount();
+    }
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override {
+        return parent.isValid() ? 0 : 2;
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role != Qt::DisplayRole || !index.isValid())
+            return QVariant();
+        const int field = m_table.fieldIndex(fieldName(index.column()));
+        if (field < 0)
+            return QVariant();
+        return m_table.displayTextOf(m_table.rowDataAt(index.row()), field);
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+            return QVariant();
+        return section == 0 ? QStringLiteral("Database File Name") : QStringLiteral("Last Used");
+    }
+
+private:
+    static QString fieldName(int column) {
+        return column == 0 ? QStringLiteral("File") : QStringLiteral("LastUsed");
+    }
+
+    DataTable& m_table;
+};
+
+// Draws a row struck out, in both columns, while its file is missing.
+class StruckOutDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (TfrmReOpen::CellStruckOut(index))
+            option->font.setStrikeOut(true);
+    }
+};
+
+} // namespace
+
+TfrmReOpen::TfrmReOpen(const QString& programFolder, QWidget* parent)
+    : QDialog(parent), m_store(new RecentLists(programFolder, this)) {
+    setObjectName(QStringLiteral("frmReOpen"));
+    setWindowTitle(QStringLiteral("Reopen"));
+    resize(660, 437);
+
+    m_loadError = m_store->LoadRecent();
+    buildGrid();
+    buildBottom();
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(DBGrid1, 1);
+    layout->addWidget(btnOpen->parentWidget());
+    syncViewToTable();
+
+    if (!m_loadError.isEmpty())
+        Prompt::Error(m_loadError);
+}
+
+TfrmReOpen::~TfrmReOpen() = default;
+
+DataTable& TfrmReOpen::cdsFiles() const {
+    return m_store->Table();
+}
+
+void TfrmReOpen::buildGrid() {
+    DBGrid1 = new QTableView(this);
+    DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
+    DBGrid1->setModel(new RecentFilesModel(cdsFiles(), DBGrid1));
+    DBGrid1->setItemDelegate(new StruckOutDelegate(DBGrid1));
+    DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
+    DBGrid1->verticalHeader()->hide();
+    DBGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    DBGrid1->horizontalHeader()->setStretchLastSection(true);
+    DBGrid1->horizontalHeader()->setStyleSheet(
+        QStringLiteral("QHeaderView::section { background-color: rgb(208, 208, 216); }"));
+    DBGrid1->setColumnWidth(0, 475);
+    DBGrid1->setWordWrap(false);
+
+    // The grid's current row and the table's follow each other.
+    connect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) {
+                RunGuarded([&] {
+                    if (current.isValid() && cdsFiles().currentIndex() != current.row())
+                        cdsFiles().moveToPosition(current.row());
+                });
+            });
+    connect(&cdsFiles(), &DataTable::currentChanged, this, [this] { syncViewToTable(); });
+    connect(DBGrid1, &QTableView::doubleClicked, this,
+            [this] { RunGuarded([this] { btnOpenClick(); }); });
+
+    pmGrid = new QMenu(this);
+    pmGrid->setObjectName(QStringLiteral("pmGrid"));
+    Rename1 = pmGrid->addAction(QStringLiteral("Rename"));
+    Rename1->setObjectName(QStringLiteral("Rename1"));
+    ExplorerFolder1 = pmGrid->addAction(QStringLiteral("Explorer Folder"));
+    ExplorerFolder1->setObjectName(QStringLiteral("ExplorerFolder1"));
+    Remove1 = pmGrid->addAction(QStringLiteral("Remove"));
+    Remove1->setObjectName(QStringLiteral("Remove1"));
+    connect(Rename1, &QAction::triggered, this, [this] { RunGuarded([this] { Rename1Click(); }); });
+    connect(ExplorerFolder1, &QAction::triggered, this,
+            [this] { RunGuarded([this] { ExplorerFolder1Click(); }); });
+    connect(Remove1, &QAction::triggered, this, [this] { RunGuarded([this] { Remove1Click(); }); });
+    DBGrid1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(DBGrid1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { pmGrid->popup(DBGrid1->viewport()->mapToGlobal(at)); });
+}
+
+void TfrmReOpen::buildBottom() {
+    auto* bottom = new DecorativeStrip(this);
+    bottom->setObjectName(QStringLiteral("pnlBottom"));
+    bottom->setFixedHeight(45);
+    Label1 = new QLabel(QStringLiteral("Filename"), bottom);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    edFilter = new QLineEdit(bottom);
+    edFilter->setObjectName(QStringLiteral("edFilter"));
+    btnFilter = new QPushButton(QStringLiteral("Filter"), bottom);
+    btnFilter->setObjectName(QStringLiteral("btnFilter"));
+    btnOpen = new QPushButton(QStringLiteral("Open"), bottom);
+    btnOpen->setObjectName(QStringLiteral("btnOpen"));
+    btnCancel = new QPushButton(QStringLiteral("Cancel"), bottom);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    // Enter anywhere in the window presses Open.
+    btnFilter->setAutoDefault(false);
+    btnCancel->setAutoDefault(false);
+    btnOpen->setDefault(true);
+
+    auto* row = new QHBoxLayout(bottom);
+    row->setContentsMargins(10, 0, 10, 0);
+    row->addWidget(Label1);
+    row->addWidget(edFilter, 1);
+    row->addWidget(btnFilter);
+    row->addSpacing(40);
+    row->addWidget(btnOpen);
+    row->addWidget(btnCancel);
+
+    connect(btnFilter, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { btnFilterClick(); }); });
+    connect(btnOpen, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { btnOpenClick(); }); });
+    connect(btnCancel, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { btnCancelClick(); }); });
+}
+
+void TfrmReOpen::syncViewToTable() {
+    const int position = cdsFiles().currentIndex();
+    if (position < 0 || position >= DBGrid1->model()->rowCount()) {
+        DBGrid1->selectionModel()->clear();
+        return;
+    }
+    const QModelIndex index = DBGrid1->model()->index(position, 0);
+    if (DBGrid1->currentIndex().row() != position)
+        DBGrid1->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                                              QItemSelectionModel::Rows);
+    DBGrid1->scrollTo(index);
+}
+
+bool TfrmReOpen::CellStruckOut(const QModelIndex& index) {
+    if (!index.isValid())
+        return false;
+    return RecentLists::FileIsMissing(index.siblingAtColumn(0).data().toString());
+}
+
+void TfrmReOpen::SetFolderOpenerForTesting(std::function<void(const QString&)> opener) {
+    folderOpener() = std::move(opener);
+}
+
+void TfrmReOpen::AddRecent(const QString& fileName) {
+    try {
+        m_store->AddRecent(fileName);
+    } catch (const CorvantisError& error) {
+        Prompt::Notice(QStringLiteral("Error saving to recent: ") + error.message());
+    }
+}
+
+bool TfrmReOpen::WriteRecentAtExit() {
+    return m_store->SaveIfChanged();
+}
+
+void TfrmReOpen::btnFilterClick() {
+    // Taken as typed: blanks count.
+    m_store->SetFilterText(edFilter->text());
+}
+
+void TfrmReOpen::btnOpenClick() {
+    const QString file = m_store->CurrentFile();
+    if (RecentLists::FileIsMissing(file)) {
+        m_selectedFile.clear();
+        Prompt::Error(QStringLiteral("File does not exist in folder."));
+        reject();
+        return;
+    }
+    m_selectedFile = file;
+    m_store->MarkCurrentUsed();
+    accept();
+}
+
+void TfrmReOpen::btnCancelClick() {
+    reject();
+}
+
+void TfrmReOpen::Rename1Click() {
+    if (cdsFiles().currentRow() < 0)
+        return;
+    const QString answer = Prompt::InputBox(
+        QStringLiteral("Rename"), QStringLiteral("Enter new name"), m_store->CurrentFile());
+    m_store->RenameCurrent(answer);
+}
+
+void TfrmReOpen::ExplorerFolder1Click() {
+    if (cdsFiles().currentRow() < 0)
+        return;
+    exploreFolder(uGeneral::FolderPart(m_store->CurrentFile()));
+}
+
+void TfrmReOpen::Remove1Click() {
+    m_store->RemoveCurrent();
+}
+
+void TfrmReOpen::done(int result) {
+    // Every closing writes the table; a failure here is not the user's concern.
+    try {
+        m_store->Save();
+    } catch (const CorvantisError&) {
+    }
+    QDialog::done(result);
+}
