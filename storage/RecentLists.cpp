@@ -94,7 +94,6 @@ void RecentLists::AddRecent(const QString& fileName) {
     cdsFiles->settle();
     if (Contains(fileName))
         return;
-    const DataTable::RowId current = cdsFiles->currentRow();
     try {
         cdsFiles->append();
         cdsFiles->setString(FileField, fileName);
@@ -105,8 +104,6 @@ void RecentLists::AddRecent(const QString& fileName) {
         throw;
     }
     m_changed = true;
-    if (current >= 0)
-        cdsFiles->goToRow(current);
 }
 
 QString RecentLists::CurrentFile() const {

@@ -33,7 +33,7 @@ public:
     // the table starts empty and works normally; the load error is returned (empty: loaded).
     QString LoadRecent();
     // Adds a row for a file not recorded yet (exact, case-sensitive match among all rows,
-    // whatever the filter shows). The current row stays current. Throws CorvantisError.
+    // whatever the filter shows); the new row becomes current. Throws CorvantisError.
     void AddRecent(const QString& fileName);
     bool Contains(const QString& fileName) const;
 

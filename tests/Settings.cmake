@@ -2,3 +2,4 @@
 corvantis_test(tst_inifile core)
 corvantis_test(tst_categories gui)
 corvantis_test(tst_recentlists core)
+corvantis_test(tst_reopen gui)
