@@ -1,0 +1,236 @@
+// Measures the list file and the table behind a list view on generated lists of 1,000, 10,000
+// and 100,000 tasks: load (file to visible rows), write and save, pugixml's in-place parse of
+// the same file as the reference floor, filtering, sorting, the grid's cell access and the peak
+// memory of a load. Prints medians of several runs.
+//
+//   corvantis_bench [--runs N] [--sizes 1000,10000,100000]
+//   corvantis_bench --generate TASKS FILE     writes one generated list file
+
+#include "bench/ListGenerator.h"
+#include "model/DataTable.h"
+#include "model/TaskRecord.h"
+#include "model/TaskTable.h"
+#include "storage/DataPacket.h"
+#include "support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <pugixml.hpp>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+double medianMs(int runs, const std::function<void()>& prepare, const std::function<void()>& work) {
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        if (prepare)
+            prepare();
+        QElapsedTimer timer;
+        timer.start();
+        work();
+        times.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+// A value of /proc/self/status in kB.
+long statusKb(const char* key) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::string prefix = std::string(key) + ":";
+    while (std::getline(status, line))
+        if (line.rfind(prefix, 0) == 0)
+            return std::stol(line.substr(prefix.size()));
+    return -1;
+}
+
+// Peak resident memory of loading the file and holding the list, in MB above what the process
+// held before. Measured in a fresh process, whose heap has no free pages to reuse.
+double peakLoadMb(const QString& fileName) {
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--peak"), fileName});
+    child.waitForFinished(-1);
+    bool ok = false;
+    const double mb = QString::fromLatin1(child.readAllStandardOutput()).trimmed().toDouble(&ok);
+    return ok ? mb : -1;
+}
+
+void load(DataTable& table, const QString& fileName) {
+    TaskTable::Configure(table);
+    DataPacket::LoadFromFile(table, fileName);
+    table.setIndexName(TaskTable::IndexID); // as Open leaves a list
+}
+
+struct Result {
+    int tasks = 0;
+    qsizetype rows = 0;
+    double mb = 0;
+    double loadMs = 0, pugiMs = 0, writeMs = 0, saveMs = 0, peakMb = 0;
+    double presetMs = 0, likeMs = 0, sortColdMs = 0, sortWarmMs = 0, gridUs = 0;
+    int presetRows = 0, likeRows = 0;
+};
+
+Result measure(int tasks, int runs, const QString& folder) {
+    Result r;
+    r.tasks = tasks;
+    const QString fileName = folder + QStringLiteral("/list-%1.cv1").arg(tasks);
+    {
+        DataTable generated;
+        ListGenerator::Generate(generated, tasks);
+        DataPacket::SaveToFile(generated, fileName);
+        r.rows = qsizetype(generated.versionCount());
+    }
+    QFile file(fileName);
+    file.open(QIODevice::ReadOnly);
+    const QByteArray bytes = file.readAll();
+    r.mb = double(bytes.size()) / 1e6;
+
+    {
+        std::unique_ptr<DataTable> table;
+        r.loadMs = medianMs(
+            runs, [&] { table = std::make_unique<DataTable>(); }, [&] { load(*table, fileName); });
+    }
+    {
+        std::vector<char> buffer;
+        pugi::xml_document doc;
+        r.pugiMs = medianMs(
+            runs,
+            [&] {
+                doc.reset();
+                buffer.assign(bytes.constData(), bytes.constData() + bytes.size());
+            },
+            [&] {
+                if (!doc.load_buffer_inplace(buffer.data(), buffer.size()))
+                    std::fprintf(stderr, "pugixml refused the file\n");
+            });
+    }
+
+    DataTable table;
+    load(table, fileName);
+    r.writeMs = medianMs(runs, nullptr, [&] { (void)DataPacket::Write(table); });
+    const QString copy = folder + QStringLiteral("/copy.cv1");
+    r.saveMs = medianMs(runs, nullptr, [&] { DataPacket::SaveToFile(table, copy); });
+    r.peakMb = peakLoadMb(fileName);
+
+    // What a list view does with it.
+    const QString preset = QStringLiteral("Status = 'Not Started' ");
+    const QString like = QStringLiteral("Task LIKE '%milk%'");
+    auto filterBy = [&](const QString& expression, int& rows) {
+        return medianMs(
+            runs, [&] { table.setFiltered(false); },
+            [&] {
+                table.setFilter(expression);
+                table.setFiltered(true);
+                rows = table.recordCount();
+            });
+    };
+    r.presetMs = filterBy(preset, r.presetRows);
+    r.likeMs = filterBy(like, r.likeRows);
+    table.setFiltered(false);
+
+    std::unique_ptr<DataTable> fresh;
+    r.sortColdMs = medianMs(
+        std::max(1, runs / 2),
+        [&] {
+            fresh = std::make_unique<DataTable>();
+            load(*fresh, fileName);
+        },
+        [&] { fresh->setIndexName(TaskTable::IndexTaskName); });
+    r.sortWarmMs = medianMs(
+        runs, [&] { fresh->setIndexName(TaskTable::IndexID); },
+        [&] { fresh->setIndexName(TaskTable::IndexTaskName); });
+    fresh.reset();
+
+    // The grid asks for the text of every cell on screen: 50 rows of all 25 fields.
+    const int first = std::max(0, table.visibleRowCount() / 2 - 25);
+    const int fields = int(table.fields().size());
+    constexpr int Screens = 200;
+    qsizetype sink = 0;
+    r.gridUs = medianMs(runs, nullptr,
+                        [&] {
+                            for (int s = 0; s < Screens; ++s)
+                                for (int row = first;
+                                     row < first + 50 && row < table.visibleRowCount(); ++row)
+                                    for (int f = 0; f < fields; ++f)
+                                        sink += table.displayTextOf(table.rowDataAt(row), f).size();
+                        }) *
+               1000.0 / Screens;
+    if (sink == 0)
+        std::fprintf(stderr, "no cell text\n");
+    return r;
+}
+
+void print(const std::vector<Result>& results) {
+    std::printf(
+        "\nLoad, save and the reference parse (milliseconds, median; MB/s of the file)\n\n");
+    std::printf(
+        "| Tasks | ROW elements | File MB | Load ms | Load MB/s | pugixml ms | pugixml MB/s "
+        "| Load/pugixml | Write ms | Save ms | Save/pugixml | Peak RSS MB | RSS/file |\n");
+    std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    for (const Result& r : results)
+        std::printf("| %d | %lld | %.1f | %.1f | %.0f | %.1f | %.0f | %.2f | %.1f | %.1f | %.2f | "
+                    "%.0f | %.2f |\n",
+                    r.tasks, (long long)r.rows, r.mb, r.loadMs, r.mb / r.loadMs * 1000, r.pugiMs,
+                    r.mb / r.pugiMs * 1000, r.loadMs / r.pugiMs, r.writeMs, r.saveMs,
+                    r.saveMs / r.pugiMs, r.peakMb, r.peakMb / r.mb);
+    std::printf("\nThe list view on the loaded list (milliseconds, median)\n\n");
+    std::printf("| Tasks | Preset filter ms (rows) | LIKE search ms (rows) | Sort by Task, cold | "
+                "Sort by Task, warm | Grid: 50 rows x 25 cells, us |\n");
+    std::printf("|---:|---:|---:|---:|---:|---:|\n");
+    for (const Result& r : results)
+        std::printf("| %d | %.2f (%d) | %.2f (%d) | %.1f | %.1f | %.0f |\n", r.tasks, r.presetMs,
+                    r.presetRows, r.likeMs, r.likeRows, r.sortColdMs, r.sortWarmMs, r.gridUs);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    PinLocaleAndClock();
+    const QStringList args = app.arguments();
+
+    if (args.size() == 3 && args[1] == QStringLiteral("--peak")) {
+        const long before = statusKb("VmRSS");
+        DataTable table;
+        load(table, args[2]);
+        std::printf("%.1f\n", double(statusKb("VmHWM") - before) / 1024.0);
+        return 0;
+    }
+    if (args.size() == 4 && args[1] == QStringLiteral("--generate")) {
+        DataTable table;
+        ListGenerator::Generate(table, args[2].toInt());
+        DataPacket::SaveToFile(table, args[3]);
+        return 0;
+    }
+    int runs = 5;
+    std::vector<int> sizes{1000, 10000, 100000};
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == QStringLiteral("--runs")) {
+            runs = std::max(1, args[i + 1].toInt());
+        } else if (args[i] == QStringLiteral("--sizes")) {
+            sizes.clear();
+            for (const QString& s : args[i + 1].split(u','))
+                sizes.push_back(s.toInt());
+        }
+    }
+
+    QTemporaryDir folder;
+    std::vector<Result> results;
+    for (int tasks : sizes) {
+        std::fprintf(stderr, "measuring %d tasks...\n", tasks);
+        results.push_back(measure(tasks, runs, folder.path()));
+    }
+    print(results);
+    return 0;
+}
