@@ -5,6 +5,7 @@
 #include "shell/uGeneral.h"
 #include "storage/CategorySettings.h"
 #include "storage/DecorativeStrip.h"
+#include "storage/GuardedConnect.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -67,14 +68,10 @@ TfrmCategories::TfrmCategories(const QString& programFolder, QWidget* parent) : 
     layout->addWidget(mCats, 1);
     layout->addWidget(bottom);
 
-    connect(btnUpdate, &QPushButton::clicked, this,
-            [this] { RunGuarded([this] { btnUpdateClick(); }); });
-    connect(btnSave, &QPushButton::clicked, this,
-            [this] { RunGuarded([this] { btnSaveClick(); }); });
-    connect(btnClose, &QPushButton::clicked, this,
-            [this] { RunGuarded([this] { btnCloseClick(); }); });
-    connect(mCats, &QPlainTextEdit::textChanged, this,
-            [this] { RunGuarded([this] { mCatsChange(); }); });
+    ConnectGuarded(btnUpdate, &QPushButton::clicked, this, &TfrmCategories::btnUpdateClick);
+    ConnectGuarded(btnSave, &QPushButton::clicked, this, &TfrmCategories::btnSaveClick);
+    ConnectGuarded(btnClose, &QPushButton::clicked, this, &TfrmCategories::btnCloseClick);
+    ConnectGuarded(mCats, &QPlainTextEdit::textChanged, this, &TfrmCategories::mCatsChange);
 
     m_appFolder = QFileInfo(programFolder).absoluteFilePath();
     if (!m_appFolder.endsWith(u'/'))

@@ -6,6 +6,7 @@
 #include "shell/Prompt.h"
 #include "shell/uGeneral.h"
 #include "storage/DecorativeStrip.h"
+#include "storage/GuardedConnect.h"
 #include "storage/RecentLists.h"
 
 #include <QAbstractTableModel>
@@ -154,8 +155,7 @@ void TfrmReOpen::buildGrid() {
                 });
             });
     connect(&cdsFiles(), &DataTable::currentChanged, this, [this] { syncViewToTable(); });
-    connect(DBGrid1, &QTableView::doubleClicked, this,
-            [this] { RunGuarded([this] { btnOpenClick(); }); });
+    ConnectGuarded(DBGrid1, &QTableView::doubleClicked, this, &TfrmReOpen::btnOpenClick);
 
     pmGrid = new QMenu(this);
     pmGrid->setObjectName(QStringLiteral("pmGrid"));
@@ -165,10 +165,9 @@ void TfrmReOpen::buildGrid() {
     ExplorerFolder1->setObjectName(QStringLiteral("ExplorerFolder1"));
     Remove1 = pmGrid->addAction(QStringLiteral("Remove"));
     Remove1->setObjectName(QStringLiteral("Remove1"));
-    connect(Rename1, &QAction::triggered, this, [this] { RunGuarded([this] { Rename1Click(); }); });
-    connect(ExplorerFolder1, &QAction::triggered, this,
-            [this] { RunGuarded([this] { ExplorerFolder1Click(); }); });
-    connect(Remove1, &QAction::triggered, this, [this] { RunGuarded([this] { Remove1Click(); }); });
+    ConnectGuarded(Rename1, &QAction::triggered, this, &TfrmReOpen::Rename1Click);
+    ConnectGuarded(ExplorerFolder1, &QAction::triggered, this, &TfrmReOpen::ExplorerFolder1Click);
+    ConnectGuarded(Remove1, &QAction::triggered, this, &TfrmReOpen::Remove1Click);
     DBGrid1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(DBGrid1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { pmGrid->popup(DBGrid1->viewport()->mapToGlobal(at)); });
@@ -202,12 +201,9 @@ void TfrmReOpen::buildBottom() {
     row->addWidget(btnOpen);
     row->addWidget(btnCancel);
 
-    connect(btnFilter, &QPushButton::clicked, this,
-            [this] { RunGuarded([this] { btnFilterClick(); }); });
-    connect(btnOpen, &QPushButton::clicked, this,
-            [this] { RunGuarded([this] { btnOpenClick(); }); });
-    connect(btnCancel, &QPushButton::clicked, this,
-            [this] { RunGuarded([this] { btnCancelClick(); }); });
+    ConnectGuarded(btnFilter, &QPushButton::clicked, this, &TfrmReOpen::btnFilterClick);
+    ConnectGuarded(btnOpen, &QPushButton::clicked, this, &TfrmReOpen::btnOpenClick);
+    ConnectGuarded(btnCancel, &QPushButton::clicked, this, &TfrmReOpen::btnCancelClick);
 }
 
 void TfrmReOpen::syncViewToTable() {

@@ -1,3 +1,4 @@
+#include "core/FileBytes.h"
 #include "model/CorvantisError.h"
 #include "storage/CategorySettings.h"
 #include "storage/IniFile.h"
@@ -6,21 +7,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-
-namespace {
-
-QByteArray readBytes(const QString& fileName) {
-    QFile file(fileName);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeBytes(const QString& fileName, const QByteArray& bytes) {
-    QFile file(fileName);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-} // namespace
 
 class TestIniFile : public QObject {
     Q_OBJECT
@@ -220,7 +206,7 @@ void TestIniFile::readCategories() {
     const QString fileName = CategorySettings::FileName(dir.path());
     QCOMPARE(fileName, dir.path() + QStringLiteral("/Corvantis.ini"));
     if (bytes != "<none>")
-        writeBytes(fileName, bytes);
+        QVERIFY(WriteFileBytes(fileName, bytes));
     QCOMPARE(CategorySettings::Read(fileName), names);
 }
 
@@ -253,9 +239,9 @@ void TestIniFile::saveCategories() {
     QTemporaryDir dir;
     const QString fileName = CategorySettings::FileName(dir.path());
     if (before != "<none>")
-        writeBytes(fileName, before);
+        QVERIFY(WriteFileBytes(fileName, before));
     CategorySettings::Save(fileName, lines);
-    QCOMPARE(readBytes(fileName), after);
+    QCOMPARE(ReadFileBytes(fileName), after);
 }
 
 // Names the platform would change on the way (blanks, quotes) come back as they were saved.
@@ -268,9 +254,9 @@ void TestIniFile::saveRoundTrip() {
     CategorySettings::Save(fileName, names);
     QCOMPARE(CategorySettings::Read(fileName), names);
     // Saving twice gives the same bytes.
-    const QByteArray once = readBytes(fileName);
+    const QByteArray once = ReadFileBytes(fileName);
     CategorySettings::Save(fileName, names);
-    QCOMPARE(readBytes(fileName), once);
+    QCOMPARE(ReadFileBytes(fileName), once);
 }
 
 void TestIniFile::saveFailure_data() {

@@ -1,3 +1,4 @@
+#include "core/FileBytes.h"
 #include "model/CorvantisError.h"
 #include "model/DataTable.h"
 #include "storage/DataPacket.h"
@@ -12,16 +13,6 @@
 namespace {
 
 const QDateTime Noon(QDate(2025, 3, 12), QTime(12, 0));
-
-QByteArray readBytes(const QString& fileName) {
-    QFile file(fileName);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeBytes(const QString& fileName, const QByteArray& bytes) {
-    QFile file(fileName);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 QStringList visibleFiles(const DataTable& table) {
     QStringList files;
@@ -194,7 +185,7 @@ void TestRecentLists::lastUsedForm() {
     PinLocaleAndClock(at);
     store.AddRecent(QStringLiteral("/l/Caf\u00e9 & <co>.cv1"));
     store.Save();
-    const QByteArray bytes = readBytes(store.FileName());
+    const QByteArray bytes = ReadFileBytes(store.FileName());
     QVERIFY2(bytes.contains(written), bytes.constData());
     QVERIFY(bytes.startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>"));
     QVERIFY(bytes.contains("File=\"/l/Caf\xC3\xA9 &amp; &lt;co&gt;.cv1\""));
@@ -302,10 +293,10 @@ void TestRecentLists::unreadableFile() {
     QFETCH(QString, message);
     QTemporaryDir dir;
     RecentLists store(dir.path());
-    QVERIFY(writeBytes(store.FileName(), bytes));
-    writeBytes(store.BackupFileName(), "an older backup");
+    QVERIFY(WriteFileBytes(store.FileName(), bytes));
+    QVERIFY(WriteFileBytes(store.BackupFileName(), "an older backup"));
     QCOMPARE(store.LoadRecent(), message);
-    QCOMPARE(readBytes(store.BackupFileName()), bytes);
+    QCOMPARE(ReadFileBytes(store.BackupFileName()), bytes);
     QVERIFY(!QFile::exists(store.FileName()));
     QCOMPARE(store.Table().recordCount(), 0);
     QCOMPARE(store.Table().indexName(), QStringLiteral("MyIndex"));
@@ -376,9 +367,9 @@ void TestRecentLists::rename() {
     row.replace(QStringLiteral("{dir}"), dir.path());
     const QString old = dir.filePath(QStringLiteral("List.cv1"));
     if (sourceExists)
-        QVERIFY(writeBytes(old, "list"));
+        QVERIFY(WriteFileBytes(old, "list"));
     if (targetExists)
-        QVERIFY(writeBytes(answer, "other"));
+        QVERIFY(WriteFileBytes(answer, "other"));
 
     RecentLists store(dir.path());
     addAll(store, {old, QStringLiteral("/l/other.cv1")});
@@ -398,7 +389,7 @@ void TestRecentLists::rename() {
         }
         QCOMPARE(store.CurrentFile(), old);
         if (targetExists)
-            QCOMPARE(readBytes(answer), QByteArray("other"));
+            QCOMPARE(ReadFileBytes(answer), QByteArray("other"));
         return;
     }
     QCOMPARE(store.RenameCurrent(answer), acted);
@@ -419,7 +410,7 @@ void TestRecentLists::removeAndNoRow() {
     QVERIFY(!store.Changed());
 
     const QString file = dir.filePath(QStringLiteral("Kept.cv1"));
-    QVERIFY(writeBytes(file, "list"));
+    QVERIFY(WriteFileBytes(file, "list"));
     addAll(store, {file, QStringLiteral("/l/b.cv1")});
     moveTo(store, file);
     QVERIFY(store.RemoveCurrent());

@@ -1,3 +1,4 @@
+#include "core/FileBytes.h"
 #include "storage/uFrmCategories.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestSupport.h"
@@ -12,17 +13,6 @@
 #include <QTimer>
 
 namespace {
-
-QByteArray readBytes(const QString& fileName) {
-    QFile file(fileName);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeBytes(const QString& fileName, const QByteArray& bytes) {
-    QFile file(fileName);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
 
 QPlainTextEdit* cats(TfrmCategories& window) {
     return window.findChild<QPlainTextEdit*>(QStringLiteral("mCats"));
@@ -58,8 +48,8 @@ private slots:
 
 void TestCategories::layout() {
     QTemporaryDir dir;
-    writeBytes(dir.filePath(QStringLiteral("Corvantis.ini")),
-               "[Category]\nLine0=Work\nLine1=Home\nLine2=Garden\n");
+    QVERIFY(WriteFileBytes(dir.filePath(QStringLiteral("Corvantis.ini")),
+                           "[Category]\nLine0=Work\nLine1=Home\nLine2=Garden\n"));
     TfrmCategories window(dir.path());
     QCOMPARE(window.windowTitle(), QStringLiteral("Categories"));
     QCOMPARE(window.size(), QSize(306, 528));
@@ -96,7 +86,7 @@ void TestCategories::startUp() {
     QFETCH(QStringList, lines);
     QTemporaryDir dir;
     if (file != "<none>")
-        writeBytes(dir.filePath(QStringLiteral("Corvantis.ini")), file);
+        QVERIFY(WriteFileBytes(dir.filePath(QStringLiteral("Corvantis.ini")), file));
     ScriptedPrompt prompt;
     TfrmCategories window(dir.path());
     QCOMPARE(window.Lines(), lines);
@@ -131,7 +121,7 @@ void TestCategories::lines() {
 void TestCategories::updateThenSave() {
     QTemporaryDir dir;
     const QString ini = dir.filePath(QStringLiteral("Corvantis.ini"));
-    writeBytes(ini, "[Window]\r\nTop=1\r\n\r\n[Category]\r\nLine0=Old\r\n");
+    QVERIFY(WriteFileBytes(ini, "[Window]\r\nTop=1\r\n\r\n[Category]\r\nLine0=Old\r\n"));
     ScriptedPrompt prompt;
     TfrmCategories window(dir.path());
     window.show();
@@ -149,8 +139,8 @@ void TestCategories::updateThenSave() {
     QTest::mouseClick(button(window, "btnSave"), Qt::LeftButton);
     QCOMPARE(prompt.notices, QStringList{"Categories saved."});
     QVERIFY(prompt.errors.isEmpty());
-    QCOMPARE(readBytes(ini), QByteArray("[Window]\r\nTop=1\r\n\r\n[Category]\r\nLine0=Old\r\n"
-                                        "Line1=Garden\r\n"));
+    QCOMPARE(ReadFileBytes(ini), QByteArray("[Window]\r\nTop=1\r\n\r\n[Category]\r\nLine0=Old\r\n"
+                                            "Line1=Garden\r\n"));
     QVERIFY(cats(window)->isReadOnly());
     QVERIFY(background(window) != QColor(Qt::white));
     QVERIFY(!button(window, "btnSave")->isEnabled());
@@ -165,14 +155,14 @@ void TestCategories::updateThenSave() {
 void TestCategories::saveWithoutUpdate() {
     QTemporaryDir dir;
     const QString ini = dir.filePath(QStringLiteral("Corvantis.ini"));
-    writeBytes(ini, "[Category]\nLine0=Work\nLine1=Home\n");
+    QVERIFY(WriteFileBytes(ini, "[Category]\nLine0=Work\nLine1=Home\n"));
     ScriptedPrompt prompt;
     TfrmCategories window(dir.path());
     window.show();
     QTest::mouseClick(button(window, "btnSave"), Qt::LeftButton);
     QCOMPARE(prompt.notices, QStringList{"Categories saved."});
     // Written in the order shown: sorted at start-up.
-    QCOMPARE(readBytes(ini), QByteArray("[Category]\nLine0=Home\nLine1=Work\n"));
+    QCOMPARE(ReadFileBytes(ini), QByteArray("[Category]\nLine0=Home\nLine1=Work\n"));
 }
 
 void TestCategories::typingEnablesSave() {
@@ -199,7 +189,7 @@ void TestCategories::typingEnablesSave() {
 void TestCategories::closeKeepsEdits() {
     QTemporaryDir dir;
     const QString ini = dir.filePath(QStringLiteral("Corvantis.ini"));
-    writeBytes(ini, "[Category]\nLine0=Home\n");
+    QVERIFY(WriteFileBytes(ini, "[Category]\nLine0=Home\n"));
     ScriptedPrompt prompt;
     TfrmCategories window(dir.path());
     window.show();
@@ -212,7 +202,7 @@ void TestCategories::closeKeepsEdits() {
     QCOMPARE(window.Lines(), (QStringList{"Home", "Shopping"}));
     window.show();
     QCOMPARE(cats(window)->toPlainText(), QStringLiteral("Home\nShopping"));
-    QCOMPARE(readBytes(ini), QByteArray("[Category]\nLine0=Home\n"));
+    QCOMPARE(ReadFileBytes(ini), QByteArray("[Category]\nLine0=Home\n"));
     QVERIFY(prompt.notices.isEmpty());
     // After the program ends the saved list comes back.
     TfrmCategories next(dir.path());
@@ -227,7 +217,7 @@ void TestCategories::blankLinesDoNotLoseCategories() {
     QTest::mouseClick(button(window, "btnUpdate"), Qt::LeftButton);
     cats(window)->setPlainText(QStringLiteral("Home\n\n   \nWork\nGarden\n\n"));
     QTest::mouseClick(button(window, "btnSave"), Qt::LeftButton);
-    QCOMPARE(readBytes(dir.filePath(QStringLiteral("Corvantis.ini"))),
+    QCOMPARE(ReadFileBytes(dir.filePath(QStringLiteral("Corvantis.ini"))),
              QByteArray("[Category]\nLine0=Home\nLine1=Work\nLine2=Garden\n"));
     TfrmCategories next(dir.path());
     QCOMPARE(next.Lines(), (QStringList{"Garden", "Home", "Work"}));

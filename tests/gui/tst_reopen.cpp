@@ -1,3 +1,4 @@
+#include "core/FileBytes.h"
 #include "model/DataTable.h"
 #include "storage/RecentLists.h"
 #include "storage/ufrmReOpen.h"
@@ -22,11 +23,6 @@
 namespace {
 
 const QDateTime Noon(QDate(2025, 3, 12), QTime(12, 0));
-
-bool writeBytes(const QString& fileName, const QByteArray& bytes) {
-    QFile file(fileName);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 QTableView* grid(TfrmReOpen& window) {
     return window.findChild<QTableView*>(QStringLiteral("DBGrid1"));
@@ -70,7 +66,7 @@ struct Fixture {
     void addLists(TfrmReOpen& window, const QStringList& names, bool create = true) {
         for (const QString& name : names) {
             if (create)
-                QVERIFY(writeBytes(path(name), "list"));
+                QVERIFY(WriteFileBytes(path(name), "list"));
             PinLocaleAndClock(at);
             window.AddRecent(path(name));
             at = at.addSecs(60);
@@ -352,7 +348,7 @@ void TestReopen::renameFromMenu() {
     answer.replace(QStringLiteral("{dir}"), f.dir.path());
     row.replace(QStringLiteral("{dir}"), f.dir.path());
     if (taken)
-        QVERIFY(writeBytes(answer, "other"));
+        QVERIFY(WriteFileBytes(answer, "other"));
     ScriptedPrompt prompt;
     if (answer != QLatin1String("<cancel>"))
         prompt.inputs << answer;
@@ -433,7 +429,7 @@ void TestReopen::addRecentFailure() {
 
 void TestReopen::loadErrorShownOnce() {
     Fixture f;
-    QVERIFY(writeBytes(f.path("Recent.XML"), "hello"));
+    QVERIFY(WriteFileBytes(f.path("Recent.XML"), "hello"));
     ScriptedPrompt prompt;
     TfrmReOpen window(f.dir.path());
     QCOMPARE(prompt.errors, QStringList{"Mismatch in datapacket."});
