@@ -12,6 +12,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <memory>
+
 namespace {
 
 QPlainTextEdit* cats(TfrmCategories& window) {
@@ -25,6 +27,21 @@ QPushButton* button(TfrmCategories& window, const char* name) {
 QColor background(TfrmCategories& window) {
     return cats(window)->palette().color(QPalette::Base);
 }
+
+// A program folder whose settings file holds the given bytes (none: no file), with the window
+// made on it and shown; prompts are scripted.
+struct Shown {
+    explicit Shown(const QByteArray& settings = QByteArray()) {
+        if (!settings.isEmpty() && !WriteFileBytes(ini(), settings))
+            qFatal("cannot write the settings file");
+        window = std::make_unique<TfrmCategories>(dir.path());
+        window->show();
+    }
+    QString ini() const { return dir.filePath(QStringLiteral("Corvantis.ini")); }
+    QTemporaryDir dir;
+    ScriptedPrompt prompt;
+    std::unique_ptr<TfrmCategories> window;
+};
 
 } // namespace
 
@@ -119,12 +136,8 @@ void TestCategories::lines() {
 }
 
 void TestCategories::updateThenSave() {
-    QTemporaryDir dir;
-    const QString ini = dir.filePath(QStringLiteral("Corvantis.ini"));
-    QVERIFY(WriteFileBytes(ini, "[Window]\r\nTop=1\r\n\r\n[Category]\r\nLine0=Old\r\n"));
-    ScriptedPrompt prompt;
-    TfrmCategories window(dir.path());
-    window.show();
+    Shown f("[Window]\r\nTop=1\r\n\r\n[Category]\r\nLine0=Old\r\n");
+    TfrmCategories& window = *f.window;
     QTest::mouseClick(button(window, "btnUpdate"), Qt::LeftButton);
     QVERIFY(!cats(window)->isReadOnly());
     QCOMPARE(background(window), QColor(Qt::white));
@@ -137,10 +150,11 @@ void TestCategories::updateThenSave() {
     QCOMPARE(window.Lines(), (QStringList{"Old", "Garden"}));
 
     QTest::mouseClick(button(window, "btnSave"), Qt::LeftButton);
-    QCOMPARE(prompt.notices, QStringList{"Categories saved."});
-    QVERIFY(prompt.errors.isEmpty());
-    QCOMPARE(ReadFileBytes(ini), QByteArray("[Window]\r\nTop=1\r\n\r\n[Category]\r\nLine0=Old\r\n"
-                                            "Line1=Garden\r\n"));
+    QCOMPARE(f.prompt.notices, QStringList{"Categories saved."});
+    QVERIFY(f.prompt.errors.isEmpty());
+    QCOMPARE(ReadFileBytes(f.ini()),
+             QByteArray("[Window]\r\nTop=1\r\n\r\n[Category]\r\nLine0=Old\r\n"
+                        "Line1=Garden\r\n"));
     QVERIFY(cats(window)->isReadOnly());
     QVERIFY(background(window) != QColor(Qt::white));
     QVERIFY(!button(window, "btnSave")->isEnabled());
@@ -148,28 +162,22 @@ void TestCategories::updateThenSave() {
     QCOMPARE(window.result(), int(QDialog::Accepted));
     // The user's order stays until the next start; then the list comes back sorted.
     QCOMPARE(window.Lines(), (QStringList{"Old", "Garden"}));
-    TfrmCategories next(dir.path());
+    TfrmCategories next(f.dir.path());
     QCOMPARE(next.Lines(), (QStringList{"Garden", "Old"}));
 }
 
 void TestCategories::saveWithoutUpdate() {
-    QTemporaryDir dir;
-    const QString ini = dir.filePath(QStringLiteral("Corvantis.ini"));
-    QVERIFY(WriteFileBytes(ini, "[Category]\nLine0=Work\nLine1=Home\n"));
-    ScriptedPrompt prompt;
-    TfrmCategories window(dir.path());
-    window.show();
+    Shown f("[Category]\nLine0=Work\nLine1=Home\n");
+    TfrmCategories& window = *f.window;
     QTest::mouseClick(button(window, "btnSave"), Qt::LeftButton);
-    QCOMPARE(prompt.notices, QStringList{"Categories saved."});
+    QCOMPARE(f.prompt.notices, QStringList{"Categories saved."});
     // Written in the order shown: sorted at start-up.
-    QCOMPARE(ReadFileBytes(ini), QByteArray("[Category]\nLine0=Home\nLine1=Work\n"));
+    QCOMPARE(ReadFileBytes(f.ini()), QByteArray("[Category]\nLine0=Home\nLine1=Work\n"));
 }
 
 void TestCategories::typingEnablesSave() {
-    QTemporaryDir dir;
-    ScriptedPrompt prompt;
-    TfrmCategories window(dir.path());
-    window.show();
+    Shown f;
+    TfrmCategories& window = *f.window;
     QTest::mouseClick(button(window, "btnSave"), Qt::LeftButton);
     QVERIFY(!button(window, "btnSave")->isEnabled());
     window.show();
@@ -187,12 +195,8 @@ void TestCategories::typingEnablesSave() {
 }
 
 void TestCategories::closeKeepsEdits() {
-    QTemporaryDir dir;
-    const QString ini = dir.filePath(QStringLiteral("Corvantis.ini"));
-    QVERIFY(WriteFileBytes(ini, "[Category]\nLine0=Home\n"));
-    ScriptedPrompt prompt;
-    TfrmCategories window(dir.path());
-    window.show();
+    Shown f("[Category]\nLine0=Home\n");
+    TfrmCategories& window = *f.window;
     QTest::mouseClick(button(window, "btnUpdate"), Qt::LeftButton);
     cats(window)->setPlainText(QStringLiteral("Home\nShopping"));
     QTest::mouseClick(button(window, "btnClose"), Qt::LeftButton);
@@ -202,24 +206,22 @@ void TestCategories::closeKeepsEdits() {
     QCOMPARE(window.Lines(), (QStringList{"Home", "Shopping"}));
     window.show();
     QCOMPARE(cats(window)->toPlainText(), QStringLiteral("Home\nShopping"));
-    QCOMPARE(ReadFileBytes(ini), QByteArray("[Category]\nLine0=Home\n"));
-    QVERIFY(prompt.notices.isEmpty());
+    QCOMPARE(ReadFileBytes(f.ini()), QByteArray("[Category]\nLine0=Home\n"));
+    QVERIFY(f.prompt.notices.isEmpty());
     // After the program ends the saved list comes back.
-    TfrmCategories next(dir.path());
+    TfrmCategories next(f.dir.path());
     QCOMPARE(next.Lines(), QStringList{"Home"});
 }
 
 void TestCategories::blankLinesDoNotLoseCategories() {
-    QTemporaryDir dir;
-    ScriptedPrompt prompt;
-    TfrmCategories window(dir.path());
-    window.show();
+    Shown f;
+    TfrmCategories& window = *f.window;
     QTest::mouseClick(button(window, "btnUpdate"), Qt::LeftButton);
     cats(window)->setPlainText(QStringLiteral("Home\n\n   \nWork\nGarden\n\n"));
     QTest::mouseClick(button(window, "btnSave"), Qt::LeftButton);
-    QCOMPARE(ReadFileBytes(dir.filePath(QStringLiteral("Corvantis.ini"))),
+    QCOMPARE(ReadFileBytes(f.ini()),
              QByteArray("[Category]\nLine0=Home\nLine1=Work\nLine2=Garden\n"));
-    TfrmCategories next(dir.path());
+    TfrmCategories next(f.dir.path());
     QCOMPARE(next.Lines(), (QStringList{"Garden", "Home", "Work"}));
 }
 
