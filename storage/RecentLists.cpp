@@ -82,8 +82,14 @@ QString RecentLists::LoadRecent() {
 bool RecentLists::Contains(const QString& fileName) const {
     const int field = cdsFiles->fieldIndexOrThrow(FileField);
     const int width = cdsFiles->fields()[static_cast<std::size_t>(field)].width;
-    // The stored form: a longer name would never match its own row and be added again each time.
-    const QString stored = width > 0 ? fileName.left(width) : fileName;
+    // The stored form, cut to the width in characters: a longer name would never match its own
+    // row and would be added again each time.
+    QString stored = fileName;
+    if (width > 0) {
+        const QList<uint> chars = fileName.toUcs4();
+        if (chars.size() > width)
+            stored = QString::fromUcs4(reinterpret_cast<const char32_t*>(chars.constData()), width);
+    }
     for (const DataTable::RowId row : cdsFiles->allRows())
         if (cdsFiles->textOf(cdsFiles->rowData(row), field) == stored)
             return true;
