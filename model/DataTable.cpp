@@ -1032,6 +1032,41 @@ void DataTable::rebuildOrder() {
         // Compute the keys once, up front, rather than inside the comparisons.
         for (RowId row : m_ordered)
             textKey(static_cast<std::uint32_t>(m_rowVersion[static_cast<std::size_t>(row)]));
+    } else if (m_sortField >= 0) {
+        // Numbers, days and flags: read each row's key once, not twice per comparison. The
+        // order is rowLess's: empty keys first (last when descending), ties by version.
+        struct Keyed {
+            std::int64_t key;
+            std::uint32_t version;
+            RowId row;
+            bool null;
+        };
+        const int f = m_sortField;
+        const FieldKind kind = m_fields[static_cast<std::size_t>(f)].kind;
+        std::vector<Keyed> keyed;
+        keyed.reserve(m_ordered.size());
+        for (RowId row : m_ordered) {
+            const auto version =
+                static_cast<std::uint32_t>(m_rowVersion[static_cast<std::size_t>(row)]);
+            const RowData& data = m_versions[version];
+            Keyed k{0, version, row, data.isNull(f)};
+            if (!k.null)
+                k.key = kind == FieldKind::DateTime  ? data.int64(f)
+                        : kind == FieldKind::Boolean ? std::int64_t(data.boolean(f))
+                                                     : std::int64_t(data.int32(f));
+            keyed.push_back(k);
+        }
+        const bool descending = m_sortDescending;
+        std::sort(keyed.begin(), keyed.end(), [descending](const Keyed& a, const Keyed& b) {
+            int c = a.null != b.null ? (a.null ? -1 : 1)
+                                     : (a.key < b.key ? -1 : (a.key > b.key ? 1 : 0));
+            if (descending)
+                c = -c;
+            return c != 0 ? c < 0 : a.version < b.version;
+        });
+        for (std::size_t i = 0; i < keyed.size(); ++i)
+            m_ordered[i] = keyed[i].row;
+        return;
     }
     std::sort(m_ordered.begin(), m_ordered.end(),
               [this](RowId a, RowId b) { return rowLess(a, b); });
