@@ -7,6 +7,10 @@
 
 #include <QHash>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <cstring>
 #include <limits>
 #include <new>
@@ -56,12 +60,21 @@ QString shown(std::string_view text) {
     throw CorvantisError(QStringLiteral("Damaged data packet: %1.").arg(what));
 }
 
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
+// Byte classes of the scanner, looked up rather than compared one by one.
+struct ByteClasses {
+    bool space[256] = {};
+    bool nameEnd[256] = {};
+    ByteClasses() {
+        for (const unsigned char c : {' ', '\t', '\n', '\r'})
+            space[c] = nameEnd[c] = true;
+        for (const unsigned char c : {'=', '/', '>', '<', '"', '\''})
+            nameEnd[c] = true;
+    }
+};
+const ByteClasses Classes;
 
-bool isNameEnd(char c) {
-    return isSpace(c) || c == '=' || c == '/' || c == '>' || c == '<' || c == '"' || c == '\'';
+bool isSpace(char c) {
+    return Classes.space[static_cast<unsigned char>(c)];
 }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
@@ -80,6 +93,111 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+// The first byte in [p, e) that is a or b; e when there is none. Sixteen bytes at a time: row
+// values are short, and two library searches per value cost more than the values themselves.
+const char* findEither(const char* p, const char* e, char a, char b) {
+#if defined(__SSE2__)
+    const __m128i va = _mm_set1_epi8(a);
+    const __m128i vb = _mm_set1_epi8(b);
+    while (e - p >= 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const int hits =
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(x, va), _mm_cmpeq_epi8(x, vb)));
+        if (hits)
+            return p + __builtin_ctz(static_cast<unsigned>(hits));
+        p += 16;
+    }
+#endif
+    while (p < e && *p != a && *p != b)
+        ++p;
+    return p;
+}
+
+[[noreturn]] void badReference(const char* amp, const char* e) {
+    // Show the reference up to its ";", or up to where it clearly ends without one.
+    const char* limit = amp + std::min<std::size_t>(std::size_t(e - amp), MaxReference);
+    const char* end = amp + 1;
+    while (end < limit && *end != ';' && !Classes.nameEnd[static_cast<unsigned char>(*end)] &&
+           *end != '&')
+        ++end;
+    if (end < limit && *end == ';')
+        ++end;
+    damaged(QStringLiteral("the reference \"%1\" is not valid")
+                .arg(shown(std::string_view(amp, std::size_t(end - amp)))));
+}
+
+// Decodes the reference starting at `amp` ("&...;") onto out; returns what follows its ";".
+// Rows are full of references (line breaks, tabs, quotes), so the five names and the numbers
+// are matched byte by byte.
+const char* decodeReference(std::string& out, const char* amp, const char* e) {
+    const char* p = amp + 1;
+    const std::size_t left = std::size_t(e - p);
+    if (left >= 3) {
+        switch (p[0]) {
+        case 'l':
+            if (p[1] == 't' && p[2] == ';') {
+                out.push_back('<');
+                return p + 3;
+            }
+            break;
+        case 'g':
+            if (p[1] == 't' && p[2] == ';') {
+                out.push_back('>');
+                return p + 3;
+            }
+            break;
+        case 'a':
+            if (left >= 4 && p[1] == 'm' && p[2] == 'p' && p[3] == ';') {
+                out.push_back('&');
+                return p + 4;
+            }
+            if (left >= 5 && p[1] == 'p' && p[2] == 'o' && p[3] == 's' && p[4] == ';') {
+                out.push_back('\'');
+                return p + 5;
+            }
+            break;
+        case 'q':
+            if (left >= 5 && p[1] == 'u' && p[2] == 'o' && p[3] == 't' && p[4] == ';') {
+                out.push_back('"');
+                return p + 5;
+            }
+            break;
+        case '#': {
+            const bool hex = p[1] == 'x' || p[1] == 'X';
+            const char* d = p + (hex ? 2 : 1);
+            const char* limit = amp + std::min<std::size_t>(std::size_t(e - amp), MaxReference);
+            char32_t cp = 0;
+            const char* digits = d;
+            for (; d < limit && *d != ';'; ++d) {
+                const char c = *d;
+                unsigned digit = 16;
+                if (c >= '0' && c <= '9')
+                    digit = unsigned(c - '0');
+                else if (hex && c >= 'a' && c <= 'f')
+                    digit = unsigned(c - 'a' + 10);
+                else if (hex && c >= 'A' && c <= 'F')
+                    digit = unsigned(c - 'A' + 10);
+                if (digit >= (hex ? 16u : 10u))
+                    badReference(amp, e);
+                cp = cp * (hex ? 16 : 10) + digit;
+                if (cp > 0x10FFFF)
+                    badReference(amp, e);
+            }
+            if (d >= limit || d == digits || cp == 0 || (cp >= 0xD800 && cp <= 0xDFFF))
+                badReference(amp, e);
+            if (cp < 0x80)
+                out.push_back(static_cast<char>(cp));
+            else
+                PacketEncoding::appendUtf8(out, cp);
+            return d + 1;
+        }
+        default:
+            break;
+        }
+    }
+    badReference(amp, e);
+}
+
 // Appends an attribute value with its references decoded.
 void decodeInto(std::string& out, const char* s, const char* e) {
     while (s < e) {
@@ -89,55 +207,40 @@ void decodeInto(std::string& out, const char* s, const char* e) {
             return;
         }
         out.append(s, std::size_t(amp - s));
-        const std::size_t window = std::min<std::size_t>(std::size_t(e - amp), MaxReference);
-        const auto* semi = static_cast<const char*>(std::memchr(amp, ';', window));
-        const std::string_view ref =
-            semi ? std::string_view(amp + 1, std::size_t(semi - amp - 1)) : std::string_view();
-        auto bad = [&]() {
-            damaged(QStringLiteral("the reference \"%1\" is not valid")
-                        .arg(shown(
-                            std::string_view(amp, semi ? std::size_t(semi - amp + 1) : window))));
-        };
-        if (ref == "lt") {
-            out.push_back('<');
-        } else if (ref == "gt") {
-            out.push_back('>');
-        } else if (ref == "amp") {
-            out.push_back('&');
-        } else if (ref == "quot") {
-            out.push_back('"');
-        } else if (ref == "apos") {
-            out.push_back('\'');
-        } else if (ref.size() >= 2 && ref[0] == '#') {
-            const bool hex = ref[1] == 'x' || ref[1] == 'X';
-            std::size_t i = hex ? 2 : 1;
-            if (i >= ref.size())
-                bad();
-            char32_t cp = 0;
-            for (; i < ref.size(); ++i) {
-                const char c = ref[i];
-                int digit = -1;
-                if (c >= '0' && c <= '9')
-                    digit = c - '0';
-                else if (hex && c >= 'a' && c <= 'f')
-                    digit = c - 'a' + 10;
-                else if (hex && c >= 'A' && c <= 'F')
-                    digit = c - 'A' + 10;
-                if (digit < 0)
-                    bad();
-                cp = cp * (hex ? 16 : 10) + char32_t(digit);
-                if (cp > 0x10FFFF)
-                    bad();
-            }
-            if (cp == 0 || (cp >= 0xD800 && cp <= 0xDFFF))
-                bad();
-            PacketEncoding::appendUtf8(out, cp);
-        } else {
-            bad();
-        }
-        s = semi + 1;
+        s = decodeReference(out, amp, e);
     }
 }
+
+// The start of an attribute as writers lay it out, `Name="`, recognised in one comparison
+// instead of reading the name, the "=" and the quote byte by byte.
+class AttributeStart {
+public:
+    explicit AttributeStart(std::string_view name) : m_size(name.size() + 2) {
+        m_text.assign(name.data(), name.size());
+        m_text += "=\"";
+        std::memcpy(m_bytes, m_text.data(), std::min<std::size_t>(m_size, 16));
+        m_mask = m_size >= 16 ? 0xFFFFu : (1u << m_size) - 1;
+    }
+    // The length of the start at p, 0 when p does not begin with it.
+    std::size_t at(const char* p, const char* e) const {
+#if defined(__SSE2__)
+        if (m_size <= 16 && e - p >= 16) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m_bytes));
+            const auto same = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y)));
+            return (same & m_mask) == m_mask ? m_size : 0;
+        }
+#endif
+        return std::size_t(e - p) >= m_size && std::memcmp(p, m_text.data(), m_size) == 0 ? m_size
+                                                                                          : 0;
+    }
+
+private:
+    std::string m_text;
+    std::size_t m_size;
+    char m_bytes[16] = {};
+    unsigned m_mask;
+};
 
 // Where a row value goes and how it is read.
 struct Slot {
@@ -181,8 +284,13 @@ private:
     void readParams();
     void readRows();
     void readRow();
-    void setValue(int field, const char* s, const char* e);
-    std::string_view decoded(const char* s, const char* e);
+    int fieldOf(std::string_view name, int hint) const;
+    static constexpr int NoMatch = -3;
+    int matchStart(int hint);
+    void readValue(char quote, std::string& out);
+    std::string_view readValue(char quote);
+    void setText(int field, char quote);
+    void setScalar(int field, std::string_view text);
     [[noreturn]] void unexpectedEnd(std::string_view element) const;
 
     const char* m_begin;
@@ -197,6 +305,8 @@ private:
     QHash<QString, int> m_folded; // field names, case ignored, as the table looks them up
     std::string m_scratch;
     std::optional<RowBuilder> m_builder;
+    std::vector<AttributeStart> m_starts; // one per field
+    AttributeStart m_rowStateStart{"RowState"};
 };
 
 void Reader::unexpectedEnd(std::string_view element) const {
@@ -205,7 +315,7 @@ void Reader::unexpectedEnd(std::string_view element) const {
 
 std::string_view Reader::readName() {
     const char* start = m_p;
-    while (m_p < m_end && !isNameEnd(*m_p))
+    while (m_p < m_end && !Classes.nameEnd[static_cast<unsigned char>(*m_p)])
         ++m_p;
     return std::string_view(start, std::size_t(m_p - start));
 }
@@ -577,8 +687,10 @@ void Reader::readParams() {
 }
 
 void Reader::readRows() {
-    for (std::size_t i = 0; i < m_slots.size(); ++i)
+    for (std::size_t i = 0; i < m_slots.size(); ++i) {
         m_byName.emplace(m_slots[i].name, int(i));
+        m_starts.emplace_back(m_slots[i].name);
+    }
     m_builder.emplace(int(m_slots.size()));
     // The change log tells how many versions to expect; reserving them up front saves the
     // vector's regrowth on large lists. Deletes add no version.
@@ -612,9 +724,81 @@ void Reader::readRows() {
     }
 }
 
-// The hot path: one ROW element, its attributes matched to fields in file order first.
+// The field a row attribute names: the one after the previous attribute's field first (rows
+// list their values in field order, leaving out empty ones), then the rest. -1 for no field,
+// -2 for the row state.
+int Reader::fieldOf(std::string_view name, int hint) const {
+    const int count = int(m_slots.size());
+    auto is = [&](int f) {
+        const std::string& candidate = m_slots[std::size_t(f)].name;
+        return candidate.size() == name.size() &&
+               std::memcmp(candidate.data(), name.data(), name.size()) == 0;
+    };
+    if (hint < count && is(hint))
+        return hint;
+    if (name == "RowState")
+        return -2;
+    for (int f = hint + 1; f < count; ++f)
+        if (is(f))
+            return f;
+    const auto it = m_byName.find(name);
+    return it == m_byName.end() ? -1 : it->second;
+}
+
+// The field whose attribute start (`Name="`) the cursor is at, the cursor moved past it; -2 for
+// the row state; NoMatch when the attribute is laid out otherwise or names no field.
+int Reader::matchStart(int hint) {
+    const int count = int(m_slots.size());
+    auto tryField = [&](int f) {
+        const std::size_t n = m_starts[std::size_t(f)].at(m_p, m_end);
+        m_p += n;
+        return n != 0;
+    };
+    if (hint < count && tryField(hint))
+        return hint;
+    if (const std::size_t n = m_rowStateStart.at(m_p, m_end)) {
+        m_p += n;
+        return -2;
+    }
+    for (int f = hint + 1; f < count; ++f)
+        if (tryField(f))
+            return f;
+    return NoMatch;
+}
+
+// Reads a quoted value (the cursor after its opening quote) onto out, references decoded.
+void Reader::readValue(char quote, std::string& out) {
+    const char* v = m_p;
+    while (true) {
+        const char* q = findEither(v, m_end, quote, '&');
+        if (q >= m_end)
+            unexpectedEnd("ROW");
+        out.append(v, std::size_t(q - v));
+        if (*q == quote) {
+            m_p = q + 1;
+            return;
+        }
+        v = decodeReference(out, q, m_end);
+    }
+}
+
+// The same as a view: the file's own bytes when the value holds no reference.
+std::string_view Reader::readValue(char quote) {
+    const char* v = m_p;
+    const char* q = findEither(v, m_end, quote, '&');
+    if (q >= m_end)
+        unexpectedEnd("ROW");
+    if (*q == quote) {
+        m_p = q + 1;
+        return std::string_view(v, std::size_t(q - v));
+    }
+    m_scratch.clear();
+    readValue(quote, m_scratch);
+    return m_scratch;
+}
+
+// The hot path: one ROW element, its values decoded straight into the row builder.
 void Reader::readRow() {
-    const int fieldCount = int(m_slots.size());
     RowBuilder& builder = *m_builder;
     builder.reset();
     std::uint32_t state = 0;
@@ -637,44 +821,50 @@ void Reader::readRow() {
             open = true;
             break;
         }
-        const std::string_view name = readName();
-        while (m_p < m_end && isSpace(*m_p))
+        int field = matchStart(hint);
+        char quote = '"';
+        std::string_view name;
+        if (field == NoMatch) {
+            name = readName();
+            while (m_p < m_end && isSpace(*m_p))
+                ++m_p;
+            if (name.empty() || m_p >= m_end || *m_p != '=')
+                damaged(QStringLiteral("the tag \"ROW\" has a malformed attribute"));
             ++m_p;
-        if (name.empty() || m_p >= m_end || *m_p != '=')
-            damaged(QStringLiteral("the tag \"ROW\" has a malformed attribute"));
-        ++m_p;
-        while (m_p < m_end && isSpace(*m_p))
-            ++m_p;
-        if (m_p >= m_end || (*m_p != '"' && *m_p != '\''))
-            damaged(QStringLiteral("the attribute \"%1\" has no quoted value").arg(shown(name)));
-        const char quote = *m_p++;
-        const auto* close =
-            static_cast<const char*>(std::memchr(m_p, quote, std::size_t(m_end - m_p)));
-        if (!close)
-            unexpectedEnd("ROW");
-        const char* valueBegin = m_p;
-        m_p = close + 1;
-
-        int field = -1;
-        if (hint < fieldCount && name == m_slots[std::size_t(hint)].name) {
-            field = hint;
-        } else if (name == "RowState") {
+            while (m_p < m_end && isSpace(*m_p))
+                ++m_p;
+            if (m_p >= m_end || (*m_p != '"' && *m_p != '\''))
+                damaged(
+                    QStringLiteral("the attribute \"%1\" has no quoted value").arg(shown(name)));
+            quote = *m_p++;
+            field = fieldOf(name, hint);
+        }
+        if (field == -1) {
+            // An attribute that names no field.
+            const auto* close =
+                static_cast<const char*>(std::memchr(m_p, quote, std::size_t(m_end - m_p)));
+            if (!close)
+                unexpectedEnd("ROW");
+            m_p = close + 1;
+            continue;
+        }
+        if (field == -2) {
+            const std::string_view text = readValue(quote);
             std::int64_t value = 0;
-            const std::string_view text = decoded(valueBegin, close);
             if (PacketValues::parseInteger(text, value) != Parse::Ok || value < 0 ||
                 value > std::numeric_limits<std::uint32_t>::max())
                 damaged(QStringLiteral("the row state \"%1\" is not valid").arg(shown(text)));
             state = static_cast<std::uint32_t>(value);
             continue;
-        } else {
-            const auto it = m_byName.find(name);
-            if (it == m_byName.end())
-                continue; // an attribute that names no field
-            field = it->second;
         }
         if (builder.isSet(field))
-            damaged(QStringLiteral("a row gives \"%1\" twice").arg(shown(name)));
-        setValue(field, valueBegin, close);
+            damaged(QStringLiteral("a row gives \"%1\" twice")
+                        .arg(m_slots[std::size_t(field)].displayName));
+        const FieldKind kind = m_slots[std::size_t(field)].kind;
+        if (kind == FieldKind::String || kind == FieldKind::Memo)
+            setText(field, quote);
+        else
+            setScalar(field, readValue(quote));
         hint = field + 1;
     }
     if (open)
@@ -688,47 +878,30 @@ void Reader::readRow() {
     m_content.states.push_back(state);
 }
 
-// The value as text, decoded into scratch space only when it holds a reference.
-std::string_view Reader::decoded(const char* s, const char* e) {
-    if (!std::memchr(s, '&', std::size_t(e - s)))
-        return std::string_view(s, std::size_t(e - s));
-    m_scratch.clear();
-    decodeInto(m_scratch, s, e);
-    return m_scratch;
-}
-
-void Reader::setValue(int field, const char* s, const char* e) {
+void Reader::setText(int field, char quote) {
     const Slot& slot = m_slots[std::size_t(field)];
     RowBuilder& builder = *m_builder;
-    switch (slot.kind) {
-    case FieldKind::String: {
-        std::string& out = builder.begin(field);
-        const std::size_t start = out.size();
-        decodeInto(out, s, e);
-        if (out.size() - start > slot.width) {
-            // Cut to the width in characters: count the lead bytes.
-            std::size_t chars = 0;
-            for (std::size_t i = start; i < out.size(); ++i) {
-                if ((static_cast<unsigned char>(out[i]) & 0xC0) != 0x80 && chars++ == slot.width) {
-                    out.resize(i);
-                    break;
-                }
+    std::string& out = builder.begin(field);
+    const std::size_t start = out.size();
+    readValue(quote, out);
+    if (slot.kind == FieldKind::String && out.size() - start > slot.width) {
+        // Cut to the width in characters: count the lead bytes.
+        std::size_t chars = 0;
+        for (std::size_t i = start; i < out.size(); ++i) {
+            if ((static_cast<unsigned char>(out[i]) & 0xC0) != 0x80 && chars++ == slot.width) {
+                out.resize(i);
+                break;
             }
         }
-        builder.finish(field);
-        return;
     }
-    case FieldKind::Memo:
-        decodeInto(builder.begin(field), s, e);
-        builder.finish(field);
-        return;
-    default:
-        break;
-    }
+    builder.finish(field);
+}
 
-    const std::string_view text = decoded(s, e);
+void Reader::setScalar(int field, std::string_view text) {
     if (text.empty())
         return; // an empty value leaves the field empty
+    const Slot& slot = m_slots[std::size_t(field)];
+    RowBuilder& builder = *m_builder;
     switch (slot.kind) {
     case FieldKind::Integer:
     case FieldKind::AutoInc:
@@ -778,7 +951,8 @@ void Reader::setValue(int field, const char* s, const char* e) {
         builder.setBool(field, isTrue);
         return;
     }
-    default:
+    case FieldKind::String:
+    case FieldKind::Memo:
         return;
     }
 }

@@ -5,6 +5,10 @@
 #include "storage/PacketValues.h"
 
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,30 +55,57 @@ public:
         m_cursor += bytes.size();
     }
     void put(char c) { *m_cursor++ = c; }
+    // Writes text with the escapes of the packet. Sixteen bytes are copied at a time and the
+    // cursor advanced past those that need no escape; the caller's reservation leaves room for
+    // the copy running ahead.
     void putEscaped(std::string_view bytes) {
         const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
         const auto* e = s + bytes.size();
-        while (s < e) {
-            const unsigned char* run = s;
-            while (s < e && !Escapes.text[*s])
-                ++s;
-            std::memcpy(m_cursor, run, std::size_t(s - run));
-            m_cursor += s - run;
-            if (s < e) {
-                std::memcpy(m_cursor, Escapes.text[*s], Escapes.size[*s]);
-                m_cursor += Escapes.size[*s];
-                ++s;
+#if defined(__SSE2__)
+        const __m128i controls = _mm_set1_epi8(0x1F);
+        const __m128i specials[6] = {_mm_set1_epi8('"'), _mm_set1_epi8('&'), _mm_set1_epi8('\''),
+                                     _mm_set1_epi8('<'), _mm_set1_epi8('>'), _mm_set1_epi8('\\')};
+        while (e - s >= 16) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(m_cursor), x);
+            __m128i hit = _mm_cmpeq_epi8(_mm_max_epu8(x, controls), controls); // below 0x20
+            for (const __m128i& special : specials)
+                hit = _mm_or_si128(hit, _mm_cmpeq_epi8(x, special));
+            const int mask = _mm_movemask_epi8(hit);
+            if (mask == 0) {
+                s += 16;
+                m_cursor += 16;
+                continue;
             }
+            const int clean = __builtin_ctz(static_cast<unsigned>(mask));
+            s += clean;
+            m_cursor += clean;
+            putEscapedByte(*s++);
+        }
+#endif
+        while (s < e)
+            putEscapedByte(*s++);
+    }
+    void putEscapedByte(unsigned char c) {
+        if (Escapes.text[c]) {
+            std::memcpy(m_cursor, Escapes.text[c], Escapes.size[c]);
+            m_cursor += Escapes.size[c];
+        } else {
+            *m_cursor++ = static_cast<char>(c);
         }
     }
-    char*& cursor() { return m_cursor; }
+    char*& cursor() {
+        return m_cursor;
+    }
     QByteArray take() {
         m_bytes.resize(used());
         return std::move(m_bytes);
     }
 
 private:
-    qsizetype used() const { return m_cursor - m_bytes.constData(); }
+    qsizetype used() const {
+        return m_cursor - m_bytes.constData();
+    }
     void grow(qsizetype capacity) {
         const qsizetype at = m_bytes.isNull() ? 0 : used();
         m_bytes.resize(capacity);
@@ -98,6 +129,13 @@ struct Column {
     std::string prefix; // ` Name="`
 };
 
+std::int32_t int32Of(std::string_view value) {
+    std::int32_t number = 0;
+    if (value.size() == sizeof number)
+        std::memcpy(&number, value.data(), sizeof number);
+    return number;
+}
+
 class Writer {
 public:
     explicit Writer(const DataTable& table) : m_table(table) {}
@@ -106,6 +144,25 @@ public:
 private:
     void writeField(Sink& out, const FieldDef& field);
     void writeRow(Sink& out, const RowData& row, std::uint32_t state);
+
+    // Lists hold many rows of the same few days; their texts are kept once made.
+    char* writeDate(char* out, std::int32_t day) {
+        DateText& slot = m_dates[std::uint32_t(day) % std::size(m_dates)];
+        if (!slot.valid || slot.day != day) {
+            slot.size = std::uint8_t(PacketValues::writeDate(slot.text, day) - slot.text);
+            slot.day = day;
+            slot.valid = true;
+        }
+        std::memcpy(out, slot.text, slot.size);
+        return out + slot.size;
+    }
+    struct DateText {
+        std::int32_t day = 0;
+        bool valid = false;
+        std::uint8_t size = 0;
+        char text[PacketValues::MaxNumberText] = {};
+    };
+    DateText m_dates[512];
 
     const DataTable& m_table;
     std::vector<Column> m_columns;
@@ -240,37 +297,35 @@ void Writer::writeRow(Sink& out, const RowData& row, std::uint32_t state) {
     }
     const int count = std::min(row.fieldCount(), int(m_columns.size()));
     for (int f = 0; f < count; ++f) {
-        if (row.isNull(f))
-            continue;
+        // One look at the field: numbers are read from its bytes, and only an empty text needs
+        // telling from an empty field.
+        const std::string_view value = row.raw(f);
         const Column& column = m_columns[std::size_t(f)];
+        if (value.empty() && (column.kind != FieldKind::String || row.isNull(f)))
+            continue; // empty fields and empty memos are written as no value
+        out.put(column.prefix);
         switch (column.kind) {
         case FieldKind::Memo:
-            if (row.raw(f).empty())
-                continue; // an empty memo is written as no value
-            out.put(column.prefix);
-            out.putEscaped(row.raw(f));
-            break;
         case FieldKind::String:
-            out.put(column.prefix);
-            out.putEscaped(row.raw(f));
+            out.putEscaped(value);
             break;
         case FieldKind::Integer:
         case FieldKind::AutoInc:
         case FieldKind::Word:
-            out.put(column.prefix);
-            out.cursor() = PacketValues::writeInteger(out.cursor(), row.int32(f));
+            out.cursor() = PacketValues::writeInteger(out.cursor(), int32Of(value));
             break;
         case FieldKind::Date:
-            out.put(column.prefix);
-            out.cursor() = PacketValues::writeDate(out.cursor(), row.int32(f));
+            out.cursor() = writeDate(out.cursor(), int32Of(value));
             break;
-        case FieldKind::DateTime:
-            out.put(column.prefix);
-            out.cursor() = PacketValues::writeDateTime(out.cursor(), row.int64(f));
+        case FieldKind::DateTime: {
+            std::int64_t stored = 0;
+            if (value.size() == sizeof stored)
+                std::memcpy(&stored, value.data(), sizeof stored);
+            out.cursor() = PacketValues::writeDateTime(out.cursor(), stored);
             break;
+        }
         case FieldKind::Boolean:
-            out.put(column.prefix);
-            out.put(row.boolean(f) ? std::string_view("TRUE") : std::string_view("FALSE"));
+            out.put(value[0] ? std::string_view("TRUE") : std::string_view("FALSE"));
             break;
         }
         out.put('"');

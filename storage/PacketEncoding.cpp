@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace PacketEncoding {
 
 namespace {
@@ -52,13 +56,15 @@ std::size_t sequenceLength(const unsigned char* p, std::size_t left) {
 // Index of the first byte at or after `from` that is not ASCII; size when there is none.
 std::size_t skipAscii(const unsigned char* p, std::size_t from, std::size_t size) {
     std::size_t i = from;
-    while (i + 8 <= size) {
-        std::uint64_t word;
-        std::memcpy(&word, p + i, sizeof word);
-        if (word & 0x8080808080808080ull)
-            break;
-        i += 8;
+#if defined(__SSE2__)
+    while (i + 16 <= size) {
+        const int high =
+            _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+        if (high)
+            return i + std::size_t(__builtin_ctz(static_cast<unsigned>(high)));
+        i += 16;
     }
+#endif
     while (i < size && p[i] < 0x80)
         ++i;
     return i;

@@ -34,6 +34,39 @@ int digits(std::string_view text, std::size_t pos, std::size_t n) {
     return value;
 }
 
+bool isLeap(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+int daysInMonth(int year, int month) {
+    static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && isLeap(year) ? 29 : days[month - 1];
+}
+
+// Julian day of a Gregorian date in years 1 to 9999.
+std::int32_t julianDay(int year, int month, int day) {
+    const int a = (14 - month) / 12;
+    const int y = year + 4800 - a;
+    const int m = month + 12 * a - 3;
+    return day + (153 * m + 2) / 5 + 365 * y + y / 4 - y / 100 + y / 400 - 32045;
+}
+
+// The Gregorian date of a Julian day; false outside years 1 to 9999.
+bool civilDate(std::int32_t jd, int& year, int& month, int& day) {
+    if (jd < 1721426 || jd > 5373484) // 0001-01-01 .. 9999-12-31
+        return false;
+    const int a = jd + 32044;
+    const int b = (4 * a + 3) / 146097;
+    const int c = a - 146097 * b / 4;
+    const int d = (4 * c + 3) / 1461;
+    const int e = c - 1461 * d / 4;
+    const int m = (5 * e + 2) / 153;
+    day = e - (153 * m + 2) / 5 + 1;
+    month = m + 3 - 12 * (m / 10);
+    year = 100 * b + d - 4800 + m / 10;
+    return true;
+}
+
 // The date part of a value; `rest` receives what follows it.
 std::optional<std::int32_t> datePart(std::string_view text, std::string_view& rest) {
     std::size_t pos = 0;
@@ -54,6 +87,13 @@ std::optional<std::int32_t> datePart(std::string_view text, std::string_view& re
         year = -year;
     const int month = digits(text, end - 4, 2);
     const int day = digits(text, end - 2, 2);
+    if (year >= 1 && year <= 9999) {
+        // The common case without QDate: the proleptic Gregorian calendar QDate uses.
+        if (month < 1 || month > 12 || day < 1 || day > daysInMonth(int(year), month))
+            return std::nullopt;
+        rest = text.substr(end);
+        return julianDay(int(year), month, day);
+    }
     if (year < std::numeric_limits<int>::min() || year > std::numeric_limits<int>::max())
         return std::nullopt;
     const QDate date(static_cast<int>(year), month, day);
@@ -73,11 +113,12 @@ char* writeInteger(char* out, std::int64_t value) {
     return std::to_chars(out, out + MaxNumberText, value).ptr;
 }
 
-char* writeDate(char* out, std::int32_t julianDay) {
+char* writeDate(char* out, std::int32_t day) {
     int y = 0;
     int m = 0;
     int d = 0;
-    QDate::fromJulianDay(julianDay).getDate(&y, &m, &d);
+    if (!civilDate(day, y, m, d))
+        QDate::fromJulianDay(day).getDate(&y, &m, &d);
     if (y >= 1000 && y <= 9999) {
         out = twoDigits(out, y / 100);
         out = twoDigits(out, y % 100);

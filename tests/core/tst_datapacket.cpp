@@ -508,7 +508,10 @@ void TestDataPacket::readErrors_data() {
     QTest::newRow("unknown entity") << row(R"(Task="&nbsp;")") << QString()
                                     << damaged(R"(the reference "&nbsp;" is not valid)");
     QTest::newRow("bare ampersand") << row(R"(Task="Tom & Jerry")") << QString()
-                                    << damaged(R"(the reference "& Jerry" is not valid)");
+                                    << damaged(R"(the reference "&" is not valid)");
+    QTest::newRow("reference running into the next attribute")
+        << row(R"(Task="&x" Owner="y;")") << QString()
+        << damaged(R"(the reference "&x" is not valid)");
     QTest::newRow("surrogate reference") << row(R"(Task="&#xD800;")") << QString()
                                          << damaged(R"(the reference "&#xD800;" is not valid)");
     QTest::newRow("reference beyond Unicode")
