@@ -65,7 +65,6 @@ class TestRecentLists : public QObject {
     Q_OBJECT
 private slots:
     void init() { PinLocaleAndClock(Noon); }
-    void tableShape();
     void addRecent_data();
     void addRecent();
     void addIgnoresFilter();
@@ -83,18 +82,6 @@ private slots:
     void removeAndNoRow();
     void corpusFilesAsStore();
 };
-
-void TestRecentLists::tableShape() {
-    QTemporaryDir dir;
-    RecentLists store(dir.path());
-    QCOMPARE(store.Table().objectName(), QStringLiteral("cdsFiles"));
-    QCOMPARE(store.FileName(), dir.path() + QStringLiteral("/Recent.XML"));
-    QCOMPARE(store.Table().indexName(), QStringLiteral("MyIndex"));
-    QVERIFY(!store.Table().keepsHistory());
-    QCOMPARE(store.Table().fields().size(), std::size_t(2));
-    QCOMPARE(store.Table().fields()[0].width, 255);
-    QCOMPARE(store.Table().fields()[1].kind, FieldKind::DateTime);
-}
 
 void TestRecentLists::addRecent_data() {
     QTest::addColumn<QStringList>("existing");

@@ -91,11 +91,6 @@ void TestCategories::startUp_data() {
     QTest::newRow("sorted, case ignored")
         << QByteArray("[Category]\r\nLine0=work\r\nLine1=Home\r\nLine2=errands\r\n")
         << QStringList{"errands", "Home", "work"};
-    QTest::newRow("reading stops at the gap")
-        << QByteArray("[Category]\nLine0=Work\nLine1=Home\nLine3=Garden\n")
-        << QStringList{"Home", "Work"};
-    QTest::newRow("duplicates stay")
-        << QByteArray("[Category]\nLine0=b\nLine1=a\nLine2=b\n") << QStringList{"a", "b", "b"};
 }
 
 void TestCategories::startUp() {
