@@ -1029,9 +1029,36 @@ bool DataTable::rowLess(RowId a, RowId b) const {
 
 void DataTable::rebuildOrder() {
     if (m_sortField >= 0 && m_activeTextKeys) {
-        // Compute the keys once, up front, rather than inside the comparisons.
-        for (RowId row : m_ordered)
-            textKey(static_cast<std::uint32_t>(m_rowVersion[static_cast<std::size_t>(row)]));
+        // Compute the keys once, up front, and sort on them alone: the comparisons then never
+        // touch the rows, which lie all over memory in a large list. The order is rowLess's.
+        struct Keyed {
+            const QCollatorSortKey* key; // nullptr: empty field
+            std::uint32_t version;
+            RowId row;
+        };
+        const int f = m_sortField;
+        std::vector<Keyed> keyed;
+        keyed.reserve(m_ordered.size());
+        for (RowId row : m_ordered) {
+            const auto version =
+                static_cast<std::uint32_t>(m_rowVersion[static_cast<std::size_t>(row)]);
+            keyed.push_back(
+                {m_versions[version].isNull(f) ? nullptr : textKey(version), version, row});
+        }
+        const bool descending = m_sortDescending;
+        std::sort(keyed.begin(), keyed.end(), [descending](const Keyed& a, const Keyed& b) {
+            int c = 0;
+            if (!a.key || !b.key)
+                c = !a.key == !b.key ? 0 : (!a.key ? -1 : 1);
+            else
+                c = a.key->compare(*b.key);
+            if (descending)
+                c = -c;
+            return c != 0 ? c < 0 : a.version < b.version;
+        });
+        for (std::size_t i = 0; i < keyed.size(); ++i)
+            m_ordered[i] = keyed[i].row;
+        return;
     } else if (m_sortField >= 0) {
         // Numbers, days and flags: read each row's key once, not twice per comparison. The
         // order is rowLess's: empty keys first (last when descending), ties by version.
