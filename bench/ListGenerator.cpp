@@ -14,6 +14,7 @@ namespace {
 
 using namespace TaskRecord;
 
+// Mostly plain words, some with the characters the file escapes, some beyond ASCII.
 const char* const Words[] = {
     "Call",
     "the",
@@ -60,6 +61,36 @@ const char* const Words[] = {
     "draft",
     "email",
     "to",
+    "send",
+    "pick",
+    "up",
+    "car",
+    "insurance",
+    "call",
+    "back",
+    "prepare",
+    "slides",
+    "order",
+    "new",
+    "printer",
+    "ink",
+    "tax",
+    "return",
+    "book",
+    "flights",
+    "update",
+    "website",
+    "clean",
+    "kitchen",
+    "renew",
+    "passport",
+    "write",
+    "minutes",
+    "of",
+    "and",
+    "on",
+    "Monday",
+    "Friday",
 };
 const char* const Names[] = {"ana", "bob", "chlo\xC3\xA9", "dmitri", "eve", "fran\xC3\xA7ois"};
 const char* const Categories[] = {"Home", "Work", "Shopping", "Health", "Finance", "Garden"};
@@ -92,7 +123,7 @@ private:
         std::string s;
         while (int(s.size()) < length) {
             if (!s.empty())
-                s += chance(4) ? '\t' : ' ';
+                s += chance(1) ? '\t' : ' ';
             s += Words[pick(int(std::size(Words)))];
         }
         // Cut back to the length, on a character boundary.

@@ -253,8 +253,7 @@ struct Slot {
 class Reader {
 public:
     Reader(std::string_view text, std::size_t fileSize)
-        : m_begin(text.data()), m_p(text.data()), m_end(text.data() + text.size()),
-          m_budget(std::size_t(256) << 20) {
+        : m_p(text.data()), m_end(text.data() + text.size()), m_budget(std::size_t(256) << 20) {
         // Rows may take many times their text (a short row of many empty fields), but not
         // without bound: a hostile file must fail, not exhaust memory.
         const std::size_t room = (std::numeric_limits<std::size_t>::max() - m_budget) / 32;
@@ -293,7 +292,6 @@ private:
     void setScalar(int field, std::string_view text);
     [[noreturn]] void unexpectedEnd(std::string_view element) const;
 
-    const char* m_begin;
     const char* m_p;
     const char* m_end;
     std::size_t m_budget;

@@ -87,6 +87,20 @@ bool isWellFormedUtf8(std::string_view bytes) {
         i = skipAscii(p, i, size);
         if (i >= size)
             return true;
+        // Two- and three-byte sequences (accented letters, most scripts) checked in line.
+        const unsigned c = p[i];
+        if (c >= 0xC2 && c <= 0xDF && i + 1 < size && (p[i + 1] & 0xC0) == 0x80) {
+            i += 2;
+            continue;
+        }
+        if ((c & 0xF0) == 0xE0 && i + 2 < size) {
+            const unsigned c1 = p[i + 1];
+            if ((c1 & 0xC0) == 0x80 && (p[i + 2] & 0xC0) == 0x80 && (c != 0xE0 || c1 >= 0xA0) &&
+                (c != 0xED || c1 < 0xA0)) {
+                i += 3;
+                continue;
+            }
+        }
         const std::size_t n = sequenceLength(p + i, size - i);
         if (n == 0)
             return false;
