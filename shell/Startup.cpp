@@ -1,23 +1,19 @@
 #include "shell/Startup.h"
 
-#include <QApplication>
-#include <QMainWindow>
-#include <QScreen>
+#include "shell/Unit1.h"
 
-std::unique_ptr<QMainWindow> StartCorvantis(const QString& programFolder) {
-    Q_UNUSED(programFolder);
-    auto window = std::make_unique<QMainWindow>();
-    window->setObjectName(QStringLiteral("frmMain"));
-    window->setWindowTitle(QStringLiteral("Corvantis"));
-    window->resize(1138, 622);
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        window->move(screen->availableGeometry().center() - window->rect().center());
+#include <QApplication>
+
+std::unique_ptr<TfrmMain> StartCorvantis(const QString& programFolder) {
+    auto window = std::make_unique<TfrmMain>(programFolder);
+    window->CreateSecondaryWindows();
     window->show();
     return window;
 }
 
 int RunCorvantis(int argc, char** argv) {
     QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Corvantis"));
     const auto window = StartCorvantis(QCoreApplication::applicationDirPath());
     return app.exec();
 }

@@ -4,11 +4,12 @@
 
 #include <memory>
 
-class QMainWindow;
+class TfrmMain;
 
-// Builds the program's windows for the given program folder (where the settings and the
-// recent-lists store live) and shows the main window. Tests call it with a temporary folder.
-std::unique_ptr<QMainWindow> StartCorvantis(const QString& programFolder);
+// Builds the program's windows for the given program folder (where the settings file and the
+// recent-lists store live), in start-up order, and shows the main window. Tests call it with a
+// temporary folder.
+std::unique_ptr<TfrmMain> StartCorvantis(const QString& programFolder);
 
 // The whole program: the application object, the start-up, the event loop.
 int RunCorvantis(int argc, char** argv);

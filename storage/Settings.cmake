@@ -6,7 +6,6 @@ target_sources(corvantis_core PRIVATE
 )
 target_sources(corvantis_gui PRIVATE
     DecorativeStrip.cpp DecorativeStrip.h
-    GuardedConnect.h
     uFrmCategories.cpp uFrmCategories.h
     ufrmReOpen.cpp ufrmReOpen.h
 )

@@ -5,7 +5,6 @@
 #include "shell/uGeneral.h"
 #include "storage/CategorySettings.h"
 #include "storage/DecorativeStrip.h"
-#include "storage/GuardedConnect.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -2,16 +2,15 @@
 
 #include "model/CorvantisError.h"
 #include "model/DataTable.h"
+#include "shell/DesktopShell.h"
 #include "shell/ErrorBox.h"
 #include "shell/Prompt.h"
 #include "shell/uGeneral.h"
 #include "storage/DecorativeStrip.h"
-#include "storage/GuardedConnect.h"
 #include "storage/RecentLists.h"
 
 #include <QAbstractTableModel>
 #include <QAction>
-#include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -24,18 +23,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-std::function<void(const QString&)>& folderOpener() {
-    static std::function<void(const QString&)> opener;
-    return opener;
-}
-
-void exploreFolder(const QString& folder) {
-    if (folderOpener())
-        folderOpener()(folder);
-    else
-        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
-}
 
 // The visible rows of the recent-lists table as two columns: the file and when it was last used.
 class RecentFilesModel final : public QAbstractTableModel {
@@ -225,10 +212,6 @@ bool TfrmReOpen::CellStruckOut(const QModelIndex& index) {
     return RecentLists::FileIsMissing(index.siblingAtColumn(0).data().toString());
 }
 
-void TfrmReOpen::SetFolderOpenerForTesting(std::function<void(const QString&)> opener) {
-    folderOpener() = std::move(opener);
-}
-
 void TfrmReOpen::AddRecent(const QString& fileName) {
     try {
         m_store->AddRecent(fileName);
@@ -274,7 +257,7 @@ void TfrmReOpen::Rename1Click() {
 void TfrmReOpen::ExplorerFolder1Click() {
     if (cdsFiles().currentRow() < 0)
         return;
-    exploreFolder(uGeneral::FolderPart(m_store->CurrentFile()));
+    DesktopShell::ExploreFolder(uGeneral::FolderPart(m_store->CurrentFile()));
 }
 
 void TfrmReOpen::Remove1Click() {

@@ -44,8 +44,6 @@ public:
     // Whether a cell of the grid is drawn struck out: its row's file does not exist. Asked each
     // time the cell is painted.
     static bool CellStruckOut(const QModelIndex& index);
-    // Replaces the desktop's "explore" of a folder (tests: nothing is launched).
-    static void SetFolderOpenerForTesting(std::function<void(const QString&)> opener);
 
     void btnFilterClick();
     void btnOpenClick();

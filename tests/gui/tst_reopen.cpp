@@ -1,5 +1,6 @@
 #include "core/FileBytes.h"
 #include "model/DataTable.h"
+#include "shell/DesktopShell.h"
 #include "storage/RecentLists.h"
 #include "storage/ufrmReOpen.h"
 #include "support/ScriptedPrompt.h"
@@ -81,7 +82,7 @@ class TestReopen : public QObject {
     Q_OBJECT
 private slots:
     void init() { PinLocaleAndClock(Noon); }
-    void cleanup() { TfrmReOpen::SetFolderOpenerForTesting(nullptr); }
+    void cleanup() { DesktopShell::SetOpenerForTesting(nullptr); }
     void layout();
     void modelContract();
     void openFlow();
@@ -371,7 +372,7 @@ void TestReopen::explorerFolder() {
     Fixture f;
     ScriptedPrompt prompt;
     QStringList opened;
-    TfrmReOpen::SetFolderOpenerForTesting([&](const QString& folder) { opened << folder; });
+    DesktopShell::SetOpenerForTesting([&](const QUrl& url) { opened << url.toLocalFile(); });
     TfrmReOpen window(f.dir.path());
     f.addLists(window, {"List.cv1"});
     window.show();
@@ -397,7 +398,7 @@ void TestReopen::menuWithoutRow() {
     Fixture f;
     ScriptedPrompt prompt;
     QStringList opened;
-    TfrmReOpen::SetFolderOpenerForTesting([&](const QString& folder) { opened << folder; });
+    DesktopShell::SetOpenerForTesting([&](const QUrl& url) { opened << url.toLocalFile(); });
     TfrmReOpen window(f.dir.path());
     f.addLists(window, {"Work.cv1"});
     window.show();

@@ -1,0 +1,532 @@
+#include "shell/Unit1.h"
+
+#include "model/CorvantisError.h"
+#include "model/DataTable.h"
+#include "shell/DesktopShell.h"
+#include "shell/ErrorBox.h"
+#include "shell/Icons.h"
+#include "shell/uGeneral.h"
+#include "storage/DataPacket.h"
+#include "storage/uFrmCategories.h"
+#include "storage/ufrmReOpen.h"
+#include "view/uFrTasks.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+const QString ProgramTitle = QStringLiteral("Corvantis");
+const QString MakerAddress = QStringLiteral("www.corvantis.org");
+
+// Shows the busy cursor for as long as it lives, also when the work fails.
+struct BusyCursor {
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+} // namespace
+
+TfrmMain::TfrmMain(const QString& programFolder, QWidget* parent)
+    : QMainWindow(parent), m_programFolder(programFolder) {
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(ProgramTitle);
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPointSize(8);
+    setFont(font);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, QColor(208, 208, 216));
+    setPalette(pal);
+    setAutoFillBackground(true);
+    resize(1138, 622);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    buildActions();
+    buildMenus();
+    buildToolBar();
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    setCentralWidget(central);
+    buildTabs();
+    layout->addWidget(PageControl1, 1);
+    layout->addStretch();
+    buildFooter();
+}
+
+TfrmMain::~TfrmMain() = default;
+
+void TfrmMain::CreateSecondaryWindows() {
+    frmReOpen = new TfrmReOpen(m_programFolder, this);
+    frmCategories = new TfrmCategories(m_programFolder, this);
+}
+
+// --- building the window ---------------------------------------------------------------------
+
+QAction* TfrmMain::makeAction(const QString& name, const QString& text, const QString& icon,
+                              const QColor& color, const QString& glyph) {
+    auto* action = new QAction(text, this);
+    action->setObjectName(name);
+    if (!icon.isEmpty())
+        action->setIcon(ThemeIcon(icon, color, glyph));
+    action->setIconVisibleInMenu(false);
+    return action;
+}
+
+void TfrmMain::buildActions() {
+    const QColor blue(60, 110, 180);
+    const QColor green(70, 140, 80);
+    const QColor grey(110, 110, 120);
+    const QColor red(170, 60, 60);
+    actNew = makeAction(QStringLiteral("actNew"), QStringLiteral("New"),
+                        QStringLiteral("document-new"), blue, QStringLiteral("N"));
+    actOpen = makeAction(QStringLiteral("actOpen"), QStringLiteral("Open"),
+                         QStringLiteral("document-open"), blue, QStringLiteral("O"));
+    actReopen = makeAction(QStringLiteral("actReopen"), QStringLiteral("Reopen"),
+                           QStringLiteral("document-open-recent"), blue, QStringLiteral("R"));
+    actSave = makeAction(QStringLiteral("actSave"), QStringLiteral("Save"),
+                         QStringLiteral("document-save"), green, QStringLiteral("S"));
+    actSaveAs = makeAction(QStringLiteral("actSaveAs"), QStringLiteral("Save As..."),
+                           QStringLiteral("document-save-as"), green, QStringLiteral("A"));
+    actClose = makeAction(QStringLiteral("actClose"), QStringLiteral("Close List"),
+                          QStringLiteral("document-close"), grey, QStringLiteral("C"));
+    actExit = makeAction(QStringLiteral("actExit"), QStringLiteral("Exit"),
+                         QStringLiteral("application-exit"), red, QStringLiteral("X"));
+    actExit->setShortcut(QKeySequence(Qt::Key_F10));
+    actExit->setShortcutContext(Qt::ApplicationShortcut);
+    actCloseAll = makeAction(QStringLiteral("CloseAll1"), QStringLiteral("Close All"), QString(),
+                             grey, QString());
+    actPrint = makeAction(QStringLiteral("tbPrint"), QStringLiteral("Print"),
+                          QStringLiteral("document-print"), grey, QStringLiteral("P"));
+    actPrint->setToolTip(QStringLiteral("Print Document"));
+    actImport = makeAction(QStringLiteral("tbImport"), QStringLiteral("Import Tasks"),
+                           QStringLiteral("document-import"), green, QStringLiteral("I"));
+    actImport->setToolTip(QStringLiteral("Import Doc"));
+    actBatchInsertTool = makeAction(QStringLiteral("ToolButton5"), QStringLiteral("Batch Insert"),
+                                    QStringLiteral("list-add"), green, QStringLiteral("B"));
+    actBatchInsertMenu = makeAction(QStringLiteral("BatchInsert1"), QStringLiteral("Batch Insert"),
+                                    QString(), green, QString());
+    actCategories = makeAction(QStringLiteral("actCategories"), QStringLiteral("Categories"),
+                               QStringLiteral("view-list-details"), blue, QStringLiteral("K"));
+    actAbout =
+        makeAction(QStringLiteral("About1"), QStringLiteral("About"), QString(), blue, QString());
+    actDetailView = makeAction(QStringLiteral("DetailView1"), QStringLiteral("Detail View"),
+                               QString(), blue, QString());
+    actComments = makeAction(QStringLiteral("Comments1"), QStringLiteral("Comments"), QString(),
+                             blue, QString());
+    actApplyFilter = makeAction(QStringLiteral("ApplyFilter1"), QStringLiteral("Apply Filter"),
+                                QString(), blue, QString());
+    actCancelFilter = makeAction(QStringLiteral("CancelFilter1"), QStringLiteral("Cancel Filter"),
+                                 QString(), blue, QString());
+
+    ConnectGuarded(actNew, &QAction::triggered, this, &TfrmMain::actNewExecute);
+    ConnectGuarded(actOpen, &QAction::triggered, this, &TfrmMain::actOpenExecute);
+    ConnectGuarded(actReopen, &QAction::triggered, this, &TfrmMain::actReopenExecute);
+    ConnectGuarded(actSave, &QAction::triggered, this, &TfrmMain::actSaveExecute);
+    ConnectGuarded(actSaveAs, &QAction::triggered, this, &TfrmMain::actSaveAsExecute);
+    ConnectGuarded(actClose, &QAction::triggered, this, &TfrmMain::actCloseExecute);
+    ConnectGuarded(actExit, &QAction::triggered, this, &TfrmMain::actExitExecute);
+    ConnectGuarded(actCloseAll, &QAction::triggered, this, &TfrmMain::CloseAll1Click);
+    ConnectGuarded(actCategories, &QAction::triggered, this, &TfrmMain::Categories1Click);
+
+    // Commands of the active list that need one open and say so.
+    for (QAction* action : {actDetailView, actComments, actApplyFilter, actCancelFilter, actImport,
+                            actBatchInsertTool})
+        connect(action, &QAction::triggered, this, [this] {
+            RunGuarded([this] {
+                if (!ActiveTaskView())
+                    RequireOpenList();
+            });
+        });
+}
+
+void TfrmMain::buildMenus() {
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+
+    QMenu* file = bar->addMenu(QStringLiteral("File"));
+    file->setObjectName(QStringLiteral("File1"));
+    file->addAction(actNew);
+    file->addAction(actOpen);
+    // The menu's Reopen, Close and Exit entries run the tool bar's commands.
+    QAction* reopen = file->addAction(QStringLiteral("Reopen"));
+    reopen->setObjectName(QStringLiteral("Reopen1"));
+    connect(reopen, &QAction::triggered, actReopen, &QAction::trigger);
+    file->addSeparator();
+    file->addAction(actSave);
+    file->addAction(actSaveAs);
+    QAction* close = file->addAction(QStringLiteral("Close"));
+    close->setObjectName(QStringLiteral("Close1"));
+    connect(close, &QAction::triggered, actClose, &QAction::trigger);
+    file->addAction(actCloseAll);
+    file->addSeparator();
+    QAction* print = file->addAction(QStringLiteral("Print"));
+    print->setObjectName(QStringLiteral("Print1"));
+    connect(print, &QAction::triggered, actPrint, &QAction::trigger);
+    file->addSeparator();
+    QAction* exit = file->addAction(QStringLiteral("Exit"));
+    exit->setObjectName(QStringLiteral("Exit1"));
+    connect(exit, &QAction::triggered, actExit, &QAction::trigger);
+
+    QMenu* edit = bar->addMenu(QStringLiteral("Edit"));
+    edit->setObjectName(QStringLiteral("Edit1"));
+    edit->addAction(actDetailView);
+    edit->addAction(actComments);
+
+    QMenu* search = bar->addMenu(QStringLiteral("Search"));
+    search->setObjectName(QStringLiteral("Search1"));
+    search->addAction(actApplyFilter);
+    search->addAction(actCancelFilter);
+
+    QMenu* options = bar->addMenu(QStringLiteral("Options"));
+    options->setObjectName(QStringLiteral("Options1"));
+    QAction* categories = options->addAction(QStringLiteral("Categories"));
+    categories->setObjectName(QStringLiteral("Categories1"));
+    connect(categories, &QAction::triggered, actCategories, &QAction::trigger);
+
+    QMenu* tools = bar->addMenu(QStringLiteral("Tools"));
+    tools->setObjectName(QStringLiteral("Tools1"));
+    QAction* import = tools->addAction(QStringLiteral("Import"));
+    import->setObjectName(QStringLiteral("Import1"));
+    connect(import, &QAction::triggered, actImport, &QAction::trigger);
+    tools->addAction(actBatchInsertMenu);
+
+    QMenu* help = bar->addMenu(QStringLiteral("Help"));
+    help->setObjectName(QStringLiteral("Help1"));
+    help->addAction(actAbout);
+}
+
+void TfrmMain::buildToolBar() {
+    m_toolBar = addToolBar(QStringLiteral("Main"));
+    m_toolBar->setObjectName(QStringLiteral("ToolBar1"));
+    m_toolBar->setMovable(false);
+    m_toolBar->setFloatable(false);
+    m_toolBar->setIconSize(QSize(32, 32));
+    m_toolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    m_toolBar->setContextMenuPolicy(Qt::PreventContextMenu);
+    auto add = [this](QAction* action, const QString& buttonName) {
+        m_toolBar->addAction(action);
+        if (QWidget* button = m_toolBar->widgetForAction(action))
+            button->setObjectName(buttonName);
+    };
+    add(actNew, QStringLiteral("tbNew"));
+    add(actOpen, QStringLiteral("tbOpen"));
+    add(actReopen, QStringLiteral("tbReopen"));
+    m_toolBar->addSeparator();
+    add(actSave, QStringLiteral("tbSave"));
+    add(actSaveAs, QStringLiteral("tbSaveAs"));
+    m_toolBar->addSeparator();
+    add(actClose, QStringLiteral("tbClose"));
+    add(actPrint, QStringLiteral("tbPrintButton"));
+    add(actImport, QStringLiteral("tbImportButton"));
+    add(actBatchInsertTool, QStringLiteral("tbBatchInsert"));
+    add(actCategories, QStringLiteral("tbCategories"));
+    m_toolBar->addSeparator();
+    add(actExit, QStringLiteral("tbExit"));
+}
+
+void TfrmMain::buildTabs() {
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    PageControl1->tabBar()->setSelectionBehaviorOnRemove(QTabBar::SelectLeftTab);
+    PageControl1->setDocumentMode(true);
+    PageControl1->hide();
+    connect(PageControl1->tabBar(), &QTabBar::tabBarClicked, this,
+            [this](int index) { PageControl1Change(index); });
+
+    pmTabRightClick = new QMenu(this);
+    pmTabRightClick->setObjectName(QStringLiteral("pmTabRightClick"));
+    QAction* closeTab = pmTabRightClick->addAction(QStringLiteral("Close Tab"));
+    closeTab->setObjectName(QStringLiteral("CloseTab1"));
+    connect(closeTab, &QAction::triggered, actClose, &QAction::trigger);
+    QAction* explorer = pmTabRightClick->addAction(QStringLiteral("Explorer Path"));
+    explorer->setObjectName(QStringLiteral("ExplorerPath1"));
+    ConnectGuarded(explorer, &QAction::triggered, this, &TfrmMain::ExplorerPathClick);
+    PageControl1->tabBar()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(PageControl1->tabBar(), &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) {
+                pmTabRightClick->popup(PageControl1->tabBar()->mapToGlobal(at));
+            });
+}
+
+void TfrmMain::buildFooter() {
+    auto* footer = new QFrame(centralWidget());
+    footer->setObjectName(QStringLiteral("pnlFooter"));
+    footer->setFixedHeight(22);
+    footer->setStyleSheet(QStringLiteral(
+        "#pnlFooter { background: qlineargradient(x1:0, y1:0, x2:1, y2:0, stop:0 #d0d0d8, "
+        "stop:1 #9ea6bd); }"));
+    auto* layout = new QHBoxLayout(footer);
+    layout->setContentsMargins(6, 0, 8, 0);
+    layout->addStretch();
+    auto* address = new QLabel(MakerAddress, footer);
+    address->setObjectName(QStringLiteral("lblWebAddress"));
+    address->setEnabled(false);
+    layout->addWidget(address);
+    centralWidget()->layout()->addWidget(footer);
+}
+
+// --- finding the list ------------------------------------------------------------------------
+
+TfrTasks* TfrmMain::ActiveTaskView() const {
+    QWidget* page = PageControl1->currentWidget();
+    return page ? page->findChild<TfrTasks*>(QStringLiteral("frTasks")) : nullptr;
+}
+
+void TfrmMain::RequireOpenList() {
+    throw CorvantisError(QStringLiteral("Open or create a list first!"));
+}
+
+void TfrmMain::requireExistingFile(const QString& fileName) {
+    // A name without a file would only build a tab with nothing in it.
+    if (!QFileInfo::exists(fileName))
+        throw CorvantisError(QStringLiteral("Cannot open file \"%1\". %2")
+                                 .arg(QFileInfo(fileName).absoluteFilePath(),
+                                      QString::fromLocal8Bit(std::strerror(ENOENT))));
+}
+
+void TfrmMain::AddListTab(const QString& name, bool isNew) {
+    BusyCursor busy;
+    auto* page = new QWidget(PageControl1);
+    const int index = PageControl1->addTab(
+        page,
+        ThemeIcon(QStringLiteral("text-x-generic"), QColor(60, 110, 180), QStringLiteral("L")),
+        uGeneral::CaptionFromFileName(name));
+    Q_UNUSED(index);
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* view = new TfrTasks(page);
+    layout->addWidget(view);
+    view->show();
+    view->InitList(name, isNew);
+    view->SetCategoryChoices(frmCategories ? frmCategories->Lines() : QStringList());
+    PageControl1->setCurrentWidget(page);
+}
+
+void TfrmMain::OpenTaskList(const QString& fileName) {
+    requireExistingFile(fileName);
+    PageControl1->show();
+    setWindowTitle(QStringLiteral("Corvantis - ") + uGeneral::CaptionFromFileName(fileName));
+    AddListTab(fileName, false);
+}
+
+void TfrmMain::addRecent(const QString& fileName) {
+    if (frmReOpen)
+        frmReOpen->AddRecent(fileName);
+}
+
+// --- the file dialogs ------------------------------------------------------------------------
+
+FileDialogRequest TfrmMain::OpenDialog1(const QString& folder) {
+    FileDialogRequest request;
+    request.filter = QStringLiteral("Corvantis File v1|*.cv1|All Files (*.*)|*.*");
+    request.defaultExtension = QStringLiteral("cv1");
+    request.directory = folder;
+    return request;
+}
+
+FileDialogRequest TfrmMain::SaveDialog1() {
+    FileDialogRequest request;
+    request.filter = QStringLiteral("Corvantis|*.cv1|All Files (*.*)|*.*");
+    request.defaultExtension = QStringLiteral("cv1");
+    return request;
+}
+
+// --- commands --------------------------------------------------------------------------------
+
+void TfrmMain::actNewExecute() {
+    PageControl1->show();
+    setWindowTitle(QStringLiteral("Corvantis - New"));
+    AddListTab(QStringLiteral("New"), true);
+}
+
+void TfrmMain::actOpenExecute() {
+    FileDialogRequest request = OpenDialog1(m_programFolder);
+    request.parent = this;
+    const QString fileName = Prompt::OpenFileName(request);
+    if (fileName.isEmpty())
+        return;
+    requireExistingFile(fileName);
+    PageControl1->show();
+    setWindowTitle(QStringLiteral("Corvantis - ") + uGeneral::CaptionFromFileName(fileName));
+    AddListTab(fileName, false);
+    addRecent(fileName);
+}
+
+void TfrmMain::actReopenExecute() {
+    if (!frmReOpen || frmReOpen->exec() != QDialog::Accepted)
+        return;
+    PageControl1->show();
+    const QString fileName = frmReOpen->SelectedFile();
+    if (fileName.trimmed().isEmpty())
+        return;
+    requireExistingFile(fileName);
+    setWindowTitle(QStringLiteral("Corvantis- ") + uGeneral::CaptionFromFileName(fileName));
+    AddListTab(fileName, false);
+    addRecent(fileName);
+}
+
+void TfrmMain::saveView(TfrTasks* view) {
+    const QString fileName = view->ListFileName();
+    if (fileName.trimmed().isEmpty()) {
+        saveViewAs(view);
+        return;
+    }
+    DataPacket::SaveToFile(*view->cdsTasks(), fileName);
+    addRecent(fileName);
+    view->MarkSaved();
+    PageControl1->setTabText(PageControl1->indexOf(view->parentWidget()),
+                             uGeneral::CaptionFromFileName(fileName));
+}
+
+void TfrmMain::saveViewAs(TfrTasks* view) {
+    FileDialogRequest request = SaveDialog1();
+    request.parent = this;
+    const QString fileName = Prompt::SaveFileName(request);
+    if (fileName.isEmpty())
+        return;
+    if (QFileInfo::exists(fileName) &&
+        !Prompt::Question(QStringLiteral("File already exists! Overwrite ?")))
+        return;
+    view->cdsTasks()->settle();
+    DataPacket::SaveToFile(*view->cdsTasks(), fileName);
+    addRecent(fileName);
+    view->SetListFileName(fileName);
+    view->MarkSaved();
+    PageControl1->setTabText(PageControl1->indexOf(view->parentWidget()),
+                             uGeneral::CaptionFromFileName(fileName));
+}
+
+void TfrmMain::actSaveExecute() {
+    TfrTasks* view = ActiveTaskView();
+    if (!view)
+        RequireOpenList();
+    saveView(view);
+}
+
+void TfrmMain::actSaveAsExecute() {
+    TfrTasks* view = ActiveTaskView();
+    if (!view)
+        RequireOpenList();
+    saveViewAs(view);
+}
+
+void TfrmMain::closePage(int index) {
+    QWidget* page = PageControl1->widget(index);
+    PageControl1->removeTab(index);
+    delete page;
+}
+
+void TfrmMain::actCloseExecute() {
+    TfrTasks* view = ActiveTaskView();
+    if (!view)
+        RequireOpenList();
+    // Every unsaved list is asked about, not only new ones: closing must not drop work silently.
+    if (view->Unsaved() && Prompt::Question(QStringLiteral("Save changes ?"))) {
+        saveView(view);
+        return;
+    }
+    closePage(PageControl1->currentIndex());
+}
+
+void TfrmMain::CloseAll1Click() {
+    for (int index = PageControl1->count() - 1; index >= 0; --index) {
+        auto* view = PageControl1->widget(index)->findChild<TfrTasks*>(QStringLiteral("frTasks"));
+        if (view && view->Unsaved()) {
+            QString fileName = view->ListFileName();
+            if (fileName.trimmed().isEmpty()) {
+                // A list that was never saved has no file to go to: ask for one.
+                FileDialogRequest request = SaveDialog1();
+                request.parent = this;
+                fileName = Prompt::SaveFileName(request);
+                if (fileName.isEmpty())
+                    return;
+            }
+            DataPacket::SaveToFile(*view->cdsTasks(), fileName);
+            addRecent(fileName);
+            view->MarkSaved();
+        }
+        closePage(index);
+    }
+}
+
+bool TfrmMain::QuerySaveAll() {
+    for (int index = 0; index < PageControl1->count(); ++index) {
+        auto* view = PageControl1->widget(index)->findChild<TfrTasks*>(QStringLiteral("frTasks"));
+        if (!view || !view->Unsaved())
+            continue;
+        if (!Prompt::Question(PageControl1->tabText(index) + QStringLiteral(" - Save changes ?")))
+            continue;
+        QString fileName = view->ListFileName();
+        if (fileName.isEmpty()) {
+            FileDialogRequest request = SaveDialog1();
+            request.parent = this;
+            fileName = Prompt::SaveFileName(request);
+            if (fileName.isEmpty())
+                return false;
+        }
+        DataPacket::SaveToFile(*view->cdsTasks(), fileName);
+        addRecent(fileName);
+        view->MarkSaved();
+    }
+    return true;
+}
+
+void TfrmMain::actExitExecute() {
+    if (!QuerySaveAll())
+        return;
+    m_exitConfirmed = true;
+    close();
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    // The close box asks the same questions as Exit, so unsaved work is never dropped silently.
+    bool mayEnd = m_exitConfirmed;
+    if (!mayEnd)
+        RunGuarded([&] { mayEnd = QuerySaveAll(); });
+    m_exitConfirmed = false;
+    if (!mayEnd) {
+        event->ignore();
+        return;
+    }
+    if (frmReOpen)
+        frmReOpen->WriteRecentAtExit();
+    event->accept();
+}
+
+void TfrmMain::ExplorerPathClick() {
+    if (TfrTasks* view = ActiveTaskView())
+        DesktopShell::ExploreFolder(uGeneral::FolderPart(view->ListFileName()));
+}
+
+void TfrmMain::Categories1Click() {
+    if (frmCategories)
+        frmCategories->exec();
+}
+
+void TfrmMain::PageControl1Change(int index) {
+    QWidget* page = PageControl1->widget(index);
+    auto* view = page ? page->findChild<TfrTasks*>(QStringLiteral("frTasks")) : nullptr;
+    if (view)
+        setWindowTitle(QStringLiteral("Corvantis - ") +
+                       uGeneral::CaptionFromFileName(view->ListFileName()));
+}

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "shell/Prompt.h"
+
+#include <QMainWindow>
+
+class QAction;
+class QMenu;
+class QTabWidget;
+class QToolBar;
+class QToolButton;
+class TfrTasks;
+class TfrmReOpen;
+class TfrmCategories;
+
+// The main window: menus, tool bar and one tab per open list. It keeps no list data itself;
+// every list lives in the view on its tab.
+class TfrmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    // programFolder: where the settings file and the recent-lists store live.
+    explicit TfrmMain(const QString& programFolder, QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    // Creates every secondary window once, in start-up order.
+    void CreateSecondaryWindows();
+
+    QString ProgramFolder() const { return m_programFolder; }
+    QTabWidget* PageControl() const { return PageControl1; }
+    TfrmReOpen* ReOpenWindow() const { return frmReOpen; }
+    TfrmCategories* CategoriesWindow() const { return frmCategories; }
+
+    // The view of the active page, or nullptr when no list is open.
+    TfrTasks* ActiveTaskView() const;
+    [[noreturn]] static void RequireOpenList();
+    // Builds a page with a view for a list file (or "New") and makes it active.
+    void AddListTab(const QString& name, bool isNew);
+    // Opens a list file in a new tab without recording it among the recent lists.
+    void OpenTaskList(const QString& fileName);
+    // Asks about every unsaved list; false when the user abandoned the exit.
+    bool QuerySaveAll();
+
+    // Commands (each runs guarded: a failure is shown in the error box).
+    void actNewExecute();
+    void actOpenExecute();
+    void actReopenExecute();
+    void actSaveExecute();
+    void actSaveAsExecute();
+    void actCloseExecute();
+    void CloseAll1Click();
+    void actExitExecute();
+    void ExplorerPathClick();
+    void Categories1Click();
+    void PageControl1Change(int index);
+
+    static FileDialogRequest OpenDialog1(const QString& folder);
+    static FileDialogRequest SaveDialog1();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildActions();
+    void buildMenus();
+    void buildToolBar();
+    void buildTabs();
+    void buildFooter();
+    QAction* makeAction(const QString& name, const QString& text, const QString& icon,
+                        const QColor& color, const QString& glyph);
+    void saveView(TfrTasks* view);
+    void saveViewAs(TfrTasks* view);
+    void closePage(int index);
+    void addRecent(const QString& fileName);
+    void requireExistingFile(const QString& fileName);
+
+    QString m_programFolder;
+    bool m_exitConfirmed = false;
+
+    QTabWidget* PageControl1 = nullptr;
+    QMenu* pmTabRightClick = nullptr;
+    QToolBar* m_toolBar = nullptr;
+
+    QAction* actNew = nullptr;
+    QAction* actOpen = nullptr;
+    QAction* actReopen = nullptr;
+    QAction* actSave = nullptr;
+    QAction* actSaveAs = nullptr;
+    QAction* actClose = nullptr;
+    QAction* actExit = nullptr;
+    QAction* actCloseAll = nullptr;
+    QAction* actPrint = nullptr;
+    QAction* actImport = nullptr;
+    QAction* actBatchInsertTool = nullptr;
+    QAction* actBatchInsertMenu = nullptr;
+    QAction* actCategories = nullptr;
+    QAction* actAbout = nullptr;
+    QAction* actDetailView = nullptr;
+    QAction* actComments = nullptr;
+    QAction* actApplyFilter = nullptr;
+    QAction* actCancelFilter = nullptr;
+
+    TfrmReOpen* frmReOpen = nullptr;
+    TfrmCategories* frmCategories = nullptr;
+};

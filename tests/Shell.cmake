@@ -1,0 +1,3 @@
+# The main window, the start-up and the task-list view.
+corvantis_test(tst_taskgridmodel gui)
+corvantis_test(tst_mainwindow gui)

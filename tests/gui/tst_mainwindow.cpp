@@ -1,0 +1,442 @@
+#include "model/DataTable.h"
+#include "model/TaskRecord.h"
+#include "shell/DesktopShell.h"
+#include "shell/Startup.h"
+#include "shell/Unit1.h"
+#include "storage/DataPacket.h"
+#include "storage/RecentLists.h"
+#include "storage/ufrmReOpen.h"
+#include "support/ScriptedPrompt.h"
+#include "support/TestSupport.h"
+#include "view/uFrTasks.h"
+
+#include <QAction>
+#include <QFile>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+const QString OpenFirst = QStringLiteral("Open or create a list first!");
+}
+
+// Drives the real main window, started as the program starts it, in a temporary program folder.
+class TestMainWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void noListRouting_data();
+    void noListRouting();
+    void startUp();
+    void titles();
+    void unsavedMarks();
+    void newThenClose_data();
+    void newThenClose();
+    void closeAsksForEveryUnsavedList();
+    void saveAsOverExistingFile_data();
+    void saveAsOverExistingFile();
+    void exitWithTwoUnsavedAnsweredNo();
+    void exitWithNeverSavedListCancelled();
+    void closeBoxAsksLikeExit();
+    void closeAllStopsAtFailingSave();
+    void closeAllAsksForNeverSavedList();
+    void sameFileTwice();
+    void recentListsAtTheListedMoments();
+    void missingFileBuildsNoTab();
+    void unreadableFileKeepsPageAndRecordsNothing();
+    void explorerPath();
+
+private:
+    QAction* action(const QString& name) const;
+    void trigger(const QString& name) const { action(name)->trigger(); }
+    TfrTasks* view() const { return m_main->ActiveTaskView(); }
+    QString tabText(int index) const { return m_main->PageControl()->tabText(index); }
+    QString makeList(const QString& name, int tasks);
+    void addTask(TfrTasks* view, const QString& text);
+    bool recorded(const QString& fileName) const {
+        return m_main->ReOpenWindow()->Store().Contains(fileName);
+    }
+
+    std::unique_ptr<QTemporaryDir> m_folder;
+    std::unique_ptr<ScriptedPrompt> m_prompt;
+    std::unique_ptr<TfrmMain> m_main;
+    QList<QUrl> m_opened;
+};
+
+void TestMainWindow::initTestCase() {
+    PinLocaleAndClock();
+    DesktopShell::SetOpenerForTesting([this](const QUrl& url) { m_opened << url; });
+}
+
+void TestMainWindow::init() {
+    m_folder = std::make_unique<QTemporaryDir>();
+    m_prompt = std::make_unique<ScriptedPrompt>();
+    m_main = StartCorvantis(m_folder->path() + u'/');
+    m_opened.clear();
+}
+
+void TestMainWindow::cleanup() {
+    m_main.reset();
+    QVERIFY2(m_prompt->errors.isEmpty() || QTest::currentTestFailed(),
+             qPrintable(m_prompt->errors.join(u'\n')));
+    m_prompt.reset();
+    m_folder.reset();
+}
+
+QAction* TestMainWindow::action(const QString& name) const {
+    auto* found = m_main->findChild<QAction*>(name);
+    if (!found)
+        qFatal("no action %s", qPrintable(name));
+    return found;
+}
+
+QString TestMainWindow::makeList(const QString& name, int tasks) {
+    DataTable table;
+    TfrTasks scratch; // a view wires the table as every list is wired
+    scratch.InitList(QStringLiteral("New"), true);
+    for (int i = 0; i < tasks; ++i)
+        addTask(&scratch, QStringLiteral("task %1").arg(i + 1));
+    const QString fileName = m_folder->filePath(name);
+    DataPacket::SaveToFile(*scratch.cdsTasks(), fileName);
+    m_prompt->notices.clear(); // the scratch view has no tab to mark
+    return fileName;
+}
+
+void TestMainWindow::addTask(TfrTasks* target, const QString& text) {
+    DataTable* table = target->cdsTasks();
+    table->append();
+    table->setString(TaskRecord::Task, text);
+    table->post();
+}
+
+void TestMainWindow::noListRouting_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("complains");
+    for (const char* name :
+         {"actSave", "actSaveAs", "actClose", "Close1", "CloseTab1", "DetailView1", "Comments1",
+          "ApplyFilter1", "CancelFilter1", "tbImport", "Import1", "ToolButton5"})
+        QTest::newRow(name) << QString::fromLatin1(name) << true;
+    for (const char* name : {"tbPrint", "Print1", "BatchInsert1", "ExplorerPath1", "CloseAll1"})
+        QTest::newRow(name) << QString::fromLatin1(name) << false;
+}
+
+void TestMainWindow::noListRouting() {
+    QFETCH(QString, name);
+    QFETCH(bool, complains);
+    trigger(name);
+    QCOMPARE(m_prompt->errors, complains ? QStringList{OpenFirst} : QStringList{});
+    QVERIFY(m_prompt->saveRequests.isEmpty());
+    QCOMPARE(m_main->PageControl()->count(), 0);
+    QVERIFY(m_opened.isEmpty());
+    m_prompt->errors.clear();
+}
+
+void TestMainWindow::startUp() {
+    QCOMPARE(m_main->windowTitle(), QStringLiteral("Corvantis"));
+    QCOMPARE(m_main->size(), QSize(1138, 622));
+    QVERIFY(!m_main->PageControl()->isVisible());
+    QVERIFY(m_main->ReOpenWindow());
+    QVERIFY(m_main->CategoriesWindow());
+    QCOMPARE(action(QStringLiteral("actExit"))->shortcut(), QKeySequence(Qt::Key_F10));
+    QCOMPARE(action(QStringLiteral("tbPrint"))->toolTip(), QStringLiteral("Print Document"));
+    QCOMPARE(action(QStringLiteral("tbImport"))->toolTip(), QStringLiteral("Import Doc"));
+    trigger(QStringLiteral("actNew"));
+    QVERIFY(m_main->PageControl()->isVisible());
+    trigger(QStringLiteral("actClose"));
+    m_prompt->questions.clear();
+    QVERIFY(m_main->PageControl()->isVisible()); // stays visible for good
+}
+
+void TestMainWindow::titles() {
+    const QString groceries = makeList(QStringLiteral("Groceries.cv1"), 1);
+    trigger(QStringLiteral("actNew"));
+    QCOMPARE(m_main->windowTitle(), QStringLiteral("Corvantis - New"));
+    m_prompt->openNames << groceries;
+    trigger(QStringLiteral("actOpen"));
+    QCOMPARE(m_main->windowTitle(), QStringLiteral("Corvantis - Groceries"));
+    QCOMPARE(m_prompt->openRequests.last().directory, m_main->ProgramFolder());
+    QCOMPARE(m_prompt->openRequests.last().filter,
+             QStringLiteral("Corvantis File v1|*.cv1|All Files (*.*)|*.*"));
+    QCOMPARE(m_prompt->openRequests.last().defaultExtension, QStringLiteral("cv1"));
+    // Reopen: the window's choice, and the title without a blank before the hyphen.
+    QTimer::singleShot(0, [this] {
+        TfrmReOpen* reopen = m_main->ReOpenWindow();
+        reopen->cdsFiles().first();
+        reopen->btnOpenClick();
+    });
+    trigger(QStringLiteral("actReopen"));
+    QCOMPARE(m_main->windowTitle(), QStringLiteral("Corvantis- Groceries"));
+    QCOMPARE(m_main->PageControl()->count(), 3);
+    // Only the user's choice of a tab changes the title; a never-saved list has no name.
+    m_main->PageControl1Change(0);
+    QCOMPARE(m_main->windowTitle(), QStringLiteral("Corvantis - "));
+    m_main->PageControl1Change(1);
+    QCOMPARE(m_main->windowTitle(), QStringLiteral("Corvantis - Groceries"));
+    trigger(QStringLiteral("CloseAll1"));
+    QCOMPARE(m_main->windowTitle(), QStringLiteral("Corvantis - Groceries"));
+}
+
+void TestMainWindow::unsavedMarks() {
+    trigger(QStringLiteral("actNew"));
+    QCOMPARE(tabText(0), QStringLiteral("New *"));
+    QCOMPARE(view()->StatusPanelText(1), QStringLiteral("Unsaved"));
+    QVERIFY(view()->IsNew());
+    const QString target = m_folder->filePath(QStringLiteral("Week.2.cv1"));
+    m_prompt->saveNames << target;
+    trigger(QStringLiteral("actSave")); // never saved: runs Save As
+    QCOMPARE(tabText(0), QStringLiteral("Week.2"));
+    QCOMPARE(view()->StatusPanelText(1), QStringLiteral("Saved"));
+    QCOMPARE(view()->ListFileName(), target);
+    QVERIFY(view()->IsNew());
+    addTask(view(), QStringLiteral("a"));
+    view()->MarkUnsaved();
+    QCOMPARE(tabText(0), QStringLiteral("Week.2 *"));
+    view()->cdsTasks()->first(); // moving empties the state word
+    QCOMPARE(view()->StatusPanelText(1), QString());
+    QCOMPARE(view()->StatusPanelText(0), QStringLiteral("Items 1"));
+    trigger(QStringLiteral("actSave"));
+    QCOMPARE(tabText(0), QStringLiteral("Week.2"));
+    QVERIFY(!view()->Unsaved());
+    // The file holds the task.
+    DataTable check;
+    DataPacket::LoadFromFile(check, target);
+    QCOMPARE(check.recordCount(), 1);
+}
+
+void TestMainWindow::newThenClose_data() {
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("Yes saves and keeps the tab") << true;
+    QTest::newRow("No closes") << false;
+}
+
+void TestMainWindow::newThenClose() {
+    QFETCH(bool, yes);
+    trigger(QStringLiteral("actNew"));
+    m_prompt->answers << yes;
+    const QString target = m_folder->filePath(QStringLiteral("Chosen.cv1"));
+    m_prompt->saveNames << target;
+    trigger(QStringLiteral("actClose"));
+    QCOMPARE(m_prompt->questions, QStringList{"Save changes ?"});
+    if (!yes) {
+        QCOMPARE(m_main->PageControl()->count(), 0);
+        QVERIFY(m_prompt->saveRequests.isEmpty());
+        return;
+    }
+    QCOMPARE(m_prompt->saveRequests.size(), 1);
+    QCOMPARE(m_prompt->saveRequests.first().filter,
+             QStringLiteral("Corvantis|*.cv1|All Files (*.*)|*.*"));
+    QCOMPARE(m_main->PageControl()->count(), 1);
+    QCOMPARE(tabText(0), QStringLiteral("Chosen"));
+    QVERIFY(QFile::exists(target));
+    trigger(QStringLiteral("actClose")); // saved: no question
+    QCOMPARE(m_prompt->questions.size(), 1);
+    QCOMPARE(m_main->PageControl()->count(), 0);
+}
+
+void TestMainWindow::closeAsksForEveryUnsavedList() {
+    const QString file = makeList(QStringLiteral("Home.cv1"), 2);
+    m_prompt->openNames << file;
+    trigger(QStringLiteral("actOpen"));
+    QCOMPARE(tabText(0), QStringLiteral("Home"));
+    addTask(view(), QStringLiteral("new one"));
+    view()->MarkUnsaved();
+    m_prompt->answers << true;
+    trigger(QStringLiteral("actClose"));
+    QCOMPARE(m_prompt->questions, QStringList{"Save changes ?"});
+    QCOMPARE(m_main->PageControl()->count(), 1); // saved, still open
+    DataTable check;
+    DataPacket::LoadFromFile(check, file);
+    QCOMPARE(check.recordCount(), 3);
+    // Unchanged now: closes without a question.
+    trigger(QStringLiteral("CloseTab1"));
+    QCOMPARE(m_prompt->questions.size(), 1);
+    QCOMPARE(m_main->PageControl()->count(), 0);
+}
+
+void TestMainWindow::saveAsOverExistingFile_data() {
+    QTest::addColumn<bool>("overwrite");
+    QTest::newRow("Yes") << true;
+    QTest::newRow("No") << false;
+}
+
+void TestMainWindow::saveAsOverExistingFile() {
+    QFETCH(bool, overwrite);
+    const QString existing = makeList(QStringLiteral("Existing.cv1"), 3);
+    const QByteArray before = [&] {
+        QFile f(existing);
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }();
+    trigger(QStringLiteral("actNew"));
+    m_prompt->saveNames << existing;
+    m_prompt->answers << overwrite;
+    trigger(QStringLiteral("actSaveAs"));
+    QCOMPARE(m_prompt->questions, QStringList{"File already exists! Overwrite ?"});
+    QFile f(existing);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll() == before, !overwrite);
+    QCOMPARE(tabText(0), overwrite ? QStringLiteral("Existing") : QStringLiteral("New *"));
+    QCOMPARE(recorded(existing), overwrite);
+}
+
+void TestMainWindow::exitWithTwoUnsavedAnsweredNo() {
+    trigger(QStringLiteral("actNew"));
+    trigger(QStringLiteral("actNew"));
+    m_prompt->answers << false << false;
+    trigger(QStringLiteral("actExit"));
+    QCOMPARE(m_prompt->questions,
+             (QStringList{"New * - Save changes ?", "New * - Save changes ?"}));
+    QVERIFY(!m_main->isVisible());
+    QVERIFY(m_prompt->saveRequests.isEmpty());
+}
+
+void TestMainWindow::exitWithNeverSavedListCancelled() {
+    trigger(QStringLiteral("actNew"));
+    m_prompt->answers << true;
+    trigger(QStringLiteral("actExit")); // the save dialog is cancelled (no name queued)
+    QCOMPARE(m_prompt->saveRequests.size(), 1);
+    QVERIFY(m_main->isVisible());
+    QVERIFY(view()->Unsaved());
+}
+
+void TestMainWindow::closeBoxAsksLikeExit() {
+    trigger(QStringLiteral("actNew"));
+    m_prompt->answers << true;
+    QVERIFY(!m_main->close()); // Yes, then the save dialog is cancelled: keeps running
+    QVERIFY(m_main->isVisible());
+    QCOMPARE(m_prompt->questions, QStringList{"New * - Save changes ?"});
+    const QString target = m_folder->filePath(QStringLiteral("Kept.cv1"));
+    m_prompt->answers << true;
+    m_prompt->saveNames << target;
+    QVERIFY(m_main->close());
+    QVERIFY(QFile::exists(target));
+    QVERIFY(recorded(target));
+}
+
+void TestMainWindow::closeAllStopsAtFailingSave() {
+    QStringList files;
+    for (const char* name : {"A.cv1", "B.cv1", "C.cv1"}) {
+        files << makeList(QString::fromLatin1(name), 1);
+        m_prompt->openNames << files.last();
+        trigger(QStringLiteral("actOpen"));
+        addTask(view(), QStringLiteral("more"));
+        view()->MarkUnsaved();
+    }
+    // B's file can no longer be written: its folder became a plain file.
+    auto* middle = m_main->PageControl()->widget(1)->findChild<TfrTasks*>();
+    const QString blocker = m_folder->filePath(QStringLiteral("blocker"));
+    QFile(blocker).open(QIODevice::WriteOnly);
+    middle->SetListFileName(blocker + QStringLiteral("/B.cv1"));
+    trigger(QStringLiteral("CloseAll1"));
+    QCOMPARE(m_prompt->errors.size(), 1);
+    QVERIFY(m_prompt->errors.first().startsWith(QStringLiteral("Cannot create file")));
+    m_prompt->errors.clear();
+    QCOMPARE(m_main->PageControl()->count(), 2);
+    QCOMPARE(tabText(0), QStringLiteral("A *"));
+    QCOMPARE(tabText(1), QStringLiteral("B *"));
+    QVERIFY(recorded(files[2]));
+}
+
+void TestMainWindow::closeAllAsksForNeverSavedList() {
+    const QString file = makeList(QStringLiteral("Left.cv1"), 1);
+    m_prompt->openNames << file;
+    trigger(QStringLiteral("actOpen"));
+    trigger(QStringLiteral("actNew"));
+    trigger(QStringLiteral("CloseAll1")); // the save dialog is cancelled
+    QCOMPARE(m_prompt->saveRequests.size(), 1);
+    QCOMPARE(m_main->PageControl()->count(), 2);
+    const QString target = m_folder->filePath(QStringLiteral("Named.cv1"));
+    m_prompt->saveNames << target;
+    trigger(QStringLiteral("CloseAll1"));
+    QCOMPARE(m_main->PageControl()->count(), 0);
+    QVERIFY(QFile::exists(target));
+    QVERIFY(recorded(target));
+}
+
+void TestMainWindow::sameFileTwice() {
+    const QString file = makeList(QStringLiteral("Twice.cv1"), 2);
+    m_prompt->openNames << file << file;
+    trigger(QStringLiteral("actOpen"));
+    trigger(QStringLiteral("actOpen"));
+    QCOMPARE(m_main->PageControl()->count(), 2);
+    QCOMPARE(tabText(0), tabText(1));
+    addTask(view(), QStringLiteral("only in the second"));
+    auto* first = m_main->PageControl()->widget(0)->findChild<TfrTasks*>();
+    QCOMPARE(first->cdsTasks()->recordCount(), 2);
+    QCOMPARE(view()->cdsTasks()->recordCount(), 3);
+    QCOMPARE(m_main->ReOpenWindow()->cdsFiles().recordCount(), 1);
+}
+
+void TestMainWindow::recentListsAtTheListedMoments() {
+    const QString opened = makeList(QStringLiteral("Opened.cv1"), 1);
+    const QString linked = makeList(QStringLiteral("Linked.cv1"), 1);
+    trigger(QStringLiteral("actNew"));
+    QCOMPARE(m_main->ReOpenWindow()->cdsFiles().recordCount(), 0);
+    m_main->OpenTaskList(linked);
+    QVERIFY(!recorded(linked));
+    QCOMPARE(m_main->windowTitle(), QStringLiteral("Corvantis - Linked"));
+    m_prompt->openNames << opened;
+    trigger(QStringLiteral("actOpen"));
+    QVERIFY(recorded(opened));
+    const QString savedAs = m_folder->filePath(QStringLiteral("SavedAs.cv1"));
+    m_prompt->saveNames << savedAs;
+    trigger(QStringLiteral("actSaveAs"));
+    QVERIFY(recorded(savedAs));
+    // Save of the linked list records it.
+    m_main->PageControl()->setCurrentIndex(1);
+    trigger(QStringLiteral("actSave"));
+    QVERIFY(recorded(linked));
+    QCOMPARE(m_main->ReOpenWindow()->cdsFiles().recordCount(), 3);
+}
+
+void TestMainWindow::missingFileBuildsNoTab() {
+    const QString missing = m_folder->filePath(QStringLiteral("Gone.cv1"));
+    m_prompt->openNames << missing;
+    trigger(QStringLiteral("actOpen"));
+    QCOMPARE(
+        m_prompt->errors,
+        QStringList{
+            QStringLiteral("Cannot open file \"%1\". No such file or directory.").arg(missing)});
+    m_prompt->errors.clear();
+    QCOMPARE(m_main->PageControl()->count(), 0);
+    QVERIFY(!recorded(missing));
+    QCOMPARE(m_main->windowTitle(), QStringLiteral("Corvantis"));
+}
+
+void TestMainWindow::unreadableFileKeepsPageAndRecordsNothing() {
+    const QString bad = m_folder->filePath(QStringLiteral("Bad.cv1"));
+    QFile f(bad);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("hello");
+    f.close();
+    m_prompt->openNames << bad;
+    trigger(QStringLiteral("actOpen"));
+    QCOMPARE(m_prompt->errors, QStringList{"Mismatch in datapacket."});
+    m_prompt->errors.clear();
+    QCOMPARE(m_main->PageControl()->count(), 1);
+    QVERIFY(!recorded(bad));
+    // Saving such a page never writes an empty list over anything.
+    m_prompt->saveNames << bad;
+    m_prompt->answers << true;
+    trigger(QStringLiteral("actSave"));
+    QCOMPARE(m_prompt->errors.size(), 1);
+    m_prompt->errors.clear();
+    QFile again(bad);
+    QVERIFY(again.open(QIODevice::ReadOnly));
+    QCOMPARE(again.readAll(), QByteArray("hello"));
+}
+
+void TestMainWindow::explorerPath() {
+    const QString file = makeList(QStringLiteral("Where.cv1"), 1);
+    m_prompt->openNames << file;
+    trigger(QStringLiteral("actOpen"));
+    trigger(QStringLiteral("ExplorerPath1"));
+    QCOMPARE(m_opened, QList<QUrl>{QUrl::fromLocalFile(m_folder->path() + u'/')});
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

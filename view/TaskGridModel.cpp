@@ -1,0 +1,109 @@
+#include "view/TaskGridModel.h"
+
+#include "model/DataTable.h"
+#include "model/TaskRecord.h"
+
+const std::vector<GridColumn>& TaskGridColumns() {
+    using namespace TaskRecord;
+    static const std::vector<GridColumn> columns{
+        {ID, QStringLiteral("ID"), 23},
+        {Task, QStringLiteral("Task"), 271},
+        {Status, QStringLiteral("Status"), 86},
+        {Difficulty, QStringLiteral("Difficulty"), 82},
+        {Priority, QStringLiteral("Priority"), 69},
+        {Progress, QStringLiteral("Progress"), 120},
+        {Category, QStringLiteral("Category"), 112},
+        {CreatedDate, QStringLiteral("Created Date"), 75},
+        {DueDate, QStringLiteral("Due Date"), 0},
+        {LastActioned, QStringLiteral("Last Actioned"), 78},
+        {CompletedDate, QStringLiteral("Completed Date"), 85},
+        {StartDate, QStringLiteral("Start Date"), 73},
+        {Time, QStringLiteral("Time Taken"), 0},
+        {Bookmarked, QStringLiteral("Bookmarked"), 0},
+        {AssignedTo, QStringLiteral("Assigned To"), 102},
+        {GroupNo, QStringLiteral("Group No"), 0},
+        {Comments, QStringLiteral("Comments"), 300},
+        {Owner, QStringLiteral("Owner"), 0},
+        {Details, QStringLiteral("Details"), 0, false},
+        {RelatedFile, QStringLiteral("Related File"), 300},
+        {LinkedList, QStringLiteral("Linked List"), 300},
+        {Points, QStringLiteral("Points"), 0},
+        {URL, QStringLiteral("URL"), 150},
+    };
+    return columns;
+}
+
+TaskGridModel::TaskGridModel(DataTable* table, QObject* parent)
+    : QAbstractTableModel(parent), m_table(table) {
+    rebuildColumns();
+    connect(table, &DataTable::rowAboutToBeInserted, this,
+            [this](int row) { beginInsertRows(QModelIndex(), row, row); });
+    connect(table, &DataTable::rowInserted, this, [this](int) { endInsertRows(); });
+    connect(table, &DataTable::rowAboutToBeRemoved, this,
+            [this](int row) { beginRemoveRows(QModelIndex(), row, row); });
+    connect(table, &DataTable::rowRemoved, this, [this](int) { endRemoveRows(); });
+    connect(table, &DataTable::rowAboutToBeMoved, this, [this](int from, int to) {
+        beginMoveRows(QModelIndex(), from, from, QModelIndex(), to > from ? to + 1 : to);
+    });
+    connect(table, &DataTable::rowMoved, this, [this](int, int) { endMoveRows(); });
+    connect(table, &DataTable::rowChanged, this, [this](int row) {
+        if (row >= 0 && row < rowCount() && columnCount() > 0)
+            emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+    });
+    connect(table, &DataTable::aboutToReset, this, [this] { beginResetModel(); });
+    connect(table, &DataTable::resetDone, this, [this] {
+        rebuildColumns();
+        endResetModel();
+    });
+}
+
+void TaskGridModel::rebuildColumns() {
+    m_columns.clear();
+    m_fieldOfColumn.clear();
+    for (const GridColumn& column : TaskGridColumns()) {
+        const int field = m_table->fieldIndex(column.field);
+        if (field < 0)
+            continue;
+        m_columns.push_back(column);
+        m_fieldOfColumn.push_back(field);
+    }
+}
+
+int TaskGridModel::columnOfField(const QString& field) const {
+    for (std::size_t i = 0; i < m_columns.size(); ++i)
+        if (m_columns[i].field.compare(field, Qt::CaseInsensitive) == 0)
+            return static_cast<int>(i);
+    return -1;
+}
+
+int TaskGridModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : m_table->visibleRowCount();
+}
+
+int TaskGridModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_columns.size());
+}
+
+QVariant TaskGridModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount())
+        return QVariant();
+    const int field = fieldOfColumn(index.column());
+    switch (role) {
+    case Qt::DisplayRole:
+        return m_table->displayTextOf(m_table->rowDataAt(index.row()), field);
+    case Qt::TextAlignmentRole: {
+        const FieldDef& def = m_table->fields()[static_cast<std::size_t>(field)];
+        return def.isIntegral() ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
+                                : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
+    }
+    default:
+        return QVariant();
+    }
+}
+
+QVariant TaskGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+        section >= columnCount())
+        return QVariant();
+    return m_columns[static_cast<std::size_t>(section)].title;
+}
