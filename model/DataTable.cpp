@@ -1028,75 +1028,54 @@ bool DataTable::rowLess(RowId a, RowId b) const {
 }
 
 void DataTable::rebuildOrder() {
-    if (m_sortField >= 0 && m_activeTextKeys) {
-        // Compute the keys once, up front, and sort on them alone: the comparisons then never
-        // touch the rows, which lie all over memory in a large list. The order is rowLess's.
-        struct Keyed {
-            const QCollatorSortKey* key; // nullptr: empty field
-            std::uint32_t version;
-            RowId row;
-        };
-        const int f = m_sortField;
-        std::vector<Keyed> keyed;
-        keyed.reserve(m_ordered.size());
-        for (RowId row : m_ordered) {
-            const auto version =
-                static_cast<std::uint32_t>(m_rowVersion[static_cast<std::size_t>(row)]);
-            keyed.push_back(
-                {m_versions[version].isNull(f) ? nullptr : textKey(version), version, row});
-        }
-        const bool descending = m_sortDescending;
-        std::sort(keyed.begin(), keyed.end(), [descending](const Keyed& a, const Keyed& b) {
-            int c = 0;
-            if (!a.key || !b.key)
-                c = !a.key == !b.key ? 0 : (!a.key ? -1 : 1);
-            else
-                c = a.key->compare(*b.key);
-            if (descending)
-                c = -c;
-            return c != 0 ? c < 0 : a.version < b.version;
-        });
-        for (std::size_t i = 0; i < keyed.size(); ++i)
-            m_ordered[i] = keyed[i].row;
-        return;
-    } else if (m_sortField >= 0) {
-        // Numbers, days and flags: read each row's key once, not twice per comparison. The
-        // order is rowLess's: empty keys first (last when descending), ties by version.
-        struct Keyed {
-            std::int64_t key;
-            std::uint32_t version;
-            RowId row;
-            bool null;
-        };
-        const int f = m_sortField;
-        const FieldKind kind = m_fields[static_cast<std::size_t>(f)].kind;
-        std::vector<Keyed> keyed;
-        keyed.reserve(m_ordered.size());
-        for (RowId row : m_ordered) {
-            const auto version =
-                static_cast<std::uint32_t>(m_rowVersion[static_cast<std::size_t>(row)]);
-            const RowData& data = m_versions[version];
-            Keyed k{0, version, row, data.isNull(f)};
-            if (!k.null)
-                k.key = kind == FieldKind::DateTime  ? data.int64(f)
-                        : kind == FieldKind::Boolean ? std::int64_t(data.boolean(f))
-                                                     : std::int64_t(data.int32(f));
-            keyed.push_back(k);
-        }
-        const bool descending = m_sortDescending;
-        std::sort(keyed.begin(), keyed.end(), [descending](const Keyed& a, const Keyed& b) {
-            int c = a.null != b.null ? (a.null ? -1 : 1)
-                                     : (a.key < b.key ? -1 : (a.key > b.key ? 1 : 0));
-            if (descending)
-                c = -c;
-            return c != 0 ? c < 0 : a.version < b.version;
-        });
-        for (std::size_t i = 0; i < keyed.size(); ++i)
-            m_ordered[i] = keyed[i].row;
+    if (m_sortField < 0) {
+        std::sort(m_ordered.begin(), m_ordered.end(),
+                  [this](RowId a, RowId b) { return rowLess(a, b); });
         return;
     }
-    std::sort(m_ordered.begin(), m_ordered.end(),
-              [this](RowId a, RowId b) { return rowLess(a, b); });
+    // Read each row's key once, up front (text keys from the collation cache), and sort on the
+    // keys alone: the comparisons then never touch the rows, which lie all over memory in a
+    // large list. The order is rowLess's: empty keys first (last when descending), ties by
+    // version.
+    struct Keyed {
+        std::int64_t number;
+        const QCollatorSortKey* text;
+        std::uint32_t version;
+        RowId row;
+        bool null;
+    };
+    const int f = m_sortField;
+    const FieldKind kind = m_fields[static_cast<std::size_t>(f)].kind;
+    std::vector<Keyed> keyed;
+    keyed.reserve(m_ordered.size());
+    for (RowId row : m_ordered) {
+        const auto version =
+            static_cast<std::uint32_t>(m_rowVersion[static_cast<std::size_t>(row)]);
+        const RowData& data = m_versions[version];
+        Keyed k{0, nullptr, version, row, data.isNull(f)};
+        if (!k.null && m_activeTextKeys)
+            k.text = textKey(version);
+        else if (!k.null)
+            k.number = kind == FieldKind::DateTime  ? data.int64(f)
+                       : kind == FieldKind::Boolean ? std::int64_t(data.boolean(f))
+                                                    : std::int64_t(data.int32(f));
+        keyed.push_back(k);
+    }
+    const bool descending = m_sortDescending;
+    std::sort(keyed.begin(), keyed.end(), [descending](const Keyed& a, const Keyed& b) {
+        int c = 0;
+        if (a.null || b.null)
+            c = a.null == b.null ? 0 : (a.null ? -1 : 1);
+        else if (a.text)
+            c = a.text->compare(*b.text);
+        else
+            c = a.number < b.number ? -1 : (a.number > b.number ? 1 : 0);
+        if (descending)
+            c = -c;
+        return c != 0 ? c < 0 : a.version < b.version;
+    });
+    for (std::size_t i = 0; i < keyed.size(); ++i)
+        m_ordered[i] = keyed[i].row;
 }
 
 // --- filter ----------------------------------------------------------------------------------
