@@ -211,39 +211,27 @@ private:
     }
 
     RowData row(const Task& t) {
+        // Field numbers of the task record; empty texts and negative numbers stay empty.
+        static const std::pair<int, std::string Task::*> texts[] = {
+            {1, &Task::task},         {2, &Task::status},      {3, &Task::priority},
+            {5, &Task::difficulty},   {13, &Task::assignedTo}, {16, &Task::comments},
+            {17, &Task::owner},       {18, &Task::details},    {19, &Task::category},
+            {20, &Task::relatedFile}, {21, &Task::linkedList}, {24, &Task::url},
+        };
+        static const std::pair<int, std::int32_t Task::*> numbers[] = {
+            {0, &Task::id},        {4, &Task::progress},     {6, &Task::created},
+            {7, &Task::completed}, {8, &Task::lastActioned}, {9, &Task::start},
+            {10, &Task::time},     {11, &Task::parent},      {14, &Task::due},
+            {15, &Task::group},    {23, &Task::points},
+        };
         m_builder.reset();
-        auto str = [&](int f, const std::string& s) {
-            if (!s.empty())
-                m_builder.setBytes(f, s);
-        };
-        auto num = [&](int f, std::int32_t v) {
-            if (v >= 0)
-                m_builder.setInt32(f, v);
-        };
-        m_builder.setInt32(0, t.id);
-        str(1, t.task);
-        str(2, t.status);
-        str(3, t.priority);
-        m_builder.setInt32(4, t.progress);
-        str(5, t.difficulty);
-        num(6, t.created);
-        num(7, t.completed);
-        num(8, t.lastActioned);
-        num(9, t.start);
-        num(10, t.time);
-        num(11, t.parent);
+        for (const auto& [field, member] : texts)
+            if (!(t.*member).empty())
+                m_builder.setBytes(field, t.*member);
+        for (const auto& [field, member] : numbers)
+            if (t.*member >= 0)
+                m_builder.setInt32(field, t.*member);
         m_builder.setBool(12, t.bookmarked);
-        str(13, t.assignedTo);
-        num(14, t.due);
-        num(15, t.group);
-        str(16, t.comments);
-        str(17, t.owner);
-        str(18, t.details);
-        str(19, t.category);
-        str(20, t.relatedFile);
-        str(21, t.linkedList);
-        num(23, t.points);
-        str(24, t.url);
         return m_builder.build();
     }
 

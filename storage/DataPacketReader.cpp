@@ -211,6 +211,12 @@ void decodeInto(std::string& out, const char* s, const char* e) {
     }
 }
 
+// Keeps the decoded value of an attribute (of one given twice, the last).
+void keep(std::optional<std::string>& slot, const char* s, const char* e) {
+    slot.emplace();
+    decodeInto(*slot, s, e);
+}
+
 // The start of an attribute as writers lay it out, `Name="`, recognised in one comparison
 // instead of reading the name, the "=" and the quote byte by byte.
 class AttributeStart {
@@ -272,6 +278,7 @@ private:
         return attributes(element, [](std::string_view, const char*, const char*) {});
     }
     void skipChildren(std::string_view element);
+    template <class F> void children(std::string_view element, F&& onChild);
     void expectStart(std::string_view& name) {
         if (next(name) != Tag::Start)
             mismatch();
@@ -428,6 +435,27 @@ void Reader::skipChildren(std::string_view element) {
     }
 }
 
+// Reads what an opened element holds up to its end tag: onChild gets the name of each element
+// in it and returns false for one it does not take, which is then skipped whole.
+template <class F> void Reader::children(std::string_view element, F&& onChild) {
+    std::string_view name;
+    while (true) {
+        switch (next(name)) {
+        case Tag::Eof:
+            unexpectedEnd(element);
+        case Tag::End:
+            if (name != element)
+                damaged(
+                    QStringLiteral("\"%1\" is closed by \"%2\"").arg(shown(element), shown(name)));
+            return;
+        case Tag::Start:
+            if (!onChild(name) && !skipAttributes(name))
+                skipChildren(name);
+            break;
+        }
+    }
+}
+
 DataTable::Content Reader::run() {
     while (m_p < m_end && isSpace(*m_p))
         ++m_p;
@@ -493,90 +521,68 @@ DataTable::Content Reader::run() {
 }
 
 void Reader::readFields() {
-    std::string_view name;
     if (skipAttributes("FIELDS"))
         return;
-    while (true) {
-        switch (next(name)) {
-        case Tag::Eof:
-            unexpectedEnd("FIELDS");
-        case Tag::End:
-            if (name != "FIELDS")
-                damaged(QStringLiteral("\"FIELDS\" is closed by \"%1\"").arg(shown(name)));
-            return;
-        case Tag::Start:
-            if (name == "FIELD")
-                addField(name);
-            else if (!skipAttributes(name))
-                skipChildren(name);
-            break;
-        }
-    }
+    children("FIELDS", [this](std::string_view name) {
+        if (name != "FIELD")
+            return false;
+        addField(name);
+        return true;
+    });
 }
 
 void Reader::addField(std::string_view element) {
-    std::string attrName, tagName, fieldType, subType, width;
-    bool hasAttrName = false, hasTagName = false, hasType = false, hasWidth = false;
+    std::optional<std::string> attrName, tagName, fieldType, subType, width;
     std::uint8_t flags = 0;
-    auto flag = [&](std::uint8_t bit, const char* s, const char* e) {
-        if (equalsIgnoringCase(std::string_view(s, std::size_t(e - s)), "true"))
-            flags |= bit;
-    };
     const bool closed =
         attributes(element, [&](std::string_view attr, const char* s, const char* e) {
-            if (attr == "attrname") {
-                attrName.clear();
-                decodeInto(attrName, s, e);
-                hasAttrName = true;
-            } else if (attr == "tagname") {
-                tagName.clear();
-                decodeInto(tagName, s, e);
-                hasTagName = true;
-            } else if (attr == "fieldtype") {
-                fieldType.clear();
-                decodeInto(fieldType, s, e);
-                hasType = true;
-            } else if (attr == "SUBTYPE") {
-                subType.clear();
-                decodeInto(subType, s, e);
-            } else if (attr == "WIDTH") {
-                width.clear();
-                decodeInto(width, s, e);
-                hasWidth = true;
-            } else if (attr == "readonly") {
-                flag(FieldReadOnly, s, e);
-            } else if (attr == "required") {
-                flag(FieldRequired, s, e);
-            } else if (attr == "hidden") {
-                flag(FieldHidden, s, e);
-            } else if (attr == "linkfield") {
-                flag(FieldLinkField, s, e);
-            }
+            static const std::pair<const char*, std::uint8_t> Flags[] = {
+                {"readonly", FieldReadOnly},
+                {"required", FieldRequired},
+                {"hidden", FieldHidden},
+                {"linkfield", FieldLinkField},
+            };
+            for (const auto& [flagName, bit] : Flags)
+                if (attr == flagName &&
+                    equalsIgnoringCase(std::string_view(s, std::size_t(e - s)), "true"))
+                    flags |= bit;
+            if (attr == "attrname")
+                keep(attrName, s, e);
+            else if (attr == "tagname")
+                keep(tagName, s, e);
+            else if (attr == "fieldtype")
+                keep(fieldType, s, e);
+            else if (attr == "SUBTYPE")
+                keep(subType, s, e);
+            else if (attr == "WIDTH")
+                keep(width, s, e);
         });
     if (!closed)
         skipChildren(element); // field parameters of other writers
 
-    const std::string& fieldName = hasAttrName ? attrName : tagName;
-    if ((!hasAttrName && !hasTagName) || fieldName.empty())
+    if (!attrName && !tagName)
         mismatch();
+    const std::string fieldName = attrName ? *attrName : *tagName;
+    if (fieldName.empty())
+        mismatch();
+    const std::string type = fieldType.value_or(std::string());
+    const std::string subtype = subType.value_or(std::string());
 
     FieldDef def;
     def.flags = flags;
-    if (!hasType) {
-        throw CorvantisError(QStringLiteral("Invalid field type."));
-    } else if (equalsIgnoringCase(fieldType, "i4")) {
-        def.kind = equalsIgnoringCase(subType, "Autoinc") ? FieldKind::AutoInc : FieldKind::Integer;
-    } else if (equalsIgnoringCase(fieldType, "ui2")) {
+    if (equalsIgnoringCase(type, "i4")) {
+        def.kind = equalsIgnoringCase(subtype, "Autoinc") ? FieldKind::AutoInc : FieldKind::Integer;
+    } else if (equalsIgnoringCase(type, "ui2")) {
         def.kind = FieldKind::Word;
-    } else if (equalsIgnoringCase(fieldType, "string")) {
+    } else if (equalsIgnoringCase(type, "string")) {
         def.kind = FieldKind::String;
-    } else if (equalsIgnoringCase(fieldType, "bin.hex") && equalsIgnoringCase(subType, "Text")) {
+    } else if (equalsIgnoringCase(type, "bin.hex") && equalsIgnoringCase(subtype, "Text")) {
         def.kind = FieldKind::Memo;
-    } else if (equalsIgnoringCase(fieldType, "date")) {
+    } else if (equalsIgnoringCase(type, "date")) {
         def.kind = FieldKind::Date;
-    } else if (equalsIgnoringCase(fieldType, "dateTime")) {
+    } else if (equalsIgnoringCase(type, "dateTime")) {
         def.kind = FieldKind::DateTime;
-    } else if (equalsIgnoringCase(fieldType, "boolean")) {
+    } else if (equalsIgnoringCase(type, "boolean")) {
         def.kind = FieldKind::Boolean;
     } else {
         throw CorvantisError(QStringLiteral("Invalid field type."));
@@ -593,7 +599,7 @@ void Reader::addField(std::string_view element) {
 
     if (def.kind == FieldKind::String) {
         std::int64_t chars = 0;
-        if (!hasWidth || PacketValues::parseInteger(width, chars) != Parse::Ok || chars < 1 ||
+        if (!width || PacketValues::parseInteger(*width, chars) != Parse::Ok || chars < 1 ||
             chars > std::numeric_limits<std::int32_t>::max())
             damaged(QStringLiteral("the text field \"%1\" has no valid WIDTH").arg(def.name));
         def.width = static_cast<int>(chars);
@@ -612,58 +618,40 @@ void Reader::addField(std::string_view element) {
 }
 
 void Reader::readMetadataRest() {
-    std::string_view name;
-    while (true) {
-        switch (next(name)) {
-        case Tag::Eof:
-            unexpectedEnd("METADATA");
-        case Tag::End:
-            if (name != "METADATA")
-                damaged(QStringLiteral("\"METADATA\" is closed by \"%1\"").arg(shown(name)));
-            return;
-        case Tag::Start:
-            if (name == "PARAMS")
-                readParams();
-            else if (!skipAttributes(name))
-                skipChildren(name);
-            break;
-        }
-    }
+    children("METADATA", [this](std::string_view name) {
+        if (name != "PARAMS")
+            return false;
+        readParams();
+        return true;
+    });
 }
 
 void Reader::readParams() {
-    std::string changeLog;
-    std::string counter;
-    bool hasLog = false;
-    bool hasCounter = false;
+    std::optional<std::string> changeLog, counter;
     const bool closed =
         attributes("PARAMS", [&](std::string_view attr, const char* s, const char* e) {
-            if (attr == "CHANGE_LOG") {
-                changeLog.clear();
-                decodeInto(changeLog, s, e);
-                hasLog = true;
-            } else if (attr == "AUTOINCVALUE") {
-                counter.clear();
-                decodeInto(counter, s, e);
-                hasCounter = true;
-            }
+            if (attr == "CHANGE_LOG")
+                keep(changeLog, s, e);
+            else if (attr == "AUTOINCVALUE")
+                keep(counter, s, e);
         });
     if (!closed)
         skipChildren("PARAMS");
 
-    if (hasLog) {
+    if (changeLog) {
         std::vector<std::uint32_t>& log = m_content.changeLog;
         log.clear();
+        const std::string& text = *changeLog;
         std::size_t i = 0;
-        while (i < changeLog.size()) {
-            while (i < changeLog.size() && isSpace(changeLog[i]))
+        while (i < text.size()) {
+            while (i < text.size() && isSpace(text[i]))
                 ++i;
             const std::size_t start = i;
-            while (i < changeLog.size() && !isSpace(changeLog[i]))
+            while (i < text.size() && !isSpace(text[i]))
                 ++i;
             if (start == i)
                 break;
-            const std::string_view token(changeLog.data() + start, i - start);
+            const std::string_view token(text.data() + start, i - start);
             std::int64_t number = 0;
             if (PacketValues::parseInteger(token, number) != Parse::Ok || number < 0 ||
                 number > std::numeric_limits<std::uint32_t>::max())
@@ -673,12 +661,12 @@ void Reader::readParams() {
         if (log.size() % 3 != 0)
             damaged(QStringLiteral("the change log ends with an incomplete entry"));
     }
-    if (hasCounter) {
+    if (counter) {
         std::int64_t value = 0;
-        if (PacketValues::parseInteger(counter, value) != Parse::Ok ||
+        if (PacketValues::parseInteger(*counter, value) != Parse::Ok ||
             value < std::numeric_limits<std::int32_t>::min() ||
             value > std::int64_t(std::numeric_limits<std::int32_t>::max()) + 1)
-            damaged(QStringLiteral("the ID counter \"%1\" is not valid").arg(shown(counter)));
+            damaged(QStringLiteral("the ID counter \"%1\" is not valid").arg(shown(*counter)));
         // IDs start at 1; a counter below that is as unsound as one behind the stored IDs.
         m_content.autoIncValue = std::max<std::int64_t>(value, 1);
     }
@@ -703,23 +691,12 @@ void Reader::readRows() {
 
     if (skipAttributes("ROWDATA"))
         return;
-    std::string_view name;
-    while (true) {
-        switch (next(name)) {
-        case Tag::Eof:
-            unexpectedEnd("ROWDATA");
-        case Tag::End:
-            if (name != "ROWDATA")
-                damaged(QStringLiteral("\"ROWDATA\" is closed by \"%1\"").arg(shown(name)));
-            return;
-        case Tag::Start:
-            if (name == "ROW")
-                readRow();
-            else if (!skipAttributes(name))
-                skipChildren(name);
-            break;
-        }
-    }
+    children("ROWDATA", [this](std::string_view name) {
+        if (name != "ROW")
+            return false;
+        readRow();
+        return true;
+    });
 }
 
 // The field a row attribute names: the one after the previous attribute's field first (rows

@@ -235,36 +235,21 @@ void Writer::writeField(Sink& out, const FieldDef& field) {
     out.reserve(160 + name.size() * LongestEscape);
     out.put(R"(<FIELD attrname=")");
     out.putEscaped(name);
+    // The type token of each kind, and its subtype.
+    static const std::pair<const char*, const char*> Types[] = {
+        {"i4", nullptr},       // Integer
+        {"i4", "Autoinc"},     // AutoInc
+        {"ui2", nullptr},      // Word
+        {"string", nullptr},   // String
+        {"bin.hex", "Text"},   // Memo
+        {"date", nullptr},     // Date
+        {"dateTime", nullptr}, // DateTime
+        {"boolean", nullptr},  // Boolean
+    };
+    static_assert(std::size(Types) == std::size_t(FieldKind::Boolean) + 1, "one per kind");
+    const auto [type, subtype] = Types[static_cast<std::size_t>(field.kind)];
     out.put(R"(" fieldtype=")");
-    const char* subtype = nullptr;
-    switch (field.kind) {
-    case FieldKind::AutoInc:
-        out.put("i4");
-        subtype = "Autoinc";
-        break;
-    case FieldKind::Integer:
-        out.put("i4");
-        break;
-    case FieldKind::Word:
-        out.put("ui2");
-        break;
-    case FieldKind::String:
-        out.put("string");
-        break;
-    case FieldKind::Memo:
-        out.put("bin.hex");
-        subtype = "Text";
-        break;
-    case FieldKind::Date:
-        out.put("date");
-        break;
-    case FieldKind::DateTime:
-        out.put("dateTime");
-        break;
-    case FieldKind::Boolean:
-        out.put("boolean");
-        break;
-    }
+    out.put(type);
     out.put('"');
     if (field.flags & FieldReadOnly)
         out.put(R"( readonly="true")");

@@ -168,44 +168,49 @@ void appendUtf8(std::string& out, char32_t cp) {
     }
 }
 
-std::string windows1252ToUtf8(std::string_view bytes) {
+namespace {
+
+// Copies runs of ASCII as they are and hands each other byte sequence to `convert`, which
+// appends its text and returns how many bytes it took.
+template <class Convert>
+std::string convertBeyondAscii(std::string_view bytes, std::size_t expected, Convert convert) {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     std::string out;
-    out.reserve(bytes.size() + bytes.size() / 8);
+    out.reserve(expected);
     std::size_t i = 0;
     while (i < bytes.size()) {
         const std::size_t ascii = skipAscii(p, i, bytes.size());
         out.append(bytes.data() + i, ascii - i);
         i = ascii;
-        if (i >= bytes.size())
-            break;
-        const unsigned char c = p[i++];
-        appendUtf8(out, c < 0xA0 ? char32_t(HighControls[c - 0x80]) : char32_t(c));
+        if (i < bytes.size())
+            i += convert(out, p + i, bytes.size() - i);
     }
     return out;
 }
 
+} // namespace
+
+std::string windows1252ToUtf8(std::string_view bytes) {
+    return convertBeyondAscii(bytes, bytes.size() + bytes.size() / 8,
+                              [](std::string& out, const unsigned char* p, std::size_t) {
+                                  const unsigned char c = *p;
+                                  appendUtf8(out, c < 0xA0 ? char32_t(HighControls[c - 0x80])
+                                                           : char32_t(c));
+                                  return std::size_t(1);
+                              });
+}
+
 std::string repairUtf8(std::string_view bytes) {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    std::string out;
-    out.reserve(bytes.size());
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const std::size_t ascii = skipAscii(p, i, bytes.size());
-        out.append(bytes.data() + i, ascii - i);
-        i = ascii;
-        if (i >= bytes.size())
-            break;
-        const std::size_t n = sequenceLength(p + i, bytes.size() - i);
-        if (n == 0) {
-            appendUtf8(out, 0xFFFD);
-            ++i;
-        } else {
-            out.append(bytes.data() + i, n);
-            i += n;
-        }
-    }
-    return out;
+    return convertBeyondAscii(bytes, bytes.size(),
+                              [](std::string& out, const unsigned char* p, std::size_t left) {
+                                  const std::size_t n = sequenceLength(p, left);
+                                  if (n == 0) {
+                                      appendUtf8(out, 0xFFFD);
+                                      return std::size_t(1);
+                                  }
+                                  out.append(reinterpret_cast<const char*>(p), n);
+                                  return n;
+                              });
 }
 
 std::string_view asUtf8(std::string_view bytes, std::string& storage) {

@@ -1,4 +1,3 @@
-# The list file format: writer and reader rules, then files on disk (round trips, other
-# programs' files, failed saves).
+# The list file format: writer and reader rules, round trips, other programs' files and files
+# on disk (failed saves and loads).
 corvantis_test(tst_datapacket core)
-corvantis_test(tst_datapacket_files core)
