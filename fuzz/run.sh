@@ -6,7 +6,7 @@ seconds=$2
 here=$(cd "$(dirname "$0")" && pwd)
 shopt -s nullglob
 for target in "$build"/fuzz/fuzz_*; do
-    [ -x "$target" ] || continue
+    [ -f "$target" ] && [ -x "$target" ] || continue  # not the targets' autogen folders
     name=$(basename "$target")
     work=$(mktemp -d)
     seeds=()
