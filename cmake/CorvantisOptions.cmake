@@ -16,6 +16,16 @@ if(CORVANTIS_SANITIZE)
     add_link_options(-fsanitize=address,undefined)
 endif()
 
+if(CORVANTIS_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+        message(FATAL_ERROR "The fuzz targets need clang (CXX=clang++)")
+    endif()
+    # Everything is instrumented so the fuzzers see the coverage of our readers; only the fuzz
+    # targets link libFuzzer's main.
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+endif()
+
 # The libraries and the program are assembled from the folders' source lists.
 add_library(corvantis_core STATIC)
 target_include_directories(corvantis_core PUBLIC ${PROJECT_SOURCE_DIR})

@@ -28,6 +28,6 @@ ctest --test-dir "$build" --output-on-failure -j "$jobs"
 if [ "$sanitize" = OFF ] && command -v clang++ >/dev/null 2>&1; then
     CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCORVANTIS_FUZZ=ON -DCORVANTIS_BUILD_TESTS=OFF -DCORVANTIS_BUILD_BENCH=OFF >/dev/null
-    cmake --build build-fuzz -j "$jobs"
+    cmake --build build-fuzz -j "$jobs" --target fuzz_all
     fuzz/run.sh build-fuzz "${CORVANTIS_FUZZ_SECONDS:-60}"
 fi
