@@ -11,6 +11,7 @@
 #include "view/uFrTasks.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QFile>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -48,6 +49,7 @@ private slots:
     void recentListsAtTheListedMoments();
     void missingFileBuildsNoTab();
     void unreadableFileKeepsPageAndRecordsNothing();
+    void markUnsavedWithoutPage();
     void explorerPath();
 
 private:
@@ -417,6 +419,7 @@ void TestMainWindow::unreadableFileKeepsPageAndRecordsNothing() {
     trigger(QStringLiteral("actOpen"));
     QCOMPARE(m_prompt->errors, QStringList{"Mismatch in datapacket."});
     m_prompt->errors.clear();
+    QVERIFY(!QApplication::overrideCursor()); // the busy cursor is gone after the failure
     QCOMPARE(m_main->PageControl()->count(), 1);
     QVERIFY(!recorded(bad));
     // Saving such a page never writes an empty list over anything.
@@ -428,6 +431,14 @@ void TestMainWindow::unreadableFileKeepsPageAndRecordsNothing() {
     QFile again(bad);
     QVERIFY(again.open(QIODevice::ReadOnly));
     QCOMPARE(again.readAll(), QByteArray("hello"));
+}
+
+void TestMainWindow::markUnsavedWithoutPage() {
+    TfrTasks loose;
+    loose.InitList(QStringLiteral("New"), true);
+    QCOMPARE(m_prompt->notices, QStringList{"Cannot set unsaved"});
+    QVERIFY(loose.Unsaved());
+    QCOMPARE(loose.StatusPanelText(1), QStringLiteral("Unsaved"));
 }
 
 void TestMainWindow::explorerPath() {
