@@ -107,6 +107,7 @@ void TfrmMain::buildActions() {
                          QStringLiteral("document-save"), green, QStringLiteral("S"));
     actSaveAs = makeAction(QStringLiteral("actSaveAs"), QStringLiteral("Save As..."),
                            QStringLiteral("document-save-as"), green, QStringLiteral("A"));
+    actSaveAs->setIconText(QStringLiteral("Save As..."));
     actClose = makeAction(QStringLiteral("actClose"), QStringLiteral("Close List"),
                           QStringLiteral("document-close"), grey, QStringLiteral("C"));
     actExit = makeAction(QStringLiteral("actExit"), QStringLiteral("Exit"),

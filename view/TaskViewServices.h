@@ -1,0 +1,32 @@
+#pragma once
+
+#include "model/TaskCommands.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+class DataTable;
+
+// What a task-list view needs from outside itself: the program's secondary windows and the
+// main window's commands. The main window fills it in; tests give fakes. An empty function
+// means the service is not there (the command then does nothing).
+struct TaskViewServices {
+    // The Progress window: shown with a starting value; returns the value it closed with
+    // (unchanged when the user chose nothing).
+    std::function<int(int start)> askProgress;
+    // The Date Select window: whether it was applied, the chosen entry (-1: none) and its date.
+    std::function<TaskCommands::DateSelection()> askDate;
+    // The Comments window over the table's current task (posts a pending edit afterwards).
+    std::function<void(DataTable& table)> editComments;
+    // The Details window over the table's current task (posts on OK).
+    std::function<void(DataTable& table)> showDetails;
+    // The URL window: the text of its URL box when it closed with OK.
+    std::function<std::optional<QString>()> askUrl;
+    // Opens a list file in a new tab without recording it among the recent lists.
+    std::function<void(const QString& fileName)> openTaskList;
+    // The category list as it stands now (the Categories window's lines).
+    std::function<QStringList()> categoryLines;
+};
