@@ -1,0 +1,94 @@
+#include "dialogs/uAbout.h"
+
+#include "shell/DesktopShell.h"
+#include "shell/ErrorBox.h"
+#include "shell/Icons.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QMouseEvent>
+
+namespace {
+
+const QColor Navy(0, 0, 128);
+
+QLabel* makeLabel(QWidget* parent, const QString& name, const QString& text, int x, int y,
+                  const QFont& font, const QColor& color) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    label->setPalette(palette);
+    label->move(x, y);
+    label->adjustSize();
+    return label;
+}
+
+} // namespace
+
+TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("frmAbout"));
+    setWindowTitle(QStringLiteral("About"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPointSize(8);
+    setFont(font);
+    setFixedSize(380, 173);
+
+    auto* picture = new QLabel(this);
+    picture->setObjectName(QStringLiteral("imgIcon"));
+    picture->setGeometry(39, 28, 33, 33);
+    picture->setPixmap(
+        ThemeIcon(QStringLiteral("corvantis"), QColor(64, 96, 160), QStringLiteral("C"))
+            .pixmap(32, 32));
+
+    QFont titleFont(QStringLiteral("Gill Sans Ultra Bold"));
+    titleFont.setPixelSize(35);
+    titleFont.setItalic(true);
+    titleFont.setBold(true);
+    makeLabel(this, QStringLiteral("lblTitle"), QStringLiteral("Corvantis"), 80, 24, titleFont,
+              Qt::black);
+
+    const QColor text = palette().color(QPalette::WindowText);
+    makeLabel(this, QStringLiteral("lblVersion"), QStringLiteral("Version 1.01 "), 80, 80, font,
+              text);
+    makeLabel(this, QStringLiteral("lblNotice"),
+              QStringLiteral("Free to use and to pass on, without warranty of any kind."), 80, 96,
+              font, text);
+
+    QFont linkFont(QStringLiteral("Tahoma"));
+    linkFont.setPointSize(9);
+    linkFont.setUnderline(true);
+    lblWebAddress =
+        makeLabel(this, QStringLiteral("lblWebAddress"), WebAddress(), 80, 118, linkFont, Navy);
+    // The hand while the mouse is over the address; the default cursor elsewhere.
+    lblWebAddress->setCursor(Qt::PointingHandCursor);
+    lblWebAddress->installEventFilter(this);
+
+    QFont mailFont(QStringLiteral("Tahoma"));
+    mailFont.setPointSize(8);
+    mailFont.setBold(true);
+    makeLabel(this, QStringLiteral("lblEmail"), EmailAddress(), 80, 136, mailFont, Navy);
+
+    auto* rule = new QFrame(this);
+    rule->setObjectName(QStringLiteral("lnRule"));
+    rule->setFrameShape(QFrame::HLine);
+    rule->setFrameShadow(QFrame::Sunken);
+    rule->setGeometry(16, 152, 345, 2);
+}
+
+void TfrmAbout::lblWebAddressClick() {
+    DesktopShell::Open(WebAddressUrl());
+}
+
+bool TfrmAbout::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == lblWebAddress && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&
+        lblWebAddress->rect().contains(static_cast<QMouseEvent*>(event)->position().toPoint())) {
+        RunGuarded([this] { lblWebAddressClick(); });
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}

@@ -1,0 +1,65 @@
+#include "dialogs/uFrmComments.h"
+
+#include "dialogs/FieldLink.h"
+#include "model/DataTable.h"
+#include "model/TaskRecord.h"
+
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
+
+TfrmComments::TfrmComments(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("frmComments"));
+    setWindowTitle(QStringLiteral("Comments"));
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPointSize(8);
+    setFont(font);
+    resize(454, 399);
+
+    memComments = new QPlainTextEdit(this);
+    memComments->setObjectName(QStringLiteral("memComments"));
+    memComments->setLineWrapMode(QPlainTextEdit::NoWrap);
+    memComments->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memComments->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memComments->setTabChangesFocus(true);
+    memComments->setEnabled(false);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(memComments);
+}
+
+void TfrmComments::SetTable(DataTable* table) {
+    delete m_link;
+    m_link = nullptr;
+    memComments->setEnabled(false);
+    if (!table) {
+        memComments->clear();
+        return;
+    }
+    const int field = table->fieldIndexOrThrow(TaskRecord::Comments);
+    memComments->setEnabled(true);
+    memComments->setReadOnly(table->fields()[static_cast<std::size_t>(field)].readOnly());
+    m_link = new FieldLink(memComments, table, TaskRecord::Comments);
+    m_link->Load();
+}
+
+void TfrmComments::WriteChange() {
+    if (m_link)
+        m_link->Write();
+}
+
+void TfrmComments::Execute(DataTable& table) {
+    SetTable(&table);
+    memComments->setFocus();
+    exec();
+    WriteChange();
+    if (table.isEditing())
+        table.post();
+}
+
+void TfrmComments::done(int result) {
+    // The change is written by Execute once the window is gone, not by the focus leaving.
+    if (m_link)
+        m_link->SetActive(false);
+    QDialog::done(result);
+}

@@ -1,0 +1,260 @@
+#include "dialogs/uFrmDetails.h"
+
+#include "dialogs/FieldLink.h"
+#include "model/DataTable.h"
+#include "model/TaskRecord.h"
+#include "shell/ErrorBox.h"
+#include "storage/DecorativeStrip.h"
+
+#include <QComboBox>
+#include <QLayout>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+const QColor CaptionColor(215, 215, 215);
+const QColor KeyColor(128, 128, 128);
+
+// The size the toolkit gives a text box or a drop-down list when none is set: one line high,
+// so that lines 20 pixels apart share their borders.
+constexpr int DefaultBoxWidth = 121;
+constexpr int DefaultBoxHeight = 21;
+constexpr int ValueX = 120;
+constexpr int WideBox = 500;
+constexpr int NarrowBox = 100;
+constexpr int MemoHeight = 97;
+
+void setBase(QWidget* widget, const QColor& color) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Base, color);
+    widget->setPalette(palette);
+}
+
+// Writes a value kept from the opening back into the pending row.
+void restoreField(DataTable& table, const RowData& original, int field) {
+    const FieldDef& def = table.fields()[static_cast<std::size_t>(field)];
+    if (original.isNull(field)) {
+        table.setNull(def.name);
+        return;
+    }
+    switch (def.kind) {
+    case FieldKind::String:
+    case FieldKind::Memo:
+        table.setString(def.name, table.textOf(original, field));
+        return;
+    case FieldKind::Integer:
+    case FieldKind::AutoInc:
+    case FieldKind::Word:
+        table.setInteger(def.name, original.int32(field));
+        return;
+    case FieldKind::Date:
+        table.setDate(def.name, QDate::fromJulianDay(original.int32(field)));
+        return;
+    case FieldKind::DateTime:
+        table.setDateTime(def.name, DataTable::storedToDateTime(original.int64(field)));
+        return;
+    case FieldKind::Boolean:
+        table.setBoolean(def.name, original.boolean(field));
+        return;
+    }
+}
+
+} // namespace
+
+TfrmDetails::TfrmDetails(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("frmDetails"));
+    setWindowTitle(QStringLiteral("Details"));
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPointSize(8);
+    setFont(font);
+    resize(694, 656);
+
+    m_scroll = new QScrollArea(this);
+    m_scroll->setObjectName(QStringLiteral("sbFields"));
+    m_scroll->setWidgetResizable(false);
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_fields = new QWidget;
+    m_fields->setObjectName(QStringLiteral("pnlFields"));
+    m_scroll->setWidget(m_fields);
+
+    auto* bar = new DecorativeStrip(this);
+    bar->setObjectName(QStringLiteral("pnlButtons"));
+    bar->setFixedHeight(41);
+    auto* ok = new QPushButton(QStringLiteral("OK"), bar);
+    ok->setObjectName(QStringLiteral("btnOK"));
+    ok->setGeometry(24, 8, 75, 25);
+    ok->setDefault(true);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), bar);
+    cancel->setObjectName(QStringLiteral("btnCancel"));
+    cancel->setGeometry(104, 8, 75, 25);
+    cancel->setAutoDefault(false);
+    ConnectGuarded(ok, &QPushButton::clicked, this, &TfrmDetails::btnOKClick);
+    ConnectGuarded(cancel, &QPushButton::clicked, this, &TfrmDetails::btnCancelClick);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_scroll, 1);
+    layout->addWidget(bar);
+}
+
+TfrmDetails::~TfrmDetails() = default;
+
+bool TfrmDetails::Execute(DataTable& table) {
+    SetTable(&table);
+    m_wasEditing = table.isEditing();
+    m_original = table.isActive() ? table.currentData().clone() : RowData();
+    Rebuild();
+    const bool ok = exec() == QDialog::Accepted;
+    if (!ok) {
+        revert();
+        return false;
+    }
+    if (m_table && m_table->isEditing())
+        m_table->post();
+    return true;
+}
+
+void TfrmDetails::Rebuild() {
+    // Last created first, so nothing refers to a control already gone.
+    const QList<QWidget*> old = m_fields->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    for (auto it = old.crbegin(); it != old.crend(); ++it)
+        delete *it;
+    m_links.clear();
+    if (!m_table || !m_table->isActive()) {
+        m_fields->resize(0, 0);
+        return;
+    }
+
+    // The width test uses the size the window has now, as the user left it.
+    layout()->activate();
+    const int outerWidth = frameGeometry().width();
+    const int areaWidth = m_scroll->width();
+
+    int row = -1;
+    int extra = 1;
+    int right = 0;
+    int bottom = 0;
+    const FieldList& fields = m_table->fields();
+    for (std::size_t f = 0; f < fields.size(); ++f) {
+        const FieldDef& def = fields[f];
+        const int i = static_cast<int>(f);
+        ++row;
+        const int top = row * LineStep + Margin + extra;
+
+        auto* caption = new QLineEdit(def.name, m_fields);
+        caption->setObjectName(QStringLiteral("lbl%1").arg(i));
+        caption->setGeometry(11, top, DefaultBoxWidth, DefaultBoxHeight);
+        caption->setReadOnly(true);
+        caption->setFocusPolicy(Qt::ClickFocus);
+        caption->setCursorPosition(0);
+        setBase(caption, CaptionColor);
+
+        QWidget* value = nullptr;
+        const QString name = def.name;
+        auto pickList = [&](const QString& prefix, const QStringList& items) {
+            auto* list = new QComboBox(m_fields);
+            list->setObjectName(prefix + QString::number(i));
+            list->addItems(items);
+            list->setGeometry(ValueX, top, NarrowBox, DefaultBoxHeight);
+            list->setEnabled(!def.readOnly());
+            return list;
+        };
+        if (def.kind == FieldKind::Memo) {
+            auto* memo = new QPlainTextEdit(m_fields);
+            memo->setObjectName(QStringLiteral("tbl%1").arg(i));
+            memo->setGeometry(ValueX, top, WideBox, MemoHeight);
+            memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+            memo->setTabChangesFocus(true);
+            memo->setReadOnly(def.readOnly());
+            value = memo;
+            extra += MemoExtra;
+        } else if (name.compare(QStringLiteral("priority"), Qt::CaseInsensitive) == 0) {
+            value = pickList(QStringLiteral("cbopri"), TaskRecord::DetailsPriorityChoices());
+        } else if (name.compare(QStringLiteral("difficulty"), Qt::CaseInsensitive) == 0) {
+            value = pickList(QStringLiteral("cboDiff"), TaskRecord::DetailsDifficultyChoices());
+        } else if (name.compare(QStringLiteral("status"), Qt::CaseInsensitive) == 0) {
+            value = pickList(QStringLiteral("cboSta"), TaskRecord::StatusChoices());
+        } else {
+            auto* box = new QLineEdit(m_fields);
+            box->setObjectName(QStringLiteral("edt%1").arg(i));
+            int width = def.kind == FieldKind::String && def.width >= 255 ? WideBox : NarrowBox;
+            // A box as wide as the window would run under its edge: fit it to the area.
+            if (width >= outerWidth)
+                width = areaWidth - 20;
+            box->setGeometry(ValueX, top, width, DefaultBoxHeight);
+            if (def.kind == FieldKind::String && def.width > 0)
+                box->setMaxLength(def.width);
+            if (def.kind == FieldKind::AutoInc) {
+                box->setReadOnly(true);
+                setBase(box, KeyColor);
+            } else if (def.readOnly()) {
+                box->setReadOnly(true);
+            }
+            value = box;
+        }
+
+        auto* link = new FieldLink(value, m_table, def.name);
+        link->onEditBegun = [this](FieldLink& begun) { reloadExcept(&begun); };
+        link->Load();
+        m_links.push_back(link);
+
+        right = std::max({right, caption->geometry().right(), value->geometry().right()});
+        bottom = std::max({bottom, caption->geometry().bottom(), value->geometry().bottom()});
+    }
+    m_fields->resize(right + 1 + 20, bottom + 1 + Margin);
+    for (QWidget* w : m_fields->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        w->show();
+}
+
+void TfrmDetails::reloadExcept(const FieldLink* except) {
+    // Starting to edit on an empty list adds a task with the new-row defaults: show them.
+    for (FieldLink* link : m_links)
+        if (link != except && !link->IsModified())
+            link->Load();
+}
+
+void TfrmDetails::btnOKClick() {
+    for (FieldLink* link : m_links) {
+        if (!RunGuarded([link] { link->Write(); })) {
+            link->Editor()->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
+    accept();
+}
+
+void TfrmDetails::btnCancelClick() {
+    reject();
+}
+
+void TfrmDetails::done(int result) {
+    // Nothing a control still holds may reach the table once the window has closed.
+    for (FieldLink* link : m_links)
+        link->SetActive(false);
+    QDialog::done(result);
+}
+
+void TfrmDetails::revert() {
+    if (!m_table || !m_table->isEditing())
+        return;
+    if (!m_wasEditing) {
+        m_table->cancel();
+        return;
+    }
+    // The table held an unfinished edit of its own before the window opened: keep that, and
+    // put back only the fields the window changed.
+    const RowData& now = m_table->currentData();
+    for (std::size_t f = 0; f < m_table->fields().size(); ++f) {
+        const int i = static_cast<int>(f);
+        if (m_original.isNull(i) == now.isNull(i) && m_original.raw(i) == now.raw(i))
+            continue;
+        restoreField(*m_table, m_original, i);
+    }
+}

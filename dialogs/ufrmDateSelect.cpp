@@ -1,0 +1,83 @@
+#include "dialogs/ufrmDateSelect.h"
+
+#include "shell/ErrorBox.h"
+#include "shell/Prompt.h"
+#include "shell/uGeneral.h"
+
+#include <QCalendarWidget>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+
+TfrmDateSelect::TfrmDateSelect(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("frmDateSelect"));
+    setWindowTitle(QStringLiteral("Date Select"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPointSize(8);
+    setFont(font);
+    setFixedSize(285, 282);
+    m_dates.fill(ZeroDate());
+
+    auto* label = new QLabel(QStringLiteral("Date Field"), this);
+    label->setObjectName(QStringLiteral("lblDateField"));
+    label->move(32, 24);
+    label->adjustSize();
+
+    cbDateField = new QComboBox(this);
+    cbDateField->setObjectName(QStringLiteral("cbDateField"));
+    cbDateField->addItems(TaskCommands::DateEntries());
+    cbDateField->setCurrentIndex(-1);
+    cbDateField->setGeometry(32, 40, 145, 21);
+    label->setBuddy(cbDateField);
+
+    Calendar1 = new QCalendarWidget(this);
+    Calendar1->setObjectName(QStringLiteral("Calendar1"));
+    Calendar1->setGeometry(32, 72, 217, 154);
+    Calendar1->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
+    Calendar1->setGridVisible(false);
+    Calendar1->setSelectedDate(uGeneral::Today());
+
+    auto* apply = new QPushButton(QStringLiteral("Apply"), this);
+    apply->setObjectName(QStringLiteral("btnApply"));
+    apply->setGeometry(24, 240, 75, 25);
+    apply->setDefault(true);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setObjectName(QStringLiteral("btnCancel"));
+    cancel->setGeometry(104, 240, 75, 25);
+    cancel->setAutoDefault(false);
+    ConnectGuarded(apply, &QPushButton::clicked, this, &TfrmDateSelect::btnApplyClick);
+    ConnectGuarded(cancel, &QPushButton::clicked, this, &TfrmDateSelect::btnCancelClick);
+}
+
+TaskCommands::DateSelection TfrmDateSelect::Ask() {
+    TaskCommands::DateSelection selection;
+    selection.applied = exec() == QDialog::Accepted;
+    selection.entry = ChosenEntry();
+    selection.date = StoredDate(selection.entry);
+    return selection;
+}
+
+int TfrmDateSelect::ChosenEntry() const {
+    return cbDateField->currentIndex();
+}
+
+QDate TfrmDateSelect::StoredDate(int entry) const {
+    if (entry < 0 || entry >= static_cast<int>(m_dates.size()))
+        return QDate();
+    return m_dates[static_cast<std::size_t>(entry)];
+}
+
+void TfrmDateSelect::btnApplyClick() {
+    const int entry = ChosenEntry();
+    if (entry >= 0 && entry < static_cast<int>(m_dates.size()))
+        m_dates[static_cast<std::size_t>(entry)] = Calendar1->selectedDate();
+    else
+        Prompt::Notice(QStringLiteral("Date not selected"));
+    accept();
+}
+
+void TfrmDateSelect::btnCancelClick() {
+    reject();
+}
