@@ -78,7 +78,8 @@ void FieldLink::Write() {
 }
 
 void FieldLink::writeOnLeave() {
-    if (!m_active || !m_modified)
+    // The focus may be back already, sent there by a refusal met on the way out (OK).
+    if (!m_active || !m_modified || m_editor->hasFocus())
         return;
     if (!RunGuarded([this] { Write(); })) {
         m_editor->setFocus(Qt::OtherFocusReason);

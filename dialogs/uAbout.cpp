@@ -55,8 +55,7 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
     makeLabel(this, QStringLiteral("lblVersion"), QStringLiteral("Version 1.01 "), 80, 80, font,
               text);
     makeLabel(this, QStringLiteral("lblNotice"),
-              QStringLiteral("Free to use and to pass on, without warranty of any kind."), 80, 96,
-              font, text);
+              QStringLiteral("Free to use and share. No warranty."), 80, 96, font, text);
 
     QFont linkFont(QStringLiteral("Tahoma"));
     linkFont.setPointSize(9);
