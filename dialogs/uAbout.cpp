@@ -1,5 +1,6 @@
 #include "dialogs/uAbout.h"
 
+#include "dialogs/DialogParts.h"
 #include "shell/DesktopShell.h"
 #include "shell/ErrorBox.h"
 #include "shell/Icons.h"
@@ -14,13 +15,11 @@ const QColor Navy(0, 0, 128);
 
 QLabel* makeLabel(QWidget* parent, const QString& name, const QString& text, int x, int y,
                   const QFont& font, const QColor& color) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(name);
+    QLabel* label = DialogParts::AddLabel(parent, name, text, {x, y});
     label->setFont(font);
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, color);
     label->setPalette(palette);
-    label->move(x, y);
     label->adjustSize();
     return label;
 }
@@ -28,14 +27,9 @@ QLabel* makeLabel(QWidget* parent, const QString& name, const QString& text, int
 } // namespace
 
 TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
-    setObjectName(QStringLiteral("frmAbout"));
-    setWindowTitle(QStringLiteral("About"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPointSize(8);
-    setFont(font);
-    setFixedSize(380, 173);
+    DialogParts::SetUp(*this, QStringLiteral("frmAbout"), QStringLiteral("About"), QSize(380, 173),
+                       DialogParts::Frame::Fixed);
+    const QFont font = this->font();
 
     auto* picture = new QLabel(this);
     picture->setObjectName(QStringLiteral("imgIcon"));

@@ -1,5 +1,6 @@
 #include "dialogs/uFrmComments.h"
 
+#include "dialogs/DialogParts.h"
 #include "dialogs/FieldLink.h"
 #include "model/DataTable.h"
 #include "model/TaskRecord.h"
@@ -8,12 +9,8 @@
 #include <QVBoxLayout>
 
 TfrmComments::TfrmComments(QWidget* parent) : QDialog(parent) {
-    setObjectName(QStringLiteral("frmComments"));
-    setWindowTitle(QStringLiteral("Comments"));
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPointSize(8);
-    setFont(font);
-    resize(454, 399);
+    DialogParts::SetUp(*this, QStringLiteral("frmComments"), QStringLiteral("Comments"),
+                       QSize(454, 399), DialogParts::Frame::Sizeable);
 
     memComments = new QPlainTextEdit(this);
     memComments->setObjectName(QStringLiteral("memComments"));

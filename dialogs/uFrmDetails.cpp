@@ -1,5 +1,6 @@
 #include "dialogs/uFrmDetails.h"
 
+#include "dialogs/DialogParts.h"
 #include "dialogs/FieldLink.h"
 #include "model/DataTable.h"
 #include "model/TaskRecord.h"
@@ -68,12 +69,9 @@ void restoreField(DataTable& table, const RowData& original, int field) {
 } // namespace
 
 TfrmDetails::TfrmDetails(QWidget* parent) : QDialog(parent) {
-    setObjectName(QStringLiteral("frmDetails"));
-    setWindowTitle(QStringLiteral("Details"));
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPointSize(8);
-    setFont(font);
-    resize(694, 656);
+    using namespace DialogParts;
+    SetUp(*this, QStringLiteral("frmDetails"), QStringLiteral("Details"), QSize(694, 656),
+          Frame::Sizeable);
 
     m_scroll = new QScrollArea(this);
     m_scroll->setObjectName(QStringLiteral("sbFields"));
@@ -86,14 +84,10 @@ TfrmDetails::TfrmDetails(QWidget* parent) : QDialog(parent) {
     auto* bar = new DecorativeStrip(this);
     bar->setObjectName(QStringLiteral("pnlButtons"));
     bar->setFixedHeight(41);
-    auto* ok = new QPushButton(QStringLiteral("OK"), bar);
-    ok->setObjectName(QStringLiteral("btnOK"));
-    ok->setGeometry(24, 8, 75, 25);
+    QPushButton* ok = AddButton(bar, QStringLiteral("btnOK"), QStringLiteral("OK"), {24, 8});
     ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), bar);
-    cancel->setObjectName(QStringLiteral("btnCancel"));
-    cancel->setGeometry(104, 8, 75, 25);
-    cancel->setAutoDefault(false);
+    QPushButton* cancel =
+        AddButton(bar, QStringLiteral("btnCancel"), QStringLiteral("Cancel"), {104, 8});
     ConnectGuarded(ok, &QPushButton::clicked, this, &TfrmDetails::btnOKClick);
     ConnectGuarded(cancel, &QPushButton::clicked, this, &TfrmDetails::btnCancelClick);
 

@@ -1,5 +1,6 @@
 #include "dialogs/uFrmProgress.h"
 
+#include "dialogs/DialogParts.h"
 #include "model/CorvantisError.h"
 #include "shell/ErrorBox.h"
 
@@ -30,42 +31,27 @@ std::optional<int> wholeNumber(const QString& text) {
     return ok ? std::optional<int>(value) : std::nullopt;
 }
 
-QPushButton* makeButton(QWidget* parent, const QString& name, const QString& text, int x, int y) {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(name);
-    button->setGeometry(x, y, 75, 25);
-    button->setAutoDefault(false);
-    return button;
-}
-
 } // namespace
 
 TfrmProgress::TfrmProgress(QWidget* parent) : QDialog(parent) {
-    setObjectName(QStringLiteral("frmProgress"));
-    setWindowTitle(QStringLiteral("Progress"));
-    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPointSize(8);
-    setFont(font);
-    setFixedSize(120, 259);
+    using namespace DialogParts;
+    SetUp(*this, QStringLiteral("frmProgress"), QStringLiteral("Progress"), QSize(120, 259),
+          Frame::Tool);
 
     const struct {
         int value;
         int y;
     } presets[] = {{10, 15}, {25, 40}, {33, 64}, {50, 88}, {66, 112}, {75, 136}};
     for (const auto& preset : presets) {
-        QPushButton* button = makeButton(this, QStringLiteral("btn%1").arg(preset.value),
-                                         QStringLiteral("%1%").arg(preset.value), 24, preset.y);
+        QPushButton* button = AddButton(this, QStringLiteral("btn%1").arg(preset.value),
+                                        QStringLiteral("%1%").arg(preset.value), {24, preset.y});
         const int value = preset.value;
         connect(button, &QPushButton::clicked, this,
                 [this, value] { RunGuarded([&] { PresetClick(value); }); });
     }
 
-    auto* label = new QLabel(QStringLiteral("Specify"), this);
-    label->setObjectName(QStringLiteral("lblSpecify"));
-    label->move(24, 172);
-    label->adjustSize();
+    QLabel* label =
+        AddLabel(this, QStringLiteral("lblSpecify"), QStringLiteral("Specify"), {24, 172});
 
     edtSpecify = new QLineEdit(QString::number(m_position), this);
     edtSpecify->setObjectName(QStringLiteral("edtSpecify"));
@@ -99,7 +85,7 @@ TfrmProgress::TfrmProgress(QWidget* parent) : QDialog(parent) {
     }
 
     QPushButton* apply =
-        makeButton(this, QStringLiteral("btnApply"), QStringLiteral("Apply"), 24, 216);
+        AddButton(this, QStringLiteral("btnApply"), QStringLiteral("Apply"), {24, 216});
     apply->setDefault(true); // Enter in the Specify box applies it
     ConnectGuarded(apply, &QPushButton::clicked, this, &TfrmProgress::btnApplyClick);
 }

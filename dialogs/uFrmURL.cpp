@@ -1,5 +1,6 @@
 #include "dialogs/uFrmURL.h"
 
+#include "dialogs/DialogParts.h"
 #include "dialogs/WebFetch.h"
 #include "dialogs/WebPage.h"
 #include "shell/ErrorBox.h"
@@ -12,23 +13,18 @@
 #include <QToolButton>
 
 TfrmURL::TfrmURL(QWidget* parent) : QDialog(parent) {
-    setObjectName(QStringLiteral("frmURL"));
-    setWindowTitle(QStringLiteral("URL"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPointSize(8);
-    setFont(font);
-    setFixedSize(883, 119);
+    using namespace DialogParts;
+    SetUp(*this, QStringLiteral("frmURL"), QStringLiteral("URL"), QSize(883, 119), Frame::Fixed);
 
-    auto* urlLabel = new QLabel(QStringLiteral("URL"), this);
-    urlLabel->setObjectName(QStringLiteral("lblURL"));
-    urlLabel->move(16, 40);
-    urlLabel->adjustSize();
-    edtURL = new QLineEdit(this);
-    edtURL->setObjectName(QStringLiteral("edtURL"));
-    edtURL->setGeometry(56, 40, 689, 21);
-    urlLabel->setBuddy(edtURL);
+    const auto addBox = [this](const QString& name, const QString& caption, int y) {
+        QLabel* label = AddLabel(this, QStringLiteral("lbl") + caption, caption, {16, y});
+        auto* box = new QLineEdit(this);
+        box->setObjectName(name);
+        box->setGeometry(56, y, 689, 21);
+        label->setBuddy(box);
+        return box;
+    };
+    edtURL = addBox(QStringLiteral("edtURL"), QStringLiteral("URL"), 40);
 
     SpeedButton1 = new QToolButton(this);
     SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
@@ -37,24 +33,13 @@ TfrmURL::TfrmURL(QWidget* parent) : QDialog(parent) {
     SpeedButton1->setToolTip(QStringLiteral("Fetch the page's description or title"));
     ConnectGuarded(SpeedButton1, &QToolButton::clicked, this, &TfrmURL::SpeedButton1Click);
 
-    auto* textLabel = new QLabel(QStringLiteral("Text"), this);
-    textLabel->setObjectName(QStringLiteral("lblText"));
-    textLabel->move(16, 64);
-    textLabel->adjustSize();
-    edtText = new QLineEdit(this);
-    edtText->setObjectName(QStringLiteral("edtText"));
-    edtText->setGeometry(56, 64, 689, 21);
+    edtText = addBox(QStringLiteral("edtText"), QStringLiteral("Text"), 64);
     edtText->installEventFilter(this);
-    textLabel->setBuddy(edtText);
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("btnOK"));
-    ok->setGeometry(792, 40, 75, 25);
+    QPushButton* ok = AddButton(this, QStringLiteral("btnOK"), QStringLiteral("OK"), {792, 40});
     ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    cancel->setObjectName(QStringLiteral("btnCancel"));
-    cancel->setGeometry(792, 64, 75, 25);
-    cancel->setAutoDefault(false);
+    QPushButton* cancel =
+        AddButton(this, QStringLiteral("btnCancel"), QStringLiteral("Cancel"), {792, 64});
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 

@@ -1,5 +1,6 @@
 #include "dialogs/ufrmDateSelect.h"
 
+#include "dialogs/DialogParts.h"
 #include "shell/ErrorBox.h"
 #include "shell/Prompt.h"
 #include "shell/uGeneral.h"
@@ -10,20 +11,13 @@
 #include <QPushButton>
 
 TfrmDateSelect::TfrmDateSelect(QWidget* parent) : QDialog(parent) {
-    setObjectName(QStringLiteral("frmDateSelect"));
-    setWindowTitle(QStringLiteral("Date Select"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPointSize(8);
-    setFont(font);
-    setFixedSize(285, 282);
+    using namespace DialogParts;
+    SetUp(*this, QStringLiteral("frmDateSelect"), QStringLiteral("Date Select"), QSize(285, 282),
+          Frame::Fixed);
     m_dates.fill(ZeroDate());
 
-    auto* label = new QLabel(QStringLiteral("Date Field"), this);
-    label->setObjectName(QStringLiteral("lblDateField"));
-    label->move(32, 24);
-    label->adjustSize();
+    QLabel* label =
+        AddLabel(this, QStringLiteral("lblDateField"), QStringLiteral("Date Field"), {32, 24});
 
     cbDateField = new QComboBox(this);
     cbDateField->setObjectName(QStringLiteral("cbDateField"));
@@ -39,14 +33,11 @@ TfrmDateSelect::TfrmDateSelect(QWidget* parent) : QDialog(parent) {
     Calendar1->setGridVisible(false);
     Calendar1->setSelectedDate(uGeneral::Today());
 
-    auto* apply = new QPushButton(QStringLiteral("Apply"), this);
-    apply->setObjectName(QStringLiteral("btnApply"));
-    apply->setGeometry(24, 240, 75, 25);
+    QPushButton* apply =
+        AddButton(this, QStringLiteral("btnApply"), QStringLiteral("Apply"), {24, 240});
     apply->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    cancel->setObjectName(QStringLiteral("btnCancel"));
-    cancel->setGeometry(104, 240, 75, 25);
-    cancel->setAutoDefault(false);
+    QPushButton* cancel =
+        AddButton(this, QStringLiteral("btnCancel"), QStringLiteral("Cancel"), {104, 240});
     ConnectGuarded(apply, &QPushButton::clicked, this, &TfrmDateSelect::btnApplyClick);
     ConnectGuarded(cancel, &QPushButton::clicked, this, &TfrmDateSelect::btnCancelClick);
 }

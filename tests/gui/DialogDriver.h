@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QTest>
@@ -25,4 +26,17 @@ inline void WhenShown(QDialog* dialog, std::function<void()> steps) {
             }
         });
     });
+}
+
+// Closes a dialog as a user does: "close" (its close box), "escape", or else a click on the
+// button of that name.
+inline void CloseBy(QDialog& dialog, const QString& how) {
+    if (how == u"close")
+        dialog.close();
+    else if (how == u"escape")
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+    else if (auto* button = dialog.findChild<QAbstractButton*>(how))
+        QTest::mouseClick(button, Qt::LeftButton);
+    else
+        qWarning("no button %s", qPrintable(how));
 }

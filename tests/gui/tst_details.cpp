@@ -380,12 +380,7 @@ void TestDetails::cancelDropsTheWindowsChanges() {
         emit status->activated(3);
         QCOMPARE(list.table.asString(TaskRecord::Status), QStringLiteral("Complete"));
         typeInto(box(window, TaskRecord::Owner), QStringLiteral("still in the box"));
-        if (how == u"escape")
-            QTest::keyClick(&window, Qt::Key_Escape);
-        else if (how == u"close")
-            window.close();
-        else
-            click(window, "btnCancel");
+        CloseBy(window, how);
     });
     QVERIFY(!window.Execute(list.table));
     QVERIFY(!list.table.isEditing());

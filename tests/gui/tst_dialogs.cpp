@@ -32,11 +32,6 @@ void click(QWidget& window, const QString& name) {
     QTest::mouseClick(child<QAbstractButton>(window, name), Qt::LeftButton);
 }
 
-// Closes a window the way its close box does.
-void closeBox(QDialog& window) {
-    window.close();
-}
-
 void grabTo(QWidget& window, const char* name) {
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -118,14 +113,7 @@ void TestDialogs::progressButtons() {
     QFETCH(bool, accepted);
     ScriptedPrompt prompt;
     TfrmProgress window;
-    WhenShown(&window, [&] {
-        if (action == u"close")
-            closeBox(window);
-        else if (action == u"escape")
-            QTest::keyClick(&window, Qt::Key_Escape);
-        else
-            click(window, action);
-    });
+    WhenShown(&window, [&] { CloseBy(window, action); });
     QCOMPARE(window.Ask(40), value);
     QCOMPARE(window.result() == QDialog::Accepted, accepted);
     QVERIFY(prompt.errors.isEmpty());
@@ -231,7 +219,7 @@ void TestDialogs::progressKeepsSpecifyText() {
     auto* box = child<QLineEdit>(window, QStringLiteral("edtSpecify"));
     WhenShown(&window, [&] {
         box->setText(QStringLiteral("12"));
-        closeBox(window);
+        CloseBy(window, QStringLiteral("close"));
     });
     QCOMPARE(window.Ask(3), 3);
     WhenShown(&window, [&] {
@@ -305,12 +293,7 @@ void TestDialogs::dateSelect() {
             QCOMPARE(list->currentIndex(), entry);
         }
         child<QCalendarWidget>(window, QStringLiteral("Calendar1"))->setSelectedDate(day);
-        if (action == u"close")
-            closeBox(window);
-        else if (action == u"escape")
-            QTest::keyClick(&window, Qt::Key_Escape);
-        else
-            click(window, action);
+        CloseBy(window, action);
     });
     const TaskCommands::DateSelection selection = window.Ask();
     QCOMPARE(selection.applied, applied);
@@ -396,7 +379,7 @@ void TestDialogs::commentsEdit() {
         }
         // The first change already put the table into editing and marked the list.
         QCOMPARE(list.table.isEditing(), marked);
-        closeBox(window);
+        CloseBy(window, QStringLiteral("close"));
     });
     window.Execute(list.table);
     QVERIFY(prompt.errors.isEmpty());

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QPoint>
+#include <QSize>
+#include <QString>
+
+class QDialog;
+class QLabel;
+class QPushButton;
+class QWidget;
+
+// What the secondary windows share: the frame, the interface font, and controls placed at fixed
+// positions as the layouts give them.
+namespace DialogParts {
+
+enum class Frame {
+    Sizeable, // the user may resize it; size is the starting size
+    Fixed,    // a fixed dialog frame with only a close box
+    Tool,     // a small tool-window frame with only a close box
+};
+
+// Names the window, sets its caption, frame, size and the interface font (Tahoma 8 pt).
+void SetUp(QDialog& window, const QString& name, const QString& caption, const QSize& size,
+           Frame frame);
+
+// A label at a position, as wide as its text.
+QLabel* AddLabel(QWidget* parent, const QString& name, const QString& text, const QPoint& at);
+
+// A 75 x 25 button at a position. It is not the default button unless made so: Enter in a text
+// box must not press whichever button had the focus last.
+QPushButton* AddButton(QWidget* parent, const QString& name, const QString& text, const QPoint& at);
+
+} // namespace DialogParts
