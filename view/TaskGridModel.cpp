@@ -2,6 +2,7 @@
 
 #include "model/DataTable.h"
 #include "model/TaskRecord.h"
+#include "shell/ErrorBox.h"
 
 const std::vector<GridColumn>& TaskGridColumns() {
     using namespace TaskRecord;
@@ -36,24 +37,42 @@ const std::vector<GridColumn>& TaskGridColumns() {
 TaskGridModel::TaskGridModel(DataTable* table, QObject* parent)
     : QAbstractTableModel(parent), m_table(table) {
     rebuildColumns();
-    connect(table, &DataTable::rowAboutToBeInserted, this,
-            [this](int row) { beginInsertRows(QModelIndex(), row, row); });
-    connect(table, &DataTable::rowInserted, this, [this](int) { endInsertRows(); });
-    connect(table, &DataTable::rowAboutToBeRemoved, this,
-            [this](int row) { beginRemoveRows(QModelIndex(), row, row); });
-    connect(table, &DataTable::rowRemoved, this, [this](int) { endRemoveRows(); });
+    connect(table, &DataTable::rowAboutToBeInserted, this, [this](int row) {
+        ++m_changing;
+        beginInsertRows(QModelIndex(), row, row);
+    });
+    connect(table, &DataTable::rowInserted, this, [this](int) {
+        endInsertRows();
+        --m_changing;
+    });
+    connect(table, &DataTable::rowAboutToBeRemoved, this, [this](int row) {
+        ++m_changing;
+        beginRemoveRows(QModelIndex(), row, row);
+    });
+    connect(table, &DataTable::rowRemoved, this, [this](int) {
+        endRemoveRows();
+        --m_changing;
+    });
     connect(table, &DataTable::rowAboutToBeMoved, this, [this](int from, int to) {
+        ++m_changing;
         beginMoveRows(QModelIndex(), from, from, QModelIndex(), to > from ? to + 1 : to);
     });
-    connect(table, &DataTable::rowMoved, this, [this](int, int) { endMoveRows(); });
+    connect(table, &DataTable::rowMoved, this, [this](int, int) {
+        endMoveRows();
+        --m_changing;
+    });
     connect(table, &DataTable::rowChanged, this, [this](int row) {
         if (row >= 0 && row < rowCount() && columnCount() > 0)
             emit dataChanged(index(row, 0), index(row, columnCount() - 1));
     });
-    connect(table, &DataTable::aboutToReset, this, [this] { beginResetModel(); });
+    connect(table, &DataTable::aboutToReset, this, [this] {
+        ++m_changing;
+        beginResetModel();
+    });
     connect(table, &DataTable::resetDone, this, [this] {
         rebuildColumns();
         endResetModel();
+        --m_changing;
     });
 }
 
@@ -76,6 +95,23 @@ int TaskGridModel::columnOfField(const QString& field) const {
     return -1;
 }
 
+QString TaskGridModel::fieldName(int column) const {
+    if (column < 0 || column >= columnCount())
+        return QString();
+    return m_table->fields()[static_cast<std::size_t>(fieldOfColumn(column))].name;
+}
+
+FieldKind TaskGridModel::fieldKind(int column) const {
+    return m_table->fields()[static_cast<std::size_t>(fieldOfColumn(column))].kind;
+}
+
+bool TaskGridModel::isDateColumn(int column) const {
+    if (column < 0 || column >= columnCount())
+        return false;
+    const FieldKind kind = fieldKind(column);
+    return kind == FieldKind::Date || kind == FieldKind::DateTime;
+}
+
 int TaskGridModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : m_table->visibleRowCount();
 }
@@ -91,6 +127,10 @@ QVariant TaskGridModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole:
         return m_table->displayTextOf(m_table->rowDataAt(index.row()), field);
+    case Qt::EditRole:
+        // What the cell editor starts from: the plain text form ("True", not "Yes"), which
+        // is also the form typed text is read back by.
+        return m_table->textOf(m_table->rowDataAt(index.row()), field);
     case Qt::TextAlignmentRole: {
         const FieldDef& def = m_table->fields()[static_cast<std::size_t>(field)];
         return def.isIntegral() ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
@@ -106,4 +146,36 @@ QVariant TaskGridModel::headerData(int section, Qt::Orientation orientation, int
         section >= columnCount())
         return QVariant();
     return m_columns[static_cast<std::size_t>(section)].title;
+}
+
+Qt::ItemFlags TaskGridModel::flags(const QModelIndex& index) const {
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    const FieldDef& def =
+        m_table->fields()[static_cast<std::size_t>(fieldOfColumn(index.column()))];
+    // The ID is the table's to hand out; no one types it.
+    if (!def.readOnly() && def.kind != FieldKind::AutoInc)
+        flags |= Qt::ItemIsEditable;
+    return flags;
+}
+
+bool TaskGridModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (role != Qt::EditRole || !index.isValid() || !(flags(index) & Qt::ItemIsEditable))
+        return false;
+    return RunGuarded([&] { writeCell(index.row(), index.column(), value.toString()); });
+}
+
+void TaskGridModel::writeCell(int row, int column, const QString& text) {
+    const QString field = fieldName(column);
+    const DataTable::RowId id = rowIdAt(row);
+    if (m_table->currentRow() != id)
+        m_table->goToRow(id); // settles the row pending elsewhere; rows may move meanwhile
+    if (m_table->currentRow() != id)
+        return; // the row was an untouched new row, dropped when it was settled
+    // Closing an editor without changing its text is no edit: the list stays as it was.
+    if (text == m_table->asString(field))
+        return;
+    m_table->edit();
+    m_table->setString(field, text);
 }

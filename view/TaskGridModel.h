@@ -1,11 +1,11 @@
 #pragma once
 
+#include "model/DataTable.h"
+
 #include <QAbstractTableModel>
 #include <QStringList>
 
 #include <vector>
-
-class DataTable;
 
 // One column of the task grid: the field it shows, its title and width (0: the default width).
 struct GridColumn {
@@ -19,7 +19,13 @@ struct GridColumn {
 const std::vector<GridColumn>& TaskGridColumns();
 
 // The visible rows of a task table as an item model. It follows the table's row-by-row change
-// signals, so the view never re-reads the whole list after an edit.
+// signals, so the view never re-reads the whole list after an edit. A pending new row is a row
+// of the model like any other until the table stores or drops it.
+//
+// Writing a cell follows the table's one-pending-row rule: the written row first becomes the
+// table's current row (which settles any other pending row, found again by identity), then it
+// enters the editing state and takes the typed text as the field's text form. A refused value
+// is shown in the error box and leaves the field as it was.
 class TaskGridModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -30,6 +36,8 @@ public:
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
 
     DataTable* table() const { return m_table; }
     // The columns whose field the table has, in grid order.
@@ -38,6 +46,16 @@ public:
         return m_fieldOfColumn[static_cast<std::size_t>(column)];
     }
     int columnOfField(const QString& field) const;
+    // The field name of a column; empty for a column outside the grid.
+    QString fieldName(int column) const;
+    FieldKind fieldKind(int column) const;
+    bool isDateColumn(int column) const;
+    DataTable::RowId rowIdAt(int row) const { return m_table->rowIdAt(row); }
+    // Whether the table is between the "about to" and the "done" signal of a change of rows.
+    bool isChangingRows() const { return m_changing > 0; }
+
+    // Writes a cell as typed text (the table's text conversions apply). Throws CorvantisError.
+    void writeCell(int row, int column, const QString& text);
 
 private:
     void rebuildColumns();
@@ -45,4 +63,5 @@ private:
     DataTable* m_table;
     std::vector<GridColumn> m_columns;
     std::vector<int> m_fieldOfColumn;
+    int m_changing = 0;
 };

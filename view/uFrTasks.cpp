@@ -1,28 +1,64 @@
 #include "view/uFrTasks.h"
 
+#include "model/CorvantisError.h"
 #include "model/DataTable.h"
+#include "model/ListViews.h"
+#include "model/TaskRecord.h"
 #include "model/TaskTable.h"
 #include "shell/ErrorBox.h"
 #include "shell/Prompt.h"
+#include "shell/uGeneral.h"
 #include "storage/DataPacket.h"
+#include "view/TaskGrid.h"
+#include "view/TaskGridDelegate.h"
 #include "view/TaskGridModel.h"
 
+#include <QApplication>
+#include <QCalendarWidget>
 #include <QComboBox>
+#include <QDateEdit>
 #include <QFileInfo>
 #include <QFrame>
-#include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
-#include <QStackedWidget>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QScopedValueRollback>
 #include <QTabWidget>
-#include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <QWheelEvent>
+
+namespace {
+
+const QColor ViewBackground(208, 208, 216);
+
+// Widths of the columns the layout leaves to the toolkit.
+int defaultColumnWidth(FieldKind kind) {
+    switch (kind) {
+    case FieldKind::Date:
+    case FieldKind::DateTime:
+        return 75;
+    case FieldKind::String:
+    case FieldKind::Memo:
+        return 100;
+    default:
+        return 64;
+    }
+}
+
+} // namespace
 
 TfrTasks::TfrTasks(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("frTasks"));
+    QFont interfaceFont(QStringLiteral("Tahoma"));
+    interfaceFont.setPointSize(8);
+    setFont(interfaceFont);
     setAutoFillBackground(true);
     QPalette pal = palette();
-    pal.setColor(QPalette::Window, QColor(208, 208, 216));
+    pal.setColor(QPalette::Window, ViewBackground);
     setPalette(pal);
 
     m_cdsTasks = new DataTable(this);
@@ -30,74 +66,76 @@ TfrTasks::TfrTasks(QWidget* parent) : QWidget(parent) {
     m_cdsTasks->setAfterInsert([this] { cdsTasksAfterInsert(); });
     m_cdsTasks->setAfterEdit([this] { cdsTasksAfterEdit(); });
     m_cdsTasks->setAfterScroll([this] { cdsTasksAfterScroll(); });
-
     m_model = new TaskGridModel(m_cdsTasks, this);
-    DBGrid1 = new QTableView(this);
-    DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
-    DBGrid1->setModel(m_model);
-    DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
-    DBGrid1->verticalHeader()->hide();
-    DBGrid1->verticalHeader()->setDefaultSectionSize(18);
-    DBGrid1->setFrameShape(QFrame::NoFrame);
-    connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
-        for (int c = 0; c < m_model->columnCount(); ++c) {
-            const GridColumn& column = m_model->columns()[static_cast<std::size_t>(c)];
-            if (column.width > 0)
-                DBGrid1->setColumnWidth(c, column.width);
-            DBGrid1->setColumnHidden(c, !column.shown);
-        }
-    });
-    connect(m_cdsTasks, &DataTable::currentChanged, this, [this] { followCurrentRow(); });
-    connect(DBGrid1, &QTableView::clicked, this, [this](const QModelIndex& index) {
-        RunGuarded([&] { m_cdsTasks->goToRow(m_cdsTasks->rowIdAt(index.row())); });
-    });
+
+    auto* filterBar = new QWidget(this);
+    filterBar->setObjectName(QStringLiteral("pnlFilter"));
+    filterBar->setFixedHeight(33);
+    buildFilterBar(filterBar);
+
+    auto* toolBand = new QWidget(this);
+    toolBand->setObjectName(QStringLiteral("pnlToolBar"));
+    toolBand->setFixedHeight(29);
+    buildToolBar(toolBand);
+
+    buildGrid();
 
     auto* quickAdd = new QFrame(this);
     quickAdd->setObjectName(QStringLiteral("pnlQuickAdd"));
-    quickAdd->setFrameShape(QFrame::StyledPanel);
+    quickAdd->setFrameShape(QFrame::Panel);
+    quickAdd->setFrameShadow(QFrame::Raised);
     quickAdd->setFixedHeight(42);
-    auto* quickLayout = new QHBoxLayout(quickAdd);
-    cbCat = new QComboBox(quickAdd);
-    cbCat->setObjectName(QStringLiteral("cbCat"));
-    cbCat->setEditable(true);
-    cbCat->setToolTip(QStringLiteral("Category"));
-    cbCat->setFixedWidth(145);
-    cbCat->setCurrentText(QString());
-    quickLayout->addStretch();
-    quickLayout->addWidget(cbCat);
+    buildQuickAddBar(quickAdd);
 
     auto* statusBar = new QFrame(this);
     statusBar->setObjectName(QStringLiteral("StatusBar1"));
     statusBar->setFixedHeight(19);
-    auto* statusLayout = new QHBoxLayout(statusBar);
-    statusLayout->setContentsMargins(0, 0, 0, 0);
-    statusLayout->setSpacing(2);
-    const int widths[2] = {150, 50};
-    for (int i = 0; i < 2; ++i) {
-        m_panels[i] = new QLabel(statusBar);
-        m_panels[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i + 1));
-        m_panels[i]->setFrameShape(QFrame::Panel);
-        m_panels[i]->setFrameShadow(QFrame::Sunken);
-        m_panels[i]->setMinimumWidth(widths[i]);
-        statusLayout->addWidget(m_panels[i]);
-    }
-    statusLayout->addStretch();
+    buildStatusBar(statusBar);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    layout->addWidget(filterBar);
+    layout->addWidget(toolBand);
     layout->addWidget(DBGrid1, 1);
     layout->addWidget(quickAdd);
     layout->addWidget(statusBar);
+
+    buildPopupMenu();
+
+    DateTimePicker1 = new QDateEdit(this);
+    DateTimePicker1->setObjectName(QStringLiteral("DateTimePicker1"));
+    DateTimePicker1->setCalendarPopup(true);
+    DateTimePicker1->setDisplayFormat(uGeneral::ShortDateFormat());
+    DateTimePicker1->setFixedHeight(21);
+    DateTimePicker1->hide();
+    if (QCalendarWidget* calendar = DateTimePicker1->calendarWidget()) {
+        m_calendarPopup = calendar->window();
+        connect(calendar, &QCalendarWidget::clicked, this, [this] { m_dayChosen = true; });
+        connect(calendar, &QCalendarWidget::activated, this, [this] { m_dayChosen = true; });
+    }
+
+    // Wheel turns and the Enter key of the two text boxes are taken wherever they land in
+    // the view, also in editors and boxes created later.
+    qApp->installEventFilter(this);
 }
 
 TfrTasks::~TfrTasks() {
+    qApp->removeEventFilter(this);
     // The table outlives nothing that still listens to it.
     m_cdsTasks->setAfterInsert({});
     m_cdsTasks->setAfterEdit({});
     m_cdsTasks->setAfterScroll({});
 }
+
+bool TfrTasks::command(const std::function<void()>& body) {
+    return RunGuarded([&] {
+        DBGrid1->finishCellEdit(true);
+        body();
+    });
+}
+
+// --- document state --------------------------------------------------------------------------
 
 void TfrTasks::InitList(const QString& name, bool isNew) {
     if (isNew) {
@@ -113,6 +151,11 @@ void TfrTasks::InitList(const QString& name, bool isNew) {
         m_cdsTasks->first();
     }
     m_cdsTasks->setIndexName(TaskTable::IndexID);
+    // The boxes only show the start state; their handlers do not run.
+    cbOrder->setCurrentIndex(ListViews::OrderChoices().indexOf(ListViews::OrderID));
+    cbShow->setCurrentIndex(0);
+    if (Edit2->isVisible() && Edit2->isEnabled())
+        Edit2->setFocus();
 }
 
 QTabWidget* TfrTasks::tabStrip(int* pageIndex) const {
@@ -149,13 +192,6 @@ void TfrTasks::MarkSaved() {
     m_panels[1]->setText(QStringLiteral("Saved"));
 }
 
-void TfrTasks::SetCategoryChoices(const QStringList& categories) {
-    const QString shown = cbCat->currentText();
-    cbCat->clear();
-    cbCat->addItems(categories);
-    cbCat->setCurrentText(shown);
-}
-
 QString TfrTasks::StatusPanelText(int panel) const {
     return m_panels[panel]->text();
 }
@@ -174,10 +210,287 @@ void TfrTasks::cdsTasksAfterScroll() {
     m_panels[1]->clear();
 }
 
+// --- the grid --------------------------------------------------------------------------------
+
+void TfrTasks::buildGrid() {
+    DBGrid1 = new TaskGrid(this);
+    DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
+    m_delegate = new TaskGridDelegate(DBGrid1);
+    DBGrid1->setItemDelegate(m_delegate);
+    DBGrid1->setModel(m_model);
+    DBGrid1->setEditTriggers(QAbstractItemView::SelectedClicked |
+                             QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
+    DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
+    DBGrid1->setSelectionBehavior(QAbstractItemView::SelectItems);
+    DBGrid1->setFrameShape(QFrame::NoFrame);
+    DBGrid1->setShowGrid(true);
+    DBGrid1->setWordWrap(false);
+    DBGrid1->setTabKeyNavigation(true);
+    DBGrid1->verticalHeader()->hide();
+    DBGrid1->verticalHeader()->setDefaultSectionSize(18);
+    QPalette pal = DBGrid1->palette();
+    pal.setColor(QPalette::Base, Qt::white);
+    pal.setColor(QPalette::Text, Qt::black);
+    DBGrid1->setPalette(pal);
+
+    QHeaderView* header = DBGrid1->horizontalHeader();
+    header->setSectionsMovable(true);
+    header->setSectionsClickable(true);
+    header->setHighlightSections(false);
+    header->setMinimumSectionSize(8);
+    header->setSortIndicatorShown(false);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    header->setStyleSheet(
+        QStringLiteral("QHeaderView::section { background-color: rgb(208,208,216); color: black;"
+                       " border: none; border-right: 1px solid rgb(150,150,160);"
+                       " border-bottom: 1px solid rgb(150,150,160); padding-left: 2px; }"));
+
+    // Widths and the hidden Details column are laid out once per field set, so a re-sorted or
+    // re-filtered list keeps the widths and order the user dragged.
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
+        QStringList fields;
+        for (const GridColumn& column : m_model->columns())
+            fields << column.field;
+        if (fields == m_layoutFields)
+            return;
+        m_layoutFields = fields;
+        for (int c = 0; c < m_model->columnCount(); ++c) {
+            const GridColumn& column = m_model->columns()[static_cast<std::size_t>(c)];
+            // One more pixel for the grid line, so the cell itself is as wide as listed.
+            const int width =
+                column.width > 0 ? column.width : defaultColumnWidth(m_model->fieldKind(c));
+            DBGrid1->setColumnWidth(c, width + 1);
+            DBGrid1->setColumnHidden(c, !column.shown);
+        }
+    });
+    connect(m_cdsTasks, &DataTable::currentChanged, this, [this] { followCurrentRow(); });
+    DBGrid1->currentMoved = [this](const QModelIndex& current, const QModelIndex& previous) {
+        gridCurrentMoved(current, previous);
+    };
+    DBGrid1->keyDown = [this](QKeyEvent* event) { return gridKey(event); };
+    connect(header, &QHeaderView::sectionClicked, this,
+            [this](int column) { DBGrid1TitleClick(column); });
+    connect(DBGrid1, &QAbstractItemView::doubleClicked, this, [this] { DBGrid1DblClick(); });
+    DBGrid1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(DBGrid1, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        PopupMenu1->popup(DBGrid1->viewport()->mapToGlobal(pos));
+    });
+}
+
+QString TfrTasks::SelectedField() const {
+    const QModelIndex current = DBGrid1->currentIndex();
+    return current.isValid() ? m_model->fieldName(current.column()) : QString();
+}
+
+// The grid follows the table: whatever moved the table (a command, a filter, the wheel), the
+// selected cell goes to the table's current row in the column last selected.
 void TfrTasks::followCurrentRow() {
-    const int row = m_cdsTasks->currentIndex();
-    if (row < 0 || m_model->columnCount() == 0)
+    if (m_model->columnCount() == 0)
         return;
-    const int column = std::max(DBGrid1->currentIndex().column(), 0);
-    DBGrid1->setCurrentIndex(m_model->index(row, column));
+    const QScopedValueRollback<bool> following(m_following, true);
+    const int row = m_cdsTasks->currentIndex();
+    if (row < 0 || row >= m_model->rowCount()) {
+        DBGrid1->selectionModel()->clearCurrentIndex();
+        return;
+    }
+    const QModelIndex current = DBGrid1->currentIndex();
+    int column = current.isValid() ? current.column() : m_lastColumn;
+    if (column < 0 || column >= m_model->columnCount() || DBGrid1->isColumnHidden(column))
+        column = 0;
+    const QModelIndex target = m_model->index(row, column);
+    if (current != target)
+        DBGrid1->setCurrentIndex(target);
+}
+
+// The table follows the grid: a cell chosen in another row makes that task current. The row
+// pending before is settled first, which may move rows, so the task is found by identity.
+void TfrTasks::gridCurrentMoved(const QModelIndex& current, const QModelIndex& previous) {
+    if (current.isValid()) {
+        m_lastColumn = current.column();
+        if (!previous.isValid() || previous.column() != current.column())
+            RunGuarded([&] { DBGrid1ColEnter(); });
+    }
+    if (m_following || m_model->isChangingRows() || !current.isValid())
+        return;
+    if (current.row() == m_cdsTasks->currentIndex())
+        return;
+    const DataTable::RowId task = m_model->rowIdAt(current.row());
+    RunGuarded([&] { m_cdsTasks->goToRow(task); });
+    followCurrentRow();
+}
+
+void TfrTasks::DBGrid1ColEnter() {
+    const QModelIndex current = DBGrid1->currentIndex();
+    if (!m_model->isDateColumn(current.column()))
+        DateTimePicker1->hide();
+    if (SelectedField().compare(TaskRecord::Category, Qt::CaseInsensitive) == 0)
+        m_delegate->setCategoryPickList(categoryLines());
+}
+
+QStringList TfrTasks::categoryLines() const {
+    if (m_services.categoryLines)
+        return m_services.categoryLines();
+    QStringList lines;
+    for (int i = 0; i < cbCat->count(); ++i)
+        lines << cbCat->itemText(i);
+    return lines;
+}
+
+bool TfrTasks::gridKey(QKeyEvent* event) {
+    bool taken = false;
+    RunGuarded([&] {
+        taken = DBGrid1KeyDown(event->key(), event->modifiers()) || DBGrid1KeyPress(event->text());
+    });
+    return taken;
+}
+
+bool TfrTasks::DBGrid1KeyDown(int key, Qt::KeyboardModifiers shift) {
+    const Qt::KeyboardModifiers modifiers = shift & ~Qt::KeypadModifier;
+    const QModelIndex current = DBGrid1->currentIndex();
+    if (modifiers == Qt::NoModifier) {
+        switch (key) {
+        case Qt::Key_Down:
+            // Never past the last task: the grid adds no blank task that way.
+            return !current.isValid() || current.row() + 1 >= m_model->rowCount();
+        case Qt::Key_Insert:
+            command([&] { m_cdsTasks->insert(); });
+            return true;
+        case Qt::Key_Escape:
+            // The editor took the first Escape; this one drops the row's unstored changes.
+            if (!m_cdsTasks->isEditing())
+                return false;
+            m_cdsTasks->cancel();
+            return true;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            if (!TaskGridDelegate::isVocabularyField(SelectedField()))
+                DBGrid1->editCurrentCell();
+            return true;
+        default:
+            return false;
+        }
+    }
+    if (modifiers == Qt::ControlModifier && key == Qt::Key_Delete) {
+        command([&] {
+            if (!Prompt::Question(QStringLiteral("Delete record?")))
+                return;
+            m_cdsTasks->remove();
+            // A deleted task is a change to save like any other.
+            MarkUnsaved();
+        });
+        return true;
+    }
+    return false;
+}
+
+bool TfrTasks::DBGrid1KeyPress(const QString& text) {
+    if (text.isEmpty())
+        return false;
+    const QChar typed = text.at(0);
+    if (typed < u' ' || typed == QChar(0x7f))
+        return false;
+    if (TaskGridDelegate::isVocabularyField(SelectedField()))
+        return true;
+    // A cell that takes no typing ignores it (rather than jumping to a task by its text).
+    const QModelIndex current = DBGrid1->currentIndex();
+    return !current.isValid() || !(m_model->flags(current) & Qt::ItemIsEditable);
+}
+
+void TfrTasks::DBGrid1TitleClick(int column) {
+    command([&] {
+        const QString choice = ListViews::ApplyColumnOrder(*m_cdsTasks, m_model->fieldName(column));
+        // Showing the order is no choice in the box: its handler does not run.
+        cbOrder->setCurrentIndex(choice.isEmpty() ? -1 : cbOrder->findText(choice));
+    });
+}
+
+void TfrTasks::DBGrid1DblClick() {
+    RunGuarded([&] {
+        if (!m_model->isDateColumn(DBGrid1->currentIndex().column()))
+            return;
+        DBGrid1->finishCellEdit(true);
+        callUpDatePicker();
+    });
+}
+
+void TfrTasks::callUpDatePicker() {
+    const QModelIndex current = DBGrid1->currentIndex();
+    const QRect cell = DBGrid1->visualRect(current);
+    const QPoint topLeft = DBGrid1->viewport()->mapTo(this, cell.topLeft());
+    DateTimePicker1->setGeometry(topLeft.x(), topLeft.y(), cell.width(), 21);
+    QDate date;
+    try {
+        date = m_cdsTasks->asDate(SelectedField());
+    } catch (const CorvantisError&) {
+        // A text the list holds as a date but cannot read: start from today.
+    }
+    DateTimePicker1->setDate(date.isValid() ? date : uGeneral::Today());
+    m_dayChosen = false;
+    DateTimePicker1->show();
+    DateTimePicker1->raise();
+    DateTimePicker1->setFocus();
+}
+
+void TfrTasks::DateTimePicker1CloseUp(bool dayChosen) {
+    // Only a chosen day is written: dismissing the calendar leaves the task as it was.
+    RunGuarded([&] {
+        if (!dayChosen || !m_model->isDateColumn(DBGrid1->currentIndex().column()))
+            return;
+        if (!m_cdsTasks->isEditing())
+            m_cdsTasks->edit();
+        m_cdsTasks->setDate(SelectedField(), DateTimePicker1->date());
+        m_cdsTasks->post();
+    });
+    m_dayChosen = false;
+    const bool hadFocus = DateTimePicker1->hasFocus();
+    DateTimePicker1->hide();
+    if (hadFocus)
+        DBGrid1->setFocus();
+}
+
+bool TfrTasks::FrameMouseWheel(int delta) {
+    if (delta == 0 || !m_cdsTasks->isActive())
+        return true;
+    command([&] {
+        if (delta > 0)
+            m_cdsTasks->prior();
+        else
+            m_cdsTasks->next();
+    });
+    return true;
+}
+
+bool TfrTasks::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::Wheel: {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget && (widget == this || isAncestorOf(widget))) {
+            auto* wheel = static_cast<QWheelEvent*>(event);
+            wheel->accept();
+            return FrameMouseWheel(wheel->angleDelta().y());
+        }
+        break;
+    }
+    case QEvent::KeyPress:
+        if (watched == Edit2 || watched == edSearch) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+                if (watched == Edit2)
+                    btnQuickAdd->click(); // exactly as by the mouse
+                else
+                    bnSearchClick();
+                return true;
+            }
+        }
+        break;
+    case QEvent::Hide:
+        if (watched == m_calendarPopup) {
+            // The calendar reports a chosen day only after it closed.
+            QTimer::singleShot(0, this, [this] { DateTimePicker1CloseUp(m_dayChosen); });
+        }
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
 }

@@ -1,22 +1,47 @@
 #pragma once
 
+#include "shell/Prompt.h"
+#include "view/TaskViewServices.h"
+
+#include <QColor>
 #include <QStringList>
 #include <QWidget>
 
 class DataTable;
+class QAction;
+class QButtonGroup;
 class QComboBox;
+class QDateEdit;
 class QLabel;
-class QTableView;
+class QLineEdit;
+class QMenu;
+class QModelIndex;
+class QPushButton;
 class QTabWidget;
+class QToolBar;
+class QToolButton;
+class TaskGrid;
+class TaskGridDelegate;
 class TaskGridModel;
 
-// The view of one open list: its task table, what shows it, and the document state of the list
-// (its file, whether it has unsaved changes, whether it was made by New).
+// The view of one open list: its task table, the grid that shows it, the bars around the grid
+// (filter bar, task toolbar, quick-add bar, status bar), the links of its tasks, and the
+// document state of the list (its file, whether it has unsaved changes, whether it was made by
+// New).
+//
+// The public handlers run guarded: a failure is shown in the error box and the program goes on.
+// Every handler that acts on the table first finishes an open cell editor, so what the user
+// typed reaches the task before the command runs.
 class TfrTasks : public QWidget {
     Q_OBJECT
 public:
     explicit TfrTasks(QWidget* parent = nullptr);
     ~TfrTasks() override;
+
+    // The windows and main-window commands the view reaches out to. Until they are given, the
+    // commands that need them do nothing.
+    void SetServices(const TaskViewServices& services) { m_services = services; }
+    const TaskViewServices& Services() const { return m_services; }
 
     DataTable* cdsTasks() const { return m_cdsTasks; }
 
@@ -40,15 +65,119 @@ public:
     void cdsTasksAfterEdit();
     void cdsTasksAfterScroll();
 
+    // --- the grid --------------------------------------------------------------------------
+    // The field of the grid's selected column; empty when no cell is selected.
+    QString SelectedField() const;
+    void DBGrid1ColEnter();
+    // A key went down in the grid; true when the view took it (the grid ignores it then).
+    bool DBGrid1KeyDown(int key, Qt::KeyboardModifiers shift);
+    // A character was typed into the grid; true when it is discarded.
+    bool DBGrid1KeyPress(const QString& text);
+    void DBGrid1DblClick();
+    void DBGrid1TitleClick(int column);
+    // The date picker's calendar closed; a day was chosen or the calendar was dismissed.
+    void DateTimePicker1CloseUp(bool dayChosen);
+    // A wheel turn anywhere in the view: one task up (positive) or down (negative). Always
+    // handled, so nothing in the view scrolls by itself.
+    bool FrameMouseWheel(int delta);
+
+    // --- task commands (context menu, toolbar, main menu) ------------------------------------
+    void actCancelExecute();
+    void actPauseExecute();
+    void acInProgressExecute();
+    void actCompleteExecute();
+    void actDeleteExecute();
+    void acSetProgressExecute();
+    void actSetDateExecute();
+    void actBookmarkExecute();
+    void ActLastNowExecute();
+    void Copy1Click();
+    void Comments1Click();
+    void Details1Click();
+
+    // --- links -------------------------------------------------------------------------------
+    void LinktoFile1Click();
+    void Link1Click();
+    void ToolButton9Click();
+    void LinktoURL1Click();
+    void OpenRelatedFile1Click();
+    void OpenURL1Click();
+    void OpenLinkedTaskList1Click();
+    // The two file dialogs of the links, starting in the folder their last use ended in.
+    FileDialogRequest AllFilesDialog() const;
+    FileDialogRequest ListFileDialog() const;
+
+    // --- the bars ----------------------------------------------------------------------------
+    void btnQuickAddClick();
+    void Paste1Click();
+    void bnSearchClick();
+    void bnCancelFilterClick();
+    void cbShowChange();
+    void cbOrderChange();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void buildGrid();
+    void buildFilterBar(QWidget* bar);
+    void buildToolBar(QWidget* band);
+    void buildQuickAddBar(QWidget* bar);
+    void buildStatusBar(QWidget* bar);
+    void buildPopupMenu();
+    QAction* addMenuAction(const QString& name, const QString& text, void (TfrTasks::*handler)(),
+                           const QKeySequence& shortcut = QKeySequence());
+    struct ToolIcon {
+        QString theme;
+        QColor colour;
+        QString glyph;
+    };
+    QToolButton* addToolButton(const QString& name, const QString& hint, const ToolIcon& icon,
+                               void (TfrTasks::*handler)());
+
+    // Runs a handler body guarded, after the open cell editor (if any) wrote its text.
+    bool command(const std::function<void()>& body);
+    std::function<void()> markUnsaved() {
+        return [this] { MarkUnsaved(); };
+    }
     QTabWidget* tabStrip(int* pageIndex) const;
     void followCurrentRow();
+    void gridCurrentMoved(const QModelIndex& current, const QModelIndex& previous);
+    bool gridKey(QKeyEvent* event);
+    void callUpDatePicker();
+    void linkField(const QString& field, const FileDialogRequest& request, QString* folder,
+                   bool stampLastActioned);
+    void openTrimmed(const QString& field, const std::function<void(const QString&)>& open);
+    QStringList categoryLines() const;
 
+    TaskViewServices m_services;
     DataTable* m_cdsTasks;
     TaskGridModel* m_model;
-    QTableView* DBGrid1;
+    TaskGridDelegate* m_delegate;
+    TaskGrid* DBGrid1;
+    QDateEdit* DateTimePicker1;
+    QMenu* PopupMenu1;
+    QLineEdit* edSearch;
+    QToolButton* bnSearch;
+    QToolButton* bnCancelFilter;
+    QButtonGroup* m_filterButtons;
+    QComboBox* cbShow;
+    QComboBox* cbOrder;
+    QToolBar* ToolBar1;
+    QLineEdit* Edit2;
+    QComboBox* cbDifficulty;
+    QComboBox* cbPriority;
     QComboBox* cbCat;
+    QPushButton* btnQuickAdd;
     QLabel* m_panels[2];
+
+    QWidget* m_calendarPopup = nullptr;
+    QStringList m_layoutFields;
+    QString m_allFilesFolder;
+    QString m_listFilesFolder;
+    bool m_following = false;
+    bool m_dayChosen = false;
+    int m_lastColumn = 0;
 
     QString m_listFileName;
     bool m_unsaved = false;

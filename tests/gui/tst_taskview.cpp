@@ -1,0 +1,801 @@
+#include "gui/ViewHost.h"
+#include "model/CorvantisError.h"
+#include "model/ListViews.h"
+#include "model/TaskTable.h"
+#include "view/TaskGrid.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCalendarWidget>
+#include <QClipboard>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QDateEdit>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <QWheelEvent>
+
+using namespace TaskRecord;
+
+// Drives a task-list view offscreen the way a user does: by keys, clicks and wheel turns on
+// the widgets named in the design.
+class TestTaskView : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { PinLocaleAndClock(); }
+    void cleanup() { QApplication::clipboard()->clear(); }
+    void startState();
+    void toolbarHints();
+    void contextMenuEntries();
+    void barPositions_data();
+    void barPositions();
+    void quickAddByEnter();
+    void stateCommandFromContextMenu();
+    void presetsAndSearch();
+    void filterButtonsPressed();
+    void titleClick_data();
+    void titleClick();
+    void datePicker();
+    void keys();
+    void editingInPlace();
+    void pickLists();
+    void bookmarkedTyped_data();
+    void bookmarkedTyped();
+    void movingOffStoresByIdentity();
+    void wheelMovesOneTask();
+    void shortcutsWhileEditing();
+    void paintsByTheRules();
+};
+
+namespace {
+
+void choose(QComboBox* box, const QString& text) {
+    const int index = box->findText(text);
+    QVERIFY2(index >= 0, qPrintable(text));
+    box->setCurrentIndex(index);
+    emit box->activated(index);
+}
+
+// Clicks the picker's drop-down button.
+void openCalendar(QDateEdit* picker) {
+    QTest::mouseClick(picker, Qt::LeftButton, {},
+                      QPoint(picker->width() - 6, picker->height() / 2));
+}
+
+void wheel(QWidget* target, int delta) {
+    const QPointF at(5, 5);
+    QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(target, &event);
+}
+
+} // namespace
+
+void TestTaskView::startState() {
+    ViewHost host;
+    QCOMPARE(host.child<QComboBox>(QStringLiteral("cbOrder"))->currentText(), QStringLiteral("ID"));
+    QCOMPARE(host.child<QComboBox>(QStringLiteral("cbShow"))->currentText(), QStringLiteral("All"));
+    QCOMPARE(host.table().indexName(), TaskTable::IndexID);
+    QVERIFY(!host.table().filtered());
+    QCOMPARE(QApplication::focusWidget(), host.child<QLineEdit>(QStringLiteral("Edit2")));
+    QVERIFY(host.child<QToolButton>(QStringLiteral("bnCancelFilter"))->isChecked());
+    QVERIFY(!host.child<QToolButton>(QStringLiteral("bnSearch"))->isChecked());
+    QCOMPARE(host.child<QComboBox>(QStringLiteral("cbDifficulty"))->currentText(),
+             QStringLiteral("Moderate"));
+    QCOMPARE(host.child<QComboBox>(QStringLiteral("cbPriority"))->currentText(),
+             QStringLiteral("Normal"));
+    QCOMPARE(host.child<QComboBox>(QStringLiteral("cbCat"))->currentText(), QString());
+    QCOMPARE(host.view->StatusPanelText(0), QStringLiteral("Items 0"));
+    QCOMPARE(host.view->StatusPanelText(1), QStringLiteral("Unsaved"));
+    QCOMPARE(host.tabs.tabText(0), QStringLiteral("New *"));
+    QVERIFY(host.child<QDateEdit>(QStringLiteral("DateTimePicker1"))->isHidden());
+
+    TaskGrid* grid = host.grid();
+    QCOMPARE(grid->model()->columnCount(), 23);
+    QVERIFY(grid->isColumnHidden(host.column(QStringLiteral("Details"))));
+    QCOMPARE(grid->model()->headerData(12, Qt::Horizontal).toString(),
+             QStringLiteral("Time Taken"));
+    // Listed widths are the cells' own; the grid line comes on top.
+    QCOMPARE(grid->columnWidth(host.column(QStringLiteral("Progress"))), 121);
+    QCOMPARE(grid->columnWidth(host.column(QStringLiteral("ID"))), 24);
+    QVERIFY(!grid->verticalHeader()->isVisible());
+}
+
+void TestTaskView::toolbarHints() {
+    ViewHost host;
+    const QList<QAction*> items = host.child<QToolBar>(QStringLiteral("ToolBar1"))->actions();
+    QStringList shown;
+    for (QAction* item : items) {
+        if (item->isSeparator()) {
+            shown << QStringLiteral("|");
+            continue;
+        }
+        auto* button = qobject_cast<QToolButton*>(
+            host.child<QToolBar>(QStringLiteral("ToolBar1"))->widgetForAction(item));
+        QVERIFY(button);
+        QCOMPARE(button->size(), QSize(25, 24));
+        QVERIFY(!button->icon().isNull());
+        shown << button->toolTip();
+    }
+    const QStringList expected{"Add Task",
+                               "|",
+                               "Set Cancelled ",
+                               "Set Paused",
+                               "Set to Started",
+                               "Set to Complete ",
+                               "|",
+                               "Delete Task",
+                               "Set Task Progress",
+                               "Bookmark Task",
+                               "Date ",
+                               "|",
+                               "Link Task List",
+                               "Link to Related File",
+                               "Link to URL",
+                               "|",
+                               "Open linked List",
+                               "Open Linked File",
+                               "Open URL",
+                               "|"};
+    QCOMPARE(shown, expected);
+}
+
+void TestTaskView::contextMenuEntries() {
+    ViewHost host;
+    QStringList shown;
+    for (QAction* action : host.child<QMenu>(QStringLiteral("PopupMenu1"))->actions())
+        shown << (action->isSeparator()
+                      ? QStringLiteral("|")
+                      : action->text() + (action->shortcut().isEmpty()
+                                              ? QString()
+                                              : u'=' + action->shortcut().toString()));
+    const QStringList expected{"Cancel Task",
+                               "Pause Task",
+                               "Start Task",
+                               "Complete Task",
+                               "Delete Task=Del",
+                               "|",
+                               "Progress",
+                               "Set Date",
+                               "Bookmark Task",
+                               "Last Actioned Now",
+                               "|",
+                               "Link to Task List",
+                               "Link to Related File=Ctrl+F",
+                               "Link to URL=Ctrl+U",
+                               "Open Linked Task List",
+                               "Open Related File",
+                               "Open URL",
+                               "|",
+                               "Copy=Ctrl+C",
+                               "|",
+                               "Comments",
+                               "Details=F12"};
+    QCOMPARE(shown, expected);
+}
+
+void TestTaskView::barPositions_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("x");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<QString>("hint");
+    QTest::newRow("edSearch") << "edSearch" << 64 << 337 << "";
+    QTest::newRow("bnSearch") << "bnSearch" << 407 << 23 << "Filter";
+    QTest::newRow("bnCancelFilter") << "bnCancelFilter" << 432 << 23 << "Undoc Filter (Show All)";
+    QTest::newRow("cbShow") << "cbShow" << 528 << 161 << "";
+    QTest::newRow("cbOrder") << "cbOrder" << 744 << 97 << "";
+    QTest::newRow("Edit2") << "Edit2" << 72 << 465 << "";
+    QTest::newRow("cbDifficulty") << "cbDifficulty" << 544 << 89 << "Difficulty";
+    QTest::newRow("cbPriority") << "cbPriority" << 640 << 89 << "Priority";
+    QTest::newRow("cbCat") << "cbCat" << 736 << 145 << "Category";
+    QTest::newRow("btnQuickAdd") << "btnQuickAdd" << 889 << 58 << "Add Task (ENTER key)";
+}
+
+void TestTaskView::barPositions() {
+    QFETCH(QString, name);
+    QFETCH(int, x);
+    QFETCH(int, width);
+    QFETCH(QString, hint);
+    ViewHost host;
+    auto* widget = host.child<QWidget>(name);
+    QCOMPARE(widget->x(), x);
+    QCOMPARE(widget->width(), width);
+    QCOMPARE(widget->toolTip(), hint);
+    QCOMPARE(host.child<QWidget>(QStringLiteral("pnlFilter"))->height(), 33);
+    QCOMPARE(host.child<QWidget>(QStringLiteral("pnlToolBar"))->height(), 29);
+    QCOMPARE(host.child<QWidget>(QStringLiteral("pnlQuickAdd"))->height(), 42);
+    QCOMPARE(host.child<QWidget>(QStringLiteral("StatusBar1"))->height(), 19);
+    QCOMPARE(host.child<QLabel>(QStringLiteral("StatusPanel1"))->width(), 150);
+    QCOMPARE(host.child<QLabel>(QStringLiteral("StatusPanel2"))->width(), 50);
+    QCOMPARE(host.child<QPushButton>(QStringLiteral("btnQuickAdd"))->text(), QStringLiteral("Add"));
+}
+
+void TestTaskView::quickAddByEnter() {
+    ViewHost host;
+    uGeneral::SetCurrentUserNameForTesting([] { return QStringLiteral("tester"); });
+    auto* edit = host.child<QLineEdit>(QStringLiteral("Edit2"));
+    auto* difficulty = host.child<QComboBox>(QStringLiteral("cbDifficulty"));
+    auto* priority = host.child<QComboBox>(QStringLiteral("cbPriority"));
+    auto* category = host.child<QComboBox>(QStringLiteral("cbCat"));
+    host.view->MarkSaved();
+
+    // Enter in an empty box is swallowed and adds nothing.
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(host.table().recordCount(), 0);
+    QCOMPARE(host.view->StatusPanelText(1), QStringLiteral("Saved"));
+
+    choose(priority, QStringLiteral("High"));
+    category->setCurrentText(QStringLiteral("Not listed"));
+    QTest::keyClicks(edit, QStringLiteral("  Buy milk  "));
+    QTest::keyClick(edit, Qt::Key_Enter);
+    QCOMPARE(host.table().recordCount(), 1);
+    QCOMPARE(host.shownTasks(), QStringList{"Buy milk"});
+    QCOMPARE(host.table().asString(Priority), QStringLiteral("High"));
+    QCOMPARE(host.table().asString(Difficulty), QStringLiteral("Moderate"));
+    QCOMPARE(host.table().asString(Category), QStringLiteral("Not listed"));
+    QCOMPARE(host.table().asString(AssignedTo), QStringLiteral("tester"));
+    QCOMPARE(edit->text(), QString());
+    QCOMPARE(priority->currentText(), QStringLiteral("Normal"));
+    QCOMPARE(difficulty->currentText(), QStringLiteral("Easy"));
+    QCOMPARE(category->currentText(), QStringLiteral("Not listed"));
+    QVERIFY(host.view->Unsaved());
+    QCOMPARE(host.tabs.tabText(0), QStringLiteral("New *"));
+
+    // The Add button and the toolbar's Add Task do the same.
+    edit->setText(QStringLiteral("second"));
+    QTest::mouseClick(host.child<QPushButton>(QStringLiteral("btnQuickAdd")), Qt::LeftButton);
+    edit->setText(QStringLiteral("third"));
+    QTest::mouseClick(host.child<QToolButton>(QStringLiteral("tbAddTask")), Qt::LeftButton);
+    QCOMPARE(host.shownTasks(), (QStringList{"Buy milk", "second", "third"}));
+    QCOMPARE(host.table().asString(ID), QStringLiteral("3"));
+
+    // A failing quick add leaves the bar as it was.
+    uGeneral::SetCurrentUserNameForTesting(
+        []() -> QString { throw CorvantisError(QStringLiteral("System Error.  Code: 5.")); });
+    edit->setText(QStringLiteral("fails"));
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(host.prompt.errors, QStringList{"System Error.  Code: 5."});
+    QCOMPARE(edit->text(), QStringLiteral("fails"));
+    uGeneral::SetCurrentUserNameForTesting({});
+
+    // The text box's own context menu pastes.
+    QApplication::clipboard()->setText(QStringLiteral(" pasted"));
+    edit->setText(QStringLiteral("ab"));
+    edit->setCursorPosition(1);
+    QCOMPARE(edit->contextMenuPolicy(), Qt::ActionsContextMenu);
+    QCOMPARE(edit->actions().size(), 1);
+    QCOMPARE(edit->actions().constFirst()->text(), QStringLiteral("Paste"));
+    edit->actions().constFirst()->trigger();
+    QCOMPARE(edit->text(), QStringLiteral("a pastedb"));
+}
+
+void TestTaskView::stateCommandFromContextMenu() {
+    ViewHost host;
+    host.add({"first", "second", "third"});
+    host.view->MarkSaved();
+    const QModelIndex target = host.cell(1, QStringLiteral("Task"));
+    QWidget* viewport = host.grid()->viewport();
+    QTest::mouseClick(viewport, Qt::RightButton, {}, host.centre(target));
+    QContextMenuEvent request(QContextMenuEvent::Mouse, host.centre(target),
+                              viewport->mapToGlobal(host.centre(target)));
+    QApplication::sendEvent(viewport, &request);
+    auto* menu = host.child<QMenu>(QStringLiteral("PopupMenu1"));
+    // The right click chose the task; the menu stands ready.
+    QCOMPARE(host.currentTask(), QStringLiteral("second"));
+    QTRY_VERIFY(menu->isVisible());
+    QAction* complete = host.view->findChild<QAction*>(QStringLiteral("actComplete"));
+    QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(complete).center());
+    QTRY_VERIFY(!menu->isVisible());
+    QCOMPARE(host.table().asString(Status), QStringLiteral("Complete"));
+    QCOMPARE(host.table().asString(Progress), QStringLiteral("100"));
+    QCOMPARE(host.table().asDate(CompletedDate), uGeneral::Today());
+    QCOMPARE(host.view->StatusPanelText(1), QStringLiteral("Unsaved"));
+
+    // The toolbar gives the same commands.
+    QTest::mouseClick(host.child<QToolButton>(QStringLiteral("tbPauseTask")), Qt::LeftButton);
+    QCOMPARE(host.table().asString(Status), QStringLiteral("Paused"));
+    QCOMPARE(host.table().asString(Priority), QStringLiteral("Low"));
+    QCOMPARE(host.currentTask(), QStringLiteral("second"));
+
+    // Delete asks first.
+    host.prompt.answers << false << true;
+    host.view->findChild<QAction*>(QStringLiteral("actDelete"))->trigger();
+    QCOMPARE(host.table().recordCount(), 3);
+    QTest::mouseClick(host.child<QToolButton>(QStringLiteral("tbDeleteTask")), Qt::LeftButton);
+    QCOMPARE(host.prompt.questions,
+             (QStringList{"Delete current task ?", "Delete current task ?"}));
+    QCOMPARE(host.shownTasks(), (QStringList{"first", "third"}));
+}
+
+void TestTaskView::presetsAndSearch() {
+    ViewHost host;
+    host.add({"Write report", "write letter", "Call", ""});
+    host.table().first();
+    host.table().edit();
+    host.table().setBoolean(Bookmarked, true);
+    host.table().post();
+    auto* show = host.child<QComboBox>(QStringLiteral("cbShow"));
+    auto* search = host.child<QLineEdit>(QStringLiteral("edSearch"));
+
+    QTest::keyClicks(search, QStringLiteral("rit"));
+    QTest::keyClick(search, Qt::Key_Return);
+    QCOMPARE(search->text(), QStringLiteral("rit")); // Enter inserts nothing
+    QCOMPARE(host.shownTasks(), (QStringList{"Write report", "write letter"}));
+    QCOMPARE(host.view->StatusPanelText(0), QStringLiteral("Items 2"));
+
+    search->setText(QStringLiteral("Wr"));
+    host.view->bnSearchClick();
+    QCOMPARE(host.shownTasks(), QStringList{"Write report"});
+
+    // A preset replaces the search; the search box keeps its text.
+    choose(show, QStringLiteral("Bookmarked"));
+    QCOMPARE(host.shownTasks(), QStringList{"Write report"});
+    QCOMPARE(search->text(), QStringLiteral("Wr"));
+    choose(show, QStringLiteral("Not Started"));
+    QCOMPARE(host.shownTasks().size(), 4);
+    choose(show, QStringLiteral("All"));
+    QVERIFY(!host.table().filtered());
+    QCOMPARE(search->text(), QStringLiteral("Wr"));
+
+    // A quote in the search text is taken as a character.
+    search->setText(QStringLiteral("it's"));
+    host.view->bnSearchClick();
+    QVERIFY(host.prompt.errors.isEmpty());
+    QCOMPARE(host.shownTasks(), QStringList());
+
+    host.view->bnCancelFilterClick();
+    QCOMPARE(search->text(), QString());
+    QCOMPARE(host.shownTasks().size(), 4);
+    QCOMPARE(show->currentText(), QStringLiteral("All"));
+
+    // Sort by.
+    choose(host.child<QComboBox>(QStringLiteral("cbOrder")), QStringLiteral("Task"));
+    QCOMPARE(host.table().indexName(), TaskTable::IndexTaskName);
+}
+
+void TestTaskView::filterButtonsPressed() {
+    ViewHost host;
+    host.add({"a", "b"});
+    auto* search = host.child<QToolButton>(QStringLiteral("bnSearch"));
+    auto* cancel = host.child<QToolButton>(QStringLiteral("bnCancelFilter"));
+    auto* text = host.child<QLineEdit>(QStringLiteral("edSearch"));
+
+    // Enter and the menu's way leave the pressed button alone.
+    QTest::keyClick(text, Qt::Key_Enter);
+    QVERIFY(host.table().filtered());
+    QVERIFY(cancel->isChecked());
+    host.view->bnCancelFilterClick();
+
+    text->setText(QStringLiteral("a"));
+    QTest::mouseClick(search, Qt::LeftButton);
+    QVERIFY(search->isChecked());
+    QVERIFY(!cancel->isChecked());
+    QCOMPARE(host.shownTasks(), QStringList{"a"});
+    QTest::mouseClick(search, Qt::LeftButton); // pressed stays pressed
+    QVERIFY(search->isChecked());
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    QVERIFY(cancel->isChecked());
+    QVERIFY(!search->isChecked());
+    QCOMPARE(text->text(), QString());
+    QCOMPARE(host.shownTasks(), (QStringList{"a", "b"}));
+}
+
+void TestTaskView::titleClick_data() {
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("index");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("Last Actioned")
+        << "Last Actioned" << TaskTable::IndexLastActioned << "Last Actioned";
+    QTest::newRow("Group No") << "Group No" << TaskTable::IndexGroupNo << "Group No";
+    QTest::newRow("Task") << "Task" << TaskTable::IndexTaskName << "Task";
+    QTest::newRow("Created Date") << "Created Date" << TaskTable::IndexID << "";
+}
+
+void TestTaskView::titleClick() {
+    QFETCH(QString, title);
+    QFETCH(QString, index);
+    QFETCH(QString, shown);
+    ViewHost host;
+    host.add({"b", "c", "a"});
+    host.table().first();
+    host.table().edit();
+    host.table().setDate(LastActioned, uGeneral::Today());
+    host.table().post();
+    auto* order = host.child<QComboBox>(QStringLiteral("cbOrder"));
+    QHeaderView* header = host.grid()->horizontalHeader();
+    const int section = host.column(title);
+    host.grid()->scrollTo(host.cell(0, title));
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(section) + 5, header->height() / 2));
+    QCOMPARE(host.table().indexName(), index);
+    QCOMPARE(order->currentText(), shown);
+    QCOMPARE(order->currentIndex() < 0, shown.isEmpty());
+    if (title == u"Last Actioned")
+        QCOMPARE(host.shownTasks().constFirst(), QStringLiteral("b"));
+    if (title == u"Task")
+        QCOMPARE(host.shownTasks(), (QStringList{"a", "b", "c"}));
+    // The selection stays one cell.
+    QCOMPARE(host.grid()->selectionModel()->selectedIndexes().size(), 1);
+}
+
+void TestTaskView::datePicker() {
+    ViewHost host;
+    host.add({"one", "two"});
+    auto* picker = host.child<QDateEdit>(QStringLiteral("DateTimePicker1"));
+    TaskGrid* grid = host.grid();
+
+    // Not over a Task cell.
+    const QModelIndex task = host.cell(0, QStringLiteral("Task"));
+    host.click(task);
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, host.centre(task));
+    QVERIFY(picker->isHidden());
+    grid->closePersistentEditor(task);
+
+    // Over an empty Due Date cell, with today's date.
+    const QModelIndex due = host.cell(1, QStringLiteral("Due Date"));
+    host.click(due);
+    host.view->MarkSaved();
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, host.centre(due));
+    QTRY_VERIFY(picker->isVisible());
+    const QRect cell = grid->visualRect(due);
+    QCOMPARE(picker->pos(), grid->viewport()->mapTo(host.view, cell.topLeft()));
+    QCOMPARE(picker->width(), cell.width());
+    QCOMPARE(picker->height(), 21);
+    QCOMPARE(picker->date(), uGeneral::Today());
+    QVERIFY(picker->hasFocus());
+    QCOMPARE(host.currentTask(), QStringLiteral("two"));
+
+    // Dismissing the calendar writes nothing and hides the picker.
+    openCalendar(picker);
+    QCalendarWidget* calendar = picker->calendarWidget();
+    QTRY_VERIFY(calendar->isVisible());
+    QTest::keyClick(calendar->window(), Qt::Key_Escape);
+    QTRY_VERIFY(picker->isHidden());
+    QVERIFY(host.table().isNull(DueDate));
+    QCOMPARE(host.view->StatusPanelText(1), QStringLiteral("Saved"));
+
+    // Choosing a day writes it.
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, host.centre(due));
+    QTRY_VERIFY(picker->isVisible());
+    openCalendar(picker);
+    QTRY_VERIFY(calendar->isVisible());
+    const QDate chosen = uGeneral::Today().addDays(3);
+    calendar->setSelectedDate(chosen);
+    emit calendar->clicked(chosen);
+    QTRY_VERIFY(picker->isHidden());
+    QCOMPARE(host.table().asDate(DueDate), chosen);
+    QVERIFY(!host.table().isEditing());
+    QVERIFY(host.view->Unsaved());
+    QCOMPARE(host.currentTask(), QStringLiteral("two"));
+
+    // A set date is where the picker starts; entering a non-date column hides it.
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, host.centre(due));
+    QTRY_VERIFY(picker->isVisible());
+    QCOMPARE(picker->date(), chosen);
+    grid->setCurrentIndex(host.cell(1, QStringLiteral("Task")));
+    QVERIFY(picker->isHidden());
+}
+
+void TestTaskView::keys() {
+    ViewHost host;
+    host.add({"one", "two"});
+    TaskGrid* grid = host.grid();
+    grid->setFocus();
+    host.click(host.cell(1, QStringLiteral("Task")));
+
+    // Down on the last task adds nothing.
+    QTest::keyClick(grid, Qt::Key_Down);
+    QCOMPARE(grid->model()->rowCount(), 2);
+    QCOMPARE(host.currentTask(), QStringLiteral("two"));
+    QTest::keyClick(grid, Qt::Key_Up);
+    QCOMPARE(host.currentTask(), QStringLiteral("one"));
+
+    // Insert adds a task before the current one with the new-row defaults; Escape drops it.
+    host.view->MarkSaved();
+    QTest::keyClick(grid, Qt::Key_Insert);
+    QCOMPARE(grid->model()->rowCount(), 3);
+    QCOMPARE(grid->currentIndex().row(), 0);
+    QCOMPARE(host.table().asString(Status), QStringLiteral("Not Started"));
+    QVERIFY(host.view->Unsaved());
+    QTest::keyClick(grid, Qt::Key_Escape);
+    QCOMPARE(grid->model()->rowCount(), 2);
+    QCOMPARE(host.currentTask(), QStringLiteral("one"));
+
+    // Insert, then moving off stores the untouched task with its defaults.
+    QTest::keyClick(grid, Qt::Key_Insert);
+    QTest::keyClick(grid, Qt::Key_Down);
+    QCOMPARE(host.table().recordCount(), 3);
+    QCOMPARE(host.table().asString(Task), QStringLiteral("one"));
+
+    // Typing into the Status column changes nothing.
+    grid->setCurrentIndex(host.cell(grid->currentIndex().row(), QStringLiteral("Status")));
+    QTest::keyClicks(grid, QStringLiteral("xy"));
+    QTest::keyClick(grid, Qt::Key_Return);
+    QVERIFY(!grid->isEditingCell());
+    QVERIFY(!host.table().isEditing());
+
+    // Ctrl+Del asks its own question and deletes.
+    host.view->MarkSaved();
+    host.prompt.answers << false << true;
+    QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
+    QCOMPARE(host.table().recordCount(), 3);
+    QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
+    QCOMPARE(host.prompt.questions, (QStringList{"Delete record?", "Delete record?"}));
+    QCOMPARE(host.table().recordCount(), 2);
+    QVERIFY(host.view->Unsaved());
+
+    // Del is the context menu's Delete Task.
+    host.prompt.answers << false;
+    QTest::keyClick(grid, Qt::Key_Delete);
+    QCOMPARE(host.prompt.questions.constLast(), QStringLiteral("Delete current task ?"));
+
+    // Ctrl+C copies the cell's value as text; F12 runs Details.
+    int details = 0;
+    TaskViewServices services;
+    services.showDetails = [&](DataTable&) { ++details; };
+    host.view->SetServices(services);
+    grid->setCurrentIndex(host.cell(grid->currentIndex().row(), QStringLiteral("Progress")));
+    QTest::keyClick(grid, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("0"));
+    QTest::keyClick(grid, Qt::Key_F12);
+    QCOMPARE(details, 1);
+}
+
+void TestTaskView::editingInPlace() {
+    ViewHost host;
+    host.add({"one", "two"});
+    TaskGrid* grid = host.grid();
+    grid->setFocus();
+    host.click(host.cell(0, QStringLiteral("Task")));
+    host.view->MarkSaved();
+
+    // Enter opens the editor, Enter closes it: the row is pending until the row changes.
+    QTest::keyClick(grid, Qt::Key_Return);
+    QVERIFY(grid->isEditingCell());
+    QWidget* editor = QApplication::focusWidget();
+    QVERIFY(editor && editor != grid);
+    QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(editor, QStringLiteral("uno"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTRY_VERIFY(!grid->isEditingCell());
+    QVERIFY(host.table().isEditing());
+    QVERIFY(host.view->Unsaved());
+    QCOMPARE(host.cell(0, QStringLiteral("Task")).data().toString(), QStringLiteral("uno"));
+    QTest::keyClick(grid, Qt::Key_Down);
+    QVERIFY(!host.table().isEditing());
+    QCOMPARE(host.shownTasks(), (QStringList{"uno", "two"}));
+
+    // Typing starts the editor with the typed text; Escape drops the text, a second Escape
+    // the row's changes.
+    QTest::keyClicks(grid, QStringLiteral("z"));
+    QVERIFY(grid->isEditingCell());
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("z"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QTRY_VERIFY(!grid->isEditingCell());
+    QCOMPARE(host.cell(1, QStringLiteral("Task")).data().toString(), QStringLiteral("zz"));
+    QTest::keyClick(grid, Qt::Key_F2);
+    QVERIFY(grid->isEditingCell());
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("yy"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    QVERIFY(!grid->isEditingCell());
+    QCOMPARE(host.cell(1, QStringLiteral("Task")).data().toString(), QStringLiteral("zz"));
+    QTest::keyClick(grid, Qt::Key_Escape);
+    QVERIFY(!host.table().isEditing());
+    QCOMPARE(host.cell(1, QStringLiteral("Task")).data().toString(), QStringLiteral("two"));
+
+    // F2 closes an open editor and keeps its text.
+    QTest::keyClick(grid, Qt::Key_F2);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_End);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("!"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F2);
+    QVERIFY(!grid->isEditingCell());
+    QCOMPARE(host.cell(1, QStringLiteral("Task")).data().toString(), QStringLiteral("two!"));
+
+    // A refused value is reported and the field keeps its value.
+    host.table().post();
+    grid->setCurrentIndex(host.cell(1, QStringLiteral("Progress")));
+    QTest::keyClicks(grid, QStringLiteral("x"));
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("5"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QTRY_VERIFY(!grid->isEditingCell());
+    QCOMPARE(host.prompt.errors,
+             QStringList{"'x5' is not a valid integer value for field 'Progress'"});
+    QCOMPARE(host.cell(1, QStringLiteral("Progress")).data().toString(), QStringLiteral("0"));
+
+    // The ID takes no typing, and typing there moves nowhere.
+    grid->setCurrentIndex(host.cell(1, QStringLiteral("ID")));
+    QTest::keyClicks(grid, QStringLiteral("1"));
+    QVERIFY(!grid->isEditingCell());
+    QCOMPARE(grid->currentIndex().row(), 1);
+}
+
+void TestTaskView::pickLists() {
+    ViewHost host;
+    host.add({"one"});
+    QStringList categories{"Home", "Work"};
+    TaskViewServices services;
+    services.categoryLines = [&] { return categories; };
+    host.view->SetServices(services);
+    TaskGrid* grid = host.grid();
+    grid->setFocus();
+
+    grid->setCurrentIndex(host.cell(0, QStringLiteral("Status")));
+    QTest::keyClick(grid, Qt::Key_F2);
+    auto* pick = qobject_cast<QComboBox*>(grid->indexWidget(grid->currentIndex()));
+    QVERIFY(pick);
+    QCOMPARE(pick->objectName(), QStringLiteral("PickList"));
+    QVERIFY(!pick->isEditable());
+    QCOMPARE(pick->count(), 5);
+    QCOMPARE(pick->itemText(2), QStringLiteral("In progress"));
+    QCOMPARE(pick->currentText(), QStringLiteral("Not Started"));
+    QTest::keyClicks(pick, QStringLiteral("Ca")); // typed characters are discarded
+    QCOMPARE(pick->currentText(), QStringLiteral("Not Started"));
+    QTest::keyClick(pick, Qt::Key_Return);
+    QVERIFY(grid->isEditingCell());
+    pick->setCurrentIndex(3);
+    emit pick->activated(3); // chosen from the drop-down
+    QTRY_VERIFY(!grid->isEditingCell());
+    QCOMPARE(host.table().asString(Status), QStringLiteral("Complete"));
+    QVERIFY(host.table().isEditing());
+
+    grid->setCurrentIndex(host.cell(0, QStringLiteral("Priority")));
+    QTest::keyClick(grid, Qt::Key_F2);
+    QVERIFY((pick = qobject_cast<QComboBox*>(grid->indexWidget(grid->currentIndex()))));
+    QCOMPARE(pick->itemText(1), QStringLiteral("Urgent"));
+    QTest::keyClick(pick, Qt::Key_Escape);
+    QVERIFY(!grid->isEditingCell());
+
+    // The Category list is read again each time its column is entered; any text goes.
+    grid->setCurrentIndex(host.cell(0, QStringLiteral("Category")));
+    categories << QStringLiteral("Garden");
+    grid->setCurrentIndex(host.cell(0, QStringLiteral("Task")));
+    grid->setCurrentIndex(host.cell(0, QStringLiteral("Category")));
+    QTest::keyClick(grid, Qt::Key_F2);
+    QVERIFY((pick = qobject_cast<QComboBox*>(grid->indexWidget(grid->currentIndex()))));
+    QVERIFY(pick->isEditable());
+    QCOMPARE(pick->count(), 3);
+    QCOMPARE(pick->itemText(2), QStringLiteral("Garden"));
+    pick->setEditText(QStringLiteral("Elsewhere"));
+    QTest::keyClick(pick->lineEdit(), Qt::Key_Return);
+    QTRY_VERIFY(!grid->isEditingCell());
+    QCOMPARE(host.table().asString(Category), QStringLiteral("Elsewhere"));
+}
+
+void TestTaskView::bookmarkedTyped_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("t") << "t"
+                       << "Yes"
+                       << "";
+    QTest::newRow("FAL") << "FAL"
+                         << "No"
+                         << "";
+    QTest::newRow("Yes") << "Yes"
+                         << "No"
+                         << "'Yes' is not a valid boolean value for field 'Bookmarked'";
+    QTest::newRow("No") << "No"
+                        << "No"
+                        << "'No' is not a valid boolean value for field 'Bookmarked'";
+}
+
+void TestTaskView::bookmarkedTyped() {
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+    QFETCH(QString, error);
+    ViewHost host;
+    host.add({"one"});
+    TaskGrid* grid = host.grid();
+    grid->setFocus();
+    const QModelIndex cell = host.cell(0, QStringLiteral("Bookmarked"));
+    QCOMPARE(cell.data().toString(), QStringLiteral("No"));
+    grid->setCurrentIndex(cell);
+    QTest::keyClicks(grid, typed.left(1)); // the first key opens the editor
+    QTest::keyClicks(QApplication::focusWidget(), typed.mid(1));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QTRY_VERIFY(!grid->isEditingCell());
+    QCOMPARE(cell.data().toString(), shown);
+    QCOMPARE(host.prompt.errors, error.isEmpty() ? QStringList() : QStringList{error});
+}
+
+void TestTaskView::movingOffStoresByIdentity() {
+    ViewHost host;
+    host.add({"b", "c", "d"});
+    choose(host.child<QComboBox>(QStringLiteral("cbOrder")), QStringLiteral("Task"));
+    TaskGrid* grid = host.grid();
+    grid->setFocus();
+    host.click(host.cell(0, QStringLiteral("Task")));
+    QTest::keyClick(grid, Qt::Key_F2);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("z"));
+    // Clicking "c" stores "z", which moves to the end: "c" is still the task clicked.
+    host.click(host.cell(1, QStringLiteral("Task")));
+    QCOMPARE(host.shownTasks(), (QStringList{"c", "d", "z"}));
+    QCOMPARE(host.currentTask(), QStringLiteral("c"));
+    QCOMPARE(grid->currentIndex().row(), 0);
+    QCOMPARE(grid->currentIndex().column(), host.column(QStringLiteral("Task")));
+
+    // A command while a cell is being edited takes the typed text with it.
+    QTest::keyClick(grid, Qt::Key_F2);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("e"));
+    host.view->actBookmarkExecute();
+    QCOMPARE(host.shownTasks(), (QStringList{"d", "e", "z"}));
+    QCOMPARE(host.currentTask(), QStringLiteral("e"));
+    QVERIFY(host.table().asBoolean(Bookmarked));
+    QVERIFY(!host.table().isEditing());
+}
+
+void TestTaskView::wheelMovesOneTask() {
+    ViewHost host;
+    host.add({"one", "two", "three"});
+    host.table().first();
+    auto* show = host.child<QComboBox>(QStringLiteral("cbShow"));
+    wheel(host.child<QLineEdit>(QStringLiteral("Edit2")), -120);
+    QCOMPARE(host.currentTask(), QStringLiteral("two"));
+    wheel(host.grid()->viewport(), -480); // one task, whatever the delta
+    QCOMPARE(host.currentTask(), QStringLiteral("three"));
+    wheel(show, 120);
+    QCOMPARE(host.currentTask(), QStringLiteral("two"));
+    QCOMPARE(show->currentText(), QStringLiteral("All")); // the box did not scroll
+    wheel(host.grid()->viewport(), 0);
+    QCOMPARE(host.currentTask(), QStringLiteral("two"));
+    QCOMPARE(host.grid()->currentIndex().row(), 1);
+    QCOMPARE(host.grid()->verticalScrollBar()->value(), 0);
+}
+
+void TestTaskView::shortcutsWhileEditing() {
+    ViewHost host;
+    host.add({"one", "two"});
+    TaskGrid* grid = host.grid();
+    grid->setFocus();
+    host.click(host.cell(0, QStringLiteral("Task")));
+    QTest::keyClick(grid, Qt::Key_F2);
+    QWidget* editor = QApplication::focusWidget();
+    QVERIFY(editor && editor != grid);
+    QTest::keyClick(editor, Qt::Key_End);
+    QTest::keyClick(editor, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("one"));
+    host.prompt.answers << true;
+    QTest::keyClick(editor, Qt::Key_Delete);
+    QCOMPARE(host.prompt.questions, QStringList{"Delete current task ?"});
+    QCOMPARE(host.shownTasks(), QStringList{"two"});
+    QCOMPARE(host.prompt.errors, QStringList());
+}
+
+void TestTaskView::paintsByTheRules() {
+    ViewHost host;
+    host.add({"plain", "done", "stopped", "odd"});
+    host.table().moveToPosition(1);
+    host.view->actCompleteExecute();
+    host.table().moveToPosition(2);
+    host.view->actCancelExecute();
+    host.grid()->setCurrentIndex(host.cell(3, QStringLiteral("ID")));
+    QApplication::processEvents();
+    const QImage image = host.grid()->viewport()->grab().toImage();
+    auto colourAt = [&](int row, const QString& title) {
+        const QRect cell = host.grid()->visualRect(host.cell(row, title));
+        return QColor(image.pixel(cell.right() - 2, cell.top() + 1));
+    };
+    image.save(QStringLiteral("/tmp/taskview-painting.png"));
+    QCOMPARE(colourAt(0, QStringLiteral("Task")), QColor(Qt::white));
+    QCOMPARE(colourAt(1, QStringLiteral("Task")), QColor(119, 171, 110));
+    QCOMPARE(colourAt(2, QStringLiteral("Task")), QColor(255, 240, 172));
+    QCOMPARE(colourAt(3, QStringLiteral("Task")), QColor(232, 232, 236));
+    QCOMPARE(colourAt(3, QStringLiteral("ID")), QColor(0, 0, 128));
+    // The completed task's bar is full; the plain one's frame is empty inside.
+    const QRect bar = host.grid()->visualRect(host.cell(1, QStringLiteral("Progress")));
+    QCOMPARE(QColor(image.pixel(bar.left() + 5, bar.top() + 3)), QColor(105, 161, 227));
+    const QRect empty = host.grid()->visualRect(host.cell(0, QStringLiteral("Progress")));
+    QCOMPARE(QColor(image.pixel(empty.left() + 5, empty.top() + 3)), QColor(Qt::white));
+    QCOMPARE(QColor(image.pixel(empty.left() + 1, empty.top() + 1)), QColor(128, 128, 128));
+}
+
+QTEST_MAIN(TestTaskView)
+#include "tst_taskview.moc"

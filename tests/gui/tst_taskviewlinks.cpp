@@ -1,0 +1,303 @@
+#include "gui/ViewHost.h"
+#include "model/CorvantisError.h"
+#include "shell/DesktopShell.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QToolButton>
+
+using namespace TaskRecord;
+
+// The links of a task and the commands that reach the program's other windows, with fake
+// windows, a fake desktop opener and scripted file dialogs.
+class TestTaskViewLinks : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init() { m_opened.clear(); }
+    void linkFiles_data();
+    void linkFiles();
+    void dialogsStartWhereTheyEnded();
+    void cancelledDialogChangesNothing();
+    void linkOnEmptyList();
+    void longPathIsCut();
+    void linkUrl();
+    void openLinks_data();
+    void openLinks();
+    void openLinkedListTwice();
+    void openFailureRestoresCursor();
+    void windowsOfOtherParts();
+
+private:
+    void trigger(ViewHost& host, const QString& name) {
+        if (auto* action = host.view->findChild<QAction*>(name)) {
+            action->trigger();
+            return;
+        }
+        QTest::mouseClick(host.child<QToolButton>(name), Qt::LeftButton);
+    }
+
+    QList<QUrl> m_opened;
+    QList<bool> m_busyWhileOpening;
+};
+
+void TestTaskViewLinks::initTestCase() {
+    PinLocaleAndClock();
+    DesktopShell::SetOpenerForTesting([this](const QUrl& url) {
+        m_opened << url;
+        m_busyWhileOpening << (QApplication::overrideCursor() &&
+                               QApplication::overrideCursor()->shape() == Qt::WaitCursor);
+    });
+}
+
+void TestTaskViewLinks::linkFiles_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<bool>("dated");
+    QTest::newRow("context menu: related file") << "LinktoFile1"
+                                                << "RelatedFile"
+                                                << "All Files (*.*)|*.*" << false;
+    QTest::newRow("toolbar: related file") << "tbLinkFile"
+                                           << "RelatedFile"
+                                           << "All Files (*.*)|*.*" << false;
+    QTest::newRow("context menu: task list") << "Link1"
+                                             << "LinkedList"
+                                             << "Corvantis List|*.cv1" << false;
+    QTest::newRow("toolbar: task list") << "ToolButton9"
+                                        << "LinkedList"
+                                        << "All Files (*.*)|*.*" << true;
+}
+
+void TestTaskViewLinks::linkFiles() {
+    QFETCH(QString, command);
+    QFETCH(QString, field);
+    QFETCH(QString, filter);
+    QFETCH(bool, dated);
+    ViewHost host;
+    host.add({"one", "two"});
+    host.view->MarkSaved();
+    host.prompt.openNames << QStringLiteral("/home/u/notes/plan.cv1");
+    trigger(host, command);
+    QCOMPARE(host.prompt.openRequests.size(), 1);
+    QCOMPARE(host.prompt.openRequests.constFirst().filter, filter);
+    QCOMPARE(host.table().asString(field), QStringLiteral("/home/u/notes/plan.cv1"));
+    QCOMPARE(host.table().asDate(LastActioned), dated ? uGeneral::Today() : QDate());
+    QVERIFY(!host.table().isEditing());
+    QVERIFY(host.view->Unsaved());
+    QCOMPARE(host.currentTask(), QStringLiteral("two"));
+}
+
+void TestTaskViewLinks::dialogsStartWhereTheyEnded() {
+    ViewHost host;
+    host.add({"one"});
+    host.prompt.openNames << QStringLiteral("/a/b/file.txt") << QStringLiteral("/c/list.cv1")
+                          << QString() << QString();
+    host.view->LinktoFile1Click();
+    host.view->Link1Click();
+    host.view->ToolButton9Click(); // the all-files dialog again
+    host.view->Link1Click();
+    const QList<FileDialogRequest>& asked = host.prompt.openRequests;
+    QCOMPARE(asked.size(), 4);
+    QCOMPARE(asked.at(0).directory, QString());
+    QCOMPARE(asked.at(1).directory, QString());
+    QCOMPARE(asked.at(2).directory, QStringLiteral("/a/b/"));
+    QCOMPARE(asked.at(3).directory, QStringLiteral("/c/"));
+}
+
+void TestTaskViewLinks::cancelledDialogChangesNothing() {
+    ViewHost host;
+    host.add({"one"});
+    host.view->MarkSaved();
+    host.view->LinktoFile1Click();
+    host.view->ToolButton9Click();
+    host.view->LinktoURL1Click(); // no URL window: nothing
+    TaskViewServices services;
+    services.askUrl = [] { return std::optional<QString>(); };
+    host.view->SetServices(services);
+    host.view->LinktoURL1Click();
+    QVERIFY(host.table().isNull(RelatedFile));
+    QVERIFY(host.table().isNull(LinkedList));
+    QVERIFY(host.table().isNull(URL));
+    QVERIFY(!host.view->Unsaved());
+    QCOMPARE(host.view->StatusPanelText(1), QStringLiteral("Saved"));
+}
+
+void TestTaskViewLinks::linkOnEmptyList() {
+    ViewHost host;
+    host.prompt.openNames << QStringLiteral("/x/y.doc");
+    host.view->LinktoFile1Click();
+    QCOMPARE(host.table().recordCount(), 1);
+    QCOMPARE(host.table().asString(RelatedFile), QStringLiteral("/x/y.doc"));
+    QCOMPARE(host.table().asString(Status), QStringLiteral("Not Started"));
+    QCOMPARE(host.table().asString(ID), QStringLiteral("1"));
+}
+
+void TestTaskViewLinks::longPathIsCut() {
+    ViewHost host;
+    host.add({"one"});
+    const QString path = u'/' + QString(299, u'p');
+    host.prompt.openNames << path;
+    host.view->LinktoFile1Click();
+    QCOMPARE(host.table().asString(RelatedFile), path.left(255));
+}
+
+void TestTaskViewLinks::linkUrl() {
+    ViewHost host;
+    host.add({"one"});
+    host.view->MarkSaved();
+    int asked = 0;
+    TaskViewServices services;
+    services.askUrl = [&] {
+        ++asked;
+        return std::optional<QString>(QStringLiteral("  example.org/page"));
+    };
+    host.view->SetServices(services);
+    host.grid()->setFocus();
+    QTest::keyClick(host.grid(), Qt::Key_U, Qt::ControlModifier);
+    QCOMPARE(asked, 1);
+    QCOMPARE(host.table().asString(URL), QStringLiteral("  example.org/page"));
+    QVERIFY(host.view->Unsaved());
+    QTest::mouseClick(host.child<QToolButton>(QStringLiteral("tbLinkURL")), Qt::LeftButton);
+    QCOMPARE(asked, 2);
+}
+
+void TestTaskViewLinks::openLinks_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("opened"); // empty: nothing opened
+    QTest::newRow("related file, leading blanks") << "OpenRelatedFile1"
+                                                  << "RelatedFile"
+                                                  << "  /tmp/a b.txt"
+                                                  << "file:///tmp/a b.txt";
+    QTest::newRow("related file from the toolbar") << "tbOpenFile"
+                                                   << "RelatedFile"
+                                                   << "/tmp/x.pdf"
+                                                   << "file:///tmp/x.pdf";
+    QTest::newRow("empty related file") << "OpenRelatedFile1"
+                                        << "RelatedFile"
+                                        << ""
+                                        << "";
+    QTest::newRow("url") << "OpenURL1"
+                         << "URL"
+                         << "https://example.org/x"
+                         << "https://example.org/x";
+    QTest::newRow("url from the toolbar") << "tbOpenURL"
+                                          << "URL"
+                                          << " https://example.org/"
+                                          << "https://example.org/";
+    QTest::newRow("url of blanks") << "OpenURL1"
+                                   << "URL"
+                                   << "   "
+                                   << "";
+}
+
+void TestTaskViewLinks::openLinks() {
+    QFETCH(QString, command);
+    QFETCH(QString, field);
+    QFETCH(QString, value);
+    QFETCH(QString, opened);
+    ViewHost host;
+    host.add({"one"});
+    host.table().edit();
+    host.table().setString(field, value);
+    host.table().post();
+    host.view->MarkSaved();
+    m_busyWhileOpening.clear();
+    trigger(host, command);
+    if (opened.isEmpty()) {
+        QVERIFY(m_opened.isEmpty());
+    } else {
+        QCOMPARE(m_opened, QList<QUrl>{QUrl(opened)});
+        QCOMPARE(m_busyWhileOpening, QList<bool>{true});
+    }
+    QVERIFY(!QApplication::overrideCursor());
+    QVERIFY(!host.view->Unsaved());
+    QVERIFY(host.prompt.errors.isEmpty());
+}
+
+void TestTaskViewLinks::openLinkedListTwice() {
+    ViewHost host;
+    host.add({"one"});
+    QStringList lists;
+    bool busy = false;
+    TaskViewServices services;
+    services.openTaskList = [&](const QString& fileName) {
+        lists << fileName;
+        busy = QApplication::overrideCursor() != nullptr;
+    };
+    host.view->SetServices(services);
+    host.view->OpenLinkedTaskList1Click(); // nothing linked: nothing opened
+    host.table().edit();
+    host.table().setString(LinkedList, QStringLiteral(" /lists/other.cv1\t"));
+    host.table().post();
+    host.view->OpenLinkedTaskList1Click();
+    QTest::mouseClick(host.child<QToolButton>(QStringLiteral("tbOpenList")), Qt::LeftButton);
+    QCOMPARE(lists, (QStringList{"/lists/other.cv1", "/lists/other.cv1"}));
+    QVERIFY(busy);
+    QVERIFY(!QApplication::overrideCursor());
+}
+
+void TestTaskViewLinks::openFailureRestoresCursor() {
+    ViewHost host;
+    host.add({"one"});
+    host.table().edit();
+    host.table().setString(LinkedList, QStringLiteral("/gone.cv1"));
+    host.table().post();
+    TaskViewServices services;
+    services.openTaskList = [](const QString&) {
+        throw CorvantisError(QStringLiteral("Cannot open file \"/gone.cv1\"."));
+    };
+    host.view->SetServices(services);
+    host.view->OpenLinkedTaskList1Click();
+    QVERIFY(!QApplication::overrideCursor());
+    QCOMPARE(host.prompt.errors, QStringList{"Cannot open file \"/gone.cv1\"."});
+}
+
+void TestTaskViewLinks::windowsOfOtherParts() {
+    ViewHost host;
+    host.add({"one", "two"});
+    int startedAt = -1;
+    int details = 0;
+    TaskViewServices services;
+    services.askProgress = [&](int start) {
+        startedAt = start;
+        return 40;
+    };
+    services.askDate = [] {
+        TaskCommands::DateSelection selection;
+        selection.applied = true;
+        selection.entry = 2; // Due Date
+        selection.date = QDate(2025, 4, 1);
+        return selection;
+    };
+    services.editComments = [](DataTable& table) {
+        table.edit();
+        table.setString(Comments, QStringLiteral("noted"));
+    };
+    services.showDetails = [&](DataTable&) { ++details; };
+    host.view->SetServices(services);
+
+    host.view->acSetProgressExecute();
+    QCOMPARE(startedAt, 0);
+    QCOMPARE(host.table().asString(Progress), QStringLiteral("40"));
+    QCOMPARE(host.table().asString(Status), QStringLiteral("In progress"));
+    QTest::mouseClick(host.child<QToolButton>(QStringLiteral("tbSetProgress")), Qt::LeftButton);
+    QCOMPARE(startedAt, 40);
+
+    QTest::mouseClick(host.child<QToolButton>(QStringLiteral("tbSetDate")), Qt::LeftButton);
+    QCOMPARE(host.table().asDate(DueDate), QDate(2025, 4, 1));
+
+    host.view->findChild<QAction*>(QStringLiteral("Comments1"))->trigger();
+    QCOMPARE(host.table().asString(Comments), QStringLiteral("noted"));
+    QVERIFY(!host.table().isEditing()); // what the window wrote was stored
+
+    host.view->findChild<QAction*>(QStringLiteral("Details1"))->trigger();
+    host.view->Details1Click();
+    QCOMPARE(details, 2);
+    QCOMPARE(host.currentTask(), QStringLiteral("two"));
+}
+
+QTEST_MAIN(TestTaskViewLinks)
+#include "tst_taskviewlinks.moc"

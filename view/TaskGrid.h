@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QTableView>
+
+#include <functional>
+
+// The grid of a task-list view: a table view that lets its owner see keys first and hear every
+// change of the current cell, and that can finish an open cell editor on request.
+class TaskGrid : public QTableView {
+    Q_OBJECT
+public:
+    explicit TaskGrid(QWidget* parent = nullptr);
+
+    // Sees every key pressed while the grid (not its editor) has the focus; true: the key is
+    // taken and the grid does nothing more with it.
+    std::function<bool(QKeyEvent*)> keyDown;
+    // Runs after the grid's own handling whenever the current cell changed.
+    std::function<void(const QModelIndex& current, const QModelIndex& previous)> currentMoved;
+
+    bool isEditingCell() const { return state() == QAbstractItemView::EditingState; }
+    // Writes the open editor's text into its cell (commit) or drops it, and closes the editor.
+    void finishCellEdit(bool commit);
+    // Opens the editor of the current cell, as F2 does.
+    bool editCurrentCell();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+};

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QColor>
+#include <QDate>
+#include <QKeySequence>
+#include <QPoint>
+#include <QRect>
+#include <QStringList>
+#include <QStyledItemDelegate>
+
+class DataTable;
+class QFontMetrics;
+class QPainter;
+
+// Text styles of a cell; each painting step that sets a style replaces the whole set.
+enum CellStyle : int {
+    StyleNone = 0,
+    StyleBold = 1,
+    StyleUnderline = 2,
+    StyleStrikeOut = 4,
+};
+
+// What the painting rules chose for one data cell of the task grid.
+struct CellLook {
+    QColor background;
+    QColor text;
+    int style = StyleNone;
+    bool progressBar = false; // the cell is drawn as a progress bar instead of text
+    int progress = 0;         // the task's Progress, for the bar (empty reads 0)
+};
+
+// The painting rules of the task grid, in their order, for the cell of the visible row
+// `position` (0-based) in the column titled `columnTitle`. `selected`: the cell is the grid's
+// selected cell. `window`: the grid's ordinary cell background. Never throws: a field the list
+// lacks reads as empty.
+CellLook DBGrid1DrawColumnCell(const DataTable& table, int position, const QString& columnTitle,
+                               bool selected, const QDate& today, const QColor& window);
+
+// Where the parts of a progress bar go in a cell. Rectangles follow the grid's drawing
+// convention: right and bottom edges are not painted (so a width below 1 paints nothing).
+struct ProgressBarLayout {
+    QRect frame;  // left, top, right, bottom: (L+1, T+1, L+W, T+15)
+    QRect filled; // (L+1, T+1, L+F, T+15); empty when F <= 1
+    QString text; // "40%"
+    QPoint textTopLeft;
+};
+ProgressBarLayout LayOutProgressBar(const QRect& cell, int progress, const QFontMetrics& metrics);
+
+// The font of the bar's percentage text: the grid's family at 7 points.
+QFont ProgressBarFont(const QFont& gridFont);
+
+// Draws the bar over a cell already filled with its plain background.
+void PaintProgressBar(QPainter& painter, const QRect& cell, int progress, const QColor& textColour,
+                      const QColor& window, const QFont& gridFont);
+
+// Paints the grid's cells by the rules above and gives the cells their editors: a pick list
+// for Status, Difficulty and Priority (choosing writes at once; typed characters are
+// discarded), the category list for Category (typing allowed), a text box elsewhere.
+class TaskGridDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    explicit TaskGridDelegate(QObject* parent = nullptr);
+
+    // The Category column's pick list, refilled each time the column is entered.
+    void setCategoryPickList(const QStringList& lines) { m_categories = lines; }
+    const QStringList& categoryPickList() const { return m_categories; }
+    // Keys that stay with the view's shortcuts while a cell editor has the focus.
+    void setEditorShortcuts(const QList<QKeySequence>& keys) { m_editorShortcuts = keys; }
+
+    // Whether a field's values change in the grid only through its pick list.
+    static bool isVocabularyField(const QString& field);
+    // The fixed pick list of a field; empty when it has none.
+    static QStringList pickListOf(const QString& field);
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override;
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override;
+    void setModelData(QWidget* editor, QAbstractItemModel* model,
+                      const QModelIndex& index) const override;
+
+protected:
+    bool eventFilter(QObject* editor, QEvent* event) override;
+
+private:
+    QStringList m_categories;
+    QList<QKeySequence> m_editorShortcuts;
+};

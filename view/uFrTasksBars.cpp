@@ -1,0 +1,518 @@
+// The bars around the grid, the context menu, and the commands they give.
+#include "model/CorvantisError.h"
+#include "model/DataTable.h"
+#include "model/ListViews.h"
+#include "model/TaskCommands.h"
+#include "model/TaskRecord.h"
+#include "shell/DesktopShell.h"
+#include "shell/ErrorBox.h"
+#include "shell/Icons.h"
+#include "shell/Prompt.h"
+#include "shell/uGeneral.h"
+#include "view/TaskGrid.h"
+#include "view/TaskGridDelegate.h"
+#include "view/TaskGridModel.h"
+#include "view/uFrTasks.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QToolBar>
+#include <QToolButton>
+
+using namespace TaskRecord;
+
+namespace {
+
+// Shows the hourglass while something is handed to another program, also when that fails.
+struct BusyCursor {
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+QLabel* addLabel(QWidget* bar, const QString& text, int x, int y) {
+    auto* label = new QLabel(text, bar);
+    label->adjustSize();
+    label->move(x, y);
+    return label;
+}
+
+QComboBox* addChoiceBox(QWidget* bar, const QString& name, const QStringList& items,
+                        const QRect& geometry) {
+    auto* box = new QComboBox(bar);
+    box->setObjectName(name);
+    box->addItems(items);
+    box->setGeometry(geometry);
+    return box;
+}
+
+const QColor Blue(60, 110, 180);
+const QColor Green(70, 140, 80);
+const QColor Grey(110, 110, 120);
+const QColor Red(170, 60, 60);
+const QColor Amber(200, 140, 40);
+
+} // namespace
+
+// --- filter bar ------------------------------------------------------------------------------
+
+void TfrTasks::buildFilterBar(QWidget* bar) {
+    addLabel(bar, QStringLiteral("Filter Task"), 8, 9);
+    edSearch = new QLineEdit(bar);
+    edSearch->setObjectName(QStringLiteral("edSearch"));
+    edSearch->setGeometry(64, 6, 337, 21);
+
+    auto filterButton = [bar](const QString& name, const QString& hint, const QString& icon,
+                              const QColor& colour, const QString& glyph, int x) {
+        auto* button = new QToolButton(bar);
+        button->setObjectName(name);
+        button->setToolTip(hint);
+        button->setIcon(ThemeIcon(icon, colour, glyph));
+        button->setAutoRaise(true);
+        button->setCheckable(true);
+        button->setGeometry(x, 5, 23, 22);
+        return button;
+    };
+    bnSearch = filterButton(QStringLiteral("bnSearch"), QStringLiteral("Filter"),
+                            QStringLiteral("edit-find"), Blue, QStringLiteral("F"), 407);
+    bnCancelFilter =
+        filterButton(QStringLiteral("bnCancelFilter"), QStringLiteral("Undoc Filter (Show All)"),
+                     QStringLiteral("edit-clear"), Grey, QStringLiteral("A"), 432);
+    // Exactly one of the pair shows pressed; only a mouse click moves it.
+    m_filterButtons = new QButtonGroup(this);
+    m_filterButtons->setExclusive(true);
+    m_filterButtons->addButton(bnSearch);
+    m_filterButtons->addButton(bnCancelFilter);
+    bnCancelFilter->setChecked(true);
+    connect(bnSearch, &QToolButton::clicked, this, [this] { bnSearchClick(); });
+    connect(bnCancelFilter, &QToolButton::clicked, this, [this] { bnCancelFilterClick(); });
+
+    addLabel(bar, QStringLiteral("Only Show"), 472, 9);
+    cbShow = addChoiceBox(bar, QStringLiteral("cbShow"), ListViews::ShowChoices(),
+                          QRect(528, 6, 161, 21));
+    addLabel(bar, QStringLiteral("Sort by"), 705, 9);
+    cbOrder = addChoiceBox(bar, QStringLiteral("cbOrder"), ListViews::OrderChoices(),
+                           QRect(744, 6, 97, 21));
+    cbOrder->setCurrentIndex(ListViews::OrderChoices().indexOf(ListViews::OrderID));
+    // Only a choice the user makes runs the handlers; the view sets the boxes quietly.
+    connect(cbShow, &QComboBox::activated, this, [this] { cbShowChange(); });
+    connect(cbOrder, &QComboBox::activated, this, [this] { cbOrderChange(); });
+}
+
+void TfrTasks::bnSearchClick() {
+    command([&] { ListViews::ApplySearch(*m_cdsTasks, edSearch->text()); });
+}
+
+void TfrTasks::bnCancelFilterClick() {
+    command([&] {
+        ListViews::CancelFilter(*m_cdsTasks);
+        edSearch->clear();
+    });
+}
+
+void TfrTasks::cbShowChange() {
+    command([&] { ListViews::ApplyPreset(*m_cdsTasks, cbShow->currentText()); });
+}
+
+void TfrTasks::cbOrderChange() {
+    command([&] { ListViews::ApplyOrder(*m_cdsTasks, cbOrder->currentText()); });
+}
+
+// --- task toolbar ----------------------------------------------------------------------------
+
+QToolButton* TfrTasks::addToolButton(const QString& name, const QString& hint, const ToolIcon& icon,
+                                     void (TfrTasks::*handler)()) {
+    auto* button = new QToolButton(ToolBar1);
+    button->setObjectName(name);
+    button->setToolTip(hint);
+    button->setIcon(ThemeIcon(icon.theme, icon.colour, icon.glyph));
+    button->setAutoRaise(true);
+    button->setFixedSize(25, 24);
+    button->setFocusPolicy(Qt::NoFocus);
+    connect(button, &QToolButton::clicked, this, [this, handler] { (this->*handler)(); });
+    ToolBar1->addWidget(button);
+    return button;
+}
+
+void TfrTasks::buildToolBar(QWidget* band) {
+    ToolBar1 = new QToolBar(band);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setIconSize(QSize(16, 16));
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    auto* layout = new QHBoxLayout(band);
+    layout->setContentsMargins(0, 2, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(ToolBar1);
+    layout->addStretch();
+
+    // The "Add Task" and the three "Open" buttons run what their hints name.
+    addToolButton(QStringLiteral("tbAddTask"), QStringLiteral("Add Task"),
+                  {QStringLiteral("list-add"), Green, QStringLiteral("+")},
+                  &TfrTasks::btnQuickAddClick);
+    ToolBar1->addSeparator();
+    addToolButton(QStringLiteral("tbCancelTask"), QStringLiteral("Set Cancelled "),
+                  {QStringLiteral("process-stop"), Red, QStringLiteral("X")},
+                  &TfrTasks::actCancelExecute);
+    addToolButton(QStringLiteral("tbPauseTask"), QStringLiteral("Set Paused"),
+                  {QStringLiteral("media-playback-pause"), Amber, QStringLiteral("P")},
+                  &TfrTasks::actPauseExecute);
+    addToolButton(QStringLiteral("tbStartTask"), QStringLiteral("Set to Started"),
+                  {QStringLiteral("media-playback-start"), Blue, QStringLiteral("S")},
+                  &TfrTasks::acInProgressExecute);
+    addToolButton(QStringLiteral("tbCompleteTask"), QStringLiteral("Set to Complete "),
+                  {QStringLiteral("dialog-ok"), Green, QStringLiteral("C")},
+                  &TfrTasks::actCompleteExecute);
+    ToolBar1->addSeparator();
+    addToolButton(QStringLiteral("tbDeleteTask"), QStringLiteral("Delete Task"),
+                  {QStringLiteral("edit-delete"), Red, QStringLiteral("D")},
+                  &TfrTasks::actDeleteExecute);
+    addToolButton(QStringLiteral("tbSetProgress"), QStringLiteral("Set Task Progress"),
+                  {QStringLiteral("document-properties"), Blue, QStringLiteral("%")},
+                  &TfrTasks::acSetProgressExecute);
+    addToolButton(QStringLiteral("tbBookmark"), QStringLiteral("Bookmark Task"),
+                  {QStringLiteral("bookmark-new"), Red, QStringLiteral("B")},
+                  &TfrTasks::actBookmarkExecute);
+    addToolButton(QStringLiteral("tbSetDate"), QStringLiteral("Date "),
+                  {QStringLiteral("x-office-calendar"), Grey, QStringLiteral("7")},
+                  &TfrTasks::actSetDateExecute);
+    ToolBar1->addSeparator();
+    addToolButton(QStringLiteral("ToolButton9"), QStringLiteral("Link Task List"),
+                  {QStringLiteral("insert-link"), Blue, QStringLiteral("L")},
+                  &TfrTasks::ToolButton9Click);
+    addToolButton(QStringLiteral("tbLinkFile"), QStringLiteral("Link to Related File"),
+                  {QStringLiteral("mail-attachment"), Blue, QStringLiteral("F")},
+                  &TfrTasks::LinktoFile1Click);
+    addToolButton(QStringLiteral("tbLinkURL"), QStringLiteral("Link to URL"),
+                  {QStringLiteral("applications-internet"), Blue, QStringLiteral("U")},
+                  &TfrTasks::LinktoURL1Click);
+    ToolBar1->addSeparator();
+    addToolButton(QStringLiteral("tbOpenList"), QStringLiteral("Open linked List"),
+                  {QStringLiteral("folder-open"), Green, QStringLiteral("L")},
+                  &TfrTasks::OpenLinkedTaskList1Click);
+    addToolButton(QStringLiteral("tbOpenFile"), QStringLiteral("Open Linked File"),
+                  {QStringLiteral("document-open"), Green, QStringLiteral("F")},
+                  &TfrTasks::OpenRelatedFile1Click);
+    addToolButton(QStringLiteral("tbOpenURL"), QStringLiteral("Open URL"),
+                  {QStringLiteral("web-browser"), Green, QStringLiteral("U")},
+                  &TfrTasks::OpenURL1Click);
+    ToolBar1->addSeparator();
+}
+
+// --- quick-add bar ---------------------------------------------------------------------------
+
+void TfrTasks::buildQuickAddBar(QWidget* bar) {
+    addLabel(bar, QStringLiteral("Add Task"), 15, 14);
+    Edit2 = new QLineEdit(bar);
+    Edit2->setObjectName(QStringLiteral("Edit2"));
+    QFont taskFont = font();
+    taskFont.setPointSize(9);
+    Edit2->setFont(taskFont);
+    Edit2->setGeometry(72, 10, 465, 22);
+    auto* paste = new QAction(QStringLiteral("Paste"), Edit2);
+    paste->setObjectName(QStringLiteral("Paste1"));
+    connect(paste, &QAction::triggered, this, [this] { Paste1Click(); });
+    Edit2->addAction(paste);
+    Edit2->setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    cbDifficulty = addChoiceBox(bar, QStringLiteral("cbDifficulty"), QuickAddDifficultyChoices(),
+                                QRect(544, 10, 89, 21));
+    cbDifficulty->setToolTip(QStringLiteral("Difficulty"));
+    cbDifficulty->setCurrentIndex(QuickAddDifficultyChoices().indexOf(Moderate));
+    cbPriority = addChoiceBox(bar, QStringLiteral("cbPriority"), QuickAddPriorityChoices(),
+                              QRect(640, 10, 89, 21));
+    cbPriority->setToolTip(QStringLiteral("Priority"));
+    cbCat = addChoiceBox(bar, QStringLiteral("cbCat"), {}, QRect(736, 10, 145, 21));
+    cbCat->setEditable(true);
+    cbCat->setInsertPolicy(QComboBox::NoInsert);
+    cbCat->setToolTip(QStringLiteral("Category"));
+    cbCat->setCurrentText(QString());
+
+    btnQuickAdd = new QPushButton(ThemeIcon(QStringLiteral("list-add"), Green, QStringLiteral("+")),
+                                  QStringLiteral("Add"), bar);
+    btnQuickAdd->setObjectName(QStringLiteral("btnQuickAdd"));
+    btnQuickAdd->setToolTip(QStringLiteral("Add Task (ENTER key)"));
+    btnQuickAdd->setGeometry(889, 8, 58, 25);
+    connect(btnQuickAdd, &QPushButton::clicked, this, [this] { btnQuickAddClick(); });
+}
+
+void TfrTasks::SetCategoryChoices(const QStringList& categories) {
+    const QString shown = cbCat->currentText();
+    cbCat->clear();
+    cbCat->addItems(categories);
+    cbCat->setCurrentText(shown);
+}
+
+void TfrTasks::btnQuickAddClick() {
+    command([&] {
+        TaskCommands::QuickAddBar bar;
+        bar.text = Edit2->text();
+        bar.priority = cbPriority->currentText();
+        bar.difficulty = cbDifficulty->currentText();
+        bar.category = cbCat->currentText();
+        const TaskCommands::QuickAddBar after =
+            TaskCommands::QuickAdd(*m_cdsTasks, markUnsaved(), bar);
+        if (after.text == bar.text)
+            return; // nothing was added; the bar stays as it is
+        Edit2->setText(after.text);
+        cbPriority->setCurrentIndex(cbPriority->findText(after.priority));
+        cbDifficulty->setCurrentIndex(cbDifficulty->findText(after.difficulty));
+    });
+}
+
+void TfrTasks::Paste1Click() {
+    RunGuarded([&] { Edit2->paste(); });
+}
+
+// --- status bar ------------------------------------------------------------------------------
+
+void TfrTasks::buildStatusBar(QWidget* bar) {
+    auto* layout = new QHBoxLayout(bar);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    const int widths[2] = {150, 50};
+    for (int i = 0; i < 2; ++i) {
+        m_panels[i] = new QLabel(bar);
+        m_panels[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i + 1));
+        m_panels[i]->setFrameShape(QFrame::Panel);
+        m_panels[i]->setFrameShadow(QFrame::Sunken);
+        m_panels[i]->setFixedWidth(widths[i]);
+        layout->addWidget(m_panels[i]);
+    }
+    layout->addStretch();
+}
+
+// --- context menu ----------------------------------------------------------------------------
+
+QAction* TfrTasks::addMenuAction(const QString& name, const QString& text,
+                                 void (TfrTasks::*handler)(), const QKeySequence& shortcut) {
+    auto* action = new QAction(text, this);
+    action->setObjectName(name);
+    connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+    if (!shortcut.isEmpty()) {
+        // Works while the grid or its cell editor has the focus.
+        action->setShortcut(shortcut);
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        DBGrid1->addAction(action);
+    }
+    PopupMenu1->addAction(action);
+    return action;
+}
+
+void TfrTasks::buildPopupMenu() {
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    addMenuAction(QStringLiteral("actCancel"), QStringLiteral("Cancel Task"),
+                  &TfrTasks::actCancelExecute);
+    addMenuAction(QStringLiteral("actPause"), QStringLiteral("Pause Task"),
+                  &TfrTasks::actPauseExecute);
+    addMenuAction(QStringLiteral("acInProgress"), QStringLiteral("Start Task"),
+                  &TfrTasks::acInProgressExecute);
+    addMenuAction(QStringLiteral("actComplete"), QStringLiteral("Complete Task"),
+                  &TfrTasks::actCompleteExecute);
+    addMenuAction(QStringLiteral("actDelete"), QStringLiteral("Delete Task"),
+                  &TfrTasks::actDeleteExecute, QKeySequence(Qt::Key_Delete));
+    PopupMenu1->addSeparator();
+    addMenuAction(QStringLiteral("acSetProgress"), QStringLiteral("Progress"),
+                  &TfrTasks::acSetProgressExecute);
+    addMenuAction(QStringLiteral("actSetDate"), QStringLiteral("Set Date"),
+                  &TfrTasks::actSetDateExecute);
+    addMenuAction(QStringLiteral("actBookmark"), QStringLiteral("Bookmark Task"),
+                  &TfrTasks::actBookmarkExecute);
+    addMenuAction(QStringLiteral("ActLastNow"), QStringLiteral("Last Actioned Now"),
+                  &TfrTasks::ActLastNowExecute);
+    PopupMenu1->addSeparator();
+    addMenuAction(QStringLiteral("Link1"), QStringLiteral("Link to Task List"),
+                  &TfrTasks::Link1Click);
+    addMenuAction(QStringLiteral("LinktoFile1"), QStringLiteral("Link to Related File"),
+                  &TfrTasks::LinktoFile1Click, QKeySequence(Qt::CTRL | Qt::Key_F));
+    addMenuAction(QStringLiteral("LinktoURL1"), QStringLiteral("Link to URL"),
+                  &TfrTasks::LinktoURL1Click, QKeySequence(Qt::CTRL | Qt::Key_U));
+    addMenuAction(QStringLiteral("OpenLinkedTaskList1"), QStringLiteral("Open Linked Task List"),
+                  &TfrTasks::OpenLinkedTaskList1Click);
+    addMenuAction(QStringLiteral("OpenRelatedFile1"), QStringLiteral("Open Related File"),
+                  &TfrTasks::OpenRelatedFile1Click);
+    addMenuAction(QStringLiteral("OpenURL1"), QStringLiteral("Open URL"), &TfrTasks::OpenURL1Click);
+    PopupMenu1->addSeparator();
+    addMenuAction(QStringLiteral("Copy1"), QStringLiteral("Copy"), &TfrTasks::Copy1Click,
+                  QKeySequence(Qt::CTRL | Qt::Key_C));
+    PopupMenu1->addSeparator();
+    addMenuAction(QStringLiteral("Comments1"), QStringLiteral("Comments"),
+                  &TfrTasks::Comments1Click);
+    addMenuAction(QStringLiteral("Details1"), QStringLiteral("Details"), &TfrTasks::Details1Click,
+                  QKeySequence(Qt::Key_F12));
+
+    QList<QKeySequence> keys;
+    for (QAction* action : DBGrid1->actions())
+        keys << action->shortcut();
+    m_delegate->setEditorShortcuts(keys);
+}
+
+// --- task commands ---------------------------------------------------------------------------
+
+void TfrTasks::actCancelExecute() {
+    command([&] { TaskCommands::CancelTask(*m_cdsTasks, markUnsaved()); });
+}
+
+void TfrTasks::actPauseExecute() {
+    command([&] { TaskCommands::PauseTask(*m_cdsTasks, markUnsaved()); });
+}
+
+void TfrTasks::acInProgressExecute() {
+    command([&] { TaskCommands::StartTask(*m_cdsTasks, markUnsaved()); });
+}
+
+void TfrTasks::actCompleteExecute() {
+    command([&] { TaskCommands::CompleteTask(*m_cdsTasks, markUnsaved()); });
+}
+
+void TfrTasks::actBookmarkExecute() {
+    command([&] { TaskCommands::BookmarkTask(*m_cdsTasks, markUnsaved()); });
+}
+
+void TfrTasks::ActLastNowExecute() {
+    command([&] { TaskCommands::LastActionedNow(*m_cdsTasks, markUnsaved()); });
+}
+
+void TfrTasks::actDeleteExecute() {
+    command([&] {
+        TaskCommands::DeleteTask(*m_cdsTasks, markUnsaved(), [](const QString& question) {
+            return Prompt::Question(question);
+        });
+    });
+}
+
+void TfrTasks::acSetProgressExecute() {
+    command([&] {
+        if (!m_services.askProgress)
+            return;
+        const int value = m_services.askProgress(TaskCommands::ProgressWindowValue(*m_cdsTasks));
+        TaskCommands::SetProgress(*m_cdsTasks, markUnsaved(), value);
+    });
+}
+
+void TfrTasks::actSetDateExecute() {
+    command([&] {
+        if (m_services.askDate)
+            TaskCommands::SetDate(*m_cdsTasks, markUnsaved(), m_services.askDate());
+    });
+}
+
+void TfrTasks::Copy1Click() {
+    // Copies what the task holds, not what an open editor shows.
+    RunGuarded([&] {
+        const std::optional<QString> text = TaskCommands::CopyText(*m_cdsTasks, SelectedField());
+        if (text)
+            QGuiApplication::clipboard()->setText(*text);
+    });
+}
+
+void TfrTasks::Comments1Click() {
+    command([&] {
+        if (!m_services.editComments)
+            return;
+        m_services.editComments(*m_cdsTasks);
+        // Whatever was typed reaches the task, however the window closed.
+        if (m_cdsTasks->isEditing())
+            m_cdsTasks->post();
+    });
+}
+
+void TfrTasks::Details1Click() {
+    command([&] {
+        if (m_services.showDetails)
+            m_services.showDetails(*m_cdsTasks);
+    });
+}
+
+// --- links -----------------------------------------------------------------------------------
+
+FileDialogRequest TfrTasks::AllFilesDialog() const {
+    FileDialogRequest request;
+    request.filter = QStringLiteral("All Files (*.*)|*.*");
+    request.directory = m_allFilesFolder;
+    request.parent = const_cast<TfrTasks*>(this);
+    return request;
+}
+
+FileDialogRequest TfrTasks::ListFileDialog() const {
+    FileDialogRequest request;
+    request.filter = QStringLiteral("Corvantis List|*.cv1");
+    request.directory = m_listFilesFolder;
+    request.parent = const_cast<TfrTasks*>(this);
+    return request;
+}
+
+void TfrTasks::linkField(const QString& field, const FileDialogRequest& request, QString* folder,
+                         bool stampLastActioned) {
+    command([&] {
+        const QString fileName = Prompt::OpenFileName(request);
+        if (fileName.isEmpty())
+            return;
+        *folder = uGeneral::FolderPart(fileName);
+        m_cdsTasks->edit();
+        m_cdsTasks->setString(field, fileName);
+        if (stampLastActioned)
+            m_cdsTasks->setDate(LastActioned, uGeneral::Today());
+        m_cdsTasks->post();
+        MarkUnsaved();
+    });
+}
+
+void TfrTasks::LinktoFile1Click() {
+    linkField(RelatedFile, AllFilesDialog(), &m_allFilesFolder, false);
+}
+
+void TfrTasks::Link1Click() {
+    linkField(LinkedList, ListFileDialog(), &m_listFilesFolder, false);
+}
+
+void TfrTasks::ToolButton9Click() {
+    linkField(LinkedList, AllFilesDialog(), &m_allFilesFolder, true);
+}
+
+void TfrTasks::LinktoURL1Click() {
+    command([&] {
+        if (!m_services.askUrl)
+            return;
+        const std::optional<QString> url = m_services.askUrl();
+        if (!url)
+            return;
+        m_cdsTasks->edit();
+        m_cdsTasks->setString(URL, *url);
+        m_cdsTasks->post();
+        MarkUnsaved();
+    });
+}
+
+void TfrTasks::openTrimmed(const QString& field, const std::function<void(const QString&)>& open) {
+    command([&] {
+        const QString target = uGeneral::TrimBlanksAndControls(m_cdsTasks->asString(field));
+        if (target.isEmpty() || !open)
+            return;
+        const BusyCursor busy;
+        open(target);
+    });
+}
+
+void TfrTasks::OpenRelatedFile1Click() {
+    openTrimmed(RelatedFile, [](const QString& target) { DesktopShell::Open(target); });
+}
+
+void TfrTasks::OpenURL1Click() {
+    openTrimmed(URL, [](const QString& target) { DesktopShell::Open(target); });
+}
+
+void TfrTasks::OpenLinkedTaskList1Click() {
+    openTrimmed(LinkedList, m_services.openTaskList);
+}
