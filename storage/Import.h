@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class DataTable;
+
+// Adding many tasks to a list at once. Both commands go through the target's own Append and
+// Post, so every added task gets the new-row defaults (the target's after-insert hook, which
+// also marks the list unsaved) and a fresh ID from the target's counter. Neither saves the list.
+namespace Import {
+
+// Copies every visible task of the list file fileName into target, in the order of the tasks'
+// current versions in the file. Each field of the file is written into the target's field of
+// the same name through its text form; a field the target lacks or refuses is skipped without
+// a word. The target ends on the last imported task.
+//
+// Throws CorvantisError when the file cannot be read (the reader's messages; the file's table
+// has no name, so an empty file gives "Missing data provider or data packet" without a prefix),
+// and then the target is untouched. A failing Post throws the target's message: tasks stored
+// before stay, the failing one stays pending, the rest are not added.
+void ImportTasks(DataTable& target, const QString& fileName);
+
+// The lines of a text box's text: split at every line break ("\r\n", "\n", "\r" or U+2029).
+// A final line break ends the last line, so it starts no new (empty) one.
+QStringList TextLines(const QString& text);
+
+// Appends one task per line of text, from the first line to the last, with the line as its
+// Task (the table cuts it to the field's width and drops trailing blanks). Lines with no
+// character at all are skipped; a line of blanks is used whole.
+//
+// Throws CorvantisError when a Post fails: tasks stored before stay, the failing one stays
+// pending, the remaining lines are not added. A target without a Task field fails before any
+// task is added.
+void BatchInsert(DataTable& target, const QString& text);
+
+} // namespace Import

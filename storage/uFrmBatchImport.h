@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QDialog>
+
+class DataTable;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+
+// The Batch Import window: a text box of pasted lines, one task per line. Made once and kept,
+// so its text survives from one use to the next: Cancel keeps it, a completed insert empties it.
+class TfrmBatchImport : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmBatchImport(QWidget* parent = nullptr);
+
+    // Shows the window modally. Save adds one task per line of the box to target (see
+    // Import::BatchInsert) and then empties the box; any other close adds nothing and keeps the
+    // text. Returns whether tasks were inserted. When a store fails the error is thrown and
+    // the box keeps its whole text.
+    bool Execute(DataTable& target);
+
+    QString Text() const;
+
+    void btnSaveClick();
+    void btnCancelClick();
+
+private:
+    QLabel* Label1 = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+    QPushButton* btnSave = nullptr;
+    QPushButton* btnCancel = nullptr;
+};

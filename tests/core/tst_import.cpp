@@ -1,0 +1,377 @@
+#include "core/FileBytes.h"
+#include "core/TaskListFixture.h"
+#include "storage/DataPacket.h"
+#include "storage/Import.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <algorithm>
+
+using namespace TaskRecord;
+
+namespace {
+
+// The task fields with some changed: "-Name" drops a field, "+Name" adds a text field of width
+// 20, "Name:string" makes a field text of width 20.
+FieldList FieldsWith(const QStringList& changes) {
+    FieldList fields = TaskRecord::Fields();
+    for (const QString& change : changes) {
+        const bool drop = change.startsWith(u'-');
+        const bool add = change.startsWith(u'+');
+        const QString name = (drop || add ? change.mid(1) : change).section(u':', 0, 0);
+        const FieldDef text{name, FieldKind::String, 20, 0};
+        auto it = std::find_if(fields.begin(), fields.end(),
+                               [&](const FieldDef& def) { return def.name == name; });
+        if (add)
+            fields.push_back(text);
+        else if (drop)
+            fields.erase(it);
+        else
+            *it = text;
+    }
+    return fields;
+}
+
+// Runs list operations: "add <values>" (fixture form), "edit <ID> <values>", "delete <ID>".
+void Apply(TaskListFixture& list, const QStringList& ops) {
+    for (const QString& op : ops) {
+        const QString verb = op.section(u' ', 0, 0);
+        if (verb == u"add") {
+            list.add(op.section(u' ', 1));
+            continue;
+        }
+        const int id = op.section(u' ', 1, 1).toInt();
+        list.table.first();
+        while (list.table.asInteger(ID) != id)
+            list.table.next();
+        if (verb == u"edit") {
+            list.table.edit();
+            list.write(op.section(u' ', 2));
+            list.table.post();
+        } else {
+            list.table.remove();
+        }
+    }
+}
+
+QString SaveList(const QTemporaryDir& dir, const QString& name, const QStringList& ops,
+                 const FieldList& fields = TaskRecord::Fields()) {
+    // Without the new-row defaults: a file holds exactly what the ops wrote.
+    TaskListFixture list(fields);
+    list.table.setAfterInsert(nullptr);
+    Apply(list, ops);
+    const QString fileName = dir.filePath(name);
+    DataPacket::SaveToFile(list.table, fileName);
+    return fileName;
+}
+
+// "Task:ID" of every visible row of the target.
+QStringList TasksAndIds(const DataTable& table) {
+    QStringList result;
+    for (int i = 0; i < table.visibleRowCount(); ++i) {
+        const RowData& row = table.rowDataAt(i);
+        result << table.textOf(row, table.fieldIndex(Task)) + u':' +
+                      table.textOf(row, table.fieldIndex(ID));
+    }
+    return result;
+}
+
+// Seven tasks stored and the last three deleted: the next ID is 8.
+const QStringList TargetOfFour{"add Task=t1", "add Task=t2", "add Task=t3", "add Task=t4",
+                               "add Task=t5", "add Task=t6", "add Task=t7", "delete 5",
+                               "delete 6",    "delete 7"};
+
+const QString CounterExhausted = QStringLiteral("cdsTasks: The ID counter is exhausted");
+
+} // namespace
+
+class TestImport : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { PinLocaleAndClock(); }
+
+    void importedRows_data();
+    void importedRows();
+    void importedValues_data();
+    void importedValues();
+    void intoLoadedList();
+    void intoItself();
+    void unreadableFile_data();
+    void unreadableFile();
+    void failingPostStops();
+
+    void batchInsert_data();
+    void batchInsert();
+    void batchInsertFailingPostStops();
+    void batchInsertWithoutTaskField();
+};
+
+void TestImport::importedRows_data() {
+    QTest::addColumn<QStringList>("source");
+    QTest::addColumn<QStringList>("expected"); // visible rows of the target afterwards
+
+    QTest::newRow("three tasks take the next IDs")
+        << QStringList{"add Task=a", "add Task=b", "add Task=c"}
+        << QStringList{"t1:1", "t2:2", "t3:3", "t4:4", "a:8", "b:9", "c:10"};
+    QTest::newRow("an edited task comes after the tasks added before its edit")
+        << QStringList{"add Task=a", "add Task=b", "add Task=c", "edit 1 Task=a2"}
+        << QStringList{"t1:1", "t2:2", "t3:3", "t4:4", "b:8", "c:9", "a2:10"};
+    QTest::newRow("deleted tasks are not imported")
+        << QStringList{"add Task=a", "add Task=b", "add Task=c", "delete 2"}
+        << QStringList{"t1:1", "t2:2", "t3:3", "t4:4", "a:8", "c:9"};
+    QTest::newRow("all deleted: nothing")
+        << QStringList{"add Task=a", "add Task=b", "delete 1", "delete 2"}
+        << QStringList{"t1:1", "t2:2", "t3:3", "t4:4"};
+    QTest::newRow("no task ever") << QStringList{} << QStringList{"t1:1", "t2:2", "t3:3", "t4:4"};
+}
+
+void TestImport::importedRows() {
+    QFETCH(QStringList, source);
+    QFETCH(QStringList, expected);
+    QTemporaryDir dir;
+    const QString file = SaveList(dir, QStringLiteral("source.cv1"), source);
+    TaskListFixture target;
+    Apply(target, TargetOfFour);
+    target.table.moveToPosition(1);
+    const int marksBefore = target.hookMarks;
+    const std::size_t versionsBefore = target.table.versionCount();
+
+    Import::ImportTasks(target.table, file);
+
+    QCOMPARE(TasksAndIds(target.table), expected);
+    const int imported = int(expected.size()) - 4;
+    QCOMPARE(target.hookMarks - marksBefore, imported); // each added task marks the list once
+    QCOMPARE(target.table.versionCount() - versionsBefore, std::size_t(imported));
+    QCOMPARE(target.table.state(), DataTable::State::Browse);
+    // Ends on the last imported task; an import of nothing leaves the current task alone.
+    QCOMPARE(target.table.asString(Task),
+             imported ? expected.last().section(u':', 0, 0) : QStringLiteral("t2"));
+}
+
+void TestImport::importedValues_data() {
+    QTest::addColumn<QStringList>("sourceFields"); // changes to the task fields
+    QTest::addColumn<QString>("values");           // the one source task
+    QTest::addColumn<QString>("expected");         // "Field=text|...", "<null>": empty field
+
+    QTest::newRow("every kind through its text")
+        << QStringList{}
+        << "Task=Write|Status=Complete|Priority=High|Progress=100|CreatedDate=2024-02-29|"
+           "Bookmarked=True|Points=65535|Details=line one\nline two|DueDate=2025-12-31"
+        << "Task=Write|Status=Complete|Priority=High|Progress=100|CreatedDate=2024-02-29|"
+           "Bookmarked=True|Points=65535|Details=line one\nline two|DueDate=2025-12-31";
+    // Every field of the file is written, an empty one as the empty text: it clears the
+    // defaults of dates and numbers and leaves empty text in text fields.
+    QTest::newRow("empty source fields clear the defaults")
+        << QStringList{} << "Task=Bare|Status=<null>|CreatedDate=<null>|Progress=<null>"
+        << "Task=Bare|Status=|CreatedDate=<null>|Progress=<null>|Priority=|Comments=|"
+           "Bookmarked=<null>|Details=|DueDate=<null>";
+    QTest::newRow("a file without Properties leaves it empty")
+        << QStringList{"-Properties"} << "Task=x"
+        << "Task=x|Properties=<null>|Status=|CreatedDate=<null>";
+    QTest::newRow("a field only the file has is dropped")
+        << QStringList{"+Colour"} << "Task=x|Colour=red"
+        << "Task=x|Comments=";
+    QTest::newRow("a value the target refuses is dropped, the rest copied")
+        << QStringList{"Points:string", "Progress:string"} << "Task=x|Points=70000|Progress=abc"
+        << "Task=x|Points=<null>|Progress=0";
+    QTest::newRow("a file without the list's defaults fields keeps them")
+        << QStringList{"-Status", "-CreatedDate", "-Progress"} << "Task=x"
+        << "Task=x|Status=Not Started|CreatedDate=today|Progress=0";
+    QTest::newRow("vocabulary outside the lists copied as it is")
+        << QStringList{} << "Task=x|Status=in progress|Difficulty=Normal"
+        << "Task=x|Status=in progress|Difficulty=Normal";
+}
+
+void TestImport::importedValues() {
+    QFETCH(QStringList, sourceFields);
+    QFETCH(QString, values);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    const QString file = SaveList(dir, QStringLiteral("source.cv1"),
+                                  {QStringLiteral("add ") + values}, FieldsWith(sourceFields));
+    TaskListFixture target;
+    Import::ImportTasks(target.table, file);
+
+    QCOMPARE(target.table.recordCount(), 1);
+    QCOMPARE(target.table.asInteger(ID), 1);
+    for (const QString& pair : expected.split(u'|')) {
+        const QString field = pair.section(u'=', 0, 0);
+        const QString value = pair.section(u'=', 1);
+        if (value == u"<null>") {
+            QVERIFY2(target.table.isNull(field), qPrintable(field));
+        } else {
+            QVERIFY2(!target.table.isNull(field), qPrintable(field));
+            QCOMPARE(target.table.asString(field), target.parse(pair).value(field));
+        }
+    }
+}
+
+void TestImport::intoLoadedList() {
+    // A list read from a file has a read-only ID: writing it fails and is skipped, and the new
+    // tasks still get IDs from the counter that was saved with the list.
+    QTemporaryDir dir;
+    const QString source =
+        SaveList(dir, QStringLiteral("source.cv1"), {"add Task=a", "add Task=b"});
+    const QString targetFile = SaveList(dir, QStringLiteral("target.cv1"), TargetOfFour);
+    TaskListFixture target;
+    DataPacket::LoadFromFile(target.table, targetFile);
+    target.table.setIndexName(TaskTable::IndexID);
+    QVERIFY(target.table.fields()[0].readOnly());
+
+    Import::ImportTasks(target.table, source);
+
+    QCOMPARE(TasksAndIds(target.table),
+             (QStringList{"t1:1", "t2:2", "t3:3", "t4:4", "a:8", "b:9"}));
+    QCOMPARE(target.table.autoIncValue(), std::int64_t(10));
+}
+
+void TestImport::intoItself() {
+    QTemporaryDir dir;
+    TaskListFixture list;
+    Apply(list, {"add Task=a|Category=Home", "add Task=b"});
+    const QString file = dir.filePath(QStringLiteral("self.cv1"));
+    DataPacket::SaveToFile(list.table, file);
+    // Changes after the save are not in the file, so they are not copied.
+    Apply(list, {"edit 1 Task=a changed"});
+
+    Import::ImportTasks(list.table, file);
+
+    QCOMPARE(TasksAndIds(list.table), (QStringList{"a changed:1", "b:2", "a:3", "b:4"}));
+    list.table.moveToPosition(2);
+    QCOMPARE(list.table.asString(Category), QStringLiteral("Home"));
+}
+
+void TestImport::unreadableFile_data() {
+    QTest::addColumn<QByteArray>("bytes"); // "<none>": no such file
+    QTest::addColumn<QString>("message");  // "<open>": the open failure with the full name
+    QTest::newRow("empty file, no table name")
+        << QByteArray() << QStringLiteral("Missing data provider or data packet");
+    QTest::newRow("not a list file") << QByteArray("hello") << "Mismatch in datapacket.";
+    QTest::newRow("unknown field type")
+        << QByteArray("<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"Task\" fieldtype=\"odd\"/>"
+                      "</FIELDS><PARAMS/></METADATA><ROWDATA></ROWDATA></DATAPACKET>")
+        << "Invalid field type.";
+    QTest::newRow("missing file") << QByteArray("<none>") << QStringLiteral("<open>");
+}
+
+void TestImport::unreadableFile() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("bad.cv1"));
+    if (bytes != "<none>")
+        QVERIFY(WriteFileBytes(file, bytes));
+    TaskListFixture target;
+    Apply(target, TargetOfFour);
+    const int marks = target.hookMarks;
+    const std::size_t versions = target.table.versionCount();
+
+    const QString error = ErrorOf([&] { Import::ImportTasks(target.table, file); });
+
+    if (message == u"<open>")
+        QVERIFY2(
+            error.startsWith(
+                QStringLiteral("Cannot open file \"%1\". ").arg(QDir::toNativeSeparators(file))),
+            qPrintable(error));
+    else
+        QCOMPARE(error, message);
+    QCOMPARE(target.hookMarks, marks);
+    QCOMPARE(target.table.versionCount(), versions);
+    QCOMPARE(target.table.state(), DataTable::State::Browse);
+}
+
+void TestImport::failingPostStops() {
+    // A target whose counter hands out its last ID to the first imported task: storing the
+    // second one fails.
+    QTemporaryDir dir;
+    const QString source =
+        SaveList(dir, QStringLiteral("source.cv1"), {"add Task=a", "add Task=b", "add Task=c"});
+    const QString targetFile = SaveList(dir, QStringLiteral("target.cv1"),
+                                        {"add Task=t1", "add Task=t2", "add Task=t3", "delete 2"});
+    QByteArray bytes = ReadFileBytes(targetFile);
+    bytes.replace("AUTOINCVALUE=\"4\"", "AUTOINCVALUE=\"2147483647\"");
+    QVERIFY(WriteFileBytes(targetFile, bytes));
+    TaskListFixture target;
+    DataPacket::LoadFromFile(target.table, targetFile);
+    target.table.setIndexName(TaskTable::IndexID);
+
+    QCOMPARE(ErrorOf([&] { Import::ImportTasks(target.table, source); }), CounterExhausted);
+
+    // "a" was stored; "b" stays pending with what was copied; "c" was never added.
+    QCOMPARE(target.table.recordCount(), 3);
+    QCOMPARE(target.table.state(), DataTable::State::Insert);
+    QCOMPARE(target.table.asString(Task), QStringLiteral("b"));
+    target.table.cancel();
+    QCOMPARE(TasksAndIds(target.table), (QStringList{"t1:1", "t3:3", "a:2147483647"}));
+}
+
+void TestImport::batchInsert_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("tasks");
+    const QString long300 = QString(300, u'x');
+    QTest::newRow("empty lines skipped") << "a\n\nb" << QStringList{"a", "b"};
+    QTest::newRow("nothing") << QString() << QStringList{};
+    QTest::newRow("only line breaks") << "\n\n\n" << QStringList{};
+    QTest::newRow("final line break") << "a\nb\n" << QStringList{"a", "b"};
+    QTest::newRow("pasted Windows line breaks") << "a\r\nb\r\n\r\nc" << QStringList{"a", "b", "c"};
+    QTest::newRow("cut to 255") << long300 << QStringList{long300.left(255)};
+    QTest::newRow("blanks give an empty task") << "   " << QStringList{""};
+    QTest::newRow("leading blanks kept, trailing dropped")
+        << "  lead\ntrail  " << QStringList{"  lead", "trail"};
+    QTest::newRow("tabs are characters") << "\t" << QStringList{"\t"};
+}
+
+void TestImport::batchInsert() {
+    QFETCH(QString, text);
+    QFETCH(QStringList, tasks);
+    TaskListFixture list;
+    list.add(QStringLiteral("Task=existing"));
+
+    Import::BatchInsert(list.table, text);
+
+    QCOMPARE(list.visible(), QStringList{"existing"} + tasks);
+    QCOMPARE(list.hookMarks, 1 + int(tasks.size()));
+    QCOMPARE(list.table.state(), DataTable::State::Browse);
+    for (int i = 0; i < tasks.size(); ++i) {
+        list.table.moveToPosition(i + 1);
+        QCOMPARE(list.table.asInteger(ID), i + 2);
+        QVERIFY(!list.table.isNull(Task));
+        QCOMPARE(list.table.asString(Status), NotStarted);
+        QCOMPARE(list.table.asDate(CreatedDate), uGeneral::Today());
+        QCOMPARE(list.table.asInteger(Progress), 0);
+        for (const QString& empty : {Priority, Difficulty, Category, Comments, Bookmarked})
+            QVERIFY2(list.table.isNull(empty), qPrintable(empty));
+    }
+}
+
+void TestImport::batchInsertFailingPostStops() {
+    QTemporaryDir dir;
+    const QString file = SaveList(dir, QStringLiteral("target.cv1"),
+                                  {"add Task=t1", "add Task=t2", "add Task=t3", "delete 2"});
+    QByteArray bytes = ReadFileBytes(file);
+    bytes.replace("AUTOINCVALUE=\"4\"", "AUTOINCVALUE=\"2147483647\"");
+    QVERIFY(WriteFileBytes(file, bytes));
+    TaskListFixture list;
+    DataPacket::LoadFromFile(list.table, file);
+    list.table.setIndexName(TaskTable::IndexID);
+
+    QCOMPARE(ErrorOf([&] { Import::BatchInsert(list.table, QStringLiteral("a\nb\nc")); }),
+             CounterExhausted);
+    QCOMPARE(list.table.state(), DataTable::State::Insert);
+    QCOMPARE(list.table.asString(Task), QStringLiteral("b"));
+    list.table.cancel();
+    QCOMPARE(list.visible(), (QStringList{"t1", "t3", "a"}));
+}
+
+void TestImport::batchInsertWithoutTaskField() {
+    TaskListFixture list(FieldsWith({"-Task"}));
+    QCOMPARE(ErrorOf([&] { Import::BatchInsert(list.table, QStringLiteral("a")); }),
+             QStringLiteral("cdsTasks: Field 'Task' not found"));
+    QCOMPARE(list.table.visibleRowCount(), 0);
+    QCOMPARE(list.hookMarks, 0);
+}
+
+QTEST_GUILESS_MAIN(TestImport)
+#include "tst_import.moc"
