@@ -84,6 +84,7 @@ void DataTable::adopt(Content&& content) {
     resetViews([&] {
         m_fields = std::move(content.fields);
         m_versions = std::move(content.versions);
+        m_arena = std::move(content.arena);
         m_states = std::move(content.states);
         m_states.resize(m_versions.size(), 0);
         m_log = std::move(content.changeLog);
@@ -131,6 +132,7 @@ void DataTable::close() {
     resetViews([&] {
         m_fields.clear();
         m_versions.clear();
+        m_arena = RowArena();
         m_states.clear();
         m_log.clear();
         m_counter = 1;

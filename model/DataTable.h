@@ -39,6 +39,7 @@ public:
     // What a list file holds; handed over whole by the file reader and read back by the writer.
     struct Content {
         FieldList fields;
+        RowArena arena; // memory of versions that do not own theirs
         std::vector<RowData> versions;
         std::vector<std::uint32_t> states; // one per version
         std::vector<std::uint32_t> changeLog;
@@ -203,6 +204,7 @@ private:
     int m_autoIncField = -1;
     bool m_keepHistory = true;
 
+    RowArena m_arena; // loaded versions; declared first, so it goes last
     std::vector<RowData> m_versions;
     std::vector<std::uint32_t> m_states;
     std::vector<std::uint32_t> m_log;

@@ -1,91 +1,40 @@
 #include "model/RowData.h"
 
-#include <cstdlib>
-#include <cstring>
+#include <algorithm>
 #include <new>
 
 namespace {
-char* allocate(std::size_t size) {
+char* mallocOrThrow(std::size_t size) {
     char* p = static_cast<char*>(std::malloc(size));
     if (!p)
         throw std::bad_alloc();
     return p;
 }
 
-std::size_t headerSize(int count) {
-    return 8 + 4 * static_cast<std::size_t>(count) + (static_cast<std::size_t>(count) + 7) / 8;
+constexpr std::size_t Align = 8;
+
+char* aligned(char* p) {
+    const auto bits = reinterpret_cast<std::uintptr_t>(p);
+    return reinterpret_cast<char*>((bits + Align - 1) & ~std::uintptr_t(Align - 1));
 }
+
+// The largest block an arena takes at once unless a single row needs more.
+constexpr std::size_t LargestBlock = std::size_t(8) << 20;
 } // namespace
 
-RowData& RowData::operator=(RowData&& other) noexcept {
-    if (this != &other) {
-        std::free(m_p);
-        m_p = other.m_p;
-        other.m_p = nullptr;
-    }
-    return *this;
-}
-
-RowData::~RowData() {
-    std::free(m_p);
-}
-
 RowData RowData::clone() const {
-    RowData copy;
-    if (m_p) {
-        copy.m_p = allocate(header()->size);
-        std::memcpy(copy.m_p, m_p, header()->size);
-    }
-    return copy;
-}
-
-int RowData::fieldCount() const {
-    return m_p ? header()->count : 0;
-}
-
-bool RowData::isNull(int field) const {
-    if (!m_p || field < 0 || field >= header()->count)
-        return true;
-    return nulls()[field >> 3] & (1u << (field & 7));
-}
-
-std::string_view RowData::raw(int field) const {
-    if (isNull(field))
-        return {};
-    const std::uint32_t begin = field == 0 ? 0 : ends()[field - 1];
-    return std::string_view(data() + begin, ends()[field] - begin);
-}
-
-std::int32_t RowData::int32(int field) const {
-    const std::string_view v = raw(field);
-    std::int32_t value = 0;
-    if (v.size() == sizeof value)
-        std::memcpy(&value, v.data(), sizeof value);
-    return value;
-}
-
-std::int64_t RowData::int64(int field) const {
-    const std::string_view v = raw(field);
-    std::int64_t value = 0;
-    if (v.size() == sizeof value)
-        std::memcpy(&value, v.data(), sizeof value);
-    return value;
-}
-
-bool RowData::boolean(int field) const {
-    const std::string_view v = raw(field);
-    return !v.empty() && v[0] != 0;
+    if (!m_bits)
+        return RowData();
+    char* copy = mallocOrThrow(header()->size);
+    std::memcpy(copy, base(), header()->size);
+    return owning(copy);
 }
 
 bool RowData::sameAs(const RowData& other) const {
-    if (!m_p || !other.m_p)
-        return m_p == other.m_p;
+    if (!m_bits || !other.m_bits)
+        return m_bits == other.m_bits;
     return header()->size == other.header()->size &&
-           std::memcmp(m_p, other.m_p, header()->size) == 0;
-}
-
-std::size_t RowData::byteSize() const {
-    return m_p ? header()->size : 0;
+           std::memcmp(base(), other.base(), header()->size) == 0;
 }
 
 RowData RowData::empty(int fieldCount) {
@@ -105,6 +54,82 @@ RowData RowData::withField(int field, const std::string_view* value) const {
     }
     return builder.build();
 }
+
+// --- RowArena --------------------------------------------------------------------------------
+
+char* RowArena::allocate(std::size_t size) {
+    char* p = m_cursor ? aligned(m_cursor) : nullptr;
+    if (!p || p > m_limit || std::size_t(m_limit - p) < size)
+        p = carryOver(nullptr, 0, size);
+    m_cursor = p + size;
+    return p;
+}
+
+char* RowArena::carryOver(const char* from, std::size_t keep, std::size_t size) {
+    const std::size_t need = keep + size + Align;
+    std::size_t block = std::max(m_nextBlock, need);
+    m_nextBlock = std::min(m_nextBlock * 2, LargestBlock);
+    // The slot first, so that a failed allocation leaves the arena as it was.
+    m_blocks.emplace_back();
+    char* memory = nullptr;
+    try {
+        memory = mallocOrThrow(block);
+    } catch (...) {
+        m_blocks.pop_back();
+        throw;
+    }
+    m_blocks.back().reset(memory);
+    char* start = aligned(memory);
+    if (keep)
+        std::memcpy(start, from, keep);
+    m_cursor = start;
+    m_limit = memory + block;
+    return start;
+}
+
+// --- ArenaRowWriter --------------------------------------------------------------------------
+
+ArenaRowWriter::ArenaRowWriter(RowArena& arena, int fieldCount)
+    : m_arena(arena), m_count(fieldCount), m_headerSize(RowData::headerSize(fieldCount)) {}
+
+void ArenaRowWriter::begin() {
+    char* row = m_arena.m_cursor ? aligned(m_arena.m_cursor) : nullptr;
+    if (!row || row > m_arena.m_limit || std::size_t(m_arena.m_limit - row) < m_headerSize + 256)
+        row = m_arena.carryOver(nullptr, 0, m_headerSize + 256);
+    m_row = row;
+    m_limit = m_arena.m_limit;
+    // Every field null until a value arrives; the bits past the last field stay clear, as a
+    // RowBuilder leaves them, so that equal rows have equal bytes.
+    std::uint8_t* nulls = nullsOf();
+    const std::size_t bytes = (std::size_t(m_count) + 7) / 8;
+    std::memset(nulls, 0xFF, bytes);
+    if (m_count % 8)
+        nulls[bytes - 1] = std::uint8_t((1u << (m_count % 8)) - 1);
+    m_out = m_row + m_headerSize;
+    m_valueStart = m_out;
+    m_next = 0;
+}
+
+void ArenaRowWriter::grow(std::size_t size) {
+    const std::size_t used = std::size_t(m_out - m_row);
+    const std::size_t valueAt = std::size_t(m_valueStart - m_row);
+    m_row = m_arena.carryOver(m_row, used, size);
+    m_out = m_row + used;
+    m_valueStart = m_row + valueAt;
+    m_limit = m_arena.m_limit;
+}
+
+RowData ArenaRowWriter::finish() {
+    open(m_count); // the ends of the fields after the last value
+    auto* header = reinterpret_cast<RowData::Header*>(m_row);
+    header->size = std::uint32_t(m_out - m_row);
+    header->count = std::uint16_t(m_count);
+    header->reserved = 0;
+    m_arena.commit(m_out);
+    return RowData::borrowing(m_row);
+}
+
+// --- RowBuilder ------------------------------------------------------------------------------
 
 RowBuilder::RowBuilder(int fieldCount)
     : m_off(static_cast<std::size_t>(fieldCount), 0),
@@ -158,23 +183,24 @@ std::string_view RowBuilder::value(int field) const {
                             static_cast<std::size_t>(m_len[field]));
 }
 
-RowData RowBuilder::build() const {
-    const int count = fieldCount();
+std::size_t RowBuilder::size() const {
     std::size_t dataSize = 0;
-    for (int i = 0; i < count; ++i)
-        if (m_len[i] > 0)
-            dataSize += static_cast<std::size_t>(m_len[i]);
-    const std::size_t size = headerSize(count) + dataSize;
-    RowData row;
-    row.m_p = allocate(size);
-    auto* header = reinterpret_cast<RowData::Header*>(row.m_p);
+    for (const std::int64_t len : m_len)
+        if (len > 0)
+            dataSize += static_cast<std::size_t>(len);
+    return RowData::headerSize(fieldCount()) + dataSize;
+}
+
+void RowBuilder::layOut(char* p, std::size_t size) const {
+    const int count = fieldCount();
+    auto* header = reinterpret_cast<RowData::Header*>(p);
     header->size = static_cast<std::uint32_t>(size);
     header->count = static_cast<std::uint16_t>(count);
     header->reserved = 0;
-    auto* ends = reinterpret_cast<std::uint32_t*>(row.m_p + 8);
-    auto* nulls = reinterpret_cast<std::uint8_t*>(row.m_p + 8 + 4 * count);
+    auto* ends = reinterpret_cast<std::uint32_t*>(p + 8);
+    auto* nulls = reinterpret_cast<std::uint8_t*>(p + 8 + 4 * count);
     std::memset(nulls, 0, (static_cast<std::size_t>(count) + 7) / 8);
-    char* out = row.m_p + headerSize(count);
+    char* out = p + RowData::headerSize(count);
     std::uint32_t end = 0;
     for (int i = 0; i < count; ++i) {
         if (m_len[i] < 0) {
@@ -185,5 +211,18 @@ RowData RowBuilder::build() const {
         }
         ends[i] = end;
     }
-    return row;
+}
+
+RowData RowBuilder::build() const {
+    const std::size_t bytes = size();
+    char* p = mallocOrThrow(bytes);
+    layOut(p, bytes);
+    return RowData::owning(p);
+}
+
+RowData RowBuilder::build(RowArena& arena) const {
+    const std::size_t bytes = size();
+    char* p = arena.allocate(bytes);
+    layOut(p, bytes);
+    return RowData::borrowing(p);
 }

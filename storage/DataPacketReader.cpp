@@ -845,7 +845,7 @@ void Reader::readRow() {
     if (open)
         skipChildren("ROW"); // nested rows of other writers
 
-    RowData row = builder.build();
+    RowData row = builder.build(m_content.arena);
     m_used += row.byteSize() + sizeof(RowData) + sizeof(std::uint32_t);
     if (m_used > m_budget)
         damaged(QStringLiteral("its rows need more memory than a list file can take"));
