@@ -3,7 +3,6 @@
 #include "shell/Prompt.h"
 #include "view/TaskViewServices.h"
 
-#include <QColor>
 #include <QStringList>
 #include <QWidget>
 
@@ -125,15 +124,6 @@ private:
     void buildQuickAddBar(QWidget* bar);
     void buildStatusBar(QWidget* bar);
     void buildPopupMenu();
-    QAction* addMenuAction(const QString& name, const QString& text, void (TfrTasks::*handler)(),
-                           const QKeySequence& shortcut = QKeySequence());
-    struct ToolIcon {
-        QString theme;
-        QColor colour;
-        QString glyph;
-    };
-    QToolButton* addToolButton(const QString& name, const QString& hint, const ToolIcon& icon,
-                               void (TfrTasks::*handler)());
 
     // Runs a handler body guarded, after the open cell editor (if any) wrote its text.
     bool command(const std::function<void()>& body);

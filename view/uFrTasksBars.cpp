@@ -28,6 +28,8 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include <vector>
+
 using namespace TaskRecord;
 
 namespace {
@@ -130,19 +132,94 @@ void TfrTasks::cbOrderChange() {
 
 // --- task toolbar ----------------------------------------------------------------------------
 
-QToolButton* TfrTasks::addToolButton(const QString& name, const QString& hint, const ToolIcon& icon,
-                                     void (TfrTasks::*handler)()) {
-    auto* button = new QToolButton(ToolBar1);
-    button->setObjectName(name);
-    button->setToolTip(hint);
-    button->setIcon(ThemeIcon(icon.theme, icon.colour, icon.glyph));
-    button->setAutoRaise(true);
-    button->setFixedSize(25, 24);
-    button->setFocusPolicy(Qt::NoFocus);
-    connect(button, &QToolButton::clicked, this, [this, handler] { (this->*handler)(); });
-    ToolBar1->addWidget(button);
-    return button;
+namespace {
+
+using Handler = void (TfrTasks::*)();
+
+// One button of the task toolbar; an entry without a name is a separator.
+struct ToolEntry {
+    const char* name;
+    const char* hint;
+    const char* themeIcon;
+    QColor colour;
+    const char* glyph;
+    Handler handler;
+};
+
+// The "Add Task" and the three "Open" buttons run what their hints name.
+const std::vector<ToolEntry>& ToolEntries() {
+    static const std::vector<ToolEntry> entries{
+        {"tbAddTask", "Add Task", "list-add", Green, "+", &TfrTasks::btnQuickAddClick},
+        {},
+        {"tbCancelTask", "Set Cancelled ", "process-stop", Red, "X", &TfrTasks::actCancelExecute},
+        {"tbPauseTask", "Set Paused", "media-playback-pause", Amber, "P",
+         &TfrTasks::actPauseExecute},
+        {"tbStartTask", "Set to Started", "media-playback-start", Blue, "S",
+         &TfrTasks::acInProgressExecute},
+        {"tbCompleteTask", "Set to Complete ", "dialog-ok", Green, "C",
+         &TfrTasks::actCompleteExecute},
+        {},
+        {"tbDeleteTask", "Delete Task", "edit-delete", Red, "D", &TfrTasks::actDeleteExecute},
+        {"tbSetProgress", "Set Task Progress", "document-properties", Blue, "%",
+         &TfrTasks::acSetProgressExecute},
+        {"tbBookmark", "Bookmark Task", "bookmark-new", Red, "B", &TfrTasks::actBookmarkExecute},
+        {"tbSetDate", "Date ", "x-office-calendar", Grey, "7", &TfrTasks::actSetDateExecute},
+        {},
+        {"ToolButton9", "Link Task List", "insert-link", Blue, "L", &TfrTasks::ToolButton9Click},
+        {"tbLinkFile", "Link to Related File", "mail-attachment", Blue, "F",
+         &TfrTasks::LinktoFile1Click},
+        {"tbLinkURL", "Link to URL", "applications-internet", Blue, "U",
+         &TfrTasks::LinktoURL1Click},
+        {},
+        {"tbOpenList", "Open linked List", "folder-open", Green, "L",
+         &TfrTasks::OpenLinkedTaskList1Click},
+        {"tbOpenFile", "Open Linked File", "document-open", Green, "F",
+         &TfrTasks::OpenRelatedFile1Click},
+        {"tbOpenURL", "Open URL", "web-browser", Green, "U", &TfrTasks::OpenURL1Click},
+        {},
+    };
+    return entries;
 }
+
+// One entry of the grid's context menu; an entry without a name is a separator.
+struct MenuEntry {
+    const char* name;
+    const char* text;
+    Handler handler;
+    QKeySequence shortcut;
+};
+
+const std::vector<MenuEntry>& MenuEntries() {
+    static const std::vector<MenuEntry> entries{
+        {"actCancel", "Cancel Task", &TfrTasks::actCancelExecute, {}},
+        {"actPause", "Pause Task", &TfrTasks::actPauseExecute, {}},
+        {"acInProgress", "Start Task", &TfrTasks::acInProgressExecute, {}},
+        {"actComplete", "Complete Task", &TfrTasks::actCompleteExecute, {}},
+        {"actDelete", "Delete Task", &TfrTasks::actDeleteExecute, QKeySequence(Qt::Key_Delete)},
+        {},
+        {"acSetProgress", "Progress", &TfrTasks::acSetProgressExecute, {}},
+        {"actSetDate", "Set Date", &TfrTasks::actSetDateExecute, {}},
+        {"actBookmark", "Bookmark Task", &TfrTasks::actBookmarkExecute, {}},
+        {"ActLastNow", "Last Actioned Now", &TfrTasks::ActLastNowExecute, {}},
+        {},
+        {"Link1", "Link to Task List", &TfrTasks::Link1Click, {}},
+        {"LinktoFile1", "Link to Related File", &TfrTasks::LinktoFile1Click,
+         QKeySequence(Qt::CTRL | Qt::Key_F)},
+        {"LinktoURL1", "Link to URL", &TfrTasks::LinktoURL1Click,
+         QKeySequence(Qt::CTRL | Qt::Key_U)},
+        {"OpenLinkedTaskList1", "Open Linked Task List", &TfrTasks::OpenLinkedTaskList1Click, {}},
+        {"OpenRelatedFile1", "Open Related File", &TfrTasks::OpenRelatedFile1Click, {}},
+        {"OpenURL1", "Open URL", &TfrTasks::OpenURL1Click, {}},
+        {},
+        {"Copy1", "Copy", &TfrTasks::Copy1Click, QKeySequence(Qt::CTRL | Qt::Key_C)},
+        {},
+        {"Comments1", "Comments", &TfrTasks::Comments1Click, {}},
+        {"Details1", "Details", &TfrTasks::Details1Click, QKeySequence(Qt::Key_F12)},
+    };
+    return entries;
+}
+
+} // namespace
 
 void TfrTasks::buildToolBar(QWidget* band) {
     ToolBar1 = new QToolBar(band);
@@ -156,57 +233,23 @@ void TfrTasks::buildToolBar(QWidget* band) {
     layout->addWidget(ToolBar1);
     layout->addStretch();
 
-    // The "Add Task" and the three "Open" buttons run what their hints name.
-    addToolButton(QStringLiteral("tbAddTask"), QStringLiteral("Add Task"),
-                  {QStringLiteral("list-add"), Green, QStringLiteral("+")},
-                  &TfrTasks::btnQuickAddClick);
-    ToolBar1->addSeparator();
-    addToolButton(QStringLiteral("tbCancelTask"), QStringLiteral("Set Cancelled "),
-                  {QStringLiteral("process-stop"), Red, QStringLiteral("X")},
-                  &TfrTasks::actCancelExecute);
-    addToolButton(QStringLiteral("tbPauseTask"), QStringLiteral("Set Paused"),
-                  {QStringLiteral("media-playback-pause"), Amber, QStringLiteral("P")},
-                  &TfrTasks::actPauseExecute);
-    addToolButton(QStringLiteral("tbStartTask"), QStringLiteral("Set to Started"),
-                  {QStringLiteral("media-playback-start"), Blue, QStringLiteral("S")},
-                  &TfrTasks::acInProgressExecute);
-    addToolButton(QStringLiteral("tbCompleteTask"), QStringLiteral("Set to Complete "),
-                  {QStringLiteral("dialog-ok"), Green, QStringLiteral("C")},
-                  &TfrTasks::actCompleteExecute);
-    ToolBar1->addSeparator();
-    addToolButton(QStringLiteral("tbDeleteTask"), QStringLiteral("Delete Task"),
-                  {QStringLiteral("edit-delete"), Red, QStringLiteral("D")},
-                  &TfrTasks::actDeleteExecute);
-    addToolButton(QStringLiteral("tbSetProgress"), QStringLiteral("Set Task Progress"),
-                  {QStringLiteral("document-properties"), Blue, QStringLiteral("%")},
-                  &TfrTasks::acSetProgressExecute);
-    addToolButton(QStringLiteral("tbBookmark"), QStringLiteral("Bookmark Task"),
-                  {QStringLiteral("bookmark-new"), Red, QStringLiteral("B")},
-                  &TfrTasks::actBookmarkExecute);
-    addToolButton(QStringLiteral("tbSetDate"), QStringLiteral("Date "),
-                  {QStringLiteral("x-office-calendar"), Grey, QStringLiteral("7")},
-                  &TfrTasks::actSetDateExecute);
-    ToolBar1->addSeparator();
-    addToolButton(QStringLiteral("ToolButton9"), QStringLiteral("Link Task List"),
-                  {QStringLiteral("insert-link"), Blue, QStringLiteral("L")},
-                  &TfrTasks::ToolButton9Click);
-    addToolButton(QStringLiteral("tbLinkFile"), QStringLiteral("Link to Related File"),
-                  {QStringLiteral("mail-attachment"), Blue, QStringLiteral("F")},
-                  &TfrTasks::LinktoFile1Click);
-    addToolButton(QStringLiteral("tbLinkURL"), QStringLiteral("Link to URL"),
-                  {QStringLiteral("applications-internet"), Blue, QStringLiteral("U")},
-                  &TfrTasks::LinktoURL1Click);
-    ToolBar1->addSeparator();
-    addToolButton(QStringLiteral("tbOpenList"), QStringLiteral("Open linked List"),
-                  {QStringLiteral("folder-open"), Green, QStringLiteral("L")},
-                  &TfrTasks::OpenLinkedTaskList1Click);
-    addToolButton(QStringLiteral("tbOpenFile"), QStringLiteral("Open Linked File"),
-                  {QStringLiteral("document-open"), Green, QStringLiteral("F")},
-                  &TfrTasks::OpenRelatedFile1Click);
-    addToolButton(QStringLiteral("tbOpenURL"), QStringLiteral("Open URL"),
-                  {QStringLiteral("web-browser"), Green, QStringLiteral("U")},
-                  &TfrTasks::OpenURL1Click);
-    ToolBar1->addSeparator();
+    for (const ToolEntry& entry : ToolEntries()) {
+        if (!entry.name) {
+            ToolBar1->addSeparator();
+            continue;
+        }
+        auto* button = new QToolButton(ToolBar1);
+        button->setObjectName(QLatin1String(entry.name));
+        button->setToolTip(QLatin1String(entry.hint));
+        button->setIcon(
+            ThemeIcon(QLatin1String(entry.themeIcon), entry.colour, QLatin1String(entry.glyph)));
+        button->setAutoRaise(true);
+        button->setFixedSize(25, 24);
+        button->setFocusPolicy(Qt::NoFocus);
+        const Handler handler = entry.handler;
+        connect(button, &QToolButton::clicked, this, [this, handler] { (this->*handler)(); });
+        ToolBar1->addWidget(button);
+    }
 }
 
 // --- quick-add bar ---------------------------------------------------------------------------
@@ -294,67 +337,28 @@ void TfrTasks::buildStatusBar(QWidget* bar) {
 
 // --- context menu ----------------------------------------------------------------------------
 
-QAction* TfrTasks::addMenuAction(const QString& name, const QString& text,
-                                 void (TfrTasks::*handler)(), const QKeySequence& shortcut) {
-    auto* action = new QAction(text, this);
-    action->setObjectName(name);
-    connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
-    if (!shortcut.isEmpty()) {
-        // Works while the grid or its cell editor has the focus.
-        action->setShortcut(shortcut);
-        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-        DBGrid1->addAction(action);
-    }
-    PopupMenu1->addAction(action);
-    return action;
-}
-
 void TfrTasks::buildPopupMenu() {
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
-    addMenuAction(QStringLiteral("actCancel"), QStringLiteral("Cancel Task"),
-                  &TfrTasks::actCancelExecute);
-    addMenuAction(QStringLiteral("actPause"), QStringLiteral("Pause Task"),
-                  &TfrTasks::actPauseExecute);
-    addMenuAction(QStringLiteral("acInProgress"), QStringLiteral("Start Task"),
-                  &TfrTasks::acInProgressExecute);
-    addMenuAction(QStringLiteral("actComplete"), QStringLiteral("Complete Task"),
-                  &TfrTasks::actCompleteExecute);
-    addMenuAction(QStringLiteral("actDelete"), QStringLiteral("Delete Task"),
-                  &TfrTasks::actDeleteExecute, QKeySequence(Qt::Key_Delete));
-    PopupMenu1->addSeparator();
-    addMenuAction(QStringLiteral("acSetProgress"), QStringLiteral("Progress"),
-                  &TfrTasks::acSetProgressExecute);
-    addMenuAction(QStringLiteral("actSetDate"), QStringLiteral("Set Date"),
-                  &TfrTasks::actSetDateExecute);
-    addMenuAction(QStringLiteral("actBookmark"), QStringLiteral("Bookmark Task"),
-                  &TfrTasks::actBookmarkExecute);
-    addMenuAction(QStringLiteral("ActLastNow"), QStringLiteral("Last Actioned Now"),
-                  &TfrTasks::ActLastNowExecute);
-    PopupMenu1->addSeparator();
-    addMenuAction(QStringLiteral("Link1"), QStringLiteral("Link to Task List"),
-                  &TfrTasks::Link1Click);
-    addMenuAction(QStringLiteral("LinktoFile1"), QStringLiteral("Link to Related File"),
-                  &TfrTasks::LinktoFile1Click, QKeySequence(Qt::CTRL | Qt::Key_F));
-    addMenuAction(QStringLiteral("LinktoURL1"), QStringLiteral("Link to URL"),
-                  &TfrTasks::LinktoURL1Click, QKeySequence(Qt::CTRL | Qt::Key_U));
-    addMenuAction(QStringLiteral("OpenLinkedTaskList1"), QStringLiteral("Open Linked Task List"),
-                  &TfrTasks::OpenLinkedTaskList1Click);
-    addMenuAction(QStringLiteral("OpenRelatedFile1"), QStringLiteral("Open Related File"),
-                  &TfrTasks::OpenRelatedFile1Click);
-    addMenuAction(QStringLiteral("OpenURL1"), QStringLiteral("Open URL"), &TfrTasks::OpenURL1Click);
-    PopupMenu1->addSeparator();
-    addMenuAction(QStringLiteral("Copy1"), QStringLiteral("Copy"), &TfrTasks::Copy1Click,
-                  QKeySequence(Qt::CTRL | Qt::Key_C));
-    PopupMenu1->addSeparator();
-    addMenuAction(QStringLiteral("Comments1"), QStringLiteral("Comments"),
-                  &TfrTasks::Comments1Click);
-    addMenuAction(QStringLiteral("Details1"), QStringLiteral("Details"), &TfrTasks::Details1Click,
-                  QKeySequence(Qt::Key_F12));
-
     QList<QKeySequence> keys;
-    for (QAction* action : DBGrid1->actions())
-        keys << action->shortcut();
+    for (const MenuEntry& entry : MenuEntries()) {
+        if (!entry.name) {
+            PopupMenu1->addSeparator();
+            continue;
+        }
+        auto* action = new QAction(QLatin1String(entry.text), this);
+        action->setObjectName(QLatin1String(entry.name));
+        const Handler handler = entry.handler;
+        connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+        if (!entry.shortcut.isEmpty()) {
+            // Works while the grid or its cell editor has the focus.
+            action->setShortcut(entry.shortcut);
+            action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+            DBGrid1->addAction(action);
+            keys << entry.shortcut;
+        }
+        PopupMenu1->addAction(action);
+    }
     m_delegate->setEditorShortcuts(keys);
 }
 

@@ -66,6 +66,12 @@ struct ViewHost {
         grid()->scrollTo(index);
         QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {}, centre(index));
     }
+    // Gives the grid the focus with the given cell selected.
+    TaskGrid* focusCell(int row, const QString& title) const {
+        grid()->setFocus();
+        click(cell(row, title));
+        return grid();
+    }
     QString currentTask() const { return table().asString(TaskRecord::Task); }
     QStringList shownTasks() const {
         QStringList tasks;

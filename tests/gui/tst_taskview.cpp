@@ -485,9 +485,7 @@ void TestTaskView::datePicker() {
 void TestTaskView::keys() {
     ViewHost host;
     host.add({"one", "two"});
-    TaskGrid* grid = host.grid();
-    grid->setFocus();
-    host.click(host.cell(1, QStringLiteral("Task")));
+    TaskGrid* grid = host.focusCell(1, QStringLiteral("Task"));
 
     // Down on the last task adds nothing.
     QTest::keyClick(grid, Qt::Key_Down);
@@ -550,9 +548,7 @@ void TestTaskView::keys() {
 void TestTaskView::editingInPlace() {
     ViewHost host;
     host.add({"one", "two"});
-    TaskGrid* grid = host.grid();
-    grid->setFocus();
-    host.click(host.cell(0, QStringLiteral("Task")));
+    TaskGrid* grid = host.focusCell(0, QStringLiteral("Task"));
     host.view->MarkSaved();
 
     // Enter opens the editor, Enter closes it: the row is pending until the row changes.
@@ -708,9 +704,7 @@ void TestTaskView::movingOffStoresByIdentity() {
     ViewHost host;
     host.add({"b", "c", "d"});
     choose(host.child<QComboBox>(QStringLiteral("cbOrder")), QStringLiteral("Task"));
-    TaskGrid* grid = host.grid();
-    grid->setFocus();
-    host.click(host.cell(0, QStringLiteral("Task")));
+    TaskGrid* grid = host.focusCell(0, QStringLiteral("Task"));
     QTest::keyClick(grid, Qt::Key_F2);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
     QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("z"));
@@ -753,9 +747,7 @@ void TestTaskView::wheelMovesOneTask() {
 void TestTaskView::shortcutsWhileEditing() {
     ViewHost host;
     host.add({"one", "two"});
-    TaskGrid* grid = host.grid();
-    grid->setFocus();
-    host.click(host.cell(0, QStringLiteral("Task")));
+    TaskGrid* grid = host.focusCell(0, QStringLiteral("Task"));
     QTest::keyClick(grid, Qt::Key_F2);
     QWidget* editor = QApplication::focusWidget();
     QVERIFY(editor && editor != grid);

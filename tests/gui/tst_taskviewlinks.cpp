@@ -1,3 +1,4 @@
+#include "core/TaskListFixture.h"
 #include "gui/ViewHost.h"
 #include "model/CorvantisError.h"
 #include "shell/DesktopShell.h"
@@ -167,30 +168,17 @@ void TestTaskViewLinks::openLinks_data() {
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("opened"); // empty: nothing opened
-    QTest::newRow("related file, leading blanks") << "OpenRelatedFile1"
-                                                  << "RelatedFile"
-                                                  << "  /tmp/a b.txt"
-                                                  << "file:///tmp/a b.txt";
-    QTest::newRow("related file from the toolbar") << "tbOpenFile"
-                                                   << "RelatedFile"
-                                                   << "/tmp/x.pdf"
-                                                   << "file:///tmp/x.pdf";
-    QTest::newRow("empty related file") << "OpenRelatedFile1"
-                                        << "RelatedFile"
-                                        << ""
-                                        << "";
-    QTest::newRow("url") << "OpenURL1"
-                         << "URL"
-                         << "https://example.org/x"
-                         << "https://example.org/x";
-    QTest::newRow("url from the toolbar") << "tbOpenURL"
-                                          << "URL"
-                                          << " https://example.org/"
-                                          << "https://example.org/";
-    QTest::newRow("url of blanks") << "OpenURL1"
-                                   << "URL"
-                                   << "   "
-                                   << "";
+    AddTextRows({
+        {"related file, leading blanks", "OpenRelatedFile1", "RelatedFile", "  /tmp/a b.txt",
+         "file:///tmp/a b.txt"},
+        {"related file from the toolbar", "tbOpenFile", "RelatedFile", "/tmp/x.pdf",
+         "file:///tmp/x.pdf"},
+        {"empty related file", "OpenRelatedFile1", "RelatedFile", "", ""},
+        {"url", "OpenURL1", "URL", "https://example.org/x", "https://example.org/x"},
+        {"url from the toolbar", "tbOpenURL", "URL", " https://example.org/",
+         "https://example.org/"},
+        {"url of blanks", "OpenURL1", "URL", "   ", ""},
+    });
 }
 
 void TestTaskViewLinks::openLinks() {
