@@ -1,32 +1,24 @@
 #include "storage/uFrmBatchImport.h"
 
+#include "dialogs/DialogParts.h"
 #include "shell/ErrorBox.h"
-#include "storage/DecorativeStrip.h"
 #include "storage/Import.h"
 
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 TfrmBatchImport::TfrmBatchImport(QWidget* parent) : QDialog(parent) {
-    setObjectName(QStringLiteral("frmBatchImport"));
-    setWindowTitle(QStringLiteral("Batch Import"));
-    resize(757, 481);
+    DialogParts::SetUp(*this, QStringLiteral("frmBatchImport"), QStringLiteral("Batch Import"),
+                       QSize(757, 481), DialogParts::Frame::Sizeable);
 
-    auto* top = new DecorativeStrip(this);
+    auto* top = new QWidget(this);
     top->setObjectName(QStringLiteral("pnlTop"));
     top->setFixedHeight(41);
-    Label1 = new QLabel(QStringLiteral("Paste a list of tasks. One task per line."), top);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    QFont labelFont = Label1->font();
-    labelFont.setBold(true);
-    Label1->setFont(labelFont);
-    Label1->setStyleSheet(QStringLiteral("color: white;"));
-    auto* topLayout = new QHBoxLayout(top);
-    topLayout->setContentsMargins(10, 0, 10, 0);
-    topLayout->addWidget(Label1);
+    Label1 = DialogParts::AddLabel(top, QStringLiteral("Label1"),
+                                   QStringLiteral("Paste a list of tasks. One task per line."),
+                                   QPoint(8, 14));
 
     // No word wrap: every line of the box is one line of the text, so one task.
     Memo1 = new QPlainTextEdit(this);
@@ -35,21 +27,14 @@ TfrmBatchImport::TfrmBatchImport(QWidget* parent) : QDialog(parent) {
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setPlainText(QString()); // one empty line
 
-    auto* bottom = new DecorativeStrip(this);
+    // The buttons are never default buttons: Enter in the box starts a new line.
+    auto* bottom = new QWidget(this);
     bottom->setObjectName(QStringLiteral("pnlBottom"));
     bottom->setFixedHeight(41);
-    btnSave = new QPushButton(QStringLiteral("Save"), bottom);
-    btnSave->setObjectName(QStringLiteral("btnSave"));
-    btnCancel = new QPushButton(QStringLiteral("Cancel"), bottom);
-    btnCancel->setObjectName(QStringLiteral("btnCancel"));
-    auto* buttons = new QHBoxLayout(bottom);
-    buttons->setContentsMargins(8, 0, 8, 0);
-    buttons->addStretch(1);
-    for (QPushButton* button : {btnSave, btnCancel}) {
-        // Enter belongs to the text box: it starts a new line, it never closes the window.
-        button->setAutoDefault(false);
-        buttons->addWidget(button);
-    }
+    btnSave = DialogParts::AddButton(bottom, QStringLiteral("btnSave"), QStringLiteral("Save"),
+                                     QPoint(8, 8));
+    btnCancel = DialogParts::AddButton(bottom, QStringLiteral("btnCancel"),
+                                       QStringLiteral("Cancel"), QPoint(89, 8));
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
