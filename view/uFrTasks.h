@@ -103,8 +103,8 @@ public:
     void OpenURL1Click();
     void OpenLinkedTaskList1Click();
     // The two file dialogs of the links, starting in the folder their last use ended in.
-    FileDialogRequest AllFilesDialog() const;
-    FileDialogRequest ListFileDialog() const;
+    FileDialogRequest AllFilesDialog();
+    FileDialogRequest ListFileDialog();
 
     // --- the bars ----------------------------------------------------------------------------
     void btnQuickAddClick();

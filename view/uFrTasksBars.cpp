@@ -441,19 +441,19 @@ void TfrTasks::Details1Click() {
 
 // --- links -----------------------------------------------------------------------------------
 
-FileDialogRequest TfrTasks::AllFilesDialog() const {
+FileDialogRequest TfrTasks::AllFilesDialog() {
     FileDialogRequest request;
     request.filter = QStringLiteral("All Files (*.*)|*.*");
     request.directory = m_allFilesFolder;
-    request.parent = const_cast<TfrTasks*>(this);
+    request.parent = this;
     return request;
 }
 
-FileDialogRequest TfrTasks::ListFileDialog() const {
+FileDialogRequest TfrTasks::ListFileDialog() {
     FileDialogRequest request;
     request.filter = QStringLiteral("Corvantis List|*.cv1");
     request.directory = m_listFilesFolder;
-    request.parent = const_cast<TfrTasks*>(this);
+    request.parent = this;
     return request;
 }
 

@@ -21,7 +21,6 @@ private slots:
     void dialogsStartWhereTheyEnded();
     void cancelledDialogChangesNothing();
     void linkOnEmptyList();
-    void longPathIsCut();
     void linkUrl();
     void openLinks_data();
     void openLinks();
@@ -132,15 +131,6 @@ void TestTaskViewLinks::linkOnEmptyList() {
     QCOMPARE(host.table().asString(RelatedFile), QStringLiteral("/x/y.doc"));
     QCOMPARE(host.table().asString(Status), QStringLiteral("Not Started"));
     QCOMPARE(host.table().asString(ID), QStringLiteral("1"));
-}
-
-void TestTaskViewLinks::longPathIsCut() {
-    ViewHost host;
-    host.add({"one"});
-    const QString path = u'/' + QString(299, u'p');
-    host.prompt.openNames << path;
-    host.view->LinktoFile1Click();
-    QCOMPARE(host.table().asString(RelatedFile), path.left(255));
 }
 
 void TestTaskViewLinks::linkUrl() {
