@@ -282,11 +282,15 @@ QWidget* TaskGridDelegate::createEditor(QWidget* parent, const QStyleOptionViewI
     }
     combo->addItems(category ? m_categories : pickListOf(field));
     // Choosing an item writes it at once.
-    connect(combo, &QComboBox::activated, this, [this, combo] {
-        emit const_cast<TaskGridDelegate*>(this)->commitData(combo);
-        emit const_cast<TaskGridDelegate*>(this)->closeEditor(combo);
-    });
+    connect(combo, &QComboBox::activated, this, &TaskGridDelegate::commitPick);
     return combo;
+}
+
+void TaskGridDelegate::commitPick() {
+    if (auto* combo = qobject_cast<QComboBox*>(sender())) {
+        emit commitData(combo);
+        emit closeEditor(combo);
+    }
 }
 
 void TaskGridDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const {

@@ -84,6 +84,8 @@ protected:
     bool eventFilter(QObject* editor, QEvent* event) override;
 
 private:
+    void commitPick();
+
     QStringList m_categories;
     QList<QKeySequence> m_editorShortcuts;
 };

@@ -251,6 +251,9 @@ void TestTaskView::presetsAndSearch() {
     auto* searchButton = host.child<QToolButton>(QStringLiteral("bnSearch"));
     auto* cancelButton = host.child<QToolButton>(QStringLiteral("bnCancelFilter"));
 
+    const int taskColumn = host.column(QStringLiteral("Task"));
+    host.grid()->setColumnWidth(taskColumn, 200); // as if dragged
+
     // Enter searches, inserts nothing and leaves the pressed button alone.
     QTest::keyClicks(search, QStringLiteral("rit"));
     QTest::keyClick(search, Qt::Key_Return);
@@ -281,6 +284,7 @@ void TestTaskView::presetsAndSearch() {
 
     choose(host.child<QComboBox>(QStringLiteral("cbOrder")), QStringLiteral("Task"));
     QCOMPARE(host.shownTasks(), (QStringList{"Call", "write letter", "Write report"}));
+    QCOMPARE(host.grid()->columnWidth(taskColumn), 200); // kept through filters and orders
 }
 
 void TestTaskView::titleClick_data() {
