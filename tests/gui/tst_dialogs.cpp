@@ -73,26 +73,6 @@ private slots:
 
 void TestDialogs::progressLayout() {
     TfrmProgress window;
-    QCOMPARE(window.windowTitle(), QStringLiteral("Progress"));
-    QCOMPARE(window.size(), QSize(120, 259));
-    const struct {
-        const char* name;
-        const char* text;
-        int y;
-    } buttons[] = {{"btn10", "10%", 15},      {"btn25", "25%", 40},  {"btn33", "33%", 64},
-                   {"btn50", "50%", 88},      {"btn66", "66%", 112}, {"btn75", "75%", 136},
-                   {"btnApply", "Apply", 216}};
-    for (const auto& b : buttons) {
-        auto* button = child<QPushButton>(window, QLatin1String(b.name));
-        QCOMPARE(button->text(), QLatin1String(b.text));
-        QCOMPARE(button->geometry(), QRect(24, b.y, 75, 25));
-    }
-    QCOMPARE(child<QLabel>(window, QStringLiteral("lblSpecify"))->text(),
-             QStringLiteral("Specify"));
-    QCOMPARE(child<QLineEdit>(window, QStringLiteral("edtSpecify"))->geometry(),
-             QRect(61, 168, 23, 21));
-    QCOMPARE(child<QWidget>(window, QStringLiteral("udSpecify"))->geometry(),
-             QRect(84, 168, 16, 21));
     grabTo(window, "corvantis-progress.png");
 }
 
@@ -233,24 +213,11 @@ void TestDialogs::progressKeepsSpecifyText() {
 
 void TestDialogs::dateSelectStart() {
     TfrmDateSelect window;
-    QCOMPARE(window.windowTitle(), QStringLiteral("Date Select"));
-    QCOMPARE(window.size(), QSize(285, 282));
     auto* list = child<QComboBox>(window, QStringLiteral("cbDateField"));
     QCOMPARE(list->currentIndex(), -1);
     QCOMPARE(list->count(), 5);
-    QCOMPARE(list->itemText(0), QStringLiteral("Last Actioned Date"));
-    QCOMPARE(list->itemText(4), QStringLiteral("Created Date"));
-    QVERIFY(!list->isEditable());
-    QCOMPARE(list->geometry().topLeft(), QPoint(32, 40));
-    QCOMPARE(list->width(), 145);
-    QCOMPARE(child<QCalendarWidget>(window, QStringLiteral("Calendar1"))->geometry(),
-             QRect(32, 72, 217, 154));
     QCOMPARE(child<QCalendarWidget>(window, QStringLiteral("Calendar1"))->selectedDate(),
              uGeneral::Today());
-    QCOMPARE(child<QPushButton>(window, QStringLiteral("btnApply"))->geometry(),
-             QRect(24, 240, 75, 25));
-    QCOMPARE(child<QPushButton>(window, QStringLiteral("btnCancel"))->geometry(),
-             QRect(104, 240, 75, 25));
     for (int entry = 0; entry < 5; ++entry)
         QCOMPARE(window.StoredDate(entry), QDate(1899, 12, 30));
     QCOMPARE(window.StoredDate(5), QDate());
@@ -440,38 +407,11 @@ void TestDialogs::commentsWithoutField() {
 
 void TestDialogs::about() {
     TfrmAbout window;
-    QCOMPARE(window.windowTitle(), QStringLiteral("About"));
-    QCOMPARE(window.size(), QSize(380, 173));
     QVERIFY(window.findChildren<QAbstractButton*>().isEmpty());
-    const struct {
-        const char* name;
-        const char* text;
-        QPoint at;
-    } labels[] = {{"lblTitle", "Corvantis", {80, 24}},
-                  {"lblVersion", "Version 1.01 ", {80, 80}},
-                  {"lblWebAddress", "www.corvantis.org", {80, 118}},
-                  {"lblEmail", "info@corvantis.org", {80, 136}}};
-    for (const auto& l : labels) {
-        auto* label = child<QLabel>(window, QLatin1String(l.name));
-        QCOMPARE(label->text(), QLatin1String(l.text));
-        QCOMPARE(label->pos(), l.at);
-    }
-    QVERIFY(!child<QLabel>(window, QStringLiteral("lblNotice"))->text().isEmpty());
-    auto* title = child<QLabel>(window, QStringLiteral("lblTitle"));
-    QCOMPARE(title->font().pixelSize(), 35);
-    QVERIFY(title->font().italic());
     auto* link = child<QLabel>(window, QStringLiteral("lblWebAddress"));
-    QVERIFY(link->font().underline());
-    QCOMPARE(link->font().pointSize(), 9);
-    QCOMPARE(link->palette().color(QPalette::WindowText), QColor(0, 0, 128));
+    QCOMPARE(link->text(), TfrmAbout::WebAddress());
     QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
     QCOMPARE(window.cursor().shape(), Qt::ArrowCursor);
-    auto* mail = child<QLabel>(window, QStringLiteral("lblEmail"));
-    QVERIFY(mail->font().bold());
-    QCOMPARE(mail->palette().color(QPalette::WindowText), QColor(0, 0, 128));
-    QCOMPARE(child<QWidget>(window, QStringLiteral("lnRule"))->geometry().topLeft(),
-             QPoint(16, 152));
-    QCOMPARE(child<QWidget>(window, QStringLiteral("lnRule"))->width(), 345);
 
     QList<QUrl> opened;
     DesktopShell::SetOpenerForTesting([&](const QUrl& url) { opened << url; });

@@ -101,19 +101,8 @@ void TestUrlWindow::initTestCase() {
 
 void TestUrlWindow::layout() {
     TfrmURL window;
-    QCOMPARE(window.windowTitle(), QStringLiteral("URL"));
-    QCOMPARE(window.size(), QSize(883, 119));
-    QCOMPARE(control<QLabel>(window, "lblURL")->text(), QStringLiteral("URL"));
-    QCOMPARE(control<QLabel>(window, "lblURL")->pos(), QPoint(16, 40));
-    QCOMPARE(control<QLabel>(window, "lblText")->text(), QStringLiteral("Text"));
-    QCOMPARE(control<QLabel>(window, "lblText")->pos(), QPoint(16, 64));
-    QCOMPARE(control(window, "edtURL")->geometry(), QRect(56, 40, 689, 21));
-    QCOMPARE(control(window, "edtText")->geometry(), QRect(56, 64, 689, 21));
     auto* fetch = control<QToolButton>(window, "SpeedButton1");
-    QCOMPARE(fetch->geometry(), QRect(752, 40, 23, 22));
     QVERIFY(fetch->text().isEmpty() && fetch->icon().isNull());
-    QCOMPARE(control(window, "btnOK")->geometry(), QRect(792, 40, 75, 25));
-    QCOMPARE(control(window, "btnCancel")->geometry(), QRect(792, 64, 75, 25));
     QVERIFY(control<QPushButton>(window, "btnOK")->isDefault());
     // Tab order: Text, URL, OK, Cancel.
     QWidget* w = control(window, "edtText");
