@@ -5,6 +5,7 @@
 //
 //   corvantis_bench [--runs N] [--sizes 1000,10000,100000]
 //   corvantis_bench --generate TASKS FILE     writes one generated list file
+//   corvantis_bench --repeat N FILE           loads FILE N times (for profilers)
 //   corvantis_bench --peak FILE               (used by the benchmark) loads FILE, prints the
 //                                             peak memory the load added, in MB
 
@@ -25,6 +26,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -32,18 +34,33 @@
 
 namespace {
 
+double timedMs(const std::function<void()>& work) {
+    QElapsedTimer timer;
+    timer.start();
+    work();
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+// The processor time of this thread, user and system.
+double cpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+double median(std::vector<double> times) {
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
 double medianMs(int runs, const std::function<void()>& prepare, const std::function<void()>& work) {
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
         if (prepare)
             prepare();
-        QElapsedTimer timer;
-        timer.start();
-        work();
-        times.push_back(double(timer.nsecsElapsed()) / 1e6);
+        times.push_back(timedMs(work));
     }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    return median(times);
 }
 
 // A value of /proc/self/status in kB.
@@ -98,24 +115,30 @@ Result measure(int tasks, int runs, const QString& folder) {
     const QByteArray bytes = file.readAll();
     r.mb = double(bytes.size()) / 1e6;
 
+    // pugixml, load, write and save take turns in every run, so that whatever else the machine
+    // is doing weighs on all of them alike and their ratios stay meaningful.
     {
-        std::unique_ptr<DataTable> table;
-        r.loadMs = medianMs(
-            runs, [&] { table = std::make_unique<DataTable>(); }, [&] { load(*table, fileName); });
-    }
-    {
+        std::vector<double> pugi, loads, writes, saves;
         std::vector<char> buffer;
-        pugi::xml_document doc;
-        r.pugiMs = medianMs(
-            runs,
-            [&] {
-                doc.reset();
+        const QString copy = folder + QStringLiteral("/copy.cv1");
+        for (int i = 0; i < runs; ++i) {
+            {
+                pugi::xml_document doc;
                 buffer.assign(bytes.constData(), bytes.constData() + bytes.size());
-            },
-            [&] {
-                if (!doc.load_buffer_inplace(buffer.data(), buffer.size()))
-                    std::fprintf(stderr, "pugixml refused the file\n");
-            });
+                pugi.push_back(timedMs([&] {
+                    if (!doc.load_buffer_inplace(buffer.data(), buffer.size()))
+                        std::fprintf(stderr, "pugixml refused the file\n");
+                }));
+            }
+            auto table = std::make_unique<DataTable>();
+            loads.push_back(timedMs([&] { load(*table, fileName); }));
+            writes.push_back(timedMs([&] { (void)DataPacket::Write(*table); }));
+            saves.push_back(timedMs([&] { DataPacket::SaveToFile(*table, copy); }));
+        }
+        r.pugiMs = median(pugi);
+        r.loadMs = median(loads);
+        r.writeMs = median(writes);
+        r.saveMs = median(saves);
     }
 
     DataTable table;
@@ -124,9 +147,6 @@ Result measure(int tasks, int runs, const QString& folder) {
     r.idOrderMs = medianMs(
         runs, [&] { table.setIndexName(QString()); },
         [&] { table.setIndexName(TaskTable::IndexID); });
-    r.writeMs = medianMs(runs, nullptr, [&] { (void)DataPacket::Write(table); });
-    const QString copy = folder + QStringLiteral("/copy.cv1");
-    r.saveMs = medianMs(runs, nullptr, [&] { DataPacket::SaveToFile(table, copy); });
     r.peakMb = peakLoadMb(fileName);
 
     // What a list view does with it.
@@ -210,6 +230,16 @@ int main(int argc, char** argv) {
         DataTable table;
         load(table, args[2]);
         std::printf("%.1f\n", double(statusKb("VmHWM") - before) / 1024.0);
+        return 0;
+    }
+    if (args.size() == 4 && args[1] == QStringLiteral("--repeat")) {
+        // For profilers: loads the file again and again.
+        for (int i = 0; i < args[2].toInt(); ++i) {
+            DataTable table;
+            const double cpu = cpuMs();
+            const double ms = timedMs([&] { load(table, args[3]); });
+            std::fprintf(stderr, "load %.1f ms, cpu %.1f ms\n", ms, cpuMs() - cpu);
+        }
         return 0;
     }
     if (args.size() == 4 && args[1] == QStringLiteral("--generate")) {

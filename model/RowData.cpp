@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <new>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace {
 char* mallocOrThrow(std::size_t size) {
     char* p = static_cast<char*>(std::malloc(size));
@@ -55,6 +59,26 @@ RowData RowData::withField(int field, const std::string_view* value) const {
     return builder.build();
 }
 
+// --- LargeBlock ------------------------------------------------------------------------------
+
+LargeBlock::LargeBlock(std::size_t size) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr std::size_t HugePage = std::size_t(2) << 20;
+    if (size >= HugePage) {
+        const std::size_t rounded = (size + HugePage - 1) & ~(HugePage - 1);
+        m_data = static_cast<char*>(std::aligned_alloc(HugePage, rounded));
+        if (!m_data)
+            throw std::bad_alloc();
+        m_size = rounded;
+        // Only a request: the system may keep to small pages.
+        madvise(m_data, rounded, MADV_HUGEPAGE);
+        return;
+    }
+#endif
+    m_data = mallocOrThrow(size);
+    m_size = size;
+}
+
 // --- RowArena --------------------------------------------------------------------------------
 
 char* RowArena::allocate(std::size_t size) {
@@ -67,23 +91,14 @@ char* RowArena::allocate(std::size_t size) {
 
 char* RowArena::carryOver(const char* from, std::size_t keep, std::size_t size) {
     const std::size_t need = keep + size + Align;
-    std::size_t block = std::max(m_nextBlock, need);
+    m_blocks.emplace_back(std::max(m_nextBlock, need));
     m_nextBlock = std::min(m_nextBlock * 2, LargestBlock);
-    // The slot first, so that a failed allocation leaves the arena as it was.
-    m_blocks.emplace_back();
-    char* memory = nullptr;
-    try {
-        memory = mallocOrThrow(block);
-    } catch (...) {
-        m_blocks.pop_back();
-        throw;
-    }
-    m_blocks.back().reset(memory);
-    char* start = aligned(memory);
+    const LargeBlock& block = m_blocks.back();
+    char* start = aligned(block.data());
     if (keep)
         std::memcpy(start, from, keep);
     m_cursor = start;
-    m_limit = memory + block;
+    m_limit = block.data() + block.size();
     return start;
 }
 

@@ -126,76 +126,81 @@ const char* findEither(const char* p, const char* e, char a, char b) {
                 .arg(shown(std::string_view(amp, std::size_t(end - amp)))));
 }
 
-// Decodes the reference starting at `amp` ("&...;") onto out; returns what follows its ";".
-// Rows are full of references (line breaks, tabs, quotes), so the five names and the numbers
-// are matched byte by byte.
-const char* decodeReference(std::string& out, const char* amp, const char* e) {
+// Reads the reference starting at `amp` ("&...;"): its character into cp, and what follows its
+// ";" as the result; nullptr when it is not a valid reference. Rows are full of references (line
+// breaks, tabs, quotes), so the five names and the numbers are matched byte by byte.
+const char* readReference(const char* amp, const char* e, char32_t& cp) {
     const char* p = amp + 1;
     const std::size_t left = std::size_t(e - p);
-    if (left >= 3) {
-        switch (p[0]) {
-        case 'l':
-            if (p[1] == 't' && p[2] == ';') {
-                out.push_back('<');
-                return p + 3;
-            }
-            break;
-        case 'g':
-            if (p[1] == 't' && p[2] == ';') {
-                out.push_back('>');
-                return p + 3;
-            }
-            break;
-        case 'a':
-            if (left >= 4 && p[1] == 'm' && p[2] == 'p' && p[3] == ';') {
-                out.push_back('&');
-                return p + 4;
-            }
-            if (left >= 5 && p[1] == 'p' && p[2] == 'o' && p[3] == 's' && p[4] == ';') {
-                out.push_back('\'');
-                return p + 5;
-            }
-            break;
-        case 'q':
-            if (left >= 5 && p[1] == 'u' && p[2] == 'o' && p[3] == 't' && p[4] == ';') {
-                out.push_back('"');
-                return p + 5;
-            }
-            break;
-        case '#': {
-            const bool hex = p[1] == 'x' || p[1] == 'X';
-            const char* d = p + (hex ? 2 : 1);
-            const char* limit = amp + std::min<std::size_t>(std::size_t(e - amp), MaxReference);
-            char32_t cp = 0;
-            const char* digits = d;
-            for (; d < limit && *d != ';'; ++d) {
-                const char c = *d;
-                unsigned digit = 16;
-                if (c >= '0' && c <= '9')
-                    digit = unsigned(c - '0');
-                else if (hex && c >= 'a' && c <= 'f')
-                    digit = unsigned(c - 'a' + 10);
-                else if (hex && c >= 'A' && c <= 'F')
-                    digit = unsigned(c - 'A' + 10);
-                if (digit >= (hex ? 16u : 10u))
-                    badReference(amp, e);
-                cp = cp * (hex ? 16 : 10) + digit;
-                if (cp > 0x10FFFF)
-                    badReference(amp, e);
-            }
-            if (d >= limit || d == digits || cp == 0 || (cp >= 0xD800 && cp <= 0xDFFF))
-                badReference(amp, e);
-            if (cp < 0x80)
-                out.push_back(static_cast<char>(cp));
-            else
-                PacketEncoding::appendUtf8(out, cp);
-            return d + 1;
+    if (left < 3)
+        return nullptr;
+    switch (p[0]) {
+    case 'l':
+        cp = '<';
+        return p[1] == 't' && p[2] == ';' ? p + 3 : nullptr;
+    case 'g':
+        cp = '>';
+        return p[1] == 't' && p[2] == ';' ? p + 3 : nullptr;
+    case 'a':
+        if (left >= 4 && p[1] == 'm' && p[2] == 'p' && p[3] == ';') {
+            cp = '&';
+            return p + 4;
         }
-        default:
-            break;
+        cp = '\'';
+        return left >= 5 && p[1] == 'p' && p[2] == 'o' && p[3] == 's' && p[4] == ';' ? p + 5
+                                                                                     : nullptr;
+    case 'q':
+        cp = '"';
+        return left >= 5 && p[1] == 'u' && p[2] == 'o' && p[3] == 't' && p[4] == ';' ? p + 5
+                                                                                     : nullptr;
+    case '#': {
+        if (left >= 5 && unsigned(p[1] - '0') < 10 && unsigned(p[2] - '0') < 10 &&
+            unsigned(p[3] - '0') < 10 && p[4] == ';') {
+            // "&#013;", "&#010;", "&#009;", "&#092;": the line breaks, tabs and backslashes of
+            // every list.
+            cp = char32_t((p[1] - '0') * 100 + (p[2] - '0') * 10 + (p[3] - '0'));
+            return cp != 0 ? p + 5 : nullptr;
         }
+        const bool hex = p[1] == 'x' || p[1] == 'X';
+        const char* d = p + (hex ? 2 : 1);
+        const char* limit = amp + std::min<std::size_t>(std::size_t(e - amp), MaxReference);
+        cp = 0;
+        const char* digits = d;
+        for (; d < limit && *d != ';'; ++d) {
+            const char c = *d;
+            unsigned digit = 16;
+            if (c >= '0' && c <= '9')
+                digit = unsigned(c - '0');
+            else if (hex && c >= 'a' && c <= 'f')
+                digit = unsigned(c - 'a' + 10);
+            else if (hex && c >= 'A' && c <= 'F')
+                digit = unsigned(c - 'A' + 10);
+            if (digit >= (hex ? 16u : 10u))
+                return nullptr;
+            cp = cp * (hex ? 16 : 10) + digit;
+            if (cp > 0x10FFFF)
+                return nullptr;
+        }
+        if (d >= limit || d == digits || cp == 0 || (cp >= 0xD800 && cp <= 0xDFFF))
+            return nullptr;
+        return d + 1;
     }
-    badReference(amp, e);
+    default:
+        return nullptr;
+    }
+}
+
+// Decodes the reference starting at `amp` onto out; returns what follows its ";".
+const char* decodeReference(std::string& out, const char* amp, const char* e) {
+    char32_t cp = 0;
+    const char* next = readReference(amp, e, cp);
+    if (!next)
+        badReference(amp, e);
+    if (cp < 0x80)
+        out.push_back(static_cast<char>(cp));
+    else
+        PacketEncoding::appendUtf8(out, cp);
+    return next;
 }
 
 // Appends an attribute value with its references decoded.
@@ -248,6 +253,46 @@ private:
     unsigned m_mask;
 };
 
+// The attribute starts of a table's fields. The candidates at a position are the fields (from a
+// given one on) whose name begins with the byte there, so a row's attribute is usually
+// recognised with a single comparison however many empty fields it skips.
+class FieldStarts {
+public:
+    void add(std::string_view name) {
+        const std::size_t field = m_starts.size();
+        m_starts.emplace_back(name);
+        if (field < 64)
+            m_byFirst[static_cast<unsigned char>(name[0])] |= std::uint64_t(1) << field;
+    }
+    // The field, from `from` on, whose start is at p (before e), p moved past it; -1 for none.
+    int match(const char*& p, const char* e, int from) const {
+        if (from < 64) {
+            std::uint64_t candidates =
+                m_byFirst[static_cast<unsigned char>(*p)] & (~std::uint64_t(0) << from);
+            while (candidates) {
+                const int f = __builtin_ctzll(candidates);
+                if (const std::size_t n = m_starts[std::size_t(f)].at(p, e)) {
+                    p += n;
+                    return f;
+                }
+                candidates &= candidates - 1;
+            }
+        }
+        for (std::size_t f = std::max<std::size_t>(std::size_t(from), 64); f < m_starts.size();
+             ++f) {
+            if (const std::size_t n = m_starts[f].at(p, e)) {
+                p += n;
+                return int(f);
+            }
+        }
+        return -1;
+    }
+
+private:
+    std::vector<AttributeStart> m_starts;
+    std::uint64_t m_byFirst[256] = {}; // fields below 64 by the first byte of their name
+};
+
 // Where a row value goes and how it is read.
 struct Slot {
     FieldKind kind;
@@ -258,8 +303,11 @@ struct Slot {
 
 class Reader {
 public:
-    Reader(std::string_view text, std::size_t fileSize)
-        : m_p(text.data()), m_end(text.data() + text.size()), m_budget(std::size_t(256) << 20) {
+    // With `checking`, the text must prove well-formed UTF-8 as it is scanned, or the scan
+    // stops with NotUtf8.
+    Reader(std::string_view text, std::size_t fileSize, bool checking)
+        : m_p(text.data()), m_end(text.data() + text.size()), m_begin(text.data()),
+          m_checked(checking ? text.data() : m_end), m_budget(std::size_t(256) << 20) {
         // Rows may take many times their text (a short row of many empty fields), but not
         // without bound: a hostile file must fail, not exhaust memory.
         const std::size_t room = (std::numeric_limits<std::size_t>::max() - m_budget) / 32;
@@ -290,17 +338,28 @@ private:
     void readParams();
     void readRows();
     void readRow();
+    bool readPlainRow();
+    const char* copyText(const char* p, std::size_t width);
+    void keepRow(RowData&& row, std::uint32_t state);
     int fieldOf(std::string_view name, int hint) const;
     static constexpr int NoMatch = -3;
-    int matchStart(int hint);
+    int matchStart(const char*& p, int hint) const;
     void readValue(char quote, std::string& out);
     std::string_view readValue(char quote);
     void setText(int field, char quote);
     void setScalar(int field, std::string_view text);
     [[noreturn]] void unexpectedEnd(std::string_view element) const;
 
+    void checkUpTo(const char* to);
+
     const char* m_p;
     const char* m_end;
+    const char* m_begin;
+    // Text before this point is known to be well-formed UTF-8 (when checking; else the end).
+    // Plain rows are checked as they are read: their markup is ASCII by the way it is matched,
+    // and only text values with bytes above 0x7F need a look. Everything else is checked in
+    // sweeps over the stretches between them.
+    const char* m_checked;
     std::size_t m_budget;
     std::size_t m_used = 0;
 
@@ -310,9 +369,21 @@ private:
     QHash<QString, int> m_folded; // field names, case ignored, as the table looks them up
     std::string m_scratch;
     std::optional<RowBuilder> m_builder;
-    std::vector<AttributeStart> m_starts; // one per field
+    std::optional<ArenaRowWriter> m_writer;
+    FieldStarts m_starts;
     AttributeStart m_rowStateStart{"RowState"};
 };
+
+// Thrown when text that should be UTF-8 is not.
+struct NotUtf8 {};
+
+void Reader::checkUpTo(const char* to) {
+    if (to <= m_checked)
+        return;
+    if (!PacketEncoding::isWellFormedUtf8(std::string_view(m_checked, std::size_t(to - m_checked))))
+        throw NotUtf8{};
+    m_checked = to;
+}
 
 void Reader::unexpectedEnd(std::string_view element) const {
     damaged(QStringLiteral("the file ends inside \"%1\"").arg(shown(element)));
@@ -517,6 +588,7 @@ DataTable::Content Reader::run() {
     }
     if (next(name) != Tag::Eof)
         damaged(QStringLiteral("there is more after the end of the packet"));
+    checkUpTo(m_end);
     return std::move(m_content);
 }
 
@@ -642,15 +714,25 @@ void Reader::readParams() {
         std::vector<std::uint32_t>& log = m_content.changeLog;
         log.clear();
         const std::string& text = *changeLog;
+        // Three numbers per change, so the log of a large list runs to millions of them.
+        log.reserve(text.size() / 6);
         std::size_t i = 0;
         while (i < text.size()) {
             while (i < text.size() && isSpace(text[i]))
                 ++i;
             const std::size_t start = i;
+            std::uint32_t plain = 0;
+            while (i < text.size() && i - start < 9 && unsigned(text[i] - '0') < 10)
+                plain = plain * 10 + unsigned(text[i++] - '0');
+            const bool digitsOnly = i > start && (i == text.size() || isSpace(text[i]));
             while (i < text.size() && !isSpace(text[i]))
                 ++i;
             if (start == i)
                 break;
+            if (digitsOnly) {
+                log.push_back(plain);
+                continue;
+            }
             const std::string_view token(text.data() + start, i - start);
             std::int64_t number = 0;
             if (PacketValues::parseInteger(token, number) != Parse::Ok || number < 0 ||
@@ -675,7 +757,7 @@ void Reader::readParams() {
 void Reader::readRows() {
     for (std::size_t i = 0; i < m_slots.size(); ++i) {
         m_byName.emplace(m_slots[i].name, int(i));
-        m_starts.emplace_back(m_slots[i].name);
+        m_starts.add(m_slots[i].name);
     }
     m_builder.emplace(int(m_slots.size()));
     // The change log tells how many versions to expect; reserving them up front saves the
@@ -689,14 +771,33 @@ void Reader::readRows() {
     m_content.versions.reserve(expected);
     m_content.states.reserve(expected);
 
+    m_writer.emplace(m_content.arena, int(m_slots.size()));
     if (skipAttributes("ROWDATA"))
         return;
-    children("ROWDATA", [this](std::string_view name) {
-        if (name != "ROW")
-            return false;
-        readRow();
-        return true;
-    });
+    std::string_view name;
+    while (true) {
+        // Rows follow one another directly: "<ROW " needs no trip through the tag reader.
+        if (m_end - m_p > 4 && std::memcmp(m_p, "<ROW", 4) == 0 &&
+            (isSpace(m_p[4]) || m_p[4] == '/' || m_p[4] == '>')) {
+            m_p += 4;
+            readRow();
+            continue;
+        }
+        switch (next(name)) {
+        case Tag::Eof:
+            unexpectedEnd("ROWDATA");
+        case Tag::End:
+            if (name != "ROWDATA")
+                damaged(QStringLiteral("\"ROWDATA\" is closed by \"%1\"").arg(shown(name)));
+            return;
+        case Tag::Start:
+            if (name == "ROW")
+                readRow();
+            else if (!skipAttributes(name))
+                skipChildren(name);
+            break;
+        }
+    }
 }
 
 // The field a row attribute names: the one after the previous attribute's field first (rows
@@ -720,24 +821,18 @@ int Reader::fieldOf(std::string_view name, int hint) const {
     return it == m_byName.end() ? -1 : it->second;
 }
 
-// The field whose attribute start (`Name="`) the cursor is at, the cursor moved past it; -2 for
-// the row state; NoMatch when the attribute is laid out otherwise or names no field.
-int Reader::matchStart(int hint) {
-    const int count = int(m_slots.size());
-    auto tryField = [&](int f) {
-        const std::size_t n = m_starts[std::size_t(f)].at(m_p, m_end);
-        m_p += n;
-        return n != 0;
-    };
-    if (hint < count && tryField(hint))
-        return hint;
-    if (const std::size_t n = m_rowStateStart.at(m_p, m_end)) {
-        m_p += n;
+// The field whose attribute start (`Name="`) is at p, p moved past it; -2 for the row state;
+// NoMatch when the attribute is laid out otherwise or names no field.
+int Reader::matchStart(const char*& p, int hint) const {
+    if (p >= m_end)
+        return NoMatch;
+    const int field = m_starts.match(p, m_end, hint);
+    if (field >= 0)
+        return field;
+    if (const std::size_t n = m_rowStateStart.at(p, m_end)) {
+        p += n;
         return -2;
     }
-    for (int f = hint + 1; f < count; ++f)
-        if (tryField(f))
-            return f;
     return NoMatch;
 }
 
@@ -772,8 +867,17 @@ std::string_view Reader::readValue(char quote) {
     return m_scratch;
 }
 
-// The hot path: one ROW element, its values decoded straight into the row builder.
+// One ROW element, the cursor after its name. Rows as writers lay them out take the plain
+// path; anything else (other quotes, unknown or repeated attributes, values out of field order,
+// nested rows, odd numbers, bad references) is read again from the start by the general path,
+// which also words every error.
 void Reader::readRow() {
+    const char* start = m_p;
+    if (readPlainRow())
+        return;
+    m_writer->abandon();
+    m_p = start;
+
     RowBuilder& builder = *m_builder;
     builder.reset();
     std::uint32_t state = 0;
@@ -796,7 +900,7 @@ void Reader::readRow() {
             open = true;
             break;
         }
-        int field = matchStart(hint);
+        int field = matchStart(m_p, hint);
         char quote = '"';
         std::string_view name;
         if (field == NoMatch) {
@@ -845,12 +949,240 @@ void Reader::readRow() {
     if (open)
         skipChildren("ROW"); // nested rows of other writers
 
-    RowData row = builder.build(m_content.arena);
+    keepRow(builder.build(m_content.arena), state);
+}
+
+void Reader::keepRow(RowData&& row, std::uint32_t state) {
     m_used += row.byteSize() + sizeof(RowData) + sizeof(std::uint32_t);
     if (m_used > m_budget)
         damaged(QStringLiteral("its rows need more memory than a list file can take"));
     m_content.versions.push_back(std::move(row));
     m_content.states.push_back(state);
+}
+
+namespace {
+
+// A plain decimal number ("123", "-7") up to its closing quote at most nine digits long;
+// false for anything else (blanks, a plus sign, longer numbers), left to the general path.
+bool plainNumber(const char*& p, const char* e, std::int32_t& value) {
+    const char* q = p;
+    const bool negative = q < e && *q == '-';
+    q += negative;
+    const char* digits = q;
+    std::int32_t n = 0;
+    while (q < e && q - digits < 10 && unsigned(*q - '0') < 10)
+        n = n * 10 + (*q++ - '0');
+    if (q == digits || q - digits > 9 || q >= e || *q != '"')
+        return false;
+    value = negative ? -n : n;
+    p = q + 1;
+    return true;
+}
+
+bool isAscii(std::string_view text) {
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) & 0x80)
+            return false;
+    return true;
+}
+
+// The bytes of a plain value up to its closing quote; false when it holds a reference.
+bool plainValue(const char*& p, const char* e, std::string_view& value) {
+    const char* q = findEither(p, e, '"', '&');
+    if (q >= e || *q != '"')
+        return false;
+    value = std::string_view(p, std::size_t(q - p));
+    p = q + 1;
+    return true;
+}
+
+} // namespace
+
+// A row whose attributes are all `Name="value"` in field order, values decoded straight into
+// their final place; false, having consumed nothing that counts, for any other row.
+bool Reader::readPlainRow() {
+    // Everything before the row checked first; "<ROW" itself is ASCII.
+    const char* const start = m_p;
+    if (start - m_checked > 4)
+        checkUpTo(start);
+    else if (m_checked < start)
+        m_checked = start;
+    ArenaRowWriter& row = *m_writer;
+    row.begin();
+    const char* p = m_p;
+    std::uint32_t state = 0;
+    int hint = 0;
+    while (true) {
+        while (p < m_end && isSpace(*p))
+            ++p;
+        if (p + 1 >= m_end)
+            return false;
+        if (*p == '/') {
+            if (p[1] != '>')
+                return false;
+            p += 2;
+            break;
+        }
+        const int field = matchStart(p, hint);
+        if (field == NoMatch)
+            return false;
+        if (field == -2) {
+            std::int32_t value = 0;
+            if (!plainNumber(p, m_end, value) || value < 0)
+                return false;
+            state = std::uint32_t(value);
+            continue;
+        }
+        const Slot& slot = m_slots[std::size_t(field)];
+        row.open(field);
+        switch (slot.kind) {
+        case FieldKind::String:
+        case FieldKind::Memo:
+            p = copyText(p, slot.kind == FieldKind::String ? slot.width : 0);
+            if (!p)
+                return false;
+            break;
+        case FieldKind::Integer:
+        case FieldKind::AutoInc:
+        case FieldKind::Word:
+        case FieldKind::Date: {
+            if (*p == '"') { // empty: the field stays empty
+                ++p;
+                hint = field + 1;
+                continue;
+            }
+            std::int32_t value = 0;
+            if (slot.kind == FieldKind::Date) {
+                std::string_view text;
+                if (!plainValue(p, m_end, text) || (text.size() != 8 && !isAscii(text)))
+                    return false; // (a date may carry any time after "T", which is ignored)
+                const std::optional<std::int32_t> day = PacketValues::parseDate(text);
+                if (!day)
+                    return false;
+                value = *day;
+            } else if (!plainNumber(p, m_end, value) ||
+                       (slot.kind == FieldKind::Word && (value < 0 || value > 65535))) {
+                return false;
+            }
+            row.reserve(sizeof value);
+            std::memcpy(row.cursor(), &value, sizeof value);
+            row.cursor() += sizeof value;
+            break;
+        }
+        case FieldKind::DateTime:
+        case FieldKind::Boolean: {
+            std::string_view text;
+            if (!plainValue(p, m_end, text))
+                return false;
+            if (text.empty()) {
+                hint = field + 1;
+                continue;
+            }
+            row.reserve(8);
+            if (slot.kind == FieldKind::DateTime) {
+                const std::optional<std::int64_t> stamp = PacketValues::parseDateTime(text);
+                if (!stamp)
+                    return false;
+                std::memcpy(row.cursor(), &*stamp, sizeof *stamp);
+                row.cursor() += sizeof *stamp;
+            } else if (text == "TRUE" || text == "FALSE") {
+                *row.cursor()++ = text[0] == 'T' ? 1 : 0;
+            } else {
+                return false;
+            }
+            break;
+        }
+        }
+        row.close(field);
+        hint = field + 1;
+    }
+    if (m_checked == start)
+        m_checked = p;
+    m_p = p;
+    keepRow(row.finish(), state);
+    return true;
+}
+
+// Copies a text value (p after its opening quote) to the row being written, references
+// decoded, cut to width characters unless width is 0; returns what follows its closing quote,
+// nullptr when it holds a reference that is not valid or has no closing quote. Sixteen bytes
+// are copied at a time and the cursor advanced past those that are neither quote nor "&".
+const char* Reader::copyText(const char* p, std::size_t width) {
+    const char* firstHigh = nullptr; // the value's first byte above 0x7F
+    ArenaRowWriter& row = *m_writer;
+    char* out = row.cursor();
+    const char* limit = row.limit();
+    const auto room = [&](std::size_t size) {
+        if (std::size_t(limit - out) < size + ArenaRowWriter::Slack) {
+            row.cursor() = out;
+            row.reserve(size);
+            out = row.cursor();
+            limit = row.limit();
+        }
+    };
+    while (true) {
+#if defined(__SSE2__)
+        const __m128i quotes = _mm_set1_epi8('"');
+        const __m128i amps = _mm_set1_epi8('&');
+        while (m_end - p >= 16) {
+            room(16);
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), x);
+            const int hits =
+                _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(x, quotes), _mm_cmpeq_epi8(x, amps)));
+            const auto upper = unsigned(_mm_movemask_epi8(x));
+            if (!hits) {
+                if (upper && !firstHigh)
+                    firstHigh = p + __builtin_ctz(upper);
+                p += 16;
+                out += 16;
+                continue;
+            }
+            const int clean = __builtin_ctz(static_cast<unsigned>(hits));
+            if ((upper & ((1u << clean) - 1)) && !firstHigh)
+                firstHigh = p + __builtin_ctz(upper);
+            p += clean;
+            out += clean;
+            break;
+        }
+#endif
+        while (p < m_end && *p != '"' && *p != '&') {
+            room(1);
+            if ((static_cast<unsigned char>(*p) & 0x80) && !firstHigh)
+                firstHigh = p;
+            *out++ = *p++;
+        }
+        if (p >= m_end)
+            return nullptr;
+        if (*p == '"')
+            break;
+        char32_t cp = 0;
+        const char* next = readReference(p, m_end, cp);
+        if (!next)
+            return nullptr;
+        room(4);
+        if (cp < 0x80)
+            *out++ = char(cp);
+        else
+            out = PacketEncoding::writeUtf8(out, cp);
+        p = next;
+    }
+    // References are ASCII, so what needs a look runs from the first byte above 0x7F.
+    if (firstHigh && m_checked < m_end &&
+        !PacketEncoding::isWellFormedUtf8(std::string_view(firstHigh, std::size_t(p - firstHigh))))
+        throw NotUtf8{};
+    row.cursor() = out;
+    if (width && row.valueSize() > width) {
+        // Cut to the width in characters: count the lead bytes.
+        std::size_t chars = 0;
+        for (char* c = row.valueStart(); c < out; ++c) {
+            if ((static_cast<unsigned char>(*c) & 0xC0) != 0x80 && chars++ == width) {
+                row.cursor() = c;
+                break;
+            }
+        }
+    }
+    return p + 1;
 }
 
 void Reader::setText(int field, char quote) {
@@ -944,10 +1276,32 @@ void Read(DataTable& table, const QByteArray& bytes) {
         throw CorvantisError(name.isEmpty() ? message : name + QStringLiteral(": ") + message);
     }
     try {
+        using PacketEncoding::Reading;
+        const std::size_t size = std::size_t(bytes.size());
         std::string converted;
-        const std::string_view text = PacketEncoding::asUtf8(
-            std::string_view(bytes.constData(), std::size_t(bytes.size())), converted);
-        DataTable::Content content = Reader(text, std::size_t(bytes.size())).run();
+        const Reading reading =
+            PacketEncoding::classify(std::string_view(bytes.constData(), size), converted);
+        DataTable::Content content;
+        if (reading.fallback == Reading::Fallback::None) {
+            content = Reader(reading.text, size, false).run();
+        } else {
+            // Taken as UTF-8 while it proves well-formed; read again as the fallback text if it
+            // does not, and also before reporting an error, which might read otherwise then.
+            bool wellFormed = true;
+            try {
+                content = Reader(reading.text, size, true).run();
+            } catch (const NotUtf8&) {
+                wellFormed = false;
+            } catch (const CorvantisError&) {
+                if (PacketEncoding::isWellFormedUtf8(reading.text))
+                    throw;
+                wellFormed = false;
+            }
+            if (!wellFormed) {
+                converted = PacketEncoding::fallbackText(reading);
+                content = Reader(converted, size, false).run();
+            }
+        }
         converted = std::string();
         table.adopt(std::move(content));
     } catch (const std::bad_alloc&) {

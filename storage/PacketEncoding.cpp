@@ -65,6 +65,16 @@ std::size_t skipAscii(const unsigned char* p, std::size_t from, std::size_t size
         i += 16;
     }
 #endif
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // What is left of short text (a row's value) eight bytes at a time.
+    while (i + 8 <= size) {
+        std::uint64_t word;
+        std::memcpy(&word, p + i, sizeof word);
+        if (const std::uint64_t high = word & 0x8080808080808080ull)
+            return i + std::size_t(__builtin_ctzll(high) / 8);
+        i += 8;
+    }
+#endif
     while (i < size && p[i] < 0x80)
         ++i;
     return i;
@@ -148,24 +158,28 @@ bool declaresUtf8(std::string_view bytes) {
     }
 }
 
-void appendUtf8(std::string& out, char32_t cp) {
+char* writeUtf8(char* out, char32_t cp) {
     if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
+        *out++ = static_cast<char>(cp);
     } else if (cp < 0x800) {
-        const char b[2] = {static_cast<char>(0xC0 | (cp >> 6)),
-                           static_cast<char>(0x80 | (cp & 0x3F))};
-        out.append(b, 2);
+        *out++ = static_cast<char>(0xC0 | (cp >> 6));
+        *out++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else if (cp < 0x10000) {
-        const char b[3] = {static_cast<char>(0xE0 | (cp >> 12)),
-                           static_cast<char>(0x80 | ((cp >> 6) & 0x3F)),
-                           static_cast<char>(0x80 | (cp & 0x3F))};
-        out.append(b, 3);
+        *out++ = static_cast<char>(0xE0 | (cp >> 12));
+        *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else {
-        const char b[4] = {
-            static_cast<char>(0xF0 | (cp >> 18)), static_cast<char>(0x80 | ((cp >> 12) & 0x3F)),
-            static_cast<char>(0x80 | ((cp >> 6) & 0x3F)), static_cast<char>(0x80 | (cp & 0x3F))};
-        out.append(b, 4);
+        *out++ = static_cast<char>(0xF0 | (cp >> 18));
+        *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (cp & 0x3F));
     }
+    return out;
+}
+
+void appendUtf8(std::string& out, char32_t cp) {
+    char bytes[4];
+    out.append(bytes, std::size_t(writeUtf8(bytes, cp) - bytes));
 }
 
 namespace {
@@ -213,22 +227,29 @@ std::string repairUtf8(std::string_view bytes) {
                               });
 }
 
-std::string_view asUtf8(std::string_view bytes, std::string& storage) {
+Reading classify(std::string_view bytes, std::string& storage) {
     storage.clear();
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
-        const std::string_view body = bytes.substr(3);
-        if (isWellFormedUtf8(body))
-            return body;
-        storage = repairUtf8(body);
-        return storage;
-    }
-    if (declaresUtf8(bytes) && isWellFormedUtf8(bytes))
-        return bytes;
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF")
+        return Reading{bytes.substr(3), Reading::Fallback::Repair};
+    if (declaresUtf8(bytes))
+        return Reading{bytes, Reading::Fallback::Windows1252};
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     if (skipAscii(p, 0, bytes.size()) == bytes.size())
-        return bytes; // plain ASCII reads the same either way
+        return Reading{bytes, Reading::Fallback::None};
     storage = windows1252ToUtf8(bytes);
-    return storage;
+    return Reading{storage, Reading::Fallback::None};
+}
+
+std::string fallbackText(const Reading& reading) {
+    switch (reading.fallback) {
+    case Reading::Fallback::Repair:
+        return repairUtf8(reading.text);
+    case Reading::Fallback::Windows1252:
+        return windows1252ToUtf8(reading.text);
+    case Reading::Fallback::None:
+        break;
+    }
+    return std::string(reading.text);
 }
 
 } // namespace PacketEncoding

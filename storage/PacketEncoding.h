@@ -25,11 +25,27 @@ std::string repairUtf8(std::string_view bytes);
 
 // Appends the UTF-8 form of a Unicode scalar value (not a surrogate, at most U+10FFFF).
 void appendUtf8(std::string& out, char32_t codePoint);
+// The same written at out (up to four bytes); returns the end of what was written.
+char* writeUtf8(char* out, char32_t codePoint);
 
-// The text a packet is scanned as: the byte-order mark dropped, and the bytes decoded when they
-// are not taken as UTF-8. A BOM or a UTF-8 declaration over well-formed bytes means UTF-8;
-// anything else is Windows-1252. `storage` receives converted text and may be left empty, in
-// which case the returned view points into `bytes`.
-std::string_view asUtf8(std::string_view bytes, std::string& storage);
+// How the bytes of a packet are taken as text. A byte-order mark, or a declaration naming
+// UTF-8, asks for UTF-8; that holds only when every byte sequence is well-formed, which the
+// reader checks as it scans rather than in a pass of its own, falling back when it is not.
+struct Reading {
+    enum class Fallback {
+        None,        // text is well-formed UTF-8 already
+        Windows1252, // ill-formed: the bytes are single-byte text
+        Repair,      // ill-formed after a byte-order mark: replace what is ill-formed
+    };
+    std::string_view text; // the byte-order mark dropped
+    Fallback fallback = Fallback::None;
+};
+
+// Decides how bytes are read. Text without a BOM or a UTF-8 declaration is Windows-1252, which
+// is converted into `storage` (plain ASCII reads the same either way and is left in place).
+Reading classify(std::string_view bytes, std::string& storage);
+
+// The text to scan instead when reading.text proves ill-formed.
+std::string fallbackText(const Reading& reading);
 
 } // namespace PacketEncoding

@@ -194,6 +194,23 @@ Parse parseInteger(std::string_view text, std::int64_t& value) {
 }
 
 std::optional<std::int32_t> parseDate(std::string_view text) {
+    if (text.size() == 8) {
+        // yyyymmdd, the form every writer uses and the bulk of a list's values.
+        unsigned d[8];
+        bool digitsOnly = true;
+        for (int i = 0; i < 8; ++i) {
+            d[i] = unsigned(text[std::size_t(i)] - '0');
+            digitsOnly &= d[i] < 10;
+        }
+        if (digitsOnly) {
+            const int year = int(d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3]);
+            const int month = int(d[4] * 10 + d[5]);
+            const int day = int(d[6] * 10 + d[7]);
+            if (year < 1 || month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month))
+                return std::nullopt;
+            return julianDay(year, month, day);
+        }
+    }
     std::string_view rest;
     const std::optional<std::int32_t> day = datePart(text, rest);
     if (!day || (!rest.empty() && rest[0] != 'T'))

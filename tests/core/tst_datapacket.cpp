@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -273,6 +274,8 @@ private slots:
     void counterRule();
     void encodings_data();
     void encodings();
+    void oneBadByteAnywhere_data();
+    void oneBadByteAnywhere();
     void tolerantForms_data();
     void tolerantForms();
     void readErrors_data();
@@ -289,6 +292,7 @@ private slots:
     void saveIntoMissingFolder();
     void saveFailingHalfWay();
     void loadFailures();
+    void largeFile();
 };
 
 void TestDataPacket::workedExample() {
@@ -540,6 +544,62 @@ void TestDataPacket::encodings() {
     DataTable again;
     DataPacket::Read(again, DataPacket::Write(table));
     QCOMPARE(again.asString(Task), task);
+}
+
+// A declared UTF-8 file is read as single-byte text when a single sequence anywhere in it is
+// ill-formed: in a row's text, in markup, skipped parts or values that are not text.
+void TestDataPacket::oneBadByteAnywhere_data() {
+    QTest::addColumn<QByteArray>("fields");
+    QTest::addColumn<QByteArray>("rows");
+    QTest::addColumn<QString>("result"); // the first row's Task, or the error
+
+    const QByteArray fields = R"(<FIELD attrname="Task" fieldtype="string" WIDTH="255"/>)"
+                              R"(<FIELD attrname="D" fieldtype="date"/>)"
+                              R"(<FIELD attrname="N" fieldtype="i4"/>)";
+    const QByteArray first = "<ROW Task=\"caf\xC3\xA9\"/>";
+    const QString utf8 = QStringLiteral("caf\u00e9");
+    const QString single = QStringLiteral("caf\u00c3\u00a9");
+    const QByteArray longText = "a long value that takes the sixteen-byte path";
+
+    QTest::newRow("none") << fields << first + "<ROW Task=\"" + longText + "\"/>" << utf8;
+    QTest::newRow("long text") << fields
+                               << first + "<ROW Task=\"" + longText + "\xE9" + longText + "\"/>"
+                               << single;
+    QTest::newRow("short text") << fields << first + "<ROW Task=\"x\xE9\"/>" << single;
+    QTest::newRow("cut sequence ending a text")
+        << fields << first + "<ROW Task=\"" + longText + "\xC3\"/>" << single;
+    QTest::newRow("surrogate in a text")
+        << fields << first + "<ROW Task=\"" + longText + "\xED\xA0\x80\"/>" << single;
+    QTest::newRow("text after a reference")
+        << fields << first + "<ROW Task=\"&amp;\xE9&lt;\"/>" << single;
+    QTest::newRow("first row") << fields << QByteArray("<ROW Task=\"caf\xC3\xA9\xE9\"/>")
+                               << QStringLiteral("caf\u00c3\u00a9\u00e9");
+    QTest::newRow("between rows") << fields << first + " \xE9 <ROW/>" << single;
+    QTest::newRow("comment between rows") << fields << first + "<!-- \xE9 --><ROW/>" << single;
+    QTest::newRow("unknown attribute")
+        << fields << first + "<ROW Task=\"b\" Other=\"\xE9\"/>" << single;
+    QTest::newRow("row read by the general path")
+        << fields << first + "<ROW N=\"1\" Task='\xE9'/>" << single;
+    QTest::newRow("nested in a row")
+        << fields << first + "<ROW Task=\"b\"><X Y=\"\xE9\"/></ROW>" << single;
+    QTest::newRow("time of a date") << fields << first + "<ROW D=\"20250101T\xE9\"/>" << single;
+    QTest::newRow("field list") << fields + "<FIELD attrname=\"E\" fieldtype=\"i4\" Note=\"\xE9\"/>"
+                                << first << single;
+    QTest::newRow("error, then a bad byte")
+        << fields << QByteArray("<ROW N=\"\xC3\xA9\"/><ROW Task=\"\xE9\"/>")
+        << QStringLiteral("'\u00c3\u00a9' is not a valid integer value for field 'N'");
+    QTest::newRow("error in well-formed text")
+        << fields << QByteArray("<ROW N=\"\xC3\xA9\"/>")
+        << QStringLiteral("'\u00e9' is not a valid integer value for field 'N'");
+}
+
+void TestDataPacket::oneBadByteAnywhere() {
+    QFETCH(QByteArray, fields);
+    QFETCH(QByteArray, rows);
+    QFETCH(QString, result);
+    DataTable table;
+    const QString error = errorOf([&] { DataPacket::Read(table, packet(fields, "", rows)); });
+    QCOMPARE(error.isEmpty() ? table.asString(Task) : error, result);
 }
 
 void TestDataPacket::tolerantForms_data() {
@@ -1041,6 +1101,38 @@ void TestDataPacket::loadFailures() {
     QCOMPARE(errorOf([&] { DataPacket::LoadFromFile(table, QStringLiteral("rel.cv1")); }),
              QStringLiteral("Cannot open file \"%1\". No such file or directory")
                  .arg(temp.filePath(QStringLiteral("rel.cv1"))));
+}
+
+// A list far larger than the reader's first blocks of memory: every row arrives whole.
+void TestDataPacket::largeFile() {
+    QRandomGenerator rng(11);
+    QByteArray rows;
+    QStringList expected;
+    for (int r = 0; r < 6000; ++r) {
+        // Now and then a value larger than a whole first block of rows.
+        const int size = rng.bounded(50) == 0 ? 100000 + r : int(rng.bounded(300));
+        const QString text =
+            QString::number(r) + QString(size, QChar(u'a' + r % 26)) + QStringLiteral("\u00e9&<");
+        QByteArray escaped = text.toUtf8();
+        escaped.replace("&", "&amp;").replace("<", "&lt;");
+        rows += "<ROW Task=\"" + escaped + "\" Progress=\"" + QByteArray::number(r) + "\"/>";
+        expected << text;
+    }
+    QTemporaryDir temp;
+    const QString fileName = temp.filePath(QStringLiteral("large.cv1"));
+    put(fileName, packet(R"(<FIELD attrname="Task" fieldtype="bin.hex" SUBTYPE="Text"/>)"
+                         R"(<FIELD attrname="Progress" fieldtype="i4"/>)",
+                         "", rows));
+    QVERIFY(QFileInfo(fileName).size() > 4 << 20);
+
+    DataTable table;
+    DataPacket::LoadFromFile(table, fileName);
+    QCOMPARE(table.visibleRowCount(), int(expected.size()));
+    for (int r = 0; r < table.visibleRowCount(); ++r) {
+        const RowData& row = table.rowDataAt(r);
+        QCOMPARE(table.textOf(row, 0), expected[r]);
+        QCOMPARE(row.int32(1), r);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestDataPacket)
