@@ -237,7 +237,7 @@ public:
 #if defined(__SSE2__)
         if (m_size <= 16 && e - p >= 16) {
             const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m_bytes));
+            const __m128i y = _mm_load_si128(reinterpret_cast<const __m128i*>(m_bytes));
             const auto same = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y)));
             return (same & m_mask) == m_mask ? m_size : 0;
         }
@@ -247,10 +247,10 @@ public:
     }
 
 private:
-    std::string m_text;
-    std::size_t m_size;
-    char m_bytes[16] = {};
+    alignas(16) char m_bytes[16] = {};
     unsigned m_mask;
+    std::size_t m_size;
+    std::string m_text;
 };
 
 // The attribute starts of a table's fields. The candidates at a position are the fields (from a
@@ -265,10 +265,28 @@ public:
             m_byFirst[static_cast<unsigned char>(name[0])] |= std::uint64_t(1) << field;
     }
     // The field, from `from` on, whose start is at p (before e), p moved past it; -1 for none.
+    // The first candidate is tried here, small enough to sit in the caller's loop.
     int match(const char*& p, const char* e, int from) const {
+        if (from < 64) {
+            const std::uint64_t candidates =
+                m_byFirst[static_cast<unsigned char>(*p)] & (~std::uint64_t(0) << from);
+            if (candidates) {
+                const int f = __builtin_ctzll(candidates);
+                if (const std::size_t n = m_starts[std::size_t(f)].at(p, e)) {
+                    p += n;
+                    return f;
+                }
+            }
+        }
+        return matchRest(p, e, from);
+    }
+
+private:
+    int matchRest(const char*& p, const char* e, int from) const {
         if (from < 64) {
             std::uint64_t candidates =
                 m_byFirst[static_cast<unsigned char>(*p)] & (~std::uint64_t(0) << from);
+            candidates &= candidates - 1; // the first was tried
             while (candidates) {
                 const int f = __builtin_ctzll(candidates);
                 if (const std::size_t n = m_starts[std::size_t(f)].at(p, e)) {
@@ -277,6 +295,8 @@ public:
                 }
                 candidates &= candidates - 1;
             }
+            if (m_starts.size() <= 64)
+                return -1;
         }
         for (std::size_t f = std::max<std::size_t>(std::size_t(from), 64); f < m_starts.size();
              ++f) {
@@ -288,7 +308,6 @@ public:
         return -1;
     }
 
-private:
     std::vector<AttributeStart> m_starts;
     std::uint64_t m_byFirst[256] = {}; // fields below 64 by the first byte of their name
 };
@@ -341,6 +360,7 @@ private:
     bool readPlainRow();
     const char* copyText(const char* p, std::size_t width);
     void keepRow(RowData&& row, std::uint32_t state);
+    bool eightDigitDate(const char*& p, std::int32_t& day);
     int fieldOf(std::string_view name, int hint) const;
     static constexpr int NoMatch = -3;
     int matchStart(const char*& p, int hint) const;
@@ -372,6 +392,12 @@ private:
     std::optional<ArenaRowWriter> m_writer;
     FieldStarts m_starts;
     AttributeStart m_rowStateStart{"RowState"};
+    // A list holds many dates of the same few days: their texts (as eight bytes) and days.
+    struct DateSlot {
+        std::uint64_t digits = 0;
+        std::int32_t day = 0;
+    };
+    DateSlot m_dates[256];
 };
 
 // Thrown when text that should be UTF-8 is not.
@@ -699,13 +725,21 @@ void Reader::readMetadataRest() {
 }
 
 void Reader::readParams() {
-    std::optional<std::string> changeLog, counter;
+    std::optional<std::string> decodedLog, counter;
+    std::optional<std::string_view> changeLog;
     const bool closed =
         attributes("PARAMS", [&](std::string_view attr, const char* s, const char* e) {
-            if (attr == "CHANGE_LOG")
-                keep(changeLog, s, e);
-            else if (attr == "AUTOINCVALUE")
+            if (attr == "CHANGE_LOG") {
+                // Read where it lies unless it holds references (no writer puts any there).
+                if (std::memchr(s, '&', std::size_t(e - s))) {
+                    keep(decodedLog, s, e);
+                    changeLog = *decodedLog;
+                } else {
+                    changeLog = std::string_view(s, std::size_t(e - s));
+                }
+            } else if (attr == "AUTOINCVALUE") {
                 keep(counter, s, e);
+            }
         });
     if (!closed)
         skipChildren("PARAMS");
@@ -713,7 +747,7 @@ void Reader::readParams() {
     if (changeLog) {
         std::vector<std::uint32_t>& log = m_content.changeLog;
         log.clear();
-        const std::string& text = *changeLog;
+        const std::string_view text = *changeLog;
         // Three numbers per change, so the log of a large list runs to millions of them.
         log.reserve(text.size() / 6);
         std::size_t i = 0;
@@ -965,14 +999,20 @@ namespace {
 // A plain decimal number ("123", "-7") up to its closing quote at most nine digits long;
 // false for anything else (blanks, a plus sign, longer numbers), left to the general path.
 bool plainNumber(const char*& p, const char* e, std::int32_t& value) {
+    // Eleven bytes (a sign and ten digits) are looked at at most before the quote.
+    if (e - p < 12)
+        return false;
     const char* q = p;
-    const bool negative = q < e && *q == '-';
+    const bool negative = *q == '-';
     q += negative;
     const char* digits = q;
     std::int32_t n = 0;
-    while (q < e && q - digits < 10 && unsigned(*q - '0') < 10)
+    while (unsigned(*q - '0') < 10) {
         n = n * 10 + (*q++ - '0');
-    if (q == digits || q - digits > 9 || q >= e || *q != '"')
+        if (q - digits > 9)
+            return false;
+    }
+    if (q == digits || *q != '"')
         return false;
     value = negative ? -n : n;
     p = q + 1;
@@ -998,6 +1038,34 @@ bool plainValue(const char*& p, const char* e, std::string_view& value) {
 
 } // namespace
 
+// A date of eight digits and its closing quote at p, p moved past them; false for any other
+// form, left to the general date reading.
+bool Reader::eightDigitDate(const char*& p, std::int32_t& day) {
+    if (m_end - p < 9 || p[8] != '"')
+        return false;
+    std::uint64_t text;
+    std::memcpy(&text, p, sizeof text);
+    // Every byte a digit: none below '0' (the subtraction sets its top bit) or above '9' (the
+    // addition does).
+    const std::uint64_t digits = text - 0x3030303030303030ull;
+    if (((text + 0x4646464646464646ull) | digits) & 0x8080808080808080ull)
+        return false;
+    DateSlot& slot = m_dates[(text * 0x9E3779B97F4A7C15ull) >> 56];
+    if (slot.digits != text) {
+        unsigned char d[8];
+        std::memcpy(d, &digits, sizeof d);
+        const std::optional<std::int32_t> value = PacketValues::dayOf(
+            d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3], d[4] * 10 + d[5], d[6] * 10 + d[7]);
+        if (!value)
+            return false;
+        slot.digits = text;
+        slot.day = *value;
+    }
+    day = slot.day;
+    p += 9;
+    return true;
+}
+
 // A row whose attributes are all `Name="value"` in field order, values decoded straight into
 // their final place; false, having consumed nothing that counts, for any other row.
 bool Reader::readPlainRow() {
@@ -1013,7 +1081,10 @@ bool Reader::readPlainRow() {
     std::uint32_t state = 0;
     int hint = 0;
     while (true) {
-        while (p < m_end && isSpace(*p))
+        if (p + 1 >= m_end)
+            return false;
+        p += *p == ' '; // attributes are one blank apart
+        while (isSpace(*p) && p + 1 < m_end)
             ++p;
         if (p + 1 >= m_end)
             return false;
@@ -1023,12 +1094,11 @@ bool Reader::readPlainRow() {
             p += 2;
             break;
         }
-        const int field = matchStart(p, hint);
-        if (field == NoMatch)
-            return false;
-        if (field == -2) {
+        const int field = m_starts.match(p, m_end, hint);
+        if (field < 0) {
+            const std::size_t n = m_rowStateStart.at(p, m_end);
             std::int32_t value = 0;
-            if (!plainNumber(p, m_end, value) || value < 0)
+            if (!n || !plainNumber(p += n, m_end, value) || value < 0)
                 return false;
             state = std::uint32_t(value);
             continue;
@@ -1052,7 +1122,9 @@ bool Reader::readPlainRow() {
                 continue;
             }
             std::int32_t value = 0;
-            if (slot.kind == FieldKind::Date) {
+            if (slot.kind == FieldKind::Date && eightDigitDate(p, value)) {
+                // the form every writer uses
+            } else if (slot.kind == FieldKind::Date) {
                 std::string_view text;
                 if (!plainValue(p, m_end, text) || (text.size() != 8 && !isAscii(text)))
                     return false; // (a date may carry any time after "T", which is ignored)
@@ -1108,7 +1180,8 @@ bool Reader::readPlainRow() {
 // nullptr when it holds a reference that is not valid or has no closing quote. Sixteen bytes
 // are copied at a time and the cursor advanced past those that are neither quote nor "&".
 const char* Reader::copyText(const char* p, std::size_t width) {
-    const char* firstHigh = nullptr; // the value's first byte above 0x7F
+    const char* const begin = p;
+    unsigned high = 0; // the top bits of the value's bytes
     ArenaRowWriter& row = *m_writer;
     char* out = row.cursor();
     const char* limit = row.limit();
@@ -1121,6 +1194,7 @@ const char* Reader::copyText(const char* p, std::size_t width) {
         }
     };
     while (true) {
+        bool found = false; // the cursor is at a quote or "&"
 #if defined(__SSE2__)
         const __m128i quotes = _mm_set1_epi8('"');
         const __m128i amps = _mm_set1_epi8('&');
@@ -1128,32 +1202,32 @@ const char* Reader::copyText(const char* p, std::size_t width) {
             room(16);
             const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out), x);
-            const int hits =
-                _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(x, quotes), _mm_cmpeq_epi8(x, amps)));
+            const auto hits = unsigned(_mm_movemask_epi8(
+                _mm_or_si128(_mm_cmpeq_epi8(x, quotes), _mm_cmpeq_epi8(x, amps))));
             const auto upper = unsigned(_mm_movemask_epi8(x));
             if (!hits) {
-                if (upper && !firstHigh)
-                    firstHigh = p + __builtin_ctz(upper);
+                high |= upper;
                 p += 16;
                 out += 16;
                 continue;
             }
-            const int clean = __builtin_ctz(static_cast<unsigned>(hits));
-            if ((upper & ((1u << clean) - 1)) && !firstHigh)
-                firstHigh = p + __builtin_ctz(upper);
+            const int clean = __builtin_ctz(hits);
+            high |= upper & ((1u << clean) - 1);
             p += clean;
             out += clean;
+            found = true;
             break;
         }
 #endif
-        while (p < m_end && *p != '"' && *p != '&') {
-            room(1);
-            if ((static_cast<unsigned char>(*p) & 0x80) && !firstHigh)
-                firstHigh = p;
-            *out++ = *p++;
+        if (!found) {
+            while (p < m_end && *p != '"' && *p != '&') {
+                room(1);
+                high |= static_cast<unsigned char>(*p) & 0x80u;
+                *out++ = *p++;
+            }
+            if (p >= m_end)
+                return nullptr;
         }
-        if (p >= m_end)
-            return nullptr;
         if (*p == '"')
             break;
         char32_t cp = 0;
@@ -1167,9 +1241,8 @@ const char* Reader::copyText(const char* p, std::size_t width) {
             out = PacketEncoding::writeUtf8(out, cp);
         p = next;
     }
-    // References are ASCII, so what needs a look runs from the first byte above 0x7F.
-    if (firstHigh && m_checked < m_end &&
-        !PacketEncoding::isWellFormedUtf8(std::string_view(firstHigh, std::size_t(p - firstHigh))))
+    if (high && m_checked < m_end &&
+        !PacketEncoding::isWellFormedUtf8(std::string_view(begin, std::size_t(p - begin))))
         throw NotUtf8{};
     row.cursor() = out;
     if (width && row.valueSize() > width) {

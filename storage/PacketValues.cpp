@@ -193,6 +193,13 @@ Parse parseInteger(std::string_view text, std::int64_t& value) {
     return Parse::Ok;
 }
 
+std::optional<std::int32_t> dayOf(int year, int month, int day) {
+    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
+        day > daysInMonth(year, month))
+        return std::nullopt;
+    return julianDay(year, month, day);
+}
+
 std::optional<std::int32_t> parseDate(std::string_view text) {
     if (text.size() == 8) {
         // yyyymmdd, the form every writer uses and the bulk of a list's values.
@@ -203,12 +210,8 @@ std::optional<std::int32_t> parseDate(std::string_view text) {
             digitsOnly &= d[i] < 10;
         }
         if (digitsOnly) {
-            const int year = int(d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3]);
-            const int month = int(d[4] * 10 + d[5]);
-            const int day = int(d[6] * 10 + d[7]);
-            if (year < 1 || month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month))
-                return std::nullopt;
-            return julianDay(year, month, day);
+            return dayOf(int(d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3]), int(d[4] * 10 + d[5]),
+                         int(d[6] * 10 + d[7]));
         }
     }
     std::string_view rest;

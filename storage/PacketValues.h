@@ -23,6 +23,8 @@ enum class Parse { Ok, NotANumber, OutOfRange };
 
 // A decimal integer, blanks around it allowed, an optional sign.
 Parse parseInteger(std::string_view text, std::int64_t& value);
+// The Julian day of a Gregorian date in years 1 to 9999; nothing when there is no such day.
+std::optional<std::int32_t> dayOf(int year, int month, int day);
 // yyyymmdd (a time after "T" is ignored); the Julian day.
 std::optional<std::int32_t> parseDate(std::string_view text);
 // yyyymmdd, optionally "T" and hh[:]mm[:] followed by ss, ss.zzz or sssss (seconds times 1000
