@@ -5,7 +5,8 @@
 //
 //   corvantis_bench [--runs N] [--sizes 1000,10000,100000]
 //   corvantis_bench --generate TASKS FILE     writes one generated list file
-//   corvantis_bench --repeat N FILE           loads FILE N times (for profilers)
+//   corvantis_bench --repeat N FILE [WHAT]    loads FILE N times, or writes or saves it
+//                                             (WHAT: load, write, save; for profilers)
 //   corvantis_bench --peak FILE               (used by the benchmark) loads FILE, prints the
 //                                             peak memory the load added, in MB
 
@@ -232,14 +233,27 @@ int main(int argc, char** argv) {
         std::printf("%.1f\n", double(statusKb("VmHWM") - before) / 1024.0);
         return 0;
     }
-    if (args.size() == 4 && args[1] == QStringLiteral("--repeat")) {
-        // For profilers: loads the file again and again.
+    if ((args.size() == 4 || args.size() == 5) && args[1] == QStringLiteral("--repeat")) {
+        // For profilers: loads the file again and again, or writes or saves it.
+        const QString what = args.size() == 5 ? args[4] : QStringLiteral("load");
+        DataTable loaded;
+        if (what != QStringLiteral("load"))
+            load(loaded, args[3]);
+        const QString copy = args[3] + QStringLiteral(".copy");
         for (int i = 0; i < args[2].toInt(); ++i) {
             DataTable table;
             const double cpu = cpuMs();
-            const double ms = timedMs([&] { load(table, args[3]); });
-            std::fprintf(stderr, "load %.1f ms, cpu %.1f ms\n", ms, cpuMs() - cpu);
+            const double ms = timedMs([&] {
+                if (what == QStringLiteral("write"))
+                    (void)DataPacket::Write(loaded);
+                else if (what == QStringLiteral("save"))
+                    DataPacket::SaveToFile(loaded, copy);
+                else
+                    load(table, args[3]);
+            });
+            std::fprintf(stderr, "%s %.1f ms, cpu %.1f ms\n", qPrintable(what), ms, cpuMs() - cpu);
         }
+        QFile::remove(copy);
         return 0;
     }
     if (args.size() == 4 && args[1] == QStringLiteral("--generate")) {

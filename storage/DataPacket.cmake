@@ -5,4 +5,5 @@ target_sources(corvantis_core PRIVATE
     DataPacketWriter.cpp
     PacketEncoding.cpp PacketEncoding.h
     PacketValues.cpp PacketValues.h
+    PacketWriter.h
 )

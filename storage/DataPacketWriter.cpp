@@ -3,9 +3,9 @@
 #include "model/CorvantisError.h"
 #include "model/DataTable.h"
 #include "storage/PacketValues.h"
+#include "storage/PacketWriter.h"
 
 #include <cstring>
-
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -18,9 +18,10 @@
 
 namespace {
 
-// The escape of each byte that needs one; nullptr for bytes written as they are.
+// The escape of each byte that needs one, padded to eight bytes so that it is copied in one
+// move; size 0 for bytes written as they are.
 struct EscapeTable {
-    const char* text[256] = {};
+    char text[256][8] = {};
     unsigned char size[256] = {};
     EscapeTable() {
         set('<', "&lt;");
@@ -34,65 +35,98 @@ struct EscapeTable {
         set('\\', "&#092;");
     }
     void set(char c, const char* escape) {
-        text[static_cast<unsigned char>(c)] = escape;
+        std::memcpy(text[static_cast<unsigned char>(c)], escape, std::strlen(escape));
         size[static_cast<unsigned char>(c)] = static_cast<unsigned char>(std::strlen(escape));
     }
 };
 const EscapeTable Escapes;
 constexpr std::size_t LongestEscape = 6;
+// Room a writer may use past what it reserved: the eight-byte copies of escapes and the
+// sixteen-byte copies of text and attribute starts run ahead of what they keep.
+constexpr std::size_t Slack = 48;
 
 // A growing byte buffer written through a raw cursor; callers reserve room before writing.
 class Sink {
 public:
+    using Deliver = PacketWriter::Deliver;
+
+    // Keeps the whole packet, for take().
     explicit Sink(qsizetype expected) { grow(expected); }
+    // Hands the packet on in pieces of about `piece` bytes as it is made, so that a large list
+    // is saved through a buffer that stays in the processor's cache.
+    Sink(std::size_t piece, Deliver deliver) : m_deliver(std::move(deliver)) {
+        grow(qsizetype(piece));
+    }
 
     void reserve(std::size_t more) {
-        if (std::size_t(m_limit - m_cursor) < more)
-            grow(used() + qsizetype(more) + used() / 2);
+        if (std::size_t(m_limit - m_cursor) >= more + Slack)
+            return;
+        if (m_deliver) {
+            flush();
+            if (std::size_t(m_limit - m_cursor) >= more + Slack)
+                return;
+        }
+        grow(used() + qsizetype(more + Slack) + used() / 2);
+    }
+    // Hands on what was written so far (when delivering).
+    void flush() {
+        if (m_deliver && used() > 0) {
+            m_deliver(m_bytes.constData(), std::size_t(used()));
+            m_cursor = m_bytes.data();
+        }
     }
     void put(std::string_view bytes) {
         std::memcpy(m_cursor, bytes.data(), bytes.size());
         m_cursor += bytes.size();
     }
     void put(char c) { *m_cursor++ = c; }
-    // Writes text with the escapes of the packet. Sixteen bytes are copied at a time and the
-    // cursor advanced past those that need no escape; the caller's reservation leaves room for
-    // the copy running ahead.
-    void putEscaped(std::string_view bytes) {
+    // Writes text with the escapes of the packet: sixteen bytes are copied at a time and the
+    // cursor advanced past those that need no escape.
+    void putEscaped(std::string_view bytes) { m_cursor = escape(m_cursor, bytes); }
+    static char* escape(char* out, std::string_view bytes) {
         const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
         const auto* e = s + bytes.size();
 #if defined(__SSE2__)
         const __m128i controls = _mm_set1_epi8(0x1F);
-        const __m128i specials[6] = {_mm_set1_epi8('"'), _mm_set1_epi8('&'), _mm_set1_epi8('\''),
-                                     _mm_set1_epi8('<'), _mm_set1_epi8('>'), _mm_set1_epi8('\\')};
+        const __m128i quote = _mm_set1_epi8('"');
+        const __m128i ampOrApostrophe = _mm_set1_epi8('\''); // "&" is "'" less its low bit
+        const __m128i angle = _mm_set1_epi8('>');            // "<" is ">" less bit 1
+        const __m128i backslash = _mm_set1_epi8('\\');
+        const __m128i one = _mm_set1_epi8(1);
+        const __m128i two = _mm_set1_epi8(2);
         while (e - s >= 16) {
             const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(m_cursor), x);
-            __m128i hit = _mm_cmpeq_epi8(_mm_max_epu8(x, controls), controls); // below 0x20
-            for (const __m128i& special : specials)
-                hit = _mm_or_si128(hit, _mm_cmpeq_epi8(x, special));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), x);
+            const __m128i hit = _mm_or_si128(
+                _mm_or_si128(_mm_cmpeq_epi8(_mm_max_epu8(x, controls), controls), // below 0x20
+                             _mm_cmpeq_epi8(x, quote)),
+                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(_mm_or_si128(x, one), ampOrApostrophe),
+                                          _mm_cmpeq_epi8(_mm_or_si128(x, two), angle)),
+                             _mm_cmpeq_epi8(x, backslash)));
             const int mask = _mm_movemask_epi8(hit);
             if (mask == 0) {
                 s += 16;
-                m_cursor += 16;
+                out += 16;
                 continue;
             }
             const int clean = __builtin_ctz(static_cast<unsigned>(mask));
             s += clean;
-            m_cursor += clean;
-            putEscapedByte(*s++);
+            out += clean;
+            out = escapeByte(out, *s++);
         }
 #endif
         while (s < e)
-            putEscapedByte(*s++);
+            out = escapeByte(out, *s++);
+        return out;
     }
-    void putEscapedByte(unsigned char c) {
-        if (Escapes.text[c]) {
-            std::memcpy(m_cursor, Escapes.text[c], Escapes.size[c]);
-            m_cursor += Escapes.size[c];
-        } else {
-            *m_cursor++ = static_cast<char>(c);
+    static char* escapeByte(char* out, unsigned char c) {
+        const unsigned size = Escapes.size[c];
+        if (!size) {
+            *out = static_cast<char>(c);
+            return out + 1;
         }
+        std::memcpy(out, Escapes.text[c], 8);
+        return out + size;
     }
     char*& cursor() {
         return m_cursor;
@@ -116,6 +150,7 @@ private:
     QByteArray m_bytes;
     char* m_cursor = nullptr;
     char* m_limit = nullptr;
+    Deliver m_deliver;
 };
 
 std::string utf8(const QString& text) {
@@ -127,6 +162,7 @@ std::string utf8(const QString& text) {
 struct Column {
     FieldKind kind;
     std::string prefix; // ` Name="`
+    char head[32];      // the prefix padded, copied in two moves when it fits
 };
 
 std::int32_t int32Of(std::string_view value) {
@@ -138,8 +174,10 @@ std::int32_t int32Of(std::string_view value) {
 
 class Writer {
 public:
-    explicit Writer(const DataTable& table) : m_table(table) {}
-    QByteArray run();
+    explicit Writer(const DataTable& table);
+    // A generous guess of the packet's size.
+    std::size_t expectedSize() const;
+    void run(Sink& out);
 
 private:
     void writeField(Sink& out, const FieldDef& field);
@@ -165,52 +203,64 @@ private:
     DateText m_dates[512];
 
     const DataTable& m_table;
+    std::vector<DataTable::RowId> m_natural; // the rows written while the change log is empty
     std::vector<Column> m_columns;
     std::size_t m_rowOverhead = 0; // room for a row's names and numbers, beside its text
 };
 
-QByteArray Writer::run() {
-    const FieldList& fields = m_table.fields();
-    for (const FieldDef& field : fields) {
+Writer::Writer(const DataTable& table) : m_table(table) {
+    for (const FieldDef& field : m_table.fields()) {
         const std::string name = utf8(field.name);
         if (!PacketValues::isFieldName(name))
             throw CorvantisError(
                 QStringLiteral("The field name \"%1\" cannot be written to a list file.")
                     .arg(field.name));
-        m_columns.push_back(Column{field.kind, " " + name + "=\""});
+        m_columns.push_back(Column{field.kind, " " + name + "=\"", {}});
+        std::memcpy(m_columns.back().head, m_columns.back().prefix.data(),
+                    std::min<std::size_t>(m_columns.back().prefix.size(), 32));
         m_rowOverhead += m_columns.back().prefix.size() + 1 + PacketValues::MaxNumberText;
     }
     m_rowOverhead += 32; // <ROW RowState="nnnnnnnnnn"/>
+    if (m_table.changeLog().empty())
+        m_natural = m_table.naturalOrder();
+}
 
-    const std::vector<std::uint32_t>& log = m_table.changeLog();
-    const bool history = !log.empty();
-    std::vector<DataTable::RowId> natural;
-    if (!history)
-        natural = m_table.naturalOrder();
-
+std::size_t Writer::expectedSize() const {
     // Escaping grows text little in practice; the sink grows if it does more.
-    std::size_t expected = 4096 + 32 * log.size() + 64 * fields.size();
-    const std::size_t rows = history ? m_table.versionCount() : natural.size();
+    std::size_t expected = 4096 + 32 * m_table.changeLog().size() + 64 * m_table.fields().size();
+    const bool history = !m_table.changeLog().empty();
+    const std::size_t rows = history ? m_table.versionCount() : m_natural.size();
     for (std::size_t i = 0; i < rows; ++i) {
-        const RowData& row = history ? m_table.versionData(i) : m_table.rowData(natural[i]);
+        const RowData& row = history ? m_table.versionData(i) : m_table.rowData(m_natural[i]);
         expected += m_rowOverhead + row.byteSize() + row.byteSize() / 8;
     }
-    Sink out{qsizetype(expected)};
+    return expected;
+}
+
+void Writer::run(Sink& out) {
+    const FieldList& fields = m_table.fields();
+    const std::vector<std::uint32_t>& log = m_table.changeLog();
+    const bool history = !log.empty();
+    const std::size_t rows = history ? m_table.versionCount() : m_natural.size();
 
     out.reserve(4096);
     out.put(R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>  )");
     out.put(R"(<DATAPACKET Version="2.0"><METADATA><FIELDS>)");
     for (const FieldDef& field : fields)
         writeField(out, field);
-    out.reserve(64 + log.size() * 11 + PacketValues::MaxNumberText);
+    out.reserve(64);
     out.put("</FIELDS><PARAMS");
     if (history) {
         out.put(R"( CHANGE_LOG=")");
+        constexpr std::size_t Batch = 1024; // numbers per reservation
         for (std::size_t i = 0; i < log.size(); ++i) {
+            if (i % Batch == 0)
+                out.reserve(Batch * 11);
             if (i > 0)
                 out.put(' ');
             out.cursor() = PacketValues::writeInteger(out.cursor(), log[i]);
         }
+        out.reserve(64);
         out.put('"');
     }
     if (m_table.autoIncField() >= 0) {
@@ -223,11 +273,11 @@ QByteArray Writer::run() {
         if (history)
             writeRow(out, m_table.versionData(i), m_table.versionState(i));
         else
-            writeRow(out, m_table.rowData(natural[i]), 0);
+            writeRow(out, m_table.rowData(m_natural[i]), 0);
     }
     out.reserve(32);
     out.put("</ROWDATA></DATAPACKET>");
-    return out.take();
+    out.flush();
 }
 
 void Writer::writeField(Sink& out, const FieldDef& field) {
@@ -274,48 +324,57 @@ void Writer::writeField(Sink& out, const FieldDef& field) {
 
 void Writer::writeRow(Sink& out, const RowData& row, std::uint32_t state) {
     out.reserve(m_rowOverhead + row.byteSize() * LongestEscape);
-    out.put("<ROW");
+    char* o = out.cursor();
+    std::memcpy(o, "<ROW", 4);
+    o += 4;
     if (state != 0) {
-        out.put(R"( RowState=")");
-        out.cursor() = PacketValues::writeInteger(out.cursor(), state);
-        out.put('"');
+        std::memcpy(o, R"( RowState=")", 11);
+        o = PacketValues::writeInteger(o + 11, state);
+        *o++ = '"';
     }
-    const int count = std::min(row.fieldCount(), int(m_columns.size()));
-    for (int f = 0; f < count; ++f) {
-        // One look at the field: numbers are read from its bytes, and only an empty text needs
-        // telling from an empty field.
-        const std::string_view value = row.raw(f);
+    const int count = int(m_columns.size());
+    row.forEachValue([&](int f, std::string_view value) {
+        if (f >= count)
+            return;
         const Column& column = m_columns[std::size_t(f)];
-        if (value.empty() && (column.kind != FieldKind::String || row.isNull(f)))
-            continue; // empty fields and empty memos are written as no value
-        out.put(column.prefix);
+        if (value.empty() && column.kind != FieldKind::String)
+            return; // empty memos are written as no value
+        const std::size_t size = column.prefix.size();
+        if (size <= 32) {
+            std::memcpy(o, column.head, 32);
+        } else {
+            std::memcpy(o, column.prefix.data(), size);
+        }
+        o += size;
         switch (column.kind) {
         case FieldKind::Memo:
         case FieldKind::String:
-            out.putEscaped(value);
+            o = Sink::escape(o, value);
             break;
         case FieldKind::Integer:
         case FieldKind::AutoInc:
         case FieldKind::Word:
-            out.cursor() = PacketValues::writeInteger(out.cursor(), int32Of(value));
+            o = PacketValues::writeInteger(o, int32Of(value));
             break;
         case FieldKind::Date:
-            out.cursor() = writeDate(out.cursor(), int32Of(value));
+            o = writeDate(o, int32Of(value));
             break;
         case FieldKind::DateTime: {
             std::int64_t stored = 0;
             if (value.size() == sizeof stored)
                 std::memcpy(&stored, value.data(), sizeof stored);
-            out.cursor() = PacketValues::writeDateTime(out.cursor(), stored);
+            o = PacketValues::writeDateTime(o, stored);
             break;
         }
         case FieldKind::Boolean:
-            out.put(value[0] ? std::string_view("TRUE") : std::string_view("FALSE"));
+            std::memcpy(o, value[0] ? "TRUE" : "FALSE", 5);
+            o += value[0] ? 4 : 5;
             break;
         }
-        out.put('"');
-    }
-    out.put("/>");
+        *o++ = '"';
+    });
+    std::memcpy(o, "/>", 2);
+    out.cursor() = o + 2;
 }
 
 } // namespace
@@ -323,13 +382,30 @@ void Writer::writeRow(Sink& out, const RowData& row, std::uint32_t state) {
 namespace DataPacket {
 
 QByteArray Write(DataTable& table) {
+    PacketWriter::prepare(table);
+    Writer writer(table);
+    Sink out{qsizetype(writer.expectedSize())};
+    writer.run(out);
+    return out.take();
+}
+
+} // namespace DataPacket
+
+namespace PacketWriter {
+
+void prepare(DataTable& table) {
     if (!table.isActive()) {
         const QString message = QStringLiteral("Cannot perform this operation on a closed dataset");
         const QString name = table.objectName();
         throw CorvantisError(name.isEmpty() ? message : name + QStringLiteral(": ") + message);
     }
     table.settle();
-    return Writer(table).run();
 }
 
-} // namespace DataPacket
+void writeTo(const DataTable& table, std::size_t piece, const Deliver& deliver) {
+    Writer writer(table);
+    Sink out(piece, deliver);
+    writer.run(out);
+}
+
+} // namespace PacketWriter

@@ -110,6 +110,13 @@ std::optional<std::int32_t> datePart(std::string_view text, std::string_view& re
 } // namespace
 
 char* writeInteger(char* out, std::int64_t value) {
+    // Most numbers of a list are small: row states, change kinds, progress, times.
+    if (value >= 0 && value < 10) {
+        *out = static_cast<char>('0' + value);
+        return out + 1;
+    }
+    if (value >= 10 && value < 100)
+        return twoDigits(out, int(value));
     return std::to_chars(out, out + MaxNumberText, value).ptr;
 }
 

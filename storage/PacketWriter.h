@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+
+class DataTable;
+
+// The list file writer's packet handed on in pieces as it is made, for saving: a large list goes
+// to the disk through a buffer that stays in the processor's cache instead of one the size of
+// the file.
+namespace PacketWriter {
+
+using Deliver = std::function<void(const char* bytes, std::size_t size)>;
+
+// Makes a table ready to be written: refuses a closed one, settles a pending row (stored when
+// changed).
+void prepare(DataTable& table);
+
+// Writes the packet of a prepared table in pieces of about `piece` bytes; whatever deliver
+// throws ends the writing.
+void writeTo(const DataTable& table, std::size_t piece, const Deliver& deliver);
+
+} // namespace PacketWriter
