@@ -4,11 +4,15 @@
 #include "model/TaskRecord.h"
 #include "shell/uGeneral.h"
 
-#include <QCollatorSortKey>
 #include <QTime>
 
+#include <unicode/ucol.h>
+
 #include <algorithm>
+#include <cstring>
 #include <limits>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -40,11 +44,151 @@ QString formatG(double value) {
 
 } // namespace
 
+namespace {
+
+// An ICU collator set up as QCollator sets up its own for a locale (ICU underneath on this
+// platform): normalization on, the locale's strength (secondary when case is ignored), no
+// numeric ordering, punctuation not ignored. Its keys order text exactly as QCollator's do, but
+// can be kept compactly and made on several threads, one collator each.
+class Collator {
+public:
+    Collator(const QByteArray& locale, bool caseInsensitive) {
+        UErrorCode status = U_ZERO_ERROR;
+        m_collator = ucol_open(locale.constData(), &status);
+        if (U_FAILURE(status)) {
+            if (m_collator)
+                ucol_close(m_collator);
+            m_collator = nullptr; // as QCollator: every key empty, all text equal
+            return;
+        }
+        const std::pair<UColAttribute, UColAttributeValue> settings[] = {
+            {UCOL_NORMALIZATION_MODE, UCOL_ON},
+            {UCOL_STRENGTH, caseInsensitive ? UCOL_SECONDARY : UCOL_DEFAULT_STRENGTH},
+            {UCOL_NUMERIC_COLLATION, UCOL_OFF},
+            {UCOL_ALTERNATE_HANDLING, UCOL_NON_IGNORABLE},
+        };
+        for (const auto& [attribute, value] : settings) {
+            status = U_ZERO_ERROR;
+            ucol_setAttribute(m_collator, attribute, value, &status);
+        }
+    }
+    ~Collator() {
+        if (m_collator)
+            ucol_close(m_collator);
+    }
+    Collator(const Collator&) = delete;
+    Collator& operator=(const Collator&) = delete;
+
+    // The key of UTF-8 text into buffer (resized as needed); its length.
+    std::size_t key(std::string_view text, std::vector<char>& buffer) {
+        if (!m_collator)
+            return 0;
+        m_text = QString::fromUtf8(text.data(), qsizetype(text.size()));
+        const auto* chars = reinterpret_cast<const UChar*>(m_text.utf16());
+        const auto length = std::int32_t(m_text.size());
+        buffer.resize(std::max<std::size_t>(buffer.size(), 32 + 4 * m_text.size()));
+        std::int32_t size = ucol_getSortKey(m_collator, chars, length,
+                                            reinterpret_cast<std::uint8_t*>(buffer.data()),
+                                            std::int32_t(buffer.size()));
+        if (std::size_t(size) > buffer.size()) {
+            buffer.resize(std::size_t(size));
+            size = ucol_getSortKey(m_collator, chars, length,
+                                   reinterpret_cast<std::uint8_t*>(buffer.data()), size);
+        }
+        return std::size_t(std::max(size, 0));
+    }
+
+private:
+    UCollator* m_collator = nullptr;
+    QString m_text;
+};
+
+// The first eight bytes of a key as a number that orders as the bytes do.
+std::uint64_t keyPrefix(const char* key, std::size_t size) {
+    std::uint64_t prefix = 0;
+    for (std::size_t i = 0; i < 8; ++i)
+        prefix = prefix << 8 | (i < size ? static_cast<unsigned char>(key[i]) : 0u);
+    return prefix;
+}
+
+// Bytes in blocks that never move, so that what is stored keeps its address.
+class ByteBlocks {
+public:
+    const char* store(const char* bytes, std::size_t size) {
+        if (std::size_t(m_end - m_cursor) < size) {
+            const std::size_t block = std::max<std::size_t>(size, std::size_t(1) << 20);
+            m_blocks.push_back(std::make_unique<char[]>(block));
+            m_cursor = m_blocks.back().get();
+            m_end = m_cursor + block;
+        }
+        char* at = m_cursor;
+        if (size)
+            std::memcpy(at, bytes, size);
+        m_cursor += size;
+        return at;
+    }
+    void take(ByteBlocks&& other) {
+        for (auto& block : other.m_blocks)
+            m_blocks.push_back(std::move(block));
+        other.m_blocks.clear();
+        other.m_cursor = other.m_end = nullptr;
+    }
+
+private:
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    char* m_cursor = nullptr;
+    char* m_end = nullptr;
+};
+
+// Compares keys as QCollatorSortKey does: byte by byte, a key that is the start of another first.
+int compareKeyBytes(const char* a, std::uint32_t sizeA, const char* b, std::uint32_t sizeB) {
+    const int c = std::memcmp(a, b, std::min(sizeA, sizeB));
+    if (c != 0)
+        return c;
+    return sizeA < sizeB ? -1 : (sizeA > sizeB ? 1 : 0);
+}
+
+} // namespace
+
+// A text's collation key: its bytes and, to settle most comparisons at once, its first eight.
+struct DataTable::CollationKey {
+    const char* bytes = nullptr; // nullptr: not made yet
+    std::uint32_t size = 0;
+    std::uint64_t prefix = 0;
+};
+
+// The collation keys of one text field under one case rule, by version, made when first needed.
 struct DataTable::TextKeys {
     int field = -1;
     bool caseInsensitive = false;
-    QCollator collator;
-    std::vector<std::optional<QCollatorSortKey>> keys; // by version
+    bool bytewise = false; // the C locale: QCollator orders by the UTF-8 bytes
+    QByteArray locale;     // as ICU names it
+    std::unique_ptr<Collator> collator;
+    std::vector<char> buffer;
+    using Key = CollationKey;
+    std::vector<Key> keys;
+    ByteBlocks store;
+
+    // Makes the key of text into slot, with the given collator (none for byte order).
+    static void make(Collator* collator, std::string_view text, std::vector<char>& buffer,
+                     ByteBlocks& store, Key& slot) {
+        std::size_t size = text.size();
+        const char* bytes = text.data();
+        if (collator) {
+            size = collator->key(text, buffer);
+            bytes = buffer.data();
+        }
+        slot.bytes = store.store(bytes, size);
+        slot.size = std::uint32_t(size);
+        slot.prefix = keyPrefix(bytes, size);
+    }
+    Collator* collatorOrNull() {
+        if (bytewise)
+            return nullptr;
+        if (!collator)
+            collator = std::make_unique<Collator>(locale, caseInsensitive);
+        return collator.get();
+    }
 };
 
 DataTable::DataTable(QObject* parent) : QObject(parent) {}
@@ -509,7 +653,7 @@ void DataTable::storePending() {
             m_versions[static_cast<std::size_t>(old)] = std::move(m_pending);
             for (auto& keys : m_textKeys)
                 if (static_cast<std::size_t>(old) < keys->keys.size())
-                    keys->keys[static_cast<std::size_t>(old)].reset();
+                    keys->keys[static_cast<std::size_t>(old)] = TextKeys::Key();
         }
         m_ordered.erase(std::find(m_ordered.begin(), m_ordered.end(), row));
     }
@@ -939,9 +1083,9 @@ void DataTable::applyIndexDef(const QString& name) {
             auto keys = std::make_unique<TextKeys>();
             keys->field = field;
             keys->caseInsensitive = def->caseInsensitive;
-            keys->collator = QCollator(QLocale());
-            keys->collator.setCaseSensitivity(def->caseInsensitive ? Qt::CaseInsensitive
-                                                                   : Qt::CaseSensitive);
+            const QLocale locale;
+            keys->bytewise = locale.language() == QLocale::C;
+            keys->locale = locale.bcp47Name().replace(u'-', u'_').toLatin1();
             m_activeTextKeys = keys.get();
             m_textKeys.push_back(std::move(keys));
         }
@@ -966,17 +1110,64 @@ void DataTable::setIndexName(const QString& name) {
     emit currentChanged(m_cur);
 }
 
-const QCollatorSortKey* DataTable::textKey(std::uint32_t version) const {
+void DataTable::makeTextKeys(const std::vector<std::uint32_t>& versions) const {
     TextKeys& cache = *m_activeTextKeys;
     if (cache.keys.size() < m_versions.size())
         cache.keys.resize(m_versions.size());
-    std::optional<QCollatorSortKey>& slot = cache.keys[version];
-    if (!slot) {
-        const std::string_view bytes = m_versions[version].raw(cache.field);
-        slot.emplace(cache.collator.sortKey(
-            QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()))));
+    std::vector<std::uint32_t> missing;
+    for (const std::uint32_t v : versions)
+        if (!cache.keys[v].bytes && !m_versions[v].isNull(cache.field))
+            missing.push_back(v);
+    if (missing.empty())
+        return;
+    auto makeOn = [&](Collator* collator, std::vector<char>& buffer, ByteBlocks& store,
+                      std::size_t from, std::size_t to) {
+        for (std::size_t i = from; i < to; ++i) {
+            const std::uint32_t v = missing[i];
+            TextKeys::make(collator, m_versions[v].raw(cache.field), buffer, store, cache.keys[v]);
+        }
+    };
+    // A collation key takes about a microsecond to make: the keys of a large list are shared
+    // out among the processors, each with a collator of its own writing its own slots.
+    constexpr std::size_t PerThread = 16384;
+    const std::size_t threads =
+        cache.bytewise ? 1
+                       : std::min<std::size_t>({std::max(1u, std::thread::hardware_concurrency()),
+                                                4, missing.size() / PerThread + 1});
+    std::vector<ByteBlocks> stores(threads);
+    std::vector<std::thread> helpers;
+    const std::size_t share = (missing.size() + threads - 1) / threads;
+    std::size_t mine = missing.size();
+    for (std::size_t t = 1; t < threads; ++t) {
+        const std::size_t from = t * share;
+        const std::size_t to = std::min(missing.size(), from + share);
+        try {
+            helpers.emplace_back([&, t, from, to] {
+                Collator collator(cache.locale, cache.caseInsensitive);
+                std::vector<char> buffer;
+                makeOn(&collator, buffer, stores[t], from, to);
+            });
+            mine = std::min(mine, from);
+        } catch (const std::system_error&) {
+            break; // no more threads: this one makes the rest
+        }
     }
-    return &*slot;
+    makeOn(cache.collatorOrNull(), cache.buffer, stores[0], 0, mine);
+    for (std::thread& helper : helpers)
+        helper.join();
+    for (ByteBlocks& store : stores)
+        cache.store.take(std::move(store));
+}
+
+const DataTable::CollationKey& DataTable::textKey(std::uint32_t version) const {
+    TextKeys& cache = *m_activeTextKeys;
+    if (cache.keys.size() < m_versions.size())
+        cache.keys.resize(m_versions.size());
+    TextKeys::Key& slot = cache.keys[version];
+    if (!slot.bytes)
+        TextKeys::make(cache.collatorOrNull(), m_versions[version].raw(cache.field), cache.buffer,
+                       cache.store, slot);
+    return slot;
 }
 
 int DataTable::compareKeys(std::uint32_t va, std::uint32_t vb) const {
@@ -991,9 +1182,11 @@ int DataTable::compareKeys(std::uint32_t va, std::uint32_t vb) const {
     } else {
         switch (m_fields[static_cast<std::size_t>(f)].kind) {
         case FieldKind::String:
-        case FieldKind::Memo:
-            c = textKey(va)->compare(*textKey(vb));
-            break;
+        case FieldKind::Memo: {
+            const CollationKey& x = textKey(va);
+            const CollationKey& y = textKey(vb);
+            c = compareKeyBytes(x.bytes, x.size, y.bytes, y.size);
+        } break;
         case FieldKind::Integer:
         case FieldKind::AutoInc:
         case FieldKind::Word:
@@ -1040,27 +1233,38 @@ void DataTable::rebuildOrder() {
     // large list. The order is rowLess's: empty keys first (last when descending), ties by
     // version.
     struct Keyed {
-        std::int64_t number;
-        const QCollatorSortKey* text;
+        std::int64_t number; // the prefix of a text key
+        const char* text;    // the rest: the whole key
+        std::uint32_t size;
         std::uint32_t version;
         RowId row;
         bool null;
     };
     const int f = m_sortField;
     const FieldKind kind = m_fields[static_cast<std::size_t>(f)].kind;
+    std::vector<std::uint32_t> versions;
+    versions.reserve(m_ordered.size());
+    for (RowId row : m_ordered)
+        versions.push_back(static_cast<std::uint32_t>(m_rowVersion[static_cast<std::size_t>(row)]));
+    if (m_activeTextKeys)
+        makeTextKeys(versions);
     std::vector<Keyed> keyed;
     keyed.reserve(m_ordered.size());
-    for (RowId row : m_ordered) {
-        const auto version =
-            static_cast<std::uint32_t>(m_rowVersion[static_cast<std::size_t>(row)]);
+    for (std::size_t i = 0; i < versions.size(); ++i) {
+        const std::uint32_t version = versions[i];
         const RowData& data = m_versions[version];
-        Keyed k{0, nullptr, version, row, data.isNull(f)};
-        if (!k.null && m_activeTextKeys)
-            k.text = textKey(version);
-        else if (!k.null)
+        Keyed k{0, nullptr, 0, version, m_ordered[i], data.isNull(f)};
+        if (!k.null && m_activeTextKeys) {
+            const CollationKey& key = m_activeTextKeys->keys[version];
+            // The prefix flipped into a signed number that orders the same way.
+            k.number = std::int64_t(key.prefix ^ (std::uint64_t(1) << 63));
+            k.text = key.bytes;
+            k.size = key.size;
+        } else if (!k.null) {
             k.number = kind == FieldKind::DateTime  ? data.int64(f)
                        : kind == FieldKind::Boolean ? std::int64_t(data.boolean(f))
                                                     : std::int64_t(data.int32(f));
+        }
         keyed.push_back(k);
     }
     const bool descending = m_sortDescending;
@@ -1068,10 +1272,10 @@ void DataTable::rebuildOrder() {
         int c = 0;
         if (a.null || b.null)
             c = a.null == b.null ? 0 : (a.null ? -1 : 1);
+        else if (a.number != b.number)
+            c = a.number < b.number ? -1 : 1;
         else if (a.text)
-            c = a.text->compare(*b.text);
-        else
-            c = a.number < b.number ? -1 : (a.number > b.number ? 1 : 0);
+            c = compareKeyBytes(a.text, a.size, b.text, b.size);
         if (descending)
             c = -c;
         return c != 0 ? c < 0 : a.version < b.version;

@@ -195,7 +195,9 @@ private:
     bool passes(const RowData& row) const;
     bool rowLess(RowId a, RowId b) const;
     int compareKeys(std::uint32_t versionA, std::uint32_t versionB) const;
-    const QCollatorSortKey* textKey(std::uint32_t version) const;
+    struct CollationKey;
+    void makeTextKeys(const std::vector<std::uint32_t>& versions) const;
+    const CollationKey& textKey(std::uint32_t version) const;
     void placeStoredRow(RowId row, int fromPosition);
     void applyIndexDef(const QString& name);
 

@@ -3,10 +3,6 @@
 #include <algorithm>
 #include <new>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 namespace {
 char* mallocOrThrow(std::size_t size) {
     char* p = static_cast<char*>(std::malloc(size));
@@ -59,26 +55,6 @@ RowData RowData::withField(int field, const std::string_view* value) const {
     return builder.build();
 }
 
-// --- LargeBlock ------------------------------------------------------------------------------
-
-LargeBlock::LargeBlock(std::size_t size) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr std::size_t HugePage = std::size_t(2) << 20;
-    if (size >= HugePage) {
-        const std::size_t rounded = (size + HugePage - 1) & ~(HugePage - 1);
-        m_data = static_cast<char*>(std::aligned_alloc(HugePage, rounded));
-        if (!m_data)
-            throw std::bad_alloc();
-        m_size = rounded;
-        // Only a request: the system may keep to small pages.
-        madvise(m_data, rounded, MADV_HUGEPAGE);
-        return;
-    }
-#endif
-    m_data = mallocOrThrow(size);
-    m_size = size;
-}
-
 // --- RowArena --------------------------------------------------------------------------------
 
 char* RowArena::allocate(std::size_t size) {
@@ -90,15 +66,20 @@ char* RowArena::allocate(std::size_t size) {
 }
 
 char* RowArena::carryOver(const char* from, std::size_t keep, std::size_t size) {
-    const std::size_t need = keep + size + Align;
-    m_blocks.emplace_back(std::max(m_nextBlock, need));
+    const std::size_t block = std::max(m_nextBlock, keep + size + Align);
+    char* memory = mallocOrThrow(block);
+    try {
+        m_blocks.emplace_back(memory);
+    } catch (...) {
+        std::free(memory);
+        throw;
+    }
     m_nextBlock = std::min(m_nextBlock * 2, LargestBlock);
-    const LargeBlock& block = m_blocks.back();
-    char* start = aligned(block.data());
+    char* start = aligned(m_blocks.back().get());
     if (keep)
         std::memcpy(start, from, keep);
     m_cursor = start;
-    m_limit = block.data() + block.size();
+    m_limit = m_blocks.back().get() + block;
     return start;
 }
 

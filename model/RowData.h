@@ -9,7 +9,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 class RowArena;
@@ -144,33 +143,6 @@ private:
     std::uintptr_t m_bits = 0;
 };
 
-// A large buffer (a block of rows, the bytes of a list file) taken from the system so that
-// filling it costs few page faults: on Linux, huge pages where the system allows them on request.
-class LargeBlock {
-public:
-    LargeBlock() = default;
-    explicit LargeBlock(std::size_t size); // throws std::bad_alloc
-    LargeBlock(LargeBlock&& other) noexcept : m_data(other.m_data), m_size(other.m_size) {
-        other.m_data = nullptr;
-        other.m_size = 0;
-    }
-    LargeBlock& operator=(LargeBlock&& other) noexcept {
-        std::swap(m_data, other.m_data);
-        std::swap(m_size, other.m_size);
-        return *this;
-    }
-    LargeBlock(const LargeBlock&) = delete;
-    LargeBlock& operator=(const LargeBlock&) = delete;
-    ~LargeBlock() { std::free(m_data); }
-
-    char* data() const { return m_data; }
-    std::size_t size() const { return m_size; }
-
-private:
-    char* m_data = nullptr;
-    std::size_t m_size = 0;
-};
-
 // Memory for the rows of a loaded list, taken in large blocks and given back all at once: one
 // allocation per row version would cost a list of 100,000 tasks some 300,000 allocations to load
 // and as many frees to close.
@@ -191,7 +163,10 @@ private:
     char* carryOver(const char* from, std::size_t keep, std::size_t size);
     void commit(char* end) { m_cursor = end; }
 
-    std::vector<LargeBlock> m_blocks;
+    struct Free {
+        void operator()(char* p) const { std::free(p); }
+    };
+    std::vector<std::unique_ptr<char, Free>> m_blocks;
     char* m_cursor = nullptr;
     char* m_limit = nullptr;
     std::size_t m_nextBlock = std::size_t(64) << 10;

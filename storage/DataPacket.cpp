@@ -2,15 +2,12 @@
 
 #include "model/CorvantisError.h"
 #include "model/DataTable.h"
-#include "model/RowData.h"
 #include "storage/PacketWriter.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-
-#include <algorithm>
 
 #include <thread>
 
@@ -113,35 +110,13 @@ void SaveToFile(DataTable& table, const QString& fileName) {
 void LoadFromFile(DataTable& table, const QString& fileName) {
     table.close();
     QFile file(fileName);
-    auto fail = [&] {
+    if (!file.open(QIODevice::ReadOnly))
         throw CorvantisError(QStringLiteral("Cannot open file \"%1\". %2")
                                  .arg(fullName(fileName), file.errorString()));
-    };
-    // Read straight into a buffer of the file's size (one byte more tells a file that grew in
-    // the meantime): a large list is read without the copies and page faults of a growing one.
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        fail();
-    LargeBlock buffer(std::size_t(std::max<qint64>(file.size(), 0)) + 1);
-    qint64 done = 0;
-    const auto capacity = qint64(buffer.size());
-    while (done < capacity) {
-        const qint64 n = file.read(buffer.data() + done, capacity - done);
-        if (n < 0)
-            fail();
-        if (n == 0)
-            break;
-        done += n;
-    }
-    if (done < capacity) {
-        file.close();
-        Read(table, QByteArray::fromRawData(buffer.data(), done));
-        return;
-    }
-    QByteArray bytes(buffer.data(), done);
-    buffer = LargeBlock();
-    bytes += file.readAll();
+    const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        fail();
+        throw CorvantisError(QStringLiteral("Cannot open file \"%1\". %2")
+                                 .arg(fullName(fileName), file.errorString()));
     file.close();
     Read(table, bytes);
 }

@@ -4,9 +4,13 @@
 #include "model/TaskTable.h"
 #include "support/TestSupport.h"
 
+#include <QCollator>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <numeric>
+#include <tuple>
 
 using namespace TaskRecord;
 
@@ -111,6 +115,8 @@ private slots:
     void viewSignalsMatchRows();
     void counterRaisedAboveStoredIds();
     void arenaRowsMatchBuiltRows();
+    void textOrderIsQtCollation_data();
+    void textOrderIsQtCollation();
 };
 
 void TestDataTable::writeConversions_data() {
@@ -870,6 +876,92 @@ void TestDataTable::arenaRowsMatchBuiltRows() {
     written.clear();
     arena = RowArena();
     QVERIFY(copy.sameAs(built.back()));
+}
+
+// Text indexes order as QCollator does for the default locale and the index's case rule, on
+// small lists and on large ones whose keys are made on several threads.
+void TestDataTable::textOrderIsQtCollation_data() {
+    QTest::addColumn<QLocale>("locale");
+    QTest::addColumn<int>("rows");
+    QTest::newRow("English") << QLocale(QLocale::English, QLocale::UnitedStates) << 400;
+    QTest::newRow("German") << QLocale(QLocale::German, QLocale::Germany) << 400;
+    QTest::newRow("Swedish") << QLocale(QLocale::Swedish, QLocale::Sweden) << 400;
+    QTest::newRow("C") << QLocale::c() << 400;
+    QTest::newRow("English, large") << QLocale(QLocale::English, QLocale::UnitedStates) << 40000;
+}
+
+void TestDataTable::textOrderIsQtCollation() {
+    QFETCH(QLocale, locale);
+    QFETCH(int, rows);
+    QLocale::setDefault(locale);
+    struct Restore {
+        ~Restore() { PinLocaleAndClock(); }
+    } restore;
+
+    // Texts that differ by case, accents, punctuation, digits, blanks and script, empty ones,
+    // ignorable and combining characters.
+    const QStringList pieces = {
+        QStringLiteral("a"),          QStringLiteral("A"),      QStringLiteral("\u00e4"),
+        QStringLiteral("\u00c4"),     QStringLiteral("ae"),     QStringLiteral("o"),
+        QStringLiteral("\u00f6"),     QStringLiteral("z"),      QStringLiteral("Z"),
+        QStringLiteral("\u00df"),     QStringLiteral("ss"),     QStringLiteral("-"),
+        QStringLiteral(" "),          QStringLiteral("1"),      QStringLiteral("10"),
+        QStringLiteral("2"),          QStringLiteral("\u65e5"), QStringLiteral("\u2192"),
+        QStringLiteral("e\u0301"),    QStringLiteral("\u00e9"), QStringLiteral("\ufeff"),
+        QStringLiteral("\U0001F600"), QStringLiteral("'"),      QStringLiteral("&"),
+    };
+    QRandomGenerator rng{quint32(rows)};
+    DataTable::Content content;
+    content.fields = TaskRecord::Fields();
+    auto fieldOf = [&](const QString& name) {
+        for (std::size_t f = 0; f < content.fields.size(); ++f)
+            if (content.fields[f].name == name)
+                return int(f);
+        return -1;
+    };
+    const int task = fieldOf(Task);
+    const int status = fieldOf(Status);
+    QStringList tasks, statuses;
+    for (int r = 0; r < rows; ++r) {
+        auto text = [&] {
+            QString t;
+            for (int n = int(rng.bounded(5)); n > 0; --n)
+                t += pieces.at(int(rng.bounded(pieces.size())));
+            return t;
+        };
+        tasks << text();
+        statuses << text();
+        RowBuilder row(int(content.fields.size()));
+        row.setInt32(0, r + 1);
+        const QByteArray a = tasks.last().toUtf8();
+        const QByteArray b = statuses.last().toUtf8();
+        row.setBytes(task, std::string_view(a.constData(), std::size_t(a.size())));
+        row.setBytes(status, std::string_view(b.constData(), std::size_t(b.size())));
+        content.versions.push_back(row.build());
+    }
+    content.autoIncValue = rows + 1;
+    DataTable table;
+    TaskTable::Configure(table);
+    table.adopt(std::move(content));
+
+    for (const auto& [index, field, texts, rule] :
+         {std::tuple{TaskTable::IndexTaskName, task, &tasks, Qt::CaseSensitive},
+          std::tuple{TaskTable::IndexStatus, status, &statuses, Qt::CaseInsensitive}}) {
+        QCollator collator(locale);
+        collator.setCaseSensitivity(rule);
+        std::vector<QCollatorSortKey> keys;
+        for (const QString& t : *texts)
+            keys.push_back(collator.sortKey(t));
+        std::vector<int> expected(static_cast<std::size_t>(rows));
+        std::iota(expected.begin(), expected.end(), 0);
+        std::stable_sort(expected.begin(), expected.end(), [&](int x, int y) {
+            return keys[std::size_t(x)].compare(keys[std::size_t(y)]) < 0;
+        });
+        table.setIndexName(index);
+        for (int i = 0; i < rows; ++i)
+            QVERIFY2(table.rowDataAt(i).int32(0) == expected[std::size_t(i)] + 1,
+                     qPrintable(QStringLiteral("%1, place %2").arg(index).arg(i)));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestDataTable)
