@@ -65,6 +65,14 @@ char* RowArena::allocate(std::size_t size) {
     return p;
 }
 
+void RowArena::take(RowArena&& other) {
+    m_blocks.reserve(m_blocks.size() + other.m_blocks.size());
+    for (auto& block : other.m_blocks)
+        m_blocks.push_back(std::move(block));
+    other.m_blocks.clear();
+    other.m_cursor = other.m_limit = nullptr;
+}
+
 char* RowArena::carryOver(const char* from, std::size_t keep, std::size_t size) {
     const std::size_t block = std::max(m_nextBlock, keep + size + Align);
     char* memory = mallocOrThrow(block);

@@ -155,6 +155,8 @@ public:
     // size bytes, 8-byte aligned, that stay put until the arena is dropped.
     char* allocate(std::size_t size);
     std::size_t blockCount() const { return m_blocks.size(); }
+    // Takes over the memory of another arena (rows built there stay valid).
+    void take(RowArena&& other);
 
 private:
     friend class ArenaRowWriter;

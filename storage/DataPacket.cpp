@@ -12,7 +12,10 @@
 #include <thread>
 
 #if defined(__linux__)
+#include <csignal>
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -40,6 +43,64 @@ void release(int descriptor) {
     Q_UNUSED(descriptor);
 #endif
 }
+
+// A list file mapped into memory rather than read: a large list then costs neither a copy nor
+// fresh memory of its size. Only under a read lease, which keeps every other program from opening
+// the file for writing or cutting it short until the lease ends (a mapped file that shrank would
+// crash the reader); where no lease can be had (a file of another user, a network file system,
+// a file open for writing now), data() is nullptr and the file is read as usual.
+class MappedFile {
+public:
+    explicit MappedFile(const QString& fileName) {
+#if defined(__linux__) && defined(F_SETLEASE) && defined(F_SETSIG) && defined(MAP_POPULATE)
+        m_descriptor = ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_CLOEXEC);
+        if (m_descriptor < 0)
+            return;
+        // The lease's end is announced with a signal: one whose default is to be ignored, as
+        // the lease ends by itself once the file is read.
+        struct stat status {};
+        if (::fcntl(m_descriptor, F_SETSIG, SIGURG) != 0 ||
+            ::fcntl(m_descriptor, F_SETLEASE, F_RDLCK) != 0)
+            return;
+        m_leased = true;
+        if (::fstat(m_descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= 0)
+            return;
+        void* at = ::mmap(nullptr, std::size_t(status.st_size), PROT_READ,
+                          MAP_PRIVATE | MAP_POPULATE, m_descriptor, 0);
+        if (at == MAP_FAILED)
+            return;
+        m_data = static_cast<const char*>(at);
+        m_size = qsizetype(status.st_size);
+#else
+        Q_UNUSED(fileName);
+#endif
+    }
+    ~MappedFile() {
+#if defined(__linux__) && defined(F_SETLEASE) && defined(F_SETSIG) && defined(MAP_POPULATE)
+        if (m_data)
+            ::munmap(const_cast<char*>(m_data), std::size_t(m_size));
+        if (m_leased)
+            ::fcntl(m_descriptor, F_SETLEASE, F_UNLCK);
+        if (m_descriptor >= 0)
+            ::close(m_descriptor);
+#endif
+    }
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+
+    const char* data() const {
+        return m_data;
+    }
+    qsizetype size() const {
+        return m_size;
+    }
+
+private:
+    int m_descriptor = -1;
+    bool m_leased = false;
+    const char* m_data = nullptr;
+    qsizetype m_size = 0;
+};
 
 // A failed write of the file, with the system's reason.
 struct WriteFailure {
@@ -109,6 +170,13 @@ void SaveToFile(DataTable& table, const QString& fileName) {
 
 void LoadFromFile(DataTable& table, const QString& fileName) {
     table.close();
+    {
+        const MappedFile mapped(fileName);
+        if (mapped.data()) {
+            Read(table, QByteArray::fromRawData(mapped.data(), mapped.size()));
+            return;
+        }
+    }
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         throw CorvantisError(QStringLiteral("Cannot open file \"%1\". %2")

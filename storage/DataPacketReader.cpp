@@ -12,11 +12,14 @@
 #endif
 
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <new>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -333,6 +336,9 @@ public:
         m_budget += std::min(fileSize, room) * 32;
     }
 
+    // A reader of the rows from `from` on, beside `first`, which has read the fields.
+    Reader(const Reader& first, const char* from);
+
     DataTable::Content run();
 
 private:
@@ -356,6 +362,8 @@ private:
     void readMetadataRest();
     void readParams();
     void readRows();
+    const char* splitPoint() const;
+    void scanRows();
     void readRow();
     bool readPlainRow();
     const char* copyText(const char* p, std::size_t width);
@@ -375,6 +383,7 @@ private:
     const char* m_p;
     const char* m_end;
     const char* m_begin;
+    const char* m_stopAt = nullptr; // where another reader took over the rows
     // Text before this point is known to be well-formed UTF-8 (when checking; else the end).
     // Plain rows are checked as they are read: their markup is ASCII by the way it is matched,
     // and only text values with bytes above 0x7F need a look. Everything else is checked in
@@ -402,6 +411,16 @@ private:
 
 // Thrown when text that should be UTF-8 is not.
 struct NotUtf8 {};
+
+Reader::Reader(const Reader& first, const char* from)
+    : m_p(from), m_end(first.m_end), m_begin(first.m_begin),
+      m_checked(first.m_checked < first.m_end ? from : first.m_end), m_budget(first.m_budget),
+      m_slots(first.m_slots), m_byName(first.m_byName), m_starts(first.m_starts) {
+    m_builder.emplace(int(m_slots.size()));
+    m_writer.emplace(m_content.arena, int(m_slots.size()));
+    m_content.versions.reserve(first.m_content.versions.capacity() / 2);
+    m_content.states.reserve(first.m_content.states.capacity() / 2);
+}
 
 void Reader::checkUpTo(const char* to) {
     if (to <= m_checked)
@@ -808,8 +827,76 @@ void Reader::readRows() {
     m_writer.emplace(m_content.arena, int(m_slots.size()));
     if (skipAttributes("ROWDATA"))
         return;
+
+    // A large list's rows are read in two halves at once when a second processor is free. The
+    // second half starts at a row near the middle; it counts only if this reader, going row by
+    // row, arrives exactly there (else the place was inside something else, and this reader
+    // simply reads on to the end).
+    const char* split = splitPoint();
+    std::optional<Reader> second;
+    std::exception_ptr secondFailure;
+    std::thread helper;
+    if (split) {
+        second.emplace(*this, split);
+        try {
+            helper = std::thread([&] {
+                try {
+                    second->scanRows();
+                } catch (...) {
+                    secondFailure = std::current_exception();
+                }
+            });
+            m_stopAt = split;
+        } catch (const std::system_error&) {
+            second.reset(); // no thread to be had: one reader does it all
+        }
+    }
+    try {
+        scanRows();
+    } catch (...) {
+        if (helper.joinable())
+            helper.join();
+        throw;
+    }
+    if (!helper.joinable())
+        return;
+    helper.join();
+    m_stopAt = nullptr;
+    if (m_p != split)
+        return; // this reader never met the second half's start and has read on to the end
+    if (secondFailure)
+        std::rethrow_exception(secondFailure);
+    if (m_checked < m_end) {
+        checkUpTo(split);
+        m_checked = second->m_checked;
+    }
+    m_used += second->m_used;
+    if (m_used > m_budget)
+        damaged(QStringLiteral("its rows need more memory than a list file can take"));
+    m_content.arena.take(std::move(second->m_content.arena));
+    for (RowData& row : second->m_content.versions)
+        m_content.versions.push_back(std::move(row));
+    m_content.states.insert(m_content.states.end(), second->m_content.states.begin(),
+                            second->m_content.states.end());
+    m_p = second->m_p;
+}
+
+// Where a second reader may start on the rows: a row that directly follows another near the
+// middle of what is left, when that is large enough to be worth a thread.
+const char* Reader::splitPoint() const {
+    constexpr std::ptrdiff_t Worthwhile = std::ptrdiff_t(4) << 20;
+    if (m_end - m_p < Worthwhile || std::thread::hardware_concurrency() < 2)
+        return nullptr;
+    const std::string_view rest(m_p + (m_end - m_p) / 2, std::size_t(m_end - m_p) / 2);
+    const std::size_t at = rest.find("/><ROW ");
+    return at == std::string_view::npos ? nullptr : rest.data() + at + 2;
+}
+
+// Reads the rows and whatever else ROWDATA holds, up to its end tag or to where another reader
+// took over.
+void Reader::scanRows() {
     std::string_view name;
-    while (true) {
+    while (m_p != m_stopAt) {
         // Rows follow one another directly: "<ROW " needs no trip through the tag reader.
         if (m_end - m_p > 4 && std::memcmp(m_p, "<ROW", 4) == 0 &&
             (isSpace(m_p[4]) || m_p[4] == '/' || m_p[4] == '>')) {
