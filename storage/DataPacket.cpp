@@ -9,6 +9,9 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
 #include <thread>
 
 #if defined(__linux__)
@@ -107,6 +110,98 @@ struct WriteFailure {
     QString reason;
 };
 
+// Writes the pieces of a packet to a file on a thread of its own while the next ones are made:
+// copying a large list into the system's file cache then takes no time of the save's own. Each
+// piece is also started on its way to the disk, so that little is left for the final sync.
+class PieceWriter {
+public:
+    explicit PieceWriter(QSaveFile& file) : m_file(file) {
+        try {
+            m_thread = std::thread([this] { run(); });
+        } catch (const std::system_error&) {
+            // No thread to be had: pieces are written as they come.
+        }
+    }
+    ~PieceWriter() {
+        if (!m_thread.joinable())
+            return;
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+    PieceWriter(const PieceWriter&) = delete;
+    PieceWriter& operator=(const PieceWriter&) = delete;
+
+    // Hands on a piece once the one before is written; with no bytes, only waits for that.
+    // Throws WriteFailure once a write has failed.
+    void deliver(const char* bytes, std::size_t size) {
+        if (!m_thread.joinable()) {
+            if (m_failure.isNull() && bytes)
+                m_failure = write(bytes, size);
+            if (!m_failure.isNull())
+                throw WriteFailure{m_failure};
+            return;
+        }
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_idle.wait(lock, [this] { return !m_bytes; });
+        if (!m_failure.isNull())
+            throw WriteFailure{m_failure};
+        if (!bytes)
+            return;
+        m_bytes = bytes;
+        m_size = size;
+        m_wake.notify_one();
+    }
+
+private:
+    void run() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        while (true) {
+            m_wake.wait(lock, [this] { return m_bytes || m_stop; });
+            if (!m_bytes)
+                return;
+            const char* bytes = m_bytes;
+            const std::size_t size = m_size;
+            lock.unlock();
+            const QString failure = m_failure.isNull() ? write(bytes, size) : QString();
+            lock.lock();
+            if (m_failure.isNull())
+                m_failure = failure;
+            m_bytes = nullptr;
+            m_idle.notify_all();
+        }
+    }
+    // The system's reason when the piece could not be written whole; null when it was.
+    QString write(const char* bytes, std::size_t size) {
+        qint64 done = 0;
+        while (done < qint64(size)) {
+            const qint64 n = m_file.write(bytes + done, qint64(size) - done);
+            if (n <= 0)
+                return m_file.errorString();
+            done += n;
+        }
+#if defined(__linux__) && defined(SYNC_FILE_RANGE_WRITE)
+        sync_file_range(int(m_file.handle()), m_written, done, SYNC_FILE_RANGE_WRITE);
+#endif
+        m_written += done;
+        return QString();
+    }
+
+    QSaveFile& m_file;
+    qint64 m_written = 0;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_wake; // a piece to write, or the end
+    std::condition_variable m_idle; // the piece is written
+    const char* m_bytes = nullptr;  // the piece being written
+    std::size_t m_size = 0;
+    bool m_stop = false;
+    QString m_failure;
+};
+
 } // namespace
 
 namespace DataPacket {
@@ -124,25 +219,12 @@ void SaveToFile(DataTable& table, const QString& fileName) {
     // old file stays as it was.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         fail(file.errorString());
-    qint64 written = 0;
-    auto deliver = [&](const char* bytes, std::size_t size) {
-        qint64 done = 0;
-        while (done < qint64(size)) {
-            const qint64 n = file.write(bytes + done, qint64(size) - done);
-            if (n <= 0)
-                throw WriteFailure{file.errorString()};
-            done += n;
-        }
-#if defined(__linux__) && defined(SYNC_FILE_RANGE_WRITE)
-        // Start putting this piece on the disk while the next one is made, so that little is
-        // left for the final sync of commit().
-        sync_file_range(int(file.handle()), written, done, SYNC_FILE_RANGE_WRITE);
-#endif
-        written += done;
-    };
     QString failure;
     try {
-        PacketWriter::writeTo(table, std::size_t(4) << 20, deliver);
+        PieceWriter pieces(file);
+        PacketWriter::writeTo(
+            table, std::size_t(4) << 20,
+            [&](const char* bytes, std::size_t size) { pieces.deliver(bytes, size); });
         if (!file.flush() || file.error() != QFileDevice::NoError)
             failure = file.errorString();
     } catch (const WriteFailure& writeFailure) {

@@ -53,8 +53,10 @@ public:
     // Keeps the whole packet, for take().
     explicit Sink(qsizetype expected) { grow(expected); }
     // Hands the packet on in pieces of about `piece` bytes as it is made, so that a large list
-    // is saved through a buffer that stays in the processor's cache.
+    // is saved through buffers that stay in the processor's cache. Two buffers take turns: the
+    // receiver may go on using a piece until it is handed the next.
     Sink(std::size_t piece, Deliver deliver) : m_deliver(std::move(deliver)) {
+        m_spare.resize(qsizetype(piece));
         grow(qsizetype(piece));
     }
 
@@ -72,7 +74,9 @@ public:
     void flush() {
         if (m_deliver && used() > 0) {
             m_deliver(m_bytes.constData(), std::size_t(used()));
+            m_bytes.swap(m_spare);
             m_cursor = m_bytes.data();
+            m_limit = m_bytes.data() + m_bytes.size();
         }
     }
     void put(std::string_view bytes) {
@@ -148,6 +152,7 @@ private:
     }
 
     QByteArray m_bytes;
+    QByteArray m_spare; // the other buffer when delivering
     char* m_cursor = nullptr;
     char* m_limit = nullptr;
     Deliver m_deliver;
@@ -405,7 +410,17 @@ void prepare(DataTable& table) {
 void writeTo(const DataTable& table, std::size_t piece, const Deliver& deliver) {
     Writer writer(table);
     Sink out(piece, deliver);
-    writer.run(out);
+    try {
+        writer.run(out);
+    } catch (...) {
+        // The receiver lets go of the last piece before its buffer goes.
+        try {
+            deliver(nullptr, 0);
+        } catch (...) {
+        }
+        throw;
+    }
+    deliver(nullptr, 0);
 }
 
 } // namespace PacketWriter

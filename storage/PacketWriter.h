@@ -16,8 +16,9 @@ using Deliver = std::function<void(const char* bytes, std::size_t size)>;
 // changed).
 void prepare(DataTable& table);
 
-// Writes the packet of a prepared table in pieces of about `piece` bytes; whatever deliver
-// throws ends the writing.
+// Writes the packet of a prepared table in pieces of about `piece` bytes. deliver may go on
+// using a piece's bytes until it is called again; at the end it is called with no bytes, and by
+// its return must have let go of every piece. Whatever it throws ends the writing.
 void writeTo(const DataTable& table, std::size_t piece, const Deliver& deliver);
 
 } // namespace PacketWriter
