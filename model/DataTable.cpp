@@ -115,6 +115,8 @@ std::uint64_t keyPrefix(const char* key, std::size_t size) {
 class ByteBlocks {
 public:
     const char* store(const char* bytes, std::size_t size) {
+        if (size == 0)
+            return ""; // never null: a key's null address means it was not made yet
         if (std::size_t(m_end - m_cursor) < size) {
             const std::size_t block = std::max<std::size_t>(size, std::size_t(1) << 20);
             m_blocks.push_back(std::make_unique<char[]>(block));
@@ -122,8 +124,7 @@ public:
             m_end = m_cursor + block;
         }
         char* at = m_cursor;
-        if (size)
-            std::memcpy(at, bytes, size);
+        std::memcpy(at, bytes, size);
         m_cursor += size;
         return at;
     }

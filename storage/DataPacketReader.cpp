@@ -1086,7 +1086,7 @@ namespace {
 // A plain decimal number ("123", "-7") up to its closing quote at most nine digits long;
 // false for anything else (blanks, a plus sign, longer numbers), left to the general path.
 bool plainNumber(const char*& p, const char* e, std::int32_t& value) {
-    // Eleven bytes (a sign and ten digits) are looked at at most before the quote.
+    // A sign, nine digits and the byte after them at most are looked at.
     if (e - p < 12)
         return false;
     const char* q = p;
@@ -1095,9 +1095,9 @@ bool plainNumber(const char*& p, const char* e, std::int32_t& value) {
     const char* digits = q;
     std::int32_t n = 0;
     while (unsigned(*q - '0') < 10) {
+        if (q - digits == 9)
+            return false; // a tenth digit
         n = n * 10 + (*q++ - '0');
-        if (q - digits > 9)
-            return false;
     }
     if (q == digits || *q != '"')
         return false;
