@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <system_error>
 #include <thread>
@@ -1136,28 +1137,42 @@ void DataTable::makeTextKeys(const std::vector<std::uint32_t>& versions) const {
                        : std::min<std::size_t>({std::max(1u, std::thread::hardware_concurrency()),
                                                 4, missing.size() / PerThread + 1});
     std::vector<ByteBlocks> stores(threads);
+    std::vector<std::exception_ptr> failures(threads);
     std::vector<std::thread> helpers;
+    helpers.reserve(threads);
     const std::size_t share = (missing.size() + threads - 1) / threads;
-    std::size_t mine = missing.size();
+    std::size_t shared = share; // the keys from here on are being made by another thread
     for (std::size_t t = 1; t < threads; ++t) {
         const std::size_t from = t * share;
         const std::size_t to = std::min(missing.size(), from + share);
         try {
             helpers.emplace_back([&, t, from, to] {
-                Collator collator(cache.locale, cache.caseInsensitive);
-                std::vector<char> buffer;
-                makeOn(&collator, buffer, stores[t], from, to);
+                try {
+                    Collator collator(cache.locale, cache.caseInsensitive);
+                    std::vector<char> buffer;
+                    makeOn(&collator, buffer, stores[t], from, to);
+                } catch (...) {
+                    failures[t] = std::current_exception();
+                }
             });
-            mine = std::min(mine, from);
+            shared = to;
         } catch (const std::system_error&) {
             break; // no more threads: this one makes the rest
         }
     }
-    makeOn(cache.collatorOrNull(), cache.buffer, stores[0], 0, mine);
+    try {
+        makeOn(cache.collatorOrNull(), cache.buffer, stores[0], 0, share);
+        makeOn(cache.collatorOrNull(), cache.buffer, stores[0], shared, missing.size());
+    } catch (...) {
+        failures[0] = std::current_exception();
+    }
     for (std::thread& helper : helpers)
         helper.join();
     for (ByteBlocks& store : stores)
         cache.store.take(std::move(store));
+    for (const std::exception_ptr& failure : failures)
+        if (failure)
+            std::rethrow_exception(failure);
 }
 
 const DataTable::CollationKey& DataTable::textKey(std::uint32_t version) const {
