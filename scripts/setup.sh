@@ -7,7 +7,8 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     qt6-gtk-platformtheme adwaita-icon-theme
     clang libclang-rt-dev
-    libpugixml-dev libicu-dev
+    libpugixml-dev
+    fonts-liberation libicu-dev
     xauth xvfb
 )
 

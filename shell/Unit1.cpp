@@ -1,14 +1,24 @@
 #include "shell/Unit1.h"
 
+#include "dialogs/uAbout.h"
+#include "dialogs/uFrmComments.h"
+#include "dialogs/uFrmDetails.h"
+#include "dialogs/uFrmProgress.h"
+#include "dialogs/uFrmURL.h"
+#include "dialogs/ufrmDateSelect.h"
 #include "model/CorvantisError.h"
 #include "model/DataTable.h"
+#include "report/uQRptTasks.h"
 #include "shell/DesktopShell.h"
 #include "shell/ErrorBox.h"
 #include "shell/Icons.h"
 #include "shell/uGeneral.h"
 #include "storage/DataPacket.h"
+#include "storage/Import.h"
+#include "storage/uFrmBatchImport.h"
 #include "storage/uFrmCategories.h"
 #include "storage/ufrmReOpen.h"
+#include "view/TaskViewServices.h"
 #include "view/uFrTasks.h"
 
 #include <QAction>
@@ -31,7 +41,6 @@
 namespace {
 
 const QString ProgramTitle = QStringLiteral("Corvantis");
-const QString MakerAddress = QStringLiteral("www.corvantis.org");
 
 // Shows the busy cursor for as long as it lives, also when the work fails.
 struct BusyCursor {
@@ -77,7 +86,33 @@ TfrmMain::~TfrmMain() = default;
 
 void TfrmMain::CreateSecondaryWindows() {
     frmReOpen = new TfrmReOpen(m_programFolder, this);
+    frmAbout = new TfrmAbout(this);
+    frmProgress = new TfrmProgress(this);
+    frmComments = new TfrmComments(this);
+    frmDateSelect = new TfrmDateSelect(this);
+    frmBatchImport = new TfrmBatchImport(this);
     frmCategories = new TfrmCategories(m_programFolder, this);
+    frmDetails = new TfrmDetails(this);
+    frmURL = new TfrmURL(this);
+    QRptTasks = new TQRptTasks(this);
+}
+
+TaskViewServices TfrmMain::ViewServices() {
+    TaskViewServices services;
+    if (frmProgress)
+        services.askProgress = [w = frmProgress](int start) { return w->Ask(start); };
+    if (frmDateSelect)
+        services.askDate = [w = frmDateSelect] { return w->Ask(); };
+    if (frmComments)
+        services.editComments = [w = frmComments](DataTable& table) { w->Execute(table); };
+    if (frmDetails)
+        services.showDetails = [w = frmDetails](DataTable& table) { w->Execute(table); };
+    if (frmURL)
+        services.askUrl = [w = frmURL] { return w->Ask(); };
+    services.openTaskList = [this](const QString& fileName) { OpenTaskList(fileName); };
+    if (frmCategories)
+        services.categoryLines = [w = frmCategories] { return w->Lines(); };
+    return services;
 }
 
 // --- building the window ---------------------------------------------------------------------
@@ -149,15 +184,15 @@ void TfrmMain::buildActions() {
     ConnectGuarded(actCloseAll, &QAction::triggered, this, &TfrmMain::CloseAll1Click);
     ConnectGuarded(actCategories, &QAction::triggered, this, &TfrmMain::Categories1Click);
 
-    // Commands of the active list that need one open and say so.
-    for (QAction* action : {actDetailView, actComments, actApplyFilter, actCancelFilter, actImport,
-                            actBatchInsertTool})
-        connect(action, &QAction::triggered, this, [this] {
-            RunGuarded([this] {
-                if (!ActiveTaskView())
-                    RequireOpenList();
-            });
-        });
+    ConnectGuarded(actPrint, &QAction::triggered, this, &TfrmMain::tbPrintClick);
+    ConnectGuarded(actImport, &QAction::triggered, this, &TfrmMain::tbImportClick);
+    ConnectGuarded(actBatchInsertTool, &QAction::triggered, this, &TfrmMain::ToolButton5Click);
+    ConnectGuarded(actBatchInsertMenu, &QAction::triggered, this, &TfrmMain::BatchInsert1Click);
+    ConnectGuarded(actAbout, &QAction::triggered, this, &TfrmMain::About1Click);
+    ConnectGuarded(actDetailView, &QAction::triggered, this, &TfrmMain::DetailView1Click);
+    ConnectGuarded(actComments, &QAction::triggered, this, &TfrmMain::Comments1Click);
+    ConnectGuarded(actApplyFilter, &QAction::triggered, this, &TfrmMain::ApplyFilter1Click);
+    ConnectGuarded(actCancelFilter, &QAction::triggered, this, &TfrmMain::CancelFilter1Click);
 }
 
 void TfrmMain::buildMenus() {
@@ -279,7 +314,7 @@ void TfrmMain::buildFooter() {
     auto* layout = new QHBoxLayout(footer);
     layout->setContentsMargins(6, 0, 8, 0);
     layout->addStretch();
-    auto* address = new QLabel(MakerAddress, footer);
+    auto* address = new QLabel(TfrmAbout::WebAddress(), footer);
     address->setObjectName(QStringLiteral("lblWebAddress"));
     address->setEnabled(false);
     layout->addWidget(address);
@@ -316,6 +351,7 @@ void TfrmMain::AddListTab(const QString& name, bool isNew) {
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     auto* view = new TfrTasks(page);
+    view->SetServices(ViewServices());
     layout->addWidget(view);
     view->show();
     view->InitList(name, isNew);
@@ -522,6 +558,70 @@ void TfrmMain::ExplorerPathClick() {
 void TfrmMain::Categories1Click() {
     if (frmCategories)
         frmCategories->exec();
+}
+
+void TfrmMain::About1Click() {
+    if (frmAbout)
+        frmAbout->exec();
+}
+
+void TfrmMain::tbPrintClick() {
+    TfrTasks* view = ActiveTaskView();
+    if (!view || !QRptTasks)
+        return;
+    QRptTasks->Print(*view->cdsTasks(), PageControl1->tabText(PageControl1->currentIndex()), this);
+}
+
+void TfrmMain::tbImportClick() {
+    TfrTasks* view = ActiveTaskView();
+    if (!view)
+        RequireOpenList();
+    FileDialogRequest request = OpenDialog1(m_programFolder);
+    request.parent = this;
+    const QString fileName = Prompt::OpenFileName(request);
+    if (fileName.isEmpty())
+        return;
+    Import::ImportTasks(*view->cdsTasks(), fileName);
+}
+
+void TfrmMain::BatchInsert1Click() {
+    if (TfrTasks* view = ActiveTaskView(); view && frmBatchImport)
+        frmBatchImport->Execute(*view->cdsTasks());
+}
+
+void TfrmMain::ToolButton5Click() {
+    if (!ActiveTaskView())
+        RequireOpenList();
+    BatchInsert1Click();
+}
+
+// The Edit and Search menus act on the active list's view.
+void TfrmMain::DetailView1Click() {
+    TfrTasks* view = ActiveTaskView();
+    if (!view)
+        RequireOpenList();
+    view->Details1Click();
+}
+
+void TfrmMain::Comments1Click() {
+    TfrTasks* view = ActiveTaskView();
+    if (!view)
+        RequireOpenList();
+    view->Comments1Click();
+}
+
+void TfrmMain::ApplyFilter1Click() {
+    TfrTasks* view = ActiveTaskView();
+    if (!view)
+        RequireOpenList();
+    view->bnSearchClick();
+}
+
+void TfrmMain::CancelFilter1Click() {
+    TfrTasks* view = ActiveTaskView();
+    if (!view)
+        RequireOpenList();
+    view->bnCancelFilterClick();
 }
 
 void TfrmMain::PageControl1Change(int index) {

@@ -12,6 +12,15 @@ class QToolButton;
 class TfrTasks;
 class TfrmReOpen;
 class TfrmCategories;
+class TfrmAbout;
+class TfrmProgress;
+class TfrmComments;
+class TfrmDateSelect;
+class TfrmBatchImport;
+class TfrmDetails;
+class TfrmURL;
+class TQRptTasks;
+struct TaskViewServices;
 
 // The main window: menus, tool bar and one tab per open list. It keeps no list data itself;
 // every list lives in the view on its tab.
@@ -29,6 +38,10 @@ public:
     QTabWidget* PageControl() const { return PageControl1; }
     TfrmReOpen* ReOpenWindow() const { return frmReOpen; }
     TfrmCategories* CategoriesWindow() const { return frmCategories; }
+    TfrmBatchImport* BatchImportWindow() const { return frmBatchImport; }
+    TQRptTasks* Report() const { return QRptTasks; }
+    // What each view gets from the main window: the secondary windows and OpenTaskList.
+    TaskViewServices ViewServices();
 
     // The view of the active page, or nullptr when no list is open.
     TfrTasks* ActiveTaskView() const;
@@ -51,6 +64,15 @@ public:
     void actExitExecute();
     void ExplorerPathClick();
     void Categories1Click();
+    void About1Click();
+    void tbPrintClick();
+    void tbImportClick();
+    void BatchInsert1Click();
+    void ToolButton5Click();
+    void DetailView1Click();
+    void Comments1Click();
+    void ApplyFilter1Click();
+    void CancelFilter1Click();
     void PageControl1Change(int index);
 
     static FileDialogRequest OpenDialog1(const QString& folder);
@@ -100,5 +122,13 @@ private:
     QAction* actCancelFilter = nullptr;
 
     TfrmReOpen* frmReOpen = nullptr;
+    TfrmAbout* frmAbout = nullptr;
+    TfrmProgress* frmProgress = nullptr;
+    TfrmComments* frmComments = nullptr;
+    TfrmDateSelect* frmDateSelect = nullptr;
+    TfrmBatchImport* frmBatchImport = nullptr;
     TfrmCategories* frmCategories = nullptr;
+    TfrmDetails* frmDetails = nullptr;
+    TfrmURL* frmURL = nullptr;
+    TQRptTasks* QRptTasks = nullptr;
 };

@@ -1,10 +1,12 @@
 #include "model/DataTable.h"
 #include "model/TaskRecord.h"
+#include "report/uQRptTasks.h"
 #include "shell/DesktopShell.h"
 #include "shell/Startup.h"
 #include "shell/Unit1.h"
 #include "storage/DataPacket.h"
 #include "storage/RecentLists.h"
+#include "storage/uFrmBatchImport.h"
 #include "storage/ufrmReOpen.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestSupport.h"
@@ -12,7 +14,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPrintPreviewDialog>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -51,6 +58,10 @@ private slots:
     void unreadableFileKeepsPageAndRecordsNothing();
     void markUnsavedWithoutPage();
     void explorerPath();
+    void secondaryWindowsInStartUpOrder();
+    void listCommandsReachTheView();
+    void importAndBatchInsert();
+    void printTheActiveList();
 
 private:
     QAction* action(const QString& name) const;
@@ -447,6 +458,76 @@ void TestMainWindow::explorerPath() {
     trigger(QStringLiteral("actOpen"));
     trigger(QStringLiteral("ExplorerPath1"));
     QCOMPARE(m_opened, QList<QUrl>{QUrl::fromLocalFile(m_folder->path() + u'/')});
+}
+
+void TestMainWindow::secondaryWindowsInStartUpOrder() {
+    QStringList classes;
+    for (QObject* child : m_main->children())
+        if (child->inherits("QDialog") || child->inherits("TQRptTasks"))
+            classes << QString::fromLatin1(child->metaObject()->className());
+    QCOMPARE(classes, (QStringList{"TfrmReOpen", "TfrmAbout", "TfrmProgress", "TfrmComments",
+                                   "TfrmDateSelect", "TfrmBatchImport", "TfrmCategories",
+                                   "TfrmDetails", "TfrmURL", "TQRptTasks"}));
+}
+
+// The Edit and Search menus run the active view's commands.
+void TestMainWindow::listCommandsReachTheView() {
+    const QString file = makeList(QStringLiteral("Search.cv1"), 3);
+    m_prompt->openNames << file;
+    trigger(QStringLiteral("actOpen"));
+    auto* search = view()->findChild<QLineEdit*>(QStringLiteral("edSearch"));
+    QVERIFY(search);
+    search->setText(QStringLiteral("task 2"));
+    trigger(QStringLiteral("ApplyFilter1"));
+    QCOMPARE(view()->cdsTasks()->recordCount(), 1);
+    trigger(QStringLiteral("CancelFilter1"));
+    QCOMPARE(view()->cdsTasks()->recordCount(), 3);
+    QVERIFY(search->text().isEmpty());
+    // Details over the current task, closed without a change.
+    QString shown;
+    QTimer::singleShot(0, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        shown = modal ? QString::fromLatin1(modal->metaObject()->className()) : QString();
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+    });
+    trigger(QStringLiteral("DetailView1"));
+    QCOMPARE(shown, QStringLiteral("TfrmDetails"));
+    QVERIFY(!view()->Unsaved());
+}
+
+void TestMainWindow::importAndBatchInsert() {
+    const QString source = makeList(QStringLiteral("Source.cv1"), 2);
+    trigger(QStringLiteral("actNew"));
+    m_prompt->openNames << source;
+    trigger(QStringLiteral("tbImport"));
+    QCOMPARE(m_prompt->openRequests.last().directory, m_main->ProgramFolder());
+    QCOMPARE(view()->cdsTasks()->recordCount(), 2);
+    QTimer::singleShot(0, [] {
+        auto* window = qobject_cast<TfrmBatchImport*>(QApplication::activeModalWidget());
+        QVERIFY(window);
+        window->findChild<QPlainTextEdit*>(QStringLiteral("Memo1"))
+            ->setPlainText(QStringLiteral("a\n\nb"));
+        window->findChild<QPushButton*>(QStringLiteral("btnSave"))->click();
+    });
+    trigger(QStringLiteral("ToolButton5"));
+    QCOMPARE(view()->cdsTasks()->recordCount(), 4);
+    QCOMPARE(view()->cdsTasks()->asString(TaskRecord::Task), QStringLiteral("b"));
+}
+
+void TestMainWindow::printTheActiveList() {
+    const QString file = makeList(QStringLiteral("Printed.cv1"), 50);
+    m_prompt->openNames << file;
+    trigger(QStringLiteral("actOpen"));
+    QString title;
+    TQRptTasks::SetPreviewRunnerForTesting(
+        [&](QPrintPreviewDialog& dialog) { title = dialog.windowTitle(); });
+    trigger(QStringLiteral("Print1"));
+    TQRptTasks::SetPreviewRunnerForTesting(nullptr);
+    QCOMPARE(title, QStringLiteral("Tasks"));
+    QCOMPARE(m_main->Report()->PageCount(), 2);
+    QCOMPARE(view()->cdsTasks()->currentPosition(), 50);
+    QVERIFY(!view()->Unsaved());
 }
 
 QTEST_MAIN(TestMainWindow)
