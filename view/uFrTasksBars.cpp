@@ -330,6 +330,7 @@ void TfrTasks::buildStatusBar(QWidget* bar) {
         m_panels[i]->setFrameShape(QFrame::Panel);
         m_panels[i]->setFrameShadow(QFrame::Sunken);
         m_panels[i]->setFixedWidth(widths[i]);
+        m_panels[i]->setIndent(2); // room for "Unsaved" in the 50 pixels
         layout->addWidget(m_panels[i]);
     }
     layout->addStretch();
