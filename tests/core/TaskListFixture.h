@@ -5,6 +5,7 @@
 #include "model/TaskRecord.h"
 #include "model/TaskTable.h"
 #include "shell/uGeneral.h"
+#include "support/TestSupport.h"
 
 #include <QMap>
 #include <QStringList>
@@ -98,15 +99,6 @@ struct TaskListFixture {
         return texts;
     }
 };
-
-inline QString ErrorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const CorvantisError& e) {
-        return e.message();
-    }
-    return QString();
-}
 
 // Adds data rows whose columns are all text; the first entry of each row is the row's name.
 inline void AddTextRows(std::initializer_list<std::initializer_list<const char*>> rows) {

@@ -74,15 +74,6 @@ struct Tasks {
     }
 };
 
-QString errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const CorvantisError& e) {
-        return e.message();
-    }
-    return QString();
-}
-
 // Every visible row, fields by name=value (empty fields left out), one row per line.
 QString dump(const DataTable& table) {
     QStringList rows;

@@ -73,15 +73,6 @@ struct Tasks {
     }
 };
 
-QString errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const CorvantisError& e) {
-        return e.message();
-    }
-    return QString();
-}
-
 } // namespace
 
 class TestDataTable : public QObject {
@@ -561,7 +552,7 @@ void TestDataTable::indexOrders() {
     QFETCH(QString, index);
     QFETCH(QStringList, expected);
     Tasks t;
-    struct Spec {
+    struct Row {
         const char* task;
         const char* status;
         int progress;
@@ -569,12 +560,12 @@ void TestDataTable::indexOrders() {
         int group;           // -1: empty
         const char* category;
     };
-    const Spec specs[] = {
+    const Row rows[] = {
         {"b", "Paused", 10, 5, 3, "work"},      {"B", "paused", 20, 9, 4, "Work"},
         {"a", "In progress", 30, 2, 2, "home"}, {"Ä", "In Progress", 0, 0, -1, "home"},
         {"c", "Zzz", 90, 7, 1, "shop"},
     };
-    for (const Spec& s : specs) {
+    for (const Row& s : rows) {
         t.table.append();
         t.table.setString(Task, QString::fromUtf8(s.task));
         t.table.setString(Status, QString::fromUtf8(s.status));

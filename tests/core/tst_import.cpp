@@ -266,7 +266,7 @@ void TestImport::unreadableFile() {
     const int marks = target.hookMarks;
     const std::size_t versions = target.table.versionCount();
 
-    const QString error = ErrorOf([&] { Import::ImportTasks(target.table, file); });
+    const QString error = errorOf([&] { Import::ImportTasks(target.table, file); });
 
     if (message == u"<open>")
         QVERIFY2(
@@ -296,7 +296,7 @@ void TestImport::failingPostStops() {
     TaskListFixture target;
     MakeTarget(target, true, "2147483647");
 
-    QCOMPARE(ErrorOf([&] {
+    QCOMPARE(errorOf([&] {
                  if (batch)
                      Import::BatchInsert(target.table, QStringLiteral("a\nb\nc"));
                  else
@@ -353,7 +353,7 @@ void TestImport::batchInsert() {
 
 void TestImport::batchInsertWithoutTaskField() {
     TaskListFixture list(FieldsWith({"-Task"}));
-    QCOMPARE(ErrorOf([&] { Import::BatchInsert(list.table, QStringLiteral("a")); }),
+    QCOMPARE(errorOf([&] { Import::BatchInsert(list.table, QStringLiteral("a")); }),
              QStringLiteral("cdsTasks: Field 'Task' not found"));
     QCOMPARE(list.table.visibleRowCount(), 0);
     QCOMPARE(list.hookMarks, 0);

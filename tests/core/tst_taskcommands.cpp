@@ -254,7 +254,7 @@ void TestTaskCommands::failuresLeaveEarlierWritesPending() {
     uGeneral::SetCurrentUserNameForTesting(
         []() -> QString { throw CorvantisError(uGeneral::SystemErrorMessage(2)); });
 
-    const QString error = ErrorOf([&] {
+    const QString error = errorOf([&] {
         if (command.startsWith(u"quick add"))
             QuickAdd(list.table, list.markUnsaved(),
                      {QStringLiteral("new one"), High, Hard, QStringLiteral("Work")});
@@ -311,7 +311,7 @@ void TestTaskCommands::deleteTask() {
     list.table.moveToPosition(1);
     QStringList asked;
     bool deleted = false;
-    const QString message = ErrorOf([&] {
+    const QString message = errorOf([&] {
         deleted = DeleteTask(list.table, list.markUnsaved(), [&](const QString& question) {
             asked << question;
             return answer;

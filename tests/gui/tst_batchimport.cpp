@@ -173,7 +173,7 @@ void TestBatchImport::failureKeepsText() {
 
     QWidget owner;
     TfrmBatchImport window(&owner);
-    const QString error = ErrorOf([&] {
+    const QString error = errorOf([&] {
         RunWindow(window, list.table, [](TfrmBatchImport& shown) {
             TypeLines(memo(shown), {"a", "b"});
             CloseBy(shown, QStringLiteral("Save"));

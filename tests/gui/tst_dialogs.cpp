@@ -398,7 +398,7 @@ void TestDialogs::commentsWithoutField() {
             fields.push_back(def);
     TaskListFixture list(fields);
     TfrmComments window;
-    QCOMPARE(ErrorOf([&] { window.Execute(list.table); }),
+    QCOMPARE(errorOf([&] { window.Execute(list.table); }),
              QStringLiteral("cdsTasks: Field 'Comments' not found"));
     QVERIFY(!window.isVisible());
 }
