@@ -919,6 +919,19 @@ void DataTable::writeText(int field, const QString& value) {
     }
 }
 
+std::int32_t DataTable::checkedInteger(FieldKind kind, const QString& fieldName,
+                                       std::int64_t value) {
+    const std::int64_t low = kind == FieldKind::Word ? 0 : std::numeric_limits<std::int32_t>::min();
+    const std::int64_t high =
+        kind == FieldKind::Word ? 65535 : std::numeric_limits<std::int32_t>::max();
+    if (value < low || value > high)
+        throw CorvantisError(
+            QStringLiteral("%1 is not a valid value for field '%2'. The allowed range is %3 to %4")
+                .arg(formatG(double(value)), fieldName, formatG(double(low)),
+                     formatG(double(high))));
+    return static_cast<std::int32_t>(value);
+}
+
 void DataTable::writeInteger(int field, std::int64_t value) {
     const FieldDef& def = m_fields[static_cast<std::size_t>(field)];
     switch (def.kind) {
@@ -929,17 +942,7 @@ void DataTable::writeInteger(int field, std::int64_t value) {
     case FieldKind::Integer:
     case FieldKind::AutoInc:
     case FieldKind::Word: {
-        const std::int64_t low =
-            def.kind == FieldKind::Word ? 0 : std::numeric_limits<std::int32_t>::min();
-        const std::int64_t high =
-            def.kind == FieldKind::Word ? 65535 : std::numeric_limits<std::int32_t>::max();
-        if (value < low || value > high)
-            throw CorvantisError(
-                QStringLiteral("%1 is not a valid value for field '%2'. The allowed range is %3 "
-                               "to %4")
-                    .arg(formatG(double(value)), def.name, formatG(double(low)),
-                         formatG(double(high))));
-        const auto stored = static_cast<std::int32_t>(value);
+        const std::int32_t stored = checkedInteger(def.kind, def.name, value);
         const std::string_view view = bytesOf(stored);
         writeField(field, &view);
         return;

@@ -155,6 +155,10 @@ public:
     void setAfterEdit(std::function<void()> hook) { m_afterEdit = std::move(hook); }
     void setAfterScroll(std::function<void()> hook) { m_afterScroll = std::move(hook); }
 
+    // The range of an integral field kind; throws the field's refusal when value lies outside.
+    static std::int32_t checkedInteger(FieldKind kind, const QString& fieldName,
+                                       std::int64_t value);
+
     // Value encodings shared with the file reader.
     static std::int64_t dateTimeToStored(const QDateTime& value);
     static QDateTime storedToDateTime(std::int64_t value);

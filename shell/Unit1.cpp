@@ -343,11 +343,10 @@ void TfrmMain::requireExistingFile(const QString& fileName) {
 void TfrmMain::AddListTab(const QString& name, bool isNew) {
     BusyCursor busy;
     auto* page = new QWidget(PageControl1);
-    const int index = PageControl1->addTab(
+    PageControl1->addTab(
         page,
         ThemeIcon(QStringLiteral("text-x-generic"), QColor(60, 110, 180), QStringLiteral("L")),
         uGeneral::CaptionFromFileName(name));
-    Q_UNUSED(index);
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     auto* view = new TfrTasks(page);

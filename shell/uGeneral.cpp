@@ -5,6 +5,7 @@
 #include <QCollator>
 #include <QFileInfo>
 #include <QLocale>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <cstring>
@@ -111,12 +112,10 @@ QDate ParseShortDate(const QString& text) {
 QString FormatDateTime(const QDateTime& dateTime) {
     if (!dateTime.isValid())
         return QString();
-    return QLocale().toString(dateTime, ShortDateFormat() + u' ' +
-                                            QLocale()
-                                                .timeFormat(QLocale::LongFormat)
-                                                .remove(QStringLiteral(" t"))
-                                                .remove(u't')
-                                                .trimmed());
+    // The locale's long time form without its time-zone token: stored times have no zone.
+    static const QRegularExpression zone(QStringLiteral("\\s*\\bt+\\b"));
+    const QString time = QLocale().timeFormat(QLocale::LongFormat).remove(zone).trimmed();
+    return QLocale().toString(dateTime, ShortDateFormat() + u' ' + time);
 }
 
 QDateTime Now() {

@@ -1377,18 +1377,7 @@ void Reader::setScalar(int field, std::string_view text) {
         if (PacketValues::parseInteger(text, value) != Parse::Ok)
             throw CorvantisError(QStringLiteral("'%1' is not a valid integer value for field '%2'")
                                      .arg(shown(text), slot.displayName));
-        const std::int64_t low =
-            slot.kind == FieldKind::Word ? 0 : std::numeric_limits<std::int32_t>::min();
-        const std::int64_t high =
-            slot.kind == FieldKind::Word ? 65535 : std::numeric_limits<std::int32_t>::max();
-        if (value < low || value > high)
-            throw CorvantisError(
-                QStringLiteral("%1 is not a valid value for field '%2'. The allowed range is %3 "
-                               "to %4")
-                    .arg(QString::number(double(value), 'g', 15), slot.displayName,
-                         QString::number(double(low), 'g', 15),
-                         QString::number(double(high), 'g', 15)));
-        builder.setInt32(field, static_cast<std::int32_t>(value));
+        builder.setInt32(field, DataTable::checkedInteger(slot.kind, slot.displayName, value));
         return;
     }
     case FieldKind::Date: {

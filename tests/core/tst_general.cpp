@@ -89,6 +89,9 @@ void TestGeneral::shortDateRoundTrip() {
     QVERIFY(!uGeneral::ParseShortDate(QStringLiteral("hello")).isValid());
     QVERIFY(!uGeneral::ParseShortDate(QString()).isValid());
     QCOMPARE(uGeneral::Today(), QDate(2025, 3, 12));
+    // Date and time as lists show them: no time zone, since stored times have none.
+    QCOMPARE(uGeneral::FormatDateTime(QDateTime(QDate(2025, 3, 12), QTime(14, 5, 9))),
+             QStringLiteral("3/12/2025 2:05:09 PM"));
 }
 
 void TestGeneral::currentUserName() {
