@@ -1,7 +1,7 @@
 #include "dialogs/FieldLink.h"
 
 #include "model/DataTable.h"
-#include "shell/ErrorBox.h"
+#include "widgets/ErrorBox.h"
 
 #include <QComboBox>
 #include <QFocusEvent>

@@ -1,9 +1,9 @@
 #include "dialogs/uAbout.h"
 
-#include "dialogs/DialogParts.h"
-#include "shell/DesktopShell.h"
-#include "shell/ErrorBox.h"
-#include "shell/Icons.h"
+#include "widgets/DesktopShell.h"
+#include "widgets/DialogParts.h"
+#include "widgets/ErrorBox.h"
+#include "widgets/Icons.h"
 
 #include <QFrame>
 #include <QLabel>

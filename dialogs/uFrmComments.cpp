@@ -1,9 +1,9 @@
 #include "dialogs/uFrmComments.h"
 
-#include "dialogs/DialogParts.h"
 #include "dialogs/FieldLink.h"
 #include "model/DataTable.h"
 #include "model/TaskRecord.h"
+#include "widgets/DialogParts.h"
 
 #include <QPlainTextEdit>
 #include <QVBoxLayout>

@@ -1,11 +1,11 @@
 #include "dialogs/uFrmDetails.h"
 
-#include "dialogs/DialogParts.h"
 #include "dialogs/FieldLink.h"
 #include "model/DataTable.h"
 #include "model/TaskRecord.h"
-#include "shell/ErrorBox.h"
-#include "storage/DecorativeStrip.h"
+#include "widgets/DecorativeStrip.h"
+#include "widgets/DialogParts.h"
+#include "widgets/ErrorBox.h"
 
 #include <QComboBox>
 #include <QLayout>

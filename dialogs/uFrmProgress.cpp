@@ -1,8 +1,8 @@
 #include "dialogs/uFrmProgress.h"
 
-#include "dialogs/DialogParts.h"
 #include "model/CorvantisError.h"
-#include "shell/ErrorBox.h"
+#include "widgets/DialogParts.h"
+#include "widgets/ErrorBox.h"
 
 #include <QKeyEvent>
 #include <QLabel>

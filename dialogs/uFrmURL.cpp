@@ -1,9 +1,9 @@
 #include "dialogs/uFrmURL.h"
 
-#include "dialogs/DialogParts.h"
 #include "dialogs/WebFetch.h"
 #include "dialogs/WebPage.h"
-#include "shell/ErrorBox.h"
+#include "widgets/DialogParts.h"
+#include "widgets/ErrorBox.h"
 
 #include <QFocusEvent>
 #include <QLabel>

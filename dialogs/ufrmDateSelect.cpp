@@ -1,9 +1,9 @@
 #include "dialogs/ufrmDateSelect.h"
 
-#include "dialogs/DialogParts.h"
-#include "shell/ErrorBox.h"
-#include "shell/Prompt.h"
 #include "shell/uGeneral.h"
+#include "widgets/DialogParts.h"
+#include "widgets/ErrorBox.h"
+#include "widgets/Prompt.h"
 
 #include <QCalendarWidget>
 #include <QComboBox>

@@ -3,7 +3,7 @@
 #include "model/CorvantisError.h"
 #include "model/DataTable.h"
 #include "model/TaskRecord.h"
-#include "shell/ErrorBox.h"
+#include "widgets/ErrorBox.h"
 
 #include <QFontMetricsF>
 #include <QPageLayout>

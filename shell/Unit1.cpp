@@ -9,9 +9,6 @@
 #include "model/CorvantisError.h"
 #include "model/DataTable.h"
 #include "report/uQRptTasks.h"
-#include "shell/DesktopShell.h"
-#include "shell/ErrorBox.h"
-#include "shell/Icons.h"
 #include "shell/uGeneral.h"
 #include "storage/DataPacket.h"
 #include "storage/Import.h"
@@ -20,6 +17,9 @@
 #include "storage/ufrmReOpen.h"
 #include "view/TaskViewServices.h"
 #include "view/uFrTasks.h"
+#include "widgets/DesktopShell.h"
+#include "widgets/ErrorBox.h"
+#include "widgets/Icons.h"
 
 #include <QAction>
 #include <QApplication>

@@ -5,7 +5,6 @@ target_sources(corvantis_core PRIVATE
     RecentLists.cpp RecentLists.h
 )
 target_sources(corvantis_gui PRIVATE
-    DecorativeStrip.cpp DecorativeStrip.h
     uFrmCategories.cpp uFrmCategories.h
     ufrmReOpen.cpp ufrmReOpen.h
 )

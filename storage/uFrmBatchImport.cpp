@@ -1,8 +1,8 @@
 #include "storage/uFrmBatchImport.h"
 
-#include "dialogs/DialogParts.h"
-#include "shell/ErrorBox.h"
 #include "storage/Import.h"
+#include "widgets/DialogParts.h"
+#include "widgets/ErrorBox.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>

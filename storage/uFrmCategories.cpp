@@ -1,10 +1,10 @@
 #include "storage/uFrmCategories.h"
 
-#include "shell/ErrorBox.h"
-#include "shell/Prompt.h"
 #include "shell/uGeneral.h"
 #include "storage/CategorySettings.h"
-#include "storage/DecorativeStrip.h"
+#include "widgets/DecorativeStrip.h"
+#include "widgets/ErrorBox.h"
+#include "widgets/Prompt.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -2,12 +2,12 @@
 
 #include "model/CorvantisError.h"
 #include "model/DataTable.h"
-#include "shell/DesktopShell.h"
-#include "shell/ErrorBox.h"
-#include "shell/Prompt.h"
 #include "shell/uGeneral.h"
-#include "storage/DecorativeStrip.h"
 #include "storage/RecentLists.h"
+#include "widgets/DecorativeStrip.h"
+#include "widgets/DesktopShell.h"
+#include "widgets/ErrorBox.h"
+#include "widgets/Prompt.h"
 
 #include <QAbstractTableModel>
 #include <QAction>

@@ -2,7 +2,7 @@
 
 #include "model/DataTable.h"
 #include "model/TaskRecord.h"
-#include "shell/ErrorBox.h"
+#include "widgets/ErrorBox.h"
 
 const std::vector<GridColumn>& TaskGridColumns() {
     using namespace TaskRecord;

@@ -5,13 +5,13 @@
 #include "model/ListViews.h"
 #include "model/TaskRecord.h"
 #include "model/TaskTable.h"
-#include "shell/ErrorBox.h"
-#include "shell/Prompt.h"
 #include "shell/uGeneral.h"
 #include "storage/DataPacket.h"
 #include "view/TaskGrid.h"
 #include "view/TaskGridDelegate.h"
 #include "view/TaskGridModel.h"
+#include "widgets/ErrorBox.h"
+#include "widgets/Prompt.h"
 
 #include <QApplication>
 #include <QCalendarWidget>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "shell/Prompt.h"
 #include "view/TaskViewServices.h"
+#include "widgets/Prompt.h"
 
 #include <QStringList>
 #include <QWidget>

@@ -4,15 +4,15 @@
 #include "model/ListViews.h"
 #include "model/TaskCommands.h"
 #include "model/TaskRecord.h"
-#include "shell/DesktopShell.h"
-#include "shell/ErrorBox.h"
-#include "shell/Icons.h"
-#include "shell/Prompt.h"
 #include "shell/uGeneral.h"
 #include "view/TaskGrid.h"
 #include "view/TaskGridDelegate.h"
 #include "view/TaskGridModel.h"
 #include "view/uFrTasks.h"
+#include "widgets/DesktopShell.h"
+#include "widgets/ErrorBox.h"
+#include "widgets/Icons.h"
+#include "widgets/Prompt.h"
 
 #include <QAction>
 #include <QApplication>

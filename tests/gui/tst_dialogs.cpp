@@ -4,9 +4,9 @@
 #include "dialogs/uFrmProgress.h"
 #include "dialogs/ufrmDateSelect.h"
 #include "gui/DialogDriver.h"
-#include "shell/DesktopShell.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestSupport.h"
+#include "widgets/DesktopShell.h"
 
 #include <QAbstractButton>
 #include <QCalendarWidget>

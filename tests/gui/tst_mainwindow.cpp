@@ -1,7 +1,6 @@
 #include "model/DataTable.h"
 #include "model/TaskRecord.h"
 #include "report/uQRptTasks.h"
-#include "shell/DesktopShell.h"
 #include "shell/Startup.h"
 #include "shell/Unit1.h"
 #include "storage/DataPacket.h"
@@ -11,6 +10,7 @@
 #include "support/ScriptedPrompt.h"
 #include "support/TestSupport.h"
 #include "view/uFrTasks.h"
+#include "widgets/DesktopShell.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "model/CorvantisError.h"
-#include "shell/ErrorBox.h"
-#include "shell/Prompt.h"
 #include "support/ScriptedPrompt.h"
+#include "widgets/ErrorBox.h"
+#include "widgets/Prompt.h"
 
 #include <QApplication>
 #include <QMessageBox>

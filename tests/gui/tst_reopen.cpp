@@ -1,10 +1,10 @@
 #include "core/FileBytes.h"
 #include "model/DataTable.h"
-#include "shell/DesktopShell.h"
 #include "storage/RecentLists.h"
 #include "storage/ufrmReOpen.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestSupport.h"
+#include "widgets/DesktopShell.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>

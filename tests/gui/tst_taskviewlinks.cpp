@@ -1,7 +1,7 @@
 #include "core/TaskListFixture.h"
 #include "gui/ViewHost.h"
 #include "model/CorvantisError.h"
-#include "shell/DesktopShell.h"
+#include "widgets/DesktopShell.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/Prompt.h"
+#include "widgets/Prompt.h"
 
 #include <QQueue>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "shell/DesktopShell.h"
+#include "widgets/DesktopShell.h"
 
 #include <QDesktopServices>
 #include <QFileInfo>

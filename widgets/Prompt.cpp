@@ -1,4 +1,4 @@
-#include "shell/Prompt.h"
+#include "widgets/Prompt.h"
 
 #include <QApplication>
 #include <QFileDialog>

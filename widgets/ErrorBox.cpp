@@ -1,7 +1,7 @@
-#include "shell/ErrorBox.h"
+#include "widgets/ErrorBox.h"
 
 #include "model/CorvantisError.h"
-#include "shell/Prompt.h"
+#include "widgets/Prompt.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "dialogs/DialogParts.h"
+#include "widgets/DialogParts.h"
 
 #include <QDialog>
 #include <QLabel>

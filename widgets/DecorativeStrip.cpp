@@ -1,4 +1,4 @@
-#include "storage/DecorativeStrip.h"
+#include "widgets/DecorativeStrip.h"
 
 #include <QLinearGradient>
 #include <QPainter>
