@@ -2,6 +2,7 @@
 target_sources(corvantis_core PRIVATE
     DataPacket.cpp DataPacket.h
     DataPacketReader.cpp
+    PacketScanner.h
     DataPacketWriter.cpp
     PacketEncoding.cpp PacketEncoding.h
     PacketValues.cpp PacketValues.h

@@ -3,6 +3,7 @@
 #include "model/CorvantisError.h"
 #include "model/DataTable.h"
 #include "storage/PacketEncoding.h"
+#include "storage/PacketScanner.h"
 #include "storage/PacketValues.h"
 
 #include <QHash>
@@ -23,206 +24,38 @@
 #include <unordered_map>
 #include <vector>
 
-// A dedicated scanner for the data packet: one pass over UTF-8 text, row values unescaped
-// straight into the row builder, numbers and dates read from bytes. It reads the packet's own
-// structure and skips everything else it meets in the places other writers put extras (field
-// parameters, nested rows, comments); it never resolves entities beyond the five predefined
-// ones and character references, and refuses a document type declaration outright.
+// The list file reader: the packet's own structure (fields, change log, counter, rows) on top of
+// the generic tokenizer in PacketScanner.h. One pass over UTF-8 text, row values unescaped
+// straight into the table's row blocks, numbers and dates read from bytes. It skips everything
+// else it meets in the places other writers put extras (field parameters, nested rows,
+// comments); it never resolves entities beyond the five predefined ones and character
+// references, and refuses a document type declaration outright.
+//
+// Why this is one file: the rows are nearly all of a list's bytes, and they take two paths that
+// must agree value for value. The row path (rows as writers lay them out, decoded in place) and
+// the general path (any other layout, which also words every error) share the field look-up,
+// the value rules and the reader's state, and the row path stays fast only while the compiler
+// sees all of it in one unit. Split in two, each half would need the other's internals.
 
 namespace {
 
+using PacketEncoding::equalsIgnoringCase;
 using PacketValues::Parse;
 
 // A row holds at most this many fields (its header counts them in 16 bits).
 constexpr std::size_t MaxFields = 65535;
-// Elements skipped inside the packet may nest this deep.
-constexpr std::size_t MaxDepth = 256;
-// Longest character reference read, "&#" and ";" included, leading zeros allowed.
-constexpr std::size_t MaxReference = 32;
 
-QString fromUtf8(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-// A value shown inside a message, cut so that a hostile file cannot flood the error box.
-QString shown(std::string_view text) {
-    constexpr std::size_t Longest = 80;
-    if (text.size() <= Longest)
-        return fromUtf8(text);
-    std::size_t cut = Longest;
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
-        --cut;
-    return fromUtf8(text.substr(0, cut)) + QStringLiteral("...");
-}
-
-[[noreturn]] void mismatch() {
-    throw CorvantisError(QStringLiteral("Mismatch in datapacket."));
-}
-
-[[noreturn]] void damaged(const QString& what) {
-    throw CorvantisError(QStringLiteral("Damaged data packet: %1.").arg(what));
-}
-
-// Byte classes of the scanner, looked up rather than compared one by one.
-struct ByteClasses {
-    bool space[256] = {};
-    bool nameEnd[256] = {};
-    ByteClasses() {
-        for (const unsigned char c : {' ', '\t', '\n', '\r'})
-            space[c] = nameEnd[c] = true;
-        for (const unsigned char c : {'=', '/', '>', '<', '"', '\''})
-            nameEnd[c] = true;
-    }
+// A row attribute as the row readers see it: the number of the field it names (0 and up), or one
+// of these.
+enum RowAttribute : int {
+    OtherName = -1,    // names no field (other writers' extras), or no field start is there
+    RowStateName = -2, // the row's state
+    NotLaidOut = -3,   // not as writers lay it out: read the name to tell
 };
-const ByteClasses Classes;
-
-bool isSpace(char c) {
-    return Classes.space[static_cast<unsigned char>(c)];
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i];
-        char y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
-// The first byte in [p, e) that is a or b; e when there is none. Sixteen bytes at a time: row
-// values are short, and two library searches per value cost more than the values themselves.
-const char* findEither(const char* p, const char* e, char a, char b) {
-#if defined(__SSE2__)
-    const __m128i va = _mm_set1_epi8(a);
-    const __m128i vb = _mm_set1_epi8(b);
-    while (e - p >= 16) {
-        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const int hits =
-            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(x, va), _mm_cmpeq_epi8(x, vb)));
-        if (hits)
-            return p + __builtin_ctz(static_cast<unsigned>(hits));
-        p += 16;
-    }
-#endif
-    while (p < e && *p != a && *p != b)
-        ++p;
-    return p;
-}
-
-[[noreturn]] void badReference(const char* amp, const char* e) {
-    // Show the reference up to its ";", or up to where it clearly ends without one.
-    const char* limit = amp + std::min<std::size_t>(std::size_t(e - amp), MaxReference);
-    const char* end = amp + 1;
-    while (end < limit && *end != ';' && !Classes.nameEnd[static_cast<unsigned char>(*end)] &&
-           *end != '&')
-        ++end;
-    if (end < limit && *end == ';')
-        ++end;
-    damaged(QStringLiteral("the reference \"%1\" is not valid")
-                .arg(shown(std::string_view(amp, std::size_t(end - amp)))));
-}
-
-// Reads the reference starting at `amp` ("&...;"): its character into cp, and what follows its
-// ";" as the result; nullptr when it is not a valid reference. Rows are full of references (line
-// breaks, tabs, quotes), so the five names and the numbers are matched byte by byte.
-const char* readReference(const char* amp, const char* e, char32_t& cp) {
-    const char* p = amp + 1;
-    const std::size_t left = std::size_t(e - p);
-    if (left < 3)
-        return nullptr;
-    switch (p[0]) {
-    case 'l':
-        cp = '<';
-        return p[1] == 't' && p[2] == ';' ? p + 3 : nullptr;
-    case 'g':
-        cp = '>';
-        return p[1] == 't' && p[2] == ';' ? p + 3 : nullptr;
-    case 'a':
-        if (left >= 4 && p[1] == 'm' && p[2] == 'p' && p[3] == ';') {
-            cp = '&';
-            return p + 4;
-        }
-        cp = '\'';
-        return left >= 5 && p[1] == 'p' && p[2] == 'o' && p[3] == 's' && p[4] == ';' ? p + 5
-                                                                                     : nullptr;
-    case 'q':
-        cp = '"';
-        return left >= 5 && p[1] == 'u' && p[2] == 'o' && p[3] == 't' && p[4] == ';' ? p + 5
-                                                                                     : nullptr;
-    case '#': {
-        if (left >= 5 && unsigned(p[1] - '0') < 10 && unsigned(p[2] - '0') < 10 &&
-            unsigned(p[3] - '0') < 10 && p[4] == ';') {
-            // "&#013;", "&#010;", "&#009;", "&#092;": the line breaks, tabs and backslashes of
-            // every list.
-            cp = char32_t((p[1] - '0') * 100 + (p[2] - '0') * 10 + (p[3] - '0'));
-            return cp != 0 ? p + 5 : nullptr;
-        }
-        const bool hex = p[1] == 'x' || p[1] == 'X';
-        const char* d = p + (hex ? 2 : 1);
-        const char* limit = amp + std::min<std::size_t>(std::size_t(e - amp), MaxReference);
-        cp = 0;
-        const char* digits = d;
-        for (; d < limit && *d != ';'; ++d) {
-            const char c = *d;
-            unsigned digit = 16;
-            if (c >= '0' && c <= '9')
-                digit = unsigned(c - '0');
-            else if (hex && c >= 'a' && c <= 'f')
-                digit = unsigned(c - 'a' + 10);
-            else if (hex && c >= 'A' && c <= 'F')
-                digit = unsigned(c - 'A' + 10);
-            if (digit >= (hex ? 16u : 10u))
-                return nullptr;
-            cp = cp * (hex ? 16 : 10) + digit;
-            if (cp > 0x10FFFF)
-                return nullptr;
-        }
-        if (d >= limit || d == digits || cp == 0 || (cp >= 0xD800 && cp <= 0xDFFF))
-            return nullptr;
-        return d + 1;
-    }
-    default:
-        return nullptr;
-    }
-}
-
-// Decodes the reference starting at `amp` onto out; returns what follows its ";".
-const char* decodeReference(std::string& out, const char* amp, const char* e) {
-    char32_t cp = 0;
-    const char* next = readReference(amp, e, cp);
-    if (!next)
-        badReference(amp, e);
-    if (cp < 0x80)
-        out.push_back(static_cast<char>(cp));
-    else
-        PacketEncoding::appendUtf8(out, cp);
-    return next;
-}
-
-// Appends an attribute value with its references decoded.
-void decodeInto(std::string& out, const char* s, const char* e) {
-    while (s < e) {
-        const auto* amp = static_cast<const char*>(std::memchr(s, '&', std::size_t(e - s)));
-        if (!amp) {
-            out.append(s, std::size_t(e - s));
-            return;
-        }
-        out.append(s, std::size_t(amp - s));
-        s = decodeReference(out, amp, e);
-    }
-}
-
 // Keeps the decoded value of an attribute (of one given twice, the last).
 void keep(std::optional<std::string>& slot, const char* s, const char* e) {
     slot.emplace();
-    decodeInto(*slot, s, e);
+    PacketScanner::decodeInto(*slot, s, e);
 }
 
 // The start of an attribute as writers lay it out, `Name="`, recognised in one comparison
@@ -267,7 +100,8 @@ public:
         if (field < 64)
             m_byFirst[static_cast<unsigned char>(name[0])] |= std::uint64_t(1) << field;
     }
-    // The field, from `from` on, whose start is at p (before e), p moved past it; -1 for none.
+    // The field, from `from` on, whose start is at p (before e), p moved past it; OtherName for
+    // none.
     // The first candidate is tried here, small enough to sit in the caller's loop.
     int match(const char*& p, const char* e, int from) const {
         if (from < 64) {
@@ -299,7 +133,7 @@ private:
                 candidates &= candidates - 1;
             }
             if (m_starts.size() <= 64)
-                return -1;
+                return OtherName;
         }
         for (std::size_t f = std::max<std::size_t>(std::size_t(from), 64); f < m_starts.size();
              ++f) {
@@ -308,7 +142,7 @@ private:
                 return int(f);
             }
         }
-        return -1;
+        return OtherName;
     }
 
     std::vector<AttributeStart> m_starts;
@@ -323,12 +157,12 @@ struct Slot {
     QString displayName;
 };
 
-class Reader {
+class Reader : private PacketScanner {
 public:
     // With `checking`, the text must prove well-formed UTF-8 as it is scanned, or the scan
     // stops with NotUtf8.
     Reader(std::string_view text, std::size_t fileSize, bool checking)
-        : m_p(text.data()), m_end(text.data() + text.size()), m_begin(text.data()),
+        : PacketScanner(text.data(), text.data() + text.size()), m_begin(text.data()),
           m_checked(checking ? text.data() : m_end), m_budget(std::size_t(256) << 20) {
         // Rows may take many times their text (a short row of many empty fields), but not
         // without bound: a hostile file must fail, not exhaust memory.
@@ -342,21 +176,6 @@ public:
     DataTable::Content run();
 
 private:
-    enum class Tag { Start, End, Eof };
-
-    Tag next(std::string_view& name);
-    std::string_view readName();
-    template <class F> bool attributes(std::string_view element, F&& onAttribute);
-    bool skipAttributes(std::string_view element) {
-        return attributes(element, [](std::string_view, const char*, const char*) {});
-    }
-    void skipChildren(std::string_view element);
-    template <class F> void children(std::string_view element, F&& onChild);
-    void expectStart(std::string_view& name) {
-        if (next(name) != Tag::Start)
-            mismatch();
-    }
-
     void readFields();
     void addField(std::string_view element);
     void readMetadataRest();
@@ -370,18 +189,14 @@ private:
     void keepRow(RowData&& row, std::uint32_t state);
     bool eightDigitDate(const char*& p, std::int32_t& day);
     int fieldOf(std::string_view name, int hint) const;
-    static constexpr int NoMatch = -3;
     int matchStart(const char*& p, int hint) const;
     void readValue(char quote, std::string& out);
     std::string_view readValue(char quote);
     void setText(int field, char quote);
     void setScalar(int field, std::string_view text);
-    [[noreturn]] void unexpectedEnd(std::string_view element) const;
 
     void checkUpTo(const char* to);
 
-    const char* m_p;
-    const char* m_end;
     const char* m_begin;
     const char* m_stopAt = nullptr; // where another reader took over the rows
     // Text before this point is known to be well-formed UTF-8 (when checking; else the end).
@@ -413,7 +228,7 @@ private:
 struct NotUtf8 {};
 
 Reader::Reader(const Reader& first, const char* from)
-    : m_p(from), m_end(first.m_end), m_begin(first.m_begin),
+    : PacketScanner(from, first.m_end), m_begin(first.m_begin),
       m_checked(first.m_checked < first.m_end ? from : first.m_end), m_budget(first.m_budget),
       m_slots(first.m_slots), m_byName(first.m_byName), m_starts(first.m_starts) {
     m_builder.emplace(int(m_slots.size()));
@@ -430,151 +245,8 @@ void Reader::checkUpTo(const char* to) {
     m_checked = to;
 }
 
-void Reader::unexpectedEnd(std::string_view element) const {
-    damaged(QStringLiteral("the file ends inside \"%1\"").arg(shown(element)));
-}
-
-std::string_view Reader::readName() {
-    const char* start = m_p;
-    while (m_p < m_end && !Classes.nameEnd[static_cast<unsigned char>(*m_p)])
-        ++m_p;
-    return std::string_view(start, std::size_t(m_p - start));
-}
-
-// Moves to the next tag, skipping text, comments, processing instructions and CDATA. For a
-// start tag the cursor stays after the name, where its attributes begin.
-Reader::Tag Reader::next(std::string_view& name) {
-    while (true) {
-        const auto* lt = static_cast<const char*>(std::memchr(m_p, '<', std::size_t(m_end - m_p)));
-        if (!lt) {
-            m_p = m_end;
-            return Tag::Eof;
-        }
-        m_p = lt + 1;
-        if (m_p >= m_end)
-            damaged(QStringLiteral("the file ends inside a tag"));
-        const std::string_view rest(m_p, std::size_t(m_end - m_p));
-        if (*m_p == '/') {
-            ++m_p;
-            name = readName();
-            while (m_p < m_end && isSpace(*m_p))
-                ++m_p;
-            if (m_p >= m_end || *m_p != '>')
-                damaged(QStringLiteral("the end tag \"%1\" is malformed").arg(shown(name)));
-            ++m_p;
-            return Tag::End;
-        }
-        auto skipTo = [&](std::string_view terminator, const char* what) {
-            const std::size_t at = rest.find(terminator);
-            if (at == std::string_view::npos)
-                damaged(QStringLiteral("the file ends inside %1").arg(QLatin1String(what)));
-            m_p += at + terminator.size();
-        };
-        if (*m_p == '?') {
-            skipTo("?>", "a processing instruction");
-        } else if (rest.substr(0, 3) == "!--") {
-            skipTo("-->", "a comment");
-        } else if (rest.substr(0, 8) == "![CDATA[") {
-            skipTo("]]>", "a CDATA section");
-        } else if (*m_p == '!') {
-            throw CorvantisError(
-                QStringLiteral("A list file cannot contain a document type declaration."));
-        } else {
-            name = readName();
-            if (name.empty())
-                damaged(QStringLiteral("a tag has no name"));
-            return Tag::Start;
-        }
-    }
-}
-
-// Reads the attributes of a start tag up to its ">" or "/>"; returns whether it was "/>".
-template <class F> bool Reader::attributes(std::string_view element, F&& onAttribute) {
-    while (true) {
-        while (m_p < m_end && isSpace(*m_p))
-            ++m_p;
-        if (m_p >= m_end)
-            unexpectedEnd(element);
-        if (*m_p == '>') {
-            ++m_p;
-            return false;
-        }
-        if (*m_p == '/') {
-            ++m_p;
-            if (m_p >= m_end || *m_p != '>')
-                damaged(QStringLiteral("the tag \"%1\" is malformed").arg(shown(element)));
-            ++m_p;
-            return true;
-        }
-        const std::string_view name = readName();
-        while (m_p < m_end && isSpace(*m_p))
-            ++m_p;
-        if (name.empty() || m_p >= m_end || *m_p != '=')
-            damaged(QStringLiteral("the tag \"%1\" has a malformed attribute").arg(shown(element)));
-        ++m_p;
-        while (m_p < m_end && isSpace(*m_p))
-            ++m_p;
-        if (m_p >= m_end || (*m_p != '"' && *m_p != '\''))
-            damaged(QStringLiteral("the attribute \"%1\" has no quoted value").arg(shown(name)));
-        const char quote = *m_p++;
-        const auto* close =
-            static_cast<const char*>(std::memchr(m_p, quote, std::size_t(m_end - m_p)));
-        if (!close)
-            unexpectedEnd(element);
-        onAttribute(name, m_p, close);
-        m_p = close + 1;
-    }
-}
-
-// Skips what an opened element holds, up to and including its end tag.
-void Reader::skipChildren(std::string_view element) {
-    std::vector<std::string_view> open{element};
-    std::string_view name;
-    while (!open.empty()) {
-        switch (next(name)) {
-        case Tag::Eof:
-            unexpectedEnd(open.back());
-        case Tag::Start:
-            if (!skipAttributes(name)) {
-                if (open.size() >= MaxDepth)
-                    damaged(QStringLiteral("elements are nested too deeply"));
-                open.push_back(name);
-            }
-            break;
-        case Tag::End:
-            if (name != open.back())
-                damaged(QStringLiteral("\"%1\" is closed by \"%2\"")
-                            .arg(shown(open.back()), shown(name)));
-            open.pop_back();
-            break;
-        }
-    }
-}
-
-// Reads what an opened element holds up to its end tag: onChild gets the name of each element
-// in it and returns false for one it does not take, which is then skipped whole.
-template <class F> void Reader::children(std::string_view element, F&& onChild) {
-    std::string_view name;
-    while (true) {
-        switch (next(name)) {
-        case Tag::Eof:
-            unexpectedEnd(element);
-        case Tag::End:
-            if (name != element)
-                damaged(
-                    QStringLiteral("\"%1\" is closed by \"%2\"").arg(shown(element), shown(name)));
-            return;
-        case Tag::Start:
-            if (!onChild(name) && !skipAttributes(name))
-                skipChildren(name);
-            break;
-        }
-    }
-}
-
 DataTable::Content Reader::run() {
-    while (m_p < m_end && isSpace(*m_p))
-        ++m_p;
+    skipSpaces();
     if (m_p >= m_end || *m_p != '<')
         mismatch();
 
@@ -922,8 +594,8 @@ void Reader::scanRows() {
 }
 
 // The field a row attribute names: the one after the previous attribute's field first (rows
-// list their values in field order, leaving out empty ones), then the rest. -1 for no field,
-// -2 for the row state.
+// list their values in field order, leaving out empty ones), then the rest; or OtherName or
+// RowStateName.
 int Reader::fieldOf(std::string_view name, int hint) const {
     const int count = int(m_slots.size());
     auto is = [&](int f) {
@@ -934,27 +606,27 @@ int Reader::fieldOf(std::string_view name, int hint) const {
     if (hint < count && is(hint))
         return hint;
     if (name == "RowState")
-        return -2;
+        return RowStateName;
     for (int f = hint + 1; f < count; ++f)
         if (is(f))
             return f;
     const auto it = m_byName.find(name);
-    return it == m_byName.end() ? -1 : it->second;
+    return it == m_byName.end() ? OtherName : it->second;
 }
 
-// The field whose attribute start (`Name="`) is at p, p moved past it; -2 for the row state;
-// NoMatch when the attribute is laid out otherwise or names no field.
+// The field whose attribute start (`Name="`) is at p, p moved past it, or RowStateName;
+// NotLaidOut when the attribute is laid out otherwise or names no field.
 int Reader::matchStart(const char*& p, int hint) const {
     if (p >= m_end)
-        return NoMatch;
+        return NotLaidOut;
     const int field = m_starts.match(p, m_end, hint);
-    if (field >= 0)
+    if (field != OtherName)
         return field;
     if (const std::size_t n = m_rowStateStart.at(p, m_end)) {
         p += n;
-        return -2;
+        return RowStateName;
     }
-    return NoMatch;
+    return NotLaidOut;
 }
 
 // Reads a quoted value (the cursor after its opening quote) onto out, references decoded.
@@ -1005,8 +677,7 @@ void Reader::readRow() {
     int hint = 0;
     bool open = false;
     while (true) {
-        while (m_p < m_end && isSpace(*m_p))
-            ++m_p;
+        skipSpaces();
         if (m_p >= m_end)
             unexpectedEnd("ROW");
         if (*m_p == '/') {
@@ -1024,22 +695,12 @@ void Reader::readRow() {
         int field = matchStart(m_p, hint);
         char quote = '"';
         std::string_view name;
-        if (field == NoMatch) {
+        if (field == NotLaidOut) {
             name = readName();
-            while (m_p < m_end && isSpace(*m_p))
-                ++m_p;
-            if (name.empty() || m_p >= m_end || *m_p != '=')
-                damaged(QStringLiteral("the tag \"ROW\" has a malformed attribute"));
-            ++m_p;
-            while (m_p < m_end && isSpace(*m_p))
-                ++m_p;
-            if (m_p >= m_end || (*m_p != '"' && *m_p != '\''))
-                damaged(
-                    QStringLiteral("the attribute \"%1\" has no quoted value").arg(shown(name)));
-            quote = *m_p++;
+            quote = valueStart("ROW", name);
             field = fieldOf(name, hint);
         }
-        if (field == -1) {
+        if (field == OtherName) {
             // An attribute that names no field.
             const auto* close =
                 static_cast<const char*>(std::memchr(m_p, quote, std::size_t(m_end - m_p)));
@@ -1048,7 +709,7 @@ void Reader::readRow() {
             m_p = close + 1;
             continue;
         }
-        if (field == -2) {
+        if (field == RowStateName) {
             const std::string_view text = readValue(quote);
             std::int64_t value = 0;
             if (PacketValues::parseInteger(text, value) != Parse::Ok || value < 0 ||
@@ -1115,7 +776,7 @@ bool isAscii(std::string_view text) {
 
 // The bytes of a plain value up to its closing quote; false when it holds a reference.
 bool plainValue(const char*& p, const char* e, std::string_view& value) {
-    const char* q = findEither(p, e, '"', '&');
+    const char* q = PacketScanner::findEither(p, e, '"', '&');
     if (q >= e || *q != '"')
         return false;
     value = std::string_view(p, std::size_t(q - p));
@@ -1182,7 +843,7 @@ bool Reader::readPlainRow() {
             break;
         }
         const int field = m_starts.match(p, m_end, hint);
-        if (field < 0) {
+        if (field == OtherName) {
             const std::size_t n = m_rowStateStart.at(p, m_end);
             std::int32_t value = 0;
             if (!n || !plainNumber(p += n, m_end, value) || value < 0)
@@ -1332,16 +993,8 @@ const char* Reader::copyText(const char* p, std::size_t width) {
         !PacketEncoding::isWellFormedUtf8(std::string_view(begin, std::size_t(p - begin))))
         throw NotUtf8{};
     row.cursor() = out;
-    if (width && row.valueSize() > width) {
-        // Cut to the width in characters: count the lead bytes.
-        std::size_t chars = 0;
-        for (char* c = row.valueStart(); c < out; ++c) {
-            if ((static_cast<unsigned char>(*c) & 0xC0) != 0x80 && chars++ == width) {
-                row.cursor() = c;
-                break;
-            }
-        }
-    }
+    if (width && row.valueSize() > width)
+        row.cursor() = row.valueStart() + utf8Prefix(row.valueStart(), row.valueSize(), width);
     return p + 1;
 }
 
@@ -1351,16 +1004,8 @@ void Reader::setText(int field, char quote) {
     std::string& out = builder.begin(field);
     const std::size_t start = out.size();
     readValue(quote, out);
-    if (slot.kind == FieldKind::String && out.size() - start > slot.width) {
-        // Cut to the width in characters: count the lead bytes.
-        std::size_t chars = 0;
-        for (std::size_t i = start; i < out.size(); ++i) {
-            if ((static_cast<unsigned char>(out[i]) & 0xC0) != 0x80 && chars++ == slot.width) {
-                out.resize(i);
-                break;
-            }
-        }
-    }
+    if (slot.kind == FieldKind::String && out.size() - start > slot.width)
+        out.resize(start + utf8Prefix(out.data() + start, out.size() - start, slot.width));
     builder.finish(field);
 }
 

@@ -8,6 +8,9 @@
 // turned into well-formed UTF-8 once, up front, before it is scanned.
 namespace PacketEncoding {
 
+// Whether a and b are the same text with ASCII letters compared without regard to case.
+bool equalsIgnoringCase(std::string_view a, std::string_view b);
+
 // Whether every byte sequence is well-formed UTF-8: no overlong forms, no surrogates, nothing
 // above U+10FFFF, no cut-off sequence at the end.
 bool isWellFormedUtf8(std::string_view bytes);
