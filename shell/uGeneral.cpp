@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <pwd.h>
@@ -42,10 +43,9 @@ void SortLines(QStringList& lines) {
         return;
     QCollator collator; // the default locale
     collator.setCaseSensitivity(Qt::CaseInsensitive);
-    for (qsizetype i = 0; i + 1 < lines.size(); ++i)
-        for (qsizetype j = i + 1; j < lines.size(); ++j)
-            if (collator.compare(lines.at(i), lines.at(j)) > 0)
-                lines.swapItemsAt(i, j);
+    std::stable_sort(lines.begin(), lines.end(), [&](const QString& a, const QString& b) {
+        return collator.compare(a, b) < 0;
+    });
 }
 
 QString SystemErrorMessage(int code) {

@@ -2,8 +2,12 @@
 #include "shell/uGeneral.h"
 #include "support/TestSupport.h"
 
+#include <QCollator>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
 #include <QTest>
 
+#include <algorithm>
 #include <cerrno>
 
 class TestGeneral : public QObject {
@@ -14,6 +18,7 @@ private slots:
     void captionFromFileName();
     void sortLines_data();
     void sortLines();
+    void sortLinesOfALongList();
     void shortDateFormat_data();
     void shortDateFormat();
     void shortDateRoundTrip();
@@ -59,6 +64,30 @@ void TestGeneral::sortLines() {
     QFETCH(QStringList, sorted);
     uGeneral::SortLines(lines);
     QCOMPARE(lines, sorted);
+}
+
+// A settings file of many categories must not hold up the start: 50,000 lines sorted two by
+// two would take minutes.
+void TestGeneral::sortLinesOfALongList() {
+    QRandomGenerator random(5);
+    QStringList lines;
+    for (int i = 0; i < 50000; ++i)
+        lines << QStringLiteral("Category %1 %2")
+                     .arg(random.bounded(1000))
+                     .arg(QChar(random.bounded(2) ? u'a' : u'\u00c9'));
+    QStringList expected = lines;
+    QElapsedTimer timer;
+    timer.start();
+    uGeneral::SortLines(lines);
+    QVERIFY2(timer.elapsed() < 10000, "sorting 50,000 lines hangs");
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    for (qsizetype i = 1; i < lines.size(); ++i)
+        QVERIFY(collator.compare(lines.at(i - 1), lines.at(i)) <= 0);
+    std::sort(expected.begin(), expected.end());
+    QStringList sorted = lines;
+    std::sort(sorted.begin(), sorted.end());
+    QCOMPARE(sorted, expected); // the same lines
 }
 
 void TestGeneral::shortDateFormat_data() {
