@@ -17,9 +17,11 @@
 #include "storage/ufrmReOpen.h"
 #include "view/TaskViewServices.h"
 #include "view/uFrTasks.h"
+#include "widgets/BusyCursor.h"
 #include "widgets/DesktopShell.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Icons.h"
+#include "widgets/ProgramColours.h"
 
 #include <QAction>
 #include <QApplication>
@@ -42,14 +44,6 @@ namespace {
 
 const QString ProgramTitle = QStringLiteral("Corvantis");
 
-// Shows the busy cursor for as long as it lives, also when the work fails.
-struct BusyCursor {
-    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-};
-
 } // namespace
 
 TfrmMain::TfrmMain(const QString& programFolder, QWidget* parent)
@@ -60,7 +54,7 @@ TfrmMain::TfrmMain(const QString& programFolder, QWidget* parent)
     font.setPointSize(8);
     setFont(font);
     QPalette pal = palette();
-    pal.setColor(QPalette::Window, QColor(208, 208, 216));
+    pal.setColor(QPalette::Window, ProgramColours::ViewBackground);
     setPalette(pal);
     setAutoFillBackground(true);
     resize(1138, 622);
@@ -128,10 +122,10 @@ QAction* TfrmMain::makeAction(const QString& name, const QString& text, const QS
 }
 
 void TfrmMain::buildActions() {
-    const QColor blue(60, 110, 180);
-    const QColor green(70, 140, 80);
-    const QColor grey(110, 110, 120);
-    const QColor red(170, 60, 60);
+    const QColor& blue = ProgramColours::IconBlue;
+    const QColor& green = ProgramColours::IconGreen;
+    const QColor& grey = ProgramColours::IconGrey;
+    const QColor& red = ProgramColours::IconRed;
     actNew = makeAction(QStringLiteral("actNew"), QStringLiteral("New"),
                         QStringLiteral("document-new"), blue, QStringLiteral("N"));
     actOpen = makeAction(QStringLiteral("actOpen"), QStringLiteral("Open"),
@@ -308,9 +302,11 @@ void TfrmMain::buildFooter() {
     auto* footer = new QFrame(centralWidget());
     footer->setObjectName(QStringLiteral("pnlFooter"));
     footer->setFixedHeight(22);
-    footer->setStyleSheet(QStringLiteral(
-        "#pnlFooter { background: qlineargradient(x1:0, y1:0, x2:1, y2:0, stop:0 #d0d0d8, "
-        "stop:1 #9ea6bd); }"));
+    footer->setStyleSheet(
+        QStringLiteral(
+            "#pnlFooter { background: qlineargradient(x1:0, y1:0, x2:1, y2:0, stop:0 %1, "
+            "stop:1 #9ea6bd); }")
+            .arg(ProgramColours::Css(ProgramColours::ViewBackground)));
     auto* layout = new QHBoxLayout(footer);
     layout->setContentsMargins(6, 0, 8, 0);
     layout->addStretch();
@@ -323,9 +319,20 @@ void TfrmMain::buildFooter() {
 
 // --- finding the list ------------------------------------------------------------------------
 
-TfrTasks* TfrmMain::ActiveTaskView() const {
-    QWidget* page = PageControl1->currentWidget();
+TfrTasks* TfrmMain::viewAt(int index) const {
+    QWidget* page = PageControl1->widget(index);
     return page ? page->findChild<TfrTasks*>(QStringLiteral("frTasks")) : nullptr;
+}
+
+TfrTasks* TfrmMain::ActiveTaskView() const {
+    return viewAt(PageControl1->currentIndex());
+}
+
+TfrTasks* TfrmMain::requireActiveView() const {
+    TfrTasks* view = ActiveTaskView();
+    if (!view)
+        RequireOpenList();
+    return view;
 }
 
 void TfrmMain::RequireOpenList() {
@@ -345,12 +352,19 @@ void TfrmMain::AddListTab(const QString& name, bool isNew) {
     auto* page = new QWidget(PageControl1);
     PageControl1->addTab(
         page,
-        ThemeIcon(QStringLiteral("text-x-generic"), QColor(60, 110, 180), QStringLiteral("L")),
+        ThemeIcon(QStringLiteral("text-x-generic"), ProgramColours::IconBlue, QStringLiteral("L")),
         uGeneral::CaptionFromFileName(name));
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     auto* view = new TfrTasks(page);
     view->SetServices(ViewServices());
+    // The tab shows the view's caption, with its unsaved mark.
+    connect(view, &TfrTasks::captionChanged, PageControl1, [this, page](const QString& caption) {
+        const int index = PageControl1->indexOf(page);
+        if (index >= 0)
+            PageControl1->setTabText(index, caption);
+    });
+    view->SetCaption(uGeneral::CaptionFromFileName(name));
     layout->addWidget(view);
     view->show();
     view->InitList(name, isNew);
@@ -421,49 +435,36 @@ void TfrmMain::actReopenExecute() {
     addRecent(fileName);
 }
 
-void TfrmMain::saveView(TfrTasks* view) {
-    const QString fileName = view->ListFileName();
-    if (fileName.trimmed().isEmpty()) {
-        saveViewAs(view);
-        return;
+bool TfrmMain::saveViewTo(TfrTasks* view, const QString& fileName, int options) {
+    QString target = fileName;
+    if (target.trimmed().isEmpty()) {
+        FileDialogRequest request = SaveDialog1();
+        request.parent = this;
+        target = Prompt::SaveFileName(request);
+        if (target.isEmpty())
+            return false;
+        if ((options & AskOverwrite) && QFileInfo::exists(target) &&
+            !Prompt::Question(QStringLiteral("File already exists! Overwrite ?")))
+            return false;
     }
-    DataPacket::SaveToFile(*view->cdsTasks(), fileName);
-    addRecent(fileName);
-    view->MarkSaved();
-    PageControl1->setTabText(PageControl1->indexOf(view->parentWidget()),
-                             uGeneral::CaptionFromFileName(fileName));
-}
-
-void TfrmMain::saveViewAs(TfrTasks* view) {
-    FileDialogRequest request = SaveDialog1();
-    request.parent = this;
-    const QString fileName = Prompt::SaveFileName(request);
-    if (fileName.isEmpty())
-        return;
-    if (QFileInfo::exists(fileName) &&
-        !Prompt::Question(QStringLiteral("File already exists! Overwrite ?")))
-        return;
     view->cdsTasks()->settle();
-    DataPacket::SaveToFile(*view->cdsTasks(), fileName);
-    addRecent(fileName);
-    view->SetListFileName(fileName);
+    DataPacket::SaveToFile(*view->cdsTasks(), target);
+    addRecent(target);
+    if ((options & KeepName))
+        view->SetListFileName(target);
     view->MarkSaved();
-    PageControl1->setTabText(PageControl1->indexOf(view->parentWidget()),
-                             uGeneral::CaptionFromFileName(fileName));
+    if ((options & KeepName))
+        view->SetCaption(uGeneral::CaptionFromFileName(target));
+    return true;
 }
 
 void TfrmMain::actSaveExecute() {
-    TfrTasks* view = ActiveTaskView();
-    if (!view)
-        RequireOpenList();
-    saveView(view);
+    TfrTasks* view = requireActiveView();
+    saveViewTo(view, view->ListFileName(), KeepName | AskOverwrite);
 }
 
 void TfrmMain::actSaveAsExecute() {
-    TfrTasks* view = ActiveTaskView();
-    if (!view)
-        RequireOpenList();
-    saveViewAs(view);
+    saveViewTo(requireActiveView(), QString(), KeepName | AskOverwrite);
 }
 
 void TfrmMain::closePage(int index) {
@@ -473,56 +474,35 @@ void TfrmMain::closePage(int index) {
 }
 
 void TfrmMain::actCloseExecute() {
-    TfrTasks* view = ActiveTaskView();
-    if (!view)
-        RequireOpenList();
+    TfrTasks* view = requireActiveView();
     // Every unsaved list is asked about, not only new ones: closing must not drop work silently.
     if (view->Unsaved() && Prompt::Question(QStringLiteral("Save changes ?"))) {
-        saveView(view);
+        saveViewTo(view, view->ListFileName(), KeepName | AskOverwrite);
         return;
     }
     closePage(PageControl1->currentIndex());
 }
 
 void TfrmMain::CloseAll1Click() {
+    // A list that was never saved has no file to go to: the save dialog asks for one.
     for (int index = PageControl1->count() - 1; index >= 0; --index) {
-        auto* view = PageControl1->widget(index)->findChild<TfrTasks*>(QStringLiteral("frTasks"));
-        if (view && view->Unsaved()) {
-            QString fileName = view->ListFileName();
-            if (fileName.trimmed().isEmpty()) {
-                // A list that was never saved has no file to go to: ask for one.
-                FileDialogRequest request = SaveDialog1();
-                request.parent = this;
-                fileName = Prompt::SaveFileName(request);
-                if (fileName.isEmpty())
-                    return;
-            }
-            DataPacket::SaveToFile(*view->cdsTasks(), fileName);
-            addRecent(fileName);
-            view->MarkSaved();
-        }
+        TfrTasks* view = viewAt(index);
+        if (view && view->Unsaved() && !saveViewTo(view, view->ListFileName(), PlainSave))
+            return;
         closePage(index);
     }
 }
 
+// A file chosen here is written but not kept as the list's name (PlainSave).
 bool TfrmMain::QuerySaveAll() {
     for (int index = 0; index < PageControl1->count(); ++index) {
-        auto* view = PageControl1->widget(index)->findChild<TfrTasks*>(QStringLiteral("frTasks"));
+        TfrTasks* view = viewAt(index);
         if (!view || !view->Unsaved())
             continue;
         if (!Prompt::Question(PageControl1->tabText(index) + QStringLiteral(" - Save changes ?")))
             continue;
-        QString fileName = view->ListFileName();
-        if (fileName.isEmpty()) {
-            FileDialogRequest request = SaveDialog1();
-            request.parent = this;
-            fileName = Prompt::SaveFileName(request);
-            if (fileName.isEmpty())
-                return false;
-        }
-        DataPacket::SaveToFile(*view->cdsTasks(), fileName);
-        addRecent(fileName);
-        view->MarkSaved();
+        if (!saveViewTo(view, view->ListFileName(), PlainSave))
+            return false;
     }
     return true;
 }
@@ -572,9 +552,7 @@ void TfrmMain::tbPrintClick() {
 }
 
 void TfrmMain::tbImportClick() {
-    TfrTasks* view = ActiveTaskView();
-    if (!view)
-        RequireOpenList();
+    TfrTasks* view = requireActiveView();
     FileDialogRequest request = OpenDialog1(m_programFolder);
     request.parent = this;
     const QString fileName = Prompt::OpenFileName(request);
@@ -589,44 +567,29 @@ void TfrmMain::BatchInsert1Click() {
 }
 
 void TfrmMain::ToolButton5Click() {
-    if (!ActiveTaskView())
-        RequireOpenList();
+    requireActiveView();
     BatchInsert1Click();
 }
 
 // The Edit and Search menus act on the active list's view.
 void TfrmMain::DetailView1Click() {
-    TfrTasks* view = ActiveTaskView();
-    if (!view)
-        RequireOpenList();
-    view->Details1Click();
+    requireActiveView()->Details1Click();
 }
 
 void TfrmMain::Comments1Click() {
-    TfrTasks* view = ActiveTaskView();
-    if (!view)
-        RequireOpenList();
-    view->Comments1Click();
+    requireActiveView()->Comments1Click();
 }
 
 void TfrmMain::ApplyFilter1Click() {
-    TfrTasks* view = ActiveTaskView();
-    if (!view)
-        RequireOpenList();
-    view->bnSearchClick();
+    requireActiveView()->bnSearchClick();
 }
 
 void TfrmMain::CancelFilter1Click() {
-    TfrTasks* view = ActiveTaskView();
-    if (!view)
-        RequireOpenList();
-    view->bnCancelFilterClick();
+    requireActiveView()->bnCancelFilterClick();
 }
 
 void TfrmMain::PageControl1Change(int index) {
-    QWidget* page = PageControl1->widget(index);
-    auto* view = page ? page->findChild<TfrTasks*>(QStringLiteral("frTasks")) : nullptr;
-    if (view)
+    if (TfrTasks* view = viewAt(index))
         setWindowTitle(QStringLiteral("Corvantis - ") +
                        uGeneral::CaptionFromFileName(view->ListFileName()));
 }

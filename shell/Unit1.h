@@ -89,8 +89,20 @@ private:
     void buildFooter();
     QAction* makeAction(const QString& name, const QString& text, const QString& icon,
                         const QColor& color, const QString& glyph);
-    void saveView(TfrTasks* view);
-    void saveViewAs(TfrTasks* view);
+    // How a save treats the file it writes to; options combine with |.
+    enum SaveOption {
+        PlainSave = 0,
+        AskOverwrite = 1, // a chosen file that exists is written only after Yes (Save As)
+        KeepName = 2,     // the file becomes the list's file and names its tab (Save, Save As)
+    };
+    // The one way a list is saved: writes the view's list to fileName, or to a file the save
+    // dialog asks for when fileName is empty; records the file among the recent lists and
+    // marks the list saved. False when the user cancelled.
+    bool saveViewTo(TfrTasks* view, const QString& fileName, int options);
+    // The view of the page at index; nullptr when there is none.
+    TfrTasks* viewAt(int index) const;
+    // The active view; with no list open, fails with "Open or create a list first!".
+    TfrTasks* requireActiveView() const;
     void closePage(int index);
     void addRecent(const QString& fileName);
     void requireExistingFile(const QString& fileName);

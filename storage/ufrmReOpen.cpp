@@ -7,6 +7,7 @@
 #include "widgets/DecorativeStrip.h"
 #include "widgets/DesktopShell.h"
 #include "widgets/ErrorBox.h"
+#include "widgets/ProgramColours.h"
 #include "widgets/Prompt.h"
 
 #include <QAbstractTableModel>
@@ -129,7 +130,8 @@ void TfrmReOpen::buildGrid() {
     DBGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     DBGrid1->horizontalHeader()->setStretchLastSection(true);
     DBGrid1->horizontalHeader()->setStyleSheet(
-        QStringLiteral("QHeaderView::section { background-color: rgb(208, 208, 216); }"));
+        QStringLiteral("QHeaderView::section { background-color: %1; }")
+            .arg(ProgramColours::Css(ProgramColours::ViewBackground)));
     DBGrid1->setColumnWidth(0, 475);
     DBGrid1->setWordWrap(false);
 

@@ -1,9 +1,6 @@
 #include "view/TaskGridDelegate.h"
 
-#include "model/CorvantisError.h"
-#include "model/DataTable.h"
 #include "model/TaskRecord.h"
-#include "shell/uGeneral.h"
 #include "view/TaskGridModel.h"
 
 #include <QAbstractItemView>
@@ -16,80 +13,12 @@ using namespace TaskRecord;
 
 namespace {
 
-const QColor SelectedBackground(0, 0, 128);
-const QColor EvenRowBackground(232, 232, 236);
-const QColor InProgressBackground(172, 189, 208);
-const QColor HighBackground(223, 115, 29);
-const QColor Red(255, 0, 0);
-const QColor HalfDoneBackground(128, 128, 0);
-const QColor CompleteBackground(119, 171, 110);
-const QColor PausedBackground(255, 240, 172);
 const QColor BarPen(128, 128, 128);
 const QColor BarFill(105, 161, 227);
 
 bool sameName(const QString& a, const QString& b) {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
-
-// Field readers over one stored row that never throw: a field the list lacks, or a value of
-// an unexpected kind, reads as empty.
-struct RowReader {
-    const DataTable& table;
-    const RowData& row;
-
-    int field(const QString& name) const { return row.isValid() ? table.fieldIndex(name) : -1; }
-
-    QString text(const QString& name) const {
-        const int f = field(name);
-        return f < 0 ? QString() : table.textOf(row, f);
-    }
-
-    int integer(const QString& name) const {
-        const int f = field(name);
-        if (f < 0 || row.isNull(f))
-            return 0;
-        const FieldDef& def = table.fields()[static_cast<std::size_t>(f)];
-        if (def.isIntegral())
-            return row.int32(f);
-        return table.textOf(row, f).trimmed().toInt();
-    }
-
-    QDate date(const QString& name) const {
-        const int f = field(name);
-        if (f < 0 || row.isNull(f))
-            return QDate();
-        switch (table.fields()[static_cast<std::size_t>(f)].kind) {
-        case FieldKind::Date:
-            return QDate::fromJulianDay(row.int32(f));
-        case FieldKind::DateTime:
-            return DataTable::storedToDateTime(row.int64(f)).date();
-        case FieldKind::String:
-        case FieldKind::Memo:
-            return uGeneral::ParseShortDate(table.textOf(row, f));
-        default:
-            return QDate();
-        }
-    }
-
-    // No value when the field is missing or cannot be read as a flag.
-    std::optional<bool> flag(const QString& name) const {
-        const int f = field(name);
-        if (f < 0)
-            return std::nullopt;
-        if (row.isNull(f))
-            return false;
-        const FieldDef& def = table.fields()[static_cast<std::size_t>(f)];
-        if (def.kind == FieldKind::Boolean)
-            return row.boolean(f);
-        if (def.isIntegral())
-            return row.int32(f) != 0;
-        try {
-            return ParseBooleanText(table.textOf(row, f), def.name).value_or(false);
-        } catch (const CorvantisError&) {
-            return std::nullopt;
-        }
-    }
-};
 
 // A rectangle drawn the grid's way: a one-pixel outline in the pen colour inside the
 // rectangle, the inside in the brush colour.
@@ -110,57 +39,6 @@ bool isTypedCharacter(const QKeyEvent* key) {
 }
 
 } // namespace
-
-CellLook DBGrid1DrawColumnCell(const DataTable& table, int position, const QString& columnTitle,
-                               bool selected, const QDate& today, const QColor& window) {
-    const RowReader task{table, table.rowDataAt(position)};
-    const QString status = task.text(Status);
-    const QString priority = task.text(Priority);
-    const int progress = task.integer(Progress);
-
-    CellLook look;
-    look.background = window;
-    look.text = Qt::black;
-    look.progress = progress;
-
-    if (selected) { // 1
-        look.background = SelectedBackground;
-        look.text = Qt::white;
-    } else {
-        if ((position + 1) % 2 == 0) // 2
-            look.background = EvenRowBackground;
-        if (status == InProgress) // 3
-            look.background = InProgressBackground;
-        if (priority == High) { // 4
-            look.style = StyleBold;
-            look.background = HighBackground;
-        }
-        if (priority == Urgent) { // 5
-            look.style = StyleBold;
-            look.background = Red;
-        }
-        if (progress >= 50) // 6
-            look.background = HalfDoneBackground;
-        const QDate due = task.date(DueDate);
-        if (due.isValid() && today > due && status != Cancelled) { // 7
-            look.background = Red;
-            look.style = StyleBold | StyleUnderline;
-        }
-        if (status == Complete) // 8
-            look.background = CompleteBackground;
-    }
-    if (columnTitle == QStringLiteral("Progress")) // 9
-        look.progressBar = true;
-    if (columnTitle == QStringLiteral("Bookmarked") && task.flag(Bookmarked).value_or(false)) // 10
-        look.background = Red;
-    if (status == Cancelled) { // 11
-        look.style = StyleStrikeOut;
-        look.background = PausedBackground;
-    }
-    if (status == Paused) // 12
-        look.background = PausedBackground;
-    return look;
-}
 
 ProgressBarLayout LayOutProgressBar(const QRect& cell, int progress, const QFontMetrics& metrics) {
     const int left = cell.left();
@@ -222,35 +100,33 @@ QStringList TaskGridDelegate::pickListOf(const QString& field) {
 
 void TaskGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                              const QModelIndex& index) const {
-    const auto* model = qobject_cast<const TaskGridModel*>(index.model());
-    if (!model) {
-        QStyledItemDelegate::paint(painter, option, index);
-        return;
-    }
-    // The selected cell is the current cell, shown also while the grid has no focus.
+    // The selected cell is the current cell, shown also while the grid has no focus. The model
+    // gives the look of a cell in both states; which one applies is the grid's to know.
     const auto* view = qobject_cast<const QAbstractItemView*>(option.widget);
     const bool selected =
         view ? view->currentIndex() == index : option.state.testFlag(QStyle::State_Selected);
+    auto look = [&](int plainRole, int selectedRole) {
+        return index.data(selected ? selectedRole : plainRole);
+    };
     const QColor window = option.palette.color(QPalette::Base);
-    const GridColumn& column = model->columns()[static_cast<std::size_t>(index.column())];
-    const CellLook look = DBGrid1DrawColumnCell(*model->table(), index.row(), column.title,
-                                                selected, uGeneral::Today(), window);
+    const QColor text =
+        look(Qt::ForegroundRole, TaskGridModel::SelectedForegroundRole).value<QBrush>().color();
+    const QVariant bar = index.data(TaskGridModel::ProgressBarRole);
 
     painter->save();
     painter->setClipRect(option.rect);
-    if (look.progressBar) {
+    if (bar.isValid()) {
         // The bar sits on the cell's plain background, untouched by the row colours.
         painter->fillRect(option.rect,
                           selected ? option.palette.color(QPalette::Highlight) : window);
-        PaintProgressBar(*painter, option.rect, look.progress, look.text, window, option.font);
+        PaintProgressBar(*painter, option.rect, bar.toInt(), text, window, option.font);
     } else {
-        painter->fillRect(option.rect, look.background);
-        QFont font = option.font;
-        font.setBold(look.style & StyleBold);
-        font.setUnderline(look.style & StyleUnderline);
-        font.setStrikeOut(look.style & StyleStrikeOut);
-        painter->setFont(font);
-        painter->setPen(look.text);
+        const QVariant background = look(Qt::BackgroundRole, TaskGridModel::SelectedBackgroundRole);
+        painter->fillRect(option.rect,
+                          background.isValid() ? background.value<QBrush>().color() : window);
+        painter->setFont(qvariant_cast<QFont>(look(Qt::FontRole, TaskGridModel::SelectedFontRole))
+                             .resolve(option.font));
+        painter->setPen(text);
         const bool right = index.data(Qt::TextAlignmentRole).toInt() & Qt::AlignRight;
         const QRect area =
             right ? option.rect.adjusted(0, 2, -3, 0) : option.rect.adjusted(2, 2, 0, 0);

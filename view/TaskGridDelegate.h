@@ -1,40 +1,14 @@
 #pragma once
 
 #include <QColor>
-#include <QDate>
 #include <QKeySequence>
 #include <QPoint>
 #include <QRect>
 #include <QStringList>
 #include <QStyledItemDelegate>
 
-class DataTable;
 class QFontMetrics;
 class QPainter;
-
-// Text styles of a cell; each painting step that sets a style replaces the whole set.
-enum CellStyle : int {
-    StyleNone = 0,
-    StyleBold = 1,
-    StyleUnderline = 2,
-    StyleStrikeOut = 4,
-};
-
-// What the painting rules chose for one data cell of the task grid.
-struct CellLook {
-    QColor background;
-    QColor text;
-    int style = StyleNone;
-    bool progressBar = false; // the cell is drawn as a progress bar instead of text
-    int progress = 0;         // the task's Progress, for the bar (empty reads 0)
-};
-
-// The painting rules of the task grid, in their order, for the cell of the visible row
-// `position` (0-based) in the column titled `columnTitle`. `selected`: the cell is the grid's
-// selected cell. `window`: the grid's ordinary cell background. Never throws: a field the list
-// lacks reads as empty.
-CellLook DBGrid1DrawColumnCell(const DataTable& table, int position, const QString& columnTitle,
-                               bool selected, const QDate& today, const QColor& window);
 
 // Where the parts of a progress bar go in a cell. Rectangles follow the grid's drawing
 // convention: right and bottom edges are not painted (so a width below 1 paints nothing).
@@ -53,9 +27,10 @@ QFont ProgressBarFont(const QFont& gridFont);
 void PaintProgressBar(QPainter& painter, const QRect& cell, int progress, const QColor& textColour,
                       const QColor& window, const QFont& gridFont);
 
-// Paints the grid's cells by the rules above and gives the cells their editors: a pick list
-// for Status, Difficulty and Priority (choosing writes at once; typed characters are
-// discarded), the category list for Category (typing allowed), a text box elsewhere.
+// Paints the grid's cells in the colours and fonts their model gives, draws the progress bars,
+// and gives the cells their editors: a pick list for Status, Difficulty and Priority (choosing
+// writes at once; typed characters are discarded), the category list for Category (typing
+// allowed), a text box elsewhere.
 class TaskGridDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:

@@ -2,7 +2,23 @@
 
 #include "model/DataTable.h"
 #include "model/TaskRecord.h"
+#include "shell/uGeneral.h"
 #include "widgets/ErrorBox.h"
+
+#include <QBrush>
+#include <QFont>
+
+namespace {
+
+QFont fontOf(int style) {
+    QFont font;
+    font.setBold(style & StyleBold);
+    font.setUnderline(style & StyleUnderline);
+    font.setStrikeOut(style & StyleStrikeOut);
+    return font;
+}
+
+} // namespace
 
 const std::vector<GridColumn>& TaskGridColumns() {
     using namespace TaskRecord;
@@ -39,6 +55,7 @@ TaskGridModel::TaskGridModel(DataTable* table, QObject* parent)
     rebuildColumns();
     connect(table, &DataTable::rowAboutToBeInserted, this, [this](int row) {
         ++m_changing;
+        changed();
         beginInsertRows(QModelIndex(), row, row);
     });
     connect(table, &DataTable::rowInserted, this, [this](int) {
@@ -47,6 +64,7 @@ TaskGridModel::TaskGridModel(DataTable* table, QObject* parent)
     });
     connect(table, &DataTable::rowAboutToBeRemoved, this, [this](int row) {
         ++m_changing;
+        changed();
         beginRemoveRows(QModelIndex(), row, row);
     });
     connect(table, &DataTable::rowRemoved, this, [this](int) {
@@ -55,6 +73,7 @@ TaskGridModel::TaskGridModel(DataTable* table, QObject* parent)
     });
     connect(table, &DataTable::rowAboutToBeMoved, this, [this](int from, int to) {
         ++m_changing;
+        changed();
         beginMoveRows(QModelIndex(), from, from, QModelIndex(), to > from ? to + 1 : to);
     });
     connect(table, &DataTable::rowMoved, this, [this](int, int) {
@@ -62,15 +81,18 @@ TaskGridModel::TaskGridModel(DataTable* table, QObject* parent)
         --m_changing;
     });
     connect(table, &DataTable::rowChanged, this, [this](int row) {
+        changed();
         if (row >= 0 && row < rowCount() && columnCount() > 0)
             emit dataChanged(index(row, 0), index(row, columnCount() - 1));
     });
     connect(table, &DataTable::aboutToReset, this, [this] {
         ++m_changing;
+        changed();
         beginResetModel();
     });
     connect(table, &DataTable::resetDone, this, [this] {
         rebuildColumns();
+        changed();
         endResetModel();
         --m_changing;
     });
@@ -136,9 +158,41 @@ QVariant TaskGridModel::data(const QModelIndex& index, int role) const {
         return def.isIntegral() ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
                                 : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
     }
+    case Qt::BackgroundRole:
+    case SelectedBackgroundRole: {
+        const CellLook& look = lookOf(index, role == SelectedBackgroundRole);
+        return look.background.isValid() ? QVariant(QBrush(look.background)) : QVariant();
+    }
+    case Qt::ForegroundRole:
+    case SelectedForegroundRole:
+        return QBrush(lookOf(index, role == SelectedForegroundRole).text);
+    case Qt::FontRole:
+    case SelectedFontRole:
+        return fontOf(lookOf(index, role == SelectedFontRole).style);
+    case ProgressBarRole: {
+        const CellLook& look = lookOf(index, false);
+        return look.progressBar ? QVariant(look.progress) : QVariant();
+    }
     default:
         return QVariant();
     }
+}
+
+const CellLook& TaskGridModel::lookOf(const QModelIndex& index, bool selected) const {
+    const QDate today = uGeneral::Today();
+    CachedLook& cached = m_cachedLook;
+    if (cached.generation != m_generation || cached.row != index.row() ||
+        cached.column != index.column() || cached.selected != selected || cached.today != today) {
+        cached.look = DBGrid1DrawColumnCell(
+            *m_table, index.row(), m_columns[static_cast<std::size_t>(index.column())].title,
+            selected, today, QColor());
+        cached.generation = m_generation;
+        cached.row = index.row();
+        cached.column = index.column();
+        cached.selected = selected;
+        cached.today = today;
+    }
+    return cached.look;
 }
 
 QVariant TaskGridModel::headerData(int section, Qt::Orientation orientation, int role) const {

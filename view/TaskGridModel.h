@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/DataTable.h"
+#include "view/CellLook.h"
 
 #include <QAbstractTableModel>
 #include <QStringList>
@@ -26,9 +27,20 @@ const std::vector<GridColumn>& TaskGridColumns();
 // table's current row (which settles any other pending row, found again by identity), then it
 // enters the editing state and takes the typed text as the field's text form. A refused value
 // is shown in the error box and leaves the field as it was.
+//
+// The painting rules are the model's: Qt's background, foreground and font roles give a cell's
+// look, and the roles below its look as the grid's selected cell (which only the grid knows)
+// and the progress drawn as a bar. A background left to the grid's own is no value.
 class TaskGridModel : public QAbstractTableModel {
     Q_OBJECT
 public:
+    enum Role {
+        SelectedBackgroundRole = Qt::UserRole + 1,
+        SelectedForegroundRole,
+        SelectedFontRole,
+        ProgressBarRole, // the task's progress, in the cells drawn as a bar
+    };
+
     explicit TaskGridModel(DataTable* table, QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -59,9 +71,24 @@ public:
 
 private:
     void rebuildColumns();
+    const CellLook& lookOf(const QModelIndex& index, bool selected) const;
+    // Any change of rows or values: cached looks are stale.
+    void changed() { ++m_generation; }
 
     DataTable* m_table;
     std::vector<GridColumn> m_columns;
     std::vector<int> m_fieldOfColumn;
     int m_changing = 0;
+
+    // The look last worked out: a painted cell asks for several roles in a row.
+    struct CachedLook {
+        quint64 generation = 0;
+        int row = -1;
+        int column = -1;
+        bool selected = false;
+        QDate today;
+        CellLook look;
+    };
+    quint64 m_generation = 1;
+    mutable CachedLook m_cachedLook;
 };

@@ -11,6 +11,7 @@
 #include "view/TaskGridDelegate.h"
 #include "view/TaskGridModel.h"
 #include "widgets/ErrorBox.h"
+#include "widgets/ProgramColours.h"
 #include "widgets/Prompt.h"
 
 #include <QApplication>
@@ -26,14 +27,11 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScopedValueRollback>
-#include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
 namespace {
-
-const QColor ViewBackground(208, 208, 216);
 
 // Widths of the columns the layout leaves to the toolkit.
 int defaultColumnWidth(FieldKind kind) {
@@ -58,7 +56,7 @@ TfrTasks::TfrTasks(QWidget* parent) : QWidget(parent) {
     setFont(interfaceFont);
     setAutoFillBackground(true);
     QPalette pal = palette();
-    pal.setColor(QPalette::Window, ViewBackground);
+    pal.setColor(QPalette::Window, ProgramColours::ViewBackground);
     setPalette(pal);
 
     m_cdsTasks = new DataTable(this);
@@ -117,11 +115,10 @@ TfrTasks::TfrTasks(QWidget* parent) : QWidget(parent) {
 
     // Wheel turns and the Enter key of the two text boxes are taken wherever they land in
     // the view, also in editors and boxes created later.
-    qApp->installEventFilter(this);
+    watchTree(this);
 }
 
 TfrTasks::~TfrTasks() {
-    qApp->removeEventFilter(this);
     // The table outlives nothing that still listens to it.
     m_cdsTasks->setAfterInsert({});
     m_cdsTasks->setAfterEdit({});
@@ -158,25 +155,17 @@ void TfrTasks::InitList(const QString& name, bool isNew) {
         Edit2->setFocus();
 }
 
-QTabWidget* TfrTasks::tabStrip(int* pageIndex) const {
-    QWidget* page = parentWidget();
-    QWidget* stack = page ? page->parentWidget() : nullptr;
-    auto* tabs = stack ? qobject_cast<QTabWidget*>(stack->parentWidget()) : nullptr;
-    const int index = tabs ? tabs->indexOf(page) : -1;
-    if (index < 0)
-        return nullptr;
-    *pageIndex = index;
-    return tabs;
+void TfrTasks::SetCaption(const QString& caption) {
+    m_caption = caption;
+    emit captionChanged(caption);
 }
 
 void TfrTasks::MarkUnsaved() {
     m_unsaved = true;
-    int page = -1;
-    if (QTabWidget* tabs = tabStrip(&page)) {
-        const QString caption = tabs->tabText(page);
-        if (!caption.contains(u'*')) {
-            m_savedCaption = caption;
-            tabs->setTabText(page, caption + QStringLiteral(" *"));
+    if (m_caption) {
+        if (!m_caption->contains(u'*')) {
+            m_savedCaption = *m_caption;
+            SetCaption(*m_caption + QStringLiteral(" *"));
         }
     } else {
         Prompt::Notice(QStringLiteral("Cannot set unsaved"));
@@ -186,9 +175,8 @@ void TfrTasks::MarkUnsaved() {
 
 void TfrTasks::MarkSaved() {
     m_unsaved = false;
-    int page = -1;
-    if (QTabWidget* tabs = tabStrip(&page))
-        tabs->setTabText(page, m_savedCaption);
+    if (m_caption)
+        SetCaption(m_savedCaption);
     m_panels[1]->setText(QStringLiteral("Saved"));
 }
 
@@ -241,9 +229,10 @@ void TfrTasks::buildGrid() {
     header->setSortIndicatorShown(false);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     header->setStyleSheet(
-        QStringLiteral("QHeaderView::section { background-color: rgb(208,208,216); color: black;"
+        QStringLiteral("QHeaderView::section { background-color: %1; color: black;"
                        " border: none; border-right: 1px solid rgb(150,150,160);"
-                       " border-bottom: 1px solid rgb(150,150,160); padding-left: 2px; }"));
+                       " border-bottom: 1px solid rgb(150,150,160); padding-left: 2px; }")
+            .arg(ProgramColours::Css(ProgramColours::ViewBackground)));
 
     // Widths and the hidden Details column are laid out once per field set, so a re-sorted or
     // re-filtered list keeps the widths and order the user dragged.
@@ -460,8 +449,20 @@ bool TfrTasks::FrameMouseWheel(int delta) {
     return true;
 }
 
+void TfrTasks::watchTree(QObject* widget) {
+    widget->installEventFilter(this);
+    for (QObject* child : widget->children())
+        if (child->isWidgetType())
+            watchTree(child);
+}
+
 bool TfrTasks::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
+    case QEvent::ChildAdded:
+        // Cell editors, pick lists and the like come and go; each is watched from its start.
+        if (QObject* child = static_cast<QChildEvent*>(event)->child(); child->isWidgetType())
+            watchTree(child);
+        break;
     case QEvent::Wheel: {
         auto* widget = qobject_cast<QWidget*>(watched);
         if (widget && (widget == this || isAncestorOf(widget))) {

@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <optional>
+
 class DataTable;
 class QAction;
 class QButtonGroup;
@@ -16,7 +18,6 @@ class QLineEdit;
 class QMenu;
 class QModelIndex;
 class QPushButton;
-class QTabWidget;
 class QToolBar;
 class QToolButton;
 class TaskGrid;
@@ -48,6 +49,12 @@ public:
     void InitList(const QString& name, bool isNew);
     void MarkUnsaved();
     void MarkSaved();
+
+    // The caption of the tab that shows the view, kept by the view and given to the tab through
+    // captionChanged. A view never given a caption stands on no tab: the unsaved mark cannot be
+    // shown.
+    QString Caption() const { return m_caption.value_or(QString()); }
+    void SetCaption(const QString& caption);
 
     QString ListFileName() const { return m_listFileName; }
     void SetListFileName(const QString& name) { m_listFileName = name; }
@@ -114,6 +121,9 @@ public:
     void cbShowChange();
     void cbOrderChange();
 
+signals:
+    void captionChanged(const QString& caption);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -130,7 +140,8 @@ private:
     std::function<void()> markUnsaved() {
         return [this] { MarkUnsaved(); };
     }
-    QTabWidget* tabStrip(int* pageIndex) const;
+    // Filters the events of a widget and of everything it holds, now and later.
+    void watchTree(QObject* widget);
     void followCurrentRow();
     void gridCurrentMoved(const QModelIndex& current, const QModelIndex& previous);
     bool gridKey(QKeyEvent* event);
@@ -173,4 +184,5 @@ private:
     bool m_unsaved = false;
     bool m_isNew = false;
     QString m_savedCaption;
+    std::optional<QString> m_caption;
 };

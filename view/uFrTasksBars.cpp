@@ -9,9 +9,11 @@
 #include "view/TaskGridDelegate.h"
 #include "view/TaskGridModel.h"
 #include "view/uFrTasks.h"
+#include "widgets/BusyCursor.h"
 #include "widgets/DesktopShell.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Icons.h"
+#include "widgets/ProgramColours.h"
 #include "widgets/Prompt.h"
 
 #include <QAction>
@@ -34,14 +36,6 @@ using namespace TaskRecord;
 
 namespace {
 
-// Shows the hourglass while something is handed to another program, also when that fails.
-struct BusyCursor {
-    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-};
-
 QLabel* addLabel(QWidget* bar, const QString& text, int x, int y) {
     auto* label = new QLabel(text, bar);
     label->adjustSize();
@@ -58,11 +52,11 @@ QComboBox* addChoiceBox(QWidget* bar, const QString& name, const QStringList& it
     return box;
 }
 
-const QColor Blue(60, 110, 180);
-const QColor Green(70, 140, 80);
-const QColor Grey(110, 110, 120);
-const QColor Red(170, 60, 60);
-const QColor Amber(200, 140, 40);
+const QColor& Blue = ProgramColours::IconBlue;
+const QColor& Green = ProgramColours::IconGreen;
+const QColor& Grey = ProgramColours::IconGrey;
+const QColor& Red = ProgramColours::IconRed;
+const QColor& Amber = ProgramColours::IconAmber;
 
 } // namespace
 

@@ -1,5 +1,7 @@
 #include "widgets/DecorativeStrip.h"
 
+#include "widgets/ProgramColours.h"
+
 #include <QLinearGradient>
 #include <QPainter>
 
@@ -13,6 +15,6 @@ void DecorativeStrip::paintEvent(QPaintEvent* event) {
     QLinearGradient gradient(rect().topLeft(), rect().bottomRight());
     gradient.setColorAt(0.0, QColor(96, 112, 150));
     gradient.setColorAt(0.6, QColor(160, 172, 204));
-    gradient.setColorAt(1.0, QColor(208, 208, 216));
+    gradient.setColorAt(1.0, ProgramColours::ViewBackground);
     painter.fillRect(rect(), gradient);
 }

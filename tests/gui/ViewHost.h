@@ -25,6 +25,9 @@ struct ViewHost {
         view = new TfrTasks(page);
         layout->addWidget(view);
         tabs.addTab(page, QStringLiteral("New"));
+        QObject::connect(view, &TfrTasks::captionChanged, &tabs,
+                         [this](const QString& caption) { tabs.setTabText(0, caption); });
+        view->SetCaption(QStringLiteral("New"));
         tabs.resize(1100, 420);
         tabs.show();
         if (!QTest::qWaitForWindowActive(&tabs))

@@ -1,5 +1,6 @@
 #include "core/TaskListFixture.h"
 #include "support/TestSupport.h"
+#include "view/CellLook.h"
 #include "view/TaskGridDelegate.h"
 
 #include <QFontMetrics>

@@ -1,0 +1,134 @@
+#include "view/CellLook.h"
+
+#include "model/CorvantisError.h"
+#include "model/DataTable.h"
+#include "model/TaskRecord.h"
+#include "shell/uGeneral.h"
+
+#include <optional>
+
+using namespace TaskRecord;
+
+namespace {
+
+const QColor SelectedBackground(0, 0, 128);
+const QColor EvenRowBackground(232, 232, 236);
+const QColor InProgressBackground(172, 189, 208);
+const QColor HighBackground(223, 115, 29);
+const QColor Red(255, 0, 0);
+const QColor HalfDoneBackground(128, 128, 0);
+const QColor CompleteBackground(119, 171, 110);
+const QColor PausedBackground(255, 240, 172);
+
+// Field readers over one stored row that never throw: a field the list lacks, or a value of
+// an unexpected kind, reads as empty.
+struct RowReader {
+    const DataTable& table;
+    const RowData& row;
+
+    int field(const QString& name) const { return row.isValid() ? table.fieldIndex(name) : -1; }
+
+    QString text(const QString& name) const {
+        const int f = field(name);
+        return f < 0 ? QString() : table.textOf(row, f);
+    }
+
+    int integer(const QString& name) const {
+        const int f = field(name);
+        if (f < 0 || row.isNull(f))
+            return 0;
+        const FieldDef& def = table.fields()[static_cast<std::size_t>(f)];
+        if (def.isIntegral())
+            return row.int32(f);
+        return table.textOf(row, f).trimmed().toInt();
+    }
+
+    QDate date(const QString& name) const {
+        const int f = field(name);
+        if (f < 0 || row.isNull(f))
+            return QDate();
+        switch (table.fields()[static_cast<std::size_t>(f)].kind) {
+        case FieldKind::Date:
+            return QDate::fromJulianDay(row.int32(f));
+        case FieldKind::DateTime:
+            return DataTable::storedToDateTime(row.int64(f)).date();
+        case FieldKind::String:
+        case FieldKind::Memo:
+            return uGeneral::ParseShortDate(table.textOf(row, f));
+        default:
+            return QDate();
+        }
+    }
+
+    // No value when the field is missing or cannot be read as a flag.
+    std::optional<bool> flag(const QString& name) const {
+        const int f = field(name);
+        if (f < 0)
+            return std::nullopt;
+        if (row.isNull(f))
+            return false;
+        const FieldDef& def = table.fields()[static_cast<std::size_t>(f)];
+        if (def.kind == FieldKind::Boolean)
+            return row.boolean(f);
+        if (def.isIntegral())
+            return row.int32(f) != 0;
+        try {
+            return ParseBooleanText(table.textOf(row, f), def.name).value_or(false);
+        } catch (const CorvantisError&) {
+            return std::nullopt;
+        }
+    }
+};
+
+} // namespace
+
+CellLook DBGrid1DrawColumnCell(const DataTable& table, int position, const QString& columnTitle,
+                               bool selected, const QDate& today, const QColor& window) {
+    const RowReader task{table, table.rowDataAt(position)};
+    const QString status = task.text(Status);
+    const QString priority = task.text(Priority);
+    const int progress = task.integer(Progress);
+
+    CellLook look;
+    look.background = window;
+    look.text = Qt::black;
+    look.progress = progress;
+
+    if (selected) { // 1
+        look.background = SelectedBackground;
+        look.text = Qt::white;
+    } else {
+        if ((position + 1) % 2 == 0) // 2
+            look.background = EvenRowBackground;
+        if (status == InProgress) // 3
+            look.background = InProgressBackground;
+        if (priority == High) { // 4
+            look.style = StyleBold;
+            look.background = HighBackground;
+        }
+        if (priority == Urgent) { // 5
+            look.style = StyleBold;
+            look.background = Red;
+        }
+        if (progress >= 50) // 6
+            look.background = HalfDoneBackground;
+        const QDate due = task.date(DueDate);
+        if (due.isValid() && today > due && status != Cancelled) { // 7
+            look.background = Red;
+            look.style = StyleBold | StyleUnderline;
+        }
+        if (status == Complete) // 8
+            look.background = CompleteBackground;
+    }
+    if (columnTitle == QStringLiteral("Progress")) // 9
+        look.progressBar = true;
+    if (columnTitle == QStringLiteral("Bookmarked") && task.flag(Bookmarked).value_or(false)) // 10
+        look.background = Red;
+    if (status == Cancelled) { // 11
+        look.style = StyleStrikeOut;
+        look.background = PausedBackground;
+    }
+    if (status == Paused) // 12
+        look.background = PausedBackground;
+    return look;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QColor>
+#include <QDate>
+#include <QString>
+
+class DataTable;
+
+// Text styles of a cell; each painting step that sets a style replaces the whole set.
+enum CellStyle : int {
+    StyleNone = 0,
+    StyleBold = 1,
+    StyleUnderline = 2,
+    StyleStrikeOut = 4,
+};
+
+// What the painting rules chose for one data cell of the task grid.
+struct CellLook {
+    QColor background;
+    QColor text;
+    int style = StyleNone;
+    bool progressBar = false; // the cell is drawn as a progress bar instead of text
+    int progress = 0;         // the task's Progress, for the bar (empty reads 0)
+};
+
+// The painting rules of the task grid, in their order, for the cell of the visible row
+// `position` (0-based) in the column titled `columnTitle`. `selected`: the cell is the grid's
+// selected cell. `window`: the grid's ordinary cell background (an invalid colour stands for it
+// when the caller does not know it). Never throws: a field the list lacks reads as empty.
+CellLook DBGrid1DrawColumnCell(const DataTable& table, int position, const QString& columnTitle,
+                               bool selected, const QDate& today, const QColor& window);
