@@ -2,6 +2,7 @@
 
 #include "dialogs/FieldLink.h"
 #include "model/DataTable.h"
+#include "model/FieldValues.h"
 #include "model/TaskRecord.h"
 #include "widgets/DecorativeStrip.h"
 #include "widgets/DialogParts.h"
@@ -58,7 +59,7 @@ void restoreField(DataTable& table, const RowData& original, int field) {
         table.setDate(def.name, QDate::fromJulianDay(original.int32(field)));
         return;
     case FieldKind::DateTime:
-        table.setDateTime(def.name, DataTable::storedToDateTime(original.int64(field)));
+        table.setDateTime(def.name, FieldValues::storedToDateTime(original.int64(field)));
         return;
     case FieldKind::Boolean:
         table.setBoolean(def.name, original.boolean(field));

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "model/FieldDef.h"
+#include "model/FieldValues.h"
 #include "model/FilterExpression.h"
 #include "model/RowData.h"
 
-#include <QCollator>
 #include <QDate>
 #include <QDateTime>
 #include <QObject>
@@ -16,6 +16,8 @@
 #include <optional>
 #include <unordered_map>
 #include <vector>
+
+class CollationKeys;
 
 // An in-memory table over a list of field definitions: the task table of one list and the
 // recent-lists store are two configurations of it.
@@ -155,14 +157,6 @@ public:
     void setAfterEdit(std::function<void()> hook) { m_afterEdit = std::move(hook); }
     void setAfterScroll(std::function<void()> hook) { m_afterScroll = std::move(hook); }
 
-    // The range of an integral field kind; throws the field's refusal when value lies outside.
-    static std::int32_t checkedInteger(FieldKind kind, const QString& fieldName,
-                                       std::int64_t value);
-
-    // Value encodings shared with the file reader.
-    static std::int64_t dateTimeToStored(const QDateTime& value);
-    static QDateTime storedToDateTime(std::int64_t value);
-
 signals:
     // Row-by-row changes of the visible rows, for item models. "About to" comes first.
     void rowAboutToBeInserted(int position);
@@ -180,15 +174,17 @@ private:
     [[noreturn]] void fail(const QString& message) const; // table-wide: prefixed
     void requireActive() const;
     void requireEditing() const;
-    void writeField(int field, const std::string_view* value);
-    void writeText(int field, const QString& value);
-    void writeInteger(int field, std::int64_t value);
+    void writeField(int field, const FieldValues::Stored& value);
     int checkedField(const QString& name) const;
+    int writableField(const QString& name) const; // refuses a read-only field
+    const FieldDef& def(int field) const { return m_fields[static_cast<std::size_t>(field)]; }
     bool isKeyUsed(std::int32_t id, RowId except) const;
     void ensureKeyCounts() const;
     void addKey(const RowData& row);
     void dropKey(const RowData& row);
 
+    void resetState();
+    void clearPending();
     void beginPending(bool append);
     void storePending();
     void setCurrent(int position);
@@ -199,9 +195,6 @@ private:
     bool passes(const RowData& row) const;
     bool rowLess(RowId a, RowId b) const;
     int compareKeys(std::uint32_t versionA, std::uint32_t versionB) const;
-    struct CollationKey;
-    void makeTextKeys(const std::vector<std::uint32_t>& versions) const;
-    const CollationKey& textKey(std::uint32_t version) const;
     void placeStoredRow(RowId row, int fromPosition);
     void applyIndexDef(const QString& name);
 
@@ -231,9 +224,8 @@ private:
     int m_sortField = -1; // -1: natural order
     bool m_sortDescending = false;
     bool m_sortCaseInsensitive = false;
-    struct TextKeys;
-    mutable std::vector<std::unique_ptr<TextKeys>> m_textKeys;
-    mutable TextKeys* m_activeTextKeys = nullptr;
+    mutable std::vector<std::unique_ptr<CollationKeys>> m_textKeys;
+    mutable CollationKeys* m_activeTextKeys = nullptr;
 
     QString m_filterText;
     std::optional<FilterExpression> m_compiledFilter;

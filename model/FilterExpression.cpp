@@ -1,7 +1,7 @@
 #include "model/FilterExpression.h"
 
 #include "model/CorvantisError.h"
-#include "model/TaskRecord.h"
+#include "model/FieldValues.h"
 #include "shell/uGeneral.h"
 
 namespace {
@@ -221,7 +221,7 @@ FilterExpression FilterExpression::compile(const QString& text, const FieldList&
             break;
         }
         case FieldKind::Boolean: {
-            const auto flag = ParseBooleanText(value, def.name);
+            const auto flag = FieldValues::parseBoolean(value, def.name);
             if (!flag)
                 lex.fail(QStringLiteral("value expected"));
             term.number = *flag ? 1 : 0;

@@ -1,7 +1,5 @@
 #include "model/TaskRecord.h"
 
-#include "model/CorvantisError.h"
-
 namespace TaskRecord {
 
 const FieldList& Fields() {
@@ -70,14 +68,3 @@ const QStringList& DetailsDifficultyChoices() {
 }
 
 } // namespace TaskRecord
-
-std::optional<bool> ParseBooleanText(const QString& text, const QString& fieldName) {
-    if (text.isEmpty())
-        return std::nullopt;
-    if (TaskRecord::TrueText.startsWith(text, Qt::CaseInsensitive))
-        return true;
-    if (TaskRecord::FalseText.startsWith(text, Qt::CaseInsensitive))
-        return false;
-    throw CorvantisError(
-        QStringLiteral("'%1' is not a valid boolean value for field '%2'").arg(text, fieldName));
-}

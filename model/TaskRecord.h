@@ -5,8 +5,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <optional>
-
 // The task record: the 25 fields of one task and the words of its vocabularies.
 namespace TaskRecord {
 
@@ -67,15 +65,4 @@ const QStringList& GridDifficultyChoices();
 const QStringList& QuickAddDifficultyChoices();
 const QStringList& DetailsDifficultyChoices();
 
-// Bookmarked as shown in lists, and as plain text (Copy).
-inline const QString YesText = QStringLiteral("Yes");
-inline const QString NoText = QStringLiteral("No");
-inline const QString TrueText = QStringLiteral("True");
-inline const QString FalseText = QStringLiteral("False");
-
 } // namespace TaskRecord
-
-// The boolean text rule: any leading part of "True" or "False", case ignored, sets true or
-// false; empty text gives no value. Throws CorvantisError
-// "'%s' is not a valid boolean value for field '%s'" for anything else.
-std::optional<bool> ParseBooleanText(const QString& text, const QString& fieldName);

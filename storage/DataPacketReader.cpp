@@ -2,6 +2,7 @@
 
 #include "model/CorvantisError.h"
 #include "model/DataTable.h"
+#include "model/FieldValues.h"
 #include "storage/PacketEncoding.h"
 #include "storage/PacketScanner.h"
 #include "storage/PacketValues.h"
@@ -1022,7 +1023,7 @@ void Reader::setScalar(int field, std::string_view text) {
         if (PacketValues::parseInteger(text, value) != Parse::Ok)
             throw CorvantisError(QStringLiteral("'%1' is not a valid integer value for field '%2'")
                                      .arg(shown(text), slot.displayName));
-        builder.setInt32(field, DataTable::checkedInteger(slot.kind, slot.displayName, value));
+        builder.setInt32(field, FieldValues::checkedInteger(slot.kind, slot.displayName, value));
         return;
     }
     case FieldKind::Date: {

@@ -2,6 +2,7 @@
 
 #include "model/CorvantisError.h"
 #include "model/DataTable.h"
+#include "model/FieldValues.h"
 #include "model/TaskRecord.h"
 #include "shell/uGeneral.h"
 
@@ -51,7 +52,7 @@ struct RowReader {
         case FieldKind::Date:
             return QDate::fromJulianDay(row.int32(f));
         case FieldKind::DateTime:
-            return DataTable::storedToDateTime(row.int64(f)).date();
+            return FieldValues::storedToDateTime(row.int64(f)).date();
         case FieldKind::String:
         case FieldKind::Memo:
             return uGeneral::ParseShortDate(table.textOf(row, f));
@@ -73,7 +74,7 @@ struct RowReader {
         if (def.isIntegral())
             return row.int32(f) != 0;
         try {
-            return ParseBooleanText(table.textOf(row, f), def.name).value_or(false);
+            return FieldValues::parseBoolean(table.textOf(row, f), def.name).value_or(false);
         } catch (const CorvantisError&) {
             return std::nullopt;
         }

@@ -15,21 +15,34 @@
 
 // A task table wired as a list view wires it: a new row gets its defaults and marks the list,
 // an edit of a stored row marks the list. Marks from those notifications and from the command
-// are counted apart, so a test can tell whether a command finished.
+// are counted apart, so a test can tell whether a command finished; each notification is also
+// counted on its own. A file format test can leave the defaults out and set what it needs.
 struct TaskListFixture {
+    enum NewRows { WithDefaults, WithoutDefaults };
+
     DataTable table;
     int hookMarks = 0;
     int commandMarks = 0;
+    int inserts = 0;
+    int edits = 0;
+    int scrolls = 0;
 
-    explicit TaskListFixture(const FieldList& fields = TaskRecord::Fields()) {
+    explicit TaskListFixture(const FieldList& fields = TaskRecord::Fields(),
+                             NewRows newRows = WithDefaults) {
         TaskTable::Configure(table);
         table.createEmpty(fields);
         table.setIndexName(TaskTable::IndexID);
-        table.setAfterInsert([this] {
-            TaskTable::ApplyNewRowDefaults(table);
+        table.setAfterInsert([this, newRows] {
+            if (newRows == WithDefaults)
+                TaskTable::ApplyNewRowDefaults(table);
+            ++inserts;
             ++hookMarks;
         });
-        table.setAfterEdit([this] { ++hookMarks; });
+        table.setAfterEdit([this] {
+            ++edits;
+            ++hookMarks;
+        });
+        table.setAfterScroll([this] { ++scrolls; });
     }
 
     std::function<void()> markUnsaved() {
@@ -99,6 +112,22 @@ struct TaskListFixture {
         return texts;
     }
 };
+
+// Every stored version's row state, in creation order, as "4 4 12".
+inline QString VersionStates(const DataTable& table) {
+    QStringList states;
+    for (std::size_t v = 0; v < table.versionCount(); ++v)
+        states << QString::number(table.versionState(v));
+    return states.join(u' ');
+}
+
+// The change log's numbers, as the file writes them.
+inline QString ChangeLogText(const DataTable& table) {
+    QStringList numbers;
+    for (const std::uint32_t n : table.changeLog())
+        numbers << QString::number(n);
+    return numbers.join(u' ');
+}
 
 // Adds data rows whose columns are all text; the first entry of each row is the row's name.
 inline void AddTextRows(std::initializer_list<std::initializer_list<const char*>> rows) {

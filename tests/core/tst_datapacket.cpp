@@ -1,8 +1,10 @@
+#include "core/TaskListFixture.h"
 #include "model/CorvantisError.h"
 #include "model/DataTable.h"
 #include "model/TaskRecord.h"
 #include "model/TaskTable.h"
 #include "storage/DataPacket.h"
+#include "support/FileBytes.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -60,18 +62,10 @@ QByteArray packet(const QByteArray& fields, const QByteArray& params, const QByt
            "</ROWDATA></DATAPACKET>";
 }
 
-// A table as a list view wires it, without the new-row defaults (tests set what they need).
-struct Tasks {
-    DataTable table;
-    Tasks() {
-        TaskTable::CreateEmpty(table);
-        table.setIndexName(TaskTable::IndexID);
-    }
-    void add(const QString& task) {
-        table.append();
-        table.setString(Task, task);
-        table.post();
-    }
+// A task table as a list view wires it, without the new-row defaults: the tests set what the
+// file should hold.
+struct BareTasks : TaskListFixture {
+    BareTasks() : TaskListFixture(TaskRecord::Fields(), WithoutDefaults) {}
 };
 
 // Every visible row, fields by name=value (empty fields left out), one row per line.
@@ -86,24 +80,6 @@ QString dump(const DataTable& table) {
         rows << cells.join(u'|');
     }
     return rows.join(u'\n');
-}
-
-QString states(const DataTable& table) {
-    QStringList s;
-    for (std::size_t v = 0; v < table.versionCount(); ++v)
-        s << QString::number(table.versionState(v));
-    return s.join(u' ');
-}
-
-QByteArray contents(const QString& fileName) {
-    QFile file(fileName);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void put(const QString& fileName, const QByteArray& bytes) {
-    QFile file(fileName);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
 }
 
 // A table of random fields filled by random appends, edits and deletes through the table's
@@ -246,7 +222,7 @@ void checkStableReload(const QString& fileName, const QString& tempFolder) {
     DataTable second;
     DataPacket::LoadFromFile(second, copy);
     QCOMPARE(dump(second), dump(first));
-    QCOMPARE(DataPacket::Write(second), contents(copy));
+    QCOMPARE(DataPacket::Write(second), ReadFileBytes(copy));
 }
 
 } // namespace
@@ -287,7 +263,7 @@ private slots:
 };
 
 void TestDataPacket::workedExample() {
-    Tasks t;
+    BareTasks t;
     t.table.append();
     t.table.setString(Task, QStringLiteral("Add Task"));
     t.table.setString(Status, NotStarted);
@@ -311,7 +287,7 @@ void TestDataPacket::workedExample() {
 }
 
 void TestDataPacket::emptyList() {
-    Tasks t;
+    BareTasks t;
     // A row appended and left untouched is dropped by the save, not written.
     t.table.append();
     const QByteArray bytes = DataPacket::Write(t.table);
@@ -329,10 +305,10 @@ void TestDataPacket::emptyList() {
 }
 
 void TestDataPacket::historyAcrossSaves() {
-    Tasks t;
-    t.add(QStringLiteral("one"));
-    t.add(QStringLiteral("two"));
-    t.add(QStringLiteral("three"));
+    BareTasks t;
+    t.add(QStringLiteral("Task=one"));
+    t.add(QStringLiteral("Task=two"));
+    t.add(QStringLiteral("Task=three"));
     QByteArray bytes = DataPacket::Write(t.table);
     QVERIFY(bytes.contains(R"(<PARAMS CHANGE_LOG="1 0 4 2 0 4 3 0 4" AUTOINCVALUE="4"/>)"));
     QCOMPARE(bytes.count(R"(<ROW RowState="4" )"), 3);
@@ -350,7 +326,7 @@ void TestDataPacket::historyAcrossSaves() {
     DataPacket::Read(loaded, bytes);
     loaded.setIndexName(TaskTable::IndexID);
     QCOMPARE(dump(loaded), QStringLiteral("ID=1|Task=one\nID=3|Task=three"));
-    QCOMPARE(states(loaded), QStringLiteral("4 6 4"));
+    QCOMPARE(VersionStates(loaded), QStringLiteral("4 6 4"));
     QCOMPARE(errorOf([&] {
                  loaded.edit();
                  loaded.setInteger(ID, 9);
@@ -423,7 +399,7 @@ void TestDataPacket::valueForms() {
     QFETCH(QByteArray, written);
     QFETCH(QString, readBack);
 
-    Tasks t;
+    BareTasks t;
     t.table.append();
     t.table.setString(Task, QStringLiteral("x"));
     switch (value.typeId()) {
@@ -820,8 +796,8 @@ void TestDataPacket::readErrors() {
     QFETCH(QString, error);
 
     // A table that holds a list: a failed load leaves it closed, not half-made or as it was.
-    Tasks t;
-    t.add(QStringLiteral("kept?"));
+    BareTasks t;
+    t.add(QStringLiteral("Task=kept?"));
     t.table.setObjectName(tableName);
     QCOMPARE(errorOf([&] { DataPacket::Read(t.table, bytes); }), error);
     QVERIFY(!t.table.isActive());
@@ -1004,11 +980,11 @@ void TestDataPacket::otherProgramsFiles() {
 void TestDataPacket::saveReplacesWholeFile() {
     QTemporaryDir temp;
     const QString fileName = temp.filePath(QStringLiteral("list.cv1"));
-    put(fileName, QByteArray(100000, 'x'));
+    QVERIFY(WriteFileBytes(fileName, QByteArray(100000, 'x')));
     DataTable table;
     TaskTable::CreateEmpty(table);
     DataPacket::SaveToFile(table, fileName);
-    QCOMPARE(contents(fileName), DataPacket::Write(table));
+    QCOMPARE(ReadFileBytes(fileName), DataPacket::Write(table));
     QCOMPARE(QDir(temp.path()).entryList(QDir::Files | QDir::Hidden),
              QStringList{QStringLiteral("list.cv1")});
 }
@@ -1034,7 +1010,7 @@ void TestDataPacket::saveFailingHalfWay() {
     QTemporaryDir temp;
     const QString fileName = temp.filePath(QStringLiteral("list.cv1"));
     const QByteArray old = "the old list, byte for byte";
-    put(fileName, old);
+    QVERIFY(WriteFileBytes(fileName, old));
 
     DataTable table;
     TaskTable::CreateEmpty(table);
@@ -1073,7 +1049,7 @@ void TestDataPacket::saveFailingHalfWay() {
 
     QCOMPARE(QString::fromUtf8(message),
              QStringLiteral("Cannot create file \"%1\". File too large").arg(fileName));
-    QCOMPARE(contents(fileName), old);
+    QCOMPARE(ReadFileBytes(fileName), old);
     QCOMPARE(QDir(temp.path()).entryList(QDir::Files | QDir::Hidden),
              QStringList{QStringLiteral("list.cv1")});
     QCOMPARE(DataPacket::Write(table), before);
@@ -1094,7 +1070,7 @@ void TestDataPacket::loadFailures() {
             }).startsWith(QStringLiteral("Cannot open file \"%1\". ").arg(temp.path())));
 
     const QString empty = temp.filePath(QStringLiteral("empty.cv1"));
-    put(empty, QByteArray());
+    QVERIFY(WriteFileBytes(empty, QByteArray()));
     QCOMPARE(errorOf([&] { DataPacket::LoadFromFile(table, empty); }),
              QStringLiteral("cdsTasks: Missing data provider or data packet"));
 
@@ -1122,9 +1098,10 @@ void TestDataPacket::largeFile() {
     }
     QTemporaryDir temp;
     const QString fileName = temp.filePath(QStringLiteral("large.cv1"));
-    put(fileName, packet(R"(<FIELD attrname="Task" fieldtype="bin.hex" SUBTYPE="Text"/>)"
-                         R"(<FIELD attrname="Progress" fieldtype="i4"/>)",
-                         "", rows));
+    QVERIFY(WriteFileBytes(fileName,
+                           packet(R"(<FIELD attrname="Task" fieldtype="bin.hex" SUBTYPE="Text"/>)"
+                                  R"(<FIELD attrname="Progress" fieldtype="i4"/>)",
+                                  "", rows)));
     QVERIFY(QFileInfo(fileName).size() > 4 << 20);
 
     // Loaded where it lies, and read the usual way while another program has it open for

@@ -1,7 +1,7 @@
-#include "core/FileBytes.h"
 #include "core/TaskListFixture.h"
 #include "storage/DataPacket.h"
 #include "storage/Import.h"
+#include "support/FileBytes.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

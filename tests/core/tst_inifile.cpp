@@ -1,7 +1,7 @@
-#include "core/FileBytes.h"
 #include "model/CorvantisError.h"
 #include "storage/CategorySettings.h"
 #include "storage/IniFile.h"
+#include "support/FileBytes.h"
 
 #include <QDir>
 #include <QFile>

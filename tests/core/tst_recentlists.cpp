@@ -1,8 +1,8 @@
-#include "core/FileBytes.h"
 #include "model/CorvantisError.h"
 #include "model/DataTable.h"
 #include "storage/DataPacket.h"
 #include "storage/RecentLists.h"
+#include "support/FileBytes.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -35,7 +35,7 @@ QDateTime lastUsedOf(const DataTable& table, const QString& file) {
     const int used = table.fieldIndex(QStringLiteral("LastUsed"));
     for (const DataTable::RowId row : table.allRows())
         if (table.textOf(table.rowData(row), name) == file)
-            return DataTable::storedToDateTime(table.rowData(row).int64(used));
+            return FieldValues::storedToDateTime(table.rowData(row).int64(used));
     return QDateTime();
 }
 

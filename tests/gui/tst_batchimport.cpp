@@ -1,4 +1,4 @@
-#include "core/FileBytes.h"
+#include "support/FileBytes.h"
 #include "core/TaskListFixture.h"
 #include "storage/DataPacket.h"
 #include "storage/uFrmBatchImport.h"

@@ -1,4 +1,4 @@
-#include "core/FileBytes.h"
+#include "support/FileBytes.h"
 #include "storage/uFrmCategories.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestSupport.h"

@@ -7,6 +7,7 @@
 #include "storage/RecentLists.h"
 #include "storage/uFrmBatchImport.h"
 #include "storage/ufrmReOpen.h"
+#include "support/FileBytes.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestSupport.h"
 #include "view/uFrTasks.h"
@@ -279,19 +280,13 @@ void TestMainWindow::saveAsOverExistingFile_data() {
 void TestMainWindow::saveAsOverExistingFile() {
     QFETCH(bool, overwrite);
     const QString existing = makeList(QStringLiteral("Existing.cv1"), 3);
-    const QByteArray before = [&] {
-        QFile f(existing);
-        f.open(QIODevice::ReadOnly);
-        return f.readAll();
-    }();
+    const QByteArray before = ReadFileBytes(existing);
     trigger(QStringLiteral("actNew"));
     m_prompt->saveNames << existing;
     m_prompt->answers << overwrite;
     trigger(QStringLiteral("actSaveAs"));
     QCOMPARE(m_prompt->questions, QStringList{"File already exists! Overwrite ?"});
-    QFile f(existing);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll() == before, !overwrite);
+    QCOMPARE(ReadFileBytes(existing) == before, !overwrite);
     QCOMPARE(tabText(0), overwrite ? QStringLiteral("Existing") : QStringLiteral("New *"));
     QCOMPARE(recorded(existing), overwrite);
 }
@@ -342,7 +337,7 @@ void TestMainWindow::closeAllStopsAtFailingSave() {
     // B's file can no longer be written: its folder became a plain file.
     auto* middle = m_main->PageControl()->widget(1)->findChild<TfrTasks*>();
     const QString blocker = m_folder->filePath(QStringLiteral("blocker"));
-    QFile(blocker).open(QIODevice::WriteOnly);
+    QVERIFY(WriteFileBytes(blocker, QByteArray()));
     middle->SetListFileName(blocker + QStringLiteral("/B.cv1"));
     trigger(QStringLiteral("CloseAll1"));
     QCOMPARE(m_prompt->errors.size(), 1);
@@ -422,10 +417,7 @@ void TestMainWindow::missingFileBuildsNoTab() {
 
 void TestMainWindow::unreadableFileKeepsPageAndRecordsNothing() {
     const QString bad = m_folder->filePath(QStringLiteral("Bad.cv1"));
-    QFile f(bad);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("hello");
-    f.close();
+    QVERIFY(WriteFileBytes(bad, "hello"));
     m_prompt->openNames << bad;
     trigger(QStringLiteral("actOpen"));
     QCOMPARE(m_prompt->errors, QStringList{"Mismatch in datapacket."});
@@ -439,9 +431,7 @@ void TestMainWindow::unreadableFileKeepsPageAndRecordsNothing() {
     trigger(QStringLiteral("actSave"));
     QCOMPARE(m_prompt->errors.size(), 1);
     m_prompt->errors.clear();
-    QFile again(bad);
-    QVERIFY(again.open(QIODevice::ReadOnly));
-    QCOMPARE(again.readAll(), QByteArray("hello"));
+    QCOMPARE(ReadFileBytes(bad), QByteArray("hello"));
 }
 
 void TestMainWindow::markUnsavedWithoutPage() {

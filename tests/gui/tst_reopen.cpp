@@ -1,4 +1,4 @@
-#include "core/FileBytes.h"
+#include "support/FileBytes.h"
 #include "model/DataTable.h"
 #include "storage/RecentLists.h"
 #include "storage/ufrmReOpen.h"
