@@ -34,9 +34,7 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
     auto* picture = new QLabel(this);
     picture->setObjectName(QStringLiteral("imgIcon"));
     picture->setGeometry(39, 28, 33, 33);
-    picture->setPixmap(
-        ThemeIcon(QStringLiteral("corvantis"), QColor(64, 96, 160), QStringLiteral("C"))
-            .pixmap(32, 32));
+    picture->setPixmap(ThemeIcon(ApplicationId()).pixmap(32, 32));
 
     QFont titleFont(QStringLiteral("Gill Sans Ultra Bold"));
     titleFont.setPixelSize(35);

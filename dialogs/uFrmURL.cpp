@@ -4,6 +4,7 @@
 #include "dialogs/WebPage.h"
 #include "widgets/DialogParts.h"
 #include "widgets/ErrorBox.h"
+#include "widgets/Icons.h"
 
 #include <QFocusEvent>
 #include <QLabel>
@@ -28,6 +29,7 @@ TfrmURL::TfrmURL(QWidget* parent) : QDialog(parent) {
 
     SpeedButton1 = new QToolButton(this);
     SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
+    SpeedButton1->setIcon(ThemeIcon(QStringLiteral("download")));
     SpeedButton1->setGeometry(752, 40, 23, 22);
     SpeedButton1->setFocusPolicy(Qt::NoFocus);
     SpeedButton1->setToolTip(QStringLiteral("Fetch the page's description or title"));

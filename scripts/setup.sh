@@ -5,11 +5,13 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
-    qt6-gtk-platformtheme adwaita-icon-theme
+    qt6-gtk-platformtheme adwaita-icon-theme breeze-icon-theme libqt6svg6
     clang libclang-rt-dev
     libpugixml-dev
     fonts-liberation libicu-dev
     xauth xvfb
+    # the desktop files: drawing the icons, checking the entry, metadata and file type; packaging
+    librsvg2-bin desktop-file-utils appstream shared-mime-info dpkg-dev
 )
 
 missing=()

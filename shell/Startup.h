@@ -1,15 +1,27 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
 class TfrmMain;
 
-// Builds the program's windows for the given program folder (where the settings file and the
-// recent-lists store live), in start-up order, and shows the main window. Tests call it with a
-// temporary folder.
-std::unique_ptr<TfrmMain> StartCorvantis(const QString& programFolder);
+// Where the settings file and the recent-lists store live: the program's own folder when the
+// user may write there (a copy run from its own folder), else the user's configuration folder
+// for Corvantis, made when missing. A folder under /usr belongs to the system's packages and is
+// never written, even when root runs the program.
+QString ProgramFilesFolder(const QString& executableFolder);
+
+// The list files named on the command line, as absolute names. --help, --version and an unknown
+// option print their text and end the process.
+QStringList ListFilesFromCommandLine(const QStringList& arguments);
+
+// Builds the program's windows for the given folder of its own files, in start-up order, shows
+// the main window and opens each named list file in a tab of its own, as Open does (a file that
+// cannot be opened is reported and the next one is opened). Tests call it with a temporary folder.
+std::unique_ptr<TfrmMain> StartCorvantis(const QString& programFolder,
+                                         const QStringList& listFiles = {});
 
 // The whole program: the application object, the start-up, the event loop.
 int RunCorvantis(int argc, char** argv);

@@ -44,10 +44,18 @@ namespace {
 
 const QString ProgramTitle = QStringLiteral("Corvantis");
 
+// A menu entry that runs another action (a tool bar command), with that action's picture.
+QAction* addMirror(QMenu* menu, const QString& text, const QString& name, QAction* target) {
+    QAction* entry = menu->addAction(target->icon(), text);
+    entry->setObjectName(name);
+    QObject::connect(entry, &QAction::triggered, target, &QAction::trigger);
+    return entry;
+}
+
 } // namespace
 
 TfrmMain::TfrmMain(const QString& programFolder, QWidget* parent)
-    : QMainWindow(parent), m_programFolder(programFolder) {
+    : QMainWindow(parent), m_programFolder(programFolder), m_listFolder(programFolder) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(ProgramTitle);
     QFont font(QStringLiteral("Tahoma"));
@@ -111,62 +119,54 @@ TaskViewServices TfrmMain::ViewServices() {
 
 // --- building the window ---------------------------------------------------------------------
 
-QAction* TfrmMain::makeAction(const QString& name, const QString& text, const QString& icon,
-                              const QColor& color, const QString& glyph) {
-    auto* action = new QAction(text, this);
+QAction* TfrmMain::makeAction(const QString& name, const QString& text, const QString& icon) {
+    auto* action = new QAction(ThemeIcon(icon), text, this);
     action->setObjectName(name);
-    if (!icon.isEmpty())
-        action->setIcon(ThemeIcon(icon, color, glyph));
-    action->setIconVisibleInMenu(false);
     return action;
 }
 
 void TfrmMain::buildActions() {
-    const QColor& blue = ProgramColours::IconBlue;
-    const QColor& green = ProgramColours::IconGreen;
-    const QColor& grey = ProgramColours::IconGrey;
-    const QColor& red = ProgramColours::IconRed;
-    actNew = makeAction(QStringLiteral("actNew"), QStringLiteral("New"),
-                        QStringLiteral("document-new"), blue, QStringLiteral("N"));
+    actNew =
+        makeAction(QStringLiteral("actNew"), QStringLiteral("New"), QStringLiteral("document-new"));
     actOpen = makeAction(QStringLiteral("actOpen"), QStringLiteral("Open"),
-                         QStringLiteral("document-open"), blue, QStringLiteral("O"));
+                         QStringLiteral("document-open"));
     actReopen = makeAction(QStringLiteral("actReopen"), QStringLiteral("Reopen"),
-                           QStringLiteral("document-open-recent"), blue, QStringLiteral("R"));
+                           QStringLiteral("document-open-recent"));
     actSave = makeAction(QStringLiteral("actSave"), QStringLiteral("Save"),
-                         QStringLiteral("document-save"), green, QStringLiteral("S"));
+                         QStringLiteral("document-save"));
     actSaveAs = makeAction(QStringLiteral("actSaveAs"), QStringLiteral("Save As..."),
-                           QStringLiteral("document-save-as"), green, QStringLiteral("A"));
+                           QStringLiteral("document-save-as"));
     actSaveAs->setIconText(QStringLiteral("Save As..."));
     actClose = makeAction(QStringLiteral("actClose"), QStringLiteral("Close List"),
-                          QStringLiteral("document-close"), grey, QStringLiteral("C"));
+                          QStringLiteral("document-close"));
     actExit = makeAction(QStringLiteral("actExit"), QStringLiteral("Exit"),
-                         QStringLiteral("application-exit"), red, QStringLiteral("X"));
+                         QStringLiteral("application-exit"));
     actExit->setShortcut(QKeySequence(Qt::Key_F10));
     actExit->setShortcutContext(Qt::ApplicationShortcut);
-    actCloseAll = makeAction(QStringLiteral("CloseAll1"), QStringLiteral("Close All"), QString(),
-                             grey, QString());
+    actCloseAll = makeAction(QStringLiteral("CloseAll1"), QStringLiteral("Close All"),
+                             QStringLiteral("window-close"));
     actPrint = makeAction(QStringLiteral("tbPrint"), QStringLiteral("Print"),
-                          QStringLiteral("document-print"), grey, QStringLiteral("P"));
+                          QStringLiteral("document-print"));
     actPrint->setToolTip(QStringLiteral("Print Document"));
     actImport = makeAction(QStringLiteral("tbImport"), QStringLiteral("Import Tasks"),
-                           QStringLiteral("document-import"), green, QStringLiteral("I"));
+                           QStringLiteral("document-import"));
     actImport->setToolTip(QStringLiteral("Import Doc"));
     actBatchInsertTool = makeAction(QStringLiteral("ToolButton5"), QStringLiteral("Batch Insert"),
-                                    QStringLiteral("list-add"), green, QStringLiteral("B"));
+                                    QStringLiteral("view-task-add"));
     actBatchInsertMenu = makeAction(QStringLiteral("BatchInsert1"), QStringLiteral("Batch Insert"),
-                                    QString(), green, QString());
+                                    QStringLiteral("view-task-add"));
     actCategories = makeAction(QStringLiteral("actCategories"), QStringLiteral("Categories"),
-                               QStringLiteral("view-list-details"), blue, QStringLiteral("K"));
+                               QStringLiteral("tag"));
     actAbout =
-        makeAction(QStringLiteral("About1"), QStringLiteral("About"), QString(), blue, QString());
+        makeAction(QStringLiteral("About1"), QStringLiteral("About"), QStringLiteral("help-about"));
     actDetailView = makeAction(QStringLiteral("DetailView1"), QStringLiteral("Detail View"),
-                               QString(), blue, QString());
-    actComments = makeAction(QStringLiteral("Comments1"), QStringLiteral("Comments"), QString(),
-                             blue, QString());
+                               QStringLiteral("document-properties"));
+    actComments = makeAction(QStringLiteral("Comments1"), QStringLiteral("Comments"),
+                             QStringLiteral("edit-comment"));
     actApplyFilter = makeAction(QStringLiteral("ApplyFilter1"), QStringLiteral("Apply Filter"),
-                                QString(), blue, QString());
+                                QStringLiteral("edit-find"));
     actCancelFilter = makeAction(QStringLiteral("CancelFilter1"), QStringLiteral("Cancel Filter"),
-                                 QString(), blue, QString());
+                                 QStringLiteral("edit-clear"));
 
     ConnectGuarded(actNew, &QAction::triggered, this, &TfrmMain::actNewExecute);
     ConnectGuarded(actOpen, &QAction::triggered, this, &TfrmMain::actOpenExecute);
@@ -198,24 +198,16 @@ void TfrmMain::buildMenus() {
     file->addAction(actNew);
     file->addAction(actOpen);
     // The menu's Reopen, Close and Exit entries run the tool bar's commands.
-    QAction* reopen = file->addAction(QStringLiteral("Reopen"));
-    reopen->setObjectName(QStringLiteral("Reopen1"));
-    connect(reopen, &QAction::triggered, actReopen, &QAction::trigger);
+    addMirror(file, QStringLiteral("Reopen"), QStringLiteral("Reopen1"), actReopen);
     file->addSeparator();
     file->addAction(actSave);
     file->addAction(actSaveAs);
-    QAction* close = file->addAction(QStringLiteral("Close"));
-    close->setObjectName(QStringLiteral("Close1"));
-    connect(close, &QAction::triggered, actClose, &QAction::trigger);
+    addMirror(file, QStringLiteral("Close"), QStringLiteral("Close1"), actClose);
     file->addAction(actCloseAll);
     file->addSeparator();
-    QAction* print = file->addAction(QStringLiteral("Print"));
-    print->setObjectName(QStringLiteral("Print1"));
-    connect(print, &QAction::triggered, actPrint, &QAction::trigger);
+    addMirror(file, QStringLiteral("Print"), QStringLiteral("Print1"), actPrint);
     file->addSeparator();
-    QAction* exit = file->addAction(QStringLiteral("Exit"));
-    exit->setObjectName(QStringLiteral("Exit1"));
-    connect(exit, &QAction::triggered, actExit, &QAction::trigger);
+    addMirror(file, QStringLiteral("Exit"), QStringLiteral("Exit1"), actExit);
 
     QMenu* edit = bar->addMenu(QStringLiteral("Edit"));
     edit->setObjectName(QStringLiteral("Edit1"));
@@ -229,15 +221,11 @@ void TfrmMain::buildMenus() {
 
     QMenu* options = bar->addMenu(QStringLiteral("Options"));
     options->setObjectName(QStringLiteral("Options1"));
-    QAction* categories = options->addAction(QStringLiteral("Categories"));
-    categories->setObjectName(QStringLiteral("Categories1"));
-    connect(categories, &QAction::triggered, actCategories, &QAction::trigger);
+    addMirror(options, QStringLiteral("Categories"), QStringLiteral("Categories1"), actCategories);
 
     QMenu* tools = bar->addMenu(QStringLiteral("Tools"));
     tools->setObjectName(QStringLiteral("Tools1"));
-    QAction* import = tools->addAction(QStringLiteral("Import"));
-    import->setObjectName(QStringLiteral("Import1"));
-    connect(import, &QAction::triggered, actImport, &QAction::trigger);
+    addMirror(tools, QStringLiteral("Import"), QStringLiteral("Import1"), actImport);
     tools->addAction(actBatchInsertMenu);
 
     QMenu* help = bar->addMenu(QStringLiteral("Help"));
@@ -285,10 +273,9 @@ void TfrmMain::buildTabs() {
 
     pmTabRightClick = new QMenu(this);
     pmTabRightClick->setObjectName(QStringLiteral("pmTabRightClick"));
-    QAction* closeTab = pmTabRightClick->addAction(QStringLiteral("Close Tab"));
-    closeTab->setObjectName(QStringLiteral("CloseTab1"));
-    connect(closeTab, &QAction::triggered, actClose, &QAction::trigger);
-    QAction* explorer = pmTabRightClick->addAction(QStringLiteral("Explorer Path"));
+    addMirror(pmTabRightClick, QStringLiteral("Close Tab"), QStringLiteral("CloseTab1"), actClose);
+    QAction* explorer = pmTabRightClick->addAction(
+        ThemeIcon(QStringLiteral("document-open-folder")), QStringLiteral("Explorer Path"));
     explorer->setObjectName(QStringLiteral("ExplorerPath1"));
     ConnectGuarded(explorer, &QAction::triggered, this, &TfrmMain::ExplorerPathClick);
     PageControl1->tabBar()->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -350,10 +337,8 @@ void TfrmMain::requireExistingFile(const QString& fileName) {
 void TfrmMain::AddListTab(const QString& name, bool isNew) {
     BusyCursor busy;
     auto* page = new QWidget(PageControl1);
-    PageControl1->addTab(
-        page,
-        ThemeIcon(QStringLiteral("text-x-generic"), ProgramColours::IconBlue, QStringLiteral("L")),
-        uGeneral::CaptionFromFileName(name));
+    PageControl1->addTab(page, ThemeIcon(QStringLiteral("application-x-corvantis-list")),
+                         uGeneral::CaptionFromFileName(name));
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     auto* view = new TfrTasks(page);
@@ -410,11 +395,15 @@ void TfrmMain::actNewExecute() {
 }
 
 void TfrmMain::actOpenExecute() {
-    FileDialogRequest request = OpenDialog1(m_programFolder);
+    FileDialogRequest request = OpenDialog1(m_listFolder);
     request.parent = this;
     const QString fileName = Prompt::OpenFileName(request);
     if (fileName.isEmpty())
         return;
+    OpenListFile(fileName);
+}
+
+void TfrmMain::OpenListFile(const QString& fileName) {
     requireExistingFile(fileName);
     PageControl1->show();
     setWindowTitle(QStringLiteral("Corvantis - ") + uGeneral::CaptionFromFileName(fileName));
@@ -553,7 +542,7 @@ void TfrmMain::tbPrintClick() {
 
 void TfrmMain::tbImportClick() {
     TfrTasks* view = requireActiveView();
-    FileDialogRequest request = OpenDialog1(m_programFolder);
+    FileDialogRequest request = OpenDialog1(m_listFolder);
     request.parent = this;
     const QString fileName = Prompt::OpenFileName(request);
     if (fileName.isEmpty())

@@ -35,6 +35,10 @@ public:
     void CreateSecondaryWindows();
 
     QString ProgramFolder() const { return m_programFolder; }
+    // The folder the Open and Import dialogs show first: the program folder unless start-up
+    // chose another (an installed program's folder holds no lists).
+    QString ListFolder() const { return m_listFolder; }
+    void SetListFolder(const QString& folder) { m_listFolder = folder; }
     QTabWidget* PageControl() const { return PageControl1; }
     TfrmReOpen* ReOpenWindow() const { return frmReOpen; }
     TfrmCategories* CategoriesWindow() const { return frmCategories; }
@@ -48,6 +52,8 @@ public:
     [[noreturn]] static void RequireOpenList();
     // Builds a page with a view for a list file (or "New") and makes it active.
     void AddListTab(const QString& name, bool isNew);
+    // Open after its dialog: the list file in a new tab, recorded among the recent lists.
+    void OpenListFile(const QString& fileName);
     // Opens a list file in a new tab without recording it among the recent lists.
     void OpenTaskList(const QString& fileName);
     // Asks about every unsaved list; false when the user abandoned the exit.
@@ -87,8 +93,7 @@ private:
     void buildToolBar();
     void buildTabs();
     void buildFooter();
-    QAction* makeAction(const QString& name, const QString& text, const QString& icon,
-                        const QColor& color, const QString& glyph);
+    QAction* makeAction(const QString& name, const QString& text, const QString& icon);
     // How a save treats the file it writes to; options combine with |.
     enum SaveOption {
         PlainSave = 0,
@@ -108,6 +113,7 @@ private:
     void requireExistingFile(const QString& fileName);
 
     QString m_programFolder;
+    QString m_listFolder;
     bool m_exitConfirmed = false;
 
     QTabWidget* PageControl1 = nullptr;

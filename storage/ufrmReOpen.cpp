@@ -7,6 +7,7 @@
 #include "widgets/DecorativeStrip.h"
 #include "widgets/DesktopShell.h"
 #include "widgets/ErrorBox.h"
+#include "widgets/Icons.h"
 #include "widgets/ProgramColours.h"
 #include "widgets/Prompt.h"
 
@@ -148,11 +149,12 @@ void TfrmReOpen::buildGrid() {
 
     pmGrid = new QMenu(this);
     pmGrid->setObjectName(QStringLiteral("pmGrid"));
-    Rename1 = pmGrid->addAction(QStringLiteral("Rename"));
+    Rename1 = pmGrid->addAction(ThemeIcon(QStringLiteral("edit-rename")), QStringLiteral("Rename"));
     Rename1->setObjectName(QStringLiteral("Rename1"));
-    ExplorerFolder1 = pmGrid->addAction(QStringLiteral("Explorer Folder"));
+    ExplorerFolder1 = pmGrid->addAction(ThemeIcon(QStringLiteral("document-open-folder")),
+                                        QStringLiteral("Explorer Folder"));
     ExplorerFolder1->setObjectName(QStringLiteral("ExplorerFolder1"));
-    Remove1 = pmGrid->addAction(QStringLiteral("Remove"));
+    Remove1 = pmGrid->addAction(ThemeIcon(QStringLiteral("list-remove")), QStringLiteral("Remove"));
     Remove1->setObjectName(QStringLiteral("Remove1"));
     ConnectGuarded(Rename1, &QAction::triggered, this, &TfrmReOpen::Rename1Click);
     ConnectGuarded(ExplorerFolder1, &QAction::triggered, this, &TfrmReOpen::ExplorerFolder1Click);

@@ -13,7 +13,6 @@
 #include "widgets/DesktopShell.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Icons.h"
-#include "widgets/ProgramColours.h"
 #include "widgets/Prompt.h"
 
 #include <QAction>
@@ -52,12 +51,6 @@ QComboBox* addChoiceBox(QWidget* bar, const QString& name, const QStringList& it
     return box;
 }
 
-const QColor& Blue = ProgramColours::IconBlue;
-const QColor& Green = ProgramColours::IconGreen;
-const QColor& Grey = ProgramColours::IconGrey;
-const QColor& Red = ProgramColours::IconRed;
-const QColor& Amber = ProgramColours::IconAmber;
-
 } // namespace
 
 // --- filter bar ------------------------------------------------------------------------------
@@ -69,21 +62,21 @@ void TfrTasks::buildFilterBar(QWidget* bar) {
     edSearch->setGeometry(64, 6, 337, 21);
 
     auto filterButton = [bar](const QString& name, const QString& hint, const QString& icon,
-                              const QColor& colour, const QString& glyph, int x) {
+                              int x) {
         auto* button = new QToolButton(bar);
         button->setObjectName(name);
         button->setToolTip(hint);
-        button->setIcon(ThemeIcon(icon, colour, glyph));
+        button->setIcon(ThemeIcon(icon));
         button->setAutoRaise(true);
         button->setCheckable(true);
         button->setGeometry(x, 5, 23, 22);
         return button;
     };
     bnSearch = filterButton(QStringLiteral("bnSearch"), QStringLiteral("Filter"),
-                            QStringLiteral("edit-find"), Blue, QStringLiteral("F"), 407);
+                            QStringLiteral("edit-find"), 407);
     bnCancelFilter =
         filterButton(QStringLiteral("bnCancelFilter"), QStringLiteral("Undoc Filter (Show All)"),
-                     QStringLiteral("edit-clear"), Grey, QStringLiteral("A"), 432);
+                     QStringLiteral("edit-clear"), 432);
     // Exactly one of the pair shows pressed; only a mouse click moves it.
     m_filterButtons = new QButtonGroup(this);
     m_filterButtons->setExclusive(true);
@@ -134,42 +127,34 @@ using Handler = void (TfrTasks::*)();
 struct ToolEntry {
     const char* name;
     const char* hint;
-    const char* themeIcon;
-    QColor colour;
-    const char* glyph;
+    const char* icon;
     Handler handler;
 };
 
 // The "Add Task" and the three "Open" buttons run what their hints name.
 const std::vector<ToolEntry>& ToolEntries() {
     static const std::vector<ToolEntry> entries{
-        {"tbAddTask", "Add Task", "list-add", Green, "+", &TfrTasks::btnQuickAddClick},
+        {"tbAddTask", "Add Task", "list-add", &TfrTasks::btnQuickAddClick},
         {},
-        {"tbCancelTask", "Set Cancelled ", "process-stop", Red, "X", &TfrTasks::actCancelExecute},
-        {"tbPauseTask", "Set Paused", "media-playback-pause", Amber, "P",
-         &TfrTasks::actPauseExecute},
-        {"tbStartTask", "Set to Started", "media-playback-start", Blue, "S",
-         &TfrTasks::acInProgressExecute},
-        {"tbCompleteTask", "Set to Complete ", "dialog-ok", Green, "C",
-         &TfrTasks::actCompleteExecute},
+        {"tbCancelTask", "Set Cancelled ", "dialog-cancel", &TfrTasks::actCancelExecute},
+        {"tbPauseTask", "Set Paused", "media-playback-pause", &TfrTasks::actPauseExecute},
+        {"tbStartTask", "Set to Started", "media-playback-start", &TfrTasks::acInProgressExecute},
+        {"tbCompleteTask", "Set to Complete ", "task-complete", &TfrTasks::actCompleteExecute},
         {},
-        {"tbDeleteTask", "Delete Task", "edit-delete", Red, "D", &TfrTasks::actDeleteExecute},
-        {"tbSetProgress", "Set Task Progress", "document-properties", Blue, "%",
+        {"tbDeleteTask", "Delete Task", "edit-delete", &TfrTasks::actDeleteExecute},
+        {"tbSetProgress", "Set Task Progress", "corvantis-task-progress",
          &TfrTasks::acSetProgressExecute},
-        {"tbBookmark", "Bookmark Task", "bookmark-new", Red, "B", &TfrTasks::actBookmarkExecute},
-        {"tbSetDate", "Date ", "x-office-calendar", Grey, "7", &TfrTasks::actSetDateExecute},
+        {"tbBookmark", "Bookmark Task", "bookmark-new", &TfrTasks::actBookmarkExecute},
+        {"tbSetDate", "Date ", "view-calendar-day", &TfrTasks::actSetDateExecute},
         {},
-        {"ToolButton9", "Link Task List", "insert-link", Blue, "L", &TfrTasks::ToolButton9Click},
-        {"tbLinkFile", "Link to Related File", "mail-attachment", Blue, "F",
-         &TfrTasks::LinktoFile1Click},
-        {"tbLinkURL", "Link to URL", "applications-internet", Blue, "U",
-         &TfrTasks::LinktoURL1Click},
+        {"ToolButton9", "Link Task List", "corvantis-list-link", &TfrTasks::ToolButton9Click},
+        {"tbLinkFile", "Link to Related File", "mail-attachment", &TfrTasks::LinktoFile1Click},
+        {"tbLinkURL", "Link to URL", "insert-link", &TfrTasks::LinktoURL1Click},
         {},
-        {"tbOpenList", "Open linked List", "folder-open", Green, "L",
+        {"tbOpenList", "Open linked List", "corvantis-list-open",
          &TfrTasks::OpenLinkedTaskList1Click},
-        {"tbOpenFile", "Open Linked File", "document-open", Green, "F",
-         &TfrTasks::OpenRelatedFile1Click},
-        {"tbOpenURL", "Open URL", "web-browser", Green, "U", &TfrTasks::OpenURL1Click},
+        {"tbOpenFile", "Open Linked File", "quickopen-file", &TfrTasks::OpenRelatedFile1Click},
+        {"tbOpenURL", "Open URL", "internet-web-browser", &TfrTasks::OpenURL1Click},
         {},
     };
     return entries;
@@ -179,36 +164,41 @@ const std::vector<ToolEntry>& ToolEntries() {
 struct MenuEntry {
     const char* name;
     const char* text;
+    const char* icon;
     Handler handler;
-    QKeySequence shortcut;
+    QKeySequence shortcut = {};
 };
 
 const std::vector<MenuEntry>& MenuEntries() {
     static const std::vector<MenuEntry> entries{
-        {"actCancel", "Cancel Task", &TfrTasks::actCancelExecute, {}},
-        {"actPause", "Pause Task", &TfrTasks::actPauseExecute, {}},
-        {"acInProgress", "Start Task", &TfrTasks::acInProgressExecute, {}},
-        {"actComplete", "Complete Task", &TfrTasks::actCompleteExecute, {}},
-        {"actDelete", "Delete Task", &TfrTasks::actDeleteExecute, QKeySequence(Qt::Key_Delete)},
+        {"actCancel", "Cancel Task", "dialog-cancel", &TfrTasks::actCancelExecute},
+        {"actPause", "Pause Task", "media-playback-pause", &TfrTasks::actPauseExecute},
+        {"acInProgress", "Start Task", "media-playback-start", &TfrTasks::acInProgressExecute},
+        {"actComplete", "Complete Task", "task-complete", &TfrTasks::actCompleteExecute},
+        {"actDelete", "Delete Task", "edit-delete", &TfrTasks::actDeleteExecute,
+         QKeySequence(Qt::Key_Delete)},
         {},
-        {"acSetProgress", "Progress", &TfrTasks::acSetProgressExecute, {}},
-        {"actSetDate", "Set Date", &TfrTasks::actSetDateExecute, {}},
-        {"actBookmark", "Bookmark Task", &TfrTasks::actBookmarkExecute, {}},
-        {"ActLastNow", "Last Actioned Now", &TfrTasks::ActLastNowExecute, {}},
+        {"acSetProgress", "Progress", "corvantis-task-progress", &TfrTasks::acSetProgressExecute},
+        {"actSetDate", "Set Date", "view-calendar-day", &TfrTasks::actSetDateExecute},
+        {"actBookmark", "Bookmark Task", "bookmark-new", &TfrTasks::actBookmarkExecute},
+        {"ActLastNow", "Last Actioned Now", "chronometer", &TfrTasks::ActLastNowExecute},
         {},
-        {"Link1", "Link to Task List", &TfrTasks::Link1Click, {}},
-        {"LinktoFile1", "Link to Related File", &TfrTasks::LinktoFile1Click,
+        {"Link1", "Link to Task List", "corvantis-list-link", &TfrTasks::Link1Click},
+        {"LinktoFile1", "Link to Related File", "mail-attachment", &TfrTasks::LinktoFile1Click,
          QKeySequence(Qt::CTRL | Qt::Key_F)},
-        {"LinktoURL1", "Link to URL", &TfrTasks::LinktoURL1Click,
+        {"LinktoURL1", "Link to URL", "insert-link", &TfrTasks::LinktoURL1Click,
          QKeySequence(Qt::CTRL | Qt::Key_U)},
-        {"OpenLinkedTaskList1", "Open Linked Task List", &TfrTasks::OpenLinkedTaskList1Click, {}},
-        {"OpenRelatedFile1", "Open Related File", &TfrTasks::OpenRelatedFile1Click, {}},
-        {"OpenURL1", "Open URL", &TfrTasks::OpenURL1Click, {}},
+        {"OpenLinkedTaskList1", "Open Linked Task List", "corvantis-list-open",
+         &TfrTasks::OpenLinkedTaskList1Click},
+        {"OpenRelatedFile1", "Open Related File", "quickopen-file",
+         &TfrTasks::OpenRelatedFile1Click},
+        {"OpenURL1", "Open URL", "internet-web-browser", &TfrTasks::OpenURL1Click},
         {},
-        {"Copy1", "Copy", &TfrTasks::Copy1Click, QKeySequence(Qt::CTRL | Qt::Key_C)},
+        {"Copy1", "Copy", "edit-copy", &TfrTasks::Copy1Click, QKeySequence(Qt::CTRL | Qt::Key_C)},
         {},
-        {"Comments1", "Comments", &TfrTasks::Comments1Click, {}},
-        {"Details1", "Details", &TfrTasks::Details1Click, QKeySequence(Qt::Key_F12)},
+        {"Comments1", "Comments", "edit-comment", &TfrTasks::Comments1Click},
+        {"Details1", "Details", "document-properties", &TfrTasks::Details1Click,
+         QKeySequence(Qt::Key_F12)},
     };
     return entries;
 }
@@ -235,8 +225,7 @@ void TfrTasks::buildToolBar(QWidget* band) {
         auto* button = new QToolButton(ToolBar1);
         button->setObjectName(QLatin1String(entry.name));
         button->setToolTip(QLatin1String(entry.hint));
-        button->setIcon(
-            ThemeIcon(QLatin1String(entry.themeIcon), entry.colour, QLatin1String(entry.glyph)));
+        button->setIcon(ThemeIcon(QLatin1String(entry.icon)));
         button->setAutoRaise(true);
         button->setFixedSize(25, 24);
         button->setFocusPolicy(Qt::NoFocus);
@@ -256,7 +245,8 @@ void TfrTasks::buildQuickAddBar(QWidget* bar) {
     taskFont.setPointSize(9);
     Edit2->setFont(taskFont);
     Edit2->setGeometry(72, 10, 465, 22);
-    auto* paste = new QAction(QStringLiteral("Paste"), Edit2);
+    auto* paste =
+        new QAction(ThemeIcon(QStringLiteral("edit-paste")), QStringLiteral("Paste"), Edit2);
     paste->setObjectName(QStringLiteral("Paste1"));
     connect(paste, &QAction::triggered, this, [this] { Paste1Click(); });
     Edit2->addAction(paste);
@@ -275,8 +265,8 @@ void TfrTasks::buildQuickAddBar(QWidget* bar) {
     cbCat->setToolTip(QStringLiteral("Category"));
     cbCat->setCurrentText(QString());
 
-    btnQuickAdd = new QPushButton(ThemeIcon(QStringLiteral("list-add"), Green, QStringLiteral("+")),
-                                  QStringLiteral("Add"), bar);
+    btnQuickAdd =
+        new QPushButton(ThemeIcon(QStringLiteral("list-add")), QStringLiteral("Add"), bar);
     btnQuickAdd->setObjectName(QStringLiteral("btnQuickAdd"));
     btnQuickAdd->setToolTip(QStringLiteral("Add Task (ENTER key)"));
     btnQuickAdd->setGeometry(889, 8, 58, 25);
@@ -341,7 +331,8 @@ void TfrTasks::buildPopupMenu() {
             PopupMenu1->addSeparator();
             continue;
         }
-        auto* action = new QAction(QLatin1String(entry.text), this);
+        auto* action =
+            new QAction(ThemeIcon(QLatin1String(entry.icon)), QLatin1String(entry.text), this);
         action->setObjectName(QLatin1String(entry.name));
         const Handler handler = entry.handler;
         connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); });

@@ -1,29 +1,38 @@
 #include "widgets/Icons.h"
 
-#include <QFont>
-#include <QPainter>
-#include <QPixmap>
+#include <QDir>
+#include <QStandardPaths>
 
-QIcon ThemeIcon(const QString& themeName, const QColor& color, const QString& glyph) {
-    if (QIcon::hasThemeIcon(themeName))
-        return QIcon::fromTheme(themeName);
-    QIcon icon;
-    for (int size : {16, 24, 32}) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(color.darker(140));
-        painter.setBrush(color);
-        painter.drawRoundedRect(QRectF(0.5, 0.5, size - 1, size - 1), size / 5.0, size / 5.0);
-        QFont font;
-        font.setBold(true);
-        font.setPixelSize(size * 3 / 5);
-        painter.setFont(font);
-        painter.setPen(Qt::white);
-        painter.drawText(pixmap.rect(), Qt::AlignCenter, glyph);
-        painter.end();
-        icon.addPixmap(pixmap);
-    }
-    return icon;
+namespace {
+
+void addMissing(QStringList& paths, const QStringList& more) {
+    for (const QString& path : more)
+        if (!paths.contains(QDir::cleanPath(path)) && !paths.contains(path))
+            paths << QDir::cleanPath(path);
+}
+
+void setUpIconLookup() {
+    // Some platforms name no icon folders at all; the installed themes are always looked for.
+    QStringList themes = QIcon::themeSearchPaths();
+    addMissing(themes,
+               QStandardPaths::locateAll(QStandardPaths::GenericDataLocation,
+                                         QStringLiteral("icons"), QStandardPaths::LocateDirectory));
+    QIcon::setThemeSearchPaths(themes);
+    // A desktop without an icon theme, or with one that lacks a name, gets Breeze's picture;
+    // names no theme has are drawn by us and built into the program.
+    const QString fallback = QStringLiteral("breeze");
+    QIcon::setFallbackThemeName(fallback);
+    if (QIcon::themeName().isEmpty())
+        QIcon::setThemeName(fallback);
+    QStringList ours = QIcon::fallbackSearchPaths();
+    addMissing(ours, {QStringLiteral(":/corvantis/icons")});
+    QIcon::setFallbackSearchPaths(ours);
+}
+
+} // namespace
+
+QIcon ThemeIcon(const QString& name) {
+    static const bool ready = (setUpIconLookup(), true);
+    Q_UNUSED(ready)
+    return QIcon::fromTheme(name);
 }

@@ -102,7 +102,8 @@ void TestUrlWindow::initTestCase() {
 void TestUrlWindow::layout() {
     TfrmURL window;
     auto* fetch = control<QToolButton>(window, "SpeedButton1");
-    QVERIFY(fetch->text().isEmpty() && fetch->icon().isNull());
+    // No caption; a picture, so the button says what it is for.
+    QVERIFY(fetch->text().isEmpty() && !fetch->icon().isNull());
     QVERIFY(control<QPushButton>(window, "btnOK")->isDefault());
     // Tab order: Text, URL, OK, Cancel.
     QWidget* w = control(window, "edtText");

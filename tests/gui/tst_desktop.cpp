@@ -1,0 +1,201 @@
+#include "core/FileBytes.h"
+#include "core/RunTool.h"
+#include "core/TaskListFixture.h"
+#include "shell/Startup.h"
+#include "shell/Unit1.h"
+#include "storage/DataPacket.h"
+#include "storage/RecentLists.h"
+#include "storage/ufrmReOpen.h"
+#include "support/ScriptedPrompt.h"
+#include "view/uFrTasks.h"
+
+#include <QAction>
+#include <QCalendarWidget>
+#include <QDir>
+#include <QLineEdit>
+#include <QMenu>
+#include <QStandardPaths>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+// The program as the desktop starts it: the command line, where its own files go, and the
+// pictures on its buttons and menu entries.
+class TestDesktop : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void commandLineOpensEachList();
+    void commandLineNames_data();
+    void commandLineNames();
+    void textOptions_data();
+    void textOptions();
+    void programFilesFolder_data();
+    void programFilesFolder();
+    void everyButtonAndEntryHasAPicture();
+
+private:
+    QString writeList(const QString& name, const QStringList& tasks) const;
+    QTemporaryDir m_folder;
+};
+
+void TestDesktop::initTestCase() {
+    PinLocaleAndClock();
+    QStandardPaths::setTestModeEnabled(true);
+}
+
+QString TestDesktop::writeList(const QString& name, const QStringList& tasks) const {
+    TaskListFixture list;
+    for (const QString& task : tasks) {
+        list.table.append();
+        list.table.setString(TaskRecord::Task, task);
+        list.table.post();
+    }
+    const QString fileName = m_folder.filePath(name);
+    DataPacket::SaveToFile(list.table, fileName);
+    return fileName;
+}
+
+void TestDesktop::commandLineOpensEachList() {
+    const QString home = writeList(QStringLiteral("Home.cv1"), {"Paint the fence", "Fix the tap"});
+    const QString missing = m_folder.filePath(QStringLiteral("Gone.cv1"));
+    const QString damaged = m_folder.filePath(QStringLiteral("Damaged.cv1"));
+    QVERIFY(WriteFileBytes(damaged, "hello"));
+    const QString work = writeList(QStringLiteral("Work.cv1"), {"Send the report"});
+    QTemporaryDir programFolder;
+    ScriptedPrompt prompt;
+    const auto main = StartCorvantis(programFolder.path(), {home, missing, damaged, work});
+
+    // Each file as Open opens it: missing and damaged ones are told about, in order, and the
+    // damaged one keeps its page, as after Open.
+    QCOMPARE(
+        prompt.errors,
+        QStringList(
+            {QStringLiteral("Cannot open file \"%1\". No such file or directory.").arg(missing),
+             QStringLiteral("Mismatch in datapacket.")}));
+    QTabWidget* tabs = main->PageControl();
+    QVERIFY(tabs->isVisible());
+    QCOMPARE(tabs->count(), 3);
+    QCOMPARE(tabs->tabText(0), QStringLiteral("Home"));
+    QCOMPARE(tabs->tabText(2), QStringLiteral("Work"));
+    QCOMPARE(tabs->currentIndex(), 2);
+    QCOMPARE(main->windowTitle(), QStringLiteral("Corvantis - Work"));
+    auto tasksOn = [tabs](int index) {
+        return tabs->widget(index)->findChild<TfrTasks*>()->cdsTasks()->recordCount();
+    };
+    QCOMPARE(tasksOn(0), 2);
+    QCOMPARE(tasksOn(2), 1);
+    const RecentLists& recent = main->ReOpenWindow()->Store();
+    QVERIFY(recent.Contains(home));
+    QVERIFY(recent.Contains(work));
+    QVERIFY(!recent.Contains(missing));
+    QVERIFY(!recent.Contains(damaged));
+}
+
+void TestDesktop::commandLineNames_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("files");
+    const QString here = QDir::currentPath();
+    QTest::newRow("none") << QStringList{} << QStringList{};
+    QTest::newRow("relative names") << QStringList{"Week.cv1", "lists/Home.cv1"}
+                                    << QStringList{here + "/Week.cv1", here + "/lists/Home.cv1"};
+    QTest::newRow("a path with ..")
+        << QStringList{"/srv/lists/../Old.cv1"} << QStringList{"/srv/Old.cv1"};
+    QTest::newRow("after --") << QStringList{"--", "-dash.cv1"} << QStringList{here + "/-dash.cv1"};
+}
+
+void TestDesktop::commandLineNames() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, files);
+    QCOMPARE(ListFilesFromCommandLine(QStringList{QStringLiteral("Corvantis")} + arguments), files);
+}
+
+void TestDesktop::textOptions_data() {
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("version") << QStringLiteral("--version") << 0
+                             << QStringLiteral("Corvantis " CORVANTIS_VERSION "\n");
+    QTest::newRow("help") << QStringLiteral("--help") << 0 << QStringLiteral("[options] [FILE...]");
+    QTest::newRow("unknown option")
+        << QStringLiteral("--colour") << 1 << QStringLiteral("Unknown option 'colour'.");
+}
+
+void TestDesktop::textOptions() {
+    QFETCH(QString, option);
+    QFETCH(int, exitCode);
+    QFETCH(QString, says);
+    // Texts need no window system; an unknown option is found once the program has one.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    if (exitCode == 0)
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    const ToolRun run = RunTool(QStringLiteral(CORVANTIS_PROGRAM), {option}, environment);
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(run.all().contains(says), qPrintable(run.all()));
+}
+
+void TestDesktop::programFilesFolder_data() {
+    QTest::addColumn<QString>("executableFolder");
+    QTest::addColumn<bool>("ownFolder");
+    QTest::newRow("a copy in a folder of its own") << m_folder.path() << true;
+    QTest::newRow("installed for the system") << QStringLiteral("/usr/bin") << false;
+    QTest::newRow("a folder that is gone") << m_folder.filePath(QStringLiteral("gone")) << false;
+}
+
+void TestDesktop::programFilesFolder() {
+    QFETCH(QString, executableFolder);
+    QFETCH(bool, ownFolder);
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    QDir(config).removeRecursively();
+    const QString chosen = ProgramFilesFolder(executableFolder);
+    QCOMPARE(chosen, ownFolder ? executableFolder : config);
+    QVERIFY(QFileInfo(chosen).isDir());
+}
+
+void TestDesktop::everyButtonAndEntryHasAPicture() {
+    QTemporaryDir programFolder;
+    ScriptedPrompt prompt;
+    const auto main = StartCorvantis(programFolder.path());
+    main->findChild<QAction*>(QStringLiteral("actNew"))->trigger();
+
+    QList<QPair<QString, QIcon>> shown;
+    // Qt's own parts (scroll arrows, overflow buttons, a calendar's month list) draw the style's
+    // pictures or none.
+    auto qtsOwn = [](const QObject* widget) {
+        for (const QObject* above = widget->parent(); above; above = above->parent())
+            if (qobject_cast<const QCalendarWidget*>(above))
+                return true;
+        return widget->objectName().startsWith(u"qt_") ||
+               qobject_cast<const QTabBar*>(widget->parent());
+    };
+    for (const QToolButton* button : main->findChildren<QToolButton*>()) {
+        if (button->arrowType() == Qt::NoArrow && !qtsOwn(button))
+            shown.append({button->objectName(), button->icon()});
+    }
+    QList<QAction*> entries = main->findChild<QLineEdit*>(QStringLiteral("Edit2"))->actions();
+    for (const QMenu* menu : main->findChildren<QMenu*>()) {
+        if (!qtsOwn(menu))
+            entries << menu->actions();
+    }
+    for (const QAction* entry : entries) {
+        if (!entry->isSeparator() && !entry->menu())
+            shown.append({entry->objectName(), entry->icon()});
+    }
+    QVERIFY(shown.size() > 60);
+
+    // Each picture is a named icon that some theme (or our own set) draws.
+    QStringList faults;
+    for (const auto& [name, icon] : shown) {
+        if (icon.isNull() || icon.name().isEmpty() || !QIcon::hasThemeIcon(icon.name()) ||
+            icon.pixmap(16, 16).isNull())
+            faults << name + u' ' + icon.name();
+    }
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QStringLiteral(", "))));
+}
+
+QTEST_MAIN(TestDesktop)
+#include "tst_desktop.moc"
