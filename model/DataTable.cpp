@@ -4,6 +4,7 @@
 #include "model/CorvantisError.h"
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
 
 namespace {
@@ -14,6 +15,17 @@ const RowData& noRow() {
 }
 
 } // namespace
+
+// Where a batch of appended rows started, and the rows it stored so far.
+struct DataTable::Batch {
+    std::size_t versions;
+    std::size_t log;
+    std::size_t rows;
+    std::int64_t counter;
+    int current;
+    std::vector<RowId> stored;
+    std::vector<RowId> shown; // the stored rows the filter lets through
+};
 
 DataTable::DataTable(QObject* parent) : QObject(parent) {}
 
@@ -153,7 +165,8 @@ std::vector<DataTable::RowId> DataTable::naturalOrder() const {
 
 void DataTable::setCurrent(int position) {
     m_cur = position;
-    emit currentChanged(position);
+    if (!m_batch)
+        emit currentChanged(position);
 }
 
 void DataTable::scrolled() {
@@ -214,7 +227,8 @@ bool DataTable::atLastRow() const {
 }
 
 int DataTable::recordCount() const {
-    return static_cast<int>(m_visible.size()) - (m_state == State::Insert ? 1 : 0);
+    const int batch = m_batch ? static_cast<int>(m_batch->shown.size()) : 0;
+    return static_cast<int>(m_visible.size()) - (m_state == State::Insert ? 1 : 0) + batch;
 }
 
 int DataTable::visibleRowCount() const {
@@ -277,7 +291,8 @@ void DataTable::beginPending(bool atEnd) {
     const RowId before = currentRow();
     const int position = atEnd || m_cur < 0 ? static_cast<int>(m_visible.size()) : m_cur;
     const RowId row = static_cast<RowId>(m_rowVersion.size());
-    emit rowAboutToBeInserted(position);
+    if (!m_batch)
+        emit rowAboutToBeInserted(position);
     m_rowVersion.push_back(-1);
     m_visible.insert(m_visible.begin() + position, row);
     m_pending = RowData::empty(static_cast<int>(m_fields.size()));
@@ -285,7 +300,8 @@ void DataTable::beginPending(bool atEnd) {
     m_pendingModified = false;
     m_rowBeforeInsert = before;
     m_state = State::Insert;
-    emit rowInserted(position);
+    if (!m_batch)
+        emit rowInserted(position);
     setCurrent(position);
     if (m_afterInsert)
         m_afterInsert();
@@ -469,6 +485,10 @@ void DataTable::storePending() {
         m_ordered.erase(std::find(m_ordered.begin(), m_ordered.end(), row));
     }
     clearPending();
+    if (m_batch) {
+        keepInBatch(row);
+        return;
+    }
     m_ordered.insert(std::upper_bound(m_ordered.begin(), m_ordered.end(), row,
                                       [this](RowId a, RowId b) { return rowLess(a, b); }),
                      row);
@@ -508,6 +528,103 @@ void DataTable::placeStoredRow(RowId row, int from) {
     m_visible.insert(m_visible.begin() + to, row);
     emit rowMoved(from, to);
     setCurrent(to);
+}
+
+// --- many rows at once -----------------------------------------------------------------------
+
+bool DataTable::appendRows(int count, const std::function<void(int index)>& fill,
+                           const Progress& progress) {
+    requireActive();
+    settle();
+    if (count <= 0)
+        return true;
+    Batch batch{m_versions.size(), m_log.size(), m_rowVersion.size(), m_counter, m_cur, {}, {}};
+    batch.stored.reserve(static_cast<std::size_t>(count));
+    // Asked about every so many rows: often enough for a progress bar, rarely enough to cost
+    // nothing.
+    constexpr int ProgressStep = 2048;
+    emit aboutToReset();
+    m_batch = &batch;
+    try {
+        for (int i = 0; i < count; ++i) {
+            if (progress && i > 0 && i % ProgressStep == 0 && !progress(i, count)) {
+                dropBatch(batch);
+                return false;
+            }
+            beginPending(true);
+            fill(i);
+            storePending();
+        }
+    } catch (...) {
+        endBatch(batch);
+        throw;
+    }
+    endBatch(batch);
+    return true;
+}
+
+// A row stored inside a batch waits outside the order until the batch ends.
+void DataTable::keepInBatch(RowId row) {
+    m_visible.pop_back(); // the pending row stood last
+    m_cur = m_batch->current;
+    m_batch->stored.push_back(row);
+    if (!m_filtered || passes(rowData(row)))
+        m_batch->shown.push_back(row);
+}
+
+// Merges the batch's stored rows into the order and the visible rows, and makes the last of
+// them current, as single appends would have left them.
+void DataTable::endBatch(Batch& batch) {
+    const bool pending = m_state == State::Insert;
+    if (pending)
+        m_visible.pop_back();
+    m_batch = nullptr;
+    if (!batch.stored.empty()) {
+        auto less = [this](RowId a, RowId b) { return rowLess(a, b); };
+        auto mergeInto = [&](std::vector<RowId>& into, const std::vector<RowId>& sorted) {
+            std::vector<RowId> merged;
+            merged.reserve(into.size() + sorted.size());
+            std::merge(into.begin(), into.end(), sorted.begin(), sorted.end(),
+                       std::back_inserter(merged), less);
+            into.swap(merged);
+        };
+        const RowId last = batch.stored.back();
+        sortRows(batch.stored);
+        mergeInto(m_ordered, batch.stored);
+        if (!m_filtered) {
+            m_visible = m_ordered;
+        } else {
+            std::sort(batch.shown.begin(), batch.shown.end(), less);
+            mergeInto(m_visible, batch.shown);
+        }
+        const int position = positionOf(last);
+        m_cur = position >= 0 ? position : static_cast<int>(m_visible.size()) - 1;
+    }
+    if (pending) {
+        m_visible.push_back(m_pendingRow);
+        m_cur = static_cast<int>(m_visible.size()) - 1;
+    }
+    emit resetDone();
+    emit currentChanged(m_cur);
+}
+
+// Forgets every row the batch stored: the table is as it was when the batch began.
+void DataTable::dropBatch(Batch& batch) {
+    for (const RowId row : batch.stored)
+        dropKey(m_versions[static_cast<std::size_t>(m_rowVersion[static_cast<std::size_t>(row)])]);
+    for (auto& keys : m_textKeys)
+        for (std::size_t v = batch.versions; v < m_versions.size(); ++v)
+            keys->forget(static_cast<std::uint32_t>(v));
+    m_versions.erase(m_versions.begin() + static_cast<std::ptrdiff_t>(batch.versions),
+                     m_versions.end());
+    m_states.resize(batch.versions);
+    m_log.resize(batch.log);
+    m_rowVersion.resize(batch.rows);
+    m_counter = batch.counter;
+    m_cur = batch.current;
+    m_batch = nullptr;
+    emit resetDone();
+    emit currentChanged(m_cur);
 }
 
 // --- field access ----------------------------------------------------------------------------
@@ -556,7 +673,24 @@ void DataTable::writeField(int field, const FieldValues::Stored& value) {
     const std::string_view bytes = value.bytes();
     m_pending = m_pending.withField(field, value.isNull() ? nullptr : &bytes);
     m_pendingModified = true;
-    emit rowChanged(m_cur);
+    if (!m_batch)
+        emit rowChanged(m_cur);
+}
+
+void DataTable::writeFields(const std::function<void(RowBuilder&)>& write) {
+    requireEditing();
+    const int count = static_cast<int>(m_fields.size());
+    if (!m_builder || m_builder->fieldCount() != count)
+        m_builder = std::make_unique<RowBuilder>(count);
+    RowBuilder& builder = *m_builder;
+    builder.reset();
+    m_pending.forEachValue(
+        [&](int field, std::string_view bytes) { builder.setBytes(field, bytes); });
+    write(builder);
+    m_pending = builder.build();
+    m_pendingModified = true;
+    if (!m_batch)
+        emit rowChanged(m_cur);
 }
 
 int DataTable::writableField(const QString& name) const {
@@ -703,9 +837,12 @@ bool DataTable::rowLess(RowId a, RowId b) const {
 }
 
 void DataTable::rebuildOrder() {
+    sortRows(m_ordered);
+}
+
+void DataTable::sortRows(std::vector<RowId>& rows) const {
     if (m_sortField < 0) {
-        std::sort(m_ordered.begin(), m_ordered.end(),
-                  [this](RowId a, RowId b) { return rowLess(a, b); });
+        std::sort(rows.begin(), rows.end(), [this](RowId a, RowId b) { return rowLess(a, b); });
         return;
     }
     // Read each row's key once, up front (text keys from the collation cache), and sort on the
@@ -723,17 +860,17 @@ void DataTable::rebuildOrder() {
     const int f = m_sortField;
     const FieldKind kind = m_fields[static_cast<std::size_t>(f)].kind;
     std::vector<std::uint32_t> versions;
-    versions.reserve(m_ordered.size());
-    for (RowId row : m_ordered)
+    versions.reserve(rows.size());
+    for (RowId row : rows)
         versions.push_back(static_cast<std::uint32_t>(m_rowVersion[static_cast<std::size_t>(row)]));
     if (m_activeTextKeys)
         m_activeTextKeys->make(m_versions, versions);
     std::vector<Keyed> keyed;
-    keyed.reserve(m_ordered.size());
+    keyed.reserve(rows.size());
     for (std::size_t i = 0; i < versions.size(); ++i) {
         const std::uint32_t version = versions[i];
         const RowData& data = m_versions[version];
-        Keyed k{0, nullptr, 0, version, m_ordered[i], data.isNull(f)};
+        Keyed k{0, nullptr, 0, version, rows[i], data.isNull(f)};
         if (!k.null && m_activeTextKeys) {
             const CollationKeys::Key& key = m_activeTextKeys->made(version);
             // The prefix flipped into a signed number that orders the same way.
@@ -761,7 +898,7 @@ void DataTable::rebuildOrder() {
         return c != 0 ? c < 0 : a.version < b.version;
     });
     for (std::size_t i = 0; i < keyed.size(); ++i)
-        m_ordered[i] = keyed[i].row;
+        rows[i] = keyed[i].row;
 }
 
 // --- filter ----------------------------------------------------------------------------------

@@ -124,6 +124,24 @@ public:
     void remove();
     void settle(); // leave the pending row: store it when changed, drop it otherwise
 
+    // Told how far a long command has come (rows done of all); answers false to stop it.
+    using Progress = std::function<bool(int done, int total)>;
+    // Appends `count` rows as one change: each exactly as append(), fill(i) and post() make it
+    // (the after-insert and after-scroll notifications run for each, IDs, versions and the
+    // change log come out the same), while views hear one reset, the active order takes the
+    // new rows in one merge and the current row is set once: the last row added, or the last
+    // visible row when the filter hides it. `fill` writes the pending row's fields only.
+    //
+    // A failure (a refused post, a throwing notification or fill) ends the batch as it would
+    // end a loop of single appends: the rows stored before stay, the failing row stays pending
+    // and current, and the failure is thrown. `progress` is asked between rows now and then;
+    // when it answers false the table is put back as it was before the call (after its
+    // settling of a pending row) and false is returned.
+    bool appendRows(int count, const std::function<void(int index)>& fill,
+                    const Progress& progress = {});
+    // Whether appendRows is running (its notifications can tell a batch from single rows).
+    bool isAppendingRows() const { return m_batch != nullptr; }
+
     // --- fields of the current row -----------------------------------------------------------
     bool isNull(const QString& field) const;
     QString asString(const QString& field) const;
@@ -139,6 +157,10 @@ public:
     void setDate(const QString& field, const QDate& value);
     void setDateTime(const QString& field, const QDateTime& value);
     void setNull(const QString& field);
+    // Writes several fields of the pending row at once, in their stored forms (the encodings
+    // of FieldValues): `write` gets the row as it stands and sets or empties fields. The
+    // fields' kinds and read-only flags are the caller's to respect. One new row for them all.
+    void writeFields(const std::function<void(RowBuilder&)>& write);
 
     // Text forms of any stored row's field (views, copy, import).
     QString textOf(const RowData& row, int field) const;
@@ -190,6 +212,11 @@ private:
     void setCurrent(int position);
     void scrolled();
     void rebuildOrder();
+    void sortRows(std::vector<RowId>& rows) const;
+    struct Batch;
+    void keepInBatch(RowId row);
+    void endBatch(Batch& batch);
+    void dropBatch(Batch& batch);
     void rebuildVisible();
     void resetViews(const std::function<void()>& change);
     bool passes(const RowData& row) const;
@@ -233,6 +260,9 @@ private:
 
     mutable bool m_keyCountsBuilt = false;
     mutable std::unordered_map<std::int32_t, int> m_keyCounts;
+
+    Batch* m_batch = nullptr;
+    std::unique_ptr<RowBuilder> m_builder;
 
     std::function<void()> m_afterInsert;
     std::function<void()> m_afterEdit;

@@ -254,11 +254,26 @@ std::optional<bool> parseBoolean(const QString& text, const QString& fieldName) 
         QStringLiteral("'%1' is not a valid boolean value for field '%2'").arg(text, fieldName));
 }
 
+namespace {
+
+std::int64_t lowest(FieldKind kind) {
+    return kind == FieldKind::Word ? 0 : std::numeric_limits<std::int32_t>::min();
+}
+
+std::int64_t highest(FieldKind kind) {
+    return kind == FieldKind::Word ? 65535 : std::numeric_limits<std::int32_t>::max();
+}
+
+} // namespace
+
+bool inRange(FieldKind kind, std::int64_t value) {
+    return value >= lowest(kind) && value <= highest(kind);
+}
+
 std::int32_t checkedInteger(FieldKind kind, const QString& fieldName, std::int64_t value) {
-    const std::int64_t low = kind == FieldKind::Word ? 0 : std::numeric_limits<std::int32_t>::min();
-    const std::int64_t high =
-        kind == FieldKind::Word ? 65535 : std::numeric_limits<std::int32_t>::max();
-    if (value < low || value > high)
+    const std::int64_t low = lowest(kind);
+    const std::int64_t high = highest(kind);
+    if (!inRange(kind, value))
         throw CorvantisError(
             QStringLiteral("%1 is not a valid value for field '%2'. The allowed range is %3 to %4")
                 .arg(formatG(double(value)), fieldName, formatG(double(low)),

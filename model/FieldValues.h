@@ -83,6 +83,7 @@ Stored fromDateTime(const FieldDef& def, const QDateTime& value);
 std::optional<bool> parseBoolean(const QString& text, const QString& fieldName);
 // The range of an integral field kind; throws the field's refusal when value lies outside.
 std::int32_t checkedInteger(FieldKind kind, const QString& fieldName, std::int64_t value);
+bool inRange(FieldKind kind, std::int64_t value);
 // A date-time as stored: milliseconds since the start of Julian day 0.
 std::int64_t dateTimeToStored(const QDateTime& value);
 QDateTime storedToDateTime(std::int64_t value);

@@ -2,40 +2,153 @@
 
 #include "model/CorvantisError.h"
 #include "model/DataTable.h"
+#include "model/FieldValues.h"
 #include "model/TaskRecord.h"
 #include "storage/DataPacket.h"
 
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+bool isAscii(std::string_view bytes) {
+    for (const char c : bytes)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+// How one field of the imported list reaches the target's field of the same name: through its
+// text form, as a user's typing would (the table's text conversions), but without the text
+// wherever the outcome is plainly the same bytes, which is nearly always.
+class FieldCopy {
+public:
+    FieldCopy(const FieldDef& from, int fromField, const FieldDef& to, int toField)
+        : m_from(from), m_to(to), m_fromField(fromField), m_toField(toField) {
+        // An empty field reads as the empty text: it empties a date or number the defaults
+        // wrote and stores the empty text in a text field.
+        m_empty = FieldValues::fromText(to, QString());
+        if (from.isText() && to.isText())
+            m_how = How::Text;
+        else if (from.isIntegral() && to.isIntegral())
+            m_how = How::Integer;
+        else if (from.kind == FieldKind::Date && to.kind == FieldKind::Date)
+            m_how = How::Day;
+        else if (from.kind == FieldKind::Boolean && to.kind == FieldKind::Boolean)
+            m_how = How::Same;
+    }
+
+    void apply(const RowData& row, RowBuilder& out) {
+        if (row.isNull(m_fromField)) {
+            put(out, m_empty);
+            return;
+        }
+        const std::string_view bytes = row.raw(m_fromField);
+        switch (m_how) {
+        case How::Same:
+            out.setBytes(m_toField, bytes);
+            return;
+        case How::Integer:
+            // A number the target's kind cannot hold is refused, and the field is skipped.
+            if (FieldValues::inRange(m_to.kind, row.int32(m_fromField)))
+                out.setBytes(m_toField, bytes);
+            return;
+        case How::Text:
+            if (isAscii(bytes)) {
+                out.setBytes(m_toField, m_to.kind == FieldKind::String ? cut(bytes) : bytes);
+                return;
+            }
+            break;
+        case How::Day: {
+            // The day goes through the short date format and back; the same few days recur.
+            const std::int32_t day = row.int32(m_fromField);
+            auto it = m_days.find(day);
+            if (it == m_days.end())
+                it = m_days.emplace(day, viaText(row)).first;
+            put(out, it->second);
+            return;
+        }
+        case How::ViaText:
+            break;
+        }
+        put(out, viaText(row));
+    }
+
+private:
+    enum class How { ViaText, Same, Integer, Text, Day };
+
+    // What the table makes of the field's text; nothing when it refuses it.
+    std::optional<FieldValues::Stored> viaText(const RowData& row) const {
+        try {
+            return FieldValues::fromText(m_to, FieldValues::text(m_from, row, m_fromField));
+        } catch (const CorvantisError&) {
+            return std::nullopt;
+        }
+    }
+
+    void put(RowBuilder& out, const std::optional<FieldValues::Stored>& value) const {
+        if (!value)
+            return;
+        if (value->isNull())
+            out.setNull(m_toField);
+        else
+            out.setBytes(m_toField, value->bytes());
+    }
+
+    // ASCII text as a String field keeps it: trailing blanks dropped, then cut to the width.
+    std::string_view cut(std::string_view bytes) const {
+        while (!bytes.empty() && bytes.back() == ' ')
+            bytes.remove_suffix(1);
+        return bytes.substr(0, static_cast<std::size_t>(std::max(m_to.width, 0)));
+    }
+
+    FieldDef m_from;
+    FieldDef m_to;
+    int m_fromField;
+    int m_toField;
+    How m_how = How::ViaText;
+    std::optional<FieldValues::Stored> m_empty;
+    std::unordered_map<std::int32_t, std::optional<FieldValues::Stored>> m_days;
+};
+
+} // namespace
 
 namespace Import {
 
-void ImportTasks(DataTable& target, const QString& fileName) {
+bool ImportTasks(DataTable& target, const QString& fileName, const DataTable::Progress& progress) {
     // The file's own table: unnamed, never shown or saved, gone when the import ends. Loading it
     // before the target is touched means an unreadable file changes nothing.
     DataTable source;
     DataPacket::LoadFromFile(source, fileName);
 
+    // Fields the target lacks are skipped, and so are its read-only fields (such as the ID of
+    // a loaded list) and its ID, which every stored row takes from the counter anyway.
+    std::vector<FieldCopy> copies;
+    const FieldList& fields = source.fields();
+    for (std::size_t field = 0; field < fields.size(); ++field) {
+        const int to = target.fieldIndex(fields[field].name);
+        if (to < 0 || to == target.autoIncField())
+            continue;
+        const FieldDef& def = target.fields()[static_cast<std::size_t>(to)];
+        if (!def.readOnly())
+            copies.emplace_back(fields[field], static_cast<int>(field), def, to);
+    }
     // A freshly read table shows its live rows in the natural order: the order of their current
     // versions in the file.
-    const FieldList& fields = source.fields();
-    const int rows = source.visibleRowCount();
-    for (int position = 0; position < rows; ++position) {
-        const RowData& row = source.rowDataAt(position);
-        target.append();
-        for (std::size_t field = 0; field < fields.size(); ++field) {
-            try {
-                // An empty field reads as the empty text: it empties a date or number the
-                // defaults wrote and stores the empty text in a text field.
-                target.setString(fields[field].name, source.textOf(row, static_cast<int>(field)));
-            } catch (const CorvantisError&) {
-                // A field the target lacks (or refuses, or the read-only ID of a loaded list)
-                // is left as the defaults made it.
-            }
-        }
-        target.post();
-    }
+    return target.appendRows(
+        source.visibleRowCount(),
+        [&](int position) {
+            const RowData& row = source.rowDataAt(position);
+            target.writeFields([&](RowBuilder& out) {
+                for (FieldCopy& copy : copies)
+                    copy.apply(row, out);
+            });
+        },
+        progress);
 }
 
 QStringList TextLines(const QString& text) {
@@ -48,21 +161,16 @@ QStringList TextLines(const QString& text) {
     return lines;
 }
 
-void BatchInsert(DataTable& target, const QString& text) {
-    const QStringList lines = TextLines(text);
-    const bool anyTask = std::any_of(lines.cbegin(), lines.cend(),
-                                     [](const QString& line) { return !line.isEmpty(); });
-    if (!anyTask)
-        return;
+bool BatchInsert(DataTable& target, const QString& text, const DataTable::Progress& progress) {
+    QStringList lines = TextLines(text);
+    lines.removeAll(QString());
+    if (lines.isEmpty())
+        return true;
     // Checked before the first Append, so a list without the field gets no task without text.
     target.fieldIndexOrThrow(TaskRecord::Task);
-    for (const QString& line : lines) {
-        if (line.isEmpty())
-            continue;
-        target.append();
-        target.setString(TaskRecord::Task, line);
-        target.post();
-    }
+    return target.appendRows(
+        static_cast<int>(lines.size()),
+        [&](int index) { target.setString(TaskRecord::Task, lines.at(index)); }, progress);
 }
 
 } // namespace Import

@@ -1,13 +1,15 @@
 #pragma once
 
+#include "model/DataTable.h"
+
 #include <QString>
 #include <QStringList>
 
-class DataTable;
-
-// Adding many tasks to a list at once. Both commands go through the target's own Append and
-// Post, so every added task gets the new-row defaults (the target's after-insert hook, which
-// also marks the list unsaved) and a fresh ID from the target's counter. Neither saves the list.
+// Adding many tasks to a list at once. Both commands add their tasks as one batch of the
+// target's Append and Post (DataTable::appendRows), so every added task gets the new-row
+// defaults (the target's after-insert hook, which also marks the list unsaved) and a fresh ID
+// from the target's counter, while a view of the list is told once. Neither saves the list.
+// Both return false when `progress` stopped them; the target is then as it was.
 namespace Import {
 
 // Copies every visible task of the list file fileName into target, in the order of the tasks'
@@ -19,7 +21,8 @@ namespace Import {
 // has no name, so an empty file gives "Missing data provider or data packet" without a prefix),
 // and then the target is untouched. A failing Post throws the target's message: tasks stored
 // before stay, the failing one stays pending, the rest are not added.
-void ImportTasks(DataTable& target, const QString& fileName);
+bool ImportTasks(DataTable& target, const QString& fileName,
+                 const DataTable::Progress& progress = {});
 
 // The lines of a text box's text: split at every line break ("\r\n", "\n", "\r" or U+2029).
 // A final line break ends the last line, so it starts no new (empty) one.
@@ -32,6 +35,6 @@ QStringList TextLines(const QString& text);
 // Throws CorvantisError when a Post fails: tasks stored before stay, the failing one stays
 // pending, the remaining lines are not added. A target without a Task field fails before any
 // task is added.
-void BatchInsert(DataTable& target, const QString& text);
+bool BatchInsert(DataTable& target, const QString& text, const DataTable::Progress& progress = {});
 
 } // namespace Import

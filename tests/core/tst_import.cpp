@@ -103,6 +103,45 @@ void MakeTarget(TaskListFixture& target, bool loaded, const QByteArray& counter 
 
 const QString CounterExhausted = QStringLiteral("cdsTasks: The ID counter is exhausted");
 
+// The commands as their steps describe them: one Append, field writes through the text forms
+// and one Post per task. The batched commands must leave the very same list behind.
+void ImportOneByOne(DataTable& target, const QString& fileName) {
+    DataTable source;
+    DataPacket::LoadFromFile(source, fileName);
+    for (int position = 0; position < source.visibleRowCount(); ++position) {
+        target.append();
+        for (std::size_t f = 0; f < source.fields().size(); ++f) {
+            try {
+                target.setString(source.fields()[f].name,
+                                 source.textOf(source.rowDataAt(position), int(f)));
+            } catch (const CorvantisError&) {
+            }
+        }
+        target.post();
+    }
+}
+
+void BatchInsertOneByOne(DataTable& target, const QString& text) {
+    for (const QString& line : Import::TextLines(text)) {
+        if (line.isEmpty())
+            continue;
+        target.append();
+        target.setString(Task, line);
+        target.post();
+    }
+}
+
+// What a list and its view show after a command, and what saving it would write.
+QString Outcome(TaskListFixture& list) {
+    return QStringLiteral("%1 rows %2, current %3, marks %4, scrolls %5\n")
+               .arg(list.visible(ID).join(u','))
+               .arg(list.table.recordCount())
+               .arg(list.table.currentIndex())
+               .arg(list.hookMarks)
+               .arg(list.scrolls) +
+           QString::fromUtf8(DataPacket::Write(list.table));
+}
+
 } // namespace
 
 class TestImport : public QObject {
@@ -123,6 +162,9 @@ private slots:
     void batchInsert_data();
     void batchInsert();
     void batchInsertWithoutTaskField();
+    void sameAsOneByOne_data();
+    void sameAsOneByOne();
+    void stoppedLeavesListAsItWas();
 };
 
 void TestImport::importedRows_data() {
@@ -357,6 +399,92 @@ void TestImport::batchInsertWithoutTaskField() {
              QStringLiteral("cdsTasks: Field 'Task' not found"));
     QCOMPARE(list.table.visibleRowCount(), 0);
     QCOMPARE(list.hookMarks, 0);
+}
+
+void TestImport::sameAsOneByOne_data() {
+    QTest::addColumn<QString>("order");
+    QTest::addColumn<QString>("filter"); // empty: none
+    QTest::addColumn<bool>("import");    // else batch insert
+
+    for (const bool import : {true, false}) {
+        const char* command = import ? "import" : "batch insert";
+        QTest::addRow("%s, ID order", command) << TaskTable::IndexID << QString() << import;
+        QTest::addRow("%s, by task", command) << TaskTable::IndexTaskName << QString() << import;
+        QTest::addRow("%s, by status, filtered", command)
+            << TaskTable::IndexStatus << QStringLiteral("Task <> 'zz last'") << import;
+        // The last task added is filtered out: the last visible task becomes current.
+        QTest::addRow("%s, last added hidden", command)
+            << TaskTable::IndexTaskName << QStringLiteral("Task < 'z'") << import;
+    }
+}
+
+void TestImport::sameAsOneByOne() {
+    QFETCH(QString, order);
+    QFETCH(QString, filter);
+    QFETCH(bool, import);
+    // Values that take every way of copying: text cut to a narrower field at a blank, text
+    // beyond ASCII, dates, numbers the target refuses, a field of another kind.
+    QTemporaryDir dir;
+    const QString file =
+        SaveList(dir, QStringLiteral("source.cv1"),
+                 {"add Task=m \u00e9t\u00e9|Status=Complete|Comments=abcdefghijklmnopqrs tail|"
+                  "DueDate=2024-02-29|Points=12|Bookmarked=True|Details=d\r\n  x  ",
+                  "add Task=b|Status=Paused|Comments=\u65e5\u672c\u65e5\u672c\u65e5\u672c\u65e5"
+                  "\u672c\u65e5\u672c\u65e5\u672c\u65e5\u672c\u65e5\u672c\u65e5\u672c\u65e5"
+                  "\u672c\u65e5\u672c|Points=70000|CreatedDate=<null>|Progress=<null>",
+                  "add Task=a|Points=abc|Status=In progress", "add Task=zz last|Status=Complete"},
+                 FieldsWith({"Points:string"}));
+    const QString lines = QStringLiteral("m\n\n  b  \nzz last\na\r\n");
+    int resets = 0;
+    auto run = [&](TaskListFixture& list, bool oneByOne) {
+        Apply(list, {"add Task=k|Status=Paused", "add Task=c", "add Task=zz"});
+        list.table.setIndexName(order);
+        list.table.setFilter(filter);
+        list.table.setFiltered(!filter.isEmpty());
+        list.table.moveToPosition(1);
+        list.table.edit(); // a pending change, stored by the first Append
+        list.table.setString(Comments, QStringLiteral("pending"));
+        QObject::connect(&list.table, &DataTable::resetDone, [&] { ++resets; });
+        if (import)
+            oneByOne ? ImportOneByOne(list.table, file)
+                     : (void)Import::ImportTasks(list.table, file);
+        else
+            oneByOne ? BatchInsertOneByOne(list.table, lines)
+                     : (void)Import::BatchInsert(list.table, lines);
+    };
+    const FieldList narrow = FieldsWith({"Comments:string", "Details:string"}); // 20 characters
+    TaskListFixture expected(narrow);
+    run(expected, true);
+    resets = 0;
+    TaskListFixture batched(narrow);
+    run(batched, false);
+
+    QCOMPARE(Outcome(batched), Outcome(expected));
+    QCOMPARE(resets, 1); // a view hears of the whole command once
+}
+
+void TestImport::stoppedLeavesListAsItWas() {
+    TaskListFixture list;
+    list.add(QStringLiteral("Task=kept"));
+    list.add(QStringLiteral("Task=current"));
+    const QString before = Outcome(list);
+    QStringList lines;
+    for (int i = 0; i < 5000; ++i)
+        lines << QString::number(i);
+    int asked = 0;
+    const bool finished =
+        Import::BatchInsert(list.table, lines.join(u'\n'), [&](int done, int total) {
+            ++asked;
+            return done < 4000 && total == 5000;
+        });
+    QVERIFY(!finished);
+    QCOMPARE(asked, 2);
+    // The notifications ran for the rows made, but the list is as it was.
+    list.hookMarks -= 4096;
+    list.scrolls -= 4096;
+    QCOMPARE(Outcome(list), before);
+    list.add(QStringLiteral("Task=next"));
+    QCOMPARE(list.visible(ID), (QStringList{"1", "2", "3"}));
 }
 
 QTEST_GUILESS_MAIN(TestImport)
