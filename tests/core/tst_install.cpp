@@ -1,5 +1,5 @@
-#include "core/FileBytes.h"
 #include "core/RunTool.h"
+#include "support/FileBytes.h"
 
 #include <QDir>
 #include <QMimeDatabase>

@@ -1,4 +1,3 @@
-#include "core/FileBytes.h"
 #include "core/RunTool.h"
 #include "core/TaskListFixture.h"
 #include "shell/Startup.h"
@@ -6,6 +5,7 @@
 #include "storage/DataPacket.h"
 #include "storage/RecentLists.h"
 #include "storage/ufrmReOpen.h"
+#include "support/FileBytes.h"
 #include "support/ScriptedPrompt.h"
 #include "view/uFrTasks.h"
 
