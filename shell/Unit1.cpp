@@ -547,12 +547,20 @@ void TfrmMain::tbImportClick() {
     const QString fileName = Prompt::OpenFileName(request);
     if (fileName.isEmpty())
         return;
-    Import::ImportTasks(*view->cdsTasks(), fileName);
+    view->AddTasksInBulk([&](const DataTable::Progress& progress) {
+        return Import::ImportTasks(*view->cdsTasks(), fileName, progress);
+    });
 }
 
 void TfrmMain::BatchInsert1Click() {
-    if (TfrTasks* view = ActiveTaskView(); view && frmBatchImport)
-        frmBatchImport->Execute(*view->cdsTasks());
+    TfrTasks* view = ActiveTaskView();
+    if (!view || !frmBatchImport)
+        return;
+    frmBatchImport->Execute([view](const QString& text) {
+        return view->AddTasksInBulk([&](const DataTable::Progress& progress) {
+            return Import::BatchInsert(*view->cdsTasks(), text, progress);
+        });
+    });
 }
 
 void TfrmMain::ToolButton5Click() {

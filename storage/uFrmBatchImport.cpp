@@ -60,10 +60,13 @@ void TfrmBatchImport::btnCancelClick() {
 }
 
 bool TfrmBatchImport::Execute(DataTable& target) {
+    return Execute([&](const QString& text) { return Import::BatchInsert(target, text); });
+}
+
+bool TfrmBatchImport::Execute(const std::function<bool(const QString& text)>& insert) {
     Memo1->setFocus();
-    if (exec() != QDialog::Accepted)
+    if (exec() != QDialog::Accepted || !insert(Memo1->toPlainText()))
         return false;
-    Import::BatchInsert(target, Memo1->toPlainText());
     Memo1->clear();
     return true;
 }

@@ -2,6 +2,8 @@
 
 #include <QDialog>
 
+#include <functional>
+
 class DataTable;
 class QLabel;
 class QPlainTextEdit;
@@ -19,6 +21,9 @@ public:
     // text. Returns whether tasks were inserted. When a store fails the error is thrown and
     // the box keeps its whole text.
     bool Execute(DataTable& target);
+    // The same with the insert given: it gets the text and answers false when it was stopped,
+    // which also keeps the text.
+    bool Execute(const std::function<bool(const QString& text)>& insert);
 
     QString Text() const;
 

@@ -10,6 +10,7 @@
 #include "view/TaskGrid.h"
 #include "view/TaskGridDelegate.h"
 #include "view/TaskGridModel.h"
+#include "widgets/BusyCursor.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/ProgramColours.h"
 #include "widgets/Prompt.h"
@@ -18,6 +19,7 @@
 #include <QCalendarWidget>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFrame>
 #include <QHeaderView>
@@ -25,6 +27,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QTimer>
@@ -170,14 +173,14 @@ void TfrTasks::MarkUnsaved() {
     } else {
         Prompt::Notice(QStringLiteral("Cannot set unsaved"));
     }
-    m_panels[1]->setText(QStringLiteral("Unsaved"));
+    setPanel(1, QStringLiteral("Unsaved"));
 }
 
 void TfrTasks::MarkSaved() {
     m_unsaved = false;
     if (m_caption)
         SetCaption(m_savedCaption);
-    m_panels[1]->setText(QStringLiteral("Saved"));
+    setPanel(1, QStringLiteral("Saved"));
 }
 
 QString TfrTasks::StatusPanelText(int panel) const {
@@ -194,8 +197,67 @@ void TfrTasks::cdsTasksAfterEdit() {
 }
 
 void TfrTasks::cdsTasksAfterScroll() {
-    m_panels[0]->setText(QStringLiteral("Items %1").arg(m_cdsTasks->recordCount()));
-    m_panels[1]->clear();
+    setPanel(0, QStringLiteral("Items %1").arg(m_cdsTasks->recordCount()));
+    setPanel(1, QString());
+}
+
+void TfrTasks::setPanel(int panel, const QString& text) {
+    // A batch of added rows runs both notifications for every row: a label laid out again
+    // for each would cost more than the rows.
+    if (m_cdsTasks->isAppendingRows())
+        m_deferredPanels[panel] = text;
+    else
+        m_panels[panel]->setText(text);
+}
+
+void TfrTasks::showDeferredPanels() {
+    for (int i = 0; i < 2; ++i) {
+        if (m_deferredPanels[i])
+            m_panels[i]->setText(*m_deferredPanels[i]);
+        m_deferredPanels[i].reset();
+    }
+}
+
+bool TfrTasks::AddTasksInBulk(const std::function<bool(const DataTable::Progress&)>& command) {
+    DBGrid1->finishCellEdit(true);
+    const BusyCursor busy;
+    const bool unsaved = m_unsaved;
+    const std::optional<QString> caption = m_caption;
+    const QString savedCaption = m_savedCaption;
+    const QString panels[2] = {m_panels[0]->text(), m_panels[1]->text()};
+
+    // A progress window once the command looks like taking more than half a second.
+    constexpr qint64 ShowAfterMs = 500;
+    QElapsedTimer clock;
+    clock.start();
+    std::unique_ptr<QProgressDialog> window;
+    const DataTable::Progress progress = [&](int done, int total) {
+        if (!window) {
+            const qint64 elapsed = clock.elapsed();
+            if (elapsed * total < ShowAfterMs * done && elapsed < ShowAfterMs)
+                return true;
+            window = std::make_unique<QProgressDialog>(QStringLiteral("Adding tasks..."),
+                                                       QStringLiteral("Cancel"), 0, total, this);
+            window->setObjectName(QStringLiteral("BulkProgress"));
+            window->setWindowTitle(Prompt::AppTitle());
+            window->setWindowModality(Qt::WindowModal);
+            window->setMinimumDuration(0);
+            window->setAutoReset(false);
+            window->show();
+        }
+        window->setValue(done);
+        QCoreApplication::processEvents(); // paints the window, hears its Cancel
+        return !window->wasCanceled();
+    };
+    if (command(progress))
+        return true;
+    m_unsaved = unsaved;
+    m_savedCaption = savedCaption;
+    if (caption && *caption != m_caption)
+        SetCaption(*caption);
+    for (int i = 0; i < 2; ++i)
+        m_panels[i]->setText(panels[i]);
+    return false;
 }
 
 // --- the grid --------------------------------------------------------------------------------
@@ -253,6 +315,7 @@ void TfrTasks::buildGrid() {
         }
     });
     connect(m_cdsTasks, &DataTable::currentChanged, this, [this] { followCurrentRow(); });
+    connect(m_cdsTasks, &DataTable::resetDone, this, [this] { showDeferredPanels(); });
     DBGrid1->currentMoved = [this](const QModelIndex& current, const QModelIndex& previous) {
         gridCurrentMoved(current, previous);
     };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/DataTable.h"
 #include "view/TaskViewServices.h"
 #include "widgets/Prompt.h"
 
@@ -8,7 +9,6 @@
 
 #include <optional>
 
-class DataTable;
 class QAction;
 class QButtonGroup;
 class QComboBox;
@@ -65,6 +65,12 @@ public:
     // The category names offered by the quick-add category box.
     void SetCategoryChoices(const QStringList& categories);
     QString StatusPanelText(int panel) const;
+
+    // Runs a command that adds many tasks at once (import, batch insert) and hands the table
+    // the progress to report to: the busy cursor while it runs, the status bar written once at
+    // its end, and, when it runs long, a progress window whose Cancel leaves the list and its
+    // saved state as they were (the command returns false then, and so does this).
+    bool AddTasksInBulk(const std::function<bool(const DataTable::Progress&)>& command);
 
     // The table's notifications.
     void cdsTasksAfterInsert();
@@ -150,6 +156,9 @@ private:
                    bool stampLastActioned);
     void openTrimmed(const QString& field, const std::function<void(const QString&)>& open);
     QStringList categoryLines() const;
+    // Status bar panels are written once at the end of a batch of added rows.
+    void setPanel(int panel, const QString& text);
+    void showDeferredPanels();
 
     TaskViewServices m_services;
     DataTable* m_cdsTasks;
@@ -171,6 +180,7 @@ private:
     QComboBox* cbCat;
     QPushButton* btnQuickAdd;
     QLabel* m_panels[2];
+    std::optional<QString> m_deferredPanels[2];
 
     QWidget* m_calendarPopup = nullptr;
     QStringList m_layoutFields;
