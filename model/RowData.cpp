@@ -74,7 +74,26 @@ void RowArena::take(RowArena&& other) {
 }
 
 char* RowArena::carryOver(const char* from, std::size_t keep, std::size_t size) {
-    const std::size_t block = std::max(m_nextBlock, keep + size + Align);
+    const std::size_t need = keep + size + Align;
+    // A row that has its block to itself grows with the block: realloc moves a large block by
+    // remapping its pages rather than copying them, and doubling keeps a long row linear.
+    if (keep && m_current < m_blocks.size() && from == aligned(m_blocks[m_current].get())) {
+        char* old = m_blocks[m_current].get();
+        const std::size_t block = std::max(need, 2 * std::size_t(m_limit - old));
+        char* memory = static_cast<char*>(std::realloc(old, block));
+        if (!memory)
+            throw std::bad_alloc(); // the old block stays as it was
+        (void)m_blocks[m_current].release();
+        m_blocks[m_current].reset(memory);
+        m_cursor = aligned(memory);
+        m_limit = memory + block;
+        return m_cursor;
+    }
+    // Otherwise a fresh block. A row too large for the usual blocks gets one of twice its size,
+    // where it can then grow in place.
+    std::size_t block = m_nextBlock;
+    if (need > block)
+        block = keep ? 2 * need : need;
     char* memory = mallocOrThrow(block);
     try {
         m_blocks.emplace_back(memory);
@@ -82,12 +101,13 @@ char* RowArena::carryOver(const char* from, std::size_t keep, std::size_t size) 
         std::free(memory);
         throw;
     }
+    m_current = m_blocks.size() - 1;
     m_nextBlock = std::min(m_nextBlock * 2, LargestBlock);
-    char* start = aligned(m_blocks.back().get());
+    char* start = aligned(memory);
     if (keep)
         std::memcpy(start, from, keep);
     m_cursor = start;
-    m_limit = m_blocks.back().get() + block;
+    m_limit = memory + block;
     return start;
 }
 

@@ -169,6 +169,7 @@ private:
         void operator()(char* p) const { std::free(p); }
     };
     std::vector<std::unique_ptr<char, Free>> m_blocks;
+    std::size_t m_current = 0; // the block m_cursor is in
     char* m_cursor = nullptr;
     char* m_limit = nullptr;
     std::size_t m_nextBlock = std::size_t(64) << 10;

@@ -19,12 +19,14 @@ QString FileName(const QString& programFolder) {
     return QDir(programFolder).absoluteFilePath(QStringLiteral("Corvantis.ini"));
 }
 
-QStringList Read(const QString& fileName) {
+QStringList Read(const QString& fileName, QString* error) {
     IniFile file;
     try {
         file = IniFile::Load(fileName);
-    } catch (const CorvantisError&) {
-        return {}; // the list starts empty, as with no file at all
+    } catch (const CorvantisError& failure) {
+        if (error)
+            *error = failure.message() + QStringLiteral(" The category list starts empty.");
+        return {};
     }
     QStringList names;
     for (int n = 0;; ++n) {

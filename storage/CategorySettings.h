@@ -11,8 +11,9 @@ namespace CategorySettings {
 QString FileName(const QString& programFolder);
 
 // The names from Line0 up to the first key that is missing or empty, in key order. A missing or
-// unreadable file gives no names.
-QStringList Read(const QString& fileName);
+// unreadable file gives no names; for an unreadable one, error (when given) receives the message
+// for the user.
+QStringList Read(const QString& fileName, QString* error = nullptr);
 
 // Rewrites the section with the non-blank lines, numbered without gaps (a blank line would end
 // the list at the next reading and lose every line after it). Every other line of the file is

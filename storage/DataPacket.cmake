@@ -4,6 +4,7 @@ target_sources(corvantis_core PRIVATE
     DataPacketReader.cpp
     PacketScanner.h
     DataPacketWriter.cpp
+    InputFile.cpp InputFile.h
     PacketEncoding.cpp PacketEncoding.h
     PacketValues.cpp PacketValues.h
     PacketWriter.h

@@ -2,6 +2,8 @@
 
 #include "model/CorvantisError.h"
 #include "model/DataTable.h"
+#include "storage/InputFile.h"
+#include "storage/PacketScanner.h"
 #include "storage/PacketWriter.h"
 
 #include <QDir>
@@ -23,10 +25,6 @@
 #endif
 
 namespace {
-
-QString fullName(const QString& fileName) {
-    return QDir::toNativeSeparators(QFileInfo(fileName).absoluteFilePath());
-}
 
 // A descriptor of an existing file, -1 when there is none (or where this is not worth it).
 int holdOpen(const QString& fileName) {
@@ -54,11 +52,8 @@ void release(int descriptor) {
 // a file open for writing now), data() is nullptr and the file is read as usual.
 class MappedFile {
 public:
-    explicit MappedFile(const QString& fileName) {
+    explicit MappedFile(const InputFile& file) : m_descriptor(file.descriptor()) {
 #if defined(__linux__) && defined(F_SETLEASE) && defined(F_SETSIG) && defined(MAP_POPULATE)
-        m_descriptor = ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_CLOEXEC);
-        if (m_descriptor < 0)
-            return;
         // The lease's end is announced with a signal: one whose default is to be ignored, as
         // the lease ends by itself once the file is read.
         struct stat status {};
@@ -66,7 +61,9 @@ public:
             ::fcntl(m_descriptor, F_SETLEASE, F_RDLCK) != 0)
             return;
         m_leased = true;
-        if (::fstat(m_descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= 0)
+        // The size under the lease: it cannot change from here on.
+        if (::fstat(m_descriptor, &status) != 0 || !S_ISREG(status.st_mode) ||
+            status.st_size <= 0 || status.st_size > file.size())
             return;
         void* at = ::mmap(nullptr, std::size_t(status.st_size), PROT_READ,
                           MAP_PRIVATE | MAP_POPULATE, m_descriptor, 0);
@@ -74,8 +71,6 @@ public:
             return;
         m_data = static_cast<const char*>(at);
         m_size = qsizetype(status.st_size);
-#else
-        Q_UNUSED(fileName);
 #endif
     }
     ~MappedFile() {
@@ -84,8 +79,6 @@ public:
             ::munmap(const_cast<char*>(m_data), std::size_t(m_size));
         if (m_leased)
             ::fcntl(m_descriptor, F_SETLEASE, F_UNLCK);
-        if (m_descriptor >= 0)
-            ::close(m_descriptor);
 #endif
     }
     MappedFile(const MappedFile&) = delete;
@@ -99,11 +92,23 @@ public:
     }
 
 private:
-    int m_descriptor = -1;
+    int m_descriptor;
     bool m_leased = false;
     const char* m_data = nullptr;
     qsizetype m_size = 0;
 };
+
+// Whether bytes can begin a packet: after a byte-order mark and blanks, a "<" (or nothing yet).
+// Checked before a file is mapped, so that a giant of something else is never read in full.
+bool mayBeginPacket(const QByteArray& head) {
+    std::string_view text(head.constData(), std::size_t(head.size()));
+    if (text.substr(0, 3) == "\xEF\xBB\xBF")
+        text.remove_prefix(3);
+    for (const char c : text)
+        if (!PacketScanner::isSpace(c))
+            return c == '<';
+    return true;
+}
 
 // A failed write of the file, with the system's reason.
 struct WriteFailure {
@@ -208,8 +213,8 @@ namespace DataPacket {
 
 void SaveToFile(DataTable& table, const QString& fileName) {
     auto fail = [&](const QString& reason) {
-        throw CorvantisError(
-            QStringLiteral("Cannot create file \"%1\". %2").arg(fullName(fileName), reason));
+        throw CorvantisError(QStringLiteral("Cannot create file \"%1\". %2")
+                                 .arg(InputFile::FullName(fileName), reason));
     };
     PacketWriter::prepare(table);
     QSaveFile file(fileName);
@@ -250,25 +255,19 @@ void SaveToFile(DataTable& table, const QString& fileName) {
         std::thread(release, replaced).detach();
 }
 
-void LoadFromFile(DataTable& table, const QString& fileName) {
+void LoadFromFile(DataTable& table, const QString& fileName, qint64 maxSize) {
     table.close();
+    const InputFile file(fileName, maxSize);
+    if (file.size() > 0 && !mayBeginPacket(file.head(4096)))
+        PacketScanner::mismatch();
     {
-        const MappedFile mapped(fileName);
+        const MappedFile mapped(file);
         if (mapped.data()) {
             Read(table, QByteArray::fromRawData(mapped.data(), mapped.size()));
             return;
         }
     }
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        throw CorvantisError(QStringLiteral("Cannot open file \"%1\". %2")
-                                 .arg(fullName(fileName), file.errorString()));
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw CorvantisError(QStringLiteral("Cannot open file \"%1\". %2")
-                                 .arg(fullName(fileName), file.errorString()));
-    file.close();
-    Read(table, bytes);
+    Read(table, file.readAll());
 }
 
 } // namespace DataPacket

@@ -21,8 +21,13 @@ void SaveToFile(DataTable& table, const QString& fileName);
 // fields or rows, when reading fails. Throws CorvantisError with the reader's messages.
 void Read(DataTable& table, const QByteArray& bytes);
 
+// The largest list file read: its rows may take three times its size in memory, and a row
+// must stay within 4 GB.
+constexpr qint64 MaxFileSize = qint64(1) << 30;
+
 // Reads the file whole, then as Read. Throws CorvantisError
-// "Cannot open file "<full name>". <system text>" when it cannot be read.
-void LoadFromFile(DataTable& table, const QString& fileName);
+// "Cannot open file "<full name>". <reason>" when it cannot be read: a system error, anything
+// but a regular file, a file larger than maxSize.
+void LoadFromFile(DataTable& table, const QString& fileName, qint64 maxSize = MaxFileSize);
 
 } // namespace DataPacket

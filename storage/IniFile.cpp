@@ -1,6 +1,7 @@
 #include "storage/IniFile.h"
 
 #include "model/CorvantisError.h"
+#include "storage/InputFile.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -88,13 +89,9 @@ IniFile IniFile::FromBytes(const QByteArray& bytes) {
 }
 
 IniFile IniFile::Load(const QString& fileName) {
-    QFile file(fileName);
-    if (!file.exists())
+    if (!QFile::exists(fileName))
         return IniFile();
-    if (!file.open(QIODevice::ReadOnly))
-        throw CorvantisError(
-            QStringLiteral("Cannot open file \"%1\". %2").arg(fileName, file.errorString()));
-    return FromBytes(file.readAll());
+    return FromBytes(InputFile(fileName, MaxFileSize).readAll());
 }
 
 void IniFile::rebuildIndex() const {

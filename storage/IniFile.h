@@ -19,11 +19,14 @@
 class IniFile {
 public:
     static constexpr int MaxValueLength = 2047;
+    // The largest file read: far more than any settings file needs, little enough to read at
+    // once.
+    static constexpr qint64 MaxFileSize = qint64(1) << 20;
 
     IniFile() = default;
     static IniFile FromBytes(const QByteArray& bytes);
-    // A missing file gives an empty one. Throws CorvantisError "Cannot open file "<name>". <text>"
-    // when the file exists but cannot be read.
+    // A missing file gives an empty one. Throws CorvantisError "Cannot open file "<full name>".
+    // <reason>" when it exists but cannot be read, is not a regular file or is over MaxFileSize.
     static IniFile Load(const QString& fileName);
 
     // The value of a key, or defaultValue when the section or the key is missing or the key has no

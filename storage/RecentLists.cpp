@@ -4,10 +4,17 @@
 #include "model/DataTable.h"
 #include "shell/uGeneral.h"
 #include "storage/DataPacket.h"
+#include "storage/InputFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 const QString FileField = QStringLiteral("File");
@@ -60,7 +67,7 @@ QString RecentLists::LoadRecent() {
     if (!QFileInfo::exists(fileName))
         return QString();
     try {
-        DataPacket::LoadFromFile(*cdsFiles, fileName);
+        DataPacket::LoadFromFile(*cdsFiles, fileName, MaxFileSize);
         // A packet of some other table would leave every later step failing.
         const int file = cdsFiles->fieldIndexOrThrow(FileField);
         const int lastUsed = cdsFiles->fieldIndexOrThrow(LastUsedField);
@@ -70,13 +77,50 @@ QString RecentLists::LoadRecent() {
         configure();
         return QString();
     } catch (const CorvantisError& error) {
-        // Keep the unreadable file for the user instead of overwriting it at the next write.
-        QFile::remove(BackupFileName());
-        QFile::rename(fileName, BackupFileName());
         cdsFiles->createEmpty(Fields());
         configure();
-        return error.message();
+        QString reason = error.message();
+        if (reason.endsWith(u'.'))
+            reason.chop(1);
+        // Keep the unreadable file for the user instead of overwriting it at the next write.
+        QString failure;
+        const QString kept = keepAside(failure);
+        if (kept.isEmpty())
+            return QStringLiteral("The recent lists in \"%1\" cannot be read (%2). The file "
+                                  "could not be moved aside (%3); the recent lists start empty.")
+                .arg(InputFile::FullName(fileName), reason, failure);
+        return QStringLiteral("The recent lists in \"%1\" cannot be read (%2). The file was kept "
+                              "as \"%3\", and the recent lists start empty.")
+            .arg(InputFile::FullName(fileName), reason, InputFile::FullName(kept));
     }
+}
+
+QString RecentLists::keepAside(QString& failure) const {
+    const QByteArray from = QFile::encodeName(FileName());
+    for (int n = 0; n < 1000; ++n) {
+        const QString name =
+            n == 0 ? BackupFileName() : BackupFileName() + u'.' + QString::number(n);
+        const QByteArray to = QFile::encodeName(name);
+        // An earlier copy is never replaced.
+        int result =
+            ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
+        if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
+            // A file system that cannot refuse to replace: look first.
+            struct stat status {};
+            if (::lstat(to.constData(), &status) == 0)
+                errno = EEXIST;
+            else
+                result = ::rename(from.constData(), to.constData());
+        }
+        if (result == 0)
+            return name;
+        if (errno != EEXIST) {
+            failure = QString::fromLocal8Bit(std::strerror(errno));
+            return QString();
+        }
+    }
+    failure = QStringLiteral("too many earlier copies");
+    return QString();
 }
 
 bool RecentLists::Contains(const QString& fileName) const {

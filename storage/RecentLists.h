@@ -14,6 +14,8 @@ class RecentLists : public QObject {
     Q_OBJECT
 public:
     static constexpr int FileWidth = 255;
+    // The largest Recent.XML read at start-up: some 400,000 lists.
+    static constexpr qint64 MaxFileSize = qint64(64) << 20;
 
     // programFolder: where Recent.XML lives. The table starts empty; LoadRecent fills it.
     explicit RecentLists(const QString& programFolder, QObject* parent = nullptr);
@@ -26,11 +28,14 @@ public:
     static bool FileIsMissing(const QString& fileName);
 
     QString FileName() const; // the folder + "Recent.XML"
+    // Where an unreadable Recent.XML is kept: Recent.XML.bak, or when that is taken
+    // Recent.XML.bak.1, .bak.2, ...
     QString BackupFileName() const { return FileName() + QStringLiteral(".bak"); }
     DataTable& Table() const { return *cdsFiles; }
 
-    // Loads Recent.XML when it exists. A file that cannot be read is kept as Recent.XML.bak and
-    // the table starts empty and works normally; the load error is returned (empty: loaded).
+    // Loads Recent.XML when it exists. A file that cannot be read is kept aside under the first
+    // free backup name and the table starts empty and works normally; the message for the user
+    // is returned (naming the file, the reason and the copy; empty: loaded).
     QString LoadRecent();
     // Adds a row for a file not recorded yet (exact, case-sensitive match among all rows,
     // whatever the filter shows); the new row becomes current. Throws CorvantisError.
@@ -60,6 +65,9 @@ public:
 
 private:
     void configure();
+    // Renames Recent.XML to the first free backup name and returns that name; empty, with the
+    // system's reason in failure, when it cannot.
+    QString keepAside(QString& failure) const;
 
     QString m_folder;
     DataTable* cdsFiles = nullptr;

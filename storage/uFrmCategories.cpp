@@ -75,7 +75,10 @@ TfrmCategories::TfrmCategories(const QString& programFolder, QWidget* parent) : 
     m_appFolder = QFileInfo(programFolder).absoluteFilePath();
     if (!m_appFolder.endsWith(u'/'))
         m_appFolder += u'/';
-    QStringList lines = CategorySettings::Read(SettingsFileName());
+    QString error;
+    QStringList lines = CategorySettings::Read(SettingsFileName(), &error);
+    if (!error.isEmpty())
+        Prompt::Error(error);
     uGeneral::SortLines(lines);
     // Filling the box counts as a change: Save is enabled at the first showing.
     mCats->setPlainText(lines.join(u'\n'));

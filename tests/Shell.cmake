@@ -1,3 +1,4 @@
 # The main window, the start-up and the task-list view.
 corvantis_test(tst_taskgridmodel gui)
 corvantis_test(tst_mainwindow gui)
+corvantis_test(tst_startupfiles gui)

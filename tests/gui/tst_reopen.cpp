@@ -432,8 +432,11 @@ void TestReopen::loadErrorShownOnce() {
     QVERIFY(WriteFileBytes(f.path("Recent.XML"), "hello"));
     ScriptedPrompt prompt;
     TfrmReOpen window(f.dir.path());
-    QCOMPARE(prompt.errors, QStringList{"Mismatch in datapacket."});
-    QCOMPARE(window.LoadError(), QStringLiteral("Mismatch in datapacket."));
+    const QString message = QStringLiteral(
+        "The recent lists in \"%1\" cannot be read (Mismatch in datapacket). The file was kept as "
+        "\"%1.bak\", and the recent lists start empty.");
+    QCOMPARE(prompt.errors, QStringList{message.arg(f.path("Recent.XML"))});
+    QCOMPARE(window.LoadError(), prompt.errors.first());
     QVERIFY(QFile::exists(f.path("Recent.XML.bak")));
     // The table works normally for the rest of the run.
     f.addLists(window, {"a.cv1"});

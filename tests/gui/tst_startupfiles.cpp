@@ -1,0 +1,118 @@
+#include "shell/Startup.h"
+#include "shell/Unit1.h"
+#include "support/ScriptedPrompt.h"
+#include "support/TestSupport.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+// The program's own files in its folder, made unreadable in the ways a disk or another program
+// can: the program still starts, says what it found and carries on without them.
+class TestStartupFiles : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { PinLocaleAndClock(); }
+    void startsDespite_data();
+    void startsDespite();
+};
+
+namespace {
+
+enum class Make { Fifo, Sparse };
+
+// Opens and closes the writing end of a named pipe until stopped, so that a reader stuck
+// opening it goes on (and reads nothing): a start-up that would hang ends, and the test fails.
+class PipeReleaser {
+public:
+    explicit PipeReleaser(const QByteArray& path)
+        : m_thread([this, path] {
+              for (int waited = 0; !m_stop; waited += 100) {
+                  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                  if (waited < 5000)
+                      continue;
+                  const int end = ::open(path.constData(), O_WRONLY | O_NONBLOCK);
+                  if (end >= 0) {
+                      m_released = true;
+                      ::close(end);
+                  }
+              }
+          }) {}
+    ~PipeReleaser() {
+        m_stop = true;
+        m_thread.join();
+    }
+    bool released() const { return m_released; }
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_released{false};
+    std::thread m_thread;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Make)
+
+void TestStartupFiles::startsDespite_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<Make>("make");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<QString>("message"); // %1: the file's full name
+
+    const QString recent = QStringLiteral(
+        "The recent lists in \"%1\" cannot be read (Cannot open file \"%1\". %2). The file was "
+        "kept as \"%1.bak\", and the recent lists start empty.");
+    const QString settings = QStringLiteral("Cannot open file \"%1\". %2 The category list starts "
+                                            "empty.");
+    QTest::newRow("settings file is a named pipe")
+        << "Corvantis.ini" << Make::Fifo << qint64(0)
+        << settings.arg(QStringLiteral("%1"), QStringLiteral("It is a named pipe, not a file."));
+    QTest::newRow("settings file of 8 MB")
+        << "Corvantis.ini" << Make::Sparse << (qint64(8) << 20)
+        << settings.arg(QStringLiteral("%1"),
+                        QStringLiteral("The file is 8.0 MB; at most 1.0 MB can be read."));
+    QTest::newRow("recent lists file is a named pipe")
+        << "Recent.XML" << Make::Fifo << qint64(0)
+        << recent.arg(QStringLiteral("%1"), QStringLiteral("It is a named pipe, not a file"));
+    QTest::newRow("recent lists file of 100 MB")
+        << "Recent.XML" << Make::Sparse << (qint64(100) << 20)
+        << recent.arg(QStringLiteral("%1"),
+                      QStringLiteral("The file is 100.0 MB; at most 64.0 MB can be read"));
+}
+
+void TestStartupFiles::startsDespite() {
+    QFETCH(QString, name);
+    QFETCH(Make, make);
+    QFETCH(qint64, size);
+    QFETCH(QString, message);
+
+    QTemporaryDir folder;
+    const QString fileName = folder.filePath(name);
+    const QByteArray path = QFile::encodeName(fileName);
+    if (make == Make::Fifo) {
+        QCOMPARE(mkfifo(path.constData(), 0600), 0);
+    } else {
+        QVERIFY(QFile(fileName).open(QIODevice::WriteOnly));
+        QCOMPARE(truncate(path.constData(), size), 0);
+    }
+
+    ScriptedPrompt prompt;
+    std::unique_ptr<TfrmMain> window;
+    {
+        const PipeReleaser releaser(path);
+        window = StartCorvantis(folder.path() + u'/');
+        QVERIFY2(!releaser.released(), "the start hangs on a named pipe");
+    }
+    QVERIFY(window->isVisible());
+    QCOMPARE(prompt.errors, QStringList{message.arg(fileName)});
+}
+
+QTEST_MAIN(TestStartupFiles)
+#include "tst_startupfiles.moc"
