@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <csignal>
 #include <cstring>
 
 namespace {
@@ -67,6 +68,9 @@ QStringList ListFilesFromCommandLine(const QStringList& arguments) {
 
 std::unique_ptr<TfrmMain> StartCorvantis(const QString& programFolder,
                                          const QStringList& listFiles) {
+    // Past a file-size limit a save must fail with "File too large", not end the program and
+    // every unsaved list with it.
+    std::signal(SIGXFSZ, SIG_IGN);
     auto window = std::make_unique<TfrmMain>(programFolder);
     window->CreateSecondaryWindows();
     window->show();

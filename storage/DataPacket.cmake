@@ -4,8 +4,10 @@ target_sources(corvantis_core PRIVATE
     DataPacketReader.cpp
     PacketScanner.h
     DataPacketWriter.cpp
+    HelperThread.cpp HelperThread.h
     InputFile.cpp InputFile.h
     PacketEncoding.cpp PacketEncoding.h
     PacketValues.cpp PacketValues.h
     PacketWriter.h
+    SaveFile.cpp SaveFile.h
 )

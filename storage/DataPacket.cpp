@@ -2,16 +2,19 @@
 
 #include "model/CorvantisError.h"
 #include "model/DataTable.h"
+#include "storage/HelperThread.h"
 #include "storage/InputFile.h"
 #include "storage/PacketScanner.h"
 #include "storage/PacketWriter.h"
+#include "storage/SaveFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
+#include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -120,9 +123,9 @@ struct WriteFailure {
 // piece is also started on its way to the disk, so that little is left for the final sync.
 class PieceWriter {
 public:
-    explicit PieceWriter(QSaveFile& file) : m_file(file) {
+    explicit PieceWriter(SaveFile& file) : m_file(file) {
         try {
-            m_thread = std::thread([this] { run(); });
+            m_thread = HelperThread::Start([this] { run(); });
         } catch (const std::system_error&) {
             // No thread to be had: pieces are written as they come.
         }
@@ -181,22 +184,22 @@ private:
     }
     // The system's reason when the piece could not be written whole; null when it was.
     QString write(const char* bytes, std::size_t size) {
-        qint64 done = 0;
-        while (done < qint64(size)) {
-            const qint64 n = m_file.write(bytes + done, qint64(size) - done);
-            if (n <= 0)
-                return m_file.errorString();
-            done += n;
-        }
+        const QString failure = m_file.write(bytes, size);
+        if (!failure.isNull())
+            return failure;
 #if defined(__linux__) && defined(SYNC_FILE_RANGE_WRITE)
-        sync_file_range(int(m_file.handle()), m_written, done, SYNC_FILE_RANGE_WRITE);
+        // Only where the call exists for this file; a failure of the disk is reported here.
+        if (sync_file_range(m_file.descriptor(), m_written, off_t(size), SYNC_FILE_RANGE_WRITE) !=
+                0 &&
+            errno != EINVAL && errno != ESPIPE && errno != ENOSYS)
+            return QString::fromLocal8Bit(std::strerror(errno));
 #endif
-        m_written += done;
+        m_written += off_t(size);
         return QString();
     }
 
-    QSaveFile& m_file;
-    qint64 m_written = 0;
+    SaveFile& m_file;
+    off_t m_written = 0;
     std::thread m_thread;
     std::mutex m_mutex;
     std::condition_variable m_wake; // a piece to write, or the end
@@ -212,47 +215,37 @@ private:
 namespace DataPacket {
 
 void SaveToFile(DataTable& table, const QString& fileName) {
-    auto fail = [&](const QString& reason) {
-        throw CorvantisError(QStringLiteral("Cannot create file \"%1\". %2")
-                                 .arg(InputFile::FullName(fileName), reason));
-    };
     PacketWriter::prepare(table);
-    QSaveFile file(fileName);
-    // Unbuffered: the packet arrives in large pieces anyway, and a buffered write that fails is
-    // reported late, without the system's reason, and can still let commit() succeed and leave a
-    // cut-off file. Every step is checked and the temporary file dropped on any failure, so the
-    // old file stays as it was.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        fail(file.errorString());
+    // Every step is checked and the temporary file dropped on any failure, so the old file
+    // stays as it was.
+    SaveFile file(fileName);
     QString failure;
     try {
         PieceWriter pieces(file);
         PacketWriter::writeTo(
             table, std::size_t(4) << 20,
             [&](const char* bytes, std::size_t size) { pieces.deliver(bytes, size); });
-        if (!file.flush() || file.error() != QFileDevice::NoError)
-            failure = file.errorString();
     } catch (const WriteFailure& writeFailure) {
         failure = writeFailure.reason;
-    } catch (...) {
-        file.cancelWriting();
-        file.commit(); // removes the temporary file
-        throw;
     }
-    if (!failure.isNull()) {
-        file.cancelWriting();
-        file.commit();
-        fail(failure);
-    }
+    if (!failure.isNull())
+        file.fail(failure);
     // The file being replaced is let go of beside the program: freeing the blocks of a large
     // list would otherwise hold up the rename that puts the new one in its place.
     const int replaced = holdOpen(fileName);
-    if (!file.commit()) {
+    try {
+        file.commit();
+    } catch (...) {
         release(replaced);
-        fail(file.errorString());
+        throw;
     }
-    if (replaced >= 0)
-        std::thread(release, replaced).detach();
+    if (replaced < 0)
+        return;
+    try {
+        HelperThread::Start([replaced] { release(replaced); }).detach();
+    } catch (const std::system_error&) {
+        release(replaced); // no thread to be had: here, then
+    }
 }
 
 void LoadFromFile(DataTable& table, const QString& fileName, qint64 maxSize) {

@@ -3,6 +3,7 @@
 #include "model/CorvantisError.h"
 #include "model/DataTable.h"
 #include "model/FieldValues.h"
+#include "storage/HelperThread.h"
 #include "storage/PacketEncoding.h"
 #include "storage/PacketScanner.h"
 #include "storage/PacketValues.h"
@@ -512,7 +513,7 @@ void Reader::readRows() {
     if (split) {
         second.emplace(*this, split);
         try {
-            helper = std::thread([&] {
+            helper = HelperThread::Start([&] {
                 try {
                     second->scanRows();
                 } catch (...) {

@@ -3,3 +3,5 @@
 corvantis_test(tst_datapacket core)
 # Files built to hurt the reader, each loaded in a child process of its own.
 corvantis_test(tst_hostilefiles core)
+# Saving killed at random moments, without helper threads, and the rows' file order.
+corvantis_test(tst_savesafety core)

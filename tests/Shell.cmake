@@ -2,3 +2,4 @@
 corvantis_test(tst_taskgridmodel gui)
 corvantis_test(tst_mainwindow gui)
 corvantis_test(tst_startupfiles gui)
+corvantis_test(tst_failedsaves gui)

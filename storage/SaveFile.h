@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstddef>
+
+// A file written through a temporary file beside it that takes the target's place in one step,
+// and only once every byte of it is on the disk: a failed or interrupted save leaves the old file
+// whole, and a power loss after a save cannot bring the old version back. The temporary file has
+// no name while it is written (where the file system allows), so an interrupted save leaves
+// nothing behind; only an interruption between naming it and the rename leaves
+// "<target>.saving", which the next save of that target replaces.
+class SaveFile {
+public:
+    // Opens the temporary file for a target (a link's final target when it is a link). Throws
+    // CorvantisError "Cannot create file "<full name>". <reason>".
+    explicit SaveFile(const QString& fileName);
+    // Drops the temporary file unless it was committed.
+    ~SaveFile();
+    SaveFile(const SaveFile&) = delete;
+    SaveFile& operator=(const SaveFile&) = delete;
+
+    int descriptor() const { return m_descriptor; }
+    // Appends bytes; returns the system's reason when they could not all be written, a null text
+    // when they were. One caller at a time, from any thread.
+    QString write(const char* bytes, std::size_t size);
+    // Puts the data on the disk, the file in the target's place and the rename on the disk.
+    // Throws as the constructor when a step fails; up to the rename the old file stays.
+    void commit();
+    // Throws CorvantisError "Cannot create file "<full name>". <reason>" for this target.
+    [[noreturn]] void fail(const QString& reason) const;
+
+    // Tests only: the call that puts a file's data on the disk (fdatasync), to make it fail;
+    // nullptr restores it.
+    using DataSync = int (*)(int descriptor);
+    static void SetDataSyncForTesting(DataSync sync);
+
+private:
+    void openNamed();
+    void discard();
+
+    QString m_fileName; // as given, for messages
+    QByteArray m_target;
+    QByteArray m_temporary; // "<target>.saving"
+    int m_descriptor = -1;
+    bool m_named = false; // the temporary file has its name already
+    bool m_committed = false;
+};
