@@ -40,14 +40,13 @@ TfrmURL::TfrmURL(QWidget* parent) : QDialog(parent) {
 
     QPushButton* ok = AddButton(this, QStringLiteral("btnOK"), QStringLiteral("OK"), {792, 40});
     ok->setDefault(true);
-    QPushButton* cancel =
-        AddButton(this, QStringLiteral("btnCancel"), QStringLiteral("Cancel"), {792, 64});
+    btnCancel = AddButton(this, QStringLiteral("btnCancel"), QStringLiteral("Cancel"), {792, 64});
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 
     setTabOrder(edtText, edtURL);
     setTabOrder(edtURL, ok);
-    setTabOrder(ok, cancel);
+    setTabOrder(ok, btnCancel);
     // The first showing starts in the Text box.
     edtText->setFocus();
 }
@@ -70,7 +69,12 @@ void TfrmURL::SpeedButton1Click() {
     if (m_fetching)
         return;
     m_fetching = true;
-    const QString text = WebPage::Extract(WebFetch::Fetch(edtURL->text()));
+    // Cancel, Escape and the close box end a wait for the page at once.
+    WebFetch::Escape escape;
+    escape.window = this;
+    escape.cancelButton = btnCancel;
+    const QString text =
+        WebPage::Extract(WebFetch::Fetch(edtURL->text(), WebFetch::Limits(), escape));
     m_fetching = false;
     edtText->setText(text);
     edtText->setCursorPosition(0);

@@ -6,6 +6,7 @@
 #include <optional>
 
 class QLineEdit;
+class QPushButton;
 class QToolButton;
 
 // The URL window: the web address for a task, with a short text about the page (its description
@@ -36,6 +37,7 @@ private:
     QLineEdit* edtURL = nullptr;
     QLineEdit* edtText = nullptr;
     QToolButton* SpeedButton1 = nullptr;
+    QPushButton* btnCancel = nullptr;
     bool m_fetching = false;
     bool m_justShown = false;
 };

@@ -12,6 +12,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QThread>
 #include <QToolButton>
 
 namespace {
@@ -87,6 +88,10 @@ private slots:
     void addressesThatFetchNothing();
     void request();
     void limits();
+    void redirectLoop();
+    void timeLimitIsADeadline();
+    void waitingForAPage_data();
+    void waitingForAPage();
     void enteringTheEmptyTextBox();
     void openerReadsTheAddress();
 };
@@ -219,6 +224,86 @@ void TestUrlWindow::limits() {
     QVERIFY(defaults.timeLimitMs >= 5000 && defaults.timeLimitMs <= 60000);
     QVERIFY(defaults.maxBytes >= 256 * 1024 && defaults.maxBytes <= 16 * 1024 * 1024);
     QCOMPARE(WebFetch::Fetch(server.url(QStringLiteral("/big"))), big);
+}
+
+void TestUrlWindow::redirectLoop() {
+    // /r0 -> /r1 -> ... -> /r9 -> /page: five redirects are followed, a sixth is not.
+    PageServer server;
+    for (int i = 0; i < 10; ++i)
+        server.pages.insert(
+            "/r" + QByteArray::number(i),
+            Response(302, "",
+                     "Location: " + (i < 9 ? "/r" + QByteArray::number(i + 1) : "/page") + "\r\n"));
+    server.pages.insert("/page", Response(200, "<title>Arrived</title>"));
+    QCOMPARE(WebFetch::Fetch(server.url(QStringLiteral("/r5"))),
+             QByteArray("<title>Arrived</title>"));
+    server.requests.clear();
+    QCOMPARE(WebFetch::Fetch(server.url(QStringLiteral("/r0"))), QByteArray());
+    QSet<QByteArray> paths;
+    for (const QByteArray& request : server.requests)
+        paths << request.split(' ').value(1);
+    QCOMPARE(paths, (QSet<QByteArray>{"/r0", "/r1", "/r2", "/r3", "/r4", "/r5"}));
+}
+
+void TestUrlWindow::timeLimitIsADeadline() {
+    PageServer server;
+    server.partial.insert("/silent", QByteArray());
+    WebFetch::Limits limits;
+    limits.timeLimitMs = 5000;
+    // Start a little after a whole second of the clock, where a timer that rounds its waking
+    // time to whole seconds would wake early.
+    const auto phase = [] {
+        QElapsedTimer now;
+        now.start();
+        return now.msecsSinceReference() % 1000;
+    };
+    while (phase() < 280 || phase() > 320)
+        QThread::msleep(1);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(WebFetch::Fetch(server.url(QStringLiteral("/silent")), limits), QByteArray());
+    QVERIFY2(clock.elapsed() >= limits.timeLimitMs, qPrintable(QString::number(clock.elapsed())));
+}
+
+void TestUrlWindow::waitingForAPage_data() {
+    QTest::addColumn<QString>("how"); // how the user ends the wait
+    QTest::newRow("Cancel") << "btnCancel";
+    QTest::newRow("Escape") << "escape";
+    QTest::newRow("close box") << "close";
+}
+
+// While the window waits for a page, the busy cursor shows, input is dropped rather than
+// replayed afterwards, and the window's own Cancel or close box ends the wait at once.
+void TestUrlWindow::waitingForAPage() {
+    QFETCH(QString, how);
+    ScriptedPrompt prompt;
+    PageServer server;
+    server.partial.insert("/silent", QByteArray());
+    TfrmURL window;
+    auto* url = control<QLineEdit>(window, "edtURL");
+    url->setText(server.url(QStringLiteral("/silent")));
+    control<QLineEdit>(window, "edtText")->setText(QStringLiteral("old text"));
+    QElapsedTimer clock;
+    Qt::CursorShape cursor = Qt::ArrowCursor;
+    WhenShown(&window, [&] {
+        QTimer::singleShot(200, &window, [&] {
+            if (const QCursor* busy = QApplication::overrideCursor())
+                cursor = busy->shape();
+            url->setFocus();
+            QTest::keyClicks(url, QStringLiteral("typed"));
+            QTest::mouseClick(control(window, "SpeedButton1"), Qt::LeftButton);
+            CloseBy(window, how);
+        });
+        clock.start();
+        QTest::mouseClick(control(window, "SpeedButton1"), Qt::LeftButton);
+    });
+    QCOMPARE(window.Ask(), std::optional<QString>());
+    QVERIFY2(clock.elapsed() < 10000, "the wait did not end with the window");
+    QCOMPARE(cursor, Qt::WaitCursor);
+    QVERIFY(!QApplication::overrideCursor());
+    QCOMPARE(url->text(), server.url(QStringLiteral("/silent")));
+    QTest::qWait(100);
+    QCOMPARE(server.requests.size(), 1);
 }
 
 void TestUrlWindow::enteringTheEmptyTextBox() {
