@@ -10,7 +10,7 @@
 
 TfrmComments::TfrmComments(QWidget* parent) : QDialog(parent) {
     DialogParts::SetUp(*this, QStringLiteral("frmComments"), QStringLiteral("Comments"),
-                       QSize(454, 399), DialogParts::Frame::Sizeable);
+                       QSize(454, 399), DialogParts::Frame::SizeableOuter);
 
     memComments = new QPlainTextEdit(this);
     memComments->setObjectName(QStringLiteral("memComments"));

@@ -72,7 +72,7 @@ void restoreField(DataTable& table, const RowData& original, int field) {
 TfrmDetails::TfrmDetails(QWidget* parent) : QDialog(parent) {
     using namespace DialogParts;
     SetUp(*this, QStringLiteral("frmDetails"), QStringLiteral("Details"), QSize(694, 656),
-          Frame::Sizeable);
+          Frame::SizeableOuter);
 
     m_scroll = new QScrollArea(this);
     m_scroll->setObjectName(QStringLiteral("sbFields"));

@@ -18,6 +18,7 @@
 #include "view/TaskViewServices.h"
 #include "view/uFrTasks.h"
 #include "widgets/BusyCursor.h"
+#include "widgets/DecorativeStrip.h"
 #include "widgets/DesktopShell.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Icons.h"
@@ -30,6 +31,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QTabBar>
 #include <QTabWidget>
@@ -51,6 +53,17 @@ QAction* addMirror(QMenu* menu, const QString& text, const QString& name, QActio
     QObject::connect(entry, &QAction::triggered, target, &QAction::trigger);
     return entry;
 }
+
+// Keeps a tool button from showing its caption again as a hint when hovered.
+class NoHint final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        return event->type() == QEvent::ToolTip || QObject::eventFilter(watched, event);
+    }
+};
 
 } // namespace
 
@@ -241,10 +254,16 @@ void TfrmMain::buildToolBar() {
     m_toolBar->setIconSize(QSize(32, 32));
     m_toolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     m_toolBar->setContextMenuPolicy(Qt::PreventContextMenu);
-    auto add = [this](QAction* action, const QString& buttonName) {
+    // Only Print and Import have hints; the other buttons' captions say it all.
+    auto* noHint = new NoHint(m_toolBar);
+    auto add = [this, noHint](QAction* action, const QString& buttonName) {
         m_toolBar->addAction(action);
-        if (QWidget* button = m_toolBar->widgetForAction(action))
-            button->setObjectName(buttonName);
+        QWidget* button = m_toolBar->widgetForAction(action);
+        if (!button)
+            return;
+        button->setObjectName(buttonName);
+        if (action != actPrint && action != actImport)
+            button->installEventFilter(noHint);
     };
     add(actNew, QStringLiteral("tbNew"));
     add(actOpen, QStringLiteral("tbOpen"));
@@ -268,8 +287,12 @@ void TfrmMain::buildTabs() {
     PageControl1->tabBar()->setSelectionBehaviorOnRemove(QTabBar::SelectLeftTab);
     PageControl1->setDocumentMode(true);
     PageControl1->hide();
-    connect(PageControl1->tabBar(), &QTabBar::tabBarClicked, this,
-            [this](int index) { PageControl1Change(index); });
+    // Only the user's choice of another tab (left button, keyboard) names the window; the tab
+    // bar switches on nothing else, and the pages the program activates are let through quietly.
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this](int index) {
+        if (!m_activatingPage)
+            PageControl1Change(index);
+    });
 
     pmTabRightClick = new QMenu(this);
     pmTabRightClick->setObjectName(QStringLiteral("pmTabRightClick"));
@@ -286,14 +309,9 @@ void TfrmMain::buildTabs() {
 }
 
 void TfrmMain::buildFooter() {
-    auto* footer = new QFrame(centralWidget());
+    auto* footer = new DecorativeStrip(centralWidget(), DecorativeStrip::Shade::Soft);
     footer->setObjectName(QStringLiteral("pnlFooter"));
     footer->setFixedHeight(22);
-    footer->setStyleSheet(
-        QStringLiteral(
-            "#pnlFooter { background: qlineargradient(x1:0, y1:0, x2:1, y2:0, stop:0 %1, "
-            "stop:1 #9ea6bd); }")
-            .arg(ProgramColours::Css(ProgramColours::ViewBackground)));
     auto* layout = new QHBoxLayout(footer);
     layout->setContentsMargins(6, 0, 8, 0);
     layout->addStretch();
@@ -336,6 +354,7 @@ void TfrmMain::requireExistingFile(const QString& fileName) {
 
 void TfrmMain::AddListTab(const QString& name, bool isNew) {
     BusyCursor busy;
+    const QScopedValueRollback<bool> quietly(m_activatingPage, true);
     auto* page = new QWidget(PageControl1);
     PageControl1->addTab(page, ThemeIcon(QStringLiteral("application-x-corvantis-list")),
                          uGeneral::CaptionFromFileName(name));
@@ -352,16 +371,35 @@ void TfrmMain::AddListTab(const QString& name, bool isNew) {
     view->SetCaption(uGeneral::CaptionFromFileName(name));
     layout->addWidget(view);
     view->show();
-    view->InitList(name, isNew);
+    try {
+        view->InitList(name, isNew);
+    } catch (...) {
+        // A list that cannot be loaded gets no tab: a page without a table would only fail.
+        closePage(PageControl1->indexOf(page));
+        throw;
+    }
     view->SetCategoryChoices(frmCategories ? frmCategories->Lines() : QStringList());
     PageControl1->setCurrentWidget(page);
+    // The page just became visible: only now can its quick-add box take the focus.
+    view->FocusQuickAdd();
 }
 
 void TfrmMain::OpenTaskList(const QString& fileName) {
     requireExistingFile(fileName);
     PageControl1->show();
-    setWindowTitle(QStringLiteral("Corvantis - ") + uGeneral::CaptionFromFileName(fileName));
-    AddListTab(fileName, false);
+    addTitledTab(QStringLiteral("Corvantis - "), fileName);
+}
+
+void TfrmMain::addTitledTab(const QString& titlePrefix, const QString& fileName) {
+    // A list that fails to load leaves the title naming the list shown before.
+    const QString before = windowTitle();
+    setWindowTitle(titlePrefix + uGeneral::CaptionFromFileName(fileName));
+    try {
+        AddListTab(fileName, false);
+    } catch (...) {
+        setWindowTitle(before);
+        throw;
+    }
 }
 
 void TfrmMain::addRecent(const QString& fileName) {
@@ -406,8 +444,7 @@ void TfrmMain::actOpenExecute() {
 void TfrmMain::OpenListFile(const QString& fileName) {
     requireExistingFile(fileName);
     PageControl1->show();
-    setWindowTitle(QStringLiteral("Corvantis - ") + uGeneral::CaptionFromFileName(fileName));
-    AddListTab(fileName, false);
+    addTitledTab(QStringLiteral("Corvantis - "), fileName);
     addRecent(fileName);
 }
 
@@ -419,8 +456,7 @@ void TfrmMain::actReopenExecute() {
     if (fileName.trimmed().isEmpty())
         return;
     requireExistingFile(fileName);
-    setWindowTitle(QStringLiteral("Corvantis- ") + uGeneral::CaptionFromFileName(fileName));
-    AddListTab(fileName, false);
+    addTitledTab(QStringLiteral("Corvantis- "), fileName);
     addRecent(fileName);
 }
 
@@ -457,6 +493,7 @@ void TfrmMain::actSaveAsExecute() {
 }
 
 void TfrmMain::closePage(int index) {
+    const QScopedValueRollback<bool> quietly(m_activatingPage, true);
     QWidget* page = PageControl1->widget(index);
     PageControl1->removeTab(index);
     delete page;

@@ -110,11 +110,15 @@ private:
     TfrTasks* requireActiveView() const;
     void closePage(int index);
     void addRecent(const QString& fileName);
+    // Titles the window for a list file and builds its tab; the title stays as it was when the
+    // list cannot be loaded.
+    void addTitledTab(const QString& titlePrefix, const QString& fileName);
     void requireExistingFile(const QString& fileName);
 
     QString m_programFolder;
     QString m_listFolder;
     bool m_exitConfirmed = false;
+    bool m_activatingPage = false; // the program, not the user, is changing the active page
 
     QTabWidget* PageControl1 = nullptr;
     QMenu* pmTabRightClick = nullptr;

@@ -6,6 +6,7 @@
 #include "model/TaskRecord.h"
 #include "shell/uGeneral.h"
 
+#include <cmath>
 #include <optional>
 
 using namespace TaskRecord;
@@ -131,5 +132,22 @@ CellLook DBGrid1DrawColumnCell(const DataTable& table, int position, const QStri
     }
     if (status == Paused) // 12
         look.background = PausedBackground;
+    // White text cannot be read on a light background: the selected cell of a paused or
+    // cancelled task, and a percentage written on the bar.
+    const QColor under = look.progressBar || !look.background.isValid() ? window : look.background;
+    if (look.text == Qt::white && (!under.isValid() || IsLight(under)))
+        look.text = Qt::black;
     return look;
+}
+
+bool IsLight(const QColor& colour) {
+    // Relative luminance of sRGB, compared with that of middle grey (128,128,128).
+    const auto linear = [](int component) {
+        const double c = component / 255.0;
+        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    const auto luminance = [&](const QColor& c) {
+        return 0.2126 * linear(c.red()) + 0.7152 * linear(c.green()) + 0.0722 * linear(c.blue());
+    };
+    return luminance(colour) > luminance(QColor(128, 128, 128));
 }

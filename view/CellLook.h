@@ -23,9 +23,14 @@ struct CellLook {
     int progress = 0;         // the task's Progress, for the bar (empty reads 0)
 };
 
+// Whether a background is lighter than middle grey, so that white text on it cannot be read.
+bool IsLight(const QColor& colour);
+
 // The painting rules of the task grid, in their order, for the cell of the visible row
 // `position` (0-based) in the column titled `columnTitle`. `selected`: the cell is the grid's
 // selected cell. `window`: the grid's ordinary cell background (an invalid colour stands for it
-// when the caller does not know it). Never throws: a field the list lacks reads as empty.
+// when the caller does not know it; it is taken as light). White text that would stand on a
+// light background (the cell's, or the bar's) is black instead. Never throws: a field the list
+// lacks reads as empty.
 CellLook DBGrid1DrawColumnCell(const DataTable& table, int position, const QString& columnTitle,
                                bool selected, const QDate& today, const QColor& window);

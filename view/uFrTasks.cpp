@@ -11,6 +11,7 @@
 #include "view/TaskGridDelegate.h"
 #include "view/TaskGridModel.h"
 #include "widgets/BusyCursor.h"
+#include "widgets/DecorativeStrip.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/ProgramColours.h"
 #include "widgets/Prompt.h"
@@ -69,19 +70,21 @@ TfrTasks::TfrTasks(QWidget* parent) : QWidget(parent) {
     m_cdsTasks->setAfterScroll([this] { cdsTasksAfterScroll(); });
     m_model = new TaskGridModel(m_cdsTasks, this);
 
-    auto* filterBar = new QWidget(this);
+    // The three bars have stretched pictures of their own under their controls.
+    using Shade = DecorativeStrip::Shade;
+    auto* filterBar = new DecorativeStrip(this, Shade::Soft);
     filterBar->setObjectName(QStringLiteral("pnlFilter"));
     filterBar->setFixedHeight(33);
     buildFilterBar(filterBar);
 
-    auto* toolBand = new QWidget(this);
+    auto* toolBand = new DecorativeStrip(this, Shade::Soft);
     toolBand->setObjectName(QStringLiteral("pnlToolBar"));
     toolBand->setFixedHeight(29);
     buildToolBar(toolBand);
 
     buildGrid();
 
-    auto* quickAdd = new QFrame(this);
+    auto* quickAdd = new DecorativeStrip(this, Shade::Soft);
     quickAdd->setObjectName(QStringLiteral("pnlQuickAdd"));
     quickAdd->setFrameShape(QFrame::Panel);
     quickAdd->setFrameShadow(QFrame::Raised);
@@ -154,6 +157,10 @@ void TfrTasks::InitList(const QString& name, bool isNew) {
     // The boxes only show the start state; their handlers do not run.
     cbOrder->setCurrentIndex(ListViews::OrderChoices().indexOf(ListViews::OrderID));
     cbShow->setCurrentIndex(0);
+    FocusQuickAdd();
+}
+
+void TfrTasks::FocusQuickAdd() {
     if (Edit2->isVisible() && Edit2->isEnabled())
         Edit2->setFocus();
 }
@@ -424,7 +431,7 @@ bool TfrTasks::DBGrid1KeyDown(int key, Qt::KeyboardModifiers shift) {
     }
     if (modifiers == Qt::ControlModifier && key == Qt::Key_Delete) {
         command([&] {
-            if (!Prompt::Question(QStringLiteral("Delete record?")))
+            if (!Prompt::Confirm(QStringLiteral("Delete record?")))
                 return;
             m_cdsTasks->remove();
             // A deleted task is a change to save like any other.

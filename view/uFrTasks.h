@@ -49,6 +49,9 @@ public:
     void InitList(const QString& name, bool isNew);
     void MarkUnsaved();
     void MarkSaved();
+    // Puts the focus into the quick-add box when the view can take it (it stands on the
+    // active page of a shown window).
+    void FocusQuickAdd();
 
     // The caption of the tab that shows the view, kept by the view and given to the tab through
     // captionChanged. A view never given a caption stands on no tab: the unsaved mark cannot be

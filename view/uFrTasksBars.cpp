@@ -211,6 +211,7 @@ void TfrTasks::buildToolBar(QWidget* band) {
     ToolBar1->setIconSize(QSize(16, 16));
     ToolBar1->setMovable(false);
     ToolBar1->setFloatable(false);
+    ToolBar1->setStyleSheet(QStringLiteral("QToolBar { background: transparent; border: none; }"));
     auto* layout = new QHBoxLayout(band);
     layout->setContentsMargins(0, 2, 0, 0);
     layout->setSpacing(0);

@@ -5,16 +5,31 @@
 #include <QLinearGradient>
 #include <QPainter>
 
-DecorativeStrip::DecorativeStrip(QWidget* parent) : QFrame(parent) {
+DecorativeStrip::DecorativeStrip(QWidget* parent, Shade shade) : QFrame(parent), m_shade(shade) {
     setFrameShape(QFrame::NoFrame);
 }
 
 void DecorativeStrip::paintEvent(QPaintEvent* event) {
-    Q_UNUSED(event);
-    QPainter painter(this);
-    QLinearGradient gradient(rect().topLeft(), rect().bottomRight());
-    gradient.setColorAt(0.0, QColor(96, 112, 150));
-    gradient.setColorAt(0.6, QColor(160, 172, 204));
-    gradient.setColorAt(1.0, ProgramColours::ViewBackground);
-    painter.fillRect(rect(), gradient);
+    {
+        QPainter painter(this);
+        if (m_shade == Shade::Deep) {
+            QLinearGradient gradient(rect().topLeft(), rect().bottomRight());
+            gradient.setColorAt(0.0, QColor(96, 112, 150));
+            gradient.setColorAt(0.6, QColor(160, 172, 204));
+            gradient.setColorAt(1.0, ProgramColours::ViewBackground);
+            painter.fillRect(rect(), gradient);
+        } else {
+            // Across the width, from the views' background to a deeper blue-grey, with a touch
+            // of light along the top edge.
+            QLinearGradient across(rect().topLeft(), rect().topRight());
+            across.setColorAt(0.0, ProgramColours::ViewBackground);
+            across.setColorAt(1.0, ProgramColours::BandShade);
+            painter.fillRect(rect(), across);
+            QLinearGradient sheen(rect().topLeft(), rect().bottomLeft());
+            sheen.setColorAt(0.0, QColor(255, 255, 255, 70));
+            sheen.setColorAt(0.5, QColor(255, 255, 255, 0));
+            painter.fillRect(rect(), sheen);
+        }
+    }
+    QFrame::paintEvent(event);
 }

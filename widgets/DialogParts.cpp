@@ -3,6 +3,59 @@
 #include <QDialog>
 #include <QLabel>
 #include <QPushButton>
+#include <QWindow>
+
+namespace {
+
+// Gives a resizable window an outer size, frame included. The frame is known only once the
+// window stands on the screen (a window manager may add it later still), so the size is fitted
+// when the window is shown or activated, until the user resizes it.
+class OuterSize final : public QObject {
+public:
+    OuterSize(QWidget& window, const QSize& outer) : QObject(&window), m_outer(outer) {
+        m_set = outer;
+        window.resize(outer);
+        window.installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* window = qobject_cast<QWidget*>(watched);
+        if (!window || m_userSized || !window->isWindow())
+            return false;
+        switch (event->type()) {
+        case QEvent::Show:
+        case QEvent::WindowActivate:
+            fit(*window);
+            break;
+        case QEvent::Resize:
+            if (window->size() != m_set)
+                m_userSized = true;
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    void fit(QWidget& window) {
+        const QWindow* handle = window.windowHandle();
+        if (!handle)
+            return;
+        const QMargins frame = handle->frameMargins();
+        m_set = QSize(m_outer.width() - frame.left() - frame.right(),
+                      m_outer.height() - frame.top() - frame.bottom());
+        if (window.size() != m_set)
+            window.resize(m_set);
+    }
+
+    QSize m_outer;
+    QSize m_set; // the client size last given, to tell the user's resizing from ours
+    bool m_userSized = false;
+};
+
+} // namespace
 
 namespace DialogParts {
 
@@ -18,6 +71,9 @@ void SetUp(QDialog& window, const QString& name, const QString& caption, const Q
     switch (frame) {
     case Frame::Sizeable:
         window.resize(size);
+        return;
+    case Frame::SizeableOuter:
+        new OuterSize(window, size);
         return;
     case Frame::Fixed:
         window.setWindowFlags(Qt::Dialog | closeOnly);

@@ -14,9 +14,10 @@ class QWidget;
 namespace DialogParts {
 
 enum class Frame {
-    Sizeable, // the user may resize it; size is the starting size
-    Fixed,    // a fixed dialog frame with only a close box
-    Tool,     // a small tool-window frame with only a close box
+    Sizeable,      // the user may resize it; size is the starting size of its inside
+    SizeableOuter, // the user may resize it; size is the starting outer size, frame included
+    Fixed,         // a fixed dialog frame with only a close box
+    Tool,          // a small tool-window frame with only a close box
 };
 
 // Names the window, sets its caption, frame, size and the interface font (Tahoma 8 pt).

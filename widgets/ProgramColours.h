@@ -8,6 +8,8 @@ namespace ProgramColours {
 
 // The main window's and every view's background, and the title row of every grid.
 inline const QColor ViewBackground(208, 208, 216);
+// Where the soft pictures of the bars and the footer end, at their right edge.
+inline const QColor BandShade(158, 166, 189);
 
 // A style sheet colour, "rgb(r,g,b)".
 inline QString Css(const QColor& colour) {

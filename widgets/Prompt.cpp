@@ -31,6 +31,11 @@ public:
                         QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
         return box.exec() == QMessageBox::Yes;
     }
+    bool confirm(const QString& text) override {
+        QMessageBox box(QMessageBox::NoIcon, Prompt::AppTitle(), text,
+                        QMessageBox::Ok | QMessageBox::Cancel, QApplication::activeWindow());
+        return box.exec() == QMessageBox::Ok;
+    }
     void notice(const QString& text) override {
         QMessageBox box(QMessageBox::NoIcon, Prompt::AppTitle(), text, QMessageBox::Ok,
                         QApplication::activeWindow());
@@ -82,6 +87,9 @@ QString WithFullStop(const QString& message) {
 
 bool Question(const QString& text) {
     return Backend().question(text);
+}
+bool Confirm(const QString& text) {
+    return Backend().confirm(text);
 }
 void Notice(const QString& text) {
     Backend().notice(text);

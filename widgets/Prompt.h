@@ -17,7 +17,8 @@ struct FileDialogRequest {
 class PromptBackend {
 public:
     virtual ~PromptBackend() = default;
-    virtual bool question(const QString& text) = 0; // Yes: true
+    virtual bool question(const QString& text) = 0; // Yes and No; Yes: true
+    virtual bool confirm(const QString& text) = 0;  // OK and Cancel; OK: true
     virtual void notice(const QString& text) = 0;
     virtual void error(const QString& text) = 0;
     // Cancelling gives back the initial text.
@@ -36,6 +37,7 @@ QString AppTitle();
 QString WithFullStop(const QString& message);
 
 bool Question(const QString& text);
+bool Confirm(const QString& text);
 void Notice(const QString& text);
 void Error(const QString& message); // the application's error box; applies WithFullStop
 QString InputBox(const QString& caption, const QString& prompt, const QString& initial);

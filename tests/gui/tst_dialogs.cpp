@@ -1,6 +1,7 @@
 #include "core/TaskListFixture.h"
 #include "dialogs/uAbout.h"
 #include "dialogs/uFrmComments.h"
+#include "dialogs/uFrmDetails.h"
 #include "dialogs/uFrmProgress.h"
 #include "dialogs/ufrmDateSelect.h"
 #include "gui/DialogDriver.h"
@@ -67,7 +68,37 @@ private slots:
     void commentsWithoutField();
 
     void about();
+    void outerSizes_data();
+    void outerSizes();
 };
+
+// The resizable windows start at their outer size, frame included.
+void TestDialogs::outerSizes_data() {
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<QSize>("outer");
+    QTest::newRow("Details") << "Details" << QSize(694, 656);
+    QTest::newRow("Comments") << "Comments" << QSize(454, 399);
+}
+
+void TestDialogs::outerSizes() {
+    QFETCH(QString, window);
+    QFETCH(QSize, outer);
+    std::unique_ptr<QDialog> dialog;
+    if (window == u"Details")
+        dialog = std::make_unique<TfrmDetails>();
+    else
+        dialog = std::make_unique<TfrmComments>();
+    dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+    QVERIFY(dialog->frameGeometry().size() != dialog->size()); // the frame is there
+    QCOMPARE(dialog->frameGeometry().size(), outer);
+    // A size the user gives it is kept from one showing to the next.
+    dialog->resize(500, 300);
+    dialog->hide();
+    dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+    QCOMPARE(dialog->size(), QSize(500, 300));
+}
 
 // --- Progress --------------------------------------------------------------------------------
 

@@ -87,10 +87,11 @@ void TestGridDelegate::cellLook_data() {
     row("paused high", "Status=Paused|Priority=High", 1, "Task", false, "255,240,172", "black",
         "b");
     row("selected in progress", "Status=In progress", 1, "Task", true, "0,0,128", "white", "");
-    row("selected paused", "Status=Paused", 1, "Task", true, "255,240,172", "white", "");
+    // White text on a light background is written black.
+    row("selected paused", "Status=Paused", 1, "Task", true, "255,240,172", "black", "");
     row("selected overdue urgent", "Priority=Urgent|DueDate=yesterday", 2, "Task", true, "0,0,128",
         "white", "");
-    row("selected cancelled", "Status=Cancelled", 1, "Status", true, "255,240,172", "white", "s");
+    row("selected cancelled", "Status=Cancelled", 1, "Status", true, "255,240,172", "black", "s");
     row("bookmarked, its column", "Bookmarked=True", 1, "Bookmarked", false, "255,0,0", "black",
         "");
     row("bookmarked, its column, selected", "Bookmarked=True", 1, "Bookmarked", true, "255,0,0",
@@ -100,7 +101,7 @@ void TestGridDelegate::cellLook_data() {
         "255,240,172", "black", "");
     row("progress column", "Progress=40|Status=Cancelled", 2, "Progress", false, "255,240,172",
         "black", "s", true);
-    row("progress column selected", "Progress=40", 1, "Progress", true, "0,0,128", "white", "",
+    row("progress column selected", "Progress=40", 1, "Progress", true, "0,0,128", "black", "",
         true);
 }
 

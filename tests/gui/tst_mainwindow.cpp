@@ -1,3 +1,4 @@
+#include "gui/DialogDriver.h"
 #include "model/DataTable.h"
 #include "model/TaskRecord.h"
 #include "report/uQRptTasks.h"
@@ -12,19 +13,24 @@
 #include "support/TestSupport.h"
 #include "view/uFrTasks.h"
 #include "widgets/DesktopShell.h"
+#include "widgets/ErrorBox.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
 #include <QFile>
+#include <QHelpEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPrintPreviewDialog>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 
 namespace {
 const QString OpenFirst = QStringLiteral("Open or create a list first!");
@@ -41,6 +47,8 @@ private slots:
     void noListRouting_data();
     void noListRouting();
     void startUp();
+    void toolBarHints_data();
+    void toolBarHints();
     void titles();
     void unsavedMarks();
     void newThenClose_data();
@@ -55,8 +63,12 @@ private slots:
     void closeAllAsksForNeverSavedList();
     void sameFileTwice();
     void recentListsAtTheListedMoments();
+    void onlyChoosingATabRetitles();
+    void everyNewTabFocusesQuickAdd_data();
+    void everyNewTabFocusesQuickAdd();
     void missingFileBuildsNoTab();
-    void unreadableFileKeepsPageAndRecordsNothing();
+    void unreadableFileBuildsNoTab_data();
+    void unreadableFileBuildsNoTab();
     void markUnsavedWithoutPage();
     void explorerPath();
     void secondaryWindowsInStartUpOrder();
@@ -163,6 +175,32 @@ void TestMainWindow::startUp() {
     trigger(QStringLiteral("actClose"));
     m_prompt->questions.clear();
     QVERIFY(m_main->PageControl()->isVisible()); // stays visible for good
+}
+
+void TestMainWindow::toolBarHints_data() {
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("hint");
+    for (const char* button : {"tbNew", "tbOpen", "tbReopen", "tbSave", "tbSaveAs", "tbClose",
+                               "tbBatchInsert", "tbCategories", "tbExit"})
+        QTest::newRow(button) << button << "";
+    QTest::newRow("tbPrintButton") << "tbPrintButton"
+                                   << "Print Document";
+    QTest::newRow("tbImportButton") << "tbImportButton"
+                                    << "Import Doc";
+}
+
+void TestMainWindow::toolBarHints() {
+    QFETCH(QString, button);
+    QFETCH(QString, hint);
+    QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+    auto* target = m_main->findChild<QWidget*>(button);
+    QVERIFY(target);
+    QToolTip::hideText();
+    const QPoint at = target->rect().center();
+    QHelpEvent hover(QEvent::ToolTip, at, target->mapToGlobal(at));
+    QApplication::sendEvent(target, &hover);
+    QCOMPARE(QToolTip::isVisible() ? QToolTip::text() : QString(), hint);
+    QToolTip::hideText();
 }
 
 void TestMainWindow::titles() {
@@ -415,23 +453,105 @@ void TestMainWindow::missingFileBuildsNoTab() {
     QCOMPARE(m_main->windowTitle(), QStringLiteral("Corvantis"));
 }
 
-void TestMainWindow::unreadableFileKeepsPageAndRecordsNothing() {
+void TestMainWindow::unreadableFileBuildsNoTab_data() {
+    QTest::addColumn<QString>("how");
+    QTest::newRow("Open") << "Open";
+    QTest::newRow("Reopen") << "Reopen";
+    QTest::newRow("linked list") << "linked";
+}
+
+void TestMainWindow::unreadableFileBuildsNoTab() {
+    QFETCH(QString, how);
     const QString bad = m_folder->filePath(QStringLiteral("Bad.cv1"));
     QVERIFY(WriteFileBytes(bad, "hello"));
-    m_prompt->openNames << bad;
-    trigger(QStringLiteral("actOpen"));
+    trigger(QStringLiteral("actNew"));
+    if (how == u"Open") {
+        m_prompt->openNames << bad;
+        trigger(QStringLiteral("actOpen"));
+    } else if (how == u"Reopen") {
+        m_main->ReOpenWindow()->AddRecent(bad);
+        QTimer::singleShot(0, [this] {
+            m_main->ReOpenWindow()->cdsFiles().first();
+            m_main->ReOpenWindow()->btnOpenClick();
+        });
+        trigger(QStringLiteral("actReopen"));
+    } else {
+        RunGuarded([&] { m_main->OpenTaskList(bad); });
+    }
     QCOMPARE(m_prompt->errors, QStringList{"Mismatch in datapacket."});
     m_prompt->errors.clear();
     QVERIFY(!QApplication::overrideCursor()); // the busy cursor is gone after the failure
     QCOMPARE(m_main->PageControl()->count(), 1);
-    QVERIFY(!recorded(bad));
-    // Saving such a page never writes an empty list over anything.
-    m_prompt->saveNames << bad;
-    m_prompt->answers << true;
-    trigger(QStringLiteral("actSave"));
-    QCOMPARE(m_prompt->errors.size(), 1);
-    m_prompt->errors.clear();
-    QCOMPARE(ReadFileBytes(bad), QByteArray("hello"));
+    QCOMPARE(m_main->windowTitle(), QStringLiteral("Corvantis - New"));
+    QCOMPARE(recorded(bad), how == u"Reopen"); // Reopen's file was recorded before
+    QCOMPARE(view()->Caption(), QStringLiteral("New *"));
+}
+
+void TestMainWindow::onlyChoosingATabRetitles() {
+    m_prompt->openNames << makeList(QStringLiteral("Alpha.cv1"), 1)
+                        << makeList(QStringLiteral("Beta.cv1"), 1);
+    trigger(QStringLiteral("actOpen"));
+    trigger(QStringLiteral("actOpen"));
+    QVERIFY(QTest::qWaitForWindowActive(m_main.get()));
+    QTabBar* bar = m_main->PageControl()->tabBar();
+    const auto click = [bar](int index, Qt::MouseButton button) {
+        QTest::mouseClick(bar, button, {}, bar->tabRect(index).center());
+    };
+    // A right click on the other tab opens the tab menu and changes nothing else.
+    click(0, Qt::RightButton);
+    QCOMPARE(m_main->PageControl()->currentIndex(), 1);
+    QCOMPARE(m_main->windowTitle(), QStringLiteral("Corvantis - Beta"));
+    m_main->findChild<QMenu*>(QStringLiteral("pmTabRightClick"))->hide();
+    // Save As leaves the title alone, and so does a click on the tab already active.
+    m_prompt->saveNames << m_folder->filePath(QStringLiteral("Gamma.cv1"));
+    trigger(QStringLiteral("actSaveAs"));
+    click(1, Qt::LeftButton);
+    QCOMPARE(m_main->windowTitle(), QStringLiteral("Corvantis - Beta"));
+    // The user's choice of another tab, by mouse or keyboard, names its list.
+    click(0, Qt::LeftButton);
+    QCOMPARE(m_main->windowTitle(), QStringLiteral("Corvantis - Alpha"));
+    bar->setFocus();
+    QTest::keyClick(bar, Qt::Key_Right);
+    QCOMPARE(m_main->PageControl()->currentIndex(), 1);
+    QCOMPARE(m_main->windowTitle(), QStringLiteral("Corvantis - Gamma"));
+}
+
+void TestMainWindow::everyNewTabFocusesQuickAdd_data() {
+    QTest::addColumn<QString>("command");
+    for (const char* command : {"actNew", "actOpen", "actReopen", "linked"})
+        QTest::newRow(command) << command;
+}
+
+void TestMainWindow::everyNewTabFocusesQuickAdd() {
+    QFETCH(QString, command);
+    const QString file = makeList(QStringLiteral("Chores.cv1"), 1);
+    m_main->ReOpenWindow()->AddRecent(file);
+    QVERIFY(QTest::qWaitForWindowActive(m_main.get()));
+    trigger(QStringLiteral("actNew"));
+    if (command == u"linked") {
+        m_main->OpenTaskList(file);
+    } else {
+        m_prompt->openNames << file;
+        if (command == u"actReopen")
+            WhenShown(m_main->ReOpenWindow(), [this] {
+                m_main->ReOpenWindow()->cdsFiles().first();
+                m_main->ReOpenWindow()->btnOpenClick();
+            });
+        trigger(command);
+    }
+    QCOMPARE(m_main->PageControl()->count(), 2);
+    // The window system gives the activation back to the main window once the Reopen window
+    // has gone; the offscreen platform leaves that to the test.
+    m_main->activateWindow();
+    QTRY_COMPARE(QApplication::activeWindow(), m_main.get());
+    QWidget* focus = QApplication::focusWidget();
+    QVERIFY(focus);
+    QCOMPARE(focus->objectName(), QStringLiteral("Edit2"));
+    QVERIFY(view()->isAncestorOf(focus));
+    // What the user types goes in as a task.
+    QTest::keyClicks(focus, QStringLiteral("Buy milk"));
+    QTest::keyClick(focus, Qt::Key_Return);
+    QCOMPARE(view()->cdsTasks()->recordCount(), command == u"actNew" ? 1 : 2);
 }
 
 void TestMainWindow::markUnsavedWithoutPage() {

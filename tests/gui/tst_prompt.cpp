@@ -3,6 +3,7 @@
 #include "widgets/ErrorBox.h"
 #include "widgets/Prompt.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
 #include <QTest>
@@ -15,6 +16,8 @@ private slots:
     void fullStop();
     void guardedShowsErrors();
     void realErrorBox();
+    void realQuestionButtons_data();
+    void realQuestionButtons();
     void nameFilter();
 };
 
@@ -67,6 +70,32 @@ void TestPrompt::realErrorBox() {
     QCOMPARE(title, QStringLiteral("tst_prompt"));
     QCOMPARE(text, QStringLiteral("Something failed."));
     QCOMPARE(icon, QMessageBox::Critical);
+}
+
+void TestPrompt::realQuestionButtons_data() {
+    QTest::addColumn<bool>("confirm");
+    QTest::addColumn<int>("buttons");
+    QTest::newRow("question") << false << int(QMessageBox::Yes | QMessageBox::No);
+    QTest::newRow("confirmation") << true << int(QMessageBox::Ok | QMessageBox::Cancel);
+}
+
+void TestPrompt::realQuestionButtons() {
+    QFETCH(bool, confirm);
+    QFETCH(int, buttons);
+    int shown = 0;
+    QMessageBox::Icon icon = QMessageBox::Critical;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        shown = int(box->standardButtons());
+        icon = box->icon();
+        box->button(box->standardButtons() & QMessageBox::Yes ? QMessageBox::Yes : QMessageBox::Ok)
+            ->click();
+    });
+    const QString text = QStringLiteral("Delete record?");
+    QVERIFY(confirm ? Prompt::Confirm(text) : Prompt::Question(text));
+    QCOMPARE(shown, buttons);
+    QCOMPARE(icon, QMessageBox::NoIcon);
 }
 
 void TestPrompt::nameFilter() {

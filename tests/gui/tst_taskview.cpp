@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSet>
 #include <QToolBar>
 #include <QToolButton>
 #include <QWheelEvent>
@@ -48,6 +49,8 @@ private slots:
     void wheelMovesOneTask();
     void shortcutsWhileEditing();
     void paintsByTheRules();
+    void barsHavePictures_data();
+    void barsHavePictures();
 };
 
 namespace {
@@ -428,7 +431,8 @@ void TestTaskView::keys() {
     QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
     QCOMPARE(host.table().recordCount(), 3);
     QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
-    QCOMPARE(host.prompt.questions, (QStringList{"Delete record?", "Delete record?"}));
+    QCOMPARE(host.prompt.confirmations, (QStringList{"Delete record?", "Delete record?"}));
+    QVERIFY(host.prompt.questions.isEmpty());
     QCOMPARE(host.table().recordCount(), 2);
     QVERIFY(host.view->Unsaved());
 
@@ -691,6 +695,28 @@ void TestTaskView::paintsByTheRules() {
     const QRect empty = host.grid()->visualRect(host.cell(0, QStringLiteral("Progress")));
     QCOMPARE(QColor(image.pixel(empty.left() + 5, empty.top() + 3)), QColor(Qt::white));
     QCOMPARE(QColor(image.pixel(empty.left() + 1, empty.top() + 1)), QColor(128, 128, 128));
+}
+
+void TestTaskView::barsHavePictures_data() {
+    QTest::addColumn<QString>("bar");
+    for (const char* bar : {"pnlFilter", "pnlToolBar", "pnlQuickAdd"})
+        QTest::newRow(bar) << bar;
+}
+
+// Each bar has a stretched picture of its own: its background is not one flat colour.
+void TestTaskView::barsHavePictures() {
+    QFETCH(QString, bar);
+    ViewHost host;
+    QWidget* widget = host.child<QWidget>(bar);
+    const QImage image = widget->grab().toImage();
+    // Along the bottom edge, under the controls and clear of the bevel, right to left.
+    const int y = widget->height() - 3;
+    QSet<QRgb> colours;
+    for (int x = 2; x < image.width() - 2; x += 40)
+        colours << image.pixel(x, y);
+    QVERIFY2(colours.size() > 3, qPrintable(QString::number(colours.size())));
+    const QColor right(image.pixel(image.width() - 3, y));
+    QVERIFY(right != QColor(208, 208, 216));
 }
 
 QTEST_MAIN(TestTaskView)

@@ -5,6 +5,11 @@ bool ScriptedPrompt::question(const QString& text) {
     return answers.isEmpty() ? false : answers.dequeue();
 }
 
+bool ScriptedPrompt::confirm(const QString& text) {
+    confirmations << text;
+    return answers.isEmpty() ? false : answers.dequeue();
+}
+
 void ScriptedPrompt::notice(const QString& text) {
     notices << text;
 }

@@ -18,7 +18,8 @@ public:
     QQueue<QString> openNames; // open dialogs ("" = cancel)
     QQueue<QString> saveNames; // save dialogs ("" = cancel)
 
-    QStringList questions;
+    QStringList questions;     // asked with Yes and No
+    QStringList confirmations; // asked with OK and Cancel (answered from `answers` too)
     QStringList notices;
     QStringList errors;
     QList<FileDialogRequest> openRequests;
@@ -26,6 +27,7 @@ public:
     QStringList inputPrompts;
 
     bool question(const QString& text) override;
+    bool confirm(const QString& text) override;
     void notice(const QString& text) override;
     void error(const QString& text) override;
     QString inputBox(const QString& caption, const QString& prompt,
