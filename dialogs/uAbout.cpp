@@ -4,6 +4,7 @@
 #include "widgets/DialogParts.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Icons.h"
+#include "widgets/InterfaceFont.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -49,8 +50,7 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
     makeLabel(this, QStringLiteral("lblNotice"),
               QStringLiteral("Free to use and share. No warranty."), 80, 96, font, text);
 
-    QFont linkFont(QStringLiteral("Tahoma"));
-    linkFont.setPointSize(9);
+    QFont linkFont = InterfaceFont::Font(9);
     linkFont.setUnderline(true);
     lblWebAddress =
         makeLabel(this, QStringLiteral("lblWebAddress"), WebAddress(), 80, 118, linkFont, Navy);
@@ -58,8 +58,7 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
     lblWebAddress->setCursor(Qt::PointingHandCursor);
     lblWebAddress->installEventFilter(this);
 
-    QFont mailFont(QStringLiteral("Tahoma"));
-    mailFont.setPointSize(8);
+    QFont mailFont = InterfaceFont::Font(8);
     mailFont.setBold(true);
     makeLabel(this, QStringLiteral("lblEmail"), EmailAddress(), 80, 136, mailFont, Navy);
 

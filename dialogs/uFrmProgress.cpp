@@ -84,6 +84,9 @@ TfrmProgress::TfrmProgress(QWidget* parent) : QDialog(parent) {
                 [this, delta] { RunGuarded([&] { Step(delta); }); });
     }
 
+    // A wider face moves the box and its arrows right rather than cut "Specify".
+    PlaceInRow({{label, 24, Natural}, {edtSpecify, 61, 23}, {arrows, 84, 16}});
+
     QPushButton* apply =
         AddButton(this, QStringLiteral("btnApply"), QStringLiteral("Apply"), {24, 216});
     apply->setDefault(true); // Enter in the Specify box applies it

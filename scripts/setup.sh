@@ -8,7 +8,7 @@ packages=(
     qt6-gtk-platformtheme adwaita-icon-theme breeze-icon-theme libqt6svg6
     clang libclang-rt-dev
     libpugixml-dev
-    fonts-liberation libicu-dev
+    fonts-liberation fonts-wine libicu-dev
     xauth xvfb
     # the desktop files: drawing the icons, checking the entry, metadata and file type; packaging
     librsvg2-bin desktop-file-utils appstream shared-mime-info dpkg-dev

@@ -22,6 +22,7 @@
 #include "widgets/DesktopShell.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Icons.h"
+#include "widgets/InterfaceFont.h"
 #include "widgets/ProgramColours.h"
 
 #include <QAction>
@@ -71,9 +72,7 @@ TfrmMain::TfrmMain(const QString& programFolder, QWidget* parent)
     : QMainWindow(parent), m_programFolder(programFolder), m_listFolder(programFolder) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(ProgramTitle);
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPointSize(8);
-    setFont(font);
+    setFont(InterfaceFont::Font());
     QPalette pal = palette();
     pal.setColor(QPalette::Window, ProgramColours::ViewBackground);
     setPalette(pal);

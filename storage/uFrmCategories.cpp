@@ -4,6 +4,7 @@
 #include "storage/CategorySettings.h"
 #include "widgets/DecorativeStrip.h"
 #include "widgets/ErrorBox.h"
+#include "widgets/InterfaceFont.h"
 #include "widgets/Prompt.h"
 
 #include <QDir>
@@ -23,6 +24,7 @@ const QColor EditableColor(255, 255, 255);
 TfrmCategories::TfrmCategories(const QString& programFolder, QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frmCategories"));
     setWindowTitle(QStringLiteral("Categories"));
+    setFont(InterfaceFont::Font());
     resize(306, 528);
 
     auto* top = new DecorativeStrip(this);

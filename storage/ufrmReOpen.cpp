@@ -8,6 +8,7 @@
 #include "widgets/DesktopShell.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Icons.h"
+#include "widgets/InterfaceFont.h"
 #include "widgets/ProgramColours.h"
 #include "widgets/Prompt.h"
 
@@ -97,6 +98,7 @@ TfrmReOpen::TfrmReOpen(const QString& programFolder, QWidget* parent)
     : QDialog(parent), m_store(new RecentLists(programFolder, this)) {
     setObjectName(QStringLiteral("frmReOpen"));
     setWindowTitle(QStringLiteral("Reopen"));
+    setFont(InterfaceFont::Font());
     resize(660, 437);
 
     m_loadError = m_store->LoadRecent();

@@ -3,3 +3,5 @@ corvantis_test(tst_taskgridmodel gui)
 corvantis_test(tst_mainwindow gui)
 corvantis_test(tst_startupfiles gui)
 corvantis_test(tst_failedsaves gui)
+# Every window's texts fit their places, in the interface face and a wider one.
+corvantis_test(tst_textfit gui)

@@ -13,6 +13,7 @@
 #include "widgets/BusyCursor.h"
 #include "widgets/DecorativeStrip.h"
 #include "widgets/ErrorBox.h"
+#include "widgets/InterfaceFont.h"
 #include "widgets/ProgramColours.h"
 #include "widgets/Prompt.h"
 
@@ -35,6 +36,8 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
+#include <algorithm>
+
 namespace {
 
 // Widths of the columns the layout leaves to the toolkit.
@@ -55,9 +58,7 @@ int defaultColumnWidth(FieldKind kind) {
 
 TfrTasks::TfrTasks(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("frTasks"));
-    QFont interfaceFont(QStringLiteral("Tahoma"));
-    interfaceFont.setPointSize(8);
-    setFont(interfaceFont);
+    setFont(InterfaceFont::Font());
     setAutoFillBackground(true);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, ProgramColours::ViewBackground);
@@ -314,10 +315,12 @@ void TfrTasks::buildGrid() {
         m_layoutFields = fields;
         for (int c = 0; c < m_model->columnCount(); ++c) {
             const GridColumn& column = m_model->columns()[static_cast<std::size_t>(c)];
-            // One more pixel for the grid line, so the cell itself is as wide as listed.
+            // One more pixel for the grid line, so the cell itself is as wide as listed; and
+            // never narrower than its title needs.
             const int width =
                 column.width > 0 ? column.width : defaultColumnWidth(m_model->fieldKind(c));
-            DBGrid1->setColumnWidth(c, width + 1);
+            DBGrid1->setColumnWidth(
+                c, std::max(width + 1, DBGrid1->horizontalHeader()->sectionSizeHint(c)));
             DBGrid1->setColumnHidden(c, !column.shown);
         }
     });

@@ -11,6 +11,7 @@
 #include "view/uFrTasks.h"
 #include "widgets/BusyCursor.h"
 #include "widgets/DesktopShell.h"
+#include "widgets/DialogParts.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Icons.h"
 #include "widgets/Prompt.h"
@@ -29,6 +30,7 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include <algorithm>
 #include <vector>
 
 using namespace TaskRecord;
@@ -56,7 +58,7 @@ QComboBox* addChoiceBox(QWidget* bar, const QString& name, const QStringList& it
 // --- filter bar ------------------------------------------------------------------------------
 
 void TfrTasks::buildFilterBar(QWidget* bar) {
-    addLabel(bar, QStringLiteral("Filter Task"), 8, 9);
+    QLabel* filterLabel = addLabel(bar, QStringLiteral("Filter Task"), 8, 9);
     edSearch = new QLineEdit(bar);
     edSearch->setObjectName(QStringLiteral("edSearch"));
     edSearch->setGeometry(64, 6, 337, 21);
@@ -86,13 +88,23 @@ void TfrTasks::buildFilterBar(QWidget* bar) {
     connect(bnSearch, &QToolButton::clicked, this, [this] { bnSearchClick(); });
     connect(bnCancelFilter, &QToolButton::clicked, this, [this] { bnCancelFilterClick(); });
 
-    addLabel(bar, QStringLiteral("Only Show"), 472, 9);
+    QLabel* showLabel = addLabel(bar, QStringLiteral("Only Show"), 472, 9);
     cbShow = addChoiceBox(bar, QStringLiteral("cbShow"), ListViews::ShowChoices(),
                           QRect(528, 6, 161, 21));
-    addLabel(bar, QStringLiteral("Sort by"), 705, 9);
+    QLabel* orderLabel = addLabel(bar, QStringLiteral("Sort by"), 705, 9);
     cbOrder = addChoiceBox(bar, QStringLiteral("cbOrder"), ListViews::OrderChoices(),
                            QRect(744, 6, 97, 21));
     cbOrder->setCurrentIndex(ListViews::OrderChoices().indexOf(ListViews::OrderID));
+    // A wider face moves the boxes right rather than run the labels into them.
+    using DialogParts::Natural;
+    DialogParts::PlaceInRow({{filterLabel, 8, Natural},
+                             {edSearch, 64, 337},
+                             {bnSearch, 407, 23},
+                             {bnCancelFilter, 432, 23},
+                             {showLabel, 472, Natural},
+                             {cbShow, 528, 161},
+                             {orderLabel, 705, Natural},
+                             {cbOrder, 744, 97}});
     // Only a choice the user makes runs the handlers; the view sets the boxes quietly.
     connect(cbShow, &QComboBox::activated, this, [this] { cbShowChange(); });
     connect(cbOrder, &QComboBox::activated, this, [this] { cbOrderChange(); });
@@ -239,7 +251,7 @@ void TfrTasks::buildToolBar(QWidget* band) {
 // --- quick-add bar ---------------------------------------------------------------------------
 
 void TfrTasks::buildQuickAddBar(QWidget* bar) {
-    addLabel(bar, QStringLiteral("Add Task"), 15, 14);
+    QLabel* addTaskLabel = addLabel(bar, QStringLiteral("Add Task"), 15, 14);
     Edit2 = new QLineEdit(bar);
     Edit2->setObjectName(QStringLiteral("Edit2"));
     QFont taskFont = font();
@@ -272,6 +284,13 @@ void TfrTasks::buildQuickAddBar(QWidget* bar) {
     btnQuickAdd->setToolTip(QStringLiteral("Add Task (ENTER key)"));
     btnQuickAdd->setGeometry(889, 8, 58, 25);
     connect(btnQuickAdd, &QPushButton::clicked, this, [this] { btnQuickAddClick(); });
+    using DialogParts::Natural;
+    DialogParts::PlaceInRow({{addTaskLabel, 15, Natural},
+                             {Edit2, 72, 465},
+                             {cbDifficulty, 544, 89},
+                             {cbPriority, 640, 89},
+                             {cbCat, 736, 145},
+                             {btnQuickAdd, 889, 58}});
 }
 
 void TfrTasks::SetCategoryChoices(const QStringList& categories) {
@@ -308,14 +327,18 @@ void TfrTasks::buildStatusBar(QWidget* bar) {
     auto* layout = new QHBoxLayout(bar);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(2);
+    // At least 150 and 50 wide, and as wide as their longest texts need.
     const int widths[2] = {150, 50};
+    const QString longest[2] = {QStringLiteral("Items 0000000"), QStringLiteral("Unsaved")};
     for (int i = 0; i < 2; ++i) {
         m_panels[i] = new QLabel(bar);
         m_panels[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i + 1));
         m_panels[i]->setFrameShape(QFrame::Panel);
         m_panels[i]->setFrameShadow(QFrame::Sunken);
-        m_panels[i]->setFixedWidth(widths[i]);
-        m_panels[i]->setIndent(2); // room for "Unsaved" in the 50 pixels
+        m_panels[i]->setIndent(2);
+        const int need = m_panels[i]->fontMetrics().horizontalAdvance(longest[i]) +
+                         2 * m_panels[i]->frameWidth() + m_panels[i]->indent();
+        m_panels[i]->setFixedWidth(std::max(widths[i], need));
         layout->addWidget(m_panels[i]);
     }
     layout->addStretch();

@@ -1,5 +1,7 @@
 #include "widgets/DialogParts.h"
 
+#include "widgets/InterfaceFont.h"
+
 #include <QDialog>
 #include <QLabel>
 #include <QPushButton>
@@ -63,9 +65,7 @@ void SetUp(QDialog& window, const QString& name, const QString& caption, const Q
            Frame frame) {
     window.setObjectName(name);
     window.setWindowTitle(caption);
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPointSize(8);
-    window.setFont(font);
+    window.setFont(InterfaceFont::Font());
     const Qt::WindowFlags closeOnly =
         Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
     switch (frame) {
@@ -91,6 +91,27 @@ QLabel* AddLabel(QWidget* parent, const QString& name, const QString& text, cons
     label->move(at);
     label->adjustSize();
     return label;
+}
+
+void PlaceInRow(const std::vector<RowPlace>& row) {
+    constexpr int LabelGap = 3; // between a label's text and the control it names
+    int shift = 0;
+    int textEnd = 0;
+    bool afterLabel = false;
+    for (const RowPlace& place : row) {
+        const auto* label = qobject_cast<const QLabel*>(place.widget);
+        const bool natural = place.width == Natural;
+        int x = place.x + shift;
+        if (afterLabel && x < textEnd + LabelGap)
+            x = textEnd + LabelGap;
+        shift = x - place.x;
+        const int width = natural ? place.widget->sizeHint().width() : place.width;
+        place.widget->setGeometry(x, place.widget->y(), width, place.widget->height());
+        afterLabel = natural && label;
+        if (afterLabel)
+            textEnd = x + label->contentsRect().left() + label->margin() +
+                      label->fontMetrics().horizontalAdvance(label->text());
+    }
 }
 
 QPushButton* AddButton(QWidget* parent, const QString& name, const QString& text,

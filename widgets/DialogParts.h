@@ -4,6 +4,8 @@
 #include <QSize>
 #include <QString>
 
+#include <vector>
+
 class QDialog;
 class QLabel;
 class QPushButton;
@@ -20,7 +22,7 @@ enum class Frame {
     Tool,          // a small tool-window frame with only a close box
 };
 
-// Names the window, sets its caption, frame, size and the interface font (Tahoma 8 pt).
+// Names the window, sets its caption, frame, size and the interface font.
 void SetUp(QDialog& window, const QString& name, const QString& caption, const QSize& size,
            Frame frame);
 
@@ -30,5 +32,19 @@ QLabel* AddLabel(QWidget* parent, const QString& name, const QString& text, cons
 // A 75 x 25 button at a position. It is not the default button unless made so: Enter in a text
 // box must not press whichever button had the focus last.
 QPushButton* AddButton(QWidget* parent, const QString& name, const QString& text, const QPoint& at);
+
+// One control of a row: where the layout puts it and how wide; a label (width Natural) is as wide
+// as its text.
+struct RowPlace {
+    QWidget* widget;
+    int x;
+    int width;
+};
+inline constexpr int Natural = -1;
+
+// Places a row of controls left to right at their given x and width (their y and height stay).
+// A label whose text needs more room than the layout left before the next control pushes that
+// control, and all after it, to the right: the given places are the least each one gets.
+void PlaceInRow(const std::vector<RowPlace>& row);
 
 } // namespace DialogParts
