@@ -1,15 +1,20 @@
 #include "model/DataTable.h"
+#include "model/TaskRecord.h"
 #include "model/TaskTable.h"
 #include "storage/DataPacket.h"
+#include "storage/HelperThread.h"
 #include "support/ChildProcess.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <malloc.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 // Files built to hurt a reader: one value of 64 MB, endless or special files, a sparse giant.
@@ -22,6 +27,7 @@ private slots:
     void initTestCase() { PinLocaleAndClock(); }
     void loadOrFailInBounds_data();
     void loadOrFailInBounds();
+    void oneThreadOrTwoAlike();
 };
 
 namespace {
@@ -54,6 +60,36 @@ bool writeLongValue(const QString& fileName, const QByteArray& field, const QByt
         file.write("\"/></ROWDATA></DATAPACKET>");
     return file.error() == QFileDevice::NoError;
 }
+
+// What a load makes: the table, or the error's message when it failed.
+struct Loaded {
+    DataTable table;
+    QString error;
+    explicit Loaded(const QByteArray& bytes) {
+        table.setObjectName(QStringLiteral("cdsTasks"));
+        error = errorOf([&] { DataPacket::Read(table, bytes); });
+    }
+    // The same error, or the same fields, versions, states, change log and counter.
+    bool sameAs(const Loaded& other) const {
+        const DataTable& a = table;
+        const DataTable& b = other.table;
+        if (error != other.error || a.fields().size() != b.fields().size() ||
+            a.versionCount() != b.versionCount() || a.changeLog() != b.changeLog() ||
+            a.autoIncValue() != b.autoIncValue())
+            return false;
+        for (std::size_t f = 0; f < a.fields().size(); ++f) {
+            const FieldDef& x = a.fields()[f];
+            const FieldDef& y = b.fields()[f];
+            if (x.name != y.name || x.kind != y.kind || x.width != y.width || x.flags != y.flags)
+                return false;
+        }
+        for (std::size_t v = 0; v < a.versionCount(); ++v)
+            if (a.versionState(v) != b.versionState(v) ||
+                !a.versionData(v).sameAs(b.versionData(v)))
+                return false;
+        return true;
+    }
+};
 
 } // namespace
 
@@ -147,6 +183,59 @@ void TestHostileFiles::loadOrFailInBounds() {
     QVERIFY2(report[0].toLongLong() < boundKiB,
              qPrintable(QStringLiteral("%1 MB").arg(report[0].toLongLong() / 1024)));
 #endif
+}
+
+// A large list is read in two halves at once; a byte changed anywhere, near the middle where the
+// halves meet above all, must give the same table or the same error as reading it in one go.
+void TestHostileFiles::oneThreadOrTwoAlike() {
+    if (std::thread::hardware_concurrency() < 2)
+        QSKIP("one processor: lists are read in one go");
+    DataTable table;
+    TaskTable::CreateEmpty(table);
+    QRandomGenerator random(31);
+    for (int i = 0; table.versionCount() < 52000; ++i) {
+        table.append();
+        table.setString(TaskRecord::Task,
+                        QStringLiteral("Task %1 <%2>").arg(i).arg(random.generate()));
+        table.setString(
+            TaskRecord::Details,
+            QStringLiteral("D\u00e9tails\r\n\t%1 & ").arg(i).repeated(int(random.bounded(1, 6))));
+        table.post();
+        if (i % 3 == 0) {
+            table.edit();
+            table.setInteger(TaskRecord::Progress, int(random.bounded(101)));
+            table.post();
+        }
+    }
+    QByteArray list = DataPacket::Write(table);
+    QVERIFY2(list.size() > 10 << 20, QByteArray::number(list.size()).constData());
+
+    // Memory handed back is kept for the next load: fresh pages for every load would cost the
+    // test most of its time.
+    mallopt(M_MMAP_THRESHOLD, 256 << 20);
+    mallopt(M_TRIM_THRESHOLD, 512 << 20);
+    int failed = 0;
+    for (int mutant = 0; mutant < 200; ++mutant) {
+        // Half of the changes within 64 KB of the middle.
+        const qsizetype at = mutant % 2
+                                 ? qsizetype(random.bounded(quint32(list.size())))
+                                 : list.size() / 2 - 65536 + qsizetype(random.bounded(131072u));
+        const char flip = char(random.bounded(1, 256));
+        list[at] = char(list[at] ^ flip);
+        const QByteArray& bytes = list;
+        const Loaded twoThreads(bytes);
+        HelperThread::SetStartFailsForTesting(true);
+        const Loaded oneThread(bytes);
+        HelperThread::SetStartFailsForTesting(false);
+        QVERIFY2(twoThreads.sameAs(oneThread),
+                 qPrintable(QStringLiteral("byte %1: \"%2\" / \"%3\"")
+                                .arg(at)
+                                .arg(twoThreads.error, oneThread.error)));
+        failed += !twoThreads.error.isEmpty();
+        list[at] = char(list[at] ^ flip);
+    }
+    qInfo("200 mutants of a %lld-byte list: %d failed alike, the others loaded alike",
+          qint64(list.size()), failed);
 }
 
 QTEST_GUILESS_MAIN(TestHostileFiles)
