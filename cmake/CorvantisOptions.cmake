@@ -30,7 +30,9 @@ if(CORVANTIS_FUZZ)
     endif()
     # Everything is instrumented so the fuzzers see the coverage of our readers; only the fuzz
     # targets link libFuzzer's main.
-    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+    # UBSan stops at its first report, so that a fuzzer counts it as a finding.
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                        -fno-sanitize-recover=undefined)
     add_link_options(-fsanitize=address,undefined)
 endif()
 
