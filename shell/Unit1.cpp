@@ -32,6 +32,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QScopedValueRollback>
 #include <QScreen>
 #include <QTabBar>
@@ -180,25 +181,25 @@ void TfrmMain::buildActions() {
     actCancelFilter = makeAction(QStringLiteral("CancelFilter1"), QStringLiteral("Cancel Filter"),
                                  QStringLiteral("edit-clear"));
 
-    ConnectGuarded(actNew, &QAction::triggered, this, &TfrmMain::actNewExecute);
-    ConnectGuarded(actOpen, &QAction::triggered, this, &TfrmMain::actOpenExecute);
-    ConnectGuarded(actReopen, &QAction::triggered, this, &TfrmMain::actReopenExecute);
-    ConnectGuarded(actSave, &QAction::triggered, this, &TfrmMain::actSaveExecute);
-    ConnectGuarded(actSaveAs, &QAction::triggered, this, &TfrmMain::actSaveAsExecute);
-    ConnectGuarded(actClose, &QAction::triggered, this, &TfrmMain::actCloseExecute);
-    ConnectGuarded(actExit, &QAction::triggered, this, &TfrmMain::actExitExecute);
-    ConnectGuarded(actCloseAll, &QAction::triggered, this, &TfrmMain::CloseAll1Click);
-    ConnectGuarded(actCategories, &QAction::triggered, this, &TfrmMain::Categories1Click);
+    connectCommand(actNew, &TfrmMain::actNewExecute);
+    connectCommand(actOpen, &TfrmMain::actOpenExecute);
+    connectCommand(actReopen, &TfrmMain::actReopenExecute);
+    connectCommand(actSave, &TfrmMain::actSaveExecute);
+    connectCommand(actSaveAs, &TfrmMain::actSaveAsExecute);
+    connectCommand(actClose, &TfrmMain::actCloseExecute);
+    connectCommand(actExit, &TfrmMain::actExitExecute);
+    connectCommand(actCloseAll, &TfrmMain::CloseAll1Click);
+    connectCommand(actCategories, &TfrmMain::Categories1Click);
 
-    ConnectGuarded(actPrint, &QAction::triggered, this, &TfrmMain::tbPrintClick);
-    ConnectGuarded(actImport, &QAction::triggered, this, &TfrmMain::tbImportClick);
-    ConnectGuarded(actBatchInsertTool, &QAction::triggered, this, &TfrmMain::ToolButton5Click);
-    ConnectGuarded(actBatchInsertMenu, &QAction::triggered, this, &TfrmMain::BatchInsert1Click);
-    ConnectGuarded(actAbout, &QAction::triggered, this, &TfrmMain::About1Click);
-    ConnectGuarded(actDetailView, &QAction::triggered, this, &TfrmMain::DetailView1Click);
-    ConnectGuarded(actComments, &QAction::triggered, this, &TfrmMain::Comments1Click);
-    ConnectGuarded(actApplyFilter, &QAction::triggered, this, &TfrmMain::ApplyFilter1Click);
-    ConnectGuarded(actCancelFilter, &QAction::triggered, this, &TfrmMain::CancelFilter1Click);
+    connectCommand(actPrint, &TfrmMain::tbPrintClick);
+    connectCommand(actImport, &TfrmMain::tbImportClick);
+    connectCommand(actBatchInsertTool, &TfrmMain::ToolButton5Click);
+    connectCommand(actBatchInsertMenu, &TfrmMain::BatchInsert1Click);
+    connectCommand(actAbout, &TfrmMain::About1Click);
+    connectCommand(actDetailView, &TfrmMain::DetailView1Click);
+    connectCommand(actComments, &TfrmMain::Comments1Click);
+    connectCommand(actApplyFilter, &TfrmMain::ApplyFilter1Click);
+    connectCommand(actCancelFilter, &TfrmMain::CancelFilter1Click);
 }
 
 void TfrmMain::buildMenus() {
@@ -292,6 +293,8 @@ void TfrmMain::buildTabs() {
         if (!m_activatingPage)
             PageControl1Change(index);
     });
+    // A click on another tab is a command too: the list being left ends its cell edit first.
+    PageControl1->tabBar()->installEventFilter(this);
 
     pmTabRightClick = new QMenu(this);
     pmTabRightClick->setObjectName(QStringLiteral("pmTabRightClick"));
@@ -299,7 +302,7 @@ void TfrmMain::buildTabs() {
     QAction* explorer = pmTabRightClick->addAction(
         ThemeIcon(QStringLiteral("document-open-folder")), QStringLiteral("Explorer Path"));
     explorer->setObjectName(QStringLiteral("ExplorerPath1"));
-    ConnectGuarded(explorer, &QAction::triggered, this, &TfrmMain::ExplorerPathClick);
+    connectCommand(explorer, &TfrmMain::ExplorerPathClick);
     PageControl1->tabBar()->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(PageControl1->tabBar(), &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) {
@@ -322,6 +325,26 @@ void TfrmMain::buildFooter() {
 }
 
 // --- finding the list ------------------------------------------------------------------------
+
+// --- the one entry of the main window's commands -----------------------------------------------
+
+bool TfrmMain::runCommand(const std::function<void()>& body) {
+    return RunGuarded([&] {
+        endCellEdits();
+        body();
+    });
+}
+
+void TfrmMain::connectCommand(QAction* action, void (TfrmMain::*handler)()) {
+    connect(action, &QAction::triggered, this,
+            [this, handler] { runCommand([&] { (this->*handler)(); }); });
+}
+
+void TfrmMain::endCellEdits() {
+    for (int index = 0; index < PageControl1->count(); ++index)
+        if (TfrTasks* view = viewAt(index))
+            view->EndCellEdit();
+}
 
 TfrTasks* TfrmMain::viewAt(int index) const {
     QWidget* page = PageControl1->widget(index);
@@ -543,7 +566,7 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
     // The close box asks the same questions as Exit, so unsaved work is never dropped silently.
     bool mayEnd = m_exitConfirmed;
     if (!mayEnd)
-        RunGuarded([&] { mayEnd = QuerySaveAll(); });
+        runCommand([&] { mayEnd = QuerySaveAll(); });
     m_exitConfirmed = false;
     if (!mayEnd) {
         event->ignore();
@@ -619,6 +642,17 @@ void TfrmMain::ApplyFilter1Click() {
 
 void TfrmMain::CancelFilter1Click() {
     requireActiveView()->bnCancelFilterClick();
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == PageControl1->tabBar() && event->type() == QEvent::MouseButtonPress) {
+        const auto* press = static_cast<QMouseEvent*>(event);
+        const int index = PageControl1->tabBar()->tabAt(press->position().toPoint());
+        if (press->button() == Qt::LeftButton && index >= 0 &&
+            index != PageControl1->currentIndex() && !runCommand([] {}))
+            return true; // a refused value keeps the user on the list that holds it
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TfrmMain::PageControl1Change(int index) {

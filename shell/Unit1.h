@@ -4,6 +4,8 @@
 
 #include <QMainWindow>
 
+#include <functional>
+
 class QAction;
 class QMenu;
 class QTabWidget;
@@ -86,6 +88,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildActions();
@@ -94,6 +97,12 @@ private:
     void buildTabs();
     void buildFooter();
     QAction* makeAction(const QString& name, const QString& text, const QString& icon);
+    // Every command of the main window runs through here: first each list's open cell editor
+    // writes its text into its task, so a save, close, switch or print sees what was typed; a
+    // value a task refuses is shown and stops the command. Then the body runs guarded.
+    bool runCommand(const std::function<void()>& body);
+    void connectCommand(QAction* action, void (TfrmMain::*handler)());
+    void endCellEdits();
     // How a save treats the file it writes to; options combine with |.
     enum SaveOption {
         PlainSave = 0,

@@ -4,16 +4,13 @@
 
 TaskGrid::TaskGrid(QWidget* parent) : QTableView(parent) {}
 
-void TaskGrid::finishCellEdit(bool commit) {
-    if (!isEditingCell())
-        return;
-    QWidget* editor = indexWidget(currentIndex());
-    if (!editor)
-        return;
-    if (commit)
-        commitData(editor);
-    closeEditor(editor,
-                commit ? QAbstractItemDelegate::NoHint : QAbstractItemDelegate::RevertModelCache);
+QWidget* TaskGrid::cellEditor() const {
+    return isEditingCell() ? indexWidget(currentIndex()) : nullptr;
+}
+
+void TaskGrid::closeCellEditor() {
+    if (QWidget* editor = cellEditor())
+        closeEditor(editor, QAbstractItemDelegate::NoHint);
 }
 
 bool TaskGrid::editCurrentCell() {

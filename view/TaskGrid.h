@@ -18,8 +18,10 @@ public:
     std::function<void(const QModelIndex& current, const QModelIndex& previous)> currentMoved;
 
     bool isEditingCell() const { return state() == QAbstractItemView::EditingState; }
-    // Writes the open editor's text into its cell (commit) or drops it, and closes the editor.
-    void finishCellEdit(bool commit);
+    // The open cell editor (it edits the current cell); nullptr when none is open.
+    QWidget* cellEditor() const;
+    // Closes the open editor without writing its text (the caller wrote it already).
+    void closeCellEditor();
     // Opens the editor of the current cell, as F2 does.
     bool editCurrentCell();
 

@@ -5,6 +5,7 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
@@ -142,10 +143,14 @@ QWidget* TaskGridDelegate::createEditor(QWidget* parent, const QStyleOptionViewI
     const auto* model = qobject_cast<const TaskGridModel*>(index.model());
     const QString field = model ? model->fieldName(index.column()) : QString();
     const bool category = sameName(field, Category);
+    auto* self = const_cast<TaskGridDelegate*>(this); // the editors report to it
     if (!isVocabularyField(field) && !category) {
         QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
         if (editor)
             editor->setFont(option.font);
+        if (auto* line = qobject_cast<QLineEdit*>(editor))
+            connect(line, &QLineEdit::textEdited, self,
+                    [self, line] { emit self->typingStarted(line); });
         return editor;
     }
     auto* combo = new QComboBox(parent);
@@ -154,7 +159,9 @@ QWidget* TaskGridDelegate::createEditor(QWidget* parent, const QStyleOptionViewI
     combo->setEditable(category); // any category may be typed; the vocabularies only chosen
     if (category) {
         combo->setInsertPolicy(QComboBox::NoInsert);
-        combo->lineEdit()->installEventFilter(const_cast<TaskGridDelegate*>(this));
+        combo->lineEdit()->installEventFilter(self);
+        connect(combo->lineEdit(), &QLineEdit::textEdited, self,
+                [self, combo] { emit self->typingStarted(combo); });
     }
     combo->addItems(category ? m_categories : pickListOf(field));
     // Choosing an item writes it at once.
@@ -182,15 +189,21 @@ void TaskGridDelegate::setEditorData(QWidget* editor, const QModelIndex& index) 
 
 void TaskGridDelegate::setModelData(QWidget* editor, QAbstractItemModel* model,
                                     const QModelIndex& index) const {
+    if (const std::optional<QString> text = editorText(editor))
+        model->setData(index, *text, Qt::EditRole);
+}
+
+std::optional<QString> TaskGridDelegate::editorText(QWidget* editor) {
     if (auto* combo = qobject_cast<QComboBox*>(editor)) {
         // A value outside the pick list (from another window or an import) stays unless an
         // item is chosen.
         if (!combo->isEditable() && combo->currentIndex() < 0)
-            return;
-        model->setData(index, combo->currentText(), Qt::EditRole);
-        return;
+            return std::nullopt;
+        return combo->currentText();
     }
-    QStyledItemDelegate::setModelData(editor, model, index);
+    if (auto* line = qobject_cast<QLineEdit*>(editor))
+        return line->text();
+    return std::nullopt;
 }
 
 bool TaskGridDelegate::eventFilter(QObject* object, QEvent* event) {
@@ -202,7 +215,14 @@ bool TaskGridDelegate::eventFilter(QObject* object, QEvent* event) {
     const bool innerField = ownerCombo && ownerCombo->lineEdit() == widget;
     QWidget* editor = innerField ? ownerCombo : widget;
 
-    if (event->type() == QEvent::ShortcutOverride) {
+    if (event->type() == QEvent::FocusOut) {
+        // A window opening over the grid (a question, an error box) or another program taking
+        // the activation leaves the editor open with its text: the command that opened the
+        // window ends the edit itself, and a refused value must stay there to be mended.
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
+            return false;
+    } else if (event->type() == QEvent::ShortcutOverride) {
         // The context menu's shortcuts take their keys also while a cell is being edited.
         const auto* key = static_cast<QKeyEvent*>(event);
         const QKeySequence pressed(key->keyCombination());

@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QStyledItemDelegate>
 
+#include <optional>
+
 class QFontMetrics;
 class QPainter;
 
@@ -54,6 +56,12 @@ public:
     void setEditorData(QWidget* editor, const QModelIndex& index) const override;
     void setModelData(QWidget* editor, QAbstractItemModel* model,
                       const QModelIndex& index) const override;
+    // The text an editor would write into its cell; none for a pick list with nothing chosen.
+    static std::optional<QString> editorText(QWidget* editor);
+
+signals:
+    // The user changed the text of a cell editor for the first time: the edit has begun.
+    void typingStarted(QWidget* editor);
 
 protected:
     bool eventFilter(QObject* editor, QEvent* event) override;

@@ -220,13 +220,22 @@ bool TaskGridModel::setData(const QModelIndex& index, const QVariant& value, int
     return RunGuarded([&] { writeCell(index.row(), index.column(), value.toString()); });
 }
 
-void TaskGridModel::writeCell(int row, int column, const QString& text) {
-    const QString field = fieldName(column);
+bool TaskGridModel::goToRowOf(int row) {
     const DataTable::RowId id = rowIdAt(row);
     if (m_table->currentRow() != id)
         m_table->goToRow(id); // settles the row pending elsewhere; rows may move meanwhile
-    if (m_table->currentRow() != id)
-        return; // the row was an untouched new row, dropped when it was settled
+    return m_table->currentRow() == id; // not when it was an untouched new row, now dropped
+}
+
+void TaskGridModel::beginCellEdit(int row) {
+    if (row >= 0 && row < rowCount() && goToRowOf(row))
+        m_table->edit();
+}
+
+void TaskGridModel::writeCell(int row, int column, const QString& text) {
+    const QString field = fieldName(column);
+    if (!goToRowOf(row))
+        return;
     // Closing an editor without changing its text is no edit: the list stays as it was.
     if (text == m_table->asString(field))
         return;

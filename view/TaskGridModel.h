@@ -68,9 +68,13 @@ public:
 
     // Writes a cell as typed text (the table's text conversions apply). Throws CorvantisError.
     void writeCell(int row, int column, const QString& text);
+    // Puts the task of a row into editing, as typing into one of its cells begins.
+    void beginCellEdit(int row);
 
 private:
     void rebuildColumns();
+    // Makes the task of a row the table's current task; false when it is gone.
+    bool goToRowOf(int row);
     const CellLook& lookOf(const QModelIndex& index, bool selected) const;
     // Any change of rows or values: cached looks are stale.
     void changed() { ++m_generation; }

@@ -134,9 +134,27 @@ TfrTasks::~TfrTasks() {
 
 bool TfrTasks::command(const std::function<void()>& body) {
     return RunGuarded([&] {
-        DBGrid1->finishCellEdit(true);
+        EndCellEdit();
         body();
     });
+}
+
+void TfrTasks::EndCellEdit() {
+    QWidget* editor = DBGrid1->cellEditor();
+    if (!editor)
+        return;
+    const QModelIndex cell = DBGrid1->currentIndex();
+    if (const std::optional<QString> text = TaskGridDelegate::editorText(editor))
+        m_model->writeCell(cell.row(), cell.column(), *text);
+    DBGrid1->closeCellEditor();
+}
+
+// The first typed character puts the task into editing, as the table's edit does everywhere:
+// the list is marked unsaved at once, before the text is written.
+void TfrTasks::cellTypingStarted(QWidget* editor) {
+    if (editor != DBGrid1->cellEditor())
+        return;
+    RunGuarded([&] { m_model->beginCellEdit(DBGrid1->currentIndex().row()); });
 }
 
 // --- document state --------------------------------------------------------------------------
@@ -173,6 +191,7 @@ void TfrTasks::SetCaption(const QString& caption) {
 
 void TfrTasks::MarkUnsaved() {
     m_unsaved = true;
+    emit listChanged();
     if (m_caption) {
         if (!m_caption->contains(u'*')) {
             m_savedCaption = *m_caption;
@@ -275,6 +294,8 @@ void TfrTasks::buildGrid() {
     DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
     m_delegate = new TaskGridDelegate(DBGrid1);
     DBGrid1->setItemDelegate(m_delegate);
+    connect(m_delegate, &TaskGridDelegate::typingStarted, this,
+            [this](QWidget* editor) { cellTypingStarted(editor); });
     DBGrid1->setModel(m_model);
     DBGrid1->setEditTriggers(QAbstractItemView::SelectedClicked |
                              QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
@@ -470,7 +491,7 @@ void TfrTasks::DBGrid1DblClick() {
     RunGuarded([&] {
         if (!m_model->isDateColumn(DBGrid1->currentIndex().column()))
             return;
-        DBGrid1->finishCellEdit(true);
+        EndCellEdit();
         callUpDatePicker();
     });
 }

@@ -30,7 +30,7 @@ class TaskGridModel;
 // New).
 //
 // The public handlers run guarded: a failure is shown in the error box and the program goes on.
-// Every handler that acts on the table first finishes an open cell editor, so what the user
+// Every handler that acts on the table first ends the cell edit (EndCellEdit), so what the user
 // typed reaches the task before the command runs.
 class TfrTasks : public QWidget {
     Q_OBJECT
@@ -64,6 +64,11 @@ public:
     bool Unsaved() const { return m_unsaved; }
     bool IsNew() const { return m_isNew; }
     QString SavedCaption() const { return m_savedCaption; }
+
+    // Writes the open cell editor's text into its task, as moving to another row does, and
+    // closes the editor. A value the task refuses throws CorvantisError and leaves the editor
+    // open with its text, so the command that asked stops and nothing is lost.
+    void EndCellEdit();
 
     // The category names offered by the quick-add category box.
     void SetCategoryChoices(const QStringList& categories);
@@ -132,6 +137,8 @@ public:
 
 signals:
     void captionChanged(const QString& caption);
+    // The list changed (MarkUnsaved ran): what the list holds is no longer what was saved.
+    void listChanged();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -153,6 +160,7 @@ private:
     void watchTree(QObject* widget);
     void followCurrentRow();
     void gridCurrentMoved(const QModelIndex& current, const QModelIndex& previous);
+    void cellTypingStarted(QWidget* editor);
     bool gridKey(QKeyEvent* event);
     void callUpDatePicker();
     void linkField(const QString& field, const FileDialogRequest& request, QString* folder,
