@@ -30,8 +30,15 @@ FieldLink::FieldLink(QWidget* editor, DataTable* table, const QString& field)
 QString FieldLink::editorText() const {
     if (auto* line = qobject_cast<QLineEdit*>(m_editor))
         return line->text();
-    if (auto* memo = qobject_cast<QPlainTextEdit*>(m_editor))
-        return memo->toPlainText();
+    if (auto* memo = qobject_cast<QPlainTextEdit*>(m_editor)) {
+        // A memo field keeps its lines as list files write them: CR LF between lines.
+        QString text = memo->toPlainText();
+        const int field = m_table ? m_table->fieldIndex(m_field) : -1;
+        if (field >= 0 &&
+            m_table->fields()[static_cast<std::size_t>(field)].kind == FieldKind::Memo)
+            text.replace(u'\n', QStringLiteral("\r\n"));
+        return text;
+    }
     if (auto* list = qobject_cast<QComboBox*>(m_editor))
         return list->currentText();
     return QString();

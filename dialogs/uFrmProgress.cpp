@@ -99,6 +99,13 @@ int TfrmProgress::Ask(int start) {
     return Value();
 }
 
+std::optional<int> TfrmProgress::AskApplied(int start) {
+    const int value = Ask(start);
+    if (result() != QDialog::Accepted)
+        return std::nullopt;
+    return value;
+}
+
 void TfrmProgress::PresetClick(int value) {
     m_value = value;
     accept();

@@ -2,6 +2,8 @@
 
 #include <QDialog>
 
+#include <optional>
+
 class QLineEdit;
 class QPushButton;
 class QToolButton;
@@ -19,6 +21,8 @@ public:
     int Value() const { return m_value; }
     // Sets the value, shows the window modally and returns the value it closed with.
     int Ask(int start);
+    // As Ask, but none when the window was closed without a button (its close box, Escape).
+    std::optional<int> AskApplied(int start);
 
     // A preset button: that value, then close with OK.
     void PresetClick(int value);

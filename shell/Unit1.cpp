@@ -115,13 +115,13 @@ void TfrmMain::CreateSecondaryWindows() {
 TaskViewServices TfrmMain::ViewServices() {
     TaskViewServices services;
     if (frmProgress)
-        services.askProgress = [w = frmProgress](int start) { return w->Ask(start); };
+        services.askProgress = [w = frmProgress](int start) { return w->AskApplied(start); };
     if (frmDateSelect)
         services.askDate = [w = frmDateSelect] { return w->Ask(); };
     if (frmComments)
         services.editComments = [w = frmComments](DataTable& table) { w->Execute(table); };
     if (frmDetails)
-        services.showDetails = [w = frmDetails](DataTable& table) { w->Execute(table); };
+        services.showDetails = [w = frmDetails](DataTable& table) { return w->Execute(table); };
     if (frmURL)
         services.askUrl = [w = frmURL] { return w->Ask(); };
     services.openTaskList = [this](const QString& fileName) { OpenTaskList(fileName); };

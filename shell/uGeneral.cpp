@@ -59,11 +59,20 @@ QString CurrentUserName() {
         return userNameOverride()();
     errno = 0;
     const struct passwd* entry = ::getpwuid(::geteuid());
-    if (!entry || !entry->pw_name) {
-        const int code = errno != 0 ? errno : ENOENT;
-        throw CorvantisError(SystemErrorMessage(code));
+    const int code = errno != 0 ? errno : ENOENT;
+    return UserNameFrom(entry && entry->pw_name ? entry->pw_name : nullptr, code);
+}
+
+QString UserNameFrom(const char* databaseName, int lookupError) {
+    if (databaseName && *databaseName)
+        return QString::fromLocal8Bit(databaseName);
+    // Containers often run under a user the password database does not know.
+    for (const char* variable : {"USER", "LOGNAME"}) {
+        const QString name = qEnvironmentVariable(variable);
+        if (!name.isEmpty())
+            return name;
     }
-    return QString::fromLocal8Bit(entry->pw_name);
+    throw CorvantisError(SystemErrorMessage(lookupError));
 }
 
 void SetCurrentUserNameForTesting(std::function<QString()> source) {

@@ -18,9 +18,12 @@ QString CaptionFromFileName(const QString& fileName);
 // lines that compare equal may change their relative order.
 void SortLines(QStringList& lines);
 
-// The login name of the user running the program. Throws CorvantisError with
-// "System Error.  Code: %d." and the system's description on a new line when it cannot be found.
+// The login name of the user running the program: the password database's entry, else the
+// USER, else the LOGNAME environment variable. Throws CorvantisError with
+// "System Error.  Code: %d." and the system's description on a new line when none gives one.
 QString CurrentUserName();
+// The same choice made from the database's answer (nullptr: no entry, lookupError: why).
+QString UserNameFrom(const char* databaseName, int lookupError);
 // The text of a failed system call as CurrentUserName reports it.
 QString SystemErrorMessage(int code);
 void SetCurrentUserNameForTesting(std::function<QString()> source);

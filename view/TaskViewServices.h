@@ -14,15 +14,15 @@ class DataTable;
 // main window's commands. The main window fills it in; tests give fakes. An empty function
 // means the service is not there (the command then does nothing).
 struct TaskViewServices {
-    // The Progress window: shown with a starting value; returns the value it closed with
-    // (unchanged when the user chose nothing).
-    std::function<int(int start)> askProgress;
+    // The Progress window: shown with a starting value; returns the value a button closed it
+    // with, none when it was closed by its close box or Escape (the command then does nothing).
+    std::function<std::optional<int>(int start)> askProgress;
     // The Date Select window: whether it was applied, the chosen entry (-1: none) and its date.
     std::function<TaskCommands::DateSelection()> askDate;
     // The Comments window over the table's current task (posts a pending edit afterwards).
     std::function<void(DataTable& table)> editComments;
-    // The Details window over the table's current task (posts on OK).
-    std::function<void(DataTable& table)> showDetails;
+    // The Details window over the table's current task (posts on OK); whether it closed with OK.
+    std::function<bool(DataTable& table)> showDetails;
     // The URL window: the text of its URL box when it closed with OK.
     std::function<std::optional<QString>()> askUrl;
     // Opens a list file in a new tab without recording it among the recent lists.

@@ -210,6 +210,18 @@ void TfrTasks::MarkSaved() {
     setPanel(1, QStringLiteral("Saved"));
 }
 
+TfrTasks::DocumentMarks TfrTasks::documentMarks() const {
+    return {m_unsaved, m_caption, m_savedCaption, m_panels[1]->text()};
+}
+
+void TfrTasks::restoreDocumentMarks(const DocumentMarks& marks) {
+    m_unsaved = marks.unsaved;
+    m_savedCaption = marks.savedCaption;
+    if (marks.caption)
+        SetCaption(*marks.caption);
+    m_panels[1]->setText(marks.panel);
+}
+
 QString TfrTasks::StatusPanelText(int panel) const {
     return m_panels[panel]->text();
 }

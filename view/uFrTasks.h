@@ -161,6 +161,15 @@ private:
     void followCurrentRow();
     void gridCurrentMoved(const QModelIndex& current, const QModelIndex& previous);
     void cellTypingStarted(QWidget* editor);
+    // The saved state as the user sees it, to be put back when a window's Cancel undoes a change.
+    struct DocumentMarks {
+        bool unsaved = false;
+        std::optional<QString> caption;
+        QString savedCaption;
+        QString panel;
+    };
+    DocumentMarks documentMarks() const;
+    void restoreDocumentMarks(const DocumentMarks& marks);
     bool gridKey(QKeyEvent* event);
     void callUpDatePicker();
     void linkField(const QString& field, const FileDialogRequest& request, QString* folder,

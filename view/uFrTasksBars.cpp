@@ -410,8 +410,10 @@ void TfrTasks::acSetProgressExecute() {
     command([&] {
         if (!m_services.askProgress)
             return;
-        const int value = m_services.askProgress(TaskCommands::ProgressWindowValue(*m_cdsTasks));
-        TaskCommands::SetProgress(*m_cdsTasks, markUnsaved(), value);
+        const std::optional<int> value =
+            m_services.askProgress(TaskCommands::ProgressWindowValue(*m_cdsTasks));
+        if (value) // closing the window without a button changes nothing
+            TaskCommands::SetProgress(*m_cdsTasks, markUnsaved(), *value);
     });
 }
 
@@ -444,8 +446,12 @@ void TfrTasks::Comments1Click() {
 
 void TfrTasks::Details1Click() {
     command([&] {
-        if (m_services.showDetails)
-            m_services.showDetails(*m_cdsTasks);
+        if (!m_services.showDetails)
+            return;
+        // Cancel undoes what the window changed, and so the unsaved mark it caused too.
+        const DocumentMarks before = documentMarks();
+        if (!m_services.showDetails(*m_cdsTasks) && !before.unsaved)
+            restoreDocumentMarks(before);
     });
 }
 

@@ -23,6 +23,8 @@ private slots:
     void shortDateFormat();
     void shortDateRoundTrip();
     void currentUserName();
+    void userNameWithoutDatabaseEntry_data();
+    void userNameWithoutDatabaseEntry();
     void trimBlanksAndControls();
 };
 
@@ -128,6 +130,61 @@ void TestGeneral::currentUserName() {
     const QString message = uGeneral::SystemErrorMessage(ENOENT);
     QVERIFY(message.startsWith(QStringLiteral("System Error.  Code: 2.\n")));
     QVERIFY(message.size() > QStringLiteral("System Error.  Code: 2.\n").size());
+}
+
+void TestGeneral::userNameWithoutDatabaseEntry_data() {
+    QTest::addColumn<QString>("database"); // empty: no entry
+    QTest::addColumn<QString>("user");     // "-": not set
+    QTest::addColumn<QString>("logname");
+    QTest::addColumn<QString>("expected"); // "!": the system error
+    QTest::newRow("entry wins") << "ann"
+                                << "bob"
+                                << "cy"
+                                << "ann";
+    QTest::newRow("USER") << ""
+                          << "bob"
+                          << "cy"
+                          << "bob";
+    QTest::newRow("LOGNAME") << ""
+                             << "-"
+                             << "cy"
+                             << "cy";
+    QTest::newRow("empty USER") << ""
+                                << ""
+                                << "cy"
+                                << "cy";
+    QTest::newRow("nothing") << ""
+                             << "-"
+                             << "-"
+                             << "!";
+}
+
+void TestGeneral::userNameWithoutDatabaseEntry() {
+    QFETCH(QString, database);
+    QFETCH(QString, user);
+    QFETCH(QString, logname);
+    QFETCH(QString, expected);
+    const QByteArray savedUser = qgetenv("USER");
+    const QByteArray savedLogname = qgetenv("LOGNAME");
+    auto set = [](const char* variable, const QString& value) {
+        if (value == u"-")
+            qunsetenv(variable);
+        else
+            qputenv(variable, value.toLocal8Bit());
+    };
+    set("USER", user);
+    set("LOGNAME", logname);
+    const QByteArray entry = database.toLocal8Bit();
+    QString name;
+    const QString error = errorOf([&] {
+        name = uGeneral::UserNameFrom(database.isEmpty() ? nullptr : entry.data(), ENOENT);
+    });
+    qputenv("USER", savedUser);
+    qputenv("LOGNAME", savedLogname);
+    if (expected == u"!")
+        QCOMPARE(error, uGeneral::SystemErrorMessage(ENOENT));
+    else
+        QCOMPARE(name, expected);
 }
 
 void TestGeneral::trimBlanksAndControls() {

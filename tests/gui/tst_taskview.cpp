@@ -444,7 +444,7 @@ void TestTaskView::keys() {
     // Ctrl+C copies the cell's value as text; F12 runs Details.
     int details = 0;
     TaskViewServices services;
-    services.showDetails = [&](DataTable&) { ++details; };
+    services.showDetails = [&](DataTable&) { return ++details > 0; };
     host.view->SetServices(services);
     grid->setCurrentIndex(host.cell(grid->currentIndex().row(), QStringLiteral("Progress")));
     QTest::keyClick(grid, Qt::Key_C, Qt::ControlModifier);

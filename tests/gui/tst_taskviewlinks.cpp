@@ -254,7 +254,7 @@ void TestTaskViewLinks::windowsOfOtherParts() {
         table.edit();
         table.setString(Comments, QStringLiteral("noted"));
     };
-    services.showDetails = [&](DataTable&) { ++details; };
+    services.showDetails = [&](DataTable&) { return ++details > 0; };
     host.view->SetServices(services);
 
     host.view->acSetProgressExecute();
