@@ -168,8 +168,11 @@ void TfrTasks::InitList(const QString& name, bool isNew) {
     } else {
         if (!QFileInfo::exists(name))
             return;
+        // Taken before reading: a change made meanwhile is then caught at the next save.
+        const FileFingerprint onDisk = FileFingerprint::Of(name);
         DataPacket::LoadFromFile(*m_cdsTasks, name);
         m_listFileName = name;
+        m_fileOnDisk = onDisk;
         m_cdsTasks->first();
     }
     m_cdsTasks->setIndexName(TaskTable::IndexID);
@@ -182,6 +185,19 @@ void TfrTasks::InitList(const QString& name, bool isNew) {
 void TfrTasks::FocusQuickAdd() {
     if (Edit2->isVisible() && Edit2->isEnabled())
         Edit2->setFocus();
+}
+
+void TfrTasks::InitRecovered(const QString& copyFile, const QString& originalFile, bool isNew,
+                             const FileFingerprint& original) {
+    DataPacket::LoadFromFile(*m_cdsTasks, copyFile);
+    m_listFileName = originalFile;
+    m_isNew = isNew;
+    m_fileOnDisk = original;
+    m_cdsTasks->first();
+    m_cdsTasks->setIndexName(TaskTable::IndexID);
+    cbOrder->setCurrentIndex(ListViews::OrderChoices().indexOf(ListViews::OrderID));
+    cbShow->setCurrentIndex(0);
+    MarkUnsaved();
 }
 
 void TfrTasks::SetCaption(const QString& caption) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/DataTable.h"
+#include "storage/FileFingerprint.h"
 #include "view/TaskViewServices.h"
 #include "widgets/Prompt.h"
 
@@ -47,6 +48,11 @@ public:
 
     // Starts the view on an empty new list, or on the list file `name`.
     void InitList(const QString& name, bool isNew);
+    // Starts the view on the recovery copy of a list that a program ending abnormally left:
+    // the list reads from the copy and carries its original file, "made by New" flag and the
+    // fingerprint of that file; it starts unsaved.
+    void InitRecovered(const QString& copyFile, const QString& originalFile, bool isNew,
+                       const FileFingerprint& original);
     void MarkUnsaved();
     void MarkSaved();
     // Puts the focus into the quick-add box when the view can take it (it stands on the
@@ -62,6 +68,9 @@ public:
     QString ListFileName() const { return m_listFileName; }
     void SetListFileName(const QString& name) { m_listFileName = name; }
     bool Unsaved() const { return m_unsaved; }
+    // The list file as this view last read or wrote it; a save over it compares the two first.
+    const FileFingerprint& FileOnDisk() const { return m_fileOnDisk; }
+    void SetFileOnDisk(const FileFingerprint& state) { m_fileOnDisk = state; }
     bool IsNew() const { return m_isNew; }
     QString SavedCaption() const { return m_savedCaption; }
 
@@ -215,4 +224,5 @@ private:
     bool m_isNew = false;
     QString m_savedCaption;
     std::optional<QString> m_caption;
+    FileFingerprint m_fileOnDisk;
 };

@@ -1,0 +1,194 @@
+#include "storage/RecoveryStore.h"
+
+#include "model/CorvantisError.h"
+#include "storage/DataPacket.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QUuid>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+const QString CopySuffix = QStringLiteral(".cv1");
+const QString NoteSuffix = QStringLiteral(".note");
+const QString LockSuffix = QStringLiteral(".lock");
+
+// Opens a lock file and takes its lock without waiting; -1 when another program holds it (or it
+// cannot be opened). The lock lasts while the descriptor is open: the system lets it go when the
+// program ends, however it ends.
+int takeLock(const QString& fileName) {
+    const int fd =
+        ::open(QFile::encodeName(fileName).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return -1;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+QByteArray noteBytes(const RecoveryStore::Note& note) {
+    QJsonObject object;
+    object.insert(QStringLiteral("file"), note.originalFile);
+    object.insert(QStringLiteral("new"), note.isNew);
+    if (note.original.isValid()) {
+        object.insert(QStringLiteral("size"), QString::number(note.original.size));
+        object.insert(QStringLiteral("modified"), QString::number(note.original.modifiedNs));
+        object.insert(QStringLiteral("hash"), QString::number(note.original.hash, 16));
+    }
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+bool readNote(const QString& fileName, RecoveryStore::Note* note) {
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
+    if (!document.isObject())
+        return false;
+    const QJsonObject object = document.object();
+    note->originalFile = object.value(QStringLiteral("file")).toString();
+    note->isNew = object.value(QStringLiteral("new")).toBool();
+    bool sizeOk = false, timeOk = false, hashOk = false;
+    FileFingerprint original;
+    original.size = object.value(QStringLiteral("size")).toString().toLongLong(&sizeOk);
+    original.modifiedNs = object.value(QStringLiteral("modified")).toString().toLongLong(&timeOk);
+    original.hash = object.value(QStringLiteral("hash")).toString().toULongLong(&hashOk, 16);
+    if (sizeOk && timeOk && hashOk)
+        note->original = original;
+    return true;
+}
+
+void writeAtomically(const QString& fileName, const QByteArray& bytes) {
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        throw CorvantisError(QStringLiteral("Cannot create file \"%1\". %2")
+                                 .arg(QDir::toNativeSeparators(fileName), file.errorString()));
+}
+
+} // namespace
+
+RecoveryStore::RecoveryStore(const QString& root) : m_root(root) {}
+
+RecoveryStore::~RecoveryStore() {
+    if (m_lock >= 0)
+        ::close(m_lock);
+}
+
+QString RecoveryStore::DefaultRoot() {
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+           QStringLiteral("/recovery");
+}
+
+QString RecoveryStore::NewId() {
+    return QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
+bool RecoveryStore::openSession() {
+    if (!m_session.isEmpty())
+        return true;
+    if (!QDir().mkpath(m_root))
+        return false;
+    const QString name = NewId();
+    const QString folder = m_root + u'/' + name;
+    const int lock = takeLock(folder + LockSuffix);
+    if (lock < 0)
+        return false;
+    if (!QDir().mkpath(folder)) {
+        ::close(lock);
+        QFile::remove(folder + LockSuffix);
+        return false;
+    }
+    m_lock = lock;
+    m_session = folder;
+    return true;
+}
+
+QString RecoveryStore::sessionPath(const QString& name) const {
+    return m_session + u'/' + name;
+}
+
+void RecoveryStore::Write(const QString& id, DataTable& table, const Note& note) {
+    if (!openSession())
+        throw CorvantisError(
+            QStringLiteral("Cannot create folder \"%1\".").arg(QDir::toNativeSeparators(m_root)));
+    // The note first: a copy never stands without the note that says what it is.
+    writeAtomically(sessionPath(id + NoteSuffix), noteBytes(note));
+    DataPacket::SaveToFile(table, sessionPath(id + CopySuffix));
+}
+
+void RecoveryStore::Remove(const QString& id) {
+    if (m_session.isEmpty())
+        return;
+    QFile::remove(sessionPath(id + CopySuffix));
+    QFile::remove(sessionPath(id + NoteSuffix));
+}
+
+void RecoveryStore::Close() {
+    if (m_session.isEmpty())
+        return;
+    QDir(m_session).removeRecursively();
+    QFile::remove(m_session + LockSuffix);
+    ::close(m_lock);
+    m_lock = -1;
+    m_session.clear();
+}
+
+QList<RecoveryStore::Left> RecoveryStore::TakeOver() {
+    QList<Left> left;
+    const QDir root(m_root);
+    const QStringList sessions = root.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString& session : sessions) {
+        const QString folder = root.filePath(session);
+        if (folder == m_session || session == QStringLiteral("unreadable"))
+            continue;
+        // A session whose lock another program holds is that program's: it is running.
+        const int lock = takeLock(folder + LockSuffix);
+        if (lock < 0)
+            continue;
+        const QStringList copies =
+            QDir(folder).entryList({u'*' + CopySuffix}, QDir::Files, QDir::Name);
+        if (!copies.isEmpty() && !openSession()) {
+            ::close(lock);
+            continue;
+        }
+        for (const QString& copy : copies) {
+            const QString id = copy.chopped(CopySuffix.size());
+            Left found;
+            found.id = id;
+            found.copyFile = sessionPath(id + CopySuffix);
+            QFile::rename(QDir(folder).filePath(copy), found.copyFile);
+            if (QFile::rename(QDir(folder).filePath(id + NoteSuffix), sessionPath(id + NoteSuffix)))
+                found.noteRead = readNote(sessionPath(id + NoteSuffix), &found.note);
+            if (QFile::exists(found.copyFile))
+                left << found;
+        }
+        // Notes without a copy (a write cut short) tell of nothing to recover.
+        QDir(folder).removeRecursively();
+        QFile::remove(folder + LockSuffix);
+        ::close(lock);
+    }
+    return left;
+}
+
+QString RecoveryStore::SetAside(const Left& copy) {
+    const QString aside = m_root + QStringLiteral("/unreadable");
+    QDir().mkpath(aside);
+    QString target = aside + u'/' + copy.id + CopySuffix;
+    if (QFile::rename(copy.copyFile, target))
+        QFile::rename(sessionPath(copy.id + NoteSuffix), aside + u'/' + copy.id + NoteSuffix);
+    else
+        target = copy.copyFile; // it stays where it is
+    return target;
+}
