@@ -74,6 +74,7 @@ std::unique_ptr<TfrmMain> StartCorvantis(const QString& programFolder,
     auto window = std::make_unique<TfrmMain>(programFolder);
     window->CreateSecondaryWindows();
     window->show();
+    RunGuarded([&] { window->RecoverLists(); });
     for (const QString& fileName : listFiles)
         RunGuarded([&] { window->OpenListFile(fileName); });
     return window;

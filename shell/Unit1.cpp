@@ -9,6 +9,7 @@
 #include "model/CorvantisError.h"
 #include "model/DataTable.h"
 #include "report/uQRptTasks.h"
+#include "shell/ListRecovery.h"
 #include "shell/uGeneral.h"
 #include "storage/DataPacket.h"
 #include "storage/Import.h"
@@ -28,6 +29,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
@@ -72,6 +74,7 @@ protected:
 TfrmMain::TfrmMain(const QString& programFolder, QWidget* parent)
     : QMainWindow(parent), m_programFolder(programFolder), m_listFolder(programFolder) {
     setObjectName(QStringLiteral("frmMain"));
+    m_recovery = new ListRecovery(RecoveryStore::DefaultRoot(), this);
     setWindowTitle(ProgramTitle);
     setFont(InterfaceFont::Font());
     QPalette pal = palette();
@@ -374,9 +377,7 @@ void TfrmMain::requireExistingFile(const QString& fileName) {
                                       QString::fromLocal8Bit(std::strerror(ENOENT))));
 }
 
-void TfrmMain::AddListTab(const QString& name, bool isNew) {
-    BusyCursor busy;
-    const QScopedValueRollback<bool> quietly(m_activatingPage, true);
+TfrTasks* TfrmMain::addPage(const QString& name) {
     auto* page = new QWidget(PageControl1);
     PageControl1->addTab(page, ThemeIcon(QStringLiteral("application-x-corvantis-list")),
                          uGeneral::CaptionFromFileName(name));
@@ -393,6 +394,15 @@ void TfrmMain::AddListTab(const QString& name, bool isNew) {
     view->SetCaption(uGeneral::CaptionFromFileName(name));
     layout->addWidget(view);
     view->show();
+    return view;
+}
+
+void TfrmMain::AddListTab(const QString& name, bool isNew) {
+    BusyCursor busy;
+    const QScopedValueRollback<bool> quietly(m_activatingPage, true);
+    TfrTasks* view = addPage(name);
+    QWidget* page = view->parentWidget();
+    m_recovery->Follow(view);
     try {
         view->InitList(name, isNew);
     } catch (...) {
@@ -404,6 +414,46 @@ void TfrmMain::AddListTab(const QString& name, bool isNew) {
     PageControl1->setCurrentWidget(page);
     // The page just became visible: only now can its quick-add box take the focus.
     view->FocusQuickAdd();
+}
+
+void TfrmMain::RecoverLists() {
+    const QList<RecoveryStore::Left> left = m_recovery->Store().TakeOver();
+    int recovered = 0;
+    QStringList setAside;
+    for (const RecoveryStore::Left& copy : left) {
+        BusyCursor busy;
+        const QScopedValueRollback<bool> quietly(m_activatingPage, true);
+        const QString name =
+            copy.note.originalFile.isEmpty() ? QStringLiteral("New") : copy.note.originalFile;
+        TfrTasks* view = addPage(name);
+        QString failure;
+        try {
+            if (!copy.noteRead)
+                throw CorvantisError(QStringLiteral("Its note is missing or unreadable."));
+            view->InitRecovered(copy.copyFile, copy.note.originalFile, copy.note.isNew,
+                                copy.note.original);
+        } catch (const CorvantisError& error) {
+            failure = error.message();
+        }
+        if (!failure.isEmpty()) {
+            closePage(PageControl1->indexOf(view->parentWidget()));
+            setAside << QStringLiteral("%1\n%2").arg(
+                QDir::toNativeSeparators(m_recovery->Store().SetAside(copy)), failure);
+            continue;
+        }
+        m_recovery->Follow(view, copy.id);
+        view->SetCategoryChoices(frmCategories ? frmCategories->Lines() : QStringList());
+        PageControl1->show();
+        PageControl1->setCurrentWidget(view->parentWidget());
+        ++recovered;
+    }
+    if (recovered > 0)
+        Prompt::Notice(QStringLiteral("Corvantis did not end normally. Unsaved changes to %1 "
+                                      "list(s) were recovered.")
+                           .arg(recovered));
+    for (const QString& copy : setAside)
+        Prompt::Notice(
+            QStringLiteral("A recovery copy could not be read. It was kept in\n%1").arg(copy));
 }
 
 void TfrmMain::OpenTaskList(const QString& fileName) {
@@ -494,12 +544,22 @@ bool TfrmMain::saveViewTo(TfrTasks* view, const QString& fileName, int options) 
             !Prompt::Question(QStringLiteral("File already exists! Overwrite ?")))
             return false;
     }
+    // The list's own file may have been changed by another program since it was read or saved.
+    const bool ownFile = target == view->ListFileName();
+    if (ownFile && view->FileOnDisk().changedOnDisk(target) &&
+        !Prompt::Question(QStringLiteral("%1 was changed by another program since it was "
+                                         "opened. Overwrite it with this list?")
+                              .arg(QDir::toNativeSeparators(target))))
+        return false;
     view->cdsTasks()->settle();
     DataPacket::SaveToFile(*view->cdsTasks(), target);
     addRecent(target);
     if ((options & KeepName))
         view->SetListFileName(target);
+    if (ownFile || (options & KeepName))
+        view->SetFileOnDisk(FileFingerprint::Of(target));
     view->MarkSaved();
+    m_recovery->Saved(view);
     if ((options & KeepName))
         view->SetCaption(uGeneral::CaptionFromFileName(target));
     return true;
@@ -516,6 +576,8 @@ void TfrmMain::actSaveAsExecute() {
 
 void TfrmMain::closePage(int index) {
     const QScopedValueRollback<bool> quietly(m_activatingPage, true);
+    if (TfrTasks* view = viewAt(index))
+        m_recovery->Closing(view);
     QWidget* page = PageControl1->widget(index);
     PageControl1->removeTab(index);
     delete page;
@@ -574,6 +636,7 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
     }
     if (frmReOpen)
         frmReOpen->WriteRecentAtExit();
+    m_recovery->EndNormally();
     event->accept();
 }
 

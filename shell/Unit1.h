@@ -11,6 +11,7 @@ class QMenu;
 class QTabWidget;
 class QToolBar;
 class QToolButton;
+class ListRecovery;
 class TfrTasks;
 class TfrmReOpen;
 class TfrmCategories;
@@ -54,6 +55,10 @@ public:
     [[noreturn]] static void RequireOpenList();
     // Builds a page with a view for a list file (or "New") and makes it active.
     void AddListTab(const QString& name, bool isNew);
+    // Opens, as unsaved tabs, the lists whose recovery copies a program that did not end
+    // normally left, and says so once.
+    void RecoverLists();
+    ListRecovery& Recovery() { return *m_recovery; }
     // Open after its dialog: the list file in a new tab, recorded among the recent lists.
     void OpenListFile(const QString& fileName);
     // Opens a list file in a new tab without recording it among the recent lists.
@@ -118,6 +123,8 @@ private:
     // The active view; with no list open, fails with "Open or create a list first!".
     TfrTasks* requireActiveView() const;
     void closePage(int index);
+    // A page with a view for a list of that name (its tab caption), not yet started.
+    TfrTasks* addPage(const QString& name);
     void addRecent(const QString& fileName);
     // Titles the window for a list file and builds its tab; the title stays as it was when the
     // list cannot be loaded.
@@ -128,6 +135,7 @@ private:
     QString m_listFolder;
     bool m_exitConfirmed = false;
     bool m_activatingPage = false; // the program, not the user, is changing the active page
+    ListRecovery* m_recovery = nullptr;
 
     QTabWidget* PageControl1 = nullptr;
     QMenu* pmTabRightClick = nullptr;
