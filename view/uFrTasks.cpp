@@ -227,15 +227,16 @@ void TfrTasks::MarkSaved() {
 }
 
 TfrTasks::DocumentMarks TfrTasks::documentMarks() const {
-    return {m_unsaved, m_caption, m_savedCaption, m_panels[1]->text()};
+    return {m_unsaved, m_caption, m_savedCaption, {m_panels[0]->text(), m_panels[1]->text()}};
 }
 
 void TfrTasks::restoreDocumentMarks(const DocumentMarks& marks) {
     m_unsaved = marks.unsaved;
     m_savedCaption = marks.savedCaption;
-    if (marks.caption)
+    if (marks.caption && marks.caption != m_caption)
         SetCaption(*marks.caption);
-    m_panels[1]->setText(marks.panel);
+    for (int i = 0; i < 2; ++i)
+        m_panels[i]->setText(marks.panels[i]);
 }
 
 QString TfrTasks::StatusPanelText(int panel) const {
@@ -274,12 +275,9 @@ void TfrTasks::showDeferredPanels() {
 }
 
 bool TfrTasks::AddTasksInBulk(const std::function<bool(const DataTable::Progress&)>& command) {
-    DBGrid1->finishCellEdit(true);
+    EndCellEdit();
     const BusyCursor busy;
-    const bool unsaved = m_unsaved;
-    const std::optional<QString> caption = m_caption;
-    const QString savedCaption = m_savedCaption;
-    const QString panels[2] = {m_panels[0]->text(), m_panels[1]->text()};
+    const DocumentMarks before = documentMarks();
 
     // A progress window once the command looks like taking more than half a second.
     constexpr qint64 ShowAfterMs = 500;
@@ -306,12 +304,7 @@ bool TfrTasks::AddTasksInBulk(const std::function<bool(const DataTable::Progress
     };
     if (command(progress))
         return true;
-    m_unsaved = unsaved;
-    m_savedCaption = savedCaption;
-    if (caption && *caption != m_caption)
-        SetCaption(*caption);
-    for (int i = 0; i < 2; ++i)
-        m_panels[i]->setText(panels[i]);
+    restoreDocumentMarks(before);
     return false;
 }
 

@@ -170,12 +170,12 @@ private:
     void followCurrentRow();
     void gridCurrentMoved(const QModelIndex& current, const QModelIndex& previous);
     void cellTypingStarted(QWidget* editor);
-    // The saved state as the user sees it, to be put back when a window's Cancel undoes a change.
+    // The saved state as the user sees it, to be put back when a Cancel undoes a change.
     struct DocumentMarks {
         bool unsaved = false;
         std::optional<QString> caption;
         QString savedCaption;
-        QString panel;
+        QString panels[2];
     };
     DocumentMarks documentMarks() const;
     void restoreDocumentMarks(const DocumentMarks& marks);

@@ -1,6 +1,7 @@
 #include "core/TaskListFixture.h"
 #include "dialogs/uFrmDetails.h"
 #include "gui/DialogDriver.h"
+#include "storage/DataPacket.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestSupport.h"
 
@@ -69,6 +70,8 @@ private slots:
     void pickLists();
     void editAndOk_data();
     void editAndOk();
+    void memoLineBreaks_data();
+    void memoLineBreaks();
     void refusedValueKeepsWindowOpen_data();
     void refusedValueKeepsWindowOpen();
     void leavingABoxWritesIt();
@@ -272,6 +275,36 @@ void TestDetails::editAndOk() {
     QCOMPARE(list.table.asString(TaskRecord::Task), field == u"Task" ? stored : "Two");
     QCOMPARE(list.table.asString(field), stored);
     QCOMPARE(list.table.versionCount(), list.versionsAtStart + 1);
+}
+
+void TestDetails::memoLineBreaks_data() {
+    QTest::addColumn<bool>("typeInMemo");
+    QTest::addColumn<QByteArray>("written"); // in the list file
+    QTest::newRow("typed lines end in CR LF") << true << QByteArray("a&#013;&#010;b");
+    QTest::newRow("an untouched memo keeps its bytes") << false << QByteArray("line 1&#010;line 2");
+}
+
+void TestDetails::memoLineBreaks() {
+    QFETCH(bool, typeInMemo);
+    QFETCH(QByteArray, written);
+    ThreeTasks list; // Two's Details: "line 1", LF, "line 2"
+    TfrmDetails window;
+    WhenShown(&window, [&] {
+        if (typeInMemo) {
+            auto* memo = control<QPlainTextEdit>(
+                window, QStringLiteral("tbl%1").arg(list.table.fieldIndex(TaskRecord::Details)));
+            memo->setFocus();
+            QTest::keyClick(memo, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClicks(memo, QStringLiteral("a"));
+            QTest::keyClick(memo, Qt::Key_Return);
+            QTest::keyClicks(memo, QStringLiteral("b"));
+        } else {
+            typeInto(box(window, TaskRecord::Task), QStringLiteral("Two changed"));
+        }
+        click(window, "btnOK");
+    });
+    QVERIFY(window.Execute(list.table));
+    QVERIFY(DataPacket::Write(list.table).contains(written));
 }
 
 void TestDetails::refusedValueKeepsWindowOpen_data() {
