@@ -3,6 +3,8 @@
 #include "model/CollationKeys.h"
 #include "model/CorvantisError.h"
 
+#include <QScopedValueRollback>
+
 #include <algorithm>
 #include <iterator>
 #include <limits>
@@ -333,10 +335,12 @@ void DataTable::post() {
 void DataTable::settle() {
     if (!isEditing())
         return;
-    if (m_pendingModified)
+    if (m_pendingModified) {
+        const QScopedValueRollback<bool> settling(m_settling, true);
         storePending();
-    else
+    } else {
         cancel();
+    }
 }
 
 void DataTable::cancel() {
@@ -368,13 +372,7 @@ void DataTable::remove() {
     if (m_state == State::Edit)
         clearPending();
     const RowId row = currentRow();
-    const std::int32_t version = m_rowVersion[static_cast<std::size_t>(row)];
-    dropKey(m_versions[static_cast<std::size_t>(version)]);
-    m_states[static_cast<std::size_t>(version)] |= Deleted;
-    if (m_keepHistory)
-        m_log.insert(m_log.end(),
-                     {static_cast<std::uint32_t>(version + 1), 0u, std::uint32_t(Deleted)});
-    m_rowVersion[static_cast<std::size_t>(row)] = -1;
+    storeDeletion(row);
     m_ordered.erase(std::find(m_ordered.begin(), m_ordered.end(), row));
     const int position = m_cur;
     emit rowAboutToBeRemoved(position);
@@ -389,9 +387,11 @@ void DataTable::ensureKeyCounts() const {
         return;
     m_keyCounts.clear();
     m_keyCounts.reserve(m_ordered.size());
-    for (RowId row : m_ordered) {
-        const RowData& data =
-            m_versions[static_cast<std::size_t>(m_rowVersion[static_cast<std::size_t>(row)])];
+    // Every stored row, also one that a batch of changes has not placed in the order yet.
+    for (const std::int32_t version : m_rowVersion) {
+        if (version < 0)
+            continue;
+        const RowData& data = m_versions[static_cast<std::size_t>(version)];
         if (!data.isNull(m_autoIncField))
             ++m_keyCounts[data.int32(m_autoIncField)];
     }
@@ -423,64 +423,105 @@ void DataTable::dropKey(const RowData& row) {
         --m_keyCounts[row.int32(m_autoIncField)];
 }
 
+void DataTable::requireStoredRow(RowId row) const {
+    if (currentVersionOf(row) < 0)
+        fail(QStringLiteral("Record not found"));
+}
+
+void DataTable::requireVersion(std::uint32_t version) const {
+    if (version >= m_versions.size())
+        fail(QStringLiteral("Record not found"));
+}
+
+std::int32_t DataTable::currentVersionOf(RowId row) const {
+    if (row < 0 || static_cast<std::size_t>(row) >= m_rowVersion.size())
+        return -1;
+    return m_rowVersion[static_cast<std::size_t>(row)];
+}
+
+void DataTable::storeNewRow(RowId row, RowData& values) {
+    RowData data;
+    if (m_autoIncField >= 0) {
+        if (m_counter > std::numeric_limits<std::int32_t>::max())
+            fail(QStringLiteral("The ID counter is exhausted"));
+        const auto id = static_cast<std::int32_t>(m_counter);
+        if (isKeyUsed(id, -1))
+            throw CorvantisError(QStringLiteral("Key violation."));
+        const auto stored = FieldValues::Stored::number(id);
+        const std::string_view bytes = stored.bytes();
+        data = values.withField(m_autoIncField, &bytes);
+        ++m_counter;
+    } else {
+        data = std::move(values);
+    }
+    const auto version = static_cast<std::int32_t>(m_versions.size());
+    addKey(data);
+    m_versions.push_back(std::move(data));
+    m_states.push_back(m_keepHistory ? std::uint32_t(Inserted) : 0u);
+    if (m_keepHistory)
+        m_log.insert(m_log.end(),
+                     {static_cast<std::uint32_t>(version + 1), 0u, std::uint32_t(Inserted)});
+    m_rowVersion[static_cast<std::size_t>(row)] = version;
+    if (m_keepHistory)
+        emit changeStored(row, -1, version, m_settling);
+}
+
+bool DataTable::storeEditedRow(RowId row, RowData& values) {
+    const std::int32_t old = m_rowVersion[static_cast<std::size_t>(row)];
+    const RowData& before = m_versions[static_cast<std::size_t>(old)];
+    if (values.sameAs(before))
+        return false;
+    if (m_autoIncField >= 0 && !values.isNull(m_autoIncField) &&
+        (before.isNull(m_autoIncField) ||
+         before.int32(m_autoIncField) != values.int32(m_autoIncField))) {
+        const std::int32_t id = values.int32(m_autoIncField);
+        if (isKeyUsed(id, row))
+            throw CorvantisError(QStringLiteral("Key violation."));
+        // A hand-set ID must never be handed out again by the counter.
+        m_counter = std::max<std::int64_t>(m_counter, std::int64_t(id) + 1);
+    }
+    dropKey(before);
+    addKey(values);
+    if (m_keepHistory) {
+        const std::uint32_t inherited = m_states[static_cast<std::size_t>(old)] & Inserted;
+        m_states[static_cast<std::size_t>(old)] |= Superseded;
+        const auto version = static_cast<std::int32_t>(m_versions.size());
+        m_versions.push_back(std::move(values));
+        m_states.push_back(Modified | inherited);
+        m_log.insert(m_log.end(), {static_cast<std::uint32_t>(version + 1),
+                                   static_cast<std::uint32_t>(old + 1), Modified});
+        m_rowVersion[static_cast<std::size_t>(row)] = version;
+        emit changeStored(row, old, version, m_settling);
+    } else {
+        m_versions[static_cast<std::size_t>(old)] = std::move(values);
+        for (auto& keys : m_textKeys)
+            keys->forget(static_cast<std::uint32_t>(old));
+    }
+    return true;
+}
+
+void DataTable::storeDeletion(RowId row) {
+    const std::int32_t version = m_rowVersion[static_cast<std::size_t>(row)];
+    dropKey(m_versions[static_cast<std::size_t>(version)]);
+    m_states[static_cast<std::size_t>(version)] |= Deleted;
+    if (m_keepHistory)
+        m_log.insert(m_log.end(),
+                     {static_cast<std::uint32_t>(version + 1), 0u, std::uint32_t(Deleted)});
+    m_rowVersion[static_cast<std::size_t>(row)] = -1;
+    if (m_keepHistory)
+        emit changeStored(row, version, -1, m_settling);
+}
+
 void DataTable::storePending() {
     const RowId row = m_pendingRow;
     const int from = m_cur;
     if (m_state == State::Insert) {
-        RowData data;
-        if (m_autoIncField >= 0) {
-            if (m_counter > std::numeric_limits<std::int32_t>::max())
-                fail(QStringLiteral("The ID counter is exhausted"));
-            const auto id = static_cast<std::int32_t>(m_counter);
-            if (isKeyUsed(id, -1))
-                throw CorvantisError(QStringLiteral("Key violation."));
-            const auto stored = FieldValues::Stored::number(id);
-            const std::string_view bytes = stored.bytes();
-            data = m_pending.withField(m_autoIncField, &bytes);
-            ++m_counter;
-        } else {
-            data = std::move(m_pending);
-        }
-        const auto version = static_cast<std::int32_t>(m_versions.size());
-        addKey(data);
-        m_versions.push_back(std::move(data));
-        m_states.push_back(m_keepHistory ? std::uint32_t(Inserted) : 0u);
-        if (m_keepHistory)
-            m_log.insert(m_log.end(),
-                         {static_cast<std::uint32_t>(version + 1), 0u, std::uint32_t(Inserted)});
-        m_rowVersion[static_cast<std::size_t>(row)] = version;
+        storeNewRow(row, m_pending);
     } else {
-        const std::int32_t old = m_rowVersion[static_cast<std::size_t>(row)];
-        const RowData& before = m_versions[static_cast<std::size_t>(old)];
-        if (!m_pendingModified || m_pending.sameAs(before)) {
+        if (!m_pendingModified || !storeEditedRow(row, m_pending)) {
             clearPending();
             emit rowChanged(from);
             return;
-        }
-        if (m_autoIncField >= 0 && !m_pending.isNull(m_autoIncField) &&
-            (before.isNull(m_autoIncField) ||
-             before.int32(m_autoIncField) != m_pending.int32(m_autoIncField))) {
-            const std::int32_t id = m_pending.int32(m_autoIncField);
-            if (isKeyUsed(id, row))
-                throw CorvantisError(QStringLiteral("Key violation."));
-            // A hand-set ID must never be handed out again by the counter.
-            m_counter = std::max<std::int64_t>(m_counter, std::int64_t(id) + 1);
-        }
-        dropKey(before);
-        addKey(m_pending);
-        if (m_keepHistory) {
-            const std::uint32_t inherited = m_states[static_cast<std::size_t>(old)] & Inserted;
-            m_states[static_cast<std::size_t>(old)] |= Superseded;
-            const auto version = static_cast<std::int32_t>(m_versions.size());
-            m_versions.push_back(std::move(m_pending));
-            m_states.push_back(Modified | inherited);
-            m_log.insert(m_log.end(), {static_cast<std::uint32_t>(version + 1),
-                                       static_cast<std::uint32_t>(old + 1), Modified});
-            m_rowVersion[static_cast<std::size_t>(row)] = version;
-        } else {
-            m_versions[static_cast<std::size_t>(old)] = std::move(m_pending);
-            for (auto& keys : m_textKeys)
-                keys->forget(static_cast<std::uint32_t>(old));
         }
         m_ordered.erase(std::find(m_ordered.begin(), m_ordered.end(), row));
     }
@@ -493,6 +534,175 @@ void DataTable::storePending() {
                                       [this](RowId a, RowId b) { return rowLess(a, b); }),
                      row);
     placeStoredRow(row, from);
+}
+
+std::vector<DataTable::RowId> DataTable::applyChanges(const std::vector<RowChange>& changes) {
+    requireActive();
+    settle();
+    std::vector<RowId> added;
+    if (changes.empty())
+        return added;
+    const RowChange& only = changes.front();
+    if (changes.size() == 1 && (only.kind == RowChange::Add || positionOf(only.row) >= 0)) {
+        // One change to a shown row (or one new row) goes row by row, so a view keeps its place.
+        applyOneChange(only, added);
+        scrolled();
+        return added;
+    }
+    std::vector<RowId> touched;
+    const RowId current = currentRow();
+    emit aboutToReset();
+    try {
+        for (const RowChange& change : changes) {
+            switch (change.kind) {
+            case RowChange::Add: {
+                requireVersion(change.version);
+                RowData values = m_versions[change.version].clone();
+                const auto row = static_cast<RowId>(m_rowVersion.size());
+                m_rowVersion.push_back(-1);
+                try {
+                    storeNewRow(row, values);
+                } catch (...) {
+                    m_rowVersion.pop_back();
+                    throw;
+                }
+                added.push_back(row);
+                touched.push_back(row);
+                break;
+            }
+            case RowChange::Store: {
+                requireStoredRow(change.row);
+                requireVersion(change.version);
+                RowData values = m_versions[change.version].clone();
+                if (storeEditedRow(change.row, values))
+                    touched.push_back(change.row);
+                break;
+            }
+            case RowChange::Delete:
+                requireStoredRow(change.row);
+                storeDeletion(change.row);
+                touched.push_back(change.row);
+                break;
+            }
+        }
+    } catch (...) {
+        replaceRows(touched, current);
+        emit resetDone();
+        emit currentChanged(m_cur);
+        throw;
+    }
+    replaceRows(touched, current);
+    emit resetDone();
+    emit currentChanged(m_cur);
+    scrolled();
+    return added;
+}
+
+// One change through the pending row, as the grid's own edits go: the row's moves reach views
+// as single inserts, moves and removals.
+void DataTable::applyOneChange(const RowChange& change, std::vector<RowId>& added) {
+    switch (change.kind) {
+    case RowChange::Add: {
+        requireVersion(change.version);
+        const int position = static_cast<int>(m_visible.size());
+        const RowId before = currentRow();
+        const auto row = static_cast<RowId>(m_rowVersion.size());
+        emit rowAboutToBeInserted(position);
+        m_rowVersion.push_back(-1);
+        m_visible.push_back(row);
+        m_pending = m_versions[change.version].clone();
+        m_pendingRow = row;
+        m_pendingModified = true;
+        m_rowBeforeInsert = before;
+        m_state = State::Insert;
+        emit rowInserted(position);
+        setCurrent(position);
+        try {
+            storePending();
+        } catch (...) {
+            cancel();
+            throw;
+        }
+        added.push_back(row);
+        return;
+    }
+    case RowChange::Store: {
+        requireVersion(change.version);
+        setCurrent(positionOf(change.row));
+        m_pending = m_versions[change.version].clone();
+        m_pendingRow = change.row;
+        m_pendingModified = true;
+        m_state = State::Edit;
+        try {
+            storePending();
+        } catch (...) {
+            clearPending();
+            emit rowChanged(m_cur);
+            throw;
+        }
+        return;
+    }
+    case RowChange::Delete:
+        setCurrent(positionOf(change.row));
+        remove();
+        return;
+    }
+}
+
+void DataTable::replaceRows(const std::vector<RowId>& touched, RowId keepCurrent) {
+    // 1: touched, to be placed again; 2: placed; 3: placed and shown.
+    std::vector<std::uint8_t> mark(m_rowVersion.size(), 0);
+    for (RowId row : touched)
+        mark[static_cast<std::size_t>(row)] = 1;
+    const auto isTouched = [&](RowId row) { return mark[static_cast<std::size_t>(row)] != 0; };
+    m_ordered.erase(std::remove_if(m_ordered.begin(), m_ordered.end(), isTouched), m_ordered.end());
+    m_visible.erase(std::remove_if(m_visible.begin(), m_visible.end(), isTouched), m_visible.end());
+    std::vector<RowId> back;
+    for (RowId row : touched) {
+        auto& m = mark[static_cast<std::size_t>(row)];
+        if (m == 1 && m_rowVersion[static_cast<std::size_t>(row)] >= 0)
+            back.push_back(row);
+        m = 2;
+    }
+    const auto less = [this](RowId a, RowId b) { return rowLess(a, b); };
+    if (m_activeTextKeys) {
+        std::vector<std::uint32_t> versions;
+        versions.reserve(back.size());
+        for (RowId row : back)
+            versions.push_back(
+                static_cast<std::uint32_t>(m_rowVersion[static_cast<std::size_t>(row)]));
+        m_activeTextKeys->make(m_versions, versions);
+    }
+    std::sort(back.begin(), back.end(), less);
+    std::vector<RowId> merged;
+    merged.reserve(m_ordered.size() + back.size());
+    std::merge(m_ordered.begin(), m_ordered.end(), back.begin(), back.end(),
+               std::back_inserter(merged), less);
+    m_ordered.swap(merged);
+    if (m_filtered)
+        back.erase(std::remove_if(back.begin(), back.end(),
+                                  [this](RowId row) { return !passes(rowData(row)); }),
+                   back.end());
+    for (RowId row : back)
+        mark[static_cast<std::size_t>(row)] = 3; // shown
+    merged.clear();
+    merged.reserve(m_visible.size() + back.size());
+    std::merge(m_visible.begin(), m_visible.end(), back.begin(), back.end(),
+               std::back_inserter(merged), less);
+    m_visible.swap(merged);
+
+    // The last changed row that is shown, else the row that was current, else the nearest place.
+    int position = -1;
+    const auto shown = std::find_if(touched.rbegin(), touched.rend(), [&](RowId row) {
+        return mark[static_cast<std::size_t>(row)] == 3;
+    });
+    if (shown != touched.rend())
+        position = positionOf(*shown);
+    if (position < 0 && keepCurrent >= 0)
+        position = positionOf(keepCurrent);
+    if (position < 0 && !m_visible.empty())
+        position = std::clamp(m_cur, 0, static_cast<int>(m_visible.size()) - 1);
+    m_cur = position;
 }
 
 // Moves a just-stored row from its place in the visible rows to where the order puts it, or

@@ -89,6 +89,8 @@ public:
     std::int64_t autoIncValue() const { return m_counter; }
     // Stored live rows in the natural order (the order of their current versions).
     std::vector<RowId> naturalOrder() const;
+    // The stored version a live row shows now; -1 for a row that is gone or not stored yet.
+    std::int32_t currentVersionOf(RowId row) const;
 
     // --- cursor ------------------------------------------------------------------------------
     void first();
@@ -142,6 +144,24 @@ public:
     // Whether appendRows is running (its notifications can tell a batch from single rows).
     bool isAppendingRows() const { return m_batch != nullptr; }
 
+    // A change made as a user makes it by hand, to a row given by identity wherever the order
+    // and the filter put it: a new task (Append, every value written, Post: the ID from the
+    // counter), an edit (Edit, every value written, Post: nothing when no value differs) or a
+    // Delete. The values written are those of a stored version.
+    struct RowChange {
+        enum Kind { Add, Store, Delete };
+        Kind kind = Add;
+        RowId row = -1;            // Store, Delete
+        std::uint32_t version = 0; // Add, Store
+    };
+    // Settles the pending row, then makes the changes in order, each one version and one
+    // change-log entry exactly as by hand. The owner's after-insert and after-edit notifications
+    // do not run (every value is written anyway); the caller marks the list. Several changes
+    // reach views as one reset. The last changed row that is shown becomes current. Returns the
+    // rows the adds made, in order. Throws CorvantisError (a row gone, a key violation): the
+    // changes before the failing one stay made.
+    std::vector<RowId> applyChanges(const std::vector<RowChange>& changes);
+
     // --- fields of the current row -----------------------------------------------------------
     bool isNull(const QString& field) const;
     QString asString(const QString& field) const;
@@ -191,6 +211,11 @@ signals:
     void aboutToReset();
     void resetDone();
     void currentChanged(int position);
+    // A change was stored, in the order of the change log (tables that keep history only): a new
+    // row (before is -1), an edit (the version replaced and the new one) or a delete (after is
+    // -1). `settling`: the pending row was stored because the user moved on (see settle()), not
+    // by an explicit Post. Sent while the table is mid-change: listeners only take note.
+    void changeStored(DataTable::RowId row, std::int32_t before, std::int32_t after, bool settling);
 
 private:
     [[noreturn]] void fail(const QString& message) const; // table-wide: prefixed
@@ -209,6 +234,16 @@ private:
     void clearPending();
     void beginPending(bool append);
     void storePending();
+    // The bookkeeping of one stored change: versions, states, the change log, the ID counter and
+    // the key counts (not the order or the shown rows). Each throws before changing anything.
+    void storeNewRow(RowId row, RowData& values);
+    bool storeEditedRow(RowId row, RowData& values); // false: no value differs
+    void storeDeletion(RowId row);
+    void requireStoredRow(RowId row) const;
+    void requireVersion(std::uint32_t version) const;
+    void applyOneChange(const RowChange& change, std::vector<RowId>& added);
+    // Puts the touched rows back where the order and the filter want them, in one pass.
+    void replaceRows(const std::vector<RowId>& touched, RowId keepCurrent);
     void setCurrent(int position);
     void scrolled();
     void rebuildOrder();
@@ -246,6 +281,7 @@ private:
     RowId m_pendingRow = -1;
     RowId m_rowBeforeInsert = -1;
     bool m_pendingModified = false;
+    bool m_settling = false;
 
     QString m_indexName;
     int m_sortField = -1; // -1: natural order

@@ -2,12 +2,15 @@
 
 #include "dialogs/uAbout.h"
 #include "dialogs/uFrmComments.h"
+#include "dialogs/uFrmDeletedTasks.h"
 #include "dialogs/uFrmDetails.h"
+#include "dialogs/uFrmHistory.h"
 #include "dialogs/uFrmProgress.h"
 #include "dialogs/uFrmURL.h"
 #include "dialogs/ufrmDateSelect.h"
 #include "model/CorvantisError.h"
 #include "model/DataTable.h"
+#include "model/TaskHistory.h"
 #include "report/uQRptTasks.h"
 #include "shell/ListRecovery.h"
 #include "shell/uGeneral.h"
@@ -16,6 +19,7 @@
 #include "storage/uFrmBatchImport.h"
 #include "storage/uFrmCategories.h"
 #include "storage/ufrmReOpen.h"
+#include "view/TaskUndo.h"
 #include "view/TaskViewServices.h"
 #include "view/uFrTasks.h"
 #include "widgets/BusyCursor.h"
@@ -41,6 +45,8 @@
 #include <QTabWidget>
 #include <QToolBar>
 #include <QToolButton>
+#include <QUndoGroup>
+#include <QUndoStack>
 #include <QVBoxLayout>
 
 #include <cerrno>
@@ -112,6 +118,8 @@ void TfrmMain::CreateSecondaryWindows() {
     frmCategories = new TfrmCategories(m_programFolder, this);
     frmDetails = new TfrmDetails(this);
     frmURL = new TfrmURL(this);
+    frmHistory = new TfrmHistory(this);
+    frmDeletedTasks = new TfrmDeletedTasks(this);
     QRptTasks = new TQRptTasks(this);
 }
 
@@ -130,6 +138,14 @@ TaskViewServices TfrmMain::ViewServices() {
     services.openTaskList = [this](const QString& fileName) { OpenTaskList(fileName); };
     if (frmCategories)
         services.categoryLines = [w = frmCategories] { return w->Lines(); };
+    if (frmHistory)
+        services.showHistory = [w = frmHistory](const DataTable& table, DataTable::RowId row) {
+            return w->Execute(table, row);
+        };
+    if (frmDeletedTasks)
+        services.showDeletedTasks = [w = frmDeletedTasks](const DataTable& table) {
+            return w->Execute(table);
+        };
     return services;
 }
 
@@ -184,6 +200,40 @@ void TfrmMain::buildActions() {
     actCancelFilter = makeAction(QStringLiteral("CancelFilter1"), QStringLiteral("Cancel Filter"),
                                  QStringLiteral("edit-clear"));
 
+    actUndo =
+        makeAction(QStringLiteral("actUndo"), QStringLiteral("Undo"), QStringLiteral("edit-undo"));
+    actUndo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    actRedo =
+        makeAction(QStringLiteral("actRedo"), QStringLiteral("Redo"), QStringLiteral("edit-redo"));
+    actRedo->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    actHistory = makeAction(QStringLiteral("actHistory"), QStringLiteral("History..."),
+                            QStringLiteral("view-history"));
+    actHistory->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    actDeletedTasks =
+        makeAction(QStringLiteral("actDeletedTasks"), QStringLiteral("Show deleted tasks..."),
+                   QStringLiteral("user-trash"));
+    actSaveCopy =
+        makeAction(QStringLiteral("actSaveCopy"), QStringLiteral("Save Copy Without History..."),
+                   QStringLiteral("document-export"));
+    // Undo and Redo follow the active list's history: its next step names them.
+    m_undoGroup = new QUndoGroup(this);
+    actUndo->setEnabled(false);
+    actRedo->setEnabled(false);
+    connect(m_undoGroup, &QUndoGroup::canUndoChanged, actUndo, &QAction::setEnabled);
+    connect(m_undoGroup, &QUndoGroup::canRedoChanged, actRedo, &QAction::setEnabled);
+    connect(m_undoGroup, &QUndoGroup::undoTextChanged, actUndo, [this](const QString& text) {
+        actUndo->setText(text.isEmpty() ? QStringLiteral("Undo") : QStringLiteral("Undo ") + text);
+    });
+    connect(m_undoGroup, &QUndoGroup::redoTextChanged, actRedo, [this](const QString& text) {
+        actRedo->setText(text.isEmpty() ? QStringLiteral("Redo") : QStringLiteral("Redo ") + text);
+    });
+    connectCommand(actUndo, &TfrmMain::actUndoExecute);
+    connectCommand(actRedo, &TfrmMain::actRedoExecute);
+    connectCommand(actHistory, &TfrmMain::actHistoryExecute);
+    connectCommand(actDeletedTasks, &TfrmMain::actDeletedTasksExecute);
+    connectCommand(actSaveCopy, &TfrmMain::actSaveCopyExecute);
+
     connectCommand(actNew, &TfrmMain::actNewExecute);
     connectCommand(actOpen, &TfrmMain::actOpenExecute);
     connectCommand(actReopen, &TfrmMain::actReopenExecute);
@@ -218,6 +268,7 @@ void TfrmMain::buildMenus() {
     file->addSeparator();
     file->addAction(actSave);
     file->addAction(actSaveAs);
+    file->addAction(actSaveCopy);
     addMirror(file, QStringLiteral("Close"), QStringLiteral("Close1"), actClose);
     file->addAction(actCloseAll);
     file->addSeparator();
@@ -227,8 +278,14 @@ void TfrmMain::buildMenus() {
 
     QMenu* edit = bar->addMenu(QStringLiteral("Edit"));
     edit->setObjectName(QStringLiteral("Edit1"));
+    edit->addAction(actUndo);
+    edit->addAction(actRedo);
+    edit->addSeparator();
     edit->addAction(actDetailView);
     edit->addAction(actComments);
+    edit->addSeparator();
+    edit->addAction(actHistory);
+    edit->addAction(actDeletedTasks);
 
     QMenu* search = bar->addMenu(QStringLiteral("Search"));
     search->setObjectName(QStringLiteral("Search1"));
@@ -292,7 +349,10 @@ void TfrmMain::buildTabs() {
     PageControl1->hide();
     // Only the user's choice of another tab (left button, keyboard) names the window; the tab
     // bar switches on nothing else, and the pages the program activates are let through quietly.
+    // Undo and Redo follow every change of tab.
     connect(PageControl1, &QTabWidget::currentChanged, this, [this](int index) {
+        TfrTasks* view = viewAt(index);
+        m_undoGroup->setActiveStack(view ? view->UndoHistory()->Stack() : nullptr);
         if (!m_activatingPage)
             PageControl1Change(index);
     });
@@ -392,6 +452,9 @@ TfrTasks* TfrmMain::addPage(const QString& name) {
             PageControl1->setTabText(index, caption);
     });
     view->SetCaption(uGeneral::CaptionFromFileName(name));
+    m_undoGroup->addStack(view->UndoHistory()->Stack());
+    if (PageControl1->currentWidget() == page) // the first tab was current before its view
+        m_undoGroup->setActiveStack(view->UndoHistory()->Stack());
     layout->addWidget(view);
     view->show();
     return view;
@@ -669,6 +732,7 @@ void TfrmMain::tbImportClick() {
     const QString fileName = Prompt::OpenFileName(request);
     if (fileName.isEmpty())
         return;
+    const TaskUndo::Step step(*view->UndoHistory(), QStringLiteral("Import"));
     view->AddTasksInBulk([&](const DataTable::Progress& progress) {
         return Import::ImportTasks(*view->cdsTasks(), fileName, progress);
     });
@@ -679,6 +743,7 @@ void TfrmMain::BatchInsert1Click() {
     if (!view || !frmBatchImport)
         return;
     frmBatchImport->Execute([view](const QString& text) {
+        const TaskUndo::Step step(*view->UndoHistory(), QStringLiteral("Batch Insert"));
         return view->AddTasksInBulk([&](const DataTable::Progress& progress) {
             return Import::BatchInsert(*view->cdsTasks(), text, progress);
         });
@@ -722,4 +787,40 @@ void TfrmMain::PageControl1Change(int index) {
     if (TfrTasks* view = viewAt(index))
         setWindowTitle(QStringLiteral("Corvantis - ") +
                        uGeneral::CaptionFromFileName(view->ListFileName()));
+}
+
+void TfrmMain::actUndoExecute() {
+    requireActiveView()->Undo1Click();
+}
+
+void TfrmMain::actRedoExecute() {
+    requireActiveView()->Redo1Click();
+}
+
+void TfrmMain::actHistoryExecute() {
+    requireActiveView()->History1Click();
+}
+
+void TfrmMain::actDeletedTasksExecute() {
+    requireActiveView()->DeletedTasks1Click();
+}
+
+// A copy for sharing: the list's current tasks as a list never edited. The open list keeps its
+// file, its name and its saved state, and the copy is not one of the recent lists.
+void TfrmMain::actSaveCopyExecute() {
+    TfrTasks* view = requireActiveView();
+    FileDialogRequest request = SaveDialog1();
+    request.parent = this;
+    const QString target = Prompt::SaveFileName(request);
+    if (target.isEmpty())
+        return;
+    if (QFileInfo::exists(target) &&
+        !Prompt::Question(QStringLiteral("File already exists! Overwrite ?")))
+        return;
+    DataTable* table = view->cdsTasks();
+    table->settle();
+    DataTable copy;
+    copy.setObjectName(table->objectName());
+    copy.adopt(TaskHistory::WithoutHistory(*table));
+    DataPacket::SaveToFile(copy, target);
 }

@@ -12,6 +12,7 @@ class QTabWidget;
 class QToolBar;
 class QToolButton;
 class ListRecovery;
+class QUndoGroup;
 class TfrTasks;
 class TfrmReOpen;
 class TfrmCategories;
@@ -22,6 +23,8 @@ class TfrmDateSelect;
 class TfrmBatchImport;
 class TfrmDetails;
 class TfrmURL;
+class TfrmHistory;
+class TfrmDeletedTasks;
 class TQRptTasks;
 struct TaskViewServices;
 
@@ -87,6 +90,13 @@ public:
     void ApplyFilter1Click();
     void CancelFilter1Click();
     void PageControl1Change(int index);
+    // The active list's history: undo and redo, the Task History and Deleted Tasks windows, and
+    // a copy of the list without its history.
+    void actUndoExecute();
+    void actRedoExecute();
+    void actHistoryExecute();
+    void actDeletedTasksExecute();
+    void actSaveCopyExecute();
 
     static FileDialogRequest OpenDialog1(const QString& folder);
     static FileDialogRequest SaveDialog1();
@@ -159,6 +169,13 @@ private:
     QAction* actComments = nullptr;
     QAction* actApplyFilter = nullptr;
     QAction* actCancelFilter = nullptr;
+    QAction* actUndo = nullptr;
+    QAction* actRedo = nullptr;
+    QAction* actHistory = nullptr;
+    QAction* actDeletedTasks = nullptr;
+    QAction* actSaveCopy = nullptr;
+    // Every open list's undo history; the active tab's drives Undo and Redo.
+    QUndoGroup* m_undoGroup = nullptr;
 
     TfrmReOpen* frmReOpen = nullptr;
     TfrmAbout* frmAbout = nullptr;
@@ -169,5 +186,7 @@ private:
     TfrmCategories* frmCategories = nullptr;
     TfrmDetails* frmDetails = nullptr;
     TfrmURL* frmURL = nullptr;
+    TfrmHistory* frmHistory = nullptr;
+    TfrmDeletedTasks* frmDeletedTasks = nullptr;
     TQRptTasks* QRptTasks = nullptr;
 };

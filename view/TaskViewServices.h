@@ -1,14 +1,15 @@
 #pragma once
 
+#include "model/DataTable.h"
 #include "model/TaskCommands.h"
 
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
-
-class DataTable;
+#include <vector>
 
 // What a task-list view needs from outside itself: the program's secondary windows and the
 // main window's commands. The main window fills it in; tests give fakes. An empty function
@@ -29,4 +30,9 @@ struct TaskViewServices {
     std::function<void(const QString& fileName)> openTaskList;
     // The category list as it stands now (the Categories window's lines).
     std::function<QStringList()> categoryLines;
+    // The Task History window over a stored task: the version the user chose to restore.
+    std::function<std::optional<std::uint32_t>(const DataTable& table, DataTable::RowId row)>
+        showHistory;
+    // The Deleted Tasks window: the deleted versions the user chose to restore (none: nothing).
+    std::function<std::vector<std::uint32_t>(const DataTable& table)> showDeletedTasks;
 };

@@ -10,6 +10,7 @@
 #include "view/TaskGrid.h"
 #include "view/TaskGridDelegate.h"
 #include "view/TaskGridModel.h"
+#include "view/TaskUndo.h"
 #include "widgets/BusyCursor.h"
 #include "widgets/DecorativeStrip.h"
 #include "widgets/ErrorBox.h"
@@ -69,6 +70,7 @@ TfrTasks::TfrTasks(QWidget* parent) : QWidget(parent) {
     m_cdsTasks->setAfterInsert([this] { cdsTasksAfterInsert(); });
     m_cdsTasks->setAfterEdit([this] { cdsTasksAfterEdit(); });
     m_cdsTasks->setAfterScroll([this] { cdsTasksAfterScroll(); });
+    m_undo = new TaskUndo(m_cdsTasks, this);
     m_model = new TaskGridModel(m_cdsTasks, this);
 
     // The three bars have stretched pictures of their own under their controls.
@@ -135,6 +137,7 @@ TfrTasks::~TfrTasks() {
 bool TfrTasks::command(const std::function<void()>& body) {
     return RunGuarded([&] {
         EndCellEdit();
+        const TaskUndo::Step step(*m_undo); // what the command stores is one step
         body();
     });
 }
@@ -176,6 +179,7 @@ void TfrTasks::InitList(const QString& name, bool isNew) {
         m_cdsTasks->first();
     }
     m_cdsTasks->setIndexName(TaskTable::IndexID);
+    m_undo->Clear();
     // The boxes only show the start state; their handlers do not run.
     cbOrder->setCurrentIndex(ListViews::OrderChoices().indexOf(ListViews::OrderID));
     cbShow->setCurrentIndex(0);
@@ -302,6 +306,8 @@ bool TfrTasks::AddTasksInBulk(const std::function<bool(const DataTable::Progress
         QCoreApplication::processEvents(); // paints the window, hears its Cancel
         return !window->wasCanceled();
     };
+    // Everything the command adds is one step of the undo history (none when it is cancelled).
+    const TaskUndo::Step step(*m_undo);
     if (command(progress))
         return true;
     restoreDocumentMarks(before);
@@ -587,6 +593,23 @@ bool TfrTasks::eventFilter(QObject* watched, QEvent* event) {
         }
         break;
     }
+    case QEvent::ShortcutOverride:
+        if (watched == Edit2 || watched == edSearch) {
+            // A text box with no typing of its own to take back leaves Undo and Redo to the list.
+            auto* box = static_cast<QLineEdit*>(watched);
+            auto* key = static_cast<QKeyEvent*>(event);
+            const QKeyCombination combination = key->keyCombination();
+            const bool undo = key->matches(QKeySequence::Undo) ||
+                              combination == QKeyCombination(Qt::CTRL, Qt::Key_Z);
+            const bool redo = key->matches(QKeySequence::Redo) ||
+                              combination == QKeyCombination(Qt::CTRL, Qt::Key_Y) ||
+                              combination == QKeyCombination(Qt::CTRL | Qt::SHIFT, Qt::Key_Z);
+            if ((undo && !box->isUndoAvailable()) || (redo && !box->isRedoAvailable())) {
+                event->ignore();
+                return true;
+            }
+        }
+        break;
     case QEvent::KeyPress:
         if (watched == Edit2 || watched == edSearch) {
             const int key = static_cast<QKeyEvent*>(event)->key();

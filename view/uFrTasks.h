@@ -24,6 +24,7 @@ class QToolButton;
 class TaskGrid;
 class TaskGridDelegate;
 class TaskGridModel;
+class TaskUndo;
 
 // The view of one open list: its task table, the grid that shows it, the bars around the grid
 // (filter bar, task toolbar, quick-add bar, status bar), the links of its tasks, and the
@@ -45,6 +46,8 @@ public:
     const TaskViewServices& Services() const { return m_services; }
 
     DataTable* cdsTasks() const { return m_cdsTasks; }
+    // The list's undo history for this run; it ends with the view.
+    TaskUndo* UndoHistory() const { return m_undo; }
 
     // Starts the view on an empty new list, or on the list file `name`.
     void InitList(const QString& name, bool isNew);
@@ -124,6 +127,15 @@ public:
     void Comments1Click();
     void Details1Click();
 
+    // --- the list's history --------------------------------------------------------------------
+    // The Task History window for the current task; its restore is one edit of the task.
+    void History1Click();
+    // The Deleted Tasks window; each task restored is added back as a new task.
+    void DeletedTasks1Click();
+    // Takes back, or makes again, the latest step of the undo history.
+    void Undo1Click();
+    void Redo1Click();
+
     // --- links -------------------------------------------------------------------------------
     void LinktoFile1Click();
     void Link1Click();
@@ -180,6 +192,8 @@ private:
     DocumentMarks documentMarks() const;
     void restoreDocumentMarks(const DocumentMarks& marks);
     bool gridKey(QKeyEvent* event);
+    // Runs Undo or Redo, marking the list when it changed.
+    void replayStep(void (TaskUndo::*replay)());
     void callUpDatePicker();
     void linkField(const QString& field, const FileDialogRequest& request, QString* folder,
                    bool stampLastActioned);
@@ -191,6 +205,7 @@ private:
 
     TaskViewServices m_services;
     DataTable* m_cdsTasks;
+    TaskUndo* m_undo;
     TaskGridModel* m_model;
     TaskGridDelegate* m_delegate;
     TaskGrid* DBGrid1;

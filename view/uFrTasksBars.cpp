@@ -8,6 +8,7 @@
 #include "view/TaskGrid.h"
 #include "view/TaskGridDelegate.h"
 #include "view/TaskGridModel.h"
+#include "view/TaskUndo.h"
 #include "view/uFrTasks.h"
 #include "widgets/BusyCursor.h"
 #include "widgets/DesktopShell.h"
@@ -211,6 +212,7 @@ const std::vector<MenuEntry>& MenuEntries() {
         {"Comments1", "Comments", "edit-comment", &TfrTasks::Comments1Click},
         {"Details1", "Details", "document-properties", &TfrTasks::Details1Click,
          QKeySequence(Qt::Key_F12)},
+        {"History1", "History...", "view-history", &TfrTasks::History1Click},
     };
     return entries;
 }
@@ -370,6 +372,12 @@ void TfrTasks::buildPopupMenu() {
         PopupMenu1->addAction(action);
     }
     m_delegate->setEditorShortcuts(keys);
+    // Ctrl+H is the main window's (Edit menu); the entry shows it and takes it only while the
+    // menu is open.
+    if (auto* history = findChild<QAction*>(QStringLiteral("History1"))) {
+        history->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+        history->setShortcutContext(Qt::WidgetShortcut);
+    }
 }
 
 // --- task commands ---------------------------------------------------------------------------
@@ -535,4 +543,69 @@ void TfrTasks::OpenURL1Click() {
 
 void TfrTasks::OpenLinkedTaskList1Click() {
     openTrimmed(LinkedList, m_services.openTaskList);
+}
+
+// --- the list's history ----------------------------------------------------------------------
+
+void TfrTasks::History1Click() {
+    command([&] {
+        const TaskUndo::Step step(*m_undo, QStringLiteral("Restore Version"));
+        if (!m_services.showHistory || !m_cdsTasks->isActive())
+            return;
+        // The window shows what is stored: an edit in progress is stored first.
+        m_cdsTasks->settle();
+        const DataTable::RowId row = m_cdsTasks->currentRow();
+        if (m_cdsTasks->currentVersionOf(row) < 0)
+            return;
+        const std::optional<std::uint32_t> version = m_services.showHistory(*m_cdsTasks, row);
+        if (!version)
+            return;
+        const std::size_t before = m_cdsTasks->versionCount();
+        m_cdsTasks->applyChanges({{DataTable::RowChange::Store, row, *version}});
+        if (m_cdsTasks->versionCount() != before)
+            MarkUnsaved();
+    });
+}
+
+void TfrTasks::DeletedTasks1Click() {
+    command([&] {
+        const TaskUndo::Step step(*m_undo, QStringLiteral("Restore Deleted Tasks"));
+        if (!m_services.showDeletedTasks || !m_cdsTasks->isActive())
+            return;
+        m_cdsTasks->settle();
+        const std::vector<std::uint32_t> versions = m_services.showDeletedTasks(*m_cdsTasks);
+        if (versions.empty())
+            return;
+        std::vector<DataTable::RowChange> changes;
+        for (std::uint32_t version : versions)
+            changes.push_back({DataTable::RowChange::Add, -1, version});
+        m_cdsTasks->applyChanges(changes);
+        MarkUnsaved();
+    });
+}
+
+void TfrTasks::replayStep(void (TaskUndo::*replay)()) {
+    command([&] {
+        if (!m_cdsTasks->isActive())
+            return;
+        const std::size_t before = m_cdsTasks->changeLog().size();
+        try {
+            (m_undo->*replay)();
+        } catch (...) {
+            // What was made before the refusal is made: the list has changed all the same.
+            if (m_cdsTasks->changeLog().size() != before)
+                MarkUnsaved();
+            throw;
+        }
+        if (m_cdsTasks->changeLog().size() != before)
+            MarkUnsaved();
+    });
+}
+
+void TfrTasks::Undo1Click() {
+    replayStep(&TaskUndo::Undo);
+}
+
+void TfrTasks::Redo1Click() {
+    replayStep(&TaskUndo::Redo);
 }

@@ -11,6 +11,9 @@ inline const QColor ViewBackground(208, 208, 216);
 // Where the soft pictures of the bars and the footer end, at their right edge.
 inline const QColor BandShade(158, 166, 189);
 
+// A value that differs from the version before it, in the history windows.
+inline const QColor ChangedValue(255, 232, 140);
+
 // A style sheet colour, "rgb(r,g,b)".
 inline QString Css(const QColor& colour) {
     return QStringLiteral("rgb(%1,%2,%3)").arg(colour.red()).arg(colour.green()).arg(colour.blue());

@@ -156,7 +156,7 @@ void TestTaskView::toolbarAndMenu() {
                             "-/Progress /Set Date /Bookmark Task /Last Actioned Now /-/"
                             "Link to Task List /Link to Related File Ctrl+F/Link to URL Ctrl+U/"
                             "Open Linked Task List /Open Related File /Open URL /-/Copy Ctrl+C/"
-                            "-/Comments /Details F12"));
+                            "-/Comments /Details F12/History... Ctrl+H"));
 }
 
 void TestTaskView::quickAddByEnter() {

@@ -1,0 +1,144 @@
+#include "dialogs/VersionListModel.h"
+
+#include "model/TaskRecord.h"
+#include "widgets/ProgramColours.h"
+
+#include <QFont>
+#include <QStringList>
+
+#include <algorithm>
+
+VersionListModel::VersionListModel(std::vector<Column> columns, QObject* parent)
+    : QAbstractTableModel(parent), m_columns(std::move(columns)), m_fields(m_columns.size(), -1) {}
+
+void VersionListModel::SetVersions(const DataTable& table,
+                                   std::vector<TaskHistory::Version> versions, bool markChanges) {
+    beginResetModel();
+    m_table = &table;
+    m_versions = std::move(versions);
+    m_changed.clear();
+    if (markChanges) {
+        m_changed.resize(m_versions.size());
+        for (std::size_t i = 0; i + 1 < m_versions.size(); ++i)
+            m_changed[i] =
+                TaskHistory::ChangedFields(table, m_versions[i].version, m_versions[i + 1].version);
+    }
+    for (std::size_t c = 0; c < m_columns.size(); ++c)
+        m_fields[c] = m_columns[c].kind == FieldColumn ? table.fieldIndex(m_columns[c].field) : -1;
+    m_lastActioned = table.fieldIndex(TaskRecord::LastActioned);
+    endResetModel();
+}
+
+void VersionListModel::Clear() {
+    beginResetModel();
+    m_table = nullptr;
+    m_versions.clear();
+    m_changed.clear();
+    endResetModel();
+}
+
+const std::vector<int>& VersionListModel::ChangedAt(int row) const {
+    static const std::vector<int> none;
+    return static_cast<std::size_t>(row) < m_changed.size()
+               ? m_changed[static_cast<std::size_t>(row)]
+               : none;
+}
+
+bool VersionListModel::isChanged(int row, int field) const {
+    const std::vector<int>& changed = ChangedAt(row);
+    return field >= 0 && std::binary_search(changed.begin(), changed.end(), field);
+}
+
+QString VersionListModel::OneLine(QString text) {
+    text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    text.replace(u'\n', u' ');
+    text.replace(u'\r', u' ');
+    return text;
+}
+
+QString VersionListModel::WhenText(int row) const {
+    const TaskHistory::Version& version = VersionAt(row);
+    // A LastActioned that the version set itself says when it was made; one carried over from
+    // the version before says nothing more than the order of the changes.
+    if (m_table && m_lastActioned >= 0) {
+        const RowData& data = m_table->versionData(version.version);
+        const bool older = static_cast<std::size_t>(row) + 1 < m_versions.size();
+        const bool carried =
+            older && m_table->versionData(VersionAt(row + 1).version).raw(m_lastActioned) ==
+                         data.raw(m_lastActioned);
+        if (!data.isNull(m_lastActioned) && !carried)
+            return m_table->displayTextOf(data, m_lastActioned);
+    }
+    if (version.change > 0)
+        return QStringLiteral("Change %1").arg(version.change);
+    return QStringLiteral("Version %1").arg(version.version + 1);
+}
+
+int VersionListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_versions.size());
+}
+
+int VersionListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_columns.size());
+}
+
+QVariant VersionListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || !m_table)
+        return {};
+    const int row = index.row();
+    const auto column = static_cast<std::size_t>(index.column());
+    const int field = m_fields[column];
+    const RowData& values = m_table->versionData(VersionAt(row).version);
+    switch (m_columns[column].kind) {
+    case WhenColumn:
+        if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+            return WhenText(row);
+        return {};
+    case ChangedColumn:
+        if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
+            if (static_cast<std::size_t>(row) + 1 == m_versions.size())
+                return VersionAt(row).change > 0 ? QStringLiteral("Added") : QString();
+            QStringList names;
+            for (int f : ChangedAt(row))
+                names << m_table->fields()[static_cast<std::size_t>(f)].name;
+            return names.join(QStringLiteral(", "));
+        }
+        return {};
+    case FieldColumn:
+        break;
+    }
+    if (field < 0)
+        return {};
+    const bool changed = isChanged(row, field);
+    switch (role) {
+    case Qt::DisplayRole:
+        return OneLine(m_table->displayTextOf(values, field));
+    case Qt::ToolTipRole:
+        return m_table->displayTextOf(values, field);
+    case Qt::TextAlignmentRole: {
+        const FieldDef& def = m_table->fields()[static_cast<std::size_t>(field)];
+        return QVariant::fromValue(def.isIntegral() ? Qt::AlignRight | Qt::AlignVCenter
+                                                    : Qt::AlignLeft | Qt::AlignVCenter);
+    }
+    case Qt::BackgroundRole:
+        return changed ? QVariant(ProgramColours::ChangedValue) : QVariant();
+    case Qt::FontRole:
+        if (changed) {
+            QFont bold;
+            bold.setBold(true);
+            return bold;
+        }
+        return {};
+    case ChangedRole:
+        return changed;
+    default:
+        return {};
+    }
+}
+
+QVariant VersionListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+        section >= static_cast<int>(m_columns.size()))
+        return {};
+    return m_columns[static_cast<std::size_t>(section)].title;
+}

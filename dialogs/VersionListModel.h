@@ -1,0 +1,65 @@
+#pragma once
+
+#include "model/DataTable.h"
+#include "model/TaskHistory.h"
+
+#include <QAbstractTableModel>
+#include <QPointer>
+#include <QString>
+
+#include <vector>
+
+// Stored versions of a list's tasks as the rows of an item model, one column per field named,
+// plus when a version was made and which fields it changed. Cells read the table when shown, so a
+// list of thousands of versions costs nothing until it is painted. When changes are marked, a
+// row's changes are those against the row below it (the version it replaced) and its changed
+// cells carry ChangedRole, a highlight and a bold font.
+class VersionListModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum ColumnKind {
+        FieldColumn,   // the value of a field
+        WhenColumn,    // the version's LastActioned, or its place in the change log
+        ChangedColumn, // the names of the fields it changed
+    };
+    struct Column {
+        QString title;
+        ColumnKind kind = FieldColumn;
+        QString field;
+    };
+    enum Role { ChangedRole = Qt::UserRole + 1 };
+
+    explicit VersionListModel(std::vector<Column> columns, QObject* parent = nullptr);
+
+    void SetVersions(const DataTable& table, std::vector<TaskHistory::Version> versions,
+                     bool markChanges);
+    void Clear();
+
+    const DataTable* Table() const { return m_table; }
+    const TaskHistory::Version& VersionAt(int row) const {
+        return m_versions[static_cast<std::size_t>(row)];
+    }
+    // The fields the row's version changed; empty when changes are not marked.
+    const std::vector<int>& ChangedAt(int row) const;
+    // How the version of a row reads in a "When" column.
+    QString WhenText(int row) const;
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+    // A value as one line of a cell: line breaks shown as blanks.
+    static QString OneLine(QString text);
+
+private:
+    bool isChanged(int row, int field) const;
+
+    QPointer<const DataTable> m_table;
+    std::vector<Column> m_columns;
+    std::vector<int> m_fields; // per column; -1: no such field or not a field column
+    std::vector<TaskHistory::Version> m_versions;
+    std::vector<std::vector<int>> m_changed;
+    int m_lastActioned = -1;
+};

@@ -1,0 +1,142 @@
+#include "dialogs/uFrmDeletedTasks.h"
+
+#include "dialogs/VersionListModel.h"
+#include "model/TaskHistory.h"
+#include "model/TaskRecord.h"
+#include "widgets/DecorativeStrip.h"
+#include "widgets/DialogParts.h"
+#include "widgets/ErrorBox.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+std::vector<VersionListModel::Column> DeletedColumns() {
+    using namespace TaskRecord;
+    using M = VersionListModel;
+    return {
+        {QStringLiteral("ID"), M::FieldColumn, ID},
+        {QStringLiteral("Task"), M::FieldColumn, Task},
+        {QStringLiteral("Status"), M::FieldColumn, Status},
+        {QStringLiteral("Priority"), M::FieldColumn, Priority},
+        {QStringLiteral("Progress"), M::FieldColumn, Progress},
+        {QStringLiteral("Category"), M::FieldColumn, Category},
+        {QStringLiteral("Last Actioned"), M::FieldColumn, LastActioned},
+    };
+}
+
+} // namespace
+
+TfrmDeletedTasks::TfrmDeletedTasks(QWidget* parent) : QDialog(parent) {
+    using namespace DialogParts;
+    SetUp(*this, QStringLiteral("frmDeletedTasks"), QStringLiteral("Deleted Tasks"),
+          QSize(760, 440), Frame::Sizeable);
+
+    lblDeleted = new QLabel(this);
+    lblDeleted->setObjectName(QStringLiteral("lblDeleted"));
+    lblDeleted->setContentsMargins(8, 6, 8, 6);
+
+    m_tasks = new VersionListModel(DeletedColumns(), this);
+    grdDeleted = new QTableView(this);
+    grdDeleted->setObjectName(QStringLiteral("grdDeleted"));
+    grdDeleted->setModel(m_tasks);
+    grdDeleted->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grdDeleted->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grdDeleted->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    grdDeleted->setWordWrap(false);
+    grdDeleted->verticalHeader()->hide();
+    grdDeleted->verticalHeader()->setDefaultSectionSize(18);
+    grdDeleted->horizontalHeader()->setHighlightSections(false);
+    grdDeleted->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    for (const auto& [column, width] : std::initializer_list<std::pair<int, int>>{
+             {0, 45}, {1, 300}, {2, 86}, {3, 69}, {4, 60}, {5, 100}, {6, 85}})
+        grdDeleted->setColumnWidth(column, width);
+    connect(grdDeleted, &QTableView::doubleClicked, this,
+            [this] { RunGuarded([this] { btnRestoreClick(); }); });
+    connect(grdDeleted->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { btnRestore->setEnabled(!selectedRows().empty()); });
+
+    auto* bar = new DecorativeStrip(this);
+    bar->setObjectName(QStringLiteral("pnlButtons"));
+    bar->setFixedHeight(41);
+    btnRestore = AddButton(bar, QStringLiteral("btnRestore"), QStringLiteral("Restore"), {24, 8});
+    btnClose = AddButton(bar, QStringLiteral("btnClose"), QStringLiteral("Close"), {104, 8});
+    ConnectGuarded(btnRestore, &QPushButton::clicked, this, &TfrmDeletedTasks::btnRestoreClick);
+    ConnectGuarded(btnClose, &QPushButton::clicked, this, &TfrmDeletedTasks::btnCloseClick);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(lblDeleted);
+    layout->addWidget(grdDeleted, 1);
+    layout->addWidget(bar);
+}
+
+TfrmDeletedTasks::~TfrmDeletedTasks() = default;
+
+void TfrmDeletedTasks::Load(const DataTable& table) {
+    m_chosen.clear();
+    m_tasks->SetVersions(table, TaskHistory::DeletedTasks(table), false);
+    const int count = m_tasks->rowCount();
+    lblDeleted->setText(
+        count == 0 ? QStringLiteral("No task has been deleted from this list.")
+                   : QStringLiteral("%1 deleted from this list, the latest first. Restore adds "
+                                    "the chosen tasks back as new tasks.")
+                         .arg(count == 1 ? QStringLiteral("1 task")
+                                         : QStringLiteral("%1 tasks").arg(count)));
+    SelectTasks(count > 0 ? std::vector<int>{0} : std::vector<int>{});
+}
+
+std::vector<std::uint32_t> TfrmDeletedTasks::Execute(const DataTable& table) {
+    Load(table);
+    grdDeleted->setFocus();
+    const bool restore = exec() == QDialog::Accepted;
+    m_tasks->Clear();
+    return restore ? m_chosen : std::vector<std::uint32_t>{};
+}
+
+int TfrmDeletedTasks::TaskCount() const {
+    return m_tasks->rowCount();
+}
+
+void TfrmDeletedTasks::SelectTasks(const std::vector<int>& rows) {
+    QItemSelection selection;
+    for (int row : rows)
+        if (row >= 0 && row < m_tasks->rowCount())
+            selection.select(m_tasks->index(row, 0),
+                             m_tasks->index(row, m_tasks->columnCount() - 1));
+    QItemSelectionModel* model = grdDeleted->selectionModel();
+    model->select(selection, QItemSelectionModel::ClearAndSelect);
+    if (!rows.empty() && rows.front() < m_tasks->rowCount())
+        model->setCurrentIndex(m_tasks->index(rows.front(), 0), QItemSelectionModel::NoUpdate);
+    btnRestore->setEnabled(!selectedRows().empty());
+}
+
+std::vector<int> TfrmDeletedTasks::selectedRows() const {
+    std::vector<int> rows;
+    for (const QModelIndex& index : grdDeleted->selectionModel()->selectedRows())
+        rows.push_back(index.row());
+    return rows;
+}
+
+void TfrmDeletedTasks::btnRestoreClick() {
+    const std::vector<int> rows = selectedRows();
+    if (rows.empty())
+        return;
+    m_chosen.clear();
+    for (int row : rows)
+        m_chosen.push_back(m_tasks->VersionAt(row).version);
+    // Oldest first: restored tasks take their new IDs in the order they were first made.
+    std::sort(m_chosen.begin(), m_chosen.end());
+    accept();
+}
+
+void TfrmDeletedTasks::btnCloseClick() {
+    reject();
+}

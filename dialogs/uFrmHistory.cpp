@@ -1,0 +1,195 @@
+#include "dialogs/uFrmHistory.h"
+
+#include "dialogs/VersionListModel.h"
+#include "model/TaskHistory.h"
+#include "model/TaskRecord.h"
+#include "widgets/DecorativeStrip.h"
+#include "widgets/DialogParts.h"
+#include "widgets/ErrorBox.h"
+#include "widgets/ProgramColours.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTableView>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+std::vector<VersionListModel::Column> HistoryColumns() {
+    using namespace TaskRecord;
+    using M = VersionListModel;
+    return {
+        {QStringLiteral("When"), M::WhenColumn, {}},
+        {QStringLiteral("Status"), M::FieldColumn, Status},
+        {QStringLiteral("Progress"), M::FieldColumn, Progress},
+        {QStringLiteral("Priority"), M::FieldColumn, Priority},
+        {QStringLiteral("Task"), M::FieldColumn, Task},
+        {QStringLiteral("Changed"), M::ChangedColumn, {}},
+    };
+}
+
+// A table of the window's own: one line a row, whole rows selected, no editing.
+void setUpTable(QTableView* table, const QString& name) {
+    table->setObjectName(name);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setWordWrap(false);
+    table->verticalHeader()->hide();
+    table->verticalHeader()->setDefaultSectionSize(18);
+    table->horizontalHeader()->setHighlightSections(false);
+    table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    table->horizontalHeader()->setStretchLastSection(true);
+}
+
+} // namespace
+
+TfrmHistory::TfrmHistory(QWidget* parent) : QDialog(parent) {
+    using namespace DialogParts;
+    SetUp(*this, QStringLiteral("frmHistory"), QStringLiteral("Task History"), QSize(780, 540),
+          Frame::Sizeable);
+
+    lblTask = new QLabel(this);
+    lblTask->setObjectName(QStringLiteral("lblTask"));
+    lblTask->setContentsMargins(8, 6, 8, 6);
+    lblTask->setTextFormat(Qt::PlainText);
+
+    m_versions = new VersionListModel(HistoryColumns(), this);
+    grdVersions = new QTableView;
+    setUpTable(grdVersions, QStringLiteral("grdVersions"));
+    grdVersions->setModel(m_versions);
+    for (const auto& [column, width] :
+         std::initializer_list<std::pair<int, int>>{{0, 90}, {1, 86}, {2, 60}, {3, 69}, {4, 300}})
+        grdVersions->setColumnWidth(column, width);
+    connect(grdVersions->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this] { RunGuarded([this] { showSelected(); }); });
+
+    grdFields = new QTableWidget(0, 2);
+    setUpTable(grdFields, QStringLiteral("grdFields"));
+    grdFields->setHorizontalHeaderLabels({QStringLiteral("Field"), QStringLiteral("Value")});
+    grdFields->setColumnWidth(0, 110);
+    grdFields->setSelectionMode(QAbstractItemView::NoSelection);
+    grdFields->setFocusPolicy(Qt::NoFocus);
+
+    auto* split = new QSplitter(Qt::Vertical, this);
+    split->setObjectName(QStringLiteral("splVersions"));
+    split->addWidget(grdVersions);
+    split->addWidget(grdFields);
+    split->setChildrenCollapsible(false);
+    split->setSizes({190, 290});
+
+    auto* bar = new DecorativeStrip(this);
+    bar->setObjectName(QStringLiteral("pnlButtons"));
+    bar->setFixedHeight(41);
+    btnRestore = AddButton(bar, QStringLiteral("btnRestore"),
+                           QStringLiteral("Restore this version"), {24, 8});
+    btnRestore->resize(130, 25);
+    btnClose = AddButton(bar, QStringLiteral("btnClose"), QStringLiteral("Close"), {162, 8});
+    ConnectGuarded(btnRestore, &QPushButton::clicked, this, &TfrmHistory::btnRestoreClick);
+    ConnectGuarded(btnClose, &QPushButton::clicked, this, &TfrmHistory::btnCloseClick);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(lblTask);
+    layout->addWidget(split, 1);
+    layout->addWidget(bar);
+}
+
+TfrmHistory::~TfrmHistory() = default;
+
+void TfrmHistory::Load(const DataTable& table, DataTable::RowId row) {
+    m_chosen.reset();
+    m_versions->SetVersions(table, TaskHistory::VersionsOfRow(table, row), true);
+    const int versions = m_versions->rowCount();
+    QString heading =
+        versions == 1 ? QStringLiteral("1 version") : QStringLiteral("%1 versions").arg(versions);
+    if (versions > 0) {
+        const RowData& now = table.versionData(m_versions->VersionAt(0).version);
+        const int id = table.fieldIndex(TaskRecord::ID);
+        const int task = table.fieldIndex(TaskRecord::Task);
+        QString name = task >= 0 ? VersionListModel::OneLine(table.textOf(now, task)) : QString();
+        if (id >= 0)
+            name = QStringLiteral("Task %1: %2").arg(table.textOf(now, id), name);
+        heading = name + QStringLiteral("  (") + heading + u')';
+    }
+    lblTask->setText(heading);
+    SelectVersion(0);
+}
+
+std::optional<std::uint32_t> TfrmHistory::Execute(const DataTable& table, DataTable::RowId row) {
+    Load(table, row);
+    grdVersions->setFocus();
+    const bool restore = exec() == QDialog::Accepted;
+    m_versions->Clear();
+    grdFields->setRowCount(0);
+    return restore ? m_chosen : std::nullopt;
+}
+
+int TfrmHistory::VersionCount() const {
+    return m_versions->rowCount();
+}
+
+void TfrmHistory::SelectVersion(int row) {
+    if (row < 0 || row >= m_versions->rowCount()) {
+        grdVersions->selectionModel()->clear();
+        showSelected();
+        return;
+    }
+    grdVersions->selectionModel()->setCurrentIndex(
+        m_versions->index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    showSelected();
+}
+
+int TfrmHistory::selectedRow() const {
+    const QModelIndex current = grdVersions->selectionModel()->currentIndex();
+    return current.isValid() ? current.row() : -1;
+}
+
+void TfrmHistory::showSelected() {
+    const int row = selectedRow();
+    const DataTable* table = m_versions->Table();
+    // The newest version is what the task holds now: nothing to restore.
+    btnRestore->setEnabled(row > 0);
+    if (row < 0 || !table) {
+        grdFields->setRowCount(0);
+        return;
+    }
+    const RowData& values = table->versionData(m_versions->VersionAt(row).version);
+    const std::vector<int>& changed = m_versions->ChangedAt(row);
+    const FieldList& fields = table->fields();
+    grdFields->setRowCount(static_cast<int>(fields.size()));
+    for (int f = 0; f < static_cast<int>(fields.size()); ++f) {
+        const QString text = table->displayTextOf(values, f);
+        auto* name = new QTableWidgetItem(fields[static_cast<std::size_t>(f)].name);
+        auto* value = new QTableWidgetItem(VersionListModel::OneLine(text));
+        value->setToolTip(text);
+        if (std::binary_search(changed.begin(), changed.end(), f)) {
+            QFont bold = grdFields->font();
+            bold.setBold(true);
+            for (QTableWidgetItem* item : {name, value}) {
+                item->setBackground(ProgramColours::ChangedValue);
+                item->setFont(bold);
+            }
+        }
+        grdFields->setItem(f, 0, name);
+        grdFields->setItem(f, 1, value);
+    }
+}
+
+void TfrmHistory::btnRestoreClick() {
+    const int row = selectedRow();
+    if (row <= 0)
+        return;
+    m_chosen = m_versions->VersionAt(row).version;
+    accept();
+}
+
+void TfrmHistory::btnCloseClick() {
+    reject();
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "model/DataTable.h"
+
+#include <cstdint>
+#include <vector>
+
+// What a list's history holds, read from the stored row versions and the change log: the
+// versions one task went through, the tasks deleted from the list, and the list without any of
+// it. Nothing here changes the table.
+namespace TaskHistory {
+
+// A stored version and the place (1-based) in the change log of the change that made it (for a
+// deleted task: of its deletion); 0 when the log does not tell.
+struct Version {
+    std::uint32_t version = 0;
+    int change = 0;
+};
+
+// Every stored version of a live row, newest first: the one it shows now, then each one that it
+// replaced, followed back through the change log. One pass over the log at most.
+std::vector<Version> VersionsOfRow(const DataTable& table, DataTable::RowId row);
+
+// The last version of every task deleted from the list, the latest deletion first.
+std::vector<Version> DeletedTasks(const DataTable& table);
+
+// The fields whose values differ between two stored versions, in field order.
+std::vector<int> ChangedFields(const DataTable& table, std::uint32_t newer, std::uint32_t older);
+
+// The list's current tasks as a list that was never edited: one version per task, in the
+// natural order, each an insertion in the change log; the fields, IDs and the ID counter as they
+// are. A pending row is not included: settle it first.
+DataTable::Content WithoutHistory(const DataTable& table);
+
+} // namespace TaskHistory

@@ -1,0 +1,180 @@
+#include "view/TaskUndo.h"
+
+#include "model/CorvantisError.h"
+
+#include <QScopedValueRollback>
+#include <QUndoCommand>
+#include <QUndoStack>
+
+#include <algorithm>
+#include <unordered_set>
+#include <utility>
+
+// One step on the stack. Pushing runs redo(): the changes are already made then.
+class TaskUndoCommand : public QUndoCommand {
+public:
+    TaskUndoCommand(TaskUndo& owner, std::vector<TaskUndo::Change>&& changes, const QString& text)
+        : QUndoCommand(text), m_owner(owner), m_changes(std::move(changes)) {}
+
+    void undo() override {
+        if (!m_owner.replay(m_changes, true))
+            setObsolete(true);
+    }
+    void redo() override {
+        if (m_made) {
+            m_made = false;
+            return;
+        }
+        if (!m_owner.replay(m_changes, false))
+            setObsolete(true);
+    }
+
+private:
+    TaskUndo& m_owner;
+    std::vector<TaskUndo::Change> m_changes;
+    bool m_made = true;
+};
+
+TaskUndo::TaskUndo(DataTable* table, QObject* parent)
+    : QObject(parent), m_table(table), m_stack(new QUndoStack(this)) {
+    connect(table, &DataTable::changeStored, this, &TaskUndo::stored);
+    connect(table, &DataTable::resetDone, this, &TaskUndo::dropWithdrawn);
+}
+
+void TaskUndo::dropWithdrawn() {
+    const auto versions = static_cast<std::int32_t>(m_table->versionCount());
+    m_open.erase(std::remove_if(m_open.begin(), m_open.end(),
+                                [versions](const Change& change) {
+                                    return change.before >= versions || change.after >= versions;
+                                }),
+                 m_open.end());
+}
+
+TaskUndo::~TaskUndo() = default;
+
+TaskUndo::Step::Step(TaskUndo& undo, const QString& text) : m_undo(undo) {
+    if (m_undo.m_depth++ == 0 || m_undo.m_text.isEmpty())
+        m_undo.m_text = text;
+}
+
+TaskUndo::Step::~Step() {
+    if (--m_undo.m_depth > 0)
+        return;
+    std::vector<Change> changes;
+    changes.swap(m_undo.m_open);
+    if (!changes.empty())
+        m_undo.push(std::move(changes), m_undo.m_text);
+    m_undo.m_text.clear();
+}
+
+void TaskUndo::stored(DataTable::RowId row, std::int32_t before, std::int32_t after,
+                      bool settling) {
+    if (m_replaying)
+        return;
+    // An edit stored because the user moved on belongs to what came before the command.
+    if (m_depth > 0 && !settling)
+        m_open.push_back({row, before, after});
+    else
+        push({{row, before, after}}, QString());
+}
+
+void TaskUndo::push(std::vector<Change>&& changes, const QString& text) {
+    const QString name = text.isEmpty() ? describe(changes) : text;
+    m_stack->push(new TaskUndoCommand(*this, std::move(changes), name));
+}
+
+QString TaskUndo::describe(const std::vector<Change>& changes) {
+    const auto count = [&](auto test) {
+        return std::count_if(changes.begin(), changes.end(), test);
+    };
+    const auto n = static_cast<qsizetype>(changes.size());
+    const auto tasks = [n](const QString& verb) {
+        return n == 1 ? verb + QStringLiteral(" Task")
+                      : QStringLiteral("%1 %2 Tasks").arg(verb).arg(n);
+    };
+    if (count([](const Change& c) { return c.before < 0; }) == n)
+        return tasks(QStringLiteral("Add"));
+    if (count([](const Change& c) { return c.after < 0; }) == n)
+        return tasks(QStringLiteral("Delete"));
+    if (count([](const Change& c) { return c.before >= 0 && c.after >= 0; }) == n)
+        return tasks(QStringLiteral("Edit"));
+    return QStringLiteral("Changes");
+}
+
+DataTable::RowId TaskUndo::resolve(DataTable::RowId row) {
+    DataTable::RowId now = row;
+    for (auto it = m_moved.find(now); it != m_moved.end(); it = m_moved.find(now))
+        now = it->second;
+    if (now != row)
+        m_moved[row] = now; // the next look-up takes one step
+    return now;
+}
+
+bool TaskUndo::replay(const std::vector<Change>& changes, bool backward) {
+    using RowChange = DataTable::RowChange;
+    const QScopedValueRollback<bool> replaying(m_replaying, true);
+    // A row added afresh gets its new identity only once added: a step that changes one row
+    // twice is replayed a change at a time.
+    std::unordered_set<DataTable::RowId> rows;
+    bool oneAtATime = false;
+    for (const Change& change : changes)
+        oneAtATime = !rows.insert(change.row).second || oneAtATime;
+
+    std::vector<RowChange> batch;
+    std::vector<DataTable::RowId> addedFor; // the recorded row of each add in the batch
+    const auto flush = [&] {
+        const std::vector<DataTable::RowId> added = m_table->applyChanges(batch);
+        for (std::size_t i = 0; i < added.size() && i < addedFor.size(); ++i)
+            m_moved[resolve(addedFor[i])] = added[i];
+        batch.clear();
+        addedFor.clear();
+    };
+    const auto take = [&](const Change& change) {
+        const std::int32_t from = backward ? change.after : change.before;
+        const std::int32_t to = backward ? change.before : change.after;
+        if (from < 0) {
+            batch.push_back({RowChange::Add, -1, static_cast<std::uint32_t>(to)});
+            addedFor.push_back(change.row);
+        } else if (to < 0) {
+            batch.push_back({RowChange::Delete, resolve(change.row), 0});
+        } else {
+            batch.push_back(
+                {RowChange::Store, resolve(change.row), static_cast<std::uint32_t>(to)});
+        }
+        if (oneAtATime)
+            flush();
+    };
+    try {
+        if (backward)
+            std::for_each(changes.rbegin(), changes.rend(), take);
+        else
+            std::for_each(changes.begin(), changes.end(), take);
+        flush();
+    } catch (const CorvantisError& error) {
+        m_failure = error.message();
+        return false;
+    }
+    return true;
+}
+
+void TaskUndo::Undo() {
+    m_table->settle();
+    m_failure.reset();
+    m_stack->undo();
+    if (m_failure)
+        throw CorvantisError(*std::exchange(m_failure, std::nullopt));
+}
+
+void TaskUndo::Redo() {
+    m_table->settle();
+    m_failure.reset();
+    m_stack->redo();
+    if (m_failure)
+        throw CorvantisError(*std::exchange(m_failure, std::nullopt));
+}
+
+void TaskUndo::Clear() {
+    m_stack->clear();
+    m_moved.clear();
+    m_open.clear();
+}
