@@ -3,6 +3,7 @@
 #include "model/DataTable.h"
 #include "model/TaskHistory.h"
 
+#include <QAbstractItemView>
 #include <QAbstractTableModel>
 #include <QPointer>
 #include <QString>
@@ -14,6 +15,8 @@
 // list of thousands of versions costs nothing until it is painted. When changes are marked, a
 // row's changes are those against the row below it (the version it replaced) and its changed
 // cells carry ChangedRole, a highlight and a bold font.
+class QTableView;
+
 class VersionListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -63,3 +66,8 @@ private:
     std::vector<std::vector<int>> m_changed;
     int m_lastActioned = -1;
 };
+
+// A table of versions as the history windows show it: whole rows selected, one line a row, no
+// editing, the columns at least as wide as the layout gives them and as their titles need.
+void SetUpVersionTable(QTableView* table, const QString& name, QAbstractItemModel* model,
+                       QAbstractItemView::SelectionMode selection, const std::vector<int>& widths);

@@ -44,19 +44,8 @@ TfrmDeletedTasks::TfrmDeletedTasks(QWidget* parent) : QDialog(parent) {
 
     m_tasks = new VersionListModel(DeletedColumns(), this);
     grdDeleted = new QTableView(this);
-    grdDeleted->setObjectName(QStringLiteral("grdDeleted"));
-    grdDeleted->setModel(m_tasks);
-    grdDeleted->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grdDeleted->setSelectionBehavior(QAbstractItemView::SelectRows);
-    grdDeleted->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    grdDeleted->setWordWrap(false);
-    grdDeleted->verticalHeader()->hide();
-    grdDeleted->verticalHeader()->setDefaultSectionSize(18);
-    grdDeleted->horizontalHeader()->setHighlightSections(false);
-    grdDeleted->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    for (const auto& [column, width] : std::initializer_list<std::pair<int, int>>{
-             {0, 45}, {1, 300}, {2, 86}, {3, 69}, {4, 60}, {5, 100}, {6, 85}})
-        grdDeleted->setColumnWidth(column, width);
+    SetUpVersionTable(grdDeleted, QStringLiteral("grdDeleted"), m_tasks,
+                      QAbstractItemView::ExtendedSelection, {45, 300, 86, 69, 60, 100, 85});
     connect(grdDeleted, &QTableView::doubleClicked, this,
             [this] { RunGuarded([this] { btnRestoreClick(); }); });
     connect(grdDeleted->selectionModel(), &QItemSelectionModel::selectionChanged, this,

@@ -33,20 +33,6 @@ std::vector<VersionListModel::Column> HistoryColumns() {
     };
 }
 
-// A table of the window's own: one line a row, whole rows selected, no editing.
-void setUpTable(QTableView* table, const QString& name) {
-    table->setObjectName(name);
-    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table->setSelectionMode(QAbstractItemView::SingleSelection);
-    table->setWordWrap(false);
-    table->verticalHeader()->hide();
-    table->verticalHeader()->setDefaultSectionSize(18);
-    table->horizontalHeader()->setHighlightSections(false);
-    table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    table->horizontalHeader()->setStretchLastSection(true);
-}
-
 } // namespace
 
 TfrmHistory::TfrmHistory(QWidget* parent) : QDialog(parent) {
@@ -61,19 +47,15 @@ TfrmHistory::TfrmHistory(QWidget* parent) : QDialog(parent) {
 
     m_versions = new VersionListModel(HistoryColumns(), this);
     grdVersions = new QTableView;
-    setUpTable(grdVersions, QStringLiteral("grdVersions"));
-    grdVersions->setModel(m_versions);
-    for (const auto& [column, width] :
-         std::initializer_list<std::pair<int, int>>{{0, 90}, {1, 86}, {2, 60}, {3, 69}, {4, 300}})
-        grdVersions->setColumnWidth(column, width);
+    SetUpVersionTable(grdVersions, QStringLiteral("grdVersions"), m_versions,
+                      QAbstractItemView::SingleSelection, {90, 86, 60, 69, 300});
     connect(grdVersions->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this] { RunGuarded([this] { showSelected(); }); });
 
     grdFields = new QTableWidget(0, 2);
-    setUpTable(grdFields, QStringLiteral("grdFields"));
     grdFields->setHorizontalHeaderLabels({QStringLiteral("Field"), QStringLiteral("Value")});
-    grdFields->setColumnWidth(0, 110);
-    grdFields->setSelectionMode(QAbstractItemView::NoSelection);
+    SetUpVersionTable(grdFields, QStringLiteral("grdFields"), grdFields->model(),
+                      QAbstractItemView::NoSelection, {110});
     grdFields->setFocusPolicy(Qt::NoFocus);
 
     auto* split = new QSplitter(Qt::Vertical, this);
