@@ -6,6 +6,7 @@
 #include "widgets/ErrorBox.h"
 
 #include <QFontMetricsF>
+#include <QGuiApplication>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPagedPaintDevice>
@@ -13,6 +14,7 @@
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTextLayout>
 
 #include <algorithm>
@@ -266,6 +268,10 @@ void TQRptTasks::Preview(QWidget* parent) {
     QPrintPreviewDialog dialog(&printer, parent);
     dialog.setObjectName(QStringLiteral("QRptTasksPreview"));
     dialog.setWindowTitle(JobTitle);
+    // Maximized where a window manager does it; the screen's size where none does, so the
+    // pages are never shown at a tiny zoom in a window of the dialog's least size.
+    if (const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen())
+        dialog.setGeometry(screen->availableGeometry());
     dialog.setWindowState(dialog.windowState() | Qt::WindowMaximized);
     // The preview and the printing both ask for the pages here, so they get the same ones.
     connect(&dialog, &QPrintPreviewDialog::paintRequested, this,
