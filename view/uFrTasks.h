@@ -193,7 +193,7 @@ private:
     void restoreDocumentMarks(const DocumentMarks& marks);
     bool gridKey(QKeyEvent* event);
     // Runs Undo or Redo, marking the list when it changed.
-    void replayStep(void (TaskUndo::*replay)());
+    void replayStep(bool redo);
     void callUpDatePicker();
     void linkField(const QString& field, const FileDialogRequest& request, QString* folder,
                    bool stampLastActioned);

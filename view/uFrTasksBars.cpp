@@ -584,13 +584,16 @@ void TfrTasks::DeletedTasks1Click() {
     });
 }
 
-void TfrTasks::replayStep(void (TaskUndo::*replay)()) {
+void TfrTasks::replayStep(bool redo) {
     command([&] {
         if (!m_cdsTasks->isActive())
             return;
         const std::size_t before = m_cdsTasks->changeLog().size();
         try {
-            (m_undo->*replay)();
+            if (redo)
+                m_undo->Redo();
+            else
+                m_undo->Undo();
         } catch (...) {
             // What was made before the refusal is made: the list has changed all the same.
             if (m_cdsTasks->changeLog().size() != before)
@@ -603,9 +606,9 @@ void TfrTasks::replayStep(void (TaskUndo::*replay)()) {
 }
 
 void TfrTasks::Undo1Click() {
-    replayStep(&TaskUndo::Undo);
+    replayStep(false);
 }
 
 void TfrTasks::Redo1Click() {
-    replayStep(&TaskUndo::Redo);
+    replayStep(true);
 }
