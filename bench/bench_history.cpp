@@ -96,6 +96,7 @@ int main(int argc, char** argv) {
     {
         DataTable table;
         ListGenerator::Generate(table, tasks);
+        TaskTable::Configure(table);
         table.setIndexName(TaskTable::IndexID);
         topUp(table, versions);
         DataPacket::SaveToFile(table, file);

@@ -126,6 +126,22 @@ QByteArray ThreeTasks(const QString& setup) {
     return DataPacket::Write(list.table);
 }
 
+// The program started in a folder of its own, with a list file opened through Open.
+struct OpenedList {
+    explicit OpenedList(const QString& file) : main(StartCorvantis(folder.path() + u'/')) {
+        prompt.openNames << file;
+        action("actOpen")->trigger();
+        view = main->ActiveTaskView();
+    }
+    QAction* action(const char* name) const {
+        return main->findChild<QAction*>(QLatin1String(name));
+    }
+    ScriptedPrompt prompt;
+    QTemporaryDir folder;
+    std::unique_ptr<TfrmMain> main;
+    TfrTasks* view = nullptr;
+};
+
 } // namespace
 
 class TestHistory : public QObject {
@@ -312,12 +328,9 @@ void TestHistory::restoreThroughTheWindowsAsByHand() {
     const QByteArray original =
         ThreeTasks(QStringLiteral("edit 2: Progress=50|Comments=half;delete 3"));
     QVERIFY(WriteFileBytes(file, original));
-    ScriptedPrompt prompt;
-    QTemporaryDir folder;
-    const auto main = StartCorvantis(folder.path() + u'/');
-    prompt.openNames << file;
-    main->findChild<QAction*>(QStringLiteral("actOpen"))->trigger();
-    TfrTasks* view = main->ActiveTaskView();
+    OpenedList opened(file);
+    TfrTasks* view = opened.view;
+    const auto& main = opened.main;
     view->cdsTasks()->moveToPosition(1);
 
     auto* history = main->findChild<TfrmHistory*>();
@@ -325,16 +338,16 @@ void TestHistory::restoreThroughTheWindowsAsByHand() {
         history->SelectVersion(1);
         CloseBy(*history, QStringLiteral("btnRestore"));
     });
-    main->findChild<QAction*>(QStringLiteral("actHistory"))->trigger();
+    opened.action("actHistory")->trigger();
     QVERIFY(view->Unsaved());
     QCOMPARE(view->cdsTasks()->asString(Progress), QStringLiteral("0"));
 
     auto* deleted = main->findChild<TfrmDeletedTasks*>();
     WhenShown(deleted, [&] { CloseBy(*deleted, QStringLiteral("btnRestore")); });
-    main->findChild<QAction*>(QStringLiteral("actDeletedTasks"))->trigger();
+    opened.action("actDeletedTasks")->trigger();
     QCOMPARE(view->cdsTasks()->asString(ID) + u' ' + view->cdsTasks()->asString(Task),
              QStringLiteral("4 three"));
-    main->findChild<QAction*>(QStringLiteral("actSave"))->trigger();
+    opened.action("actSave")->trigger();
     QVERIFY(!view->Unsaved());
 
     // The same two edits by hand, saved: the same bytes, the old deletion still there.
@@ -344,7 +357,7 @@ void TestHistory::restoreThroughTheWindowsAsByHand() {
     DataPacket::SaveToFile(byHand.list.table, expected);
     QCOMPARE(ReadFileBytes(file), ReadFileBytes(expected));
     QVERIFY(ReadFileBytes(file).contains("<ROW RowState=\"6\" ID=\"3\" Task=\"three\""));
-    QVERIFY(prompt.errors.isEmpty());
+    QVERIFY(opened.prompt.errors.isEmpty());
 }
 
 void TestHistory::undoThroughTheMenus() {
@@ -402,19 +415,17 @@ void TestHistory::undoThroughTheMenus() {
 void TestHistory::saveCopyWithoutHistory() {
     const QString file = m_folder.filePath(QStringLiteral("shared.cv1"));
     QVERIFY(WriteFileBytes(file, ThreeTasks(QStringLiteral("edit 2: Progress=50;delete 1"))));
-    ScriptedPrompt prompt;
-    QTemporaryDir folder;
-    const auto main = StartCorvantis(folder.path() + u'/');
-    prompt.openNames << file;
-    main->findChild<QAction*>(QStringLiteral("actOpen"))->trigger();
-    TfrTasks* view = main->ActiveTaskView();
+    OpenedList opened(file);
+    TfrTasks* view = opened.view;
+    const auto& main = opened.main;
+    ScriptedPrompt& prompt = opened.prompt;
     view->cdsTasks()->moveToPosition(0);
     view->actCompleteExecute(); // task 2: unsaved
     const QByteArray listBefore = DataPacket::Write(*view->cdsTasks());
 
     const QString copy = m_folder.filePath(QStringLiteral("copy.cv1"));
     prompt.saveNames << copy;
-    main->findChild<QAction*>(QStringLiteral("actSaveCopy"))->trigger();
+    opened.action("actSaveCopy")->trigger();
     ReadList read(ReadFileBytes(copy));
     QCOMPARE(VersionStates(read.list.table), QStringLiteral("4 4"));
     QCOMPARE(ChangeLogText(read.list.table), QStringLiteral("1 0 4 2 0 4"));
@@ -434,7 +445,7 @@ void TestHistory::saveCopyWithoutHistory() {
     view->actPauseExecute();
     prompt.saveNames << copy;
     prompt.answers << false;
-    main->findChild<QAction*>(QStringLiteral("actSaveCopy"))->trigger();
+    opened.action("actSaveCopy")->trigger();
     QCOMPARE(prompt.questions.last(), QStringLiteral("File already exists! Overwrite ?"));
     QCOMPARE(ReadFileBytes(copy), copied);
     QVERIFY(prompt.errors.isEmpty());
