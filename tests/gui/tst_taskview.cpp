@@ -3,6 +3,7 @@
 #include "model/CorvantisError.h"
 #include "model/ListViews.h"
 #include "model/TaskTable.h"
+#include "storage/Import.h"
 #include "view/TaskGrid.h"
 
 #include <QAction>
@@ -16,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSet>
@@ -51,6 +53,8 @@ private slots:
     void paintsByTheRules();
     void barsHavePictures_data();
     void barsHavePictures();
+    void bulkAdd_data();
+    void bulkAdd();
 };
 
 namespace {
@@ -717,6 +721,47 @@ void TestTaskView::barsHavePictures() {
     QVERIFY2(colours.size() > 3, qPrintable(QString::number(colours.size())));
     const QColor right(image.pixel(image.width() - 3, y));
     QVERIFY(right != QColor(208, 208, 216));
+}
+
+void TestTaskView::bulkAdd_data() {
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("runs to its end") << false;
+    QTest::newRow("cancelled") << true;
+}
+
+void TestTaskView::bulkAdd() {
+    QFETCH(bool, cancel);
+    ViewHost host;
+    host.add({QStringLiteral("a"), QStringLiteral("b")});
+    host.view->MarkSaved();
+    host.table().first();
+    const QString panels = host.view->StatusPanelText(0) + u'|' + host.view->StatusPanelText(1);
+    QStringList lines;
+    for (int i = 0; i < 5000; ++i)
+        lines << QStringLiteral("task %1").arg(i);
+
+    QProgressDialog* window = nullptr;
+    const bool finished = host.view->AddTasksInBulk([&](const DataTable::Progress& progress) {
+        return Import::BatchInsert(host.table(), lines.join(u'\n'), [&](int done, int total) {
+            QTest::qSleep(300); // as on a slow machine: the window must show
+            const bool goOn = progress(done, total);
+            window = host.view->findChild<QProgressDialog*>(QStringLiteral("BulkProgress"));
+            if (window && cancel)
+                QTest::mouseClick(window->findChild<QPushButton*>(), Qt::LeftButton);
+            return goOn;
+        });
+    });
+
+    QVERIFY(window);
+    QCOMPARE(finished, !cancel);
+    QVERIFY(!QApplication::overrideCursor());
+    QCOMPARE(host.grid()->model()->rowCount(), cancel ? 2 : 5002);
+    QCOMPARE(host.view->Unsaved(), !cancel);
+    QCOMPARE(host.tabs.tabText(0), cancel ? QStringLiteral("New") : QStringLiteral("New *"));
+    QCOMPARE(host.view->StatusPanelText(0) + u'|' + host.view->StatusPanelText(1),
+             cancel ? panels : QStringLiteral("Items 5001|"));
+    QCOMPARE(host.currentTask(), cancel ? QStringLiteral("a") : QStringLiteral("task 4999"));
+    QCOMPARE(host.grid()->currentIndex().row(), cancel ? 0 : 5001);
 }
 
 QTEST_MAIN(TestTaskView)
