@@ -1,23 +1,29 @@
 // Measures the list file and the table behind a list view on generated lists of 1,000, 10,000
-// and 100,000 tasks: load (file to visible rows), write and save, pugixml's in-place parse of
-// the same file as the reference floor, filtering, sorting, the grid's cell access and the peak
-// memory of a load. Prints medians of several runs.
+// and 100,000 tasks: load (file to visible rows), write and save against the floors of the
+// machine (pugixml's in-place parse of the same file into fresh and into warm memory, a memchr
+// pass over it), filtering, sorting, adding many tasks at once, the grid's cell access and the
+// peak memory of a load; then the largest list through the real main window, each action in
+// fresh processes. Prints medians (and the window's min/median/max) of several runs.
 //
-//   corvantis_bench [--runs N] [--sizes 1000,10000,100000]
+//   corvantis_bench [--runs N] [--sizes 1000,10000,100000] [--window-runs N]
 //   corvantis_bench --generate TASKS FILE     writes one generated list file
 //   corvantis_bench --repeat N FILE [WHAT]    loads FILE N times, or writes or saves it
 //                                             (WHAT: load, write, save; for profilers)
 //   corvantis_bench --peak FILE               (used by the benchmark) loads FILE, prints the
 //                                             peak memory the load added, in MB
+//   corvantis_bench --window CASE ARGS...     (used by the benchmark) one window action, see
+//                                             WindowBench.h
 
 #include "bench/ListGenerator.h"
+#include "bench/WindowBench.h"
 #include "model/DataTable.h"
 #include "model/TaskRecord.h"
 #include "model/TaskTable.h"
 #include "storage/DataPacket.h"
+#include "storage/Import.h"
 #include "support/TestSupport.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -25,12 +31,17 @@
 
 #include <pugixml.hpp>
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -42,12 +53,89 @@ double timedMs(const std::function<void()>& work) {
     return double(timer.nsecsElapsed()) / 1e6;
 }
 
-// The processor time of this thread, user and system.
-double cpuMs() {
+double clockMs(clockid_t clock) {
     timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    clock_gettime(clock, &t);
     return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
 }
+
+// The processor time of this thread, user and system.
+double cpuMs() {
+    return clockMs(CLOCK_THREAD_CPUTIME_ID);
+}
+
+// Wall and processor time of the whole process (helper threads included).
+struct Timing {
+    double wall = 0;
+    double cpu = 0;
+};
+
+Timing timed(const std::function<void()>& work) {
+    const double wall = clockMs(CLOCK_MONOTONIC);
+    const double cpu = clockMs(CLOCK_PROCESS_CPUTIME_ID);
+    work();
+    return {clockMs(CLOCK_MONOTONIC) - wall, clockMs(CLOCK_PROCESS_CPUTIME_ID) - cpu};
+}
+
+double best(const std::vector<double>& times) {
+    return *std::min_element(times.begin(), times.end());
+}
+
+QString processorModel() {
+    QFile cpuinfo(QStringLiteral("/proc/cpuinfo"));
+    if (cpuinfo.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : cpuinfo.readAll().split('\n'))
+            if (line.startsWith("model name"))
+                return QString::fromUtf8(line.mid(line.indexOf(':') + 1).trimmed());
+    return QStringLiteral("unknown");
+}
+
+// pugixml's memory from one region touched before the parse and reused by every parse: the
+// parse on warm memory, without the page faults of fresh memory.
+class WarmMemory {
+public:
+    explicit WarmMemory(std::size_t size) : m_size(size) {
+        void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        m_base = p == MAP_FAILED ? nullptr : static_cast<char*>(p);
+        if (m_base)
+            std::memset(m_base, 0, size);
+        s_current = this;
+        pugi::set_memory_management_functions(&allocate, &deallocate);
+    }
+    ~WarmMemory() {
+        pugi::set_memory_management_functions(&std::malloc, &std::free);
+        s_current = nullptr;
+        if (m_base)
+            munmap(m_base, m_size);
+    }
+    void reset() { m_used = 0; }
+    bool overflowed() const { return m_overflowed; }
+
+private:
+    static void* allocate(std::size_t size) {
+        WarmMemory& self = *s_current;
+        const std::size_t aligned = (size + 15) & ~std::size_t(15);
+        if (!self.m_base || self.m_used + aligned > self.m_size) {
+            self.m_overflowed = true;
+            return std::malloc(size);
+        }
+        void* p = self.m_base + self.m_used;
+        self.m_used += aligned;
+        return p;
+    }
+    static void deallocate(void* p) {
+        WarmMemory& self = *s_current;
+        const auto* c = static_cast<char*>(p);
+        if (!self.m_base || c < self.m_base || c >= self.m_base + self.m_size)
+            std::free(p);
+    }
+
+    static inline WarmMemory* s_current = nullptr;
+    char* m_base = nullptr;
+    std::size_t m_size = 0;
+    std::size_t m_used = 0;
+    bool m_overflowed = false;
+};
 
 double median(std::vector<double> times) {
     std::sort(times.begin(), times.end());
@@ -97,9 +185,31 @@ struct Result {
     qsizetype rows = 0;
     double mb = 0;
     double loadMs = 0, idOrderMs = 0, pugiMs = 0, writeMs = 0, saveMs = 0, peakMb = 0;
+    double loadCpuMs = 0, saveCpuMs = 0, pugiWarmMs = 0, memchrMs = 0;
     double presetMs = 0, likeMs = 0, sortColdMs = 0, sortWarmMs = 0, gridUs = 0;
     int presetRows = 0, likeRows = 0;
+    // Adding many tasks, the table alone: import of the list's own file, batch insert of
+    // 2,000 lines; in the ID order and sorted by Task with a preset filter.
+    double importIdMs = 0, importSortedMs = 0, batchIdMs = 0, batchSortedMs = 0;
 };
+
+// A list as a view holds it: new rows get the defaults; "sorted" is by Task with only the tasks
+// not started shown.
+void showAs(DataTable& table, bool sorted) {
+    table.setAfterInsert([&table] { TaskTable::ApplyNewRowDefaults(table); });
+    table.setIndexName(sorted ? TaskTable::IndexTaskName : TaskTable::IndexID);
+    if (sorted) {
+        table.setFilter(QStringLiteral("Status = 'Not Started' "));
+        table.setFiltered(true);
+    }
+}
+
+QString batchLines(int count) {
+    QStringList lines;
+    for (int i = 0; i < count; ++i)
+        lines << QStringLiteral("Batch %1 review the budget notes with M\u00fcller").arg(i);
+    return lines.join(u'\n');
+}
 
 Result measure(int tasks, int runs, const QString& folder) {
     Result r;
@@ -119,7 +229,7 @@ Result measure(int tasks, int runs, const QString& folder) {
     // pugixml, load, write and save take turns in every run, so that whatever else the machine
     // is doing weighs on all of them alike and their ratios stay meaningful.
     {
-        std::vector<double> pugi, loads, writes, saves;
+        std::vector<double> pugi, loads, loadsCpu, writes, saves, savesCpu;
         std::vector<char> buffer;
         const QString copy = folder + QStringLiteral("/copy.cv1");
         for (int i = 0; i < runs; ++i) {
@@ -132,14 +242,53 @@ Result measure(int tasks, int runs, const QString& folder) {
                 }));
             }
             auto table = std::make_unique<DataTable>();
-            loads.push_back(timedMs([&] { load(*table, fileName); }));
+            const Timing loaded = timed([&] { load(*table, fileName); });
+            loads.push_back(loaded.wall);
+            loadsCpu.push_back(loaded.cpu);
             writes.push_back(timedMs([&] { (void)DataPacket::Write(*table); }));
-            saves.push_back(timedMs([&] { DataPacket::SaveToFile(*table, copy); }));
+            const Timing saved = timed([&] { DataPacket::SaveToFile(*table, copy); });
+            saves.push_back(saved.wall);
+            savesCpu.push_back(saved.cpu);
         }
         r.pugiMs = median(pugi);
         r.loadMs = median(loads);
+        r.loadCpuMs = median(loadsCpu);
         r.writeMs = median(writes);
         r.saveMs = median(saves);
+        r.saveCpuMs = median(savesCpu);
+    }
+    // The floors on warm memory, best of the runs: pugixml's parse with its memory touched
+    // before and reused, and one memchr pass over the bytes (the least any reader must do).
+    {
+        std::vector<char> buffer(bytes.constData(), bytes.constData() + bytes.size());
+        WarmMemory memory(std::size_t(bytes.size()) * 3 + (std::size_t(64) << 20));
+        std::vector<double> pugi, scans;
+        std::size_t found = 0;
+        for (int i = 0; i < runs + 2; ++i) {
+            std::memcpy(buffer.data(), bytes.constData(), buffer.size());
+            memory.reset();
+            {
+                pugi::xml_document doc;
+                pugi.push_back(timedMs([&] {
+                    if (!doc.load_buffer_inplace(buffer.data(), buffer.size()))
+                        std::fprintf(stderr, "pugixml refused the file\n");
+                }));
+            }
+            scans.push_back(timedMs([&] {
+                const char* p = bytes.constData();
+                const char* end = p + bytes.size();
+                while ((p = static_cast<const char*>(std::memchr(p, '<', std::size_t(end - p))))) {
+                    ++found;
+                    ++p;
+                }
+            }));
+        }
+        if (memory.overflowed())
+            std::fprintf(stderr, "the warm region was too small for pugixml\n");
+        if (found == 0)
+            std::fprintf(stderr, "no markup found\n");
+        r.pugiWarmMs = best(pugi);
+        r.memchrMs = best(scans);
     }
 
     DataTable table;
@@ -179,6 +328,28 @@ Result measure(int tasks, int runs, const QString& folder) {
         [&] { fresh->setIndexName(TaskTable::IndexTaskName); });
     fresh.reset();
 
+    // Adding many tasks to the list at once, the table alone (a view adds the window's part).
+    {
+        const QString lines = batchLines(2000);
+        auto bulk = [&](bool sorted, const std::function<void(DataTable&)>& add) {
+            return medianMs(
+                std::max(1, runs / 2),
+                [&] {
+                    fresh = std::make_unique<DataTable>();
+                    load(*fresh, fileName);
+                    showAs(*fresh, sorted);
+                },
+                [&] { add(*fresh); });
+        };
+        auto importOwnFile = [&](DataTable& target) { Import::ImportTasks(target, fileName); };
+        auto insertLines = [&](DataTable& target) { Import::BatchInsert(target, lines); };
+        r.importIdMs = bulk(false, importOwnFile);
+        r.importSortedMs = bulk(true, importOwnFile);
+        r.batchIdMs = bulk(false, insertLines);
+        r.batchSortedMs = bulk(true, insertLines);
+        fresh.reset();
+    }
+
     // The grid asks for the text of every cell on screen: 50 rows of all 25 fields.
     const int first = std::max(0, table.visibleRowCount() / 2 - 25);
     const int fields = int(table.fields().size());
@@ -210,6 +381,16 @@ void print(const std::vector<Result>& results) {
                     r.tasks, (long long)r.rows, r.mb, r.pugiMs, r.mb / r.pugiMs * 1000, r.loadMs,
                     r.mb / r.loadMs * 1000, r.loadMs / r.pugiMs, r.idOrderMs, r.writeMs,
                     r.writeMs / r.pugiMs, r.saveMs, r.saveMs / r.pugiMs, r.peakMb, r.peakMb / r.mb);
+    std::printf("\nThe floors (best of the runs, warm memory) and the load and save against them "
+                "(milliseconds; processor time of all threads)\n\n");
+    std::printf("| Tasks | memchr pass | pugixml, fresh memory (median) | pugixml, warm memory | "
+                "Load wall | Load CPU | Load/warm pugixml | Save wall | Save CPU | "
+                "Save/warm pugixml |\n");
+    std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    for (const Result& r : results)
+        std::printf("| %d | %.1f | %.1f | %.1f | %.1f | %.1f | %.2f | %.1f | %.1f | %.2f |\n",
+                    r.tasks, r.memchrMs, r.pugiMs, r.pugiWarmMs, r.loadMs, r.loadCpuMs,
+                    r.loadMs / r.pugiWarmMs, r.saveMs, r.saveCpuMs, r.saveMs / r.pugiWarmMs);
     std::printf("\nThe list view on the loaded list (milliseconds, median)\n\n");
     std::printf("| Tasks | Preset filter ms (rows) | LIKE search ms (rows) | Sort by Task, cold | "
                 "Sort by Task, warm | Grid: 50 rows x 25 cells, us |\n");
@@ -217,11 +398,105 @@ void print(const std::vector<Result>& results) {
     for (const Result& r : results)
         std::printf("| %d | %.2f (%d) | %.2f (%d) | %.1f | %.1f | %.0f |\n", r.tasks, r.presetMs,
                     r.presetRows, r.likeMs, r.likeRows, r.sortColdMs, r.sortWarmMs, r.gridUs);
+    std::printf("\nAdding many tasks, the table alone (milliseconds, median): the list's own file "
+                "imported into it, 2,000 lines batch inserted; in the ID order, and sorted by "
+                "Task with the tasks not started shown\n\n");
+    std::printf("| Tasks | Import, ID order | Import, sorted and filtered | Batch insert, ID "
+                "order | Batch insert, sorted and filtered |\n");
+    std::printf("|---:|---:|---:|---:|---:|\n");
+    for (const Result& r : results)
+        std::printf("| %d | %.1f | %.1f | %.1f | %.1f |\n", r.tasks, r.importIdMs, r.importSortedMs,
+                    r.batchIdMs, r.batchSortedMs);
+}
+
+// The largest list through the real main window, offscreen, each action in `runs` fresh
+// processes: min / median / max of the wall time until the grid has painted, and the median
+// processor time of all threads.
+void printWindow(const QString& folder, int largest, int smallest, int runs) {
+    const QString list = folder + QStringLiteral("/list-%1.cv1").arg(largest);
+    const QString small = folder + QStringLiteral("/list-%1.cv1").arg(smallest);
+    const QString source = folder + QStringLiteral("/source.cv1");
+    QFile::remove(source);
+    QFile::copy(list, source);
+    struct Case {
+        QString title;
+        QStringList args;
+    };
+    const QString n = QString::number(largest);
+    const QString m = QString::number(smallest);
+    const std::vector<Case> cases{
+        {QStringLiteral("Start to main window painted"), {QStringLiteral("start")}},
+        {QStringLiteral("Open, after the file dialog, until the grid has painted"),
+         {QStringLiteral("open"), list}},
+        {QStringLiteral("Sort by Task the first time"), {QStringLiteral("sort"), list}},
+        {QStringLiteral("Import its own file, ID order"),
+         {QStringLiteral("import"), list, source, QStringLiteral("id")}},
+        {QStringLiteral("Import its own file, sorted by Task and filtered"),
+         {QStringLiteral("import"), list, source, QStringLiteral("sorted")}},
+        {QStringLiteral("Batch Insert of 2,000 lines, ID order"),
+         {QStringLiteral("batch"), list, QStringLiteral("id"), QStringLiteral("2000")}},
+        {QStringLiteral("Batch Insert of 2,000 lines, sorted by Task and filtered"),
+         {QStringLiteral("batch"), list, QStringLiteral("sorted"), QStringLiteral("2000")}},
+        {QStringLiteral("Batch Insert of 2,000 lines into %1 tasks, sorted and filtered").arg(m),
+         {QStringLiteral("batch"), small, QStringLiteral("sorted"), QStringLiteral("2000")}},
+        {QStringLiteral("Save"), {QStringLiteral("save"), source}},
+        {QStringLiteral("Quick add, Complete Task, Delete"), {QStringLiteral("edits"), list}},
+    };
+    std::printf("\nThrough the main window at %s tasks (offscreen; %d fresh processes each; "
+                "milliseconds until the grid has painted)\n\n",
+                qPrintable(n), runs);
+    std::printf("| Action | Wall min / median / max | CPU median |\n|---|---:|---:|\n");
+    for (const Case& c : cases) {
+        std::map<std::string, std::vector<double>> walls, cpus;
+        std::vector<std::string> order;
+        for (int i = 0; i < runs; ++i) {
+            QProcess child;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+            child.setProcessEnvironment(environment);
+            const double started = clockMs(CLOCK_MONOTONIC);
+            child.start(QCoreApplication::applicationFilePath(),
+                        QStringList{QStringLiteral("--window")} + c.args);
+            child.waitForFinished(-1);
+            for (const QByteArray& line : child.readAllStandardOutput().split('\n')) {
+                const QList<QByteArray> parts = line.split(' ');
+                if (parts.size() < 2)
+                    continue;
+                std::string name;
+                double wall = 0;
+                double cpu = 0;
+                if (parts[0] == "painted") {
+                    name = "start";
+                    wall = parts[1].toDouble() - started;
+                } else {
+                    name = parts.mid(0, parts.size() - 2).join(' ').toStdString();
+                    wall = parts[parts.size() - 2].toDouble();
+                    cpu = parts.back().toDouble();
+                }
+                if (walls[name].empty())
+                    order.push_back(name);
+                walls[name].push_back(wall);
+                cpus[name].push_back(cpu);
+            }
+        }
+        for (const std::string& name : order) {
+            std::vector<double> w = walls[name];
+            std::sort(w.begin(), w.end());
+            const QString title = order.size() > 1 ? QString::fromStdString(name) : c.title;
+            std::printf("| %s | %.0f / %.0f / %.0f | %.0f |\n", qPrintable(title), w.front(),
+                        median(w), w.back(), median(cpus[name]));
+        }
+        std::fflush(stdout);
+    }
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 2 && std::strcmp(argv[1], "--window") == 0) {
+        QApplication app(argc, argv);
+        return RunWindowCase(app.arguments().mid(2));
+    }
     QCoreApplication app(argc, argv);
     PinLocaleAndClock();
     const QStringList args = app.arguments();
@@ -263,9 +538,12 @@ int main(int argc, char** argv) {
         return 0;
     }
     int runs = 5;
+    int windowRuns = 5;
     std::vector<int> sizes{1000, 10000, 100000};
     for (int i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == QStringLiteral("--runs")) {
+        if (args[i] == QStringLiteral("--window-runs")) {
+            windowRuns = std::max(0, args[i + 1].toInt());
+        } else if (args[i] == QStringLiteral("--runs")) {
             runs = std::max(1, args[i + 1].toInt());
         } else if (args[i] == QStringLiteral("--sizes")) {
             sizes.clear();
@@ -280,6 +558,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "measuring %d tasks...\n", tasks);
         results.push_back(measure(tasks, runs, folder.path()));
     }
+    std::printf("Processor: %s, %u threads\n", qPrintable(processorModel()),
+                std::thread::hardware_concurrency());
     print(results);
+    if (windowRuns > 0) {
+        std::fprintf(stderr, "measuring through the window...\n");
+        printWindow(folder.path(), *std::max_element(sizes.begin(), sizes.end()),
+                    *std::min_element(sizes.begin(), sizes.end()), windowRuns);
+    }
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "model/CollationKeys.h"
 #include "model/CorvantisError.h"
+#include "model/RowOrder.h"
 
 #include <QScopedValueRollback>
 
@@ -121,9 +122,8 @@ void DataTable::resetState() {
     m_visible.clear();
     m_cur = -1;
     m_textKeys.clear();
-    m_activeTextKeys = nullptr;
+    m_order = RowOrder();
     m_indexName.clear();
-    m_sortField = -1;
     m_filtered = false;
     m_compiledFilter.reset();
     m_keyCountsBuilt = false;
@@ -950,8 +950,7 @@ void DataTable::resetViews(const std::function<void()>& change) {
 
 void DataTable::applyIndexDef(const QString& name) {
     if (name.isEmpty()) {
-        m_sortField = -1;
-        m_activeTextKeys = nullptr;
+        m_order = RowOrder();
         m_indexName.clear();
         return;
     }
@@ -961,19 +960,18 @@ void DataTable::applyIndexDef(const QString& name) {
     if (def == m_indexDefs.end())
         fail(QStringLiteral("Index '%1' not found").arg(name));
     const int field = fieldIndexOrThrow(def->field);
-    m_sortField = field;
-    m_sortDescending = def->descending;
-    m_sortCaseInsensitive = def->caseInsensitive;
-    m_activeTextKeys = nullptr;
+    CollationKeys* textKeys = nullptr;
     if (m_fields[static_cast<std::size_t>(field)].isText()) {
         for (auto& keys : m_textKeys)
             if (keys->field() == field && keys->caseInsensitive() == def->caseInsensitive)
-                m_activeTextKeys = keys.get();
-        if (!m_activeTextKeys) {
+                textKeys = keys.get();
+        if (!textKeys) {
             m_textKeys.push_back(std::make_unique<CollationKeys>(field, def->caseInsensitive));
-            m_activeTextKeys = m_textKeys.back().get();
+            textKeys = m_textKeys.back().get();
         }
     }
+    m_order =
+        RowOrder(field, m_fields[static_cast<std::size_t>(field)].kind, def->descending, textKeys);
     m_indexName = def->name;
 }
 
@@ -994,56 +992,11 @@ void DataTable::setIndexName(const QString& name) {
     emit currentChanged(m_cur);
 }
 
-int DataTable::compareKeys(std::uint32_t va, std::uint32_t vb) const {
-    const RowData& a = m_versions[va];
-    const RowData& b = m_versions[vb];
-    const int f = m_sortField;
-    const bool nullA = a.isNull(f);
-    const bool nullB = b.isNull(f);
-    int c = 0;
-    if (nullA || nullB) {
-        c = nullA == nullB ? 0 : (nullA ? -1 : 1);
-    } else {
-        switch (m_fields[static_cast<std::size_t>(f)].kind) {
-        case FieldKind::String:
-        case FieldKind::Memo: {
-            c = CollationKeys::compare(m_activeTextKeys->key(m_versions, va),
-                                       m_activeTextKeys->key(m_versions, vb));
-            break;
-        }
-        case FieldKind::Integer:
-        case FieldKind::AutoInc:
-        case FieldKind::Word:
-        case FieldKind::Date: {
-            const std::int32_t x = a.int32(f);
-            const std::int32_t y = b.int32(f);
-            c = x < y ? -1 : (x > y ? 1 : 0);
-            break;
-        }
-        case FieldKind::DateTime: {
-            const std::int64_t x = a.int64(f);
-            const std::int64_t y = b.int64(f);
-            c = x < y ? -1 : (x > y ? 1 : 0);
-            break;
-        }
-        case FieldKind::Boolean:
-            c = int(a.boolean(f)) - int(b.boolean(f));
-            break;
-        }
-    }
-    return m_sortDescending ? -c : c;
-}
-
 // Rows with equal keys keep their natural order (the order of their current versions).
 bool DataTable::rowLess(RowId a, RowId b) const {
-    const auto va = static_cast<std::uint32_t>(m_rowVersion[static_cast<std::size_t>(a)]);
-    const auto vb = static_cast<std::uint32_t>(m_rowVersion[static_cast<std::size_t>(b)]);
-    if (m_sortField >= 0) {
-        const int c = compareKeys(va, vb);
-        if (c != 0)
-            return c < 0;
-    }
-    return va < vb;
+    return m_order.less(m_versions,
+                        static_cast<std::uint32_t>(m_rowVersion[static_cast<std::size_t>(a)]),
+                        static_cast<std::uint32_t>(m_rowVersion[static_cast<std::size_t>(b)]));
 }
 
 void DataTable::rebuildOrder() {
@@ -1051,64 +1004,7 @@ void DataTable::rebuildOrder() {
 }
 
 void DataTable::sortRows(std::vector<RowId>& rows) const {
-    if (m_sortField < 0) {
-        std::sort(rows.begin(), rows.end(), [this](RowId a, RowId b) { return rowLess(a, b); });
-        return;
-    }
-    // Read each row's key once, up front (text keys from the collation cache), and sort on the
-    // keys alone: the comparisons then never touch the rows, which lie all over memory in a
-    // large list. The order is rowLess's: empty keys first (last when descending), ties by
-    // version.
-    struct Keyed {
-        std::int64_t number; // the prefix of a text key
-        const char* text;    // the rest: the whole key
-        std::uint32_t size;
-        std::uint32_t version;
-        RowId row;
-        bool null;
-    };
-    const int f = m_sortField;
-    const FieldKind kind = m_fields[static_cast<std::size_t>(f)].kind;
-    std::vector<std::uint32_t> versions;
-    versions.reserve(rows.size());
-    for (RowId row : rows)
-        versions.push_back(static_cast<std::uint32_t>(m_rowVersion[static_cast<std::size_t>(row)]));
-    if (m_activeTextKeys)
-        m_activeTextKeys->make(m_versions, versions);
-    std::vector<Keyed> keyed;
-    keyed.reserve(rows.size());
-    for (std::size_t i = 0; i < versions.size(); ++i) {
-        const std::uint32_t version = versions[i];
-        const RowData& data = m_versions[version];
-        Keyed k{0, nullptr, 0, version, rows[i], data.isNull(f)};
-        if (!k.null && m_activeTextKeys) {
-            const CollationKeys::Key& key = m_activeTextKeys->made(version);
-            // The prefix flipped into a signed number that orders the same way.
-            k.number = std::int64_t(key.prefix ^ (std::uint64_t(1) << 63));
-            k.text = key.bytes;
-            k.size = key.size;
-        } else if (!k.null) {
-            k.number = kind == FieldKind::DateTime  ? data.int64(f)
-                       : kind == FieldKind::Boolean ? std::int64_t(data.boolean(f))
-                                                    : std::int64_t(data.int32(f));
-        }
-        keyed.push_back(k);
-    }
-    const bool descending = m_sortDescending;
-    std::sort(keyed.begin(), keyed.end(), [descending](const Keyed& a, const Keyed& b) {
-        int c = 0;
-        if (a.null || b.null)
-            c = a.null == b.null ? 0 : (a.null ? -1 : 1);
-        else if (a.number != b.number)
-            c = a.number < b.number ? -1 : 1;
-        else if (a.text)
-            c = CollationKeys::compare({a.text, a.size, 0}, {b.text, b.size, 0});
-        if (descending)
-            c = -c;
-        return c != 0 ? c < 0 : a.version < b.version;
-    });
-    for (std::size_t i = 0; i < keyed.size(); ++i)
-        rows[i] = keyed[i].row;
+    m_order.sort(rows, m_rowVersion, m_versions);
 }
 
 // --- filter ----------------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include "model/FieldValues.h"
 #include "model/FilterExpression.h"
 #include "model/RowData.h"
+#include "model/RowOrder.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -256,7 +257,6 @@ private:
     void resetViews(const std::function<void()>& change);
     bool passes(const RowData& row) const;
     bool rowLess(RowId a, RowId b) const;
-    int compareKeys(std::uint32_t versionA, std::uint32_t versionB) const;
     void placeStoredRow(RowId row, int fromPosition);
     void applyIndexDef(const QString& name);
 
@@ -284,11 +284,8 @@ private:
     bool m_settling = false;
 
     QString m_indexName;
-    int m_sortField = -1; // -1: natural order
-    bool m_sortDescending = false;
-    bool m_sortCaseInsensitive = false;
+    RowOrder m_order;
     mutable std::vector<std::unique_ptr<CollationKeys>> m_textKeys;
-    mutable CollationKeys* m_activeTextKeys = nullptr;
 
     QString m_filterText;
     std::optional<FilterExpression> m_compiledFilter;

@@ -37,6 +37,7 @@ private slots:
     void indexOrders_data();
     void indexOrders();
     void orderKeepsCurrentTask();
+    void numberOrderAfterAnotherOrder();
     void naturalOrderFollowsCurrentVersions();
     void filtering();
     void refusedFilterKeepsPrevious();
@@ -520,6 +521,24 @@ void TestDataTable::indexOrders() {
     t.table.setIndexName(index);
     QCOMPARE(t.table.indexName(), index);
     QCOMPARE(t.visible(), expected);
+}
+
+void TestDataTable::numberOrderAfterAnotherOrder() {
+    // Negative numbers, equal numbers and an edit that moves a task to the end of the natural
+    // order; the equal ones then stand in the natural order, whatever order came before.
+    TaskListFixture t;
+    for (const char* values : {"Task=d|Progress=5", "Task=c|Progress=-7", "Task=b|Progress=5",
+                               "Task=a|Progress=2147483647", "Task=e|Progress=-2147483648"})
+        t.add(QString::fromLatin1(values));
+    t.table.first();
+    t.table.edit();
+    t.table.setString(Task, QStringLiteral("f"));
+    t.table.post();
+    t.table.setIndexName(TaskTable::IndexTaskName);
+    t.table.setIndexName(TaskTable::IndexProgress); // descending
+    QCOMPARE(t.visible(), (QStringList{"a", "b", "f", "c", "e"}));
+    t.table.setIndexName(TaskTable::IndexGroupNo); // all empty: the natural order
+    QCOMPARE(t.visible(), (QStringList{"c", "b", "a", "e", "f"}));
 }
 
 void TestDataTable::orderKeepsCurrentTask() {

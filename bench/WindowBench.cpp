@@ -1,0 +1,171 @@
+#include "bench/WindowBench.h"
+
+#include "shell/Startup.h"
+#include "shell/Unit1.h"
+#include "storage/uFrmBatchImport.h"
+#include "support/ScriptedPrompt.h"
+#include "support/TestSupport.h"
+#include "view/uFrTasks.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <ctime>
+#include <functional>
+
+namespace {
+
+double clockMs(clockid_t clock) {
+    timespec t{};
+    clock_gettime(clock, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+// Wall and processor time (every thread of the process) from start() until the grid has
+// painted again.
+struct Stopwatch {
+    double wall = 0;
+    double cpu = 0;
+    void start() {
+        wall = clockMs(CLOCK_MONOTONIC);
+        cpu = clockMs(CLOCK_PROCESS_CPUTIME_ID);
+    }
+    void stop(const char* name, QWidget* painted) const {
+        (void)painted->grab();
+        std::printf("%s %.1f %.1f\n", name, clockMs(CLOCK_MONOTONIC) - wall,
+                    clockMs(CLOCK_PROCESS_CPUTIME_ID) - cpu);
+        std::fflush(stdout);
+    }
+};
+
+void timed(const char* name, QWidget* painted, const std::function<void()>& action) {
+    Stopwatch watch;
+    watch.start();
+    action();
+    watch.stop(name, painted);
+}
+
+class Session {
+public:
+    Session() : m_main(StartCorvantis(m_folder.path() + u'/')) {
+        m_main->resize(1400, 900);
+        m_prompt.answers << true << true << true;
+    }
+
+    void trigger(const QString& name) { m_main->findChild<QAction*>(name)->trigger(); }
+    TfrTasks* view() const { return m_main->ActiveTaskView(); }
+    QWidget* grid() const { return view()->findChild<QTableView*>(QStringLiteral("DBGrid1")); }
+    TfrmMain& main() { return *m_main; }
+
+    void open(const QString& fileName) {
+        m_prompt.openNames << fileName;
+        trigger(QStringLiteral("actOpen"));
+    }
+    void openAndPaint(const QString& fileName) {
+        open(fileName);
+        (void)grid()->grab();
+    }
+
+    // "sorted": by Task, only the tasks not started; else the ID order Open shows.
+    void showAs(const QString& how) {
+        if (how != u"sorted")
+            return;
+        choose(QStringLiteral("cbOrder"), QStringLiteral("Task"));
+        choose(QStringLiteral("cbShow"), QStringLiteral("Not Started"));
+        (void)grid()->grab();
+    }
+
+    void choose(const QString& box, const QString& text) {
+        auto* combo = view()->findChild<QComboBox*>(box);
+        const int index = combo->findText(text);
+        combo->setCurrentIndex(index);
+        emit combo->activated(index);
+    }
+
+    ScriptedPrompt& prompt() { return m_prompt; }
+
+private:
+    QTemporaryDir m_folder;
+    ScriptedPrompt m_prompt;
+    std::unique_ptr<TfrmMain> m_main;
+};
+
+QString batchLines(int count) {
+    static const char* const words[] = {"review", "budget", "call", "the", "garden", "Müller",
+                                        "send",   "notes",  "fix",  "bug", "plan",   "tea"};
+    QStringList lines;
+    for (int i = 0; i < count; ++i) {
+        QString line = QStringLiteral("Batch %1").arg(i);
+        for (int w = 0; w < 4 + i % 5; ++w)
+            line += u' ' + QString::fromUtf8(words[(i * 7 + w * 3) % 12]);
+        lines << line;
+    }
+    return lines.join(u'\n');
+}
+
+} // namespace
+
+int RunWindowCase(const QStringList& args) {
+    PinLocaleAndClock();
+    const QString what = args.value(0);
+    if (what == u"start") {
+        // The parent times from starting this process to the line printed here.
+        Session session;
+        session.main().show();
+        (void)session.main().grab();
+        std::printf("painted %.3f\n", clockMs(CLOCK_MONOTONIC));
+        return 0;
+    }
+    Session session;
+    session.main().show();
+    if (what == u"open") {
+        timed("open", session.main().centralWidget(), [&] { session.open(args.value(1)); });
+    } else if (what == u"sort") {
+        session.openAndPaint(args.value(1));
+        timed("sort", session.grid(),
+              [&] { session.choose(QStringLiteral("cbOrder"), QStringLiteral("Task")); });
+    } else if (what == u"import") {
+        session.openAndPaint(args.value(1));
+        session.showAs(args.value(3));
+        session.prompt().openNames << args.value(2);
+        timed("import", session.grid(), [&] { session.trigger(QStringLiteral("tbImport")); });
+    } else if (what == u"batch") {
+        session.openAndPaint(args.value(1));
+        session.showAs(args.value(2));
+        TfrmBatchImport* window = session.main().BatchImportWindow();
+        const QString text = batchLines(args.value(3).toInt());
+        // From Save until the grid has painted the added tasks.
+        Stopwatch watch;
+        QTimer::singleShot(0, window, [&] {
+            window->findChild<QPlainTextEdit*>(QStringLiteral("Memo1"))->setPlainText(text);
+            watch.start();
+            window->findChild<QPushButton*>(QStringLiteral("btnSave"))->click();
+        });
+        session.trigger(QStringLiteral("ToolButton5"));
+        watch.stop("batch", session.grid());
+    } else if (what == u"save") {
+        session.openAndPaint(args.value(1));
+        timed("save", session.grid(), [&] { session.trigger(QStringLiteral("actSave")); });
+    } else if (what == u"edits") {
+        session.openAndPaint(args.value(1));
+        TfrTasks* view = session.view();
+        timed("quick add", session.grid(), [&] {
+            view->findChild<QLineEdit*>(QStringLiteral("Edit2"))->setText(QStringLiteral("one"));
+            view->btnQuickAddClick();
+        });
+        timed("edit", session.grid(), [&] { view->actCompleteExecute(); });
+        timed("delete", session.grid(), [&] { view->actDeleteExecute(); });
+    } else {
+        std::fprintf(stderr, "unknown window case %s\n", qPrintable(what));
+        return 1;
+    }
+    return 0;
+}

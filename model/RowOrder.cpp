@@ -1,0 +1,164 @@
+#include "model/RowOrder.h"
+
+#include "model/CollationKeys.h"
+
+#include <algorithm>
+
+namespace {
+
+template <class T> int compareNumbers(T x, T y) {
+    return x < y ? -1 : (x > y ? 1 : 0);
+}
+
+// Sorts by a 64-bit key each, sixteen bits at a time from the lowest (a stable radix sort),
+// skipping the digits every key shares.
+void radixSort(std::vector<std::pair<std::uint64_t, std::int32_t>>& items) {
+    std::vector<std::pair<std::uint64_t, std::int32_t>> buffer(items.size());
+    std::vector<std::uint32_t> counts(65537);
+    for (int shift = 0; shift < 64 && !items.empty(); shift += 16) {
+        std::fill(counts.begin(), counts.end(), 0);
+        for (const auto& item : items)
+            ++counts[((item.first >> shift) & 0xFFFF) + 1];
+        if (counts[((items.front().first >> shift) & 0xFFFF) + 1] == items.size())
+            continue;
+        for (std::size_t d = 1; d < counts.size(); ++d)
+            counts[d] += counts[d - 1];
+        for (const auto& item : items)
+            buffer[counts[(item.first >> shift) & 0xFFFF]++] = item;
+        items.swap(buffer);
+    }
+}
+
+} // namespace
+
+int RowOrder::compareValues(const std::vector<RowData>& versions, std::uint32_t va,
+                            std::uint32_t vb) const {
+    const RowData& a = versions[va];
+    const RowData& b = versions[vb];
+    const int f = m_field;
+    const bool nullA = a.isNull(f);
+    const bool nullB = b.isNull(f);
+    int c = 0;
+    if (nullA || nullB) {
+        c = nullA == nullB ? 0 : (nullA ? -1 : 1);
+    } else {
+        switch (m_kind) {
+        case FieldKind::String:
+        case FieldKind::Memo:
+            c = CollationKeys::compare(m_text->key(versions, va), m_text->key(versions, vb));
+            break;
+        case FieldKind::Integer:
+        case FieldKind::AutoInc:
+        case FieldKind::Word:
+        case FieldKind::Date:
+            c = compareNumbers(a.int32(f), b.int32(f));
+            break;
+        case FieldKind::DateTime:
+            c = compareNumbers(a.int64(f), b.int64(f));
+            break;
+        case FieldKind::Boolean:
+            c = int(a.boolean(f)) - int(b.boolean(f));
+            break;
+        }
+    }
+    return m_descending ? -c : c;
+}
+
+bool RowOrder::less(const std::vector<RowData>& versions, std::uint32_t a, std::uint32_t b) const {
+    if (m_field >= 0) {
+        const int c = compareValues(versions, a, b);
+        if (c != 0)
+            return c < 0;
+    }
+    return a < b;
+}
+
+void RowOrder::sort(std::vector<std::int32_t>& rows, const std::vector<std::int32_t>& rowVersion,
+                    const std::vector<RowData>& versions) const {
+    std::vector<std::uint32_t> of; // each row's current version
+    of.reserve(rows.size());
+    for (const std::int32_t row : rows)
+        of.push_back(static_cast<std::uint32_t>(rowVersion[static_cast<std::size_t>(row)]));
+    if (m_field < 0 || (m_kind != FieldKind::DateTime && !m_text && versions.size() < (1u << 31)))
+        sortByNumber(rows, of, versions);
+    else
+        sortByKey(rows, of, versions);
+}
+
+// A number that fits 32 bits (or none, the natural order): the whole order in one 64-bit key,
+// the empty value, the value and the version from the top down, sorted without comparisons.
+void RowOrder::sortByNumber(std::vector<std::int32_t>& rows, const std::vector<std::uint32_t>& of,
+                            const std::vector<RowData>& versions) const {
+    std::vector<std::pair<std::uint64_t, std::int32_t>> items;
+    items.reserve(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        std::uint64_t value = 0; // 33 bits: present, then the value with its sign bit flipped
+        if (m_field >= 0) {
+            const RowData& data = versions[of[i]];
+            if (!data.isNull(m_field)) {
+                const auto number = m_kind == FieldKind::Boolean
+                                        ? std::uint32_t(data.boolean(m_field))
+                                        : std::uint32_t(data.int32(m_field)) ^ 0x80000000u;
+                value = (std::uint64_t(1) << 32) | number;
+            }
+            if (m_descending)
+                value = ~value & ((std::uint64_t(1) << 33) - 1);
+        }
+        items.emplace_back(value << 31 | of[i], rows[i]);
+    }
+    radixSort(items);
+    for (std::size_t i = 0; i < items.size(); ++i)
+        rows[i] = items[i].second;
+}
+
+// Each row's key read once, up front (text keys from the collation cache), and the rows sorted
+// on the keys alone: the comparisons then never touch the rows, which lie all over memory in a
+// large list.
+void RowOrder::sortByKey(std::vector<std::int32_t>& rows, const std::vector<std::uint32_t>& of,
+                         const std::vector<RowData>& versions) const {
+    struct Keyed {
+        std::int64_t number; // the prefix of a text key
+        const char* text;    // the rest: the whole key
+        std::uint32_t size;
+        std::uint32_t version;
+        std::int32_t row;
+        bool null;
+    };
+    const int f = m_field;
+    if (m_text)
+        m_text->make(versions, of);
+    std::vector<Keyed> keyed;
+    keyed.reserve(rows.size());
+    for (std::size_t i = 0; i < of.size(); ++i) {
+        const std::uint32_t version = of[i];
+        const RowData& data = versions[version];
+        Keyed k{0, nullptr, 0, version, rows[i], data.isNull(f)};
+        if (!k.null && m_text) {
+            const CollationKeys::Key& key = m_text->made(version);
+            // The prefix flipped into a signed number that orders the same way.
+            k.number = std::int64_t(key.prefix ^ (std::uint64_t(1) << 63));
+            k.text = key.bytes;
+            k.size = key.size;
+        } else if (!k.null) {
+            k.number = m_kind == FieldKind::DateTime  ? data.int64(f)
+                       : m_kind == FieldKind::Boolean ? std::int64_t(data.boolean(f))
+                                                      : std::int64_t(data.int32(f));
+        }
+        keyed.push_back(k);
+    }
+    const bool descending = m_descending;
+    std::sort(keyed.begin(), keyed.end(), [descending](const Keyed& a, const Keyed& b) {
+        int c = 0;
+        if (a.null || b.null)
+            c = a.null == b.null ? 0 : (a.null ? -1 : 1);
+        else if (a.number != b.number)
+            c = a.number < b.number ? -1 : 1;
+        else if (a.text)
+            c = CollationKeys::compare({a.text, a.size, 0}, {b.text, b.size, 0});
+        if (descending)
+            c = -c;
+        return c != 0 ? c < 0 : a.version < b.version;
+    });
+    for (std::size_t i = 0; i < keyed.size(); ++i)
+        rows[i] = keyed[i].row;
+}
