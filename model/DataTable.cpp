@@ -26,8 +26,9 @@ struct DataTable::Batch {
     std::size_t rows;
     std::int64_t counter;
     int current;
-    std::vector<RowId> stored;
-    std::vector<RowId> shown; // the stored rows the filter lets through
+    std::vector<RowId> stored; // their ids run on from `rows`
+    std::vector<char> shown;   // whether the filter lets each stored row through
+    int shownCount = 0;
 };
 
 DataTable::DataTable(QObject* parent) : QObject(parent) {}
@@ -67,6 +68,7 @@ void DataTable::adopt(Content&& content) {
     resetViews([&] {
         resetState();
         m_fields = std::move(content.fields);
+        indexFieldNames();
         m_versions = std::move(content.versions);
         m_arena = std::move(content.arena);
         m_states = std::move(content.states);
@@ -103,6 +105,7 @@ void DataTable::close() {
     resetViews([&] {
         resetState();
         m_fields.clear();
+        indexFieldNames();
         m_versions.clear();
         m_arena = RowArena();
         m_states.clear();
@@ -132,10 +135,25 @@ void DataTable::resetState() {
 }
 
 int DataTable::fieldIndex(const QString& name) const {
+    const auto known = m_fieldByName.constFind(name);
+    if (known != m_fieldByName.cend())
+        return *known;
     for (std::size_t i = 0; i < m_fields.size(); ++i)
         if (m_fields[i].name.compare(name, Qt::CaseInsensitive) == 0)
             return static_cast<int>(i);
     return -1;
+}
+
+// Fields are looked up by name for every value written: each name as spelled maps straight to
+// what the case-blind search finds first.
+void DataTable::indexFieldNames() {
+    m_fieldByName.clear();
+    for (std::size_t i = 0; i < m_fields.size(); ++i) {
+        std::size_t first = 0;
+        while (m_fields[first].name.compare(m_fields[i].name, Qt::CaseInsensitive) != 0)
+            ++first;
+        m_fieldByName.insert(m_fields[i].name, static_cast<int>(first));
+    }
 }
 
 int DataTable::fieldIndexOrThrow(const QString& name) const {
@@ -229,7 +247,7 @@ bool DataTable::atLastRow() const {
 }
 
 int DataTable::recordCount() const {
-    const int batch = m_batch ? static_cast<int>(m_batch->shown.size()) : 0;
+    const int batch = m_batch ? m_batch->shownCount : 0;
     return static_cast<int>(m_visible.size()) - (m_state == State::Insert ? 1 : 0) + batch;
 }
 
@@ -254,7 +272,7 @@ const RowData& DataTable::rowData(RowId row) const {
     if (row < 0 || static_cast<std::size_t>(row) >= m_rowVersion.size())
         return noRow();
     if (row == m_pendingRow && isEditing())
-        return m_pending;
+        return pendingData();
     const std::int32_t version = m_rowVersion[static_cast<std::size_t>(row)];
     return version < 0 ? noRow() : m_versions[static_cast<std::size_t>(version)];
 }
@@ -283,8 +301,38 @@ void DataTable::insert() {
 void DataTable::clearPending() {
     m_state = State::Browse;
     m_pending = RowData();
+    m_pendingInBuilder = false;
     m_pendingRow = -1;
     m_pendingModified = false;
+}
+
+// The pending row's values are written into a builder, and laid out as a row only when the row
+// is read or stored: a new task's defaults and fields make one row, not one each.
+RowBuilder& DataTable::pendingBuilder() {
+    if (!m_pendingInBuilder) {
+        const int count = static_cast<int>(m_fields.size());
+        if (!m_builder || m_builder->fieldCount() != count)
+            m_builder = std::make_unique<RowBuilder>(count);
+        m_builder->reset();
+        m_pending.forEachValue(
+            [&](int field, std::string_view bytes) { m_builder->setBytes(field, bytes); });
+        m_pending = RowData();
+        m_pendingInBuilder = true;
+    }
+    return *m_builder;
+}
+
+RowData& DataTable::pendingRowData() {
+    pendingData();
+    return m_pending;
+}
+
+const RowData& DataTable::pendingData() const {
+    if (m_pendingInBuilder) {
+        m_pending = m_builder->build();
+        m_pendingInBuilder = false;
+    }
+    return m_pending;
 }
 
 void DataTable::beginPending(bool atEnd) {
@@ -297,7 +345,8 @@ void DataTable::beginPending(bool atEnd) {
         emit rowAboutToBeInserted(position);
     m_rowVersion.push_back(-1);
     m_visible.insert(m_visible.begin() + position, row);
-    m_pending = RowData::empty(static_cast<int>(m_fields.size()));
+    m_pending = RowData();
+    pendingBuilder(); // every field empty
     m_pendingRow = row;
     m_pendingModified = false;
     m_rowBeforeInsert = before;
@@ -439,17 +488,27 @@ std::int32_t DataTable::currentVersionOf(RowId row) const {
     return m_rowVersion[static_cast<std::size_t>(row)];
 }
 
+// The ID the next new row takes from the counter; throws when it cannot have one.
+std::int32_t DataTable::nextId() const {
+    if (m_counter > std::numeric_limits<std::int32_t>::max())
+        fail(QStringLiteral("The ID counter is exhausted"));
+    const auto id = static_cast<std::int32_t>(m_counter);
+    if (isKeyUsed(id, -1))
+        throw CorvantisError(QStringLiteral("Key violation."));
+    return id;
+}
+
 void DataTable::storeNewRow(RowId row, RowData& values) {
     RowData data;
     if (m_autoIncField >= 0) {
-        if (m_counter > std::numeric_limits<std::int32_t>::max())
-            fail(QStringLiteral("The ID counter is exhausted"));
-        const auto id = static_cast<std::int32_t>(m_counter);
-        if (isKeyUsed(id, -1))
-            throw CorvantisError(QStringLiteral("Key violation."));
-        const auto stored = FieldValues::Stored::number(id);
-        const std::string_view bytes = stored.bytes();
-        data = values.withField(m_autoIncField, &bytes);
+        const std::int32_t id = nextId();
+        if (!values.isNull(m_autoIncField) && values.int32(m_autoIncField) == id) {
+            data = std::move(values);
+        } else {
+            const auto stored = FieldValues::Stored::number(id);
+            const std::string_view bytes = stored.bytes();
+            data = values.withField(m_autoIncField, &bytes);
+        }
         ++m_counter;
     } else {
         data = std::move(values);
@@ -516,9 +575,11 @@ void DataTable::storePending() {
     const RowId row = m_pendingRow;
     const int from = m_cur;
     if (m_state == State::Insert) {
-        storeNewRow(row, m_pending);
+        if (m_autoIncField >= 0) // the ID goes in as the row is laid out, not in a copy
+            pendingBuilder().setInt32(m_autoIncField, nextId());
+        storeNewRow(row, pendingRowData());
     } else {
-        if (!m_pendingModified || !storeEditedRow(row, m_pending)) {
+        if (!m_pendingModified || !storeEditedRow(row, pendingRowData())) {
             clearPending();
             emit rowChanged(from);
             return;
@@ -665,15 +726,7 @@ void DataTable::replaceRows(const std::vector<RowId>& touched, RowId keepCurrent
         m = 2;
     }
     const auto less = [this](RowId a, RowId b) { return rowLess(a, b); };
-    if (m_activeTextKeys) {
-        std::vector<std::uint32_t> versions;
-        versions.reserve(back.size());
-        for (RowId row : back)
-            versions.push_back(
-                static_cast<std::uint32_t>(m_rowVersion[static_cast<std::size_t>(row)]));
-        m_activeTextKeys->make(m_versions, versions);
-    }
-    std::sort(back.begin(), back.end(), less);
+    sortRows(back);
     std::vector<RowId> merged;
     merged.reserve(m_ordered.size() + back.size());
     std::merge(m_ordered.begin(), m_ordered.end(), back.begin(), back.end(),
@@ -748,8 +801,9 @@ bool DataTable::appendRows(int count, const std::function<void(int index)>& fill
     settle();
     if (count <= 0)
         return true;
-    Batch batch{m_versions.size(), m_log.size(), m_rowVersion.size(), m_counter, m_cur, {}, {}};
+    Batch batch{m_versions.size(), m_log.size(), m_rowVersion.size(), m_counter, m_cur, {}, {}, 0};
     batch.stored.reserve(static_cast<std::size_t>(count));
+    batch.shown.reserve(static_cast<std::size_t>(count));
     // Asked about every so many rows: often enough for a progress bar, rarely enough to cost
     // nothing.
     constexpr int ProgressStep = 2048;
@@ -778,8 +832,9 @@ void DataTable::keepInBatch(RowId row) {
     m_visible.pop_back(); // the pending row stood last
     m_cur = m_batch->current;
     m_batch->stored.push_back(row);
-    if (!m_filtered || passes(rowData(row)))
-        m_batch->shown.push_back(row);
+    const bool shown = !m_filtered || passes(rowData(row));
+    m_batch->shown.push_back(shown);
+    m_batch->shownCount += shown;
 }
 
 // Merges the batch's stored rows into the order and the visible rows, and makes the last of
@@ -804,8 +859,12 @@ void DataTable::endBatch(Batch& batch) {
         if (!m_filtered) {
             m_visible = m_ordered;
         } else {
-            std::sort(batch.shown.begin(), batch.shown.end(), less);
-            mergeInto(m_visible, batch.shown);
+            std::vector<RowId> shown;
+            shown.reserve(static_cast<std::size_t>(batch.shownCount));
+            for (const RowId row : batch.stored) // in the order now
+                if (batch.shown[static_cast<std::size_t>(row) - batch.rows])
+                    shown.push_back(row);
+            mergeInto(m_visible, shown);
         }
         const int position = positionOf(last);
         m_cur = position >= 0 ? position : static_cast<int>(m_visible.size()) - 1;
@@ -880,8 +939,10 @@ QDateTime DataTable::asDateTime(const QString& field) const {
 }
 
 void DataTable::writeField(int field, const FieldValues::Stored& value) {
-    const std::string_view bytes = value.bytes();
-    m_pending = m_pending.withField(field, value.isNull() ? nullptr : &bytes);
+    if (value.isNull())
+        pendingBuilder().setNull(field);
+    else
+        pendingBuilder().setBytes(field, value.bytes());
     m_pendingModified = true;
     if (!m_batch)
         emit rowChanged(m_cur);
@@ -889,16 +950,8 @@ void DataTable::writeField(int field, const FieldValues::Stored& value) {
 
 void DataTable::writeFields(const std::function<void(RowBuilder&)>& write) {
     requireEditing();
-    const int count = static_cast<int>(m_fields.size());
-    if (!m_builder || m_builder->fieldCount() != count)
-        m_builder = std::make_unique<RowBuilder>(count);
-    RowBuilder& builder = *m_builder;
-    builder.reset();
-    m_pending.forEachValue(
-        [&](int field, std::string_view bytes) { builder.setBytes(field, bytes); });
-    write(builder);
-    m_pending = builder.build();
     m_pendingModified = true;
+    write(pendingBuilder()); // what it wrote before a failure stays written
     if (!m_batch)
         emit rowChanged(m_cur);
 }

@@ -8,6 +8,7 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QHash>
 #include <QObject>
 #include <QString>
 
@@ -179,8 +180,9 @@ public:
     void setDateTime(const QString& field, const QDateTime& value);
     void setNull(const QString& field);
     // Writes several fields of the pending row at once, in their stored forms (the encodings
-    // of FieldValues): `write` gets the row as it stands and sets or empties fields. The
-    // fields' kinds and read-only flags are the caller's to respect. One new row for them all.
+    // of FieldValues): `write` gets the row as it stands and sets or empties fields; what it
+    // wrote before a failure stays written. The fields' kinds and read-only flags are the
+    // caller's to respect.
     void writeFields(const std::function<void(RowBuilder&)>& write);
 
     // Text forms of any stored row's field (views, copy, import).
@@ -225,14 +227,19 @@ private:
     void writeField(int field, const FieldValues::Stored& value);
     int checkedField(const QString& name) const;
     int writableField(const QString& name) const; // refuses a read-only field
+    void indexFieldNames();
     const FieldDef& def(int field) const { return m_fields[static_cast<std::size_t>(field)]; }
     bool isKeyUsed(std::int32_t id, RowId except) const;
+    std::int32_t nextId() const;
     void ensureKeyCounts() const;
     void addKey(const RowData& row);
     void dropKey(const RowData& row);
 
     void resetState();
     void clearPending();
+    RowBuilder& pendingBuilder();
+    const RowData& pendingData() const;
+    RowData& pendingRowData();
     void beginPending(bool append);
     void storePending();
     // The bookkeeping of one stored change: versions, states, the change log, the ID counter and
@@ -261,6 +268,7 @@ private:
     void applyIndexDef(const QString& name);
 
     FieldList m_fields;
+    QHash<QString, int> m_fieldByName;
     IndexList m_indexDefs;
     int m_autoIncField = -1;
     bool m_keepHistory = true;
@@ -277,7 +285,8 @@ private:
     int m_cur = -1;
 
     State m_state = State::Inactive;
-    RowData m_pending;
+    mutable RowData m_pending;
+    mutable bool m_pendingInBuilder = false; // the values are m_builder's
     RowId m_pendingRow = -1;
     RowId m_rowBeforeInsert = -1;
     bool m_pendingModified = false;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <pwd.h>
 #include <unistd.h>
@@ -130,7 +131,18 @@ QString FormatDateTime(const QDateTime& dateTime) {
 QDateTime Now() {
     if (clockOverride())
         return clockOverride()();
-    return QDateTime::currentDateTime();
+    // The local time takes a search of the time-zone rules: asked again within the same
+    // millisecond (every task of a batch asks), it is not worked out again.
+    thread_local qint64 lastTick = -1;
+    thread_local QDateTime last;
+    const auto tick = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch())
+                          .count();
+    if (tick != lastTick) {
+        last = QDateTime::currentDateTime();
+        lastTick = tick;
+    }
+    return last;
 }
 
 QDate Today() {

@@ -5,6 +5,7 @@
 #include "model/FieldValues.h"
 #include "model/TaskRecord.h"
 #include "storage/DataPacket.h"
+#include "storage/PacketEncoding.h"
 
 #include <QRegularExpression>
 
@@ -15,11 +16,10 @@
 
 namespace {
 
-bool isAscii(std::string_view bytes) {
-    for (const char c : bytes)
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return false;
-    return true;
+// Whether text goes through QString and back unchanged: well-formed UTF-8 without a leading
+// byte-order mark (which QString drops).
+bool roundTrips(std::string_view bytes) {
+    return bytes.substr(0, 3) != "\xEF\xBB\xBF" && PacketEncoding::isWellFormedUtf8(bytes);
 }
 
 // How one field of the imported list reaches the target's field of the same name: through its
@@ -27,8 +27,11 @@ bool isAscii(std::string_view bytes) {
 // wherever the outcome is plainly the same bytes, which is nearly always.
 class FieldCopy {
 public:
-    FieldCopy(const FieldDef& from, int fromField, const FieldDef& to, int toField)
-        : m_from(from), m_to(to), m_fromField(fromField), m_toField(toField) {
+    // What a day becomes in a Date field, by its Julian day number: the same for every field.
+    using Days = std::unordered_map<std::int32_t, std::optional<FieldValues::Stored>>;
+
+    FieldCopy(const FieldDef& from, int fromField, const FieldDef& to, int toField, Days& days)
+        : m_from(from), m_to(to), m_fromField(fromField), m_toField(toField), m_days(days) {
         // An empty field reads as the empty text: it empties a date or number the defaults
         // wrote and stores the empty text in a text field.
         m_empty = FieldValues::fromText(to, QString());
@@ -58,7 +61,7 @@ public:
                 out.setBytes(m_toField, bytes);
             return;
         case How::Text:
-            if (isAscii(bytes)) {
+            if (roundTrips(bytes)) {
                 out.setBytes(m_toField, m_to.kind == FieldKind::String ? cut(bytes) : bytes);
                 return;
             }
@@ -99,11 +102,17 @@ private:
             out.setBytes(m_toField, value->bytes());
     }
 
-    // ASCII text as a String field keeps it: trailing blanks dropped, then cut to the width.
+    // Text as a String field keeps it: trailing blanks dropped, then cut to the width in
+    // characters (code points: a UTF-16 surrogate pair counts as one).
     std::string_view cut(std::string_view bytes) const {
         while (!bytes.empty() && bytes.back() == ' ')
             bytes.remove_suffix(1);
-        return bytes.substr(0, static_cast<std::size_t>(std::max(m_to.width, 0)));
+        const int width = std::max(m_to.width, 0);
+        int characters = 0;
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            if ((static_cast<unsigned char>(bytes[i]) & 0xC0) != 0x80 && characters++ == width)
+                return bytes.substr(0, i);
+        return bytes;
     }
 
     FieldDef m_from;
@@ -112,7 +121,7 @@ private:
     int m_toField;
     How m_how = How::ViaText;
     std::optional<FieldValues::Stored> m_empty;
-    std::unordered_map<std::int32_t, std::optional<FieldValues::Stored>> m_days;
+    Days& m_days;
 };
 
 } // namespace
@@ -128,6 +137,7 @@ bool ImportTasks(DataTable& target, const QString& fileName, const DataTable::Pr
     // Fields the target lacks are skipped, and so are its read-only fields (such as the ID of
     // a loaded list) and its ID, which every stored row takes from the counter anyway.
     std::vector<FieldCopy> copies;
+    FieldCopy::Days days;
     const FieldList& fields = source.fields();
     for (std::size_t field = 0; field < fields.size(); ++field) {
         const int to = target.fieldIndex(fields[field].name);
@@ -135,7 +145,7 @@ bool ImportTasks(DataTable& target, const QString& fileName, const DataTable::Pr
             continue;
         const FieldDef& def = target.fields()[static_cast<std::size_t>(to)];
         if (!def.readOnly())
-            copies.emplace_back(fields[field], static_cast<int>(field), def, to);
+            copies.emplace_back(fields[field], static_cast<int>(field), def, to, days);
     }
     // A freshly read table shows its live rows in the natural order: the order of their current
     // versions in the file.

@@ -220,14 +220,14 @@ void TfrTasks::MarkUnsaved() {
     } else {
         Prompt::Notice(QStringLiteral("Cannot set unsaved"));
     }
-    setPanel(1, QStringLiteral("Unsaved"));
+    setStatePanel(QStringLiteral("Unsaved"));
 }
 
 void TfrTasks::MarkSaved() {
     m_unsaved = false;
     if (m_caption)
         SetCaption(m_savedCaption);
-    setPanel(1, QStringLiteral("Saved"));
+    setStatePanel(QStringLiteral("Saved"));
 }
 
 TfrTasks::DocumentMarks TfrTasks::documentMarks() const {
@@ -257,25 +257,32 @@ void TfrTasks::cdsTasksAfterEdit() {
 }
 
 void TfrTasks::cdsTasksAfterScroll() {
-    setPanel(0, QStringLiteral("Items %1").arg(m_cdsTasks->recordCount()));
-    setPanel(1, QString());
+    // A batch of added rows runs both notifications for every row: only what the last one
+    // wrote is shown, once, at the end of the batch (a label laid out again for each row would
+    // cost more than the rows).
+    if (m_cdsTasks->isAppendingRows()) {
+        m_deferredItems = m_cdsTasks->recordCount();
+        m_deferredState = QString();
+        return;
+    }
+    m_panels[0]->setText(QStringLiteral("Items %1").arg(m_cdsTasks->recordCount()));
+    m_panels[1]->clear();
 }
 
-void TfrTasks::setPanel(int panel, const QString& text) {
-    // A batch of added rows runs both notifications for every row: a label laid out again
-    // for each would cost more than the rows.
+void TfrTasks::setStatePanel(const QString& text) {
     if (m_cdsTasks->isAppendingRows())
-        m_deferredPanels[panel] = text;
+        m_deferredState = text;
     else
-        m_panels[panel]->setText(text);
+        m_panels[1]->setText(text);
 }
 
 void TfrTasks::showDeferredPanels() {
-    for (int i = 0; i < 2; ++i) {
-        if (m_deferredPanels[i])
-            m_panels[i]->setText(*m_deferredPanels[i]);
-        m_deferredPanels[i].reset();
-    }
+    if (m_deferredItems)
+        m_panels[0]->setText(QStringLiteral("Items %1").arg(*m_deferredItems));
+    if (m_deferredState)
+        m_panels[1]->setText(*m_deferredState);
+    m_deferredItems.reset();
+    m_deferredState.reset();
 }
 
 bool TfrTasks::AddTasksInBulk(const std::function<bool(const DataTable::Progress&)>& command) {

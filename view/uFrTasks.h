@@ -199,8 +199,8 @@ private:
                    bool stampLastActioned);
     void openTrimmed(const QString& field, const std::function<void(const QString&)>& open);
     QStringList categoryLines() const;
-    // Status bar panels are written once at the end of a batch of added rows.
-    void setPanel(int panel, const QString& text);
+    // The saved-state panel; in a batch of added rows, written once at its end.
+    void setStatePanel(const QString& text);
     void showDeferredPanels();
 
     TaskViewServices m_services;
@@ -224,7 +224,8 @@ private:
     QComboBox* cbCat;
     QPushButton* btnQuickAdd;
     QLabel* m_panels[2];
-    std::optional<QString> m_deferredPanels[2];
+    std::optional<int> m_deferredItems;
+    std::optional<QString> m_deferredState;
 
     QWidget* m_calendarPopup = nullptr;
     QStringList m_layoutFields;

@@ -432,7 +432,10 @@ void TestImport::sameAsOneByOne() {
                   "add Task=b|Status=Paused|Comments=\u65e5\u672c\u65e5\u672c\u65e5\u672c\u65e5"
                   "\u672c\u65e5\u672c\u65e5\u672c\u65e5\u672c\u65e5\u672c\u65e5\u672c\u65e5"
                   "\u672c\u65e5\u672c|Points=70000|CreatedDate=<null>|Progress=<null>",
-                  "add Task=a|Points=abc|Status=In progress", "add Task=zz last|Status=Complete"},
+                  "add Task=a|Points=abc|Status=In progress|Details=\uFEFFwith a byte-order mark|"
+                  "Comments=\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9"
+                  "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\U0001F600 tail",
+                  "add Task=zz last|Status=Complete|Details=\u00e9 ends in blanks   "},
                  FieldsWith({"Points:string"}));
     const QString lines = QStringLiteral("m\n\n  b  \nzz last\na\r\n");
     int resets = 0;
