@@ -7,8 +7,9 @@
 //
 //   corvantis_bench [--runs N] [--sizes 1000,10000,100000] [--window-runs N]
 //   corvantis_bench --generate TASKS FILE     writes one generated list file
-//   corvantis_bench --repeat N FILE [WHAT]    loads FILE N times, or writes or saves it
-//                                             (WHAT: load, write, save; for profilers)
+//   corvantis_bench --repeat N FILE [WHAT]    loads FILE N times, or writes or saves it, or
+//                                             sorts it by Task (WHAT: load, write, save,
+//                                             sort; for profilers)
 //   corvantis_bench --peak FILE               (used by the benchmark) loads FILE, prints the
 //                                             peak memory the load added, in MB
 //   corvantis_bench --window CASE ARGS...     (used by the benchmark) one window action, see
@@ -509,7 +510,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if ((args.size() == 4 || args.size() == 5) && args[1] == QStringLiteral("--repeat")) {
-        // For profilers: loads the file again and again, or writes or saves it.
+        // For profilers: loads the file again and again, or writes or saves it, or sorts it by
+        // Task the first time.
         const QString what = args.size() == 5 ? args[4] : QStringLiteral("load");
         DataTable loaded;
         if (what != QStringLiteral("load"))
@@ -517,12 +519,16 @@ int main(int argc, char** argv) {
         const QString copy = args[3] + QStringLiteral(".copy");
         for (int i = 0; i < args[2].toInt(); ++i) {
             DataTable table;
+            if (what == QStringLiteral("sort"))
+                load(table, args[3]);
             const double cpu = cpuMs();
             const double ms = timedMs([&] {
                 if (what == QStringLiteral("write"))
                     (void)DataPacket::Write(loaded);
                 else if (what == QStringLiteral("save"))
                     DataPacket::SaveToFile(loaded, copy);
+                else if (what == QStringLiteral("sort"))
+                    table.setIndexName(TaskTable::IndexTaskName);
                 else
                     load(table, args[3]);
             });

@@ -45,7 +45,9 @@ int RowOrder::compareValues(const std::vector<RowData>& versions, std::uint32_t 
         switch (m_kind) {
         case FieldKind::String:
         case FieldKind::Memo:
-            c = CollationKeys::compare(m_text->key(versions, va), m_text->key(versions, vb));
+            m_text->key(versions, va);
+            m_text->key(versions, vb);
+            c = m_text->compare(versions, va, vb);
             break;
         case FieldKind::Integer:
         case FieldKind::AutoInc:
@@ -111,17 +113,18 @@ void RowOrder::sortByNumber(std::vector<std::int32_t>& rows, const std::vector<s
         rows[i] = items[i].second;
 }
 
-// Each row's key read once, up front (text keys from the collation cache), and the rows sorted
-// on the keys alone: the comparisons then never touch the rows, which lie all over memory in a
-// large list.
+// Each row's key read once, up front, and the rows sorted on the keys: most comparisons never
+// touch the rows, which lie all over memory in a large list. A text's key is the start of what
+// its collation keeps (see CollationKeys), and the rest is asked of the collation only where
+// that start cannot tell.
 void RowOrder::sortByKey(std::vector<std::int32_t>& rows, const std::vector<std::uint32_t>& of,
                          const std::vector<RowData>& versions) const {
     struct Keyed {
-        std::int64_t number; // the prefix of a text key
-        const char* text;    // the rest: the whole key
-        std::uint32_t size;
+        std::int64_t number; // a text: its first eight ranks
+        std::uint64_t more;  // a text: the next eight
         std::uint32_t version;
         std::int32_t row;
+        std::uint8_t known; // a text: how many of those sixteen are its own
         bool null;
     };
     const int f = m_field;
@@ -132,13 +135,13 @@ void RowOrder::sortByKey(std::vector<std::int32_t>& rows, const std::vector<std:
     for (std::size_t i = 0; i < of.size(); ++i) {
         const std::uint32_t version = of[i];
         const RowData& data = versions[version];
-        Keyed k{0, nullptr, 0, version, rows[i], data.isNull(f)};
+        Keyed k{0, 0, version, rows[i], 0, data.isNull(f)};
         if (!k.null && m_text) {
             const CollationKeys::Key& key = m_text->made(version);
-            // The prefix flipped into a signed number that orders the same way.
-            k.number = std::int64_t(key.prefix ^ (std::uint64_t(1) << 63));
-            k.text = key.bytes;
-            k.size = key.size;
+            // The head flipped into a signed number that orders the same way.
+            k.number = std::int64_t(key.head[0] ^ (std::uint64_t(1) << 63));
+            k.more = key.head[1];
+            k.known = key.headLength();
         } else if (!k.null) {
             k.number = m_kind == FieldKind::DateTime  ? data.int64(f)
                        : m_kind == FieldKind::Boolean ? std::int64_t(data.boolean(f))
@@ -147,14 +150,25 @@ void RowOrder::sortByKey(std::vector<std::int32_t>& rows, const std::vector<std:
         keyed.push_back(k);
     }
     const bool descending = m_descending;
-    std::sort(keyed.begin(), keyed.end(), [descending](const Keyed& a, const Keyed& b) {
+    const CollationKeys* text = m_text;
+    std::sort(keyed.begin(), keyed.end(), [&](const Keyed& a, const Keyed& b) {
         int c = 0;
-        if (a.null || b.null)
+        if (a.null || b.null) {
             c = a.null == b.null ? 0 : (a.null ? -1 : 1);
-        else if (a.number != b.number)
-            c = a.number < b.number ? -1 : 1;
-        else if (a.text)
-            c = CollationKeys::compare({a.text, a.size, 0}, {b.text, b.size, 0});
+        } else if (!text) {
+            c = a.number < b.number ? -1 : (a.number > b.number ? 1 : 0);
+        } else {
+            // The heads settle it when they differ within what both texts filled.
+            const int known = std::min(a.known, b.known);
+            const std::uint64_t first = std::uint64_t(a.number ^ b.number);
+            const std::uint64_t second = a.more ^ b.more;
+            if (first != 0 && __builtin_clzll(first) / 8 < known)
+                c = a.number < b.number ? -1 : 1;
+            else if (first == 0 && second != 0 && 8 + __builtin_clzll(second) / 8 < known)
+                c = a.more < b.more ? -1 : 1;
+            else
+                c = text->compare(versions, a.version, b.version);
+        }
         if (descending)
             c = -c;
         return c != 0 ? c < 0 : a.version < b.version;

@@ -836,6 +836,10 @@ void TestDataTable::textOrderIsQtCollation_data() {
     QTest::newRow("English") << QLocale(QLocale::English, QLocale::UnitedStates) << 400;
     QTest::newRow("German") << QLocale(QLocale::German, QLocale::Germany) << 400;
     QTest::newRow("Swedish") << QLocale(QLocale::Swedish, QLocale::Sweden) << 400;
+    // Locales whose letters contract ("ch", "aa") or stand apart (dotless i).
+    QTest::newRow("Czech") << QLocale(QLocale::Czech, QLocale::CzechRepublic) << 400;
+    QTest::newRow("Danish") << QLocale(QLocale::Danish, QLocale::Denmark) << 400;
+    QTest::newRow("Turkish") << QLocale(QLocale::Turkish, QLocale::Turkey) << 400;
     QTest::newRow("C") << QLocale::c() << 400;
     QTest::newRow("English, large") << QLocale(QLocale::English, QLocale::UnitedStates) << 40000;
 }
@@ -849,7 +853,7 @@ void TestDataTable::textOrderIsQtCollation() {
     } restore;
 
     // Texts that differ by case, accents, punctuation, digits, blanks and script, empty ones,
-    // ignorable and combining characters.
+    // ignorable, combining, expanding and contracting characters, long runs.
     const QStringList pieces = {
         QStringLiteral("a"),          QStringLiteral("A"),      QStringLiteral("\u00e4"),
         QStringLiteral("\u00c4"),     QStringLiteral("ae"),     QStringLiteral("o"),
@@ -859,6 +863,11 @@ void TestDataTable::textOrderIsQtCollation() {
         QStringLiteral("2"),          QStringLiteral("\u65e5"), QStringLiteral("\u2192"),
         QStringLiteral("e\u0301"),    QStringLiteral("\u00e9"), QStringLiteral("\ufeff"),
         QStringLiteral("\U0001F600"), QStringLiteral("'"),      QStringLiteral("&"),
+        QStringLiteral("\t"),         QStringLiteral("\u0001"), QStringLiteral("ch"),
+        QStringLiteral("c"),          QStringLiteral("h"),      QStringLiteral("aa"),
+        QStringLiteral("\u00e5"),     QStringLiteral("i"),      QStringLiteral("\u0131"),
+        QStringLiteral("\u0130"),     QStringLiteral("\u00e6"), QStringLiteral("\u01c5"),
+        QStringLiteral("l\u00b7l"),   QString(30, u'x'),
     };
     QRandomGenerator rng{quint32(rows)};
     DataTable::Content content;
