@@ -1,7 +1,7 @@
-#include "support/FileBytes.h"
 #include "core/TaskListFixture.h"
 #include "storage/DataPacket.h"
 #include "storage/uFrmBatchImport.h"
+#include "support/FileBytes.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestSupport.h"
 

@@ -1,5 +1,5 @@
-#include "support/FileBytes.h"
 #include "storage/uFrmCategories.h"
+#include "support/FileBytes.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestSupport.h"
 

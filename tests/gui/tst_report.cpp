@@ -1,6 +1,6 @@
-#include "support/FileBytes.h"
 #include "core/TaskListFixture.h"
 #include "report/uQRptTasks.h"
+#include "support/FileBytes.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestSupport.h"
 
