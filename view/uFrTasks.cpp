@@ -417,6 +417,8 @@ void TfrTasks::followCurrentRow() {
     const QModelIndex target = m_model->index(row, column);
     if (current != target)
         DBGrid1->setCurrentIndex(target);
+    else // the current task moved to its place in the order: the grid still shows it
+        DBGrid1->scrollTo(target);
 }
 
 // The table follows the grid: a cell chosen in another row makes that task current. The row

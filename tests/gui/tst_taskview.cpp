@@ -37,6 +37,7 @@ private slots:
     void startState();
     void toolbarAndMenu();
     void quickAddByEnter();
+    void newTaskShownInItsPlace();
     void stateCommandFromContextMenu();
     void presetsAndSearch();
     void titleClick_data();
@@ -213,6 +214,22 @@ void TestTaskView::quickAddByEnter() {
     QCOMPARE(edit->actions().constFirst()->text(), QStringLiteral("Paste"));
     edit->actions().constFirst()->trigger();
     QCOMPARE(edit->text(), QStringLiteral("a pastedb"));
+}
+
+// A task added at the end of a long sorted list takes its place near the top: the grid follows.
+void TestTaskView::newTaskShownInItsPlace() {
+    ViewHost host;
+    QStringList tasks;
+    for (int i = 0; i < 300; ++i)
+        tasks << QStringLiteral("task %1").arg(i, 3, 10, QLatin1Char('0'));
+    host.add(tasks);
+    host.table().setIndexName(TaskTable::IndexTaskName);
+    auto* edit = host.child<QLineEdit>(QStringLiteral("Edit2"));
+    QTest::keyClicks(edit, QStringLiteral("a first task"));
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(host.grid()->currentIndex().row(), 0);
+    QVERIFY(host.grid()->viewport()->rect().contains(
+        host.grid()->visualRect(host.grid()->currentIndex())));
 }
 
 void TestTaskView::stateCommandFromContextMenu() {
