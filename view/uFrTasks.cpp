@@ -368,6 +368,7 @@ void TfrTasks::buildGrid() {
         if (fields == m_layoutFields)
             return;
         m_layoutFields = fields;
+        m_fittedCounter = -1;
         for (int c = 0; c < m_model->columnCount(); ++c) {
             const GridColumn& column = m_model->columns()[static_cast<std::size_t>(c)];
             // One more pixel for the grid line, so the cell itself is as wide as listed; and
@@ -379,6 +380,8 @@ void TfrTasks::buildGrid() {
             DBGrid1->setColumnHidden(c, !column.shown);
         }
     });
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] { fitIdColumn(); });
+    connect(m_model, &QAbstractItemModel::dataChanged, this, [this] { fitIdColumn(); });
     connect(m_cdsTasks, &DataTable::currentChanged, this, [this] { followCurrentRow(); });
     connect(m_cdsTasks, &DataTable::resetDone, this, [this] { showDeferredPanels(); });
     DBGrid1->currentMoved = [this](const QModelIndex& current, const QModelIndex& previous) {
@@ -392,6 +395,26 @@ void TfrTasks::buildGrid() {
     connect(DBGrid1, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         PopupMenu1->popup(DBGrid1->viewport()->mapToGlobal(pos));
     });
+}
+
+// IDs are drawn right-aligned and clipped on the left: the column grows with the highest ID so
+// that a long list never shows an ID cut to its last digits.
+void TfrTasks::fitIdColumn() {
+    if (m_cdsTasks->autoIncValue() == m_fittedCounter)
+        return;
+    m_fittedCounter = m_cdsTasks->autoIncValue();
+    const auto& columns = m_model->columns();
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        if (columns[c].field != TaskRecord::ID)
+            continue;
+        QFont bold = DBGrid1->font();
+        bold.setBold(true);
+        const int needed =
+            QFontMetrics(bold).horizontalAdvance(QString::number(m_cdsTasks->autoIncValue())) + 7;
+        if (DBGrid1->columnWidth(int(c)) < needed)
+            DBGrid1->setColumnWidth(int(c), needed);
+        return;
+    }
 }
 
 QString TfrTasks::SelectedField() const {

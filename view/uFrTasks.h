@@ -180,6 +180,7 @@ private:
     // Filters the events of a widget and of everything it holds, now and later.
     void watchTree(QObject* widget);
     void followCurrentRow();
+    void fitIdColumn();
     void gridCurrentMoved(const QModelIndex& current, const QModelIndex& previous);
     void cellTypingStarted(QWidget* editor);
     // The saved state as the user sees it, to be put back when a Cancel undoes a change.
@@ -229,6 +230,7 @@ private:
 
     QWidget* m_calendarPopup = nullptr;
     QStringList m_layoutFields;
+    std::int64_t m_fittedCounter = -1; // the ID counter the ID column was last fitted to
     QString m_allFilesFolder;
     QString m_listFilesFolder;
     bool m_following = false;

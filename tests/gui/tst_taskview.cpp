@@ -37,7 +37,7 @@ private slots:
     void startState();
     void toolbarAndMenu();
     void quickAddByEnter();
-    void newTaskShownInItsPlace();
+    void longListShowsItsTasks();
     void stateCommandFromContextMenu();
     void presetsAndSearch();
     void titleClick_data();
@@ -217,8 +217,10 @@ void TestTaskView::quickAddByEnter() {
 }
 
 // A task added at the end of a long sorted list takes its place near the top: the grid follows.
-void TestTaskView::newTaskShownInItsPlace() {
+// IDs are right-aligned and clipped on the left: the column grows so none is cut.
+void TestTaskView::longListShowsItsTasks() {
     ViewHost host;
+    host.tester.reset(); // its checks on every row would take most of the time
     QStringList tasks;
     for (int i = 0; i < 300; ++i)
         tasks << QStringLiteral("task %1").arg(i, 3, 10, QLatin1Char('0'));
@@ -230,6 +232,13 @@ void TestTaskView::newTaskShownInItsPlace() {
     QCOMPARE(host.grid()->currentIndex().row(), 0);
     QVERIFY(host.grid()->viewport()->rect().contains(
         host.grid()->visualRect(host.grid()->currentIndex())));
+
+    // The thousandth task's ID is wider than the column's own width.
+    host.add(QStringList(700, QStringLiteral("more")));
+    QFont bold = host.grid()->font();
+    bold.setBold(true);
+    QVERIFY(host.grid()->columnWidth(0) >
+            QFontMetrics(bold).horizontalAdvance(host.table().asString(ID)) + 5);
 }
 
 void TestTaskView::stateCommandFromContextMenu() {
