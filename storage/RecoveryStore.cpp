@@ -45,7 +45,8 @@ QByteArray noteBytes(const RecoveryStore::Note& note) {
     if (note.original.isValid()) {
         object.insert(QStringLiteral("size"), QString::number(note.original.size));
         object.insert(QStringLiteral("modified"), QString::number(note.original.modifiedNs));
-        object.insert(QStringLiteral("hash"), QString::number(note.original.hash, 16));
+        object.insert(QStringLiteral("changed"), QString::number(note.original.changedNs));
+        object.insert(QStringLiteral("inode"), QString::number(note.original.inode));
     }
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
@@ -60,12 +61,13 @@ bool readNote(const QString& fileName, RecoveryStore::Note* note) {
     const QJsonObject object = document.object();
     note->originalFile = object.value(QStringLiteral("file")).toString();
     note->isNew = object.value(QStringLiteral("new")).toBool();
-    bool sizeOk = false, timeOk = false, hashOk = false;
+    bool sizeOk = false, timeOk = false, changeOk = false, inodeOk = false;
     FileFingerprint original;
     original.size = object.value(QStringLiteral("size")).toString().toLongLong(&sizeOk);
     original.modifiedNs = object.value(QStringLiteral("modified")).toString().toLongLong(&timeOk);
-    original.hash = object.value(QStringLiteral("hash")).toString().toULongLong(&hashOk, 16);
-    if (sizeOk && timeOk && hashOk)
+    original.changedNs = object.value(QStringLiteral("changed")).toString().toLongLong(&changeOk);
+    original.inode = object.value(QStringLiteral("inode")).toString().toULongLong(&inodeOk);
+    if (sizeOk && timeOk && changeOk && inodeOk)
         note->original = original;
     return true;
 }
