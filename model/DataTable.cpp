@@ -858,8 +858,21 @@ void DataTable::endBatch(Batch& batch) {
         auto mergeInto = [&](std::vector<RowId>& into, const std::vector<RowId>& sorted) {
             std::vector<RowId> merged;
             merged.reserve(into.size() + sorted.size());
-            std::merge(into.begin(), into.end(), sorted.begin(), sorted.end(),
-                       std::back_inserter(merged), less);
+            if (sorted.size() * 32 < into.size()) {
+                // A few rows into many: each placed by a binary search and the runs between
+                // copied whole, so the rows of a large list are not all read again.
+                auto from = into.begin();
+                for (const RowId row : sorted) {
+                    const auto at = std::upper_bound(from, into.end(), row, less);
+                    merged.insert(merged.end(), from, at);
+                    merged.push_back(row);
+                    from = at;
+                }
+                merged.insert(merged.end(), from, into.end());
+            } else {
+                std::merge(into.begin(), into.end(), sorted.begin(), sorted.end(),
+                           std::back_inserter(merged), less);
+            }
             into.swap(merged);
         };
         const RowId last = batch.stored.back();
