@@ -495,6 +495,9 @@ void Reader::readRows() {
         if (log[i] != DataTable::Deleted)
             ++expected;
     expected = std::min(expected, std::size_t(m_end - m_p) / 6);
+    // With room for the tasks added after opening: the first of them would otherwise move every
+    // version. Room not used is never touched.
+    expected += expected / 4 + 1024;
     m_content.versions.reserve(expected);
     m_content.states.reserve(expected);
 
