@@ -405,16 +405,21 @@ void TestImport::sameAsOneByOne_data() {
     QTest::addColumn<QString>("order");
     QTest::addColumn<QString>("filter"); // empty: none
     QTest::addColumn<bool>("import");    // else batch insert
+    QTest::addColumn<int>("more");       // tasks in the list besides the three
 
     for (const bool import : {true, false}) {
         const char* command = import ? "import" : "batch insert";
-        QTest::addRow("%s, ID order", command) << TaskTable::IndexID << QString() << import;
-        QTest::addRow("%s, by task", command) << TaskTable::IndexTaskName << QString() << import;
+        QTest::addRow("%s, ID order", command) << TaskTable::IndexID << QString() << import << 0;
+        QTest::addRow("%s, by task", command)
+            << TaskTable::IndexTaskName << QString() << import << 0;
         QTest::addRow("%s, by status, filtered", command)
-            << TaskTable::IndexStatus << QStringLiteral("Task <> 'zz last'") << import;
+            << TaskTable::IndexStatus << QStringLiteral("Task <> 'zz last'") << import << 0;
         // The last task added is filtered out: the last visible task becomes current.
         QTest::addRow("%s, last added hidden", command)
-            << TaskTable::IndexTaskName << QStringLiteral("Task < 'z'") << import;
+            << TaskTable::IndexTaskName << QStringLiteral("Task < 'z'") << import << 0;
+        // A few tasks into many are placed one by one rather than merged.
+        QTest::addRow("%s, by task, long list", command)
+            << TaskTable::IndexTaskName << QStringLiteral("Task <> 'l150'") << import << 300;
     }
 }
 
@@ -422,6 +427,7 @@ void TestImport::sameAsOneByOne() {
     QFETCH(QString, order);
     QFETCH(QString, filter);
     QFETCH(bool, import);
+    QFETCH(int, more);
     // Values that take every way of copying: text cut to a narrower field at a blank, text
     // beyond ASCII, dates, numbers the target refuses, a field of another kind.
     QTemporaryDir dir;
@@ -441,6 +447,8 @@ void TestImport::sameAsOneByOne() {
     int resets = 0;
     auto run = [&](TaskListFixture& list, bool oneByOne) {
         Apply(list, {"add Task=k|Status=Paused", "add Task=c", "add Task=zz"});
+        for (int i = 0; i < more; ++i)
+            Apply(list, {QStringLiteral("add Task=l%1").arg(i)});
         list.table.setIndexName(order);
         list.table.setFilter(filter);
         list.table.setFiltered(!filter.isEmpty());
