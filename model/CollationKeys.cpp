@@ -222,10 +222,10 @@ CollationKeys::CollationKeys(int field, bool caseInsensitive)
 CollationKeys::~CollationKeys() = default;
 
 void CollationKeys::grow(std::size_t versions) {
-    // Room for the list to double: moving every key of a large list to make room for a few new
-    // ones would cost more than making theirs. Room not yet used is never touched.
+    // Room for the list to grow: moving every key of a large list to make room for a few new
+    // ones would cost more than making theirs.
     if (m_keys.capacity() < versions)
-        m_keys.reserve(std::max(2 * versions, std::size_t(1024)));
+        m_keys.reserve(versions + versions / 4 + 1024);
     if (m_keys.size() < versions)
         m_keys.resize(versions);
 }

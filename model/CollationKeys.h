@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/Prefault.h"
 #include "model/RowData.h"
 
 #include <QByteArray>
@@ -62,6 +63,6 @@ private:
     bool m_caseInsensitive;
     bool m_bytewise; // the C locale: QCollator orders by the UTF-8 bytes
     std::unique_ptr<Collator> m_collator;
-    std::vector<Key> m_keys;
+    std::vector<Key, PrefaultAllocator<Key>> m_keys;
     std::unique_ptr<ByteBlocks> m_store;
 };

@@ -1,9 +1,9 @@
 #include "model/RowData.h"
 
+#include "model/Prefault.h"
+
 #include <algorithm>
 #include <new>
-
-#include <sys/mman.h>
 
 namespace {
 char* mallocOrThrow(std::size_t size) {
@@ -22,22 +22,6 @@ char* aligned(char* p) {
 
 // The largest block an arena takes at once unless a single row needs more.
 constexpr std::size_t LargestBlock = std::size_t(8) << 20;
-
-// Has the kernel back a large fresh block with memory in one call: touched page by page as rows
-// fill it, each page would cost a fault of its own, a fifth of a large list's load time on a
-// virtual machine. Without the call (older kernels) the pages simply come as they are touched.
-void prefault(char* memory, std::size_t size) {
-#ifdef MADV_POPULATE_WRITE
-    constexpr std::uintptr_t Page = 4096;
-    const auto from = (reinterpret_cast<std::uintptr_t>(memory) + Page - 1) & ~(Page - 1);
-    const auto to = (reinterpret_cast<std::uintptr_t>(memory) + size) & ~(Page - 1);
-    if (size >= (std::size_t(1) << 20) && to > from)
-        (void)::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
-#else
-    (void)memory;
-    (void)size;
-#endif
-}
 } // namespace
 
 RowData RowData::clone() const {
@@ -113,7 +97,7 @@ char* RowArena::carryOver(const char* from, std::size_t keep, std::size_t size) 
     if (need > block)
         block = keep ? 2 * need : need;
     char* memory = mallocOrThrow(block);
-    prefault(memory, block);
+    Prefault(memory, block);
     try {
         m_blocks.emplace_back(memory);
     } catch (...) {

@@ -1,6 +1,7 @@
 #include "model/RowOrder.h"
 
 #include "model/CollationKeys.h"
+#include "model/Prefault.h"
 
 #include <algorithm>
 
@@ -10,10 +11,13 @@ template <class T> int compareNumbers(T x, T y) {
     return x < y ? -1 : (x > y ? 1 : 0);
 }
 
+using KeyedRows = std::vector<std::pair<std::uint64_t, std::int32_t>,
+                              PrefaultAllocator<std::pair<std::uint64_t, std::int32_t>>>;
+
 // Sorts by a 64-bit key each, sixteen bits at a time from the lowest (a stable radix sort),
 // skipping the digits every key shares.
-void radixSort(std::vector<std::pair<std::uint64_t, std::int32_t>>& items) {
-    std::vector<std::pair<std::uint64_t, std::int32_t>> buffer(items.size());
+void radixSort(KeyedRows& items) {
+    KeyedRows buffer(items.size());
     std::vector<std::uint32_t> counts(65537);
     for (int shift = 0; shift < 64 && !items.empty(); shift += 16) {
         std::fill(counts.begin(), counts.end(), 0);
@@ -91,7 +95,7 @@ void RowOrder::sort(std::vector<std::int32_t>& rows, const std::vector<std::int3
 // the empty value, the value and the version from the top down, sorted without comparisons.
 void RowOrder::sortByNumber(std::vector<std::int32_t>& rows, const std::vector<std::uint32_t>& of,
                             const std::vector<RowData>& versions) const {
-    std::vector<std::pair<std::uint64_t, std::int32_t>> items;
+    KeyedRows items;
     items.reserve(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
         std::uint64_t value = 0; // 33 bits: present, then the value with its sign bit flipped
@@ -130,7 +134,7 @@ void RowOrder::sortByKey(std::vector<std::int32_t>& rows, const std::vector<std:
     const int f = m_field;
     if (m_text)
         m_text->make(versions, of);
-    std::vector<Keyed> keyed;
+    std::vector<Keyed, PrefaultAllocator<Keyed>> keyed;
     keyed.reserve(rows.size());
     for (std::size_t i = 0; i < of.size(); ++i) {
         const std::uint32_t version = of[i];
