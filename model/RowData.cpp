@@ -64,7 +64,19 @@ char* RowArena::allocate(std::size_t size) {
     if (!p || p > m_limit || std::size_t(m_limit - p) < size)
         p = carryOver(nullptr, 0, size);
     m_cursor = p + size;
+    populateTo(m_cursor);
     return p;
+}
+
+void RowArena::populateAhead(const char* upTo) {
+    constexpr std::size_t Step = std::size_t(2) << 20;
+    char* end = m_populated + Step;
+    if (end < upTo)
+        end = const_cast<char*>(upTo);
+    if (end > m_limit)
+        end = m_limit;
+    Prefault(m_populated, std::size_t(end - m_populated));
+    m_populated = end;
 }
 
 void RowArena::take(RowArena&& other) {
@@ -89,6 +101,7 @@ char* RowArena::carryOver(const char* from, std::size_t keep, std::size_t size) 
         m_blocks[m_current].reset(memory);
         m_cursor = aligned(memory);
         m_limit = memory + block;
+        m_populated = m_limit; // a row of its own: its pages come as it grows
         return m_cursor;
     }
     // Otherwise a fresh block. A row too large for the usual blocks gets one of twice its size,
@@ -97,7 +110,6 @@ char* RowArena::carryOver(const char* from, std::size_t keep, std::size_t size) 
     if (need > block)
         block = keep ? 2 * need : need;
     char* memory = mallocOrThrow(block);
-    Prefault(memory, block);
     try {
         m_blocks.emplace_back(memory);
     } catch (...) {
@@ -111,6 +123,8 @@ char* RowArena::carryOver(const char* from, std::size_t keep, std::size_t size) 
         std::memcpy(start, from, keep);
     m_cursor = start;
     m_limit = memory + block;
+    m_populated = memory;
+    populateTo(start + keep + size);
     return start;
 }
 
@@ -123,6 +137,7 @@ void ArenaRowWriter::begin() {
     char* row = m_arena.m_cursor ? aligned(m_arena.m_cursor) : nullptr;
     if (!row || row > m_arena.m_limit || std::size_t(m_arena.m_limit - row) < m_headerSize + 256)
         row = m_arena.carryOver(nullptr, 0, m_headerSize + 256);
+    m_arena.populateTo(row + m_headerSize + 256);
     m_row = row;
     m_limit = m_arena.m_limit;
     // Every field null until a value arrives; the bits past the last field stay clear, as a

@@ -164,6 +164,13 @@ private:
     // being built at the end of the current block) along; returns where they now start.
     char* carryOver(const char* from, std::size_t keep, std::size_t size);
     void commit(char* end) { m_cursor = end; }
+    // Has the kernel back the current block a few megabytes at a time ahead of what is written:
+    // fewer faults than page by page, and no memory for the part of a block a list never fills.
+    void populateTo(const char* upTo) {
+        if (upTo > m_populated)
+            populateAhead(upTo);
+    }
+    void populateAhead(const char* upTo);
 
     struct Free {
         void operator()(char* p) const { std::free(p); }
@@ -172,6 +179,7 @@ private:
     std::size_t m_current = 0; // the block m_cursor is in
     char* m_cursor = nullptr;
     char* m_limit = nullptr;
+    char* m_populated = nullptr; // the current block is backed up to here
     std::size_t m_nextBlock = std::size_t(64) << 10;
 };
 
