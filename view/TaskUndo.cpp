@@ -158,17 +158,21 @@ bool TaskUndo::replay(const std::vector<Change>& changes, bool backward) {
 }
 
 void TaskUndo::Undo() {
-    m_table->settle();
-    m_failure.reset();
-    m_stack->undo();
-    if (m_failure)
-        throw CorvantisError(*std::exchange(m_failure, std::nullopt));
+    replayLatest(false);
 }
 
 void TaskUndo::Redo() {
+    replayLatest(true);
+}
+
+void TaskUndo::replayLatest(bool redo) {
     m_table->settle();
     m_failure.reset();
-    m_stack->redo();
+    if (redo)
+        m_stack->redo();
+    else
+        m_stack->undo();
+    // The stack cannot carry an exception through Qt: the refusal is thrown from here.
     if (m_failure)
         throw CorvantisError(*std::exchange(m_failure, std::nullopt));
 }

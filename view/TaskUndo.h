@@ -60,6 +60,8 @@ private:
     // Forgets the open step's changes that the table took back (a cancelled batch of rows).
     void dropWithdrawn();
     void push(std::vector<Change>&& changes, const QString& text);
+    // Settles the pending row, then undoes or redoes the latest step through the stack.
+    void replayLatest(bool redo);
     // Makes the changes again (forward) or takes them back; false when the table refused.
     bool replay(const std::vector<Change>& changes, bool backward);
     // The row that stands for a recorded row now (an undone delete adds the task afresh).
