@@ -1,5 +1,7 @@
 #include "bench/WindowBench.h"
 
+#include "bench/Timing.h"
+
 #include "shell/Startup.h"
 #include "shell/Unit1.h"
 #include "storage/uFrmBatchImport.h"
@@ -23,11 +25,7 @@
 
 namespace {
 
-double clockMs(clockid_t clock) {
-    timespec t{};
-    clock_gettime(clock, &t);
-    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
-}
+using namespace Timing;
 
 // Wall and processor time (every thread of the process) from start() until the grid has
 // painted again.

@@ -16,6 +16,7 @@
 //                                             WindowBench.h
 
 #include "bench/ListGenerator.h"
+#include "bench/Timing.h"
 #include "bench/WindowBench.h"
 #include "model/DataTable.h"
 #include "model/TaskRecord.h"
@@ -47,18 +48,7 @@
 
 namespace {
 
-double timedMs(const std::function<void()>& work) {
-    QElapsedTimer timer;
-    timer.start();
-    work();
-    return double(timer.nsecsElapsed()) / 1e6;
-}
-
-double clockMs(clockid_t clock) {
-    timespec t{};
-    clock_gettime(clock, &t);
-    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
-}
+using namespace Timing;
 
 // The processor time of this thread, user and system.
 double cpuMs() {
@@ -137,11 +127,6 @@ private:
     std::size_t m_used = 0;
     bool m_overflowed = false;
 };
-
-double median(std::vector<double> times) {
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
 
 double medianMs(int runs, const std::function<void()>& prepare, const std::function<void()>& work) {
     std::vector<double> times;

@@ -8,6 +8,7 @@
 // Deleted Tasks window, and undo and redo of a 2,000-task batch insert (the command, then the
 // grid painted), in ID order and sorted by Task name.
 #include "bench/ListGenerator.h"
+#include "bench/Timing.h"
 #include "dialogs/uFrmDeletedTasks.h"
 #include "dialogs/uFrmHistory.h"
 #include "model/DataTable.h"
@@ -33,17 +34,7 @@
 
 namespace {
 
-double timedMs(const std::function<void()>& f) {
-    QElapsedTimer timer;
-    timer.start();
-    f();
-    return double(timer.nsecsElapsed()) / 1e6;
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0.0 : values[values.size() / 2];
-}
+using namespace Timing;
 
 // Edits random tasks (their Progress) until the list holds `versions` row versions.
 void topUp(DataTable& table, std::size_t versions) {
