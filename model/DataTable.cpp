@@ -86,9 +86,8 @@ void DataTable::adopt(Content&& content) {
             // violation; keep it above every ID the list ever had.
             for (const RowData& version : m_versions)
                 if (!version.isNull(m_autoIncField))
-                    m_keyCeiling =
-                        std::max<std::int64_t>(m_keyCeiling, version.int32(m_autoIncField));
-            m_counter = std::max(m_counter, m_keyCeiling + 1);
+                    m_counter = std::max<std::int64_t>(
+                        m_counter, std::int64_t(version.int32(m_autoIncField)) + 1);
         }
         for (std::size_t v = 0; v < m_versions.size(); ++v)
             if (isLiveState(m_states[v]))
@@ -132,7 +131,6 @@ void DataTable::resetState() {
     m_compiledFilter.reset();
     m_keyCountsBuilt = false;
     m_keyCounts.clear();
-    m_keyCeiling = std::numeric_limits<std::int32_t>::min();
     clearPending();
 }
 
@@ -450,8 +448,9 @@ void DataTable::ensureKeyCounts() const {
 }
 
 bool DataTable::isKeyUsed(std::int32_t id, RowId except) const {
-    // A new row's ID from the counter lies above every stored one: no need to count them all.
-    if (id > m_keyCeiling)
+    // The counter stays above every stored ID (adopt, new rows and hand-set IDs all keep it so),
+    // so a new row's ID from the counter needs no count of them all.
+    if (id >= m_counter)
         return false;
     ensureKeyCounts();
     const auto it = m_keyCounts.find(id);
@@ -468,12 +467,8 @@ bool DataTable::isKeyUsed(std::int32_t id, RowId except) const {
 }
 
 void DataTable::addKey(const RowData& row) {
-    if (m_autoIncField < 0 || row.isNull(m_autoIncField))
-        return;
-    const std::int32_t id = row.int32(m_autoIncField);
-    m_keyCeiling = std::max<std::int64_t>(m_keyCeiling, id);
-    if (m_keyCountsBuilt)
-        ++m_keyCounts[id];
+    if (m_keyCountsBuilt && m_autoIncField >= 0 && !row.isNull(m_autoIncField))
+        ++m_keyCounts[row.int32(m_autoIncField)];
 }
 
 void DataTable::dropKey(const RowData& row) {

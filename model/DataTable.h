@@ -14,7 +14,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <limits>
 #include <memory>
 #include <optional>
 #include <unordered_map>
@@ -303,8 +302,6 @@ private:
 
     mutable bool m_keyCountsBuilt = false;
     mutable std::unordered_map<std::int32_t, int> m_keyCounts;
-    // At least every ID stored since the content was adopted (deleted rows may leave it high).
-    std::int64_t m_keyCeiling = std::numeric_limits<std::int32_t>::min();
 
     Batch* m_batch = nullptr;
     std::unique_ptr<RowBuilder> m_builder;
