@@ -1,12 +1,18 @@
 #include "dialogs/VersionListModel.h"
 
 #include "model/TaskRecord.h"
+#include "widgets/DecorativeStrip.h"
+#include "widgets/DialogParts.h"
 #include "widgets/ProgramColours.h"
 
+#include <QDialog>
 #include <QFont>
 #include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
 #include <QStringList>
 #include <QTableView>
+#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -163,4 +169,30 @@ void SetUpVersionTable(QTableView* table, const QString& name, QAbstractItemMode
     for (int column = 0; column < static_cast<int>(widths.size()); ++column)
         table->setColumnWidth(column, std::max(widths[static_cast<std::size_t>(column)],
                                                header->sectionSizeHint(column)));
+}
+
+HistoryFrame LayOutHistoryWindow(QDialog& window, const QString& headingName, QWidget* body,
+                                 const QString& restoreCaption, int restoreWidth) {
+    HistoryFrame frame;
+    frame.heading = new QLabel(&window);
+    frame.heading->setObjectName(headingName);
+    frame.heading->setContentsMargins(8, 6, 8, 6);
+    frame.heading->setTextFormat(Qt::PlainText);
+
+    auto* bar = new DecorativeStrip(&window);
+    bar->setObjectName(QStringLiteral("pnlButtons"));
+    bar->setFixedHeight(41);
+    frame.restore =
+        DialogParts::AddButton(bar, QStringLiteral("btnRestore"), restoreCaption, {24, 8});
+    frame.restore->resize(restoreWidth, frame.restore->height());
+    frame.close = DialogParts::AddButton(bar, QStringLiteral("btnClose"), QStringLiteral("Close"),
+                                         {24 + restoreWidth + 5, 8});
+
+    auto* layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(frame.heading);
+    layout->addWidget(body, 1);
+    layout->addWidget(bar);
+    return frame;
 }

@@ -10,6 +10,10 @@
 
 #include <vector>
 
+class QDialog;
+class QLabel;
+class QPushButton;
+
 // Stored versions of a list's tasks as the rows of an item model, one column per field named,
 // plus when a version was made and which fields it changed. Cells read the table when shown, so a
 // list of thousands of versions costs nothing until it is painted. When changes are marked, a
@@ -71,3 +75,13 @@ private:
 // editing, the columns at least as wide as the layout gives them and as their titles need.
 void SetUpVersionTable(QTableView* table, const QString& name, QAbstractItemModel* model,
                        QAbstractItemView::SelectionMode selection, const std::vector<int>& widths);
+
+// The frame both history windows share: a line of plain text above their tables (`body`), and
+// below them a strip with Restore (with its own caption and width) and Close.
+struct HistoryFrame {
+    QLabel* heading = nullptr;
+    QPushButton* restore = nullptr;
+    QPushButton* close = nullptr;
+};
+HistoryFrame LayOutHistoryWindow(QDialog& window, const QString& headingName, QWidget* body,
+                                 const QString& restoreCaption, int restoreWidth);

@@ -3,7 +3,6 @@
 #include "dialogs/VersionListModel.h"
 #include "model/TaskHistory.h"
 #include "model/TaskRecord.h"
-#include "widgets/DecorativeStrip.h"
 #include "widgets/DialogParts.h"
 #include "widgets/ErrorBox.h"
 
@@ -11,7 +10,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTableView>
-#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -38,10 +36,6 @@ TfrmDeletedTasks::TfrmDeletedTasks(QWidget* parent) : QDialog(parent) {
     SetUp(*this, QStringLiteral("frmDeletedTasks"), QStringLiteral("Deleted Tasks"),
           QSize(760, 440), Frame::Sizeable);
 
-    lblDeleted = new QLabel(this);
-    lblDeleted->setObjectName(QStringLiteral("lblDeleted"));
-    lblDeleted->setContentsMargins(8, 6, 8, 6);
-
     m_tasks = new VersionListModel(DeletedColumns(), this);
     grdDeleted = new QTableView(this);
     SetUpVersionTable(grdDeleted, QStringLiteral("grdDeleted"), m_tasks,
@@ -51,20 +45,13 @@ TfrmDeletedTasks::TfrmDeletedTasks(QWidget* parent) : QDialog(parent) {
     connect(grdDeleted->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { btnRestore->setEnabled(!selectedRows().empty()); });
 
-    auto* bar = new DecorativeStrip(this);
-    bar->setObjectName(QStringLiteral("pnlButtons"));
-    bar->setFixedHeight(41);
-    btnRestore = AddButton(bar, QStringLiteral("btnRestore"), QStringLiteral("Restore"), {24, 8});
-    btnClose = AddButton(bar, QStringLiteral("btnClose"), QStringLiteral("Close"), {104, 8});
+    const HistoryFrame frame = LayOutHistoryWindow(*this, QStringLiteral("lblDeleted"), grdDeleted,
+                                                   QStringLiteral("Restore"), 75);
+    lblDeleted = frame.heading;
+    btnRestore = frame.restore;
+    btnClose = frame.close;
     ConnectGuarded(btnRestore, &QPushButton::clicked, this, &TfrmDeletedTasks::btnRestoreClick);
     ConnectGuarded(btnClose, &QPushButton::clicked, this, &TfrmDeletedTasks::btnCloseClick);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(lblDeleted);
-    layout->addWidget(grdDeleted, 1);
-    layout->addWidget(bar);
 }
 
 TfrmDeletedTasks::~TfrmDeletedTasks() = default;

@@ -3,7 +3,6 @@
 #include "dialogs/VersionListModel.h"
 #include "model/TaskHistory.h"
 #include "model/TaskRecord.h"
-#include "widgets/DecorativeStrip.h"
 #include "widgets/DialogParts.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/ProgramColours.h"
@@ -14,7 +13,6 @@
 #include <QSplitter>
 #include <QTableView>
 #include <QTableWidget>
-#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -40,11 +38,6 @@ TfrmHistory::TfrmHistory(QWidget* parent) : QDialog(parent) {
     SetUp(*this, QStringLiteral("frmHistory"), QStringLiteral("Task History"), QSize(780, 540),
           Frame::Sizeable);
 
-    lblTask = new QLabel(this);
-    lblTask->setObjectName(QStringLiteral("lblTask"));
-    lblTask->setContentsMargins(8, 6, 8, 6);
-    lblTask->setTextFormat(Qt::PlainText);
-
     m_versions = new VersionListModel(HistoryColumns(), this);
     grdVersions = new QTableView;
     SetUpVersionTable(grdVersions, QStringLiteral("grdVersions"), m_versions,
@@ -65,22 +58,13 @@ TfrmHistory::TfrmHistory(QWidget* parent) : QDialog(parent) {
     split->setChildrenCollapsible(false);
     split->setSizes({190, 290});
 
-    auto* bar = new DecorativeStrip(this);
-    bar->setObjectName(QStringLiteral("pnlButtons"));
-    bar->setFixedHeight(41);
-    btnRestore = AddButton(bar, QStringLiteral("btnRestore"),
-                           QStringLiteral("Restore this version"), {24, 8});
-    btnRestore->resize(130, 25);
-    btnClose = AddButton(bar, QStringLiteral("btnClose"), QStringLiteral("Close"), {162, 8});
+    const HistoryFrame frame = LayOutHistoryWindow(*this, QStringLiteral("lblTask"), split,
+                                                   QStringLiteral("Restore this version"), 130);
+    lblTask = frame.heading;
+    btnRestore = frame.restore;
+    btnClose = frame.close;
     ConnectGuarded(btnRestore, &QPushButton::clicked, this, &TfrmHistory::btnRestoreClick);
     ConnectGuarded(btnClose, &QPushButton::clicked, this, &TfrmHistory::btnCloseClick);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(lblTask);
-    layout->addWidget(split, 1);
-    layout->addWidget(bar);
 }
 
 TfrmHistory::~TfrmHistory() = default;
