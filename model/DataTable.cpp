@@ -367,6 +367,7 @@ void DataTable::edit() {
         insert();
         return;
     }
+    requireStoredRow(currentRow()); // never an edit of a row the table is deleting
     m_pending = currentData().clone();
     m_pendingRow = currentRow();
     m_pendingModified = false;

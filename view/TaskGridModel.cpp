@@ -228,11 +228,15 @@ bool TaskGridModel::goToRowOf(int row) {
 }
 
 void TaskGridModel::beginCellEdit(int row) {
-    if (row >= 0 && row < rowCount() && goToRowOf(row))
+    if (!isChangingRows() && row >= 0 && row < rowCount() && goToRowOf(row))
         m_table->edit();
 }
 
 void TaskGridModel::writeCell(int row, int column, const QString& text) {
+    // An editor that the view commits because the table is removing or moving its row (the
+    // current index moves away) would write into a row the table is changing: nothing is written.
+    if (isChangingRows())
+        return;
     const QString field = fieldName(column);
     if (!goToRowOf(row))
         return;

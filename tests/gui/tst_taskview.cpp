@@ -38,6 +38,7 @@ private slots:
     void toolbarAndMenu();
     void quickAddByEnter();
     void longListShowsItsTasks();
+    void editorOpenWhileItsTaskIsDeleted();
     void stateCommandFromContextMenu();
     void presetsAndSearch();
     void titleClick_data();
@@ -239,6 +240,22 @@ void TestTaskView::longListShowsItsTasks() {
     bold.setBold(true);
     QVERIFY(host.grid()->columnWidth(0) >
             QFontMetrics(bold).horizontalAdvance(host.table().asString(ID)) + 5);
+}
+
+// An editor can open while a question of Ctrl+Del is shown (the grid's delayed edit on a second
+// click): deleting the task then must neither write the editor's text anywhere nor leave an edit
+// of the deleted task pending.
+void TestTaskView::editorOpenWhileItsTaskIsDeleted() {
+    ViewHost host;
+    host.add({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
+    host.grid()->setCurrentIndex(host.cell(1, QStringLiteral("Task")));
+    QVERIFY(host.grid()->editCurrentCell());
+    auto* editor = qobject_cast<QLineEdit*>(host.grid()->cellEditor());
+    QVERIFY(editor);
+    editor->setText(QStringLiteral("typed"));
+    host.table().remove();
+    host.table().settle();
+    QCOMPARE(host.shownTasks(), (QStringList{"a", "c"}));
 }
 
 void TestTaskView::stateCommandFromContextMenu() {
