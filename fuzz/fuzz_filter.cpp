@@ -77,9 +77,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QByteArrayList parts =
         QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)).split('\0');
     const QString expression = QString::fromUtf8(parts.value(0));
-    // The task text is cut to what the field holds.
-    const QString text =
-        QString::fromUcs4(characters(QString::fromUtf8(parts.value(1))).c_str()).left(255);
+    // The task text is cut to what the field holds: 255 characters, never half of one (a
+    // UTF-16 cut could split a surrogate pair and leave a text no list can hold).
+    const std::u32string typed = characters(QString::fromUtf8(parts.value(1))).substr(0, 255);
+    const QString text = QString::fromUcs4(typed.c_str(), qsizetype(typed.size()));
     const QString pattern = QString::fromUtf8(parts.value(2));
 
     DataTable table;
