@@ -1,6 +1,6 @@
 #include "dialogs/uFrmProgress.h"
 
-#include "model/CorvantisError.h"
+#include "base/CorvantisError.h"
 #include "widgets/DialogParts.h"
 #include "widgets/ErrorBox.h"
 

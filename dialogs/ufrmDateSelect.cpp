@@ -1,6 +1,6 @@
 #include "dialogs/ufrmDateSelect.h"
 
-#include "shell/uGeneral.h"
+#include "base/DatesAndClock.h"
 #include "widgets/DialogParts.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Prompt.h"

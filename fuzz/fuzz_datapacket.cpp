@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the list file reader. A load either fails with a message and leaves
 // the table closed, or gives a table that writes a packet which reads back to the same bytes,
 // shows every cell and takes a new row without a key violation.
-#include "model/CorvantisError.h"
+#include "base/CorvantisError.h"
 #include "model/DataTable.h"
 #include "storage/DataPacket.h"
 

@@ -3,7 +3,7 @@
 // table (it is refused with a message or shows a subset of the rows); the pattern is matched
 // against the text and the table's tasks, through the whole filter path, and must agree with a
 // plain reference matcher on characters.
-#include "model/CorvantisError.h"
+#include "base/CorvantisError.h"
 #include "model/DataTable.h"
 #include "model/FilterExpression.h"
 #include "model/TaskRecord.h"

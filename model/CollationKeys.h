@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/Prefault.h"
+#include "base/Prefault.h"
 #include "model/RowData.h"
 
 #include <QByteArray>

@@ -1,7 +1,7 @@
 #include "model/DataTable.h"
 
+#include "base/CorvantisError.h"
 #include "model/CollationKeys.h"
-#include "model/CorvantisError.h"
 #include "model/RowOrder.h"
 
 #include <QScopedValueRollback>

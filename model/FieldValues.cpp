@@ -1,8 +1,8 @@
 #include "model/FieldValues.h"
 
-#include "model/CorvantisError.h"
+#include "base/CorvantisError.h"
+#include "base/DatesAndClock.h"
 #include "model/RowData.h"
-#include "shell/uGeneral.h"
 
 #include <QLocale>
 #include <QTime>

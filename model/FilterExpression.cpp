@@ -1,8 +1,8 @@
 #include "model/FilterExpression.h"
 
-#include "model/CorvantisError.h"
+#include "base/CorvantisError.h"
+#include "base/DatesAndClock.h"
 #include "model/FieldValues.h"
-#include "shell/uGeneral.h"
 
 namespace {
 

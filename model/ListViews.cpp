@@ -1,9 +1,9 @@
 #include "model/ListViews.h"
 
+#include "base/DatesAndClock.h"
 #include "model/DataTable.h"
 #include "model/TaskRecord.h"
 #include "model/TaskTable.h"
-#include "shell/uGeneral.h"
 
 #include <array>
 

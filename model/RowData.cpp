@@ -1,6 +1,6 @@
 #include "model/RowData.h"
 
-#include "model/Prefault.h"
+#include "base/Prefault.h"
 
 #include <algorithm>
 #include <new>

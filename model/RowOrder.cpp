@@ -1,7 +1,7 @@
 #include "model/RowOrder.h"
 
+#include "base/Prefault.h"
 #include "model/CollationKeys.h"
-#include "model/Prefault.h"
 
 #include <algorithm>
 

@@ -1,8 +1,10 @@
 #include "model/TaskCommands.h"
 
+#include "base/DatesAndClock.h"
+#include "base/LoginName.h"
+#include "base/TextLines.h"
 #include "model/DataTable.h"
 #include "model/TaskRecord.h"
-#include "shell/uGeneral.h"
 
 using namespace TaskRecord;
 

@@ -1,8 +1,8 @@
 #include "model/TaskTable.h"
 
+#include "base/DatesAndClock.h"
 #include "model/DataTable.h"
 #include "model/TaskRecord.h"
-#include "shell/uGeneral.h"
 
 namespace TaskTable {
 

@@ -1,6 +1,6 @@
 #include "report/uQRptTasks.h"
 
-#include "model/CorvantisError.h"
+#include "base/CorvantisError.h"
 #include "model/DataTable.h"
 #include "model/TaskRecord.h"
 #include "widgets/ErrorBox.h"

@@ -1,6 +1,6 @@
 #include "shell/ListRecovery.h"
 
-#include "model/CorvantisError.h"
+#include "base/CorvantisError.h"
 #include "model/DataTable.h"
 #include "view/uFrTasks.h"
 

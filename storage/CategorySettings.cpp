@@ -1,6 +1,6 @@
 #include "storage/CategorySettings.h"
 
-#include "model/CorvantisError.h"
+#include "base/CorvantisError.h"
 #include "storage/IniFile.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "storage/DataPacket.h"
 
-#include "model/CorvantisError.h"
+#include "base/CorvantisError.h"
 #include "model/DataTable.h"
 #include "storage/HelperThread.h"
 #include "storage/InputFile.h"

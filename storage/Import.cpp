@@ -1,6 +1,6 @@
 #include "storage/Import.h"
 
-#include "model/CorvantisError.h"
+#include "base/CorvantisError.h"
 #include "model/DataTable.h"
 #include "model/FieldValues.h"
 #include "model/TaskRecord.h"

@@ -1,6 +1,6 @@
 #include "storage/IniFile.h"
 
-#include "model/CorvantisError.h"
+#include "base/CorvantisError.h"
 #include "storage/InputFile.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "storage/InputFile.h"
 
-#include "model/CorvantisError.h"
+#include "base/CorvantisError.h"
 
 #include <QDir>
 #include <QFile>

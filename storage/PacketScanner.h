@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/CorvantisError.h"
+#include "base/CorvantisError.h"
 #include "storage/PacketEncoding.h"
 
 #include <QString>

@@ -1,8 +1,9 @@
 #include "storage/RecentLists.h"
 
-#include "model/CorvantisError.h"
+#include "base/CorvantisError.h"
+#include "base/DatesAndClock.h"
+#include "base/TextLines.h"
 #include "model/DataTable.h"
-#include "shell/uGeneral.h"
 #include "storage/DataPacket.h"
 #include "storage/InputFile.h"
 

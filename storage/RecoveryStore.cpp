@@ -1,6 +1,6 @@
 #include "storage/RecoveryStore.h"
 
-#include "model/CorvantisError.h"
+#include "base/CorvantisError.h"
 #include "storage/DataPacket.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "storage/SaveFile.h"
 
-#include "model/CorvantisError.h"
+#include "base/CorvantisError.h"
 #include "storage/InputFile.h"
 
 #include <QFile>

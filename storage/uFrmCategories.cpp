@@ -1,6 +1,6 @@
 #include "storage/uFrmCategories.h"
 
-#include "shell/uGeneral.h"
+#include "base/TextLines.h"
 #include "storage/CategorySettings.h"
 #include "widgets/DecorativeStrip.h"
 #include "widgets/ErrorBox.h"

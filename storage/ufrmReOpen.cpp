@@ -1,8 +1,8 @@
 #include "storage/ufrmReOpen.h"
 
-#include "model/CorvantisError.h"
+#include "base/CorvantisError.h"
+#include "base/TextLines.h"
 #include "model/DataTable.h"
-#include "shell/uGeneral.h"
 #include "storage/RecentLists.h"
 #include "widgets/DecorativeStrip.h"
 #include "widgets/DesktopShell.h"

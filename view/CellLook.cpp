@@ -1,10 +1,10 @@
 #include "view/CellLook.h"
 
-#include "model/CorvantisError.h"
+#include "base/CorvantisError.h"
+#include "base/DatesAndClock.h"
 #include "model/DataTable.h"
 #include "model/FieldValues.h"
 #include "model/TaskRecord.h"
-#include "shell/uGeneral.h"
 
 #include <cmath>
 #include <optional>

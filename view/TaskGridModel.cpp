@@ -1,8 +1,8 @@
 #include "view/TaskGridModel.h"
 
+#include "base/DatesAndClock.h"
 #include "model/DataTable.h"
 #include "model/TaskRecord.h"
-#include "shell/uGeneral.h"
 #include "widgets/ErrorBox.h"
 
 #include <QBrush>

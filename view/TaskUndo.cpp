@@ -1,6 +1,6 @@
 #include "view/TaskUndo.h"
 
-#include "model/CorvantisError.h"
+#include "base/CorvantisError.h"
 
 #include <QScopedValueRollback>
 #include <QUndoCommand>

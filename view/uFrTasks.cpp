@@ -1,11 +1,11 @@
 #include "view/uFrTasks.h"
 
-#include "model/CorvantisError.h"
+#include "base/CorvantisError.h"
+#include "base/DatesAndClock.h"
 #include "model/DataTable.h"
 #include "model/ListViews.h"
 #include "model/TaskRecord.h"
 #include "model/TaskTable.h"
-#include "shell/uGeneral.h"
 #include "storage/DataPacket.h"
 #include "view/TaskGrid.h"
 #include "view/TaskGridDelegate.h"

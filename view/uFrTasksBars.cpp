@@ -1,10 +1,11 @@
 // The bars around the grid, the context menu, and the commands they give.
-#include "model/CorvantisError.h"
+#include "base/CorvantisError.h"
+#include "base/DatesAndClock.h"
+#include "base/TextLines.h"
 #include "model/DataTable.h"
 #include "model/ListViews.h"
 #include "model/TaskCommands.h"
 #include "model/TaskRecord.h"
-#include "shell/uGeneral.h"
 #include "view/TaskGrid.h"
 #include "view/TaskGridDelegate.h"
 #include "view/TaskGridModel.h"

@@ -1,6 +1,6 @@
 #include "widgets/ErrorBox.h"
 
-#include "model/CorvantisError.h"
+#include "base/CorvantisError.h"
 #include "widgets/Prompt.h"
 
 #include <QString>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "model/CorvantisError.h"
+#include "base/CorvantisError.h"
+#include "base/DatesAndClock.h"
 #include "model/DataTable.h"
 #include "model/TaskRecord.h"
 #include "model/TaskTable.h"
-#include "shell/uGeneral.h"
 #include "support/TestSupport.h"
 
 #include <QMap>

@@ -1,5 +1,5 @@
+#include "base/CorvantisError.h"
 #include "core/TaskListFixture.h"
-#include "model/CorvantisError.h"
 #include "model/DataTable.h"
 #include "model/TaskRecord.h"
 #include "model/TaskTable.h"

@@ -1,4 +1,4 @@
-#include "model/CorvantisError.h"
+#include "base/CorvantisError.h"
 #include "model/DataTable.h"
 #include "model/FilterExpression.h"
 #include "model/TaskRecord.h"

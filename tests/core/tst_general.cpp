@@ -1,5 +1,7 @@
-#include "model/CorvantisError.h"
-#include "shell/uGeneral.h"
+#include "base/CorvantisError.h"
+#include "base/DatesAndClock.h"
+#include "base/LoginName.h"
+#include "base/TextLines.h"
 #include "support/TestSupport.h"
 
 #include <QCollator>

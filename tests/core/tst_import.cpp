@@ -1,3 +1,4 @@
+#include "base/DatesAndClock.h"
 #include "core/TaskListFixture.h"
 #include "storage/DataPacket.h"
 #include "storage/Import.h"

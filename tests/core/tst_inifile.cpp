@@ -1,4 +1,4 @@
-#include "model/CorvantisError.h"
+#include "base/CorvantisError.h"
 #include "storage/CategorySettings.h"
 #include "storage/IniFile.h"
 #include "support/FileBytes.h"

@@ -1,3 +1,4 @@
+#include "base/DatesAndClock.h"
 #include "core/TaskListFixture.h"
 #include "model/ListViews.h"
 #include "support/TestSupport.h"

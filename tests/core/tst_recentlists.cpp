@@ -1,4 +1,5 @@
-#include "model/CorvantisError.h"
+#include "base/CorvantisError.h"
+#include "base/DatesAndClock.h"
 #include "model/DataTable.h"
 #include "storage/DataPacket.h"
 #include "storage/RecentLists.h"

@@ -1,3 +1,4 @@
+#include "base/LoginName.h"
 #include "core/TaskListFixture.h"
 #include "model/TaskCommands.h"
 #include "support/TestSupport.h"

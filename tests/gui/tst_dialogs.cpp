@@ -1,3 +1,4 @@
+#include "base/DatesAndClock.h"
 #include "core/TaskListFixture.h"
 #include "dialogs/uAbout.h"
 #include "dialogs/uFrmComments.h"

@@ -1,3 +1,4 @@
+#include "base/LoginName.h"
 #include "shell/Startup.h"
 #include "shell/Unit1.h"
 #include "storage/RecentLists.h"

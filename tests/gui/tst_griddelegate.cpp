@@ -1,3 +1,4 @@
+#include "base/DatesAndClock.h"
 #include "core/TaskListFixture.h"
 #include "support/TestSupport.h"
 #include "view/CellLook.h"

@@ -1,3 +1,4 @@
+#include "base/LoginName.h"
 #include "core/TaskListFixture.h"
 #include "dialogs/VersionListModel.h"
 #include "dialogs/uFrmDeletedTasks.h"

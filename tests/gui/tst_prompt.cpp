@@ -1,4 +1,4 @@
-#include "model/CorvantisError.h"
+#include "base/CorvantisError.h"
 #include "support/ScriptedPrompt.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Prompt.h"

@@ -1,3 +1,4 @@
+#include "base/DatesAndClock.h"
 #include "model/DataTable.h"
 #include "storage/RecentLists.h"
 #include "storage/ufrmReOpen.h"

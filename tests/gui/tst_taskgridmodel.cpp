@@ -1,3 +1,4 @@
+#include "base/DatesAndClock.h"
 #include "model/DataTable.h"
 #include "model/TaskRecord.h"
 #include "model/TaskTable.h"

@@ -1,6 +1,7 @@
+#include "base/CorvantisError.h"
+#include "base/DatesAndClock.h"
 #include "core/TaskListFixture.h"
 #include "gui/ViewHost.h"
-#include "model/CorvantisError.h"
 #include "widgets/DesktopShell.h"
 
 #include <QAction>

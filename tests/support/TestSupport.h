@@ -1,7 +1,7 @@
 #pragma once
 
-#include "model/CorvantisError.h"
-#include "shell/uGeneral.h"
+#include "base/CorvantisError.h"
+#include "base/DatesAndClock.h"
 
 #include <QDateTime>
 #include <QLocale>

@@ -1,4 +1,4 @@
-#include "model/Prefault.h"
+#include "base/Prefault.h"
 
 #include <cstdint>
 

@@ -1,18 +1,9 @@
-#include "shell/uGeneral.h"
+#include "base/DatesAndClock.h"
 
-#include "model/CorvantisError.h"
-
-#include <QCollator>
-#include <QFileInfo>
 #include <QLocale>
 #include <QRegularExpression>
 
-#include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
-#include <pwd.h>
-#include <unistd.h>
 
 namespace uGeneral {
 
@@ -21,64 +12,7 @@ std::function<QDateTime()>& clockOverride() {
     static std::function<QDateTime()> clock;
     return clock;
 }
-std::function<QString()>& userNameOverride() {
-    static std::function<QString()> source;
-    return source;
-}
 } // namespace
-
-QString CaptionFromFileName(const QString& fileName) {
-    const int sep = std::max(fileName.lastIndexOf(u'/'), fileName.lastIndexOf(u'\\'));
-    const QString last = fileName.mid(sep + 1);
-    const int dot = last.lastIndexOf(u'.');
-    return dot < 0 ? last : last.left(dot);
-}
-
-QString FolderPart(const QString& fileName) {
-    const int sep = std::max(fileName.lastIndexOf(u'/'), fileName.lastIndexOf(u'\\'));
-    return fileName.left(sep + 1);
-}
-
-void SortLines(QStringList& lines) {
-    if (lines.size() < 2)
-        return;
-    QCollator collator; // the default locale
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::stable_sort(lines.begin(), lines.end(), [&](const QString& a, const QString& b) {
-        return collator.compare(a, b) < 0;
-    });
-}
-
-QString SystemErrorMessage(int code) {
-    return QStringLiteral("System Error.  Code: %1.\n%2")
-        .arg(code)
-        .arg(QString::fromLocal8Bit(std::strerror(code)));
-}
-
-QString CurrentUserName() {
-    if (userNameOverride())
-        return userNameOverride()();
-    errno = 0;
-    const struct passwd* entry = ::getpwuid(::geteuid());
-    const int code = errno != 0 ? errno : ENOENT;
-    return UserNameFrom(entry && entry->pw_name ? entry->pw_name : nullptr, code);
-}
-
-QString UserNameFrom(const char* databaseName, int lookupError) {
-    if (databaseName && *databaseName)
-        return QString::fromLocal8Bit(databaseName);
-    // Containers often run under a user the password database does not know.
-    for (const char* variable : {"USER", "LOGNAME"}) {
-        const QString name = qEnvironmentVariable(variable);
-        if (!name.isEmpty())
-            return name;
-    }
-    throw CorvantisError(SystemErrorMessage(lookupError));
-}
-
-void SetCurrentUserNameForTesting(std::function<QString()> source) {
-    userNameOverride() = std::move(source);
-}
 
 QString ShortDateFormat() {
     QString format = QLocale().dateFormat(QLocale::ShortFormat);
@@ -151,16 +85,6 @@ QDate Today() {
 
 void SetClockForTesting(std::function<QDateTime()> clock) {
     clockOverride() = std::move(clock);
-}
-
-QString TrimBlanksAndControls(const QString& text) {
-    qsizetype start = 0;
-    qsizetype end = text.size();
-    while (start < end && text.at(start).unicode() <= 0x20)
-        ++start;
-    while (end > start && text.at(end - 1).unicode() <= 0x20)
-        --end;
-    return text.mid(start, end - start);
 }
 
 } // namespace uGeneral
