@@ -10,16 +10,16 @@
 #include "dialogs/uFrmProgress.h"
 #include "dialogs/uFrmURL.h"
 #include "dialogs/ufrmDateSelect.h"
+#include "document/ListRecovery.h"
+#include "document/TaskUndo.h"
 #include "model/DataTable.h"
 #include "model/TaskHistory.h"
 #include "report/uQRptTasks.h"
-#include "shell/ListRecovery.h"
 #include "storage/DataPacket.h"
 #include "storage/Import.h"
 #include "storage/uFrmBatchImport.h"
 #include "storage/uFrmCategories.h"
 #include "storage/ufrmReOpen.h"
-#include "view/TaskUndo.h"
 #include "view/TaskViewServices.h"
 #include "view/uFrTasks.h"
 #include "widgets/BusyCursor.h"
@@ -45,8 +45,6 @@
 #include <QTabWidget>
 #include <QToolBar>
 #include <QToolButton>
-#include <QUndoGroup>
-#include <QUndoStack>
 #include <QVBoxLayout>
 
 #include <cerrno>
@@ -80,7 +78,7 @@ protected:
 TfrmMain::TfrmMain(const QString& programFolder, QWidget* parent)
     : QMainWindow(parent), m_programFolder(programFolder), m_listFolder(programFolder) {
     setObjectName(QStringLiteral("frmMain"));
-    m_recovery = new ListRecovery(RecoveryStore::DefaultRoot(), this);
+    m_recovery = new ListRecovery(RecoveryStore::defaultRoot(), this);
     setWindowTitle(ProgramTitle);
     setFont(InterfaceFont::Font());
     QPalette pal = palette();
@@ -217,17 +215,7 @@ void TfrmMain::buildActions() {
         makeAction(QStringLiteral("actSaveCopy"), QStringLiteral("Save Copy Without History..."),
                    QStringLiteral("document-export"));
     // Undo and Redo follow the active list's history: its next step names them.
-    m_undoGroup = new QUndoGroup(this);
-    actUndo->setEnabled(false);
-    actRedo->setEnabled(false);
-    connect(m_undoGroup, &QUndoGroup::canUndoChanged, actUndo, &QAction::setEnabled);
-    connect(m_undoGroup, &QUndoGroup::canRedoChanged, actRedo, &QAction::setEnabled);
-    connect(m_undoGroup, &QUndoGroup::undoTextChanged, actUndo, [this](const QString& text) {
-        actUndo->setText(text.isEmpty() ? QStringLiteral("Undo") : QStringLiteral("Undo ") + text);
-    });
-    connect(m_undoGroup, &QUndoGroup::redoTextChanged, actRedo, [this](const QString& text) {
-        actRedo->setText(text.isEmpty() ? QStringLiteral("Redo") : QStringLiteral("Redo ") + text);
-    });
+    followUndo(nullptr);
     connectCommand(actUndo, &TfrmMain::actUndoExecute);
     connectCommand(actRedo, &TfrmMain::actRedoExecute);
     connectCommand(actHistory, &TfrmMain::actHistoryExecute);
@@ -352,7 +340,7 @@ void TfrmMain::buildTabs() {
     // Undo and Redo follow every change of tab.
     connect(PageControl1, &QTabWidget::currentChanged, this, [this](int index) {
         TfrTasks* view = viewAt(index);
-        m_undoGroup->setActiveStack(view ? view->UndoHistory()->Stack() : nullptr);
+        followUndo(view ? view->UndoHistory() : nullptr);
         if (!m_activatingPage)
             PageControl1Change(index);
     });
@@ -452,9 +440,8 @@ TfrTasks* TfrmMain::addPage(const QString& name) {
             PageControl1->setTabText(index, caption);
     });
     view->SetCaption(uGeneral::CaptionFromFileName(name));
-    m_undoGroup->addStack(view->UndoHistory()->Stack());
     if (PageControl1->currentWidget() == page) // the first tab was current before its view
-        m_undoGroup->setActiveStack(view->UndoHistory()->Stack());
+        followUndo(view->UndoHistory());
     layout->addWidget(view);
     view->show();
     return view;
@@ -465,7 +452,7 @@ void TfrmMain::AddListTab(const QString& name, bool isNew) {
     const QScopedValueRollback<bool> quietly(m_activatingPage, true);
     TfrTasks* view = addPage(name);
     QWidget* page = view->parentWidget();
-    m_recovery->Follow(view);
+    m_recovery->follow(view->document());
     try {
         view->InitList(name, isNew);
     } catch (...) {
@@ -480,7 +467,7 @@ void TfrmMain::AddListTab(const QString& name, bool isNew) {
 }
 
 void TfrmMain::RecoverLists() {
-    const QList<RecoveryStore::Left> left = m_recovery->Store().TakeOver();
+    const QList<RecoveryStore::Left> left = m_recovery->store().takeOver();
     int recovered = 0;
     QStringList setAside;
     for (const RecoveryStore::Left& copy : left) {
@@ -501,10 +488,10 @@ void TfrmMain::RecoverLists() {
         if (!failure.isEmpty()) {
             closePage(PageControl1->indexOf(view->parentWidget()));
             setAside << QStringLiteral("%1\n%2").arg(
-                QDir::toNativeSeparators(m_recovery->Store().SetAside(copy)), failure);
+                QDir::toNativeSeparators(m_recovery->store().setAside(copy)), failure);
             continue;
         }
-        m_recovery->Follow(view, copy.id);
+        m_recovery->follow(view->document(), copy.id);
         view->SetCategoryChoices(frmCategories ? frmCategories->Lines() : QStringList());
         PageControl1->show();
         PageControl1->setCurrentWidget(view->parentWidget());
@@ -596,6 +583,7 @@ void TfrmMain::actReopenExecute() {
 }
 
 bool TfrmMain::saveViewTo(TfrTasks* view, const QString& fileName, int options) {
+    ListDocument* document = view->document();
     QString target = fileName;
     if (target.trimmed().isEmpty()) {
         FileDialogRequest request = SaveDialog1();
@@ -608,23 +596,13 @@ bool TfrmMain::saveViewTo(TfrTasks* view, const QString& fileName, int options) 
             return false;
     }
     // The list's own file may have been changed by another program since it was read or saved.
-    const bool ownFile = target == view->ListFileName();
-    if (ownFile && view->FileOnDisk().changedOnDisk(target) &&
+    if (document->changedOnDisk(target) &&
         !Prompt::Question(QStringLiteral("%1 was changed by another program since it was "
                                          "opened. Overwrite it with this list?")
                               .arg(QDir::toNativeSeparators(target))))
         return false;
-    view->cdsTasks()->settle();
-    DataPacket::SaveToFile(*view->cdsTasks(), target);
+    document->save(target, options & KeepName);
     addRecent(target);
-    if ((options & KeepName))
-        view->SetListFileName(target);
-    if (ownFile || (options & KeepName))
-        view->SetFileOnDisk(FileFingerprint::Of(target));
-    view->MarkSaved();
-    m_recovery->Saved(view);
-    if ((options & KeepName))
-        view->SetCaption(uGeneral::CaptionFromFileName(target));
     return true;
 }
 
@@ -640,7 +618,7 @@ void TfrmMain::actSaveAsExecute() {
 void TfrmMain::closePage(int index) {
     const QScopedValueRollback<bool> quietly(m_activatingPage, true);
     if (TfrTasks* view = viewAt(index))
-        m_recovery->Closing(view);
+        m_recovery->closing(view->document());
     QWidget* page = PageControl1->widget(index);
     PageControl1->removeTab(index);
     delete page;
@@ -699,7 +677,7 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
     }
     if (frmReOpen)
         frmReOpen->WriteRecentAtExit();
-    m_recovery->EndNormally();
+    m_recovery->endNormally();
     event->accept();
 }
 
@@ -787,6 +765,21 @@ void TfrmMain::PageControl1Change(int index) {
     if (TfrTasks* view = viewAt(index))
         setWindowTitle(QStringLiteral("Corvantis - ") +
                        uGeneral::CaptionFromFileName(view->ListFileName()));
+}
+
+void TfrmMain::followUndo(TaskUndo* history) {
+    disconnect(m_followedUndo);
+    const auto show = [this, history] {
+        actUndo->setEnabled(history && history->canUndo());
+        actRedo->setEnabled(history && history->canRedo());
+        const QString undo = history ? history->undoText() : QString();
+        const QString redo = history ? history->redoText() : QString();
+        actUndo->setText(undo.isEmpty() ? QStringLiteral("Undo") : QStringLiteral("Undo ") + undo);
+        actRedo->setText(redo.isEmpty() ? QStringLiteral("Redo") : QStringLiteral("Redo ") + redo);
+    };
+    if (history)
+        m_followedUndo = connect(history, &TaskUndo::stateChanged, this, show);
+    show();
 }
 
 void TfrmMain::actUndoExecute() {

@@ -12,7 +12,7 @@ class QTabWidget;
 class QToolBar;
 class QToolButton;
 class ListRecovery;
-class QUndoGroup;
+class TaskUndo;
 class TfrTasks;
 class TfrmReOpen;
 class TfrmCategories;
@@ -118,6 +118,8 @@ private:
     bool runCommand(const std::function<void()>& body);
     void connectCommand(QAction* action, void (TfrmMain::*handler)());
     void endCellEdits();
+    // Undo and Redo act on, and are named after, this history (none: disabled).
+    void followUndo(TaskUndo* history);
     // How a save treats the file it writes to; options combine with |.
     enum SaveOption {
         PlainSave = 0,
@@ -174,8 +176,8 @@ private:
     QAction* actHistory = nullptr;
     QAction* actDeletedTasks = nullptr;
     QAction* actSaveCopy = nullptr;
-    // Every open list's undo history; the active tab's drives Undo and Redo.
-    QUndoGroup* m_undoGroup = nullptr;
+    // The active list's undo history drives Undo and Redo.
+    QMetaObject::Connection m_followedUndo;
 
     TfrmReOpen* frmReOpen = nullptr;
     TfrmAbout* frmAbout = nullptr;

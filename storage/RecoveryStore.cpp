@@ -88,12 +88,12 @@ RecoveryStore::~RecoveryStore() {
         ::close(m_lock);
 }
 
-QString RecoveryStore::DefaultRoot() {
+QString RecoveryStore::defaultRoot() {
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
            QStringLiteral("/recovery");
 }
 
-QString RecoveryStore::NewId() {
+QString RecoveryStore::newId() {
     return QUuid::createUuid().toString(QUuid::WithoutBraces);
 }
 
@@ -102,7 +102,7 @@ bool RecoveryStore::openSession() {
         return true;
     if (!QDir().mkpath(m_root))
         return false;
-    const QString name = NewId();
+    const QString name = newId();
     const QString folder = m_root + u'/' + name;
     const int lock = takeLock(folder + LockSuffix);
     if (lock < 0)
@@ -121,7 +121,7 @@ QString RecoveryStore::sessionPath(const QString& name) const {
     return m_session + u'/' + name;
 }
 
-void RecoveryStore::Write(const QString& id, DataTable& table, const Note& note) {
+void RecoveryStore::write(const QString& id, DataTable& table, const Note& note) {
     if (!openSession())
         throw CorvantisError(
             QStringLiteral("Cannot create folder \"%1\".").arg(QDir::toNativeSeparators(m_root)));
@@ -130,14 +130,14 @@ void RecoveryStore::Write(const QString& id, DataTable& table, const Note& note)
     DataPacket::SaveToFile(table, sessionPath(id + CopySuffix));
 }
 
-void RecoveryStore::Remove(const QString& id) {
+void RecoveryStore::remove(const QString& id) {
     if (m_session.isEmpty())
         return;
     QFile::remove(sessionPath(id + CopySuffix));
     QFile::remove(sessionPath(id + NoteSuffix));
 }
 
-void RecoveryStore::Close() {
+void RecoveryStore::close() {
     if (m_session.isEmpty())
         return;
     QDir(m_session).removeRecursively();
@@ -147,7 +147,7 @@ void RecoveryStore::Close() {
     m_session.clear();
 }
 
-QList<RecoveryStore::Left> RecoveryStore::TakeOver() {
+QList<RecoveryStore::Left> RecoveryStore::takeOver() {
     QList<Left> left;
     const QDir root(m_root);
     const QStringList sessions = root.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
@@ -184,7 +184,7 @@ QList<RecoveryStore::Left> RecoveryStore::TakeOver() {
     return left;
 }
 
-QString RecoveryStore::SetAside(const Left& copy) {
+QString RecoveryStore::setAside(const Left& copy) {
     const QString aside = m_root + QStringLiteral("/unreadable");
     QDir().mkpath(aside);
     QString target = aside + u'/' + copy.id + CopySuffix;

@@ -37,24 +37,24 @@ public:
     RecoveryStore& operator=(const RecoveryStore&) = delete;
 
     // The user's recovery folder.
-    static QString DefaultRoot();
-    QString Root() const { return m_root; }
+    static QString defaultRoot();
+    QString root() const { return m_root; }
     // A new name for the copy of one list.
-    static QString NewId();
+    static QString newId();
 
     // Writes the copy of a list and its note. Throws CorvantisError when they cannot be written.
-    void Write(const QString& id, DataTable& table, const Note& note);
+    void write(const QString& id, DataTable& table, const Note& note);
     // Removes the copy of one list (it was saved, or closed without saving).
-    void Remove(const QString& id);
+    void remove(const QString& id);
     // The program ends normally: every copy of this session goes, and the session with them.
-    void Close();
+    void close();
 
     // Takes over the copies of every session whose program did not end normally: they move into
     // this session, under their ids, and stay there until saved, closed or the normal end.
-    QList<Left> TakeOver();
+    QList<Left> takeOver();
     // Moves a copy that cannot be read out of the way (into the "unreadable" folder), never
     // deleting it; returns where it now is.
-    QString SetAside(const Left& copy);
+    QString setAside(const Left& copy);
 
 private:
     bool openSession(); // the session folder and its lock, made on first need

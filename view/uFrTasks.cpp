@@ -2,6 +2,7 @@
 
 #include "base/CorvantisError.h"
 #include "base/DatesAndClock.h"
+#include "document/TaskUndo.h"
 #include "model/DataTable.h"
 #include "model/ListViews.h"
 #include "model/TaskRecord.h"
@@ -10,7 +11,6 @@
 #include "view/TaskGrid.h"
 #include "view/TaskGridDelegate.h"
 #include "view/TaskGridModel.h"
-#include "view/TaskUndo.h"
 #include "widgets/BusyCursor.h"
 #include "widgets/DecorativeStrip.h"
 #include "widgets/ErrorBox.h"
@@ -65,12 +65,14 @@ TfrTasks::TfrTasks(QWidget* parent) : QWidget(parent) {
     pal.setColor(QPalette::Window, ProgramColours::ViewBackground);
     setPalette(pal);
 
-    m_cdsTasks = new DataTable(this);
-    TaskTable::Configure(*m_cdsTasks);
-    m_cdsTasks->setAfterInsert([this] { cdsTasksAfterInsert(); });
-    m_cdsTasks->setAfterEdit([this] { cdsTasksAfterEdit(); });
+    m_document = new ListDocument(this);
+    m_cdsTasks = m_document->table();
+    m_undo = m_document->undo();
     m_cdsTasks->setAfterScroll([this] { cdsTasksAfterScroll(); });
-    m_undo = new TaskUndo(m_cdsTasks, this);
+    connect(m_document, &ListDocument::captionChanged, this, &TfrTasks::captionChanged);
+    connect(m_document, &ListDocument::modified, this, &TfrTasks::listMarkedUnsaved);
+    connect(m_document, &ListDocument::markedSaved, this,
+            [this] { setStatePanel(QStringLiteral("Saved")); });
     m_model = new TaskGridModel(m_cdsTasks, this);
 
     // The three bars have stretched pictures of their own under their controls.
@@ -129,8 +131,6 @@ TfrTasks::TfrTasks(QWidget* parent) : QWidget(parent) {
 
 TfrTasks::~TfrTasks() {
     // The table outlives nothing that still listens to it.
-    m_cdsTasks->setAfterInsert({});
-    m_cdsTasks->setAfterEdit({});
     m_cdsTasks->setAfterScroll({});
 }
 
@@ -164,22 +164,11 @@ void TfrTasks::cellTypingStarted(QWidget* editor) {
 
 void TfrTasks::InitList(const QString& name, bool isNew) {
     if (isNew) {
-        TaskTable::CreateEmpty(*m_cdsTasks);
-        cdsTasksAfterScroll();
-        m_isNew = true;
-        MarkUnsaved();
-    } else {
-        if (!QFileInfo::exists(name))
-            return;
-        // Taken before reading: a change made meanwhile is then caught at the next save.
-        const FileFingerprint onDisk = FileFingerprint::Of(name);
-        DataPacket::LoadFromFile(*m_cdsTasks, name);
-        m_listFileName = name;
-        m_fileOnDisk = onDisk;
-        m_cdsTasks->first();
+        m_document->createNew();
+        m_panels[0]->setText(QStringLiteral("Items %1").arg(m_cdsTasks->recordCount()));
+    } else if (!m_document->load(name)) {
+        return;
     }
-    m_cdsTasks->setIndexName(TaskTable::IndexID);
-    m_undo->Clear();
     // The boxes only show the start state; their handlers do not run.
     cbOrder->setCurrentIndex(ListViews::OrderChoices().indexOf(ListViews::OrderID));
     cbShow->setCurrentIndex(0);
@@ -193,67 +182,29 @@ void TfrTasks::FocusQuickAdd() {
 
 void TfrTasks::InitRecovered(const QString& copyFile, const QString& originalFile, bool isNew,
                              const FileFingerprint& original) {
-    DataPacket::LoadFromFile(*m_cdsTasks, copyFile);
-    m_listFileName = originalFile;
-    m_isNew = isNew;
-    m_fileOnDisk = original;
-    m_cdsTasks->first();
-    m_cdsTasks->setIndexName(TaskTable::IndexID);
+    m_document->loadRecovered(copyFile, originalFile, isNew, original);
     cbOrder->setCurrentIndex(ListViews::OrderChoices().indexOf(ListViews::OrderID));
     cbShow->setCurrentIndex(0);
-    MarkUnsaved();
 }
 
-void TfrTasks::SetCaption(const QString& caption) {
-    m_caption = caption;
-    emit captionChanged(caption);
-}
-
-void TfrTasks::MarkUnsaved() {
-    m_unsaved = true;
-    emit listChanged();
-    if (m_caption) {
-        if (!m_caption->contains(u'*')) {
-            m_savedCaption = *m_caption;
-            SetCaption(*m_caption + QStringLiteral(" *"));
-        }
-    } else {
+void TfrTasks::listMarkedUnsaved() {
+    if (!m_document->hasCaption())
         Prompt::Notice(QStringLiteral("Cannot set unsaved"));
-    }
     setStatePanel(QStringLiteral("Unsaved"));
 }
 
-void TfrTasks::MarkSaved() {
-    m_unsaved = false;
-    if (m_caption)
-        SetCaption(m_savedCaption);
-    setStatePanel(QStringLiteral("Saved"));
-}
-
 TfrTasks::DocumentMarks TfrTasks::documentMarks() const {
-    return {m_unsaved, m_caption, m_savedCaption, {m_panels[0]->text(), m_panels[1]->text()}};
+    return {m_document->marks(), {m_panels[0]->text(), m_panels[1]->text()}};
 }
 
 void TfrTasks::restoreDocumentMarks(const DocumentMarks& marks) {
-    m_unsaved = marks.unsaved;
-    m_savedCaption = marks.savedCaption;
-    if (marks.caption && marks.caption != m_caption)
-        SetCaption(*marks.caption);
+    m_document->restoreMarks(marks.document);
     for (int i = 0; i < 2; ++i)
         m_panels[i]->setText(marks.panels[i]);
 }
 
 QString TfrTasks::StatusPanelText(int panel) const {
     return m_panels[panel]->text();
-}
-
-void TfrTasks::cdsTasksAfterInsert() {
-    TaskTable::ApplyNewRowDefaults(*m_cdsTasks);
-    MarkUnsaved();
-}
-
-void TfrTasks::cdsTasksAfterEdit() {
-    MarkUnsaved();
 }
 
 void TfrTasks::cdsTasksAfterScroll() {

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "document/ListDocument.h"
 #include "model/DataTable.h"
-#include "storage/FileFingerprint.h"
 #include "view/TaskViewServices.h"
 #include "widgets/Prompt.h"
 
@@ -26,10 +26,10 @@ class TaskGridDelegate;
 class TaskGridModel;
 class TaskUndo;
 
-// The view of one open list: its task table, the grid that shows it, the bars around the grid
-// (filter bar, task toolbar, quick-add bar, status bar), the links of its tasks, and the
-// document state of the list (its file, whether it has unsaved changes, whether it was made by
-// New).
+// The view of one open list: the grid that shows the list's task table, the bars around the grid
+// (filter bar, task toolbar, quick-add bar, status bar), the links of its tasks, and the commands
+// on them. The list itself (its table, file, saved state and undo history) is the view's
+// document, which it owns and shows.
 //
 // The public handlers run guarded: a failure is shown in the error box and the program goes on.
 // Every handler that acts on the table first ends the cell edit (EndCellEdit), so what the user
@@ -43,21 +43,22 @@ public:
     // The windows and main-window commands the view reaches out to. Until they are given, the
     // commands that need them do nothing.
     void SetServices(const TaskViewServices& services) { m_services = services; }
-    const TaskViewServices& Services() const { return m_services; }
 
+    ListDocument* document() const { return m_document; }
     DataTable* cdsTasks() const { return m_cdsTasks; }
     // The list's undo history for this run; it ends with the view.
     TaskUndo* UndoHistory() const { return m_undo; }
 
-    // Starts the view on an empty new list, or on the list file `name`.
+    // Starts the view on an empty new list, or on the list file `name` (nothing is read when no
+    // such file exists).
     void InitList(const QString& name, bool isNew);
-    // Starts the view on the recovery copy of a list that a program ending abnormally left:
-    // the list reads from the copy and carries its original file, "made by New" flag and the
-    // fingerprint of that file; it starts unsaved.
+    // Starts the view on the recovery copy of a list that a program ending abnormally left
+    // (ListDocument::loadRecovered).
     void InitRecovered(const QString& copyFile, const QString& originalFile, bool isNew,
                        const FileFingerprint& original);
-    void MarkUnsaved();
-    void MarkSaved();
+    // Marks the list unsaved or saved (the document's marks; the status bar shows them).
+    void MarkUnsaved() { m_document->markUnsaved(); }
+    void MarkSaved() { m_document->markSaved(); }
     // Puts the focus into the quick-add box when the view can take it (it stands on the
     // active page of a shown window).
     void FocusQuickAdd();
@@ -65,17 +66,12 @@ public:
     // The caption of the tab that shows the view, kept by the view and given to the tab through
     // captionChanged. A view never given a caption stands on no tab: the unsaved mark cannot be
     // shown.
-    QString Caption() const { return m_caption.value_or(QString()); }
-    void SetCaption(const QString& caption);
+    QString Caption() const { return m_document->caption(); }
+    void SetCaption(const QString& caption) { m_document->setCaption(caption); }
 
-    QString ListFileName() const { return m_listFileName; }
-    void SetListFileName(const QString& name) { m_listFileName = name; }
-    bool Unsaved() const { return m_unsaved; }
-    // The list file as this view last read or wrote it; a save over it compares the two first.
-    const FileFingerprint& FileOnDisk() const { return m_fileOnDisk; }
-    void SetFileOnDisk(const FileFingerprint& state) { m_fileOnDisk = state; }
-    bool IsNew() const { return m_isNew; }
-    QString SavedCaption() const { return m_savedCaption; }
+    QString ListFileName() const { return m_document->fileName(); }
+    bool Unsaved() const { return m_document->isUnsaved(); }
+    bool IsNew() const { return m_document->isNew(); }
 
     // Writes the open cell editor's text into its task, as moving to another row does, and
     // closes the editor. A value the task refuses throws CorvantisError and leaves the editor
@@ -92,9 +88,7 @@ public:
     // saved state as they were (the command returns false then, and so does this).
     bool AddTasksInBulk(const std::function<bool(const DataTable::Progress&)>& command);
 
-    // The table's notifications.
-    void cdsTasksAfterInsert();
-    void cdsTasksAfterEdit();
+    // The table's notification of a move of the current row (the document hears the others).
     void cdsTasksAfterScroll();
 
     // --- the grid --------------------------------------------------------------------------
@@ -158,8 +152,6 @@ public:
 
 signals:
     void captionChanged(const QString& caption);
-    // The list changed (MarkUnsaved ran): what the list holds is no longer what was saved.
-    void listChanged();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -177,6 +169,8 @@ private:
     std::function<void()> markUnsaved() {
         return [this] { MarkUnsaved(); };
     }
+    // The document's marks as the status bar and the tab show them.
+    void listMarkedUnsaved();
     // Filters the events of a widget and of everything it holds, now and later.
     void watchTree(QObject* widget);
     void followCurrentRow();
@@ -185,9 +179,7 @@ private:
     void cellTypingStarted(QWidget* editor);
     // The saved state as the user sees it, to be put back when a Cancel undoes a change.
     struct DocumentMarks {
-        bool unsaved = false;
-        std::optional<QString> caption;
-        QString savedCaption;
+        ListDocument::Marks document;
         QString panels[2];
     };
     DocumentMarks documentMarks() const;
@@ -205,7 +197,8 @@ private:
     void showDeferredPanels();
 
     TaskViewServices m_services;
-    DataTable* m_cdsTasks;
+    ListDocument* m_document;
+    DataTable* m_cdsTasks; // the document's table and undo history, for short
     TaskUndo* m_undo;
     TaskGridModel* m_model;
     TaskGridDelegate* m_delegate;
@@ -236,11 +229,4 @@ private:
     bool m_following = false;
     bool m_dayChosen = false;
     int m_lastColumn = 0;
-
-    QString m_listFileName;
-    bool m_unsaved = false;
-    bool m_isNew = false;
-    QString m_savedCaption;
-    std::optional<QString> m_caption;
-    FileFingerprint m_fileOnDisk;
 };

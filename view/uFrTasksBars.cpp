@@ -9,7 +9,7 @@
 #include "view/TaskGrid.h"
 #include "view/TaskGridDelegate.h"
 #include "view/TaskGridModel.h"
-#include "view/TaskUndo.h"
+#include "document/TaskUndo.h"
 #include "view/uFrTasks.h"
 #include "widgets/BusyCursor.h"
 #include "widgets/DesktopShell.h"
@@ -459,7 +459,7 @@ void TfrTasks::Details1Click() {
             return;
         // Cancel undoes what the window changed, and so the unsaved mark it caused too.
         const DocumentMarks before = documentMarks();
-        if (!m_services.showDetails(*m_cdsTasks) && !before.unsaved)
+        if (!m_services.showDetails(*m_cdsTasks) && !before.document.unsaved)
             restoreDocumentMarks(before);
     });
 }
@@ -592,9 +592,9 @@ void TfrTasks::replayStep(bool redo) {
         const std::size_t before = m_cdsTasks->changeLog().size();
         try {
             if (redo)
-                m_undo->Redo();
+                m_undo->redo();
             else
-                m_undo->Undo();
+                m_undo->undo();
         } catch (...) {
             // What was made before the refusal is made: the list has changed all the same.
             if (m_cdsTasks->changeLog().size() != before)

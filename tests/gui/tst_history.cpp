@@ -15,7 +15,7 @@
 #include "storage/uFrmBatchImport.h"
 #include "storage/ufrmReOpen.h"
 #include "support/FileBytes.h"
-#include "view/TaskUndo.h"
+#include "document/TaskUndo.h"
 #include "widgets/ProgramColours.h"
 
 #include <QAction>
@@ -29,7 +29,6 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QUndoStack>
 
 using namespace TaskRecord;
 
@@ -241,7 +240,7 @@ void TestHistory::undoRedoEachKind() {
     }
     const QStringList after = Contents(table);
     QVERIFY(after != before);
-    QUndoStack* stack = host.view->UndoHistory()->Stack();
+    TaskUndo* stack = host.view->UndoHistory();
     QCOMPARE(stack->count(), 1);
     QCOMPARE(stack->undoText(), step);
 

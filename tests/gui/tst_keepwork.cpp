@@ -3,7 +3,7 @@
 #include "dialogs/uFrmProgress.h"
 #include "gui/DialogDriver.h"
 #include "report/uQRptTasks.h"
-#include "shell/ListRecovery.h"
+#include "document/ListRecovery.h"
 #include "shell/Startup.h"
 #include "shell/Unit1.h"
 #include "storage/DataPacket.h"
@@ -43,7 +43,7 @@ QString firstTask(const DataTable& table) {
 // Every recovery copy under the recovery folder, set-aside ones included.
 QStringList recoveryCopies() {
     QStringList copies;
-    QDirIterator it(RecoveryStore::DefaultRoot(), {QStringLiteral("*.cv1")}, QDir::Files,
+    QDirIterator it(RecoveryStore::defaultRoot(), {QStringLiteral("*.cv1")}, QDir::Files,
                     QDirIterator::Subdirectories);
     while (it.hasNext())
         copies << it.next();
@@ -104,7 +104,7 @@ void TestKeepWork::cleanup() {
     m_main.reset();
     m_prompt.reset();
     m_folder.reset();
-    QDir(RecoveryStore::DefaultRoot()).removeRecursively();
+    QDir(RecoveryStore::defaultRoot()).removeRecursively();
 }
 
 QString TestKeepWork::makeList(const QString& name, const QStringList& tasks) {
@@ -357,7 +357,7 @@ void TestKeepWork::recoveryAfterAKill() {
 
 void TestKeepWork::unreadableRecoveryCopyIsKeptAside() {
     m_main.reset();
-    const QString session = RecoveryStore::DefaultRoot() + QStringLiteral("/left-by-a-crash");
+    const QString session = RecoveryStore::defaultRoot() + QStringLiteral("/left-by-a-crash");
     QVERIFY(QDir().mkpath(session));
     QVERIFY(WriteFileBytes(session + QStringLiteral("/broken.note"), R"({"file":"","new":true})"));
     QVERIFY(WriteFileBytes(session + QStringLiteral("/broken.cv1"), "not a list"));
@@ -366,7 +366,7 @@ void TestKeepWork::unreadableRecoveryCopyIsKeptAside() {
     QCOMPARE(m_prompt->notices.size(), 1);
     QVERIFY(
         m_prompt->notices.first().startsWith(QStringLiteral("A recovery copy could not be read")));
-    const QString aside = RecoveryStore::DefaultRoot() + QStringLiteral("/unreadable/broken.cv1");
+    const QString aside = RecoveryStore::defaultRoot() + QStringLiteral("/unreadable/broken.cv1");
     QVERIFY(m_prompt->notices.first().contains(aside));
     QCOMPARE(ReadFileBytes(aside), QByteArray("not a list"));
 }
@@ -377,7 +377,7 @@ namespace {
 int recoveryChild(int argc, char** argv) {
     QApplication app(argc, argv);
     PinLocaleAndClock();
-    ListRecovery::SetDelayForTesting(100);
+    ListRecovery::setDelayForTesting(100);
     const auto window =
         StartCorvantis(QString::fromLocal8Bit(argv[2]), {QString::fromLocal8Bit(argv[3])});
     DataTable* table = window->ActiveTaskView()->cdsTasks();

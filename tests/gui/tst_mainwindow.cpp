@@ -372,11 +372,9 @@ void TestMainWindow::closeAllStopsAtFailingSave() {
         addTask(view(), QStringLiteral("more"));
         view()->MarkUnsaved();
     }
-    // B's file can no longer be written: its folder became a plain file.
-    auto* middle = m_main->PageControl()->widget(1)->findChild<TfrTasks*>();
-    const QString blocker = m_folder->filePath(QStringLiteral("blocker"));
-    QVERIFY(WriteFileBytes(blocker, QByteArray()));
-    middle->SetListFileName(blocker + QStringLiteral("/B.cv1"));
+    // B's file can no longer be written: a folder took its name (the overwrite is confirmed).
+    QVERIFY(QFile::remove(files[1]) && QDir().mkdir(files[1]));
+    m_prompt->answers << true;
     trigger(QStringLiteral("CloseAll1"));
     QCOMPARE(m_prompt->errors.size(), 1);
     QVERIFY(m_prompt->errors.first().startsWith(QStringLiteral("Cannot create file")));

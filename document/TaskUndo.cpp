@@ -1,42 +1,14 @@
-#include "view/TaskUndo.h"
+#include "document/TaskUndo.h"
 
 #include "base/CorvantisError.h"
 
 #include <QScopedValueRollback>
-#include <QUndoCommand>
-#include <QUndoStack>
 
 #include <algorithm>
 #include <unordered_set>
 #include <utility>
 
-// One step on the stack. Pushing runs redo(): the changes are already made then.
-class TaskUndoCommand : public QUndoCommand {
-public:
-    TaskUndoCommand(TaskUndo& owner, std::vector<TaskUndo::Change>&& changes, const QString& text)
-        : QUndoCommand(text), m_owner(owner), m_changes(std::move(changes)) {}
-
-    void undo() override {
-        if (!m_owner.replay(m_changes, true))
-            setObsolete(true);
-    }
-    void redo() override {
-        if (m_made) {
-            m_made = false;
-            return;
-        }
-        if (!m_owner.replay(m_changes, false))
-            setObsolete(true);
-    }
-
-private:
-    TaskUndo& m_owner;
-    std::vector<TaskUndo::Change> m_changes;
-    bool m_made = true;
-};
-
-TaskUndo::TaskUndo(DataTable* table, QObject* parent)
-    : QObject(parent), m_table(table), m_stack(new QUndoStack(this)) {
+TaskUndo::TaskUndo(DataTable* table, QObject* parent) : QObject(parent), m_table(table) {
     connect(table, &DataTable::changeStored, this, &TaskUndo::stored);
     connect(table, &DataTable::resetDone, this, &TaskUndo::dropWithdrawn);
 }
@@ -79,8 +51,20 @@ void TaskUndo::stored(DataTable::RowId row, std::int32_t before, std::int32_t af
 }
 
 void TaskUndo::push(std::vector<Change>&& changes, const QString& text) {
-    const QString name = text.isEmpty() ? describe(changes) : text;
-    m_stack->push(new TaskUndoCommand(*this, std::move(changes), name));
+    // A new step ends the steps that were undone: they can no longer be made again.
+    QString name = text.isEmpty() ? describe(changes) : text;
+    m_steps.erase(m_steps.begin() + static_cast<std::ptrdiff_t>(m_index), m_steps.end());
+    m_steps.push_back({std::move(changes), std::move(name)});
+    m_index = m_steps.size();
+    emit stateChanged();
+}
+
+QString TaskUndo::undoText() const {
+    return canUndo() ? m_steps[m_index - 1].text : QString();
+}
+
+QString TaskUndo::redoText() const {
+    return canRedo() ? m_steps[m_index].text : QString();
 }
 
 QString TaskUndo::describe(const std::vector<Change>& changes) {
@@ -110,7 +94,7 @@ DataTable::RowId TaskUndo::resolve(DataTable::RowId row) {
     return now;
 }
 
-bool TaskUndo::replay(const std::vector<Change>& changes, bool backward) {
+void TaskUndo::replay(const std::vector<Change>& changes, bool backward) {
     using RowChange = DataTable::RowChange;
     const QScopedValueRollback<bool> replaying(m_replaying, true);
     // A row added afresh gets its new identity only once added: a step that changes one row
@@ -144,41 +128,44 @@ bool TaskUndo::replay(const std::vector<Change>& changes, bool backward) {
         if (oneAtATime)
             flush();
     };
-    try {
-        if (backward)
-            std::for_each(changes.rbegin(), changes.rend(), take);
-        else
-            std::for_each(changes.begin(), changes.end(), take);
-        flush();
-    } catch (const CorvantisError& error) {
-        m_failure = error.message();
-        return false;
-    }
-    return true;
+    if (backward)
+        std::for_each(changes.rbegin(), changes.rend(), take);
+    else
+        std::for_each(changes.begin(), changes.end(), take);
+    flush();
 }
 
-void TaskUndo::Undo() {
+void TaskUndo::undo() {
     replayLatest(false);
 }
 
-void TaskUndo::Redo() {
+void TaskUndo::redo() {
     replayLatest(true);
 }
 
 void TaskUndo::replayLatest(bool redo) {
     m_table->settle();
-    m_failure.reset();
-    if (redo)
-        m_stack->redo();
-    else
-        m_stack->undo();
-    // The stack cannot carry an exception through Qt: the refusal is thrown from here.
-    if (m_failure)
-        throw CorvantisError(*std::exchange(m_failure, std::nullopt));
+    if (redo ? !canRedo() : !canUndo())
+        return;
+    const std::size_t at = redo ? m_index : m_index - 1;
+    try {
+        replay(m_steps[at].changes, !redo);
+    } catch (const CorvantisError&) {
+        // A step the table refuses cannot be replayed later either: it is dropped.
+        m_steps.erase(m_steps.begin() + static_cast<std::ptrdiff_t>(at));
+        if (!redo)
+            --m_index;
+        emit stateChanged();
+        throw;
+    }
+    m_index = redo ? m_index + 1 : m_index - 1;
+    emit stateChanged();
 }
 
-void TaskUndo::Clear() {
-    m_stack->clear();
+void TaskUndo::clear() {
+    m_steps.clear();
+    m_index = 0;
     m_moved.clear();
     m_open.clear();
+    emit stateChanged();
 }

@@ -10,8 +10,6 @@
 #include <unordered_map>
 #include <vector>
 
-class QUndoStack;
-
 // The undo history of one open list, for this run: every change stored in its task table,
 // grouped into the user's commands, undone and redone as ordinary changes, so the list file ends
 // up exactly as the same changes made by hand would leave it (an undone edit is an edit back, an
@@ -20,13 +18,15 @@ class QUndoStack;
 // Changes stored while a step is open (Step, around a command) make one step. Any other change,
 // such as a grid edit stored when the user moves to another task, is a step of its own, and so is
 // an earlier edit that a command first stores by moving on.
+//
+// Its own list of steps rather than a QUndoStack: the history belongs to the list document,
+// which needs no graphical library; the main window follows the active list's history through
+// stateChanged.
 class TaskUndo : public QObject {
     Q_OBJECT
 public:
-    TaskUndo(DataTable* table, QObject* parent = nullptr);
+    explicit TaskUndo(DataTable* table, QObject* parent = nullptr);
     ~TaskUndo() override;
-
-    QUndoStack* Stack() const { return m_stack; }
 
     // Keeps a command's stored changes together; steps opened inside an open one join it. The
     // step is named by the first text given, else by what it changed.
@@ -41,39 +41,55 @@ public:
         TaskUndo& m_undo;
     };
 
+    bool canUndo() const { return m_index > 0; }
+    bool canRedo() const { return m_index < m_steps.size(); }
+    // The names of the steps Undo and Redo would take; empty when there is none.
+    QString undoText() const;
+    QString redoText() const;
+    // Steps kept, and how many of them are done (the rest were undone).
+    int count() const { return static_cast<int>(m_steps.size()); }
+    int index() const { return static_cast<int>(m_index); }
+
     // Undoes or redoes the latest step; a pending row is stored first (a step of its own). Throws
     // CorvantisError when the table refuses a change; that step is then dropped.
-    void Undo();
-    void Redo();
+    void undo();
+    void redo();
     // Forgets every step (a list read afresh).
-    void Clear();
+    void clear();
+
+signals:
+    // What Undo and Redo can do, or their names, changed.
+    void stateChanged();
 
 private:
-    friend class TaskUndoCommand;
     struct Change {
         DataTable::RowId row;
         std::int32_t before; // version before the change; -1: the row was added
         std::int32_t after;  // version after it; -1: the row was deleted
+    };
+    struct Entry {
+        std::vector<Change> changes;
+        QString text;
     };
 
     void stored(DataTable::RowId row, std::int32_t before, std::int32_t after, bool settling);
     // Forgets the open step's changes that the table took back (a cancelled batch of rows).
     void dropWithdrawn();
     void push(std::vector<Change>&& changes, const QString& text);
-    // Settles the pending row, then undoes or redoes the latest step through the stack.
+    // Settles the pending row, then undoes or redoes the latest step.
     void replayLatest(bool redo);
-    // Makes the changes again (forward) or takes them back; false when the table refused.
-    bool replay(const std::vector<Change>& changes, bool backward);
+    // Makes the changes again (forward) or takes them back; throws when the table refuses.
+    void replay(const std::vector<Change>& changes, bool backward);
     // The row that stands for a recorded row now (an undone delete adds the task afresh).
     DataTable::RowId resolve(DataTable::RowId row);
     static QString describe(const std::vector<Change>& changes);
 
     DataTable* m_table;
-    QUndoStack* m_stack;
+    std::vector<Entry> m_steps;
+    std::size_t m_index = 0; // steps below it are done, from it on undone
     int m_depth = 0;
     QString m_text;
     std::vector<Change> m_open;
     bool m_replaying = false;
-    std::optional<QString> m_failure;
     std::unordered_map<DataTable::RowId, DataTable::RowId> m_moved;
 };

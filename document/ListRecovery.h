@@ -10,7 +10,7 @@
 #include <vector>
 
 class QTimer;
-class TfrTasks;
+class ListDocument;
 
 // Keeps a recovery copy of every open list that has unsaved changes: written by the list file
 // writer within the delay (30 seconds) of a change and never more often than once per delay,
@@ -23,28 +23,27 @@ public:
     explicit ListRecovery(const QString& root, QObject* parent = nullptr);
     ~ListRecovery() override;
 
-    RecoveryStore& Store() { return m_store; }
-    // Follows a view's changes; `id` names a copy taken over from an earlier run.
-    void Follow(TfrTasks* view, const QString& id = QString());
-    // The list was saved: its copy goes (the view is still followed).
-    void Saved(TfrTasks* view);
-    // The list's tab is closing: its copy goes, and the view is no longer followed.
-    void Closing(TfrTasks* view);
+    RecoveryStore& store() { return m_store; }
+    // Follows a list's changes and saves; `id` names a copy taken over from an earlier run.
+    void follow(ListDocument* document, const QString& id = QString());
+    // The list is closing: its copy goes, and the list is no longer followed.
+    void closing(ListDocument* document);
     // The program ends normally: every copy goes.
-    void EndNormally();
+    void endNormally();
 
     // The delay between a change and its copy (30 seconds).
-    static void SetDelayForTesting(int milliseconds);
+    static void setDelayForTesting(int milliseconds);
 
 private:
     struct Entry {
-        QPointer<TfrTasks> view;
+        QPointer<ListDocument> document;
         QString id;
         QTimer* timer = nullptr;
         QElapsedTimer lastWrite; // invalid until the first copy
     };
-    Entry* entryOf(const TfrTasks* view);
-    void changed(TfrTasks* view);
+    Entry* entryOf(const ListDocument* document);
+    void changed(ListDocument* document);
+    void saved(ListDocument* document);
     void writeDue(Entry& entry);
 
     RecoveryStore m_store;

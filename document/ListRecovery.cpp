@@ -1,8 +1,8 @@
-#include "shell/ListRecovery.h"
+#include "document/ListRecovery.h"
 
 #include "base/CorvantisError.h"
+#include "document/ListDocument.h"
 #include "model/DataTable.h"
-#include "view/uFrTasks.h"
 
 #include <QTimer>
 
@@ -24,33 +24,34 @@ ListRecovery::ListRecovery(const QString& root, QObject* parent) : QObject(paren
 
 ListRecovery::~ListRecovery() = default;
 
-void ListRecovery::SetDelayForTesting(int milliseconds) {
+void ListRecovery::setDelayForTesting(int milliseconds) {
     delayMs() = milliseconds;
 }
 
-ListRecovery::Entry* ListRecovery::entryOf(const TfrTasks* view) {
+ListRecovery::Entry* ListRecovery::entryOf(const ListDocument* document) {
     for (const auto& entry : m_entries)
-        if (entry->view == view)
+        if (entry->document == document)
             return entry.get();
     return nullptr;
 }
 
-void ListRecovery::Follow(TfrTasks* view, const QString& id) {
+void ListRecovery::follow(ListDocument* document, const QString& id) {
     auto entry = std::make_unique<Entry>();
-    entry->view = view;
-    entry->id = id.isEmpty() ? RecoveryStore::NewId() : id;
+    entry->document = document;
+    entry->id = id.isEmpty() ? RecoveryStore::newId() : id;
     entry->timer = new QTimer(this);
     entry->timer->setSingleShot(true);
     Entry* raw = entry.get();
     connect(entry->timer, &QTimer::timeout, this, [this, raw] { writeDue(*raw); });
     m_entries.push_back(std::move(entry));
-    connect(view, &TfrTasks::listChanged, this, [this, view] { changed(view); });
-    if (view->Unsaved())
-        changed(view);
+    connect(document, &ListDocument::modified, this, [this, document] { changed(document); });
+    connect(document, &ListDocument::saved, this, [this, document] { saved(document); });
+    if (document->isUnsaved())
+        changed(document);
 }
 
-void ListRecovery::changed(TfrTasks* view) {
-    Entry* entry = entryOf(view);
+void ListRecovery::changed(ListDocument* document) {
+    Entry* entry = entryOf(document);
     if (!entry || entry->timer->isActive())
         return;
     // Within the delay of this change, and not sooner than the delay after the last copy.
@@ -61,10 +62,10 @@ void ListRecovery::changed(TfrTasks* view) {
 }
 
 void ListRecovery::writeDue(Entry& entry) {
-    TfrTasks* view = entry.view;
-    if (!view || !view->Unsaved())
+    ListDocument* document = entry.document;
+    if (!document || !document->isUnsaved())
         return;
-    DataTable& table = *view->cdsTasks();
+    DataTable& table = *document->table();
     if (!table.isActive())
         return;
     if (table.isEditing()) {
@@ -72,14 +73,14 @@ void ListRecovery::writeDue(Entry& entry) {
         return;
     }
     // A new list with nothing in it holds nothing to lose.
-    if (view->IsNew() && view->ListFileName().isEmpty() && table.versionCount() == 0)
+    if (document->isNew() && document->fileName().isEmpty() && table.versionCount() == 0)
         return;
     RecoveryStore::Note note;
-    note.originalFile = view->ListFileName();
-    note.isNew = view->IsNew();
-    note.original = view->FileOnDisk();
+    note.originalFile = document->fileName();
+    note.isNew = document->isNew();
+    note.original = document->fileOnDisk();
     try {
-        m_store.Write(entry.id, table, note);
+        m_store.write(entry.id, table, note);
     } catch (const CorvantisError&) {
         // A copy that cannot be written (a full disk) must not interrupt the user's work;
         // the next change tries again.
@@ -87,26 +88,26 @@ void ListRecovery::writeDue(Entry& entry) {
     entry.lastWrite.start();
 }
 
-void ListRecovery::Saved(TfrTasks* view) {
-    if (Entry* entry = entryOf(view)) {
+void ListRecovery::saved(ListDocument* document) {
+    if (Entry* entry = entryOf(document)) {
         entry->timer->stop();
-        m_store.Remove(entry->id);
+        m_store.remove(entry->id);
     }
 }
 
-void ListRecovery::Closing(TfrTasks* view) {
-    Entry* entry = entryOf(view);
+void ListRecovery::closing(ListDocument* document) {
+    Entry* entry = entryOf(document);
     if (!entry)
         return;
-    m_store.Remove(entry->id);
-    disconnect(view, nullptr, this, nullptr);
+    m_store.remove(entry->id);
+    disconnect(document, nullptr, this, nullptr);
     delete entry->timer;
     m_entries.erase(std::find_if(m_entries.begin(), m_entries.end(),
                                  [entry](const auto& e) { return e.get() == entry; }));
 }
 
-void ListRecovery::EndNormally() {
+void ListRecovery::endNormally() {
     for (const auto& entry : m_entries)
         entry->timer->stop();
-    m_store.Close();
+    m_store.close();
 }

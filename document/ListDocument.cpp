@@ -1,0 +1,128 @@
+#include "document/ListDocument.h"
+
+#include "base/TextLines.h"
+#include "document/TaskUndo.h"
+#include "model/DataTable.h"
+#include "model/TaskTable.h"
+#include "storage/DataPacket.h"
+
+#include <QFileInfo>
+
+ListDocument::ListDocument(QObject* parent) : QObject(parent) {
+    m_table = new DataTable(this);
+    TaskTable::Configure(*m_table);
+    m_table->setAfterInsert([this] { cdsTasksAfterInsert(); });
+    m_table->setAfterEdit([this] { cdsTasksAfterEdit(); });
+    m_undo = new TaskUndo(m_table, this);
+}
+
+ListDocument::~ListDocument() {
+    // The table outlives nothing that still listens to it.
+    m_table->setAfterInsert({});
+    m_table->setAfterEdit({});
+}
+
+void ListDocument::createNew() {
+    TaskTable::CreateEmpty(*m_table);
+    m_isNew = true;
+    started();
+    markUnsaved();
+}
+
+bool ListDocument::load(const QString& fileName) {
+    if (!QFileInfo::exists(fileName))
+        return false;
+    // Taken before reading: a change made meanwhile is then caught at the next save.
+    const FileFingerprint onDisk = FileFingerprint::Of(fileName);
+    DataPacket::LoadFromFile(*m_table, fileName);
+    m_fileOnDisk = onDisk;
+    setFileName(fileName);
+    m_table->first();
+    started();
+    return true;
+}
+
+void ListDocument::loadRecovered(const QString& copyFile, const QString& originalFile, bool isNew,
+                                 const FileFingerprint& original) {
+    DataPacket::LoadFromFile(*m_table, copyFile);
+    m_isNew = isNew;
+    m_fileOnDisk = original;
+    setFileName(originalFile);
+    m_table->first();
+    started();
+    markUnsaved();
+}
+
+void ListDocument::started() {
+    m_table->setIndexName(TaskTable::IndexID);
+    m_undo->clear();
+}
+
+bool ListDocument::changedOnDisk(const QString& target) const {
+    return target == m_fileName && m_fileOnDisk.changedOnDisk(target);
+}
+
+void ListDocument::save(const QString& target, bool keepName) {
+    const bool ownFile = target == m_fileName;
+    m_table->settle();
+    DataPacket::SaveToFile(*m_table, target);
+    if (keepName)
+        setFileName(target);
+    if (ownFile || keepName)
+        m_fileOnDisk = FileFingerprint::Of(target);
+    markSaved();
+    if (keepName)
+        setCaption(uGeneral::CaptionFromFileName(target));
+    emit saved(target);
+}
+
+void ListDocument::setCaption(const QString& caption) {
+    m_caption = caption;
+    emit captionChanged(caption);
+}
+
+void ListDocument::markUnsaved() {
+    setUnsaved(true);
+    emit modified();
+    if (m_caption && !m_caption->contains(u'*')) {
+        m_savedCaption = *m_caption;
+        setCaption(*m_caption + QStringLiteral(" *"));
+    }
+}
+
+void ListDocument::markSaved() {
+    setUnsaved(false);
+    if (m_caption)
+        setCaption(m_savedCaption);
+    emit markedSaved();
+}
+
+void ListDocument::restoreMarks(const Marks& marks) {
+    setUnsaved(marks.unsaved);
+    m_savedCaption = marks.savedCaption;
+    if (marks.caption && marks.caption != m_caption)
+        setCaption(*marks.caption);
+}
+
+void ListDocument::setUnsaved(bool unsaved) {
+    if (unsaved == m_unsaved)
+        return;
+    m_unsaved = unsaved;
+    emit unsavedChanged(unsaved);
+}
+
+void ListDocument::setFileName(const QString& fileName) {
+    if (fileName == m_fileName)
+        return;
+    m_fileName = fileName;
+    emit fileNameChanged(fileName);
+}
+
+void ListDocument::cdsTasksAfterInsert() {
+    TaskTable::ApplyNewRowDefaults(*m_table);
+    markUnsaved();
+}
+
+void ListDocument::cdsTasksAfterEdit() {
+    markUnsaved();
+}

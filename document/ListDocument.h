@@ -1,0 +1,104 @@
+#pragma once
+
+#include "storage/FileFingerprint.h"
+
+#include <QObject>
+#include <QString>
+
+#include <optional>
+
+class DataTable;
+class TaskUndo;
+
+// One open list: its task table, the file it was read from or saved to, whether it was made by
+// New, the fingerprint of that file as last read or written, whether it holds changes not yet
+// written, its caption (with the unsaved mark), and its undo history. It has no window: a
+// task-list view shows one, the main window saves it, the recovery store copies it, and a merge
+// or a sync works on it.
+//
+// Failures throw CorvantisError; the document is then as it was before the call, apart from a
+// pending row that a save stored.
+class ListDocument : public QObject {
+    Q_OBJECT
+public:
+    explicit ListDocument(QObject* parent = nullptr);
+    ~ListDocument() override;
+
+    // The task table (objectName "cdsTasks"). A new row gets its defaults and marks the list
+    // unsaved; an edit of a stored row marks it at once.
+    DataTable* table() const { return m_table; }
+    TaskUndo* undo() const { return m_undo; }
+
+    // Starts on an empty new list: made by New, unsaved.
+    void createNew();
+    // Reads a list file; false, and nothing done, when no file of that name exists. The list is
+    // neither marked saved nor unsaved.
+    bool load(const QString& fileName);
+    // Reads the recovery copy of a list that a program ending abnormally left: the list carries
+    // its original file, "made by New" flag and the fingerprint of that file, and starts unsaved.
+    void loadRecovered(const QString& copyFile, const QString& originalFile, bool isNew,
+                       const FileFingerprint& original);
+
+    QString fileName() const { return m_fileName; }
+    bool isNew() const { return m_isNew; }
+    bool isUnsaved() const { return m_unsaved; }
+    // The list file as this document last read or wrote it.
+    const FileFingerprint& fileOnDisk() const { return m_fileOnDisk; }
+    // Whether target is this list's own file and another program changed it since it was read
+    // or saved (a save over it should ask first).
+    bool changedOnDisk(const QString& target) const;
+
+    // Writes the list to target (a pending row is settled first) and marks it saved; keepName
+    // makes target the list's file and names the caption after it. The fingerprint follows the
+    // list's own file.
+    void save(const QString& target, bool keepName);
+
+    // The caption of the tab that shows the list, with " *" while it is unsaved. A document
+    // never given one stands on no tab: its unsaved mark cannot be shown.
+    bool hasCaption() const { return m_caption.has_value(); }
+    QString caption() const { return m_caption.value_or(QString()); }
+    void setCaption(const QString& caption);
+
+    void markUnsaved();
+    void markSaved();
+
+    // The saved state as the user sees it, to be put back when a cancelled command undoes its
+    // change.
+    struct Marks {
+        bool unsaved = false;
+        std::optional<QString> caption;
+        QString savedCaption;
+    };
+    Marks marks() const { return {m_unsaved, m_caption, m_savedCaption}; }
+    void restoreMarks(const Marks& marks);
+
+    // The table's notifications for a new row and for an edit of a stored row.
+    void cdsTasksAfterInsert();
+    void cdsTasksAfterEdit();
+
+signals:
+    // markUnsaved ran: what the list holds is no longer what was saved.
+    void modified();
+    // markSaved ran.
+    void markedSaved();
+    void unsavedChanged(bool unsaved);
+    void captionChanged(const QString& caption);
+    void fileNameChanged(const QString& fileName);
+    // The list was written to fileName.
+    void saved(const QString& fileName);
+
+private:
+    void setUnsaved(bool unsaved);
+    void setFileName(const QString& fileName);
+    // Orders the table by ID and forgets the undo history: the start of every list.
+    void started();
+
+    DataTable* m_table;
+    TaskUndo* m_undo;
+    QString m_fileName;
+    bool m_isNew = false;
+    bool m_unsaved = false;
+    FileFingerprint m_fileOnDisk;
+    std::optional<QString> m_caption;
+    QString m_savedCaption;
+};

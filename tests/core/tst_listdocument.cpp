@@ -1,0 +1,126 @@
+#include "base/TextLines.h"
+#include "document/ListDocument.h"
+#include "document/ListRecovery.h"
+#include "document/TaskUndo.h"
+#include "model/DataTable.h"
+#include "model/TaskRecord.h"
+#include "storage/DataPacket.h"
+#include "support/FileBytes.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+// A list document driven as the windows drive it, with no display: open, edit, undo, save, a
+// file changed behind its back, and the recovery copy of its unsaved changes.
+class TestListDocument : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        PinLocaleAndClock();
+        qputenv("XDG_DATA_HOME", m_folder.filePath(QStringLiteral("data")).toUtf8());
+    }
+
+    void lifeOfAList() {
+        const QString file = m_folder.filePath(QStringLiteral("Week.cv1"));
+        {
+            ListDocument made;
+            made.setCaption(QStringLiteral("New"));
+            made.createNew();
+            QVERIFY(made.isNew() && made.isUnsaved());
+            QCOMPARE(made.caption(), QStringLiteral("New *"));
+            addTask(made, QStringLiteral("alpha"));
+            made.save(file, true);
+            QCOMPARE(made.caption(), QStringLiteral("Week"));
+            QCOMPARE(made.fileName(), file);
+        }
+
+        ListDocument list;
+        list.setCaption(uGeneral::CaptionFromFileName(file));
+        QSignalSpy unsaved(&list, &ListDocument::unsavedChanged);
+        QVERIFY(list.load(file));
+        QVERIFY(!list.isUnsaved() && !list.isNew());
+        QCOMPARE(list.table()->recordCount(), 1);
+
+        addTask(list, QStringLiteral("bravo"));
+        QCOMPARE(list.caption(), QStringLiteral("Week *"));
+        QCOMPARE(unsaved.count(), 1);
+        list.undo()->undo();
+        QCOMPARE(list.table()->recordCount(), 1);
+        list.undo()->redo();
+        QCOMPARE(list.table()->recordCount(), 2);
+
+        QVERIFY(!list.changedOnDisk(file));
+        list.save(file, true);
+        QVERIFY(!list.isUnsaved());
+        QCOMPARE(list.caption(), QStringLiteral("Week"));
+        QCOMPARE(unsaved.count(), 2);
+
+        // Another program writes the file: the next save over it is to be asked about, a save
+        // elsewhere is not.
+        QTest::qSleep(10);
+        QVERIFY(WriteFileBytes(file, ReadFileBytes(file)));
+        QVERIFY(list.changedOnDisk(file));
+        QVERIFY(!list.changedOnDisk(m_folder.filePath(QStringLiteral("Other.cv1"))));
+        list.save(file, true);
+        QVERIFY(!list.changedOnDisk(file));
+
+        QVERIFY(!ListDocument().load(m_folder.filePath(QStringLiteral("missing.cv1"))));
+    }
+
+    void recoveryCopy() {
+        const QString file = m_folder.filePath(QStringLiteral("Home.cv1"));
+        {
+            ListDocument made;
+            made.createNew();
+            addTask(made, QStringLiteral("alpha"));
+            made.save(file, true);
+        }
+        ListRecovery::setDelayForTesting(0);
+        const QString root = m_folder.filePath(QStringLiteral("recovery"));
+        ListRecovery recovery(root);
+        ListDocument list;
+        QVERIFY(list.load(file));
+        recovery.follow(&list);
+        addTask(list, QStringLiteral("bravo"));
+        QTRY_VERIFY(!copies(root).isEmpty());
+
+        list.save(file, true);
+        QTRY_VERIFY(copies(root).isEmpty()); // a saved list needs no copy
+
+        addTask(list, QStringLiteral("charlie"));
+        QTRY_VERIFY(!copies(root).isEmpty());
+        // What a program that did not end normally left comes back unsaved, under its file.
+        ListDocument recovered;
+        recovered.loadRecovered(copies(root).first(), file, false, list.fileOnDisk());
+        QVERIFY(recovered.isUnsaved());
+        QCOMPARE(recovered.fileName(), file);
+        QCOMPARE(recovered.table()->recordCount(), 3);
+        QVERIFY(!recovered.changedOnDisk(file));
+        recovery.endNormally();
+    }
+
+private:
+    static void addTask(ListDocument& list, const QString& task) {
+        const TaskUndo::Step step(*list.undo());
+        list.table()->append();
+        list.table()->setString(TaskRecord::Task, task);
+        list.table()->post();
+    }
+    static QStringList copies(const QString& root) {
+        QStringList found;
+        for (const QFileInfo& session : QDir(root).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot))
+            for (const QFileInfo& copy :
+                 QDir(session.filePath()).entryInfoList({QStringLiteral("*.cv1")}, QDir::Files))
+                found << copy.filePath();
+        return found;
+    }
+
+    QTemporaryDir m_folder;
+};
+
+QTEST_GUILESS_MAIN(TestListDocument)
+#include "tst_listdocument.moc"
