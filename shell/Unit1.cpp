@@ -13,9 +13,7 @@
 #include "document/ListRecovery.h"
 #include "document/TaskUndo.h"
 #include "model/DataTable.h"
-#include "model/TaskHistory.h"
 #include "report/uQRptTasks.h"
-#include "storage/DataPacket.h"
 #include "storage/Import.h"
 #include "storage/uFrmBatchImport.h"
 #include "storage/uFrmCategories.h"
@@ -23,7 +21,6 @@
 #include "view/TaskViewServices.h"
 #include "view/uFrTasks.h"
 #include "widgets/BusyCursor.h"
-#include "widgets/DecorativeStrip.h"
 #include "widgets/DesktopShell.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Icons.h"
@@ -32,54 +29,23 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QCloseEvent>
-#include <QDir>
 #include <QFileInfo>
-#include <QLabel>
 #include <QMenu>
-#include <QMenuBar>
 #include <QMouseEvent>
 #include <QScopedValueRollback>
 #include <QScreen>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QToolBar>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <cerrno>
 #include <cstring>
 
-namespace {
-
-const QString ProgramTitle = QStringLiteral("Corvantis");
-
-// A menu entry that runs another action (a tool bar command), with that action's picture.
-QAction* addMirror(QMenu* menu, const QString& text, const QString& name, QAction* target) {
-    QAction* entry = menu->addAction(target->icon(), text);
-    entry->setObjectName(name);
-    QObject::connect(entry, &QAction::triggered, target, &QAction::trigger);
-    return entry;
-}
-
-// Keeps a tool button from showing its caption again as a hint when hovered.
-class NoHint final : public QObject {
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        return event->type() == QEvent::ToolTip || QObject::eventFilter(watched, event);
-    }
-};
-
-} // namespace
-
 TfrmMain::TfrmMain(const QString& programFolder, QWidget* parent)
     : QMainWindow(parent), m_programFolder(programFolder), m_listFolder(programFolder) {
     setObjectName(QStringLiteral("frmMain"));
     m_recovery = new ListRecovery(RecoveryStore::defaultRoot(), this);
-    setWindowTitle(ProgramTitle);
+    setWindowTitle(QStringLiteral("Corvantis"));
     setFont(InterfaceFont::Font());
     QPalette pal = palette();
     pal.setColor(QPalette::Window, ProgramColours::ViewBackground);
@@ -145,234 +111,6 @@ TaskViewServices TfrmMain::ViewServices() {
             return w->Execute(table);
         };
     return services;
-}
-
-// --- building the window ---------------------------------------------------------------------
-
-QAction* TfrmMain::makeAction(const QString& name, const QString& text, const QString& icon) {
-    auto* action = new QAction(ThemeIcon(icon), text, this);
-    action->setObjectName(name);
-    return action;
-}
-
-void TfrmMain::buildActions() {
-    actNew =
-        makeAction(QStringLiteral("actNew"), QStringLiteral("New"), QStringLiteral("document-new"));
-    actOpen = makeAction(QStringLiteral("actOpen"), QStringLiteral("Open"),
-                         QStringLiteral("document-open"));
-    actReopen = makeAction(QStringLiteral("actReopen"), QStringLiteral("Reopen"),
-                           QStringLiteral("document-open-recent"));
-    actSave = makeAction(QStringLiteral("actSave"), QStringLiteral("Save"),
-                         QStringLiteral("document-save"));
-    actSaveAs = makeAction(QStringLiteral("actSaveAs"), QStringLiteral("Save As..."),
-                           QStringLiteral("document-save-as"));
-    actSaveAs->setIconText(QStringLiteral("Save As..."));
-    actClose = makeAction(QStringLiteral("actClose"), QStringLiteral("Close List"),
-                          QStringLiteral("document-close"));
-    actExit = makeAction(QStringLiteral("actExit"), QStringLiteral("Exit"),
-                         QStringLiteral("application-exit"));
-    actExit->setShortcut(QKeySequence(Qt::Key_F10));
-    actExit->setShortcutContext(Qt::ApplicationShortcut);
-    actCloseAll = makeAction(QStringLiteral("CloseAll1"), QStringLiteral("Close All"),
-                             QStringLiteral("window-close"));
-    actPrint = makeAction(QStringLiteral("tbPrint"), QStringLiteral("Print"),
-                          QStringLiteral("document-print"));
-    actPrint->setToolTip(QStringLiteral("Print Document"));
-    actImport = makeAction(QStringLiteral("tbImport"), QStringLiteral("Import Tasks"),
-                           QStringLiteral("document-import"));
-    actImport->setToolTip(QStringLiteral("Import Doc"));
-    actBatchInsertTool = makeAction(QStringLiteral("ToolButton5"), QStringLiteral("Batch Insert"),
-                                    QStringLiteral("view-task-add"));
-    actBatchInsertMenu = makeAction(QStringLiteral("BatchInsert1"), QStringLiteral("Batch Insert"),
-                                    QStringLiteral("view-task-add"));
-    actCategories = makeAction(QStringLiteral("actCategories"), QStringLiteral("Categories"),
-                               QStringLiteral("tag"));
-    actAbout =
-        makeAction(QStringLiteral("About1"), QStringLiteral("About"), QStringLiteral("help-about"));
-    actDetailView = makeAction(QStringLiteral("DetailView1"), QStringLiteral("Detail View"),
-                               QStringLiteral("document-properties"));
-    actComments = makeAction(QStringLiteral("Comments1"), QStringLiteral("Comments"),
-                             QStringLiteral("edit-comment"));
-    actApplyFilter = makeAction(QStringLiteral("ApplyFilter1"), QStringLiteral("Apply Filter"),
-                                QStringLiteral("edit-find"));
-    actCancelFilter = makeAction(QStringLiteral("CancelFilter1"), QStringLiteral("Cancel Filter"),
-                                 QStringLiteral("edit-clear"));
-
-    actUndo =
-        makeAction(QStringLiteral("actUndo"), QStringLiteral("Undo"), QStringLiteral("edit-undo"));
-    actUndo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
-    actRedo =
-        makeAction(QStringLiteral("actRedo"), QStringLiteral("Redo"), QStringLiteral("edit-redo"));
-    actRedo->setShortcuts(
-        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
-    actHistory = makeAction(QStringLiteral("actHistory"), QStringLiteral("History..."),
-                            QStringLiteral("view-history"));
-    actHistory->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
-    actDeletedTasks =
-        makeAction(QStringLiteral("actDeletedTasks"), QStringLiteral("Show deleted tasks..."),
-                   QStringLiteral("user-trash"));
-    actSaveCopy =
-        makeAction(QStringLiteral("actSaveCopy"), QStringLiteral("Save Copy Without History..."),
-                   QStringLiteral("document-export"));
-    // Undo and Redo follow the active list's history: its next step names them.
-    followUndo(nullptr);
-    connectCommand(actUndo, &TfrmMain::actUndoExecute);
-    connectCommand(actRedo, &TfrmMain::actRedoExecute);
-    connectCommand(actHistory, &TfrmMain::actHistoryExecute);
-    connectCommand(actDeletedTasks, &TfrmMain::actDeletedTasksExecute);
-    connectCommand(actSaveCopy, &TfrmMain::actSaveCopyExecute);
-
-    connectCommand(actNew, &TfrmMain::actNewExecute);
-    connectCommand(actOpen, &TfrmMain::actOpenExecute);
-    connectCommand(actReopen, &TfrmMain::actReopenExecute);
-    connectCommand(actSave, &TfrmMain::actSaveExecute);
-    connectCommand(actSaveAs, &TfrmMain::actSaveAsExecute);
-    connectCommand(actClose, &TfrmMain::actCloseExecute);
-    connectCommand(actExit, &TfrmMain::actExitExecute);
-    connectCommand(actCloseAll, &TfrmMain::CloseAll1Click);
-    connectCommand(actCategories, &TfrmMain::Categories1Click);
-
-    connectCommand(actPrint, &TfrmMain::tbPrintClick);
-    connectCommand(actImport, &TfrmMain::tbImportClick);
-    connectCommand(actBatchInsertTool, &TfrmMain::ToolButton5Click);
-    connectCommand(actBatchInsertMenu, &TfrmMain::BatchInsert1Click);
-    connectCommand(actAbout, &TfrmMain::About1Click);
-    connectCommand(actDetailView, &TfrmMain::DetailView1Click);
-    connectCommand(actComments, &TfrmMain::Comments1Click);
-    connectCommand(actApplyFilter, &TfrmMain::ApplyFilter1Click);
-    connectCommand(actCancelFilter, &TfrmMain::CancelFilter1Click);
-}
-
-void TfrmMain::buildMenus() {
-    QMenuBar* bar = menuBar();
-    bar->setObjectName(QStringLiteral("MainMenu1"));
-
-    QMenu* file = bar->addMenu(QStringLiteral("File"));
-    file->setObjectName(QStringLiteral("File1"));
-    file->addAction(actNew);
-    file->addAction(actOpen);
-    // The menu's Reopen, Close and Exit entries run the tool bar's commands.
-    addMirror(file, QStringLiteral("Reopen"), QStringLiteral("Reopen1"), actReopen);
-    file->addSeparator();
-    file->addAction(actSave);
-    file->addAction(actSaveAs);
-    file->addAction(actSaveCopy);
-    addMirror(file, QStringLiteral("Close"), QStringLiteral("Close1"), actClose);
-    file->addAction(actCloseAll);
-    file->addSeparator();
-    addMirror(file, QStringLiteral("Print"), QStringLiteral("Print1"), actPrint);
-    file->addSeparator();
-    addMirror(file, QStringLiteral("Exit"), QStringLiteral("Exit1"), actExit);
-
-    QMenu* edit = bar->addMenu(QStringLiteral("Edit"));
-    edit->setObjectName(QStringLiteral("Edit1"));
-    edit->addAction(actUndo);
-    edit->addAction(actRedo);
-    edit->addSeparator();
-    edit->addAction(actDetailView);
-    edit->addAction(actComments);
-    edit->addSeparator();
-    edit->addAction(actHistory);
-    edit->addAction(actDeletedTasks);
-
-    QMenu* search = bar->addMenu(QStringLiteral("Search"));
-    search->setObjectName(QStringLiteral("Search1"));
-    search->addAction(actApplyFilter);
-    search->addAction(actCancelFilter);
-
-    QMenu* options = bar->addMenu(QStringLiteral("Options"));
-    options->setObjectName(QStringLiteral("Options1"));
-    addMirror(options, QStringLiteral("Categories"), QStringLiteral("Categories1"), actCategories);
-
-    QMenu* tools = bar->addMenu(QStringLiteral("Tools"));
-    tools->setObjectName(QStringLiteral("Tools1"));
-    addMirror(tools, QStringLiteral("Import"), QStringLiteral("Import1"), actImport);
-    tools->addAction(actBatchInsertMenu);
-
-    QMenu* help = bar->addMenu(QStringLiteral("Help"));
-    help->setObjectName(QStringLiteral("Help1"));
-    help->addAction(actAbout);
-}
-
-void TfrmMain::buildToolBar() {
-    m_toolBar = addToolBar(QStringLiteral("Main"));
-    m_toolBar->setObjectName(QStringLiteral("ToolBar1"));
-    m_toolBar->setMovable(false);
-    m_toolBar->setFloatable(false);
-    m_toolBar->setIconSize(QSize(32, 32));
-    m_toolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    m_toolBar->setContextMenuPolicy(Qt::PreventContextMenu);
-    // Only Print and Import have hints; the other buttons' captions say it all.
-    auto* noHint = new NoHint(m_toolBar);
-    auto add = [this, noHint](QAction* action, const QString& buttonName) {
-        m_toolBar->addAction(action);
-        QWidget* button = m_toolBar->widgetForAction(action);
-        if (!button)
-            return;
-        button->setObjectName(buttonName);
-        if (action != actPrint && action != actImport)
-            button->installEventFilter(noHint);
-    };
-    add(actNew, QStringLiteral("tbNew"));
-    add(actOpen, QStringLiteral("tbOpen"));
-    add(actReopen, QStringLiteral("tbReopen"));
-    m_toolBar->addSeparator();
-    add(actSave, QStringLiteral("tbSave"));
-    add(actSaveAs, QStringLiteral("tbSaveAs"));
-    m_toolBar->addSeparator();
-    add(actClose, QStringLiteral("tbClose"));
-    add(actPrint, QStringLiteral("tbPrintButton"));
-    add(actImport, QStringLiteral("tbImportButton"));
-    add(actBatchInsertTool, QStringLiteral("tbBatchInsert"));
-    add(actCategories, QStringLiteral("tbCategories"));
-    m_toolBar->addSeparator();
-    add(actExit, QStringLiteral("tbExit"));
-}
-
-void TfrmMain::buildTabs() {
-    PageControl1 = new QTabWidget(this);
-    PageControl1->setObjectName(QStringLiteral("PageControl1"));
-    PageControl1->tabBar()->setSelectionBehaviorOnRemove(QTabBar::SelectLeftTab);
-    PageControl1->setDocumentMode(true);
-    PageControl1->hide();
-    // Only the user's choice of another tab (left button, keyboard) names the window; the tab
-    // bar switches on nothing else, and the pages the program activates are let through quietly.
-    // Undo and Redo follow every change of tab.
-    connect(PageControl1, &QTabWidget::currentChanged, this, [this](int index) {
-        TfrTasks* view = viewAt(index);
-        followUndo(view ? view->UndoHistory() : nullptr);
-        if (!m_activatingPage)
-            PageControl1Change(index);
-    });
-    // A click on another tab is a command too: the list being left ends its cell edit first.
-    PageControl1->tabBar()->installEventFilter(this);
-
-    pmTabRightClick = new QMenu(this);
-    pmTabRightClick->setObjectName(QStringLiteral("pmTabRightClick"));
-    addMirror(pmTabRightClick, QStringLiteral("Close Tab"), QStringLiteral("CloseTab1"), actClose);
-    QAction* explorer = pmTabRightClick->addAction(
-        ThemeIcon(QStringLiteral("document-open-folder")), QStringLiteral("Explorer Path"));
-    explorer->setObjectName(QStringLiteral("ExplorerPath1"));
-    connectCommand(explorer, &TfrmMain::ExplorerPathClick);
-    PageControl1->tabBar()->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(PageControl1->tabBar(), &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) {
-                pmTabRightClick->popup(PageControl1->tabBar()->mapToGlobal(at));
-            });
-}
-
-void TfrmMain::buildFooter() {
-    auto* footer = new DecorativeStrip(centralWidget(), DecorativeStrip::Shade::Soft);
-    footer->setObjectName(QStringLiteral("pnlFooter"));
-    footer->setFixedHeight(22);
-    auto* layout = new QHBoxLayout(footer);
-    layout->setContentsMargins(6, 0, 8, 0);
-    layout->addStretch();
-    auto* address = new QLabel(TfrmAbout::WebAddress(), footer);
-    address->setObjectName(QStringLiteral("lblWebAddress"));
-    address->setEnabled(false);
-    layout->addWidget(address);
-    centralWidget()->layout()->addWidget(footer);
 }
 
 // --- finding the list ------------------------------------------------------------------------
@@ -464,221 +202,6 @@ void TfrmMain::AddListTab(const QString& name, bool isNew) {
     PageControl1->setCurrentWidget(page);
     // The page just became visible: only now can its quick-add box take the focus.
     view->FocusQuickAdd();
-}
-
-void TfrmMain::RecoverLists() {
-    const QList<RecoveryStore::Left> left = m_recovery->store().takeOver();
-    int recovered = 0;
-    QStringList setAside;
-    for (const RecoveryStore::Left& copy : left) {
-        BusyCursor busy;
-        const QScopedValueRollback<bool> quietly(m_activatingPage, true);
-        const QString name =
-            copy.note.originalFile.isEmpty() ? QStringLiteral("New") : copy.note.originalFile;
-        TfrTasks* view = addPage(name);
-        QString failure;
-        try {
-            if (!copy.noteRead)
-                throw CorvantisError(QStringLiteral("Its note is missing or unreadable."));
-            view->InitRecovered(copy.copyFile, copy.note.originalFile, copy.note.isNew,
-                                copy.note.original);
-        } catch (const CorvantisError& error) {
-            failure = error.message();
-        }
-        if (!failure.isEmpty()) {
-            closePage(PageControl1->indexOf(view->parentWidget()));
-            setAside << QStringLiteral("%1\n%2").arg(
-                QDir::toNativeSeparators(m_recovery->store().setAside(copy)), failure);
-            continue;
-        }
-        m_recovery->follow(view->document(), copy.id);
-        view->SetCategoryChoices(frmCategories ? frmCategories->Lines() : QStringList());
-        PageControl1->show();
-        PageControl1->setCurrentWidget(view->parentWidget());
-        ++recovered;
-    }
-    if (recovered > 0)
-        Prompt::Notice(QStringLiteral("Corvantis did not end normally. Unsaved changes to %1 "
-                                      "list(s) were recovered.")
-                           .arg(recovered));
-    for (const QString& copy : setAside)
-        Prompt::Notice(
-            QStringLiteral("A recovery copy could not be read. It was kept in\n%1").arg(copy));
-}
-
-void TfrmMain::OpenTaskList(const QString& fileName) {
-    requireExistingFile(fileName);
-    PageControl1->show();
-    addTitledTab(QStringLiteral("Corvantis - "), fileName);
-}
-
-void TfrmMain::addTitledTab(const QString& titlePrefix, const QString& fileName) {
-    // A list that fails to load leaves the title naming the list shown before.
-    const QString before = windowTitle();
-    setWindowTitle(titlePrefix + uGeneral::CaptionFromFileName(fileName));
-    try {
-        AddListTab(fileName, false);
-    } catch (...) {
-        setWindowTitle(before);
-        throw;
-    }
-}
-
-void TfrmMain::addRecent(const QString& fileName) {
-    if (frmReOpen)
-        frmReOpen->AddRecent(fileName);
-}
-
-// --- the file dialogs ------------------------------------------------------------------------
-
-FileDialogRequest TfrmMain::OpenDialog1(const QString& folder) {
-    FileDialogRequest request;
-    request.filter = QStringLiteral("Corvantis File v1|*.cv1|All Files (*.*)|*.*");
-    request.defaultExtension = QStringLiteral("cv1");
-    request.directory = folder;
-    return request;
-}
-
-FileDialogRequest TfrmMain::SaveDialog1() {
-    FileDialogRequest request;
-    request.filter = QStringLiteral("Corvantis|*.cv1|All Files (*.*)|*.*");
-    request.defaultExtension = QStringLiteral("cv1");
-    return request;
-}
-
-// --- commands --------------------------------------------------------------------------------
-
-void TfrmMain::actNewExecute() {
-    PageControl1->show();
-    setWindowTitle(QStringLiteral("Corvantis - New"));
-    AddListTab(QStringLiteral("New"), true);
-}
-
-void TfrmMain::actOpenExecute() {
-    FileDialogRequest request = OpenDialog1(m_listFolder);
-    request.parent = this;
-    const QString fileName = Prompt::OpenFileName(request);
-    if (fileName.isEmpty())
-        return;
-    OpenListFile(fileName);
-}
-
-void TfrmMain::OpenListFile(const QString& fileName) {
-    requireExistingFile(fileName);
-    PageControl1->show();
-    addTitledTab(QStringLiteral("Corvantis - "), fileName);
-    addRecent(fileName);
-}
-
-void TfrmMain::actReopenExecute() {
-    if (!frmReOpen || frmReOpen->exec() != QDialog::Accepted)
-        return;
-    PageControl1->show();
-    const QString fileName = frmReOpen->SelectedFile();
-    if (fileName.trimmed().isEmpty())
-        return;
-    requireExistingFile(fileName);
-    addTitledTab(QStringLiteral("Corvantis- "), fileName);
-    addRecent(fileName);
-}
-
-bool TfrmMain::saveViewTo(TfrTasks* view, const QString& fileName, int options) {
-    ListDocument* document = view->document();
-    QString target = fileName;
-    if (target.trimmed().isEmpty()) {
-        FileDialogRequest request = SaveDialog1();
-        request.parent = this;
-        target = Prompt::SaveFileName(request);
-        if (target.isEmpty())
-            return false;
-        if ((options & AskOverwrite) && QFileInfo::exists(target) &&
-            !Prompt::Question(QStringLiteral("File already exists! Overwrite ?")))
-            return false;
-    }
-    // The list's own file may have been changed by another program since it was read or saved.
-    if (document->changedOnDisk(target) &&
-        !Prompt::Question(QStringLiteral("%1 was changed by another program since it was "
-                                         "opened. Overwrite it with this list?")
-                              .arg(QDir::toNativeSeparators(target))))
-        return false;
-    document->save(target, options & KeepName);
-    addRecent(target);
-    return true;
-}
-
-void TfrmMain::actSaveExecute() {
-    TfrTasks* view = requireActiveView();
-    saveViewTo(view, view->ListFileName(), KeepName | AskOverwrite);
-}
-
-void TfrmMain::actSaveAsExecute() {
-    saveViewTo(requireActiveView(), QString(), KeepName | AskOverwrite);
-}
-
-void TfrmMain::closePage(int index) {
-    const QScopedValueRollback<bool> quietly(m_activatingPage, true);
-    if (TfrTasks* view = viewAt(index))
-        m_recovery->closing(view->document());
-    QWidget* page = PageControl1->widget(index);
-    PageControl1->removeTab(index);
-    delete page;
-}
-
-void TfrmMain::actCloseExecute() {
-    TfrTasks* view = requireActiveView();
-    // Every unsaved list is asked about, not only new ones: closing must not drop work silently.
-    if (view->Unsaved() && Prompt::Question(QStringLiteral("Save changes ?"))) {
-        saveViewTo(view, view->ListFileName(), KeepName | AskOverwrite);
-        return;
-    }
-    closePage(PageControl1->currentIndex());
-}
-
-void TfrmMain::CloseAll1Click() {
-    // A list that was never saved has no file to go to: the save dialog asks for one.
-    for (int index = PageControl1->count() - 1; index >= 0; --index) {
-        TfrTasks* view = viewAt(index);
-        if (view && view->Unsaved() && !saveViewTo(view, view->ListFileName(), PlainSave))
-            return;
-        closePage(index);
-    }
-}
-
-// A file chosen here is written but not kept as the list's name (PlainSave).
-bool TfrmMain::QuerySaveAll() {
-    for (int index = 0; index < PageControl1->count(); ++index) {
-        TfrTasks* view = viewAt(index);
-        if (!view || !view->Unsaved())
-            continue;
-        if (!Prompt::Question(PageControl1->tabText(index) + QStringLiteral(" - Save changes ?")))
-            continue;
-        if (!saveViewTo(view, view->ListFileName(), PlainSave))
-            return false;
-    }
-    return true;
-}
-
-void TfrmMain::actExitExecute() {
-    if (!QuerySaveAll())
-        return;
-    m_exitConfirmed = true;
-    close();
-}
-
-void TfrmMain::closeEvent(QCloseEvent* event) {
-    // The close box asks the same questions as Exit, so unsaved work is never dropped silently.
-    bool mayEnd = m_exitConfirmed;
-    if (!mayEnd)
-        runCommand([&] { mayEnd = QuerySaveAll(); });
-    m_exitConfirmed = false;
-    if (!mayEnd) {
-        event->ignore();
-        return;
-    }
-    if (frmReOpen)
-        frmReOpen->WriteRecentAtExit();
-    m_recovery->endNormally();
-    event->accept();
 }
 
 void TfrmMain::ExplorerPathClick() {
@@ -800,20 +323,3 @@ void TfrmMain::actDeletedTasksExecute() {
 
 // A copy for sharing: the list's current tasks as a list never edited. The open list keeps its
 // file, its name and its saved state, and the copy is not one of the recent lists.
-void TfrmMain::actSaveCopyExecute() {
-    TfrTasks* view = requireActiveView();
-    FileDialogRequest request = SaveDialog1();
-    request.parent = this;
-    const QString target = Prompt::SaveFileName(request);
-    if (target.isEmpty())
-        return;
-    if (QFileInfo::exists(target) &&
-        !Prompt::Question(QStringLiteral("File already exists! Overwrite ?")))
-        return;
-    DataTable* table = view->cdsTasks();
-    table->settle();
-    DataTable copy;
-    copy.setObjectName(table->objectName());
-    copy.adopt(TaskHistory::WithoutHistory(*table));
-    DataPacket::SaveToFile(copy, target);
-}

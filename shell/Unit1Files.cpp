@@ -1,0 +1,258 @@
+// The life of a list document in the main window: New, Open, Reopen, Save, Save As, Close,
+// Close All, Exit and the close box, the copy without history, and the lists recovered after a
+// program that did not end normally.
+#include "shell/Unit1.h"
+
+#include "base/CorvantisError.h"
+#include "base/TextLines.h"
+#include "document/ListDocument.h"
+#include "document/ListRecovery.h"
+#include "model/DataTable.h"
+#include "model/TaskHistory.h"
+#include "storage/DataPacket.h"
+#include "storage/uFrmCategories.h"
+#include "storage/ufrmReOpen.h"
+#include "view/uFrTasks.h"
+#include "widgets/BusyCursor.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QScopedValueRollback>
+#include <QTabWidget>
+
+#include <cerrno>
+#include <cstring>
+
+void TfrmMain::RecoverLists() {
+    const QList<RecoveryStore::Left> left = m_recovery->store().takeOver();
+    int recovered = 0;
+    QStringList setAside;
+    for (const RecoveryStore::Left& copy : left) {
+        BusyCursor busy;
+        const QScopedValueRollback<bool> quietly(m_activatingPage, true);
+        const QString name =
+            copy.note.originalFile.isEmpty() ? QStringLiteral("New") : copy.note.originalFile;
+        TfrTasks* view = addPage(name);
+        QString failure;
+        try {
+            if (!copy.noteRead)
+                throw CorvantisError(QStringLiteral("Its note is missing or unreadable."));
+            view->InitRecovered(copy.copyFile, copy.note.originalFile, copy.note.isNew,
+                                copy.note.original);
+        } catch (const CorvantisError& error) {
+            failure = error.message();
+        }
+        if (!failure.isEmpty()) {
+            closePage(PageControl1->indexOf(view->parentWidget()));
+            setAside << QStringLiteral("%1\n%2").arg(
+                QDir::toNativeSeparators(m_recovery->store().setAside(copy)), failure);
+            continue;
+        }
+        m_recovery->follow(view->document(), copy.id);
+        view->SetCategoryChoices(frmCategories ? frmCategories->Lines() : QStringList());
+        PageControl1->show();
+        PageControl1->setCurrentWidget(view->parentWidget());
+        ++recovered;
+    }
+    if (recovered > 0)
+        Prompt::Notice(QStringLiteral("Corvantis did not end normally. Unsaved changes to %1 "
+                                      "list(s) were recovered.")
+                           .arg(recovered));
+    for (const QString& copy : setAside)
+        Prompt::Notice(
+            QStringLiteral("A recovery copy could not be read. It was kept in\n%1").arg(copy));
+}
+
+void TfrmMain::OpenTaskList(const QString& fileName) {
+    requireExistingFile(fileName);
+    PageControl1->show();
+    addTitledTab(QStringLiteral("Corvantis - "), fileName);
+}
+
+void TfrmMain::addTitledTab(const QString& titlePrefix, const QString& fileName) {
+    // A list that fails to load leaves the title naming the list shown before.
+    const QString before = windowTitle();
+    setWindowTitle(titlePrefix + uGeneral::CaptionFromFileName(fileName));
+    try {
+        AddListTab(fileName, false);
+    } catch (...) {
+        setWindowTitle(before);
+        throw;
+    }
+}
+
+void TfrmMain::addRecent(const QString& fileName) {
+    if (frmReOpen)
+        frmReOpen->AddRecent(fileName);
+}
+
+// --- the file dialogs ------------------------------------------------------------------------
+
+FileDialogRequest TfrmMain::OpenDialog1(const QString& folder) {
+    FileDialogRequest request;
+    request.filter = QStringLiteral("Corvantis File v1|*.cv1|All Files (*.*)|*.*");
+    request.defaultExtension = QStringLiteral("cv1");
+    request.directory = folder;
+    return request;
+}
+
+FileDialogRequest TfrmMain::SaveDialog1() {
+    FileDialogRequest request;
+    request.filter = QStringLiteral("Corvantis|*.cv1|All Files (*.*)|*.*");
+    request.defaultExtension = QStringLiteral("cv1");
+    return request;
+}
+
+// --- commands --------------------------------------------------------------------------------
+
+void TfrmMain::actNewExecute() {
+    PageControl1->show();
+    setWindowTitle(QStringLiteral("Corvantis - New"));
+    AddListTab(QStringLiteral("New"), true);
+}
+
+void TfrmMain::actOpenExecute() {
+    FileDialogRequest request = OpenDialog1(m_listFolder);
+    request.parent = this;
+    const QString fileName = Prompt::OpenFileName(request);
+    if (fileName.isEmpty())
+        return;
+    OpenListFile(fileName);
+}
+
+void TfrmMain::OpenListFile(const QString& fileName) {
+    requireExistingFile(fileName);
+    PageControl1->show();
+    addTitledTab(QStringLiteral("Corvantis - "), fileName);
+    addRecent(fileName);
+}
+
+void TfrmMain::actReopenExecute() {
+    if (!frmReOpen || frmReOpen->exec() != QDialog::Accepted)
+        return;
+    PageControl1->show();
+    const QString fileName = frmReOpen->SelectedFile();
+    if (fileName.trimmed().isEmpty())
+        return;
+    requireExistingFile(fileName);
+    addTitledTab(QStringLiteral("Corvantis- "), fileName);
+    addRecent(fileName);
+}
+
+bool TfrmMain::saveViewTo(TfrTasks* view, const QString& fileName, int options) {
+    ListDocument* document = view->document();
+    QString target = fileName;
+    if (target.trimmed().isEmpty()) {
+        FileDialogRequest request = SaveDialog1();
+        request.parent = this;
+        target = Prompt::SaveFileName(request);
+        if (target.isEmpty())
+            return false;
+        if ((options & AskOverwrite) && QFileInfo::exists(target) &&
+            !Prompt::Question(QStringLiteral("File already exists! Overwrite ?")))
+            return false;
+    }
+    // The list's own file may have been changed by another program since it was read or saved.
+    if (document->changedOnDisk(target) &&
+        !Prompt::Question(QStringLiteral("%1 was changed by another program since it was "
+                                         "opened. Overwrite it with this list?")
+                              .arg(QDir::toNativeSeparators(target))))
+        return false;
+    document->save(target, options & KeepName);
+    addRecent(target);
+    return true;
+}
+
+void TfrmMain::actSaveExecute() {
+    TfrTasks* view = requireActiveView();
+    saveViewTo(view, view->ListFileName(), KeepName | AskOverwrite);
+}
+
+void TfrmMain::actSaveAsExecute() {
+    saveViewTo(requireActiveView(), QString(), KeepName | AskOverwrite);
+}
+
+void TfrmMain::closePage(int index) {
+    const QScopedValueRollback<bool> quietly(m_activatingPage, true);
+    if (TfrTasks* view = viewAt(index))
+        m_recovery->closing(view->document());
+    QWidget* page = PageControl1->widget(index);
+    PageControl1->removeTab(index);
+    delete page;
+}
+
+void TfrmMain::actCloseExecute() {
+    TfrTasks* view = requireActiveView();
+    // Every unsaved list is asked about, not only new ones: closing must not drop work silently.
+    if (view->Unsaved() && Prompt::Question(QStringLiteral("Save changes ?"))) {
+        saveViewTo(view, view->ListFileName(), KeepName | AskOverwrite);
+        return;
+    }
+    closePage(PageControl1->currentIndex());
+}
+
+void TfrmMain::CloseAll1Click() {
+    // A list that was never saved has no file to go to: the save dialog asks for one.
+    for (int index = PageControl1->count() - 1; index >= 0; --index) {
+        TfrTasks* view = viewAt(index);
+        if (view && view->Unsaved() && !saveViewTo(view, view->ListFileName(), PlainSave))
+            return;
+        closePage(index);
+    }
+}
+
+// A file chosen here is written but not kept as the list's name (PlainSave).
+bool TfrmMain::QuerySaveAll() {
+    for (int index = 0; index < PageControl1->count(); ++index) {
+        TfrTasks* view = viewAt(index);
+        if (!view || !view->Unsaved())
+            continue;
+        if (!Prompt::Question(PageControl1->tabText(index) + QStringLiteral(" - Save changes ?")))
+            continue;
+        if (!saveViewTo(view, view->ListFileName(), PlainSave))
+            return false;
+    }
+    return true;
+}
+
+void TfrmMain::actExitExecute() {
+    if (!QuerySaveAll())
+        return;
+    m_exitConfirmed = true;
+    close();
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    // The close box asks the same questions as Exit, so unsaved work is never dropped silently.
+    bool mayEnd = m_exitConfirmed;
+    if (!mayEnd)
+        runCommand([&] { mayEnd = QuerySaveAll(); });
+    m_exitConfirmed = false;
+    if (!mayEnd) {
+        event->ignore();
+        return;
+    }
+    if (frmReOpen)
+        frmReOpen->WriteRecentAtExit();
+    m_recovery->endNormally();
+    event->accept();
+}
+
+void TfrmMain::actSaveCopyExecute() {
+    TfrTasks* view = requireActiveView();
+    FileDialogRequest request = SaveDialog1();
+    request.parent = this;
+    const QString target = Prompt::SaveFileName(request);
+    if (target.isEmpty())
+        return;
+    if (QFileInfo::exists(target) &&
+        !Prompt::Question(QStringLiteral("File already exists! Overwrite ?")))
+        return;
+    DataTable* table = view->cdsTasks();
+    table->settle();
+    DataTable copy;
+    copy.setObjectName(table->objectName());
+    copy.adopt(TaskHistory::WithoutHistory(*table));
+    DataPacket::SaveToFile(copy, target);
+}

@@ -1,0 +1,267 @@
+// The main window's actions, menu bar, tool bar, tab strip and footer.
+#include "shell/Unit1.h"
+
+#include "dialogs/uAbout.h"
+#include "document/TaskUndo.h"
+#include "view/uFrTasks.h"
+#include "widgets/DecorativeStrip.h"
+#include "widgets/Icons.h"
+
+#include <QAction>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace {
+
+// A menu entry that runs another action (a tool bar command), with that action's picture.
+QAction* addMirror(QMenu* menu, const QString& text, const QString& name, QAction* target) {
+    QAction* entry = menu->addAction(target->icon(), text);
+    entry->setObjectName(name);
+    QObject::connect(entry, &QAction::triggered, target, &QAction::trigger);
+    return entry;
+}
+
+// Keeps a tool button from showing its caption again as a hint when hovered.
+class NoHint final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        return event->type() == QEvent::ToolTip || QObject::eventFilter(watched, event);
+    }
+};
+
+} // namespace
+QAction* TfrmMain::makeAction(const QString& name, const QString& text, const QString& icon) {
+    auto* action = new QAction(ThemeIcon(icon), text, this);
+    action->setObjectName(name);
+    return action;
+}
+
+void TfrmMain::buildActions() {
+    actNew =
+        makeAction(QStringLiteral("actNew"), QStringLiteral("New"), QStringLiteral("document-new"));
+    actOpen = makeAction(QStringLiteral("actOpen"), QStringLiteral("Open"),
+                         QStringLiteral("document-open"));
+    actReopen = makeAction(QStringLiteral("actReopen"), QStringLiteral("Reopen"),
+                           QStringLiteral("document-open-recent"));
+    actSave = makeAction(QStringLiteral("actSave"), QStringLiteral("Save"),
+                         QStringLiteral("document-save"));
+    actSaveAs = makeAction(QStringLiteral("actSaveAs"), QStringLiteral("Save As..."),
+                           QStringLiteral("document-save-as"));
+    actSaveAs->setIconText(QStringLiteral("Save As..."));
+    actClose = makeAction(QStringLiteral("actClose"), QStringLiteral("Close List"),
+                          QStringLiteral("document-close"));
+    actExit = makeAction(QStringLiteral("actExit"), QStringLiteral("Exit"),
+                         QStringLiteral("application-exit"));
+    actExit->setShortcut(QKeySequence(Qt::Key_F10));
+    actExit->setShortcutContext(Qt::ApplicationShortcut);
+    actCloseAll = makeAction(QStringLiteral("CloseAll1"), QStringLiteral("Close All"),
+                             QStringLiteral("window-close"));
+    actPrint = makeAction(QStringLiteral("tbPrint"), QStringLiteral("Print"),
+                          QStringLiteral("document-print"));
+    actPrint->setToolTip(QStringLiteral("Print Document"));
+    actImport = makeAction(QStringLiteral("tbImport"), QStringLiteral("Import Tasks"),
+                           QStringLiteral("document-import"));
+    actImport->setToolTip(QStringLiteral("Import Doc"));
+    actBatchInsertTool = makeAction(QStringLiteral("ToolButton5"), QStringLiteral("Batch Insert"),
+                                    QStringLiteral("view-task-add"));
+    actBatchInsertMenu = makeAction(QStringLiteral("BatchInsert1"), QStringLiteral("Batch Insert"),
+                                    QStringLiteral("view-task-add"));
+    actCategories = makeAction(QStringLiteral("actCategories"), QStringLiteral("Categories"),
+                               QStringLiteral("tag"));
+    actAbout =
+        makeAction(QStringLiteral("About1"), QStringLiteral("About"), QStringLiteral("help-about"));
+    actDetailView = makeAction(QStringLiteral("DetailView1"), QStringLiteral("Detail View"),
+                               QStringLiteral("document-properties"));
+    actComments = makeAction(QStringLiteral("Comments1"), QStringLiteral("Comments"),
+                             QStringLiteral("edit-comment"));
+    actApplyFilter = makeAction(QStringLiteral("ApplyFilter1"), QStringLiteral("Apply Filter"),
+                                QStringLiteral("edit-find"));
+    actCancelFilter = makeAction(QStringLiteral("CancelFilter1"), QStringLiteral("Cancel Filter"),
+                                 QStringLiteral("edit-clear"));
+
+    actUndo =
+        makeAction(QStringLiteral("actUndo"), QStringLiteral("Undo"), QStringLiteral("edit-undo"));
+    actUndo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    actRedo =
+        makeAction(QStringLiteral("actRedo"), QStringLiteral("Redo"), QStringLiteral("edit-redo"));
+    actRedo->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    actHistory = makeAction(QStringLiteral("actHistory"), QStringLiteral("History..."),
+                            QStringLiteral("view-history"));
+    actHistory->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    actDeletedTasks =
+        makeAction(QStringLiteral("actDeletedTasks"), QStringLiteral("Show deleted tasks..."),
+                   QStringLiteral("user-trash"));
+    actSaveCopy =
+        makeAction(QStringLiteral("actSaveCopy"), QStringLiteral("Save Copy Without History..."),
+                   QStringLiteral("document-export"));
+    // Undo and Redo follow the active list's history: its next step names them.
+    followUndo(nullptr);
+    connectCommand(actUndo, &TfrmMain::actUndoExecute);
+    connectCommand(actRedo, &TfrmMain::actRedoExecute);
+    connectCommand(actHistory, &TfrmMain::actHistoryExecute);
+    connectCommand(actDeletedTasks, &TfrmMain::actDeletedTasksExecute);
+    connectCommand(actSaveCopy, &TfrmMain::actSaveCopyExecute);
+
+    connectCommand(actNew, &TfrmMain::actNewExecute);
+    connectCommand(actOpen, &TfrmMain::actOpenExecute);
+    connectCommand(actReopen, &TfrmMain::actReopenExecute);
+    connectCommand(actSave, &TfrmMain::actSaveExecute);
+    connectCommand(actSaveAs, &TfrmMain::actSaveAsExecute);
+    connectCommand(actClose, &TfrmMain::actCloseExecute);
+    connectCommand(actExit, &TfrmMain::actExitExecute);
+    connectCommand(actCloseAll, &TfrmMain::CloseAll1Click);
+    connectCommand(actCategories, &TfrmMain::Categories1Click);
+
+    connectCommand(actPrint, &TfrmMain::tbPrintClick);
+    connectCommand(actImport, &TfrmMain::tbImportClick);
+    connectCommand(actBatchInsertTool, &TfrmMain::ToolButton5Click);
+    connectCommand(actBatchInsertMenu, &TfrmMain::BatchInsert1Click);
+    connectCommand(actAbout, &TfrmMain::About1Click);
+    connectCommand(actDetailView, &TfrmMain::DetailView1Click);
+    connectCommand(actComments, &TfrmMain::Comments1Click);
+    connectCommand(actApplyFilter, &TfrmMain::ApplyFilter1Click);
+    connectCommand(actCancelFilter, &TfrmMain::CancelFilter1Click);
+}
+
+void TfrmMain::buildMenus() {
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+
+    QMenu* file = bar->addMenu(QStringLiteral("File"));
+    file->setObjectName(QStringLiteral("File1"));
+    file->addAction(actNew);
+    file->addAction(actOpen);
+    // The menu's Reopen, Close and Exit entries run the tool bar's commands.
+    addMirror(file, QStringLiteral("Reopen"), QStringLiteral("Reopen1"), actReopen);
+    file->addSeparator();
+    file->addAction(actSave);
+    file->addAction(actSaveAs);
+    file->addAction(actSaveCopy);
+    addMirror(file, QStringLiteral("Close"), QStringLiteral("Close1"), actClose);
+    file->addAction(actCloseAll);
+    file->addSeparator();
+    addMirror(file, QStringLiteral("Print"), QStringLiteral("Print1"), actPrint);
+    file->addSeparator();
+    addMirror(file, QStringLiteral("Exit"), QStringLiteral("Exit1"), actExit);
+
+    QMenu* edit = bar->addMenu(QStringLiteral("Edit"));
+    edit->setObjectName(QStringLiteral("Edit1"));
+    edit->addAction(actUndo);
+    edit->addAction(actRedo);
+    edit->addSeparator();
+    edit->addAction(actDetailView);
+    edit->addAction(actComments);
+    edit->addSeparator();
+    edit->addAction(actHistory);
+    edit->addAction(actDeletedTasks);
+
+    QMenu* search = bar->addMenu(QStringLiteral("Search"));
+    search->setObjectName(QStringLiteral("Search1"));
+    search->addAction(actApplyFilter);
+    search->addAction(actCancelFilter);
+
+    QMenu* options = bar->addMenu(QStringLiteral("Options"));
+    options->setObjectName(QStringLiteral("Options1"));
+    addMirror(options, QStringLiteral("Categories"), QStringLiteral("Categories1"), actCategories);
+
+    QMenu* tools = bar->addMenu(QStringLiteral("Tools"));
+    tools->setObjectName(QStringLiteral("Tools1"));
+    addMirror(tools, QStringLiteral("Import"), QStringLiteral("Import1"), actImport);
+    tools->addAction(actBatchInsertMenu);
+
+    QMenu* help = bar->addMenu(QStringLiteral("Help"));
+    help->setObjectName(QStringLiteral("Help1"));
+    help->addAction(actAbout);
+}
+
+void TfrmMain::buildToolBar() {
+    m_toolBar = addToolBar(QStringLiteral("Main"));
+    m_toolBar->setObjectName(QStringLiteral("ToolBar1"));
+    m_toolBar->setMovable(false);
+    m_toolBar->setFloatable(false);
+    m_toolBar->setIconSize(QSize(32, 32));
+    m_toolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    m_toolBar->setContextMenuPolicy(Qt::PreventContextMenu);
+    // Only Print and Import have hints; the other buttons' captions say it all.
+    auto* noHint = new NoHint(m_toolBar);
+    auto add = [this, noHint](QAction* action, const QString& buttonName) {
+        m_toolBar->addAction(action);
+        QWidget* button = m_toolBar->widgetForAction(action);
+        if (!button)
+            return;
+        button->setObjectName(buttonName);
+        if (action != actPrint && action != actImport)
+            button->installEventFilter(noHint);
+    };
+    add(actNew, QStringLiteral("tbNew"));
+    add(actOpen, QStringLiteral("tbOpen"));
+    add(actReopen, QStringLiteral("tbReopen"));
+    m_toolBar->addSeparator();
+    add(actSave, QStringLiteral("tbSave"));
+    add(actSaveAs, QStringLiteral("tbSaveAs"));
+    m_toolBar->addSeparator();
+    add(actClose, QStringLiteral("tbClose"));
+    add(actPrint, QStringLiteral("tbPrintButton"));
+    add(actImport, QStringLiteral("tbImportButton"));
+    add(actBatchInsertTool, QStringLiteral("tbBatchInsert"));
+    add(actCategories, QStringLiteral("tbCategories"));
+    m_toolBar->addSeparator();
+    add(actExit, QStringLiteral("tbExit"));
+}
+
+void TfrmMain::buildTabs() {
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    PageControl1->tabBar()->setSelectionBehaviorOnRemove(QTabBar::SelectLeftTab);
+    PageControl1->setDocumentMode(true);
+    PageControl1->hide();
+    // Only the user's choice of another tab (left button, keyboard) names the window; the tab
+    // bar switches on nothing else, and the pages the program activates are let through quietly.
+    // Undo and Redo follow every change of tab.
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this](int index) {
+        TfrTasks* view = viewAt(index);
+        followUndo(view ? view->UndoHistory() : nullptr);
+        if (!m_activatingPage)
+            PageControl1Change(index);
+    });
+    // A click on another tab is a command too: the list being left ends its cell edit first.
+    PageControl1->tabBar()->installEventFilter(this);
+
+    pmTabRightClick = new QMenu(this);
+    pmTabRightClick->setObjectName(QStringLiteral("pmTabRightClick"));
+    addMirror(pmTabRightClick, QStringLiteral("Close Tab"), QStringLiteral("CloseTab1"), actClose);
+    QAction* explorer = pmTabRightClick->addAction(
+        ThemeIcon(QStringLiteral("document-open-folder")), QStringLiteral("Explorer Path"));
+    explorer->setObjectName(QStringLiteral("ExplorerPath1"));
+    connectCommand(explorer, &TfrmMain::ExplorerPathClick);
+    PageControl1->tabBar()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(PageControl1->tabBar(), &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) {
+                pmTabRightClick->popup(PageControl1->tabBar()->mapToGlobal(at));
+            });
+}
+
+void TfrmMain::buildFooter() {
+    auto* footer = new DecorativeStrip(centralWidget(), DecorativeStrip::Shade::Soft);
+    footer->setObjectName(QStringLiteral("pnlFooter"));
+    footer->setFixedHeight(22);
+    auto* layout = new QHBoxLayout(footer);
+    layout->setContentsMargins(6, 0, 8, 0);
+    layout->addStretch();
+    auto* address = new QLabel(TfrmAbout::WebAddress(), footer);
+    address->setObjectName(QStringLiteral("lblWebAddress"));
+    address->setEnabled(false);
+    layout->addWidget(address);
+    centralWidget()->layout()->addWidget(footer);
+}
