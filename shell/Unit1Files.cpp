@@ -185,9 +185,18 @@ void TfrmMain::closePage(int index) {
 void TfrmMain::actCloseExecute() {
     TfrTasks* view = requireActiveView();
     // Every unsaved list is asked about, not only new ones: closing must not drop work silently.
-    if (view->Unsaved() && Prompt::Question(QStringLiteral("Save changes ?"))) {
-        saveViewTo(view, view->ListFileName(), KeepName | AskOverwrite);
-        return;
+    if (view->Unsaved()) {
+        // Escape or the close box keeps the list open and unsaved: closing must not drop work
+        // the user did not choose to drop.
+        switch (Prompt::YesNoCancel(QStringLiteral("Save changes ?"))) {
+        case Prompt::Answer::Yes:
+            saveViewTo(view, view->ListFileName(), KeepName | AskOverwrite);
+            return;
+        case Prompt::Answer::Cancel:
+            return;
+        case Prompt::Answer::No:
+            break;
+        }
     }
     closePage(PageControl1->currentIndex());
 }
@@ -208,7 +217,11 @@ bool TfrmMain::QuerySaveAll() {
         TfrTasks* view = viewAt(index);
         if (!view || !view->Unsaved())
             continue;
-        if (!Prompt::Question(PageControl1->tabText(index) + QStringLiteral(" - Save changes ?")))
+        const Prompt::Answer answer =
+            Prompt::YesNoCancel(PageControl1->tabText(index) + QStringLiteral(" - Save changes ?"));
+        if (answer == Prompt::Answer::Cancel)
+            return false;
+        if (answer == Prompt::Answer::No)
             continue;
         if (!saveViewTo(view, view->ListFileName(), PlainSave))
             return false;

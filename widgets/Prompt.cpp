@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 
@@ -30,6 +31,23 @@ public:
         QMessageBox box(QMessageBox::NoIcon, Prompt::AppTitle(), text,
                         QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
         return box.exec() == QMessageBox::Yes;
+    }
+    int choose(const QString& text, const QStringList& buttons, int escapeButton) override {
+        QMessageBox box(QMessageBox::NoIcon, Prompt::AppTitle(), text, QMessageBox::NoButton,
+                        QApplication::activeWindow());
+        QList<QAbstractButton*> added;
+        for (const QString& caption : buttons) {
+            const bool escape = added.size() == escapeButton;
+            added << box.addButton(caption,
+                                   escape ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
+        }
+        if (escapeButton >= 0 && escapeButton < added.size())
+            box.setEscapeButton(added[escapeButton]);
+        if (!added.isEmpty())
+            box.setDefaultButton(qobject_cast<QPushButton*>(added.first()));
+        box.exec();
+        const int chosen = static_cast<int>(added.indexOf(box.clickedButton()));
+        return chosen >= 0 ? chosen : escapeButton;
     }
     bool confirm(const QString& text) override {
         QMessageBox box(QMessageBox::NoIcon, Prompt::AppTitle(), text,
@@ -87,6 +105,22 @@ QString WithFullStop(const QString& message) {
 
 bool Question(const QString& text) {
     return Backend().question(text);
+}
+
+Answer YesNoCancel(const QString& text) {
+    switch (Backend().choose(
+        text, {QStringLiteral("&Yes"), QStringLiteral("&No"), QStringLiteral("Cancel")}, 2)) {
+    case 0:
+        return Answer::Yes;
+    case 1:
+        return Answer::No;
+    default:
+        return Answer::Cancel;
+    }
+}
+
+int Choose(const QString& text, const QStringList& buttons) {
+    return Backend().choose(text, buttons, static_cast<int>(buttons.size()) - 1);
 }
 bool Confirm(const QString& text) {
     return Backend().confirm(text);

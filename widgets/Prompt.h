@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -18,7 +19,10 @@ class PromptBackend {
 public:
     virtual ~PromptBackend() = default;
     virtual bool question(const QString& text) = 0; // Yes and No; Yes: true
-    virtual bool confirm(const QString& text) = 0;  // OK and Cancel; OK: true
+    // A question with the given buttons; the index of the one chosen. Escape and the close box
+    // choose escapeButton.
+    virtual int choose(const QString& text, const QStringList& buttons, int escapeButton) = 0;
+    virtual bool confirm(const QString& text) = 0; // OK and Cancel; OK: true
     virtual void notice(const QString& text) = 0;
     virtual void error(const QString& text) = 0;
     // Cancelling gives back the initial text.
@@ -37,6 +41,12 @@ QString AppTitle();
 QString WithFullStop(const QString& message);
 
 bool Question(const QString& text);
+// A question with Yes, No and Cancel; Escape and the close box mean Cancel.
+enum class Answer { Yes, No, Cancel };
+Answer YesNoCancel(const QString& text);
+// A question with the given buttons (the last one is Cancel: Escape and the close box choose
+// it); the index of the button chosen.
+int Choose(const QString& text, const QStringList& buttons);
 bool Confirm(const QString& text);
 void Notice(const QString& text);
 void Error(const QString& message); // the application's error box; applies WithFullStop

@@ -20,6 +20,7 @@
 #include <QDialog>
 #include <QFile>
 #include <QHelpEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -59,6 +60,8 @@ private slots:
     void exitWithTwoUnsavedAnsweredNo();
     void exitWithNeverSavedListCancelled();
     void closeBoxAsksLikeExit();
+    void saveQuestionDismissedKeepsTheList_data();
+    void saveQuestionDismissedKeepsTheList();
     void closeAllStopsAtFailingSave();
     void closeAllAsksForNeverSavedList();
     void sameFileTwice();
@@ -361,6 +364,44 @@ void TestMainWindow::closeBoxAsksLikeExit() {
     QVERIFY(m_main->close());
     QVERIFY(QFile::exists(target));
     QVERIFY(recorded(target));
+}
+
+void TestMainWindow::saveQuestionDismissedKeepsTheList_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("dismissal");
+    for (const char* command : {"actClose", "actExit", "closeBox"})
+        for (const char* dismissal : {"escape", "close"})
+            QTest::addRow("%s %s", command, dismissal)
+                << QString::fromLatin1(command) << QString::fromLatin1(dismissal);
+}
+
+// The real question box: Escape or its close box is Cancel, never No.
+void TestMainWindow::saveQuestionDismissedKeepsTheList() {
+    QFETCH(QString, command);
+    QFETCH(QString, dismissal);
+    m_prompt->openNames << makeList(QStringLiteral("Kept.cv1"), 1);
+    trigger(QStringLiteral("actOpen"));
+    addTask(view(), QStringLiteral("typed"));
+    m_main->show();
+    QVERIFY(QTest::qWaitForWindowActive(m_main.get()));
+    Prompt::SetBackend(nullptr);
+    QString asked;
+    QTimer::singleShot(0, m_main.get(), [&] {
+        QTRY_VERIFY(QApplication::activeModalWidget());
+        auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        asked = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))->text();
+        CloseBy(*box, dismissal);
+    });
+    if (command == u"closeBox")
+        QVERIFY(!m_main->close());
+    else
+        trigger(command);
+    Prompt::SetBackend(m_prompt.get());
+    QVERIFY(asked.endsWith(QStringLiteral("Save changes ?")));
+    QVERIFY(m_main->isVisible());
+    QCOMPARE(m_main->PageControl()->count(), 1);
+    QVERIFY(view()->Unsaved());
+    QCOMPARE(tabText(0), QStringLiteral("Kept *"));
 }
 
 void TestMainWindow::closeAllStopsAtFailingSave() {

@@ -5,6 +5,15 @@ bool ScriptedPrompt::question(const QString& text) {
     return answers.isEmpty() ? false : answers.dequeue();
 }
 
+int ScriptedPrompt::choose(const QString& text, const QStringList&, int escapeButton) {
+    questions << text;
+    if (!choices.isEmpty())
+        return choices.dequeue();
+    if (!answers.isEmpty())
+        return answers.dequeue() ? 0 : 1;
+    return escapeButton;
+}
+
 bool ScriptedPrompt::confirm(const QString& text) {
     confirmations << text;
     return answers.isEmpty() ? false : answers.dequeue();

@@ -13,7 +13,8 @@ public:
     ScriptedPrompt() { Prompt::SetBackend(this); }
     ~ScriptedPrompt() override { Prompt::SetBackend(nullptr); }
 
-    QQueue<bool> answers;      // questions
+    QQueue<bool> answers;      // questions (also Yes/No of a choice: true Yes, false No)
+    QQueue<int> choices;       // choices among buttons, by index (before `answers`)
     QQueue<QString> inputs;    // input boxes
     QQueue<QString> openNames; // open dialogs ("" = cancel)
     QQueue<QString> saveNames; // save dialogs ("" = cancel)
@@ -27,6 +28,8 @@ public:
     QStringList inputPrompts;
 
     bool question(const QString& text) override;
+    // Recorded among `questions`; an empty queue chooses the escape button (Cancel).
+    int choose(const QString& text, const QStringList& buttons, int escapeButton) override;
     bool confirm(const QString& text) override;
     void notice(const QString& text) override;
     void error(const QString& text) override;
