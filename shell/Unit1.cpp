@@ -26,6 +26,7 @@
 #include "widgets/Icons.h"
 #include "widgets/InterfaceFont.h"
 #include "widgets/ProgramColours.h"
+#include "widgets/TextBoxKeys.h"
 
 #include <QAction>
 #include <QApplication>
@@ -45,6 +46,7 @@ TfrmMain::TfrmMain(const QString& programFolder, QWidget* parent)
     : QMainWindow(parent), m_programFolder(programFolder), m_listFolder(programFolder) {
     setObjectName(QStringLiteral("frmMain"));
     m_recovery = new ListRecovery(RecoveryStore::defaultRoot(), this);
+    qApp->installEventFilter(new TextBoxKeys(this));
     setWindowTitle(QStringLiteral("Corvantis"));
     setFont(InterfaceFont::Font());
     QPalette pal = palette();

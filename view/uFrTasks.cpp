@@ -576,23 +576,6 @@ bool TfrTasks::eventFilter(QObject* watched, QEvent* event) {
         }
         break;
     }
-    case QEvent::ShortcutOverride:
-        if (watched == Edit2 || watched == edSearch) {
-            // A text box with no typing of its own to take back leaves Undo and Redo to the list.
-            auto* box = static_cast<QLineEdit*>(watched);
-            auto* key = static_cast<QKeyEvent*>(event);
-            const QKeyCombination combination = key->keyCombination();
-            const bool undo = key->matches(QKeySequence::Undo) ||
-                              combination == QKeyCombination(Qt::CTRL, Qt::Key_Z);
-            const bool redo = key->matches(QKeySequence::Redo) ||
-                              combination == QKeyCombination(Qt::CTRL, Qt::Key_Y) ||
-                              combination == QKeyCombination(Qt::CTRL | Qt::SHIFT, Qt::Key_Z);
-            if ((undo && !box->isUndoAvailable()) || (redo && !box->isRedoAvailable())) {
-                event->ignore();
-                return true;
-            }
-        }
-        break;
     case QEvent::KeyPress:
         if (watched == Edit2 || watched == edSearch) {
             const int key = static_cast<QKeyEvent*>(event)->key();

@@ -384,7 +384,8 @@ void TestHistory::undoThroughTheMenus() {
     QCOMPARE(view->cdsTasks()->recordCount(), 0);
     QCOMPARE(action("actRedo")->text(), QStringLiteral("Redo Batch Insert"));
 
-    // The keys: in the grid, and in the quick-add box when it has no typing of its own to undo.
+    // The keys act on the list from the grid; a text box keeps them to itself, also when it has
+    // no typing of its own to undo.
     main->activateWindow(); // the Batch Import window gave the keys back
     QTRY_COMPARE(QApplication::activeWindow(), main.get());
     auto* grid = view->findChild<TaskGrid*>(QStringLiteral("DBGrid1"));
@@ -394,10 +395,12 @@ void TestHistory::undoThroughTheMenus() {
     auto* edit = view->findChild<QLineEdit*>(QStringLiteral("Edit2"));
     edit->setFocus();
     QTest::keyClick(edit, Qt::Key_Z, Qt::ControlModifier);
-    QCOMPARE(view->cdsTasks()->recordCount(), 0);
+    QCOMPARE(view->cdsTasks()->recordCount(), 3);
     QTest::keyClicks(edit, QStringLiteral("xy"));
     QTest::keyClick(edit, Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(edit->text(), QString());
+    QCOMPARE(view->cdsTasks()->recordCount(), 3);
+    QTest::keyClick(grid, Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(view->cdsTasks()->recordCount(), 0);
     QTest::keyClick(grid, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     QCOMPARE(view->cdsTasks()->recordCount(), 3);

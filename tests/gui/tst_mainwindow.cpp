@@ -60,6 +60,8 @@ private slots:
     void exitWithTwoUnsavedAnsweredNo();
     void exitWithNeverSavedListCancelled();
     void closeBoxAsksLikeExit();
+    void textBoxKeepsItsUndoKeys_data();
+    void textBoxKeepsItsUndoKeys();
     void saveQuestionDismissedKeepsTheList_data();
     void saveQuestionDismissedKeepsTheList();
     void closeAllStopsAtFailingSave();
@@ -364,6 +366,38 @@ void TestMainWindow::closeBoxAsksLikeExit() {
     QVERIFY(m_main->close());
     QVERIFY(QFile::exists(target));
     QVERIFY(recorded(target));
+}
+
+void TestMainWindow::textBoxKeepsItsUndoKeys_data() {
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QKeySequence>("keys");
+    for (const char* box : {"edSearch", "Edit2"}) {
+        QTest::addRow("%s undo", box)
+            << QString::fromLatin1(box) << QKeySequence(QKeySequence::Undo);
+        QTest::addRow("%s redo", box)
+            << QString::fromLatin1(box) << QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z);
+        QTest::addRow("%s ctrl+y", box)
+            << QString::fromLatin1(box) << QKeySequence(Qt::CTRL | Qt::Key_Y);
+    }
+}
+
+// Undo typed into a text box undoes the typing, and nothing of the list once the typing is gone.
+void TestMainWindow::textBoxKeepsItsUndoKeys() {
+    QFETCH(QString, box);
+    QFETCH(QKeySequence, keys);
+    trigger(QStringLiteral("actNew"));
+    addTask(view(), QStringLiteral("A"));
+    addTask(view(), QStringLiteral("B"));
+    trigger(QStringLiteral("actUndo"));
+    m_main->show();
+    QVERIFY(QTest::qWaitForWindowActive(m_main.get()));
+    auto* edit = view()->findChild<QLineEdit*>(box);
+    edit->setFocus();
+    QTest::keyClicks(edit, QStringLiteral("abc"));
+    for (int i = 0; i < 3; ++i)
+        QTest::keySequence(edit, keys);
+    QCOMPARE(view()->cdsTasks()->recordCount(), 1);
+    QVERIFY(action(QStringLiteral("actRedo"))->isEnabled()); // B's add is still to be redone
 }
 
 void TestMainWindow::saveQuestionDismissedKeepsTheList_data() {
