@@ -134,10 +134,10 @@ TfrTasks::~TfrTasks() {
     m_cdsTasks->setAfterScroll({});
 }
 
-bool TfrTasks::command(const std::function<void()>& body) {
+bool TfrTasks::command(const std::function<void()>& body, const QString& undoText) {
     return RunGuarded([&] {
         EndCellEdit();
-        const TaskUndo::Step step(*m_undo); // what the command stores is one step
+        const TaskUndo::Step step(*m_undo, undoText);
         body();
     });
 }

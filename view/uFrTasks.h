@@ -164,8 +164,9 @@ private:
     void buildStatusBar(QWidget* bar);
     void buildPopupMenu();
 
-    // Runs a handler body guarded, after the open cell editor (if any) wrote its text.
-    bool command(const std::function<void()>& body);
+    // Runs a handler body guarded, after the open cell editor (if any) wrote its text; what it
+    // stores is one step of the undo history, named undoText (else by what it changed).
+    bool command(const std::function<void()>& body, const QString& undoText = QString());
     std::function<void()> markUnsaved() {
         return [this] { MarkUnsaved(); };
     }

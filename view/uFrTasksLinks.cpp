@@ -29,18 +29,21 @@ FileDialogRequest TfrTasks::ListFileDialog() {
 
 void TfrTasks::linkField(const QString& field, const FileDialogRequest& request, QString* folder,
                          bool stampLastActioned) {
-    command([&] {
-        const QString fileName = Prompt::OpenFileName(request);
-        if (fileName.isEmpty())
-            return;
-        *folder = uGeneral::FolderPart(fileName);
-        m_cdsTasks->edit();
-        m_cdsTasks->setString(field, fileName);
-        if (stampLastActioned)
-            m_cdsTasks->setDate(LastActioned, uGeneral::Today());
-        m_cdsTasks->post();
-        MarkUnsaved();
-    });
+    command(
+        [&] {
+            const QString fileName = Prompt::OpenFileName(request);
+            if (fileName.isEmpty())
+                return;
+            *folder = uGeneral::FolderPart(fileName);
+            m_cdsTasks->edit();
+            m_cdsTasks->setString(field, fileName);
+            if (stampLastActioned)
+                m_cdsTasks->setDate(LastActioned, uGeneral::Today());
+            m_cdsTasks->post();
+            MarkUnsaved();
+        },
+        field == RelatedFile ? QStringLiteral("Link to Related File")
+                             : QStringLiteral("Link to Task List"));
 }
 
 void TfrTasks::LinktoFile1Click() {
@@ -56,17 +59,19 @@ void TfrTasks::ToolButton9Click() {
 }
 
 void TfrTasks::LinktoURL1Click() {
-    command([&] {
-        if (!m_services.askUrl)
-            return;
-        const std::optional<QString> url = m_services.askUrl();
-        if (!url)
-            return;
-        m_cdsTasks->edit();
-        m_cdsTasks->setString(URL, *url);
-        m_cdsTasks->post();
-        MarkUnsaved();
-    });
+    command(
+        [&] {
+            if (!m_services.askUrl)
+                return;
+            const std::optional<QString> url = m_services.askUrl();
+            if (!url)
+                return;
+            m_cdsTasks->edit();
+            m_cdsTasks->setString(URL, *url);
+            m_cdsTasks->post();
+            MarkUnsaved();
+        },
+        QStringLiteral("Link to URL"));
 }
 
 void TfrTasks::openTrimmed(const QString& field, const std::function<void(const QString&)>& open) {

@@ -172,11 +172,11 @@ void TestHistory::undoRedoEachKind_data() {
     QTest::addColumn<QString>("redo");    // the same as redo, made by hand
     AddTextRows({
         {"cell edit", "", "cell", "Edit Task", "edit 2: Task=two", "edit 2: Task=changed"},
-        {"state command", "", "complete", "Edit Task",
+        {"state command", "", "complete", "Complete",
          "edit 2: CompletedDate=<null>|LastActioned=<null>|Progress=0|Status=Not Started",
          "edit 2: CompletedDate=2025-03-12|LastActioned=2025-03-12|Progress=100|Status=Complete"},
         {"quick add", "", "quick", "Add Task", "delete 4", "add like 4"},
-        {"delete", "", "delete", "Delete Task", "add like 2", "delete 4"},
+        {"delete", "", "delete", "Delete", "add like 2", "delete 4"},
         {"restore version", "edit 2: Progress=50|Status=In progress", "history", "Restore Version",
          "edit 2: Progress=50|Status=In progress", "edit 2: Progress=0|Status=Not Started"},
         {"restore deleted", "delete 3", "deleted", "Restore Deleted Tasks", "delete 4",
