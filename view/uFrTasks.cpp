@@ -69,6 +69,12 @@ TfrTasks::TfrTasks(QWidget* parent) : QWidget(parent) {
     m_cdsTasks = m_document->table();
     m_undo = m_document->undo();
     m_cdsTasks->setAfterScroll([this] { cdsTasksAfterScroll(); });
+    // The count is of the tasks shown: a stored new task or a removed one changes it also when
+    // the current task stays where it is.
+    connect(m_cdsTasks, &DataTable::rowChanged, this, &TfrTasks::showItemCount);
+    connect(m_cdsTasks, &DataTable::rowMoved, this, &TfrTasks::showItemCount);
+    connect(m_cdsTasks, &DataTable::rowRemoved, this, &TfrTasks::showItemCount);
+    connect(m_cdsTasks, &DataTable::resetDone, this, &TfrTasks::showItemCount);
     connect(m_document, &ListDocument::captionChanged, this, &TfrTasks::captionChanged);
     connect(m_document, &ListDocument::modified, this, &TfrTasks::listMarkedUnsaved);
     connect(m_document, &ListDocument::markedSaved, this,
@@ -165,7 +171,7 @@ void TfrTasks::cellTypingStarted(QWidget* editor) {
 void TfrTasks::InitList(const QString& name, bool isNew) {
     if (isNew) {
         m_document->createNew();
-        m_panels[0]->setText(QStringLiteral("Items %1").arg(m_cdsTasks->recordCount()));
+        showItemCount();
     } else if (!m_document->load(name)) {
         return;
     }
@@ -211,13 +217,16 @@ void TfrTasks::cdsTasksAfterScroll() {
     // A batch of added rows runs both notifications for every row: only what the last one
     // wrote is shown, once, at the end of the batch (a label laid out again for each row would
     // cost more than the rows).
-    if (m_cdsTasks->isAppendingRows()) {
-        m_deferredItems = m_cdsTasks->recordCount();
+    showItemCount();
+    if (m_cdsTasks->isAppendingRows())
         m_deferredState = QString();
-        return;
-    }
-    m_panels[0]->setText(QStringLiteral("Items %1").arg(m_cdsTasks->recordCount()));
-    m_panels[1]->clear();
+    else
+        m_panels[1]->clear();
+}
+
+void TfrTasks::showItemCount() {
+    if (!m_cdsTasks->isAppendingRows())
+        m_panels[0]->setText(QStringLiteral("Items %1").arg(m_cdsTasks->recordCount()));
 }
 
 void TfrTasks::setStatePanel(const QString& text) {
@@ -228,11 +237,9 @@ void TfrTasks::setStatePanel(const QString& text) {
 }
 
 void TfrTasks::showDeferredPanels() {
-    if (m_deferredItems)
-        m_panels[0]->setText(QStringLiteral("Items %1").arg(*m_deferredItems));
+    showItemCount();
     if (m_deferredState)
         m_panels[1]->setText(*m_deferredState);
-    m_deferredItems.reset();
     m_deferredState.reset();
 }
 

@@ -193,6 +193,8 @@ private:
                    bool stampLastActioned);
     void openTrimmed(const QString& field, const std::function<void(const QString&)>& open);
     QStringList categoryLines() const;
+    // The number of tasks shown; in a batch of added rows, written once at its end.
+    void showItemCount();
     // The saved-state panel; in a batch of added rows, written once at its end.
     void setStatePanel(const QString& text);
     void showDeferredPanels();
@@ -219,7 +221,6 @@ private:
     QComboBox* cbCat;
     QPushButton* btnQuickAdd;
     QLabel* m_panels[2];
-    std::optional<int> m_deferredItems;
     std::optional<QString> m_deferredState;
 
     QWidget* m_calendarPopup = nullptr;

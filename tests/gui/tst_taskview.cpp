@@ -59,6 +59,8 @@ private slots:
     void barsHavePictures();
     void bulkAdd_data();
     void bulkAdd();
+    void itemCountIsTheTasksShown_data();
+    void itemCountIsTheTasksShown();
 };
 
 namespace {
@@ -804,9 +806,34 @@ void TestTaskView::bulkAdd() {
     QCOMPARE(host.view->Unsaved(), !cancel);
     QCOMPARE(host.tabs.tabText(0), cancel ? QStringLiteral("New") : QStringLiteral("New *"));
     QCOMPARE(host.view->StatusPanelText(0) + u'|' + host.view->StatusPanelText(1),
-             cancel ? panels : QStringLiteral("Items 5001|"));
+             cancel ? panels : QStringLiteral("Items 5002|"));
     QCOMPARE(host.currentTask(), cancel ? QStringLiteral("a") : QStringLiteral("task 4999"));
     QCOMPARE(host.grid()->currentIndex().row(), cancel ? 0 : 5001);
+}
+
+void TestTaskView::itemCountIsTheTasksShown_data() {
+    QTest::addColumn<QString>("command");
+    for (const char* command : {"quick add", "batch insert", "delete"})
+        QTest::newRow(command) << QString::fromLatin1(command);
+}
+
+void TestTaskView::itemCountIsTheTasksShown() {
+    QFETCH(QString, command);
+    ViewHost host;
+    host.add({"one", "two"});
+    if (command == u"quick add") {
+        host.child<QLineEdit>(QStringLiteral("Edit2"))->setText(QStringLiteral("three"));
+        host.view->btnQuickAddClick();
+    } else if (command == u"batch insert") {
+        host.view->AddTasksInBulk([&](const DataTable::Progress& progress) {
+            return Import::BatchInsert(host.table(), QStringLiteral("a\nb"), progress);
+        });
+    } else {
+        host.prompt.answers << true;
+        host.view->actDeleteExecute();
+    }
+    QCOMPARE(host.view->StatusPanelText(0),
+             QStringLiteral("Items %1").arg(host.shownTasks().size()));
 }
 
 QTEST_MAIN(TestTaskView)
