@@ -101,7 +101,6 @@ public:
     void prior();
     void moveToPosition(int position); // 0-based among visible rows
     void goToRow(RowId row);           // settles, then finds the row by identity
-    bool atLastRow() const;
 
     int recordCount() const;     // stored visible rows (a pending new row is not counted)
     int visibleRowCount() const; // visible rows, a pending new row included
