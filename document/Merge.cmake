@@ -1,0 +1,6 @@
+# Merging two copies of a list, the sync tools' conflict copies beside a list file and the
+# watcher of list files changed on disk.
+target_sources(corvantis_core PRIVATE
+    ListMerge.cpp ListMerge.h
+    MergeConflict.h
+)

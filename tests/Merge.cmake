@@ -1,0 +1,3 @@
+# Merging two copies of a list: the engine on real diverged files, the sync tools' conflict
+# copies, the watcher of list files, and the conflicts window.
+corvantis_test(tst_listmerge core)
