@@ -341,6 +341,7 @@ Plan Prepare(const DataTable& mine, const DataTable& other, const QString& other
     const auto deletedVsEdited = [&](const RowData& edited, const RowData& base, bool deletedHere) {
         MergeConflict line;
         line.kind = MergeConflict::Kind::DeletedVsEdited;
+        line.deletedInThisCopy = deletedHere;
         line.taskId = id >= 0 ? edited.int32(id) : 0;
         line.task =
             task >= 0 ? FieldValues::text(fields[std::size_t(task)], edited, task) : QString();

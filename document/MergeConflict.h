@@ -18,6 +18,7 @@ struct MergeConflict {
     enum class Side { ThisCopy, OtherCopy };
 
     Kind kind = Kind::Field;
+    bool deletedInThisCopy = false; // DeletedVsEdited: which copy deleted the task
     std::int32_t taskId = 0;
     QString task;  // the task's text
     QString field; // the field's name; empty for a deleted task
