@@ -104,8 +104,9 @@ constexpr std::uint32_t NoOrigin = std::numeric_limits<std::uint32_t>::max();
 struct Lineage {
     struct Task {
         std::uint32_t origin;
-        std::uint32_t last; // the latest version made (the origin when only deleted)
+        std::vector<std::uint32_t> chain; // the versions made after the common point, in order
         bool deleted;
+        std::uint32_t last() const { return chain.empty() ? origin : chain.back(); }
     };
     std::vector<Task> tasks; // in the order of their first change after the common point
     std::unordered_map<std::uint32_t, std::size_t> taskOf;
@@ -125,7 +126,7 @@ Lineage trace(const DataTable& table, const CommonPoint& point) {
     const auto touch = [&](std::uint32_t origin) -> Lineage::Task& {
         const auto [it, added] = lineage.taskOf.emplace(origin, lineage.tasks.size());
         if (added)
-            lineage.tasks.push_back({origin, origin, false});
+            lineage.tasks.push_back({origin, {}, false});
         return lineage.tasks[it->second];
     };
     const std::size_t entries = entryCount(table);
@@ -153,7 +154,7 @@ Lineage trace(const DataTable& table, const CommonPoint& point) {
         }
         lineage.originOf[made - common] = origin;
         Lineage::Task& task = touch(origin);
-        task.last = static_cast<std::uint32_t>(made);
+        task.chain.push_back(static_cast<std::uint32_t>(made));
         task.deleted = false;
     }
     return lineage;
@@ -197,11 +198,241 @@ QString changedText(const FieldList& fields, const RowData& base, const RowData&
 
 const QString DeletedText = QStringLiteral("Deleted");
 
-// How a task of this list stands after the common point.
-struct OurTask {
-    enum State { Unchanged, Edited, Deleted, Absent } state = Absent;
-    DataTable::RowId row = -1;
-    const RowData* values = nullptr;
+// Works out the merge task by task, in the order the other copy first changed them.
+class Planner {
+public:
+    Planner(const DataTable& mine, const DataTable& other, const CommonPoint& point, Plan& plan)
+        : m_mine(mine), m_other(other), m_plan(plan), m_fields(mine.fields()),
+          m_id(idField(m_fields)), m_common(point.versions), m_ours(trace(mine, point)),
+          m_theirs(trace(other, point)) {}
+
+    void run() {
+        // The row each version of this list shows, where it shows one.
+        m_rowOf.assign(m_mine.versionCount(), -1);
+        for (const DataTable::RowId row : m_mine.allRows())
+            m_rowOf[static_cast<std::size_t>(m_mine.currentVersionOf(row))] = row;
+        // IDs this list gave out after the common point: a task the other copy added under one
+        // of them takes the next free ID instead.
+        for (std::size_t v = m_common; v < m_mine.versionCount(); ++v)
+            if (m_id >= 0 && !m_mine.versionData(v).isNull(m_id))
+                m_givenOut.insert(m_mine.versionData(v).int32(m_id));
+        // This list's new tasks by their values, to find the ones an earlier merge brought here.
+        for (std::size_t t = 0; t < m_ours.tasks.size(); ++t)
+            if (m_ours.tasks[t].origin >= m_common)
+                for (const std::uint32_t v : m_ours.tasks[t].chain)
+                    m_ourNewTasks.emplace(hashOf(m_mine.versionData(v)), std::make_pair(t, v));
+        m_matched.assign(m_ours.tasks.size(), false);
+
+        for (const Lineage::Task& task : m_theirs.tasks) {
+            const RowData* theirs = theirValues(task);
+            if (task.origin < m_common)
+                sharedTask(task, theirs);
+            else
+                newTask(task, theirs);
+        }
+        // Tasks the other copy shows that its change log does not account for (a damaged log,
+        // or rows of a file read without one beyond what both share).
+        for (std::size_t v = m_common; v < m_other.versionCount(); ++v)
+            if (m_theirs.originOf[v - m_common] == NoOrigin &&
+                DataTable::isLiveState(m_other.versionState(v)))
+                addNew(m_other.versionData(v));
+    }
+
+private:
+    // How a task stands here: deleted (no row; `values` its last version) or shown by a row.
+    struct Here {
+        DataTable::RowId row = -1;
+        const RowData* values = nullptr;
+    };
+
+    const RowData* theirValues(const Lineage::Task& task) const {
+        if (task.deleted || !DataTable::isLiveState(m_other.versionState(task.last())))
+            return nullptr;
+        return &m_other.versionData(task.last());
+    }
+
+    Here here(const Lineage::Task& task) const {
+        const std::uint32_t last = task.last();
+        Here state;
+        state.values = &m_mine.versionData(last);
+        if (!task.deleted && DataTable::isLiveState(m_mine.versionState(last)))
+            state.row = m_rowOf[last];
+        return state;
+    }
+
+    // Every value but the ID, which is not merged: a task keeps the one it has here.
+    bool same(const RowData& a, const RowData& b) const {
+        if (a.sameAs(b))
+            return true;
+        for (int f = 0; f < static_cast<int>(m_fields.size()); ++f)
+            if (f != m_id && !sameField(a, b, f))
+                return false;
+        return true;
+    }
+    std::uint64_t hashOf(const RowData& row) const {
+        std::uint64_t hash = 14695981039346656037ull;
+        const auto mix = [&hash](unsigned char byte) { hash = (hash ^ byte) * 1099511628211ull; };
+        for (int f = 0; f < static_cast<int>(m_fields.size()); ++f) {
+            if (f == m_id)
+                continue;
+            mix(row.isNull(f) ? 0 : 1);
+            for (const char c : row.raw(f))
+                mix(static_cast<unsigned char>(c));
+            mix(0xFF);
+        }
+        return hash;
+    }
+
+    // The latest state of a task that both copies held after the common point, as when an
+    // earlier merge brought one copy's values to the other: the latest version of their chain
+    // equal to one of ours, when it is also the latest of ours equal to one of theirs. Nothing
+    // when there is none, or when the copies passed through the same states in different orders.
+    const RowData* meetingPoint(const std::vector<std::uint32_t>& ourChain,
+                                const std::vector<std::uint32_t>& theirChain) const {
+        const auto latest = [this](const DataTable& table, const std::vector<std::uint32_t>& chain,
+                                   const DataTable& in,
+                                   const std::vector<std::uint32_t>& inChain) -> const RowData* {
+            for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+                for (const std::uint32_t v : inChain)
+                    if (same(table.versionData(*it), in.versionData(v)))
+                        return &table.versionData(*it);
+            return nullptr;
+        };
+        const RowData* theirs = latest(m_other, theirChain, m_mine, ourChain);
+        const RowData* ours = theirs ? latest(m_mine, ourChain, m_other, theirChain) : nullptr;
+        return ours && same(*ours, *theirs) ? theirs : nullptr;
+    }
+
+    // A task both copies had at the common point.
+    void sharedTask(const Lineage::Task& task, const RowData* theirs) {
+        const auto it = m_ours.taskOf.find(task.origin);
+        const Lineage::Task* ourTask =
+            it == m_ours.taskOf.end() ? nullptr : &m_ours.tasks[it->second];
+        const RowData* met = ourTask ? meetingPoint(ourTask->chain, task.chain) : nullptr;
+        const RowData& base = met ? *met : m_mine.versionData(task.origin);
+        Here state;
+        if (ourTask) {
+            state = here(*ourTask);
+        } else {
+            state.row = m_rowOf[task.origin];
+            state.values = &m_mine.versionData(task.origin);
+            if (state.row < 0)
+                return; // not a task here at the common point: a damaged history
+        }
+        decide(base, state, theirs);
+    }
+
+    // A task the other copy added: the same task when an earlier merge brought it here,
+    // otherwise a new one here.
+    void newTask(const Lineage::Task& task, const RowData* theirs) {
+        for (auto v = task.chain.rbegin(); v != task.chain.rend(); ++v) {
+            const RowData& values = m_other.versionData(*v);
+            const auto [begin, end] = m_ourNewTasks.equal_range(hashOf(values));
+            for (auto it = begin; it != end; ++it) {
+                const auto [ourIndex, ourVersion] = it->second;
+                if (m_matched[ourIndex] || !same(m_mine.versionData(ourVersion), values))
+                    continue;
+                m_matched[ourIndex] = true;
+                const Lineage::Task& ourTask = m_ours.tasks[ourIndex];
+                const RowData* met = meetingPoint(ourTask.chain, task.chain);
+                decide(met ? *met : values, here(ourTask), theirs);
+                return;
+            }
+        }
+        if (theirs)
+            addNew(*theirs);
+    }
+
+    // The three ways a task can go from the state both copies held (base): here, there, or
+    // both, field by field or deleted against edited.
+    void decide(const RowData& base, const Here& state, const RowData* theirs) {
+        if (theirs && same(*theirs, base))
+            return; // nothing new there
+        if (state.row < 0) {
+            if (theirs) {
+                RowData values = withIdOf(*theirs, *state.values, m_id);
+                const int conflict = deletedVsEdited(values, base, true);
+                add(std::move(values), true, conflict);
+            }
+            return;
+        }
+        const RowData& ours = *state.values;
+        if (same(ours, base)) {
+            if (theirs)
+                change(DataTable::RowChange::Store, state.row, withIdOf(*theirs, ours, m_id));
+            else
+                change(DataTable::RowChange::Delete, state.row, RowData());
+            return;
+        }
+        if (!theirs) {
+            const int conflict = deletedVsEdited(ours, base, false);
+            change(DataTable::RowChange::Delete, state.row, RowData(), conflict);
+            return;
+        }
+        RowData theirsHere = withIdOf(*theirs, ours, m_id);
+        TaskMerge merged = MergeTask(withIdOf(base, ours, m_id), ours, theirsHere);
+        if (merged.conflicts.empty() && SameValues(merged.merged, ours))
+            return;
+        const std::vector<MergeConflict> lines =
+            FieldConflicts(m_fields, base, ours, theirsHere, merged.conflicts);
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            m_plan.conflicts.push_back(lines[i]);
+            m_plan.targets.push_back({m_plan.changes.size(), merged.conflicts[i]});
+        }
+        change(DataTable::RowChange::Store, state.row, std::move(merged.merged));
+        if (!lines.empty())
+            m_plan.changes.back().theirs = std::move(theirsHere);
+    }
+
+    int deletedVsEdited(const RowData& edited, const RowData& base, bool deletedHere) {
+        const int task = taskField(m_fields);
+        MergeConflict line;
+        line.kind = MergeConflict::Kind::DeletedVsEdited;
+        line.deletedInThisCopy = deletedHere;
+        line.taskId = m_id >= 0 ? edited.int32(m_id) : 0;
+        line.task =
+            task >= 0 ? FieldValues::text(m_fields[std::size_t(task)], edited, task) : QString();
+        line.thisCopy = deletedHere ? DeletedText : changedText(m_fields, base, edited);
+        line.otherCopy = deletedHere ? changedText(m_fields, base, edited) : DeletedText;
+        m_plan.conflicts.push_back(std::move(line));
+        m_plan.targets.push_back({m_plan.changes.size(), -1});
+        return static_cast<int>(m_plan.conflicts.size() - 1);
+    }
+
+    void addNew(const RowData& values) {
+        add(values.clone(),
+            m_id < 0 || values.isNull(m_id) || m_givenOut.count(values.int32(m_id)) == 0, -1);
+    }
+    void add(RowData values, bool keepId, int conflict) {
+        Plan::Change made;
+        made.kind = DataTable::RowChange::Add;
+        made.values = std::move(values);
+        made.keepId = keepId;
+        made.conflict = conflict;
+        m_plan.changes.push_back(std::move(made));
+    }
+    void change(DataTable::RowChange::Kind kind, DataTable::RowId row, RowData values,
+                int conflict = -1) {
+        Plan::Change made;
+        made.kind = kind;
+        made.row = row;
+        made.values = std::move(values);
+        made.conflict = conflict;
+        m_plan.changes.push_back(std::move(made));
+    }
+
+    const DataTable& m_mine;
+    const DataTable& m_other;
+    Plan& m_plan;
+    const FieldList& m_fields;
+    const int m_id;
+    const std::size_t m_common;
+    const Lineage m_ours;
+    const Lineage m_theirs;
+    std::vector<DataTable::RowId> m_rowOf;
+    std::unordered_set<std::int32_t> m_givenOut;
+    std::unordered_multimap<std::uint64_t, std::pair<std::size_t, std::uint32_t>> m_ourNewTasks;
+    std::vector<bool> m_matched;
 };
 
 } // namespace
@@ -298,135 +529,7 @@ Plan Prepare(const DataTable& mine, const DataTable& other, const QString& other
     plan.commonEntries = point.entries;
     plan.counter = std::max(mine.autoIncValue(), other.autoIncValue());
     plan.raisesCounter = other.autoIncValue() > mine.autoIncValue();
-
-    const FieldList& fields = mine.fields();
-    const int id = idField(fields);
-    const int task = taskField(fields);
-    const std::size_t common = point.versions;
-    const Lineage ours = trace(mine, point);
-    const Lineage theirs = trace(other, point);
-
-    // The row each version of this list shows, where it shows one.
-    std::vector<DataTable::RowId> rowOf(mine.versionCount(), -1);
-    for (const DataTable::RowId row : mine.allRows())
-        rowOf[static_cast<std::size_t>(mine.currentVersionOf(row))] = row;
-    // IDs this list gave out after the common point: a task the other copy added under one of
-    // them takes the next free ID instead.
-    std::unordered_set<std::int32_t> givenOut;
-    if (id >= 0)
-        for (std::size_t v = common; v < mine.versionCount(); ++v)
-            if (!mine.versionData(v).isNull(id))
-                givenOut.insert(mine.versionData(v).int32(id));
-
-    const auto add = [&](const RowData& values, bool keepId, int conflict) {
-        Plan::Change change;
-        change.kind = DataTable::RowChange::Add;
-        change.values = values.clone();
-        change.keepId = keepId;
-        change.conflict = conflict;
-        plan.changes.push_back(std::move(change));
-    };
-    const auto addNew = [&](const RowData& values) {
-        add(values, id < 0 || values.isNull(id) || givenOut.count(values.int32(id)) == 0, -1);
-    };
-    const auto change = [&](DataTable::RowChange::Kind kind, DataTable::RowId row, RowData values,
-                            int conflict) {
-        Plan::Change made;
-        made.kind = kind;
-        made.row = row;
-        made.values = std::move(values);
-        made.conflict = conflict;
-        plan.changes.push_back(std::move(made));
-    };
-    const auto deletedVsEdited = [&](const RowData& edited, const RowData& base, bool deletedHere) {
-        MergeConflict line;
-        line.kind = MergeConflict::Kind::DeletedVsEdited;
-        line.deletedInThisCopy = deletedHere;
-        line.taskId = id >= 0 ? edited.int32(id) : 0;
-        line.task =
-            task >= 0 ? FieldValues::text(fields[std::size_t(task)], edited, task) : QString();
-        line.thisCopy = deletedHere ? DeletedText : changedText(fields, base, edited);
-        line.otherCopy = deletedHere ? changedText(fields, base, edited) : DeletedText;
-        plan.conflicts.push_back(std::move(line));
-        plan.targets.push_back({plan.changes.size(), -1});
-        return static_cast<int>(plan.conflicts.size() - 1);
-    };
-
-    for (const Lineage::Task& theirTask : theirs.tasks) {
-        const bool theirLive =
-            !theirTask.deleted && DataTable::isLiveState(other.versionState(theirTask.last));
-        if (theirTask.origin >= common) { // added there
-            if (theirLive)
-                addNew(other.versionData(theirTask.last));
-            continue;
-        }
-        const RowData& base = mine.versionData(theirTask.origin);
-        const RowData theirValues =
-            theirLive ? withIdOf(other.versionData(theirTask.last), base, id) : RowData();
-        if (theirLive && SameValues(theirValues, base))
-            continue; // changed there and back again
-
-        OurTask our;
-        const auto it = ours.taskOf.find(theirTask.origin);
-        if (it == ours.taskOf.end()) {
-            our.row = rowOf[theirTask.origin];
-            our.values = &base;
-            our.state = our.row >= 0 ? OurTask::Unchanged : OurTask::Absent;
-        } else {
-            const Lineage::Task& ourTask = ours.tasks[it->second];
-            our.row = rowOf[ourTask.last];
-            if (ourTask.deleted || our.row < 0 ||
-                !DataTable::isLiveState(mine.versionState(ourTask.last))) {
-                our.state = OurTask::Deleted;
-            } else {
-                our.values = &mine.versionData(ourTask.last);
-                our.state = SameValues(*our.values, base) ? OurTask::Unchanged : OurTask::Edited;
-            }
-        }
-
-        switch (our.state) {
-        case OurTask::Absent: // not a task here at the common point: a damaged history
-            break;
-        case OurTask::Unchanged:
-            if (theirLive)
-                change(DataTable::RowChange::Store, our.row, theirValues.clone(), -1);
-            else
-                change(DataTable::RowChange::Delete, our.row, RowData(), -1);
-            break;
-        case OurTask::Deleted:
-            if (theirLive)
-                add(theirValues, true, deletedVsEdited(theirValues, base, true));
-            break;
-        case OurTask::Edited: {
-            if (!theirLive) {
-                const int conflict = deletedVsEdited(*our.values, base, false);
-                change(DataTable::RowChange::Delete, our.row, RowData(), conflict);
-                break;
-            }
-            // The ID is not merged: the task keeps the one it has here.
-            RowData theirsHere = withIdOf(theirValues, *our.values, id);
-            TaskMerge merged = MergeTask(base, *our.values, theirsHere);
-            if (merged.conflicts.empty() && SameValues(merged.merged, *our.values))
-                break;
-            const std::vector<MergeConflict> lines =
-                FieldConflicts(fields, base, *our.values, theirsHere, merged.conflicts);
-            for (std::size_t i = 0; i < lines.size(); ++i) {
-                plan.conflicts.push_back(lines[i]);
-                plan.targets.push_back({plan.changes.size(), merged.conflicts[i]});
-            }
-            change(DataTable::RowChange::Store, our.row, std::move(merged.merged), -1);
-            if (!lines.empty())
-                plan.changes.back().theirs = std::move(theirsHere);
-            break;
-        }
-        }
-    }
-    // Tasks the other copy shows that its change log does not account for (a damaged log, or
-    // rows of a file read without one beyond what both share).
-    for (std::size_t v = common; v < other.versionCount(); ++v)
-        if (theirs.originOf[v - common] == NoOrigin &&
-            DataTable::isLiveState(other.versionState(v)))
-            addNew(other.versionData(v));
+    Planner(mine, other, point, plan).run();
     return plan;
 }
 

@@ -119,6 +119,8 @@ private slots:
     void initTestCase() { PinLocaleAndClock(); }
     void scenarios_data();
     void scenarios();
+    void mergedAgain_data();
+    void mergedAgain();
     void refusesAnotherList_data();
     void refusesAnotherList();
     void fieldMergeOverAnyValues();
@@ -258,6 +260,58 @@ void TestListMerge::scenarios() {
         hand.run(byHand);
         QCOMPARE(DataPacket::Write(hand.list.table), merged);
     }
+}
+
+void TestListMerge::mergedAgain_data() {
+    QTest::addColumn<QString>("here");
+    QTest::addColumn<QString>("there");
+    QTest::addColumn<QString>("thereLater");
+    QTest::addColumn<QString>("tasksThere"); // the merge brought there
+    QTest::addColumn<QString>("tasksHere");  // the later copy merged here again
+    AddTextRows({
+        {"edits and adds", "edit 1 Progress=30; add Task=fox", "edit 2 Comments=x; add Task=golf",
+         "edit 2 Comments=y; edit 6 Progress=5",
+         "1 alpha Not Started 30|2 bravo Not Started 0 High y|3 charlie Not Started 0|4 delta Not "
+         "Started 0|6 golf Not Started 5|8 fox Not Started 0",
+         "1 alpha Not Started 30|2 bravo Not Started 0 High y|3 charlie Not Started 0|4 delta Not "
+         "Started 0|6 fox Not Started 0|7 golf Not Started 5"},
+        {"a task added there, merged here, then deleted there", "edit 1 Progress=30",
+         "add Task=golf", "delete 6",
+         "1 alpha Not Started 30|2 bravo Not Started 0 High|3 charlie Not Started 0|4 delta Not "
+         "Started 0",
+         "1 alpha Not Started 30|2 bravo Not Started 0 High|3 charlie Not Started 0|4 delta Not "
+         "Started 0"},
+    });
+}
+
+// The other machine goes on from its copy while this one merges it; each then merges the other's
+// list again. What an earlier merge brought over is the same task and the same change, not a new
+// one or a conflict.
+void TestListMerge::mergedAgain() {
+    QFETCH(QString, here);
+    QFETCH(QString, there);
+    QFETCH(QString, thereLater);
+    QFETCH(QString, tasksThere);
+    QFETCH(QString, tasksHere);
+    const QByteArray common = CommonList();
+    Copy merged(common), copy(common);
+    merged.run(here);
+    copy.run(there);
+    const auto merge = [](Copy& into, Copy& from) {
+        const ListMerge::Plan plan =
+            ListMerge::Prepare(into.list.table, from.list.table, QString());
+        QCOMPARE(Describe(plan.conflicts), QString());
+        ListMerge::Apply(into.list.table, plan, {});
+    };
+    merge(merged, copy);
+    QVERIFY(ListMerge::Prepare(merged.list.table, copy.list.table, QString()).isEmpty());
+
+    copy.run(thereLater);
+    Copy later(DataPacket::Write(copy.list.table));
+    merge(copy, merged);
+    QCOMPARE(copy.tasks(), tasksThere);
+    merge(merged, later);
+    QCOMPARE(merged.tasks(), tasksHere);
 }
 
 void TestListMerge::refusesAnotherList_data() {
