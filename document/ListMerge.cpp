@@ -351,8 +351,8 @@ private:
         if (state.row < 0) {
             if (theirs) {
                 RowData values = withIdOf(*theirs, *state.values, m_id);
-                const int conflict = deletedVsEdited(values, base, true);
-                add(std::move(values), true, conflict);
+                deletedVsEdited(values, base, true);
+                add(std::move(values), true);
             }
             return;
         }
@@ -365,8 +365,8 @@ private:
             return;
         }
         if (!theirs) {
-            const int conflict = deletedVsEdited(ours, base, false);
-            change(DataTable::RowChange::Delete, state.row, RowData(), conflict);
+            deletedVsEdited(ours, base, false);
+            change(DataTable::RowChange::Delete, state.row, RowData());
             return;
         }
         RowData theirsHere = withIdOf(*theirs, ours, m_id);
@@ -384,7 +384,8 @@ private:
             m_plan.changes.back().theirs = std::move(theirsHere);
     }
 
-    int deletedVsEdited(const RowData& edited, const RowData& base, bool deletedHere) {
+    // The conflict of the change that comes next.
+    void deletedVsEdited(const RowData& edited, const RowData& base, bool deletedHere) {
         const int task = taskField(m_fields);
         MergeConflict line;
         line.kind = MergeConflict::Kind::DeletedVsEdited;
@@ -396,28 +397,24 @@ private:
         line.otherCopy = deletedHere ? changedText(m_fields, base, edited) : DeletedText;
         m_plan.conflicts.push_back(std::move(line));
         m_plan.targets.push_back({m_plan.changes.size(), -1});
-        return static_cast<int>(m_plan.conflicts.size() - 1);
     }
 
     void addNew(const RowData& values) {
         add(values.clone(),
-            m_id < 0 || values.isNull(m_id) || m_givenOut.count(values.int32(m_id)) == 0, -1);
+            m_id < 0 || values.isNull(m_id) || m_givenOut.count(values.int32(m_id)) == 0);
     }
-    void add(RowData values, bool keepId, int conflict) {
+    void add(RowData values, bool keepId) {
         Plan::Change made;
         made.kind = DataTable::RowChange::Add;
         made.values = std::move(values);
         made.keepId = keepId;
-        made.conflict = conflict;
         m_plan.changes.push_back(std::move(made));
     }
-    void change(DataTable::RowChange::Kind kind, DataTable::RowId row, RowData values,
-                int conflict = -1) {
+    void change(DataTable::RowChange::Kind kind, DataTable::RowId row, RowData values) {
         Plan::Change made;
         made.kind = kind;
         made.row = row;
         made.values = std::move(values);
-        made.conflict = conflict;
         m_plan.changes.push_back(std::move(made));
     }
 

@@ -15,7 +15,9 @@
 // of the versions those entries made) up to the moment they parted: that common point is an
 // exact base for a three-way merge. The other copy's changes after it are made in this list as
 // ordinary changes (DataTable::applyChanges), so the merged list is a valid list whose history
-// holds both sides, and one undo step takes the whole merge back.
+// holds both sides, and one undo step takes the whole merge back. A task that an earlier merge
+// brought from one copy to the other is known by its values: it is the same task, and the latest
+// state both copies held is its base, so merging again adds nothing twice.
 //
 // Two steps, so that a window can ask between them: Prepare finds the common point and works out
 // every change and every true conflict without touching the list; Apply makes the changes with
@@ -89,7 +91,6 @@ struct Plan {
         RowData values;
         RowData theirs; // Store with field conflicts: the other copy's values
         bool keepId = false;
-        int conflict = -1; // deleted-vs-edited: made only when this conflict takes OtherCopy
     };
     // Where each conflict's choice goes: a field of a change's values, or (field -1) whether the
     // change is made at all.
