@@ -12,6 +12,7 @@
 #include <QObject>
 #include <QString>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -89,6 +90,8 @@ public:
     std::uint32_t versionState(std::size_t version) const { return m_states[version]; }
     const std::vector<std::uint32_t>& changeLog() const { return m_log; }
     std::int64_t autoIncValue() const { return m_counter; }
+    // The counter only grows: a merge ends it at the larger of two copies' counters.
+    void raiseAutoIncValue(std::int64_t value) { m_counter = std::max(m_counter, value); }
     // Stored live rows in the natural order (the order of their current versions).
     std::vector<RowId> naturalOrder() const;
     // The stored version a live row shows now; -1 for a row that is gone or not stored yet.
@@ -148,12 +151,18 @@ public:
     // A change made as a user makes it by hand, to a row given by identity wherever the order
     // and the filter put it: a new task (Append, every value written, Post: the ID from the
     // counter), an edit (Edit, every value written, Post: nothing when no value differs) or a
-    // Delete. The values written are those of a stored version.
+    // Delete. The values written are those of a stored version, or given.
     struct RowChange {
         enum Kind { Add, Store, Delete };
         Kind kind = Add;
         RowId row = -1;            // Store, Delete
         std::uint32_t version = 0; // Add, Store
+        // Add, Store: these values (another copy's, as a merge brings them) instead of a stored
+        // version's; the caller keeps them alive through the call.
+        const RowData* values = nullptr;
+        // Add: keep the values' ID when no row has it (the counter then passes it) instead of
+        // taking the counter's.
+        bool keepId = false;
     };
     // Settles the pending row, then makes the changes in order, each one version and one
     // change-log entry exactly as by hand. The owner's after-insert and after-edit notifications
@@ -243,12 +252,18 @@ private:
     void storePending();
     // The bookkeeping of one stored change: versions, states, the change log, the ID counter and
     // the key counts (not the order or the shown rows). Each throws before changing anything.
-    void storeNewRow(RowId row, RowData& values);
+    void storeNewRow(RowId row, RowData& values, bool keepId = false);
     bool storeEditedRow(RowId row, RowData& values); // false: no value differs
     void storeDeletion(RowId row);
     void requireStoredRow(RowId row) const;
     void requireVersion(std::uint32_t version) const;
     void applyOneChange(const RowChange& change, std::vector<RowId>& added);
+    RowData changeValues(const RowChange& change) const {
+        if (change.values)
+            return change.values->clone();
+        requireVersion(change.version);
+        return m_versions[change.version].clone();
+    }
     // Puts the touched rows back where the order and the filter want them, in one pass.
     void replaceRows(const std::vector<RowId>& touched, RowId keepCurrent);
     void setCurrent(int position);

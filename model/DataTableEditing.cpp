@@ -246,10 +246,12 @@ std::int32_t DataTable::nextId() const {
     return id;
 }
 
-void DataTable::storeNewRow(RowId row, RowData& values) {
+void DataTable::storeNewRow(RowId row, RowData& values, bool keepId) {
     RowData data;
     if (m_autoIncField >= 0) {
-        const std::int32_t id = nextId();
+        const bool keep = keepId && !values.isNull(m_autoIncField) &&
+                          !isKeyUsed(values.int32(m_autoIncField), -1);
+        const std::int32_t id = keep ? values.int32(m_autoIncField) : nextId();
         if (!values.isNull(m_autoIncField) && values.int32(m_autoIncField) == id) {
             data = std::move(values);
         } else {
@@ -257,7 +259,7 @@ void DataTable::storeNewRow(RowId row, RowData& values) {
             const std::string_view bytes = stored.bytes();
             data = values.withField(m_autoIncField, &bytes);
         }
-        ++m_counter;
+        m_counter = std::max<std::int64_t>(m_counter, std::int64_t(id) + 1);
     } else {
         data = std::move(values);
     }
@@ -352,7 +354,8 @@ std::vector<DataTable::RowId> DataTable::applyChanges(const std::vector<RowChang
     if (changes.empty())
         return added;
     const RowChange& only = changes.front();
-    if (changes.size() == 1 && (only.kind == RowChange::Add || positionOf(only.row) >= 0)) {
+    if (changes.size() == 1 && !only.keepId &&
+        (only.kind == RowChange::Add || positionOf(only.row) >= 0)) {
         // One change to a shown row (or one new row) goes row by row, so a view keeps its place.
         applyOneChange(only, added);
         scrolled();
@@ -365,12 +368,11 @@ std::vector<DataTable::RowId> DataTable::applyChanges(const std::vector<RowChang
         for (const RowChange& change : changes) {
             switch (change.kind) {
             case RowChange::Add: {
-                requireVersion(change.version);
-                RowData values = m_versions[change.version].clone();
+                RowData values = changeValues(change);
                 const auto row = static_cast<RowId>(m_rowVersion.size());
                 m_rowVersion.push_back(-1);
                 try {
-                    storeNewRow(row, values);
+                    storeNewRow(row, values, change.keepId);
                 } catch (...) {
                     m_rowVersion.pop_back();
                     throw;
@@ -381,8 +383,7 @@ std::vector<DataTable::RowId> DataTable::applyChanges(const std::vector<RowChang
             }
             case RowChange::Store: {
                 requireStoredRow(change.row);
-                requireVersion(change.version);
-                RowData values = m_versions[change.version].clone();
+                RowData values = changeValues(change);
                 if (storeEditedRow(change.row, values))
                     touched.push_back(change.row);
                 break;
@@ -412,14 +413,14 @@ std::vector<DataTable::RowId> DataTable::applyChanges(const std::vector<RowChang
 void DataTable::applyOneChange(const RowChange& change, std::vector<RowId>& added) {
     switch (change.kind) {
     case RowChange::Add: {
-        requireVersion(change.version);
+        RowData values = changeValues(change);
         const int position = static_cast<int>(m_visible.size());
         const RowId before = currentRow();
         const auto row = static_cast<RowId>(m_rowVersion.size());
         emit rowAboutToBeInserted(position);
         m_rowVersion.push_back(-1);
         m_visible.push_back(row);
-        m_pending = m_versions[change.version].clone();
+        m_pending = std::move(values);
         m_pendingRow = row;
         m_pendingModified = true;
         m_rowBeforeInsert = before;
@@ -436,9 +437,9 @@ void DataTable::applyOneChange(const RowChange& change, std::vector<RowId>& adde
         return;
     }
     case RowChange::Store: {
-        requireVersion(change.version);
+        RowData values = changeValues(change);
         setCurrent(positionOf(change.row));
-        m_pending = m_versions[change.version].clone();
+        m_pending = std::move(values);
         m_pendingRow = change.row;
         m_pendingModified = true;
         m_state = State::Edit;

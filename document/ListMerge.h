@@ -1,0 +1,138 @@
+#pragma once
+
+#include "document/MergeConflict.h"
+#include "model/DataTable.h"
+#include "model/RowData.h"
+
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Merging another copy of a list into this one. Versions and change-log entries are only ever
+// appended, so two copies of one list agree on a prefix of their change logs (and on the values
+// of the versions those entries made) up to the moment they parted: that common point is an
+// exact base for a three-way merge. The other copy's changes after it are made in this list as
+// ordinary changes (DataTable::applyChanges), so the merged list is a valid list whose history
+// holds both sides, and one undo step takes the whole merge back. A task that an earlier merge
+// brought from one copy to the other is known by its values: it is the same task, and the latest
+// state both copies held is its base, so merging again adds nothing twice.
+//
+// Two steps, so that a window can ask between them: Prepare finds the common point and works out
+// every change and every true conflict without touching the list; Apply makes the changes with
+// the user's choice per conflict.
+namespace ListMerge {
+
+// --- one task, three ways ---------------------------------------------------------------------
+// Where a field's merged value comes from: a field changed on one side only takes that side's
+// value, the same change on both sides is no conflict, different changes on both sides are.
+enum class Take { Mine, Theirs, Conflict };
+inline Take MergeField(bool mineChanged, bool theirsChanged, bool sameChange) {
+    if (!theirsChanged || sameChange)
+        return Take::Mine;
+    return mineChanged ? Take::Conflict : Take::Theirs;
+}
+
+// A task's values merged field by field against their values at a common point (for a list
+// merge, the version the copies share; for a calendar sync, the values of the last sync). A
+// conflicting field keeps mine's value until a choice is made.
+template <class Value> struct FieldMerge {
+    std::vector<Value> merged;
+    std::vector<int> conflicts; // field indexes, ascending
+};
+template <class Value>
+FieldMerge<Value> MergeFields(const std::vector<Value>& base, const std::vector<Value>& mine,
+                              const std::vector<Value>& theirs) {
+    FieldMerge<Value> result;
+    result.merged = mine;
+    for (std::size_t f = 0; f < mine.size() && f < base.size() && f < theirs.size(); ++f) {
+        switch (MergeField(!(mine[f] == base[f]), !(theirs[f] == base[f]), mine[f] == theirs[f])) {
+        case Take::Mine:
+            break;
+        case Take::Theirs:
+            result.merged[f] = theirs[f];
+            break;
+        case Take::Conflict:
+            result.conflicts.push_back(static_cast<int>(f));
+            break;
+        }
+    }
+    return result;
+}
+
+// The same over stored rows of one field list.
+struct TaskMerge {
+    RowData merged;
+    std::vector<int> conflicts;
+};
+TaskMerge MergeTask(const RowData& base, const RowData& mine, const RowData& theirs);
+// Whether two rows hold the same value in every field (however their bytes are laid out).
+bool SameValues(const RowData& a, const RowData& b);
+// The conflict lines of a merged task, one per conflicting field, as the conflicts window shows
+// them; the task's ID and text are mine's.
+std::vector<MergeConflict> FieldConflicts(const FieldList& fields, const RowData& base,
+                                          const RowData& mine, const RowData& theirs,
+                                          const std::vector<int>& conflicts);
+// Mine's merged values with each conflicting field set as chosen (in the order of conflicts).
+RowData Resolve(const RowData& merged, const RowData& theirs, const std::vector<int>& conflicts,
+                const MergeChoices& choices);
+
+// --- two copies of a list ---------------------------------------------------------------------
+// Everything a merge will do, worked out before anything changes. Self-contained: the other copy
+// may be dropped once it is made.
+struct Plan {
+    // One change to this list: a task edited (Store) or deleted here, or added (Add). A change
+    // that stands for a deleted-vs-edited conflict is made only when that conflict takes the
+    // other copy's side.
+    struct Change {
+        DataTable::RowChange::Kind kind = DataTable::RowChange::Store;
+        DataTable::RowId row = -1;
+        RowData values;
+        RowData theirs; // Store with field conflicts: the other copy's values
+        bool keepId = false;
+    };
+    // Where each conflict's choice goes: a field of a change's values, or (field -1) whether the
+    // change is made at all.
+    struct Target {
+        std::size_t change = 0;
+        int field = -1;
+    };
+
+    std::vector<MergeConflict> conflicts;
+    std::vector<Change> changes;
+    std::vector<Target> targets; // one per conflict
+    std::int64_t counter = 1;    // the larger of both copies' ID counters
+    bool raisesCounter = false;  // the other copy's counter is the larger
+    // This list at Prepare, so Apply can refuse a list that changed in between.
+    std::size_t versionCount = 0;
+    std::size_t logSize = 0;
+    // Where the copies parted: versions and change-log entries they share.
+    std::size_t commonVersions = 0;
+    std::size_t commonEntries = 0;
+
+    // Nothing to change and nothing to ask: the other copy holds no change this list lacks.
+    bool isEmpty() const { return changes.empty() && !raisesCounter; }
+};
+
+// Finds the common point of this list and the other copy and works out the merge. Reads the
+// stored versions only: settle a pending row first. Throws CorvantisError
+// "<file name> is not a copy of this list." when the copies share no version and no change (or
+// not the same fields); otherFileName names the other copy in that message.
+Plan Prepare(const DataTable& mine, const DataTable& other, const QString& otherFileName);
+
+// What a merge changed, counted from the change-log entries it added.
+struct Outcome {
+    int added = 0;
+    int edited = 0;
+    int deleted = 0;
+};
+
+// Makes the planned changes with one choice per conflict, in one DataTable::applyChanges call
+// (so an undo history that groups a command's changes takes the merge as one step), after
+// raising the ID counter to the larger of both. Settles the pending row first; throws
+// CorvantisError when the list changed since Prepare, or when the table refuses a change (the
+// changes before it stay made, as applyChanges leaves them).
+Outcome Apply(DataTable& table, const Plan& plan, const MergeChoices& choices);
+
+} // namespace ListMerge

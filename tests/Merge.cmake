@@ -1,0 +1,5 @@
+# Merging two copies of a list: the engine on real diverged files, the sync tools' conflict
+# copies, the watcher of list files, and the conflicts window.
+corvantis_test(tst_listmerge core)
+corvantis_test(tst_syncedfiles core)
+corvantis_test(tst_merge gui)
