@@ -8,6 +8,7 @@ const QString Section = QStringLiteral("Reminders");
 const QString EnabledKey = QStringLiteral("Enabled");
 const QString TimeKey = QStringLiteral("Time");
 const QString TimeFormat = QStringLiteral("HH:mm");
+const QString TimeFormatRead = QStringLiteral("H:mm"); // an hour of one digit too
 } // namespace
 
 namespace ReminderSettings {
@@ -25,7 +26,8 @@ Options Read(const QString& fileName, QString* error) {
     const QString enabled = file.ReadString(Section, EnabledKey);
     if (enabled == u"0")
         options.enabled = false;
-    const QTime time = QTime::fromString(file.ReadString(Section, TimeKey), TimeFormat);
+    const QTime time =
+        QTime::fromString(file.ReadString(Section, TimeKey).trimmed(), TimeFormatRead);
     if (time.isValid())
         options.time = time;
     return options;
