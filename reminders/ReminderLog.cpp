@@ -1,64 +1,89 @@
 #include "reminders/ReminderLog.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QUrl>
+
+#include <algorithm>
 
 namespace {
-const QString FileKey = QStringLiteral("file");
-const QString TasksKey = QStringLiteral("tasks");
-const QString RemindedKey = QStringLiteral("reminded");
-const QString SnoozedKey = QStringLiteral("snoozed");
-const QString DueKey = QStringLiteral("due");
-const QString StatusKey = QStringLiteral("status");
+// The first line of a stored log, and its format's version.
+constexpr std::string_view Magic = "Corvantis reminders 1";
 
-QString dayText(const QDate& day) {
-    return day.isValid() ? day.toString(Qt::ISODate) : QString();
+void appendDay(QByteArray& out, std::int64_t day, std::int64_t none) {
+    if (day == none)
+        out += '-';
+    else
+        out += QByteArray::number(day);
 }
 
-QDate dayOf(const QJsonValue& value) {
-    return QDate::fromString(value.toString(), Qt::ISODate);
-}
-
-QDate later(const QDate& a, const QDate& b) {
-    if (!a.isValid())
-        return b;
-    if (!b.isValid())
-        return a;
-    return std::max(a, b);
+// Reads a decimal number (or "-", none) at `at`, and the blank or line end after it.
+bool readNumber(const char*& at, const char* end, std::int64_t& value, std::int64_t none) {
+    if (at < end && *at == '-' && (at + 1 == end || at[1] == ' ' || at[1] == '\n')) {
+        value = none;
+        ++at;
+    } else {
+        bool negative = at < end && *at == '-';
+        if (negative)
+            ++at;
+        const char* digits = at;
+        std::uint64_t n = 0;
+        while (at < end && *at >= '0' && *at <= '9' && at - digits < 18)
+            n = n * 10 + std::uint64_t(*at++ - '0');
+        if (at == digits)
+            return false;
+        value = negative ? -std::int64_t(n) : std::int64_t(n);
+    }
+    if (at < end && *at != ' ' && *at != '\n')
+        return false;
+    if (at < end && *at == ' ')
+        ++at;
+    return true;
 }
 } // namespace
+
+std::uint32_t ReminderLog::StatusHash(std::string_view utf8) {
+    std::uint32_t hash = 2166136261u;
+    for (const char c : utf8) {
+        hash ^= std::uint8_t(c);
+        hash *= 16777619u;
+    }
+    return hash;
+}
+
+bool ReminderLog::Entry::covers(const Task& task) const {
+    return due == dayOf(task.due) && status == task.status;
+}
+
+ReminderLog::Entry& ReminderLog::entryFor(const Task& task) {
+    Entry& entry = m_entries[task.key];
+    if (!entry.covers(task)) {
+        entry = Entry{};
+        entry.due = dayOf(task.due);
+        entry.status = task.status;
+    }
+    return entry;
+}
 
 bool ReminderLog::IsQuiet(const Task& task, const QDate& today) const {
     const auto it = m_entries.constFind(task.key);
     if (it == m_entries.cend() || !it->covers(task))
         return false;
-    return it->reminded == today || (it->snoozedUntil.isValid() && it->snoozedUntil > today);
+    const std::int64_t day = today.toJulianDay();
+    return it->reminded == day || it->snoozedUntil > day;
 }
 
 void ReminderLog::MarkReminded(const Task& task, const QDate& today) {
-    Entry& entry = m_entries[task.key];
-    if (!entry.covers(task))
-        entry = Entry{};
-    entry.reminded = today;
-    entry.due = task.due;
-    entry.status = task.status;
+    entryFor(task).reminded = dayOf(today);
 }
 
 void ReminderLog::Snooze(const Task& task, const QDate& until) {
-    Entry& entry = m_entries[task.key];
-    if (!entry.covers(task))
-        entry = Entry{};
-    entry.snoozedUntil = until;
-    entry.due = task.due;
-    entry.status = task.status;
+    entryFor(task).snoozedUntil = dayOf(until);
 }
 
 void ReminderLog::Prune(const QDate& today) {
-    for (auto it = m_entries.begin(); it != m_entries.end();) {
-        const bool keeps =
-            it->reminded >= today || (it->snoozedUntil.isValid() && it->snoozedUntil > today);
-        it = keeps ? std::next(it) : m_entries.erase(it);
-    }
+    const std::int64_t day = today.toJulianDay();
+    m_entries.removeIf([day](const QHash<Key, Entry>::iterator& it) {
+        return it->reminded < day && it->snoozedUntil <= day;
+    });
 }
 
 void ReminderLog::Merge(const ReminderLog& other) {
@@ -66,57 +91,58 @@ void ReminderLog::Merge(const ReminderLog& other) {
         const auto mine = m_entries.find(it.key());
         if (mine == m_entries.end()) {
             m_entries.insert(it.key(), it.value());
-        } else if (mine->covers({it.key(), it->due, it->status})) {
-            mine->reminded = later(mine->reminded, it->reminded);
-            mine->snoozedUntil = later(mine->snoozedUntil, it->snoozedUntil);
-        } else if (later(mine->reminded, it->reminded) != mine->reminded) {
+        } else if (mine->due == it->due && mine->status == it->status) {
+            mine->reminded = std::max(mine->reminded, it->reminded);
+            mine->snoozedUntil = std::max(mine->snoozedUntil, it->snoozedUntil);
+        } else if (it->reminded > mine->reminded) {
             *mine = it.value(); // the other run saw the task later, as it is now
         }
     }
 }
 
 QByteArray ReminderLog::ToBytes(const QString& listFile) const {
-    QJsonObject tasks;
+    QByteArray out;
+    out.reserve(64 + m_entries.size() * 40);
+    out += QByteArray(Magic.data(), qsizetype(Magic.size())) + '\n';
+    out += QUrl::toPercentEncoding(listFile, "/") + '\n';
     for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it) {
         if (!IsKeptKey(it.key()))
             continue;
-        QJsonObject entry;
-        if (it->reminded.isValid())
-            entry.insert(RemindedKey, dayText(it->reminded));
-        if (it->snoozedUntil.isValid())
-            entry.insert(SnoozedKey, dayText(it->snoozedUntil));
-        entry.insert(DueKey, dayText(it->due));
-        entry.insert(StatusKey, it->status);
-        tasks.insert(it.key(), entry);
+        out += QByteArray::number(it.key());
+        out += ' ';
+        appendDay(out, it->reminded, NoDay);
+        out += ' ';
+        appendDay(out, it->snoozedUntil, NoDay);
+        out += ' ';
+        appendDay(out, it->due, NoDay);
+        out += ' ';
+        out += QByteArray::number(it->status);
+        out += '\n';
     }
-    QJsonObject root;
-    root.insert(FileKey, listFile);
-    root.insert(TasksKey, tasks);
-    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+    return out;
 }
 
 std::optional<ReminderLog> ReminderLog::FromBytes(const QByteArray& bytes,
                                                   const QString& listFile) {
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        return std::nullopt;
-    const QJsonObject root = document.object();
-    if (root.value(FileKey).toString() != listFile || !root.value(TasksKey).isObject())
+    const qsizetype magicEnd = bytes.indexOf('\n');
+    const qsizetype nameEnd = bytes.indexOf('\n', magicEnd + 1);
+    if (magicEnd < 0 || nameEnd < 0 ||
+        std::string_view(bytes.constData(), std::size_t(magicEnd)) != Magic ||
+        QUrl::fromPercentEncoding(bytes.mid(magicEnd + 1, nameEnd - magicEnd - 1)) != listFile)
         return std::nullopt;
     ReminderLog log;
-    const QJsonObject tasks = root.value(TasksKey).toObject();
-    for (auto it = tasks.constBegin(); it != tasks.constEnd(); ++it) {
-        if (!IsKeptKey(it.key()) || !it.value().isObject())
-            continue;
-        const QJsonObject object = it.value().toObject();
+    const char* at = bytes.constData() + nameEnd + 1;
+    const char* const end = bytes.constData() + bytes.size();
+    while (at < end) {
+        std::int64_t key = 0, status = 0;
         Entry entry;
-        entry.reminded = dayOf(object.value(RemindedKey));
-        entry.snoozedUntil = dayOf(object.value(SnoozedKey));
-        entry.due = dayOf(object.value(DueKey));
-        entry.status = object.value(StatusKey).toString();
-        if (entry.reminded.isValid() || entry.snoozedUntil.isValid())
-            log.m_entries.insert(it.key(), entry);
+        if (!readNumber(at, end, key, NoDay) || !readNumber(at, end, entry.reminded, NoDay) ||
+            !readNumber(at, end, entry.snoozedUntil, NoDay) ||
+            !readNumber(at, end, entry.due, NoDay) || !readNumber(at, end, status, NoDay) ||
+            (at < end && *at++ != '\n') || !IsKeptKey(key) || status < 0 || status > UINT32_MAX)
+            return std::nullopt;
+        entry.status = std::uint32_t(status);
+        log.m_entries.insert(key, entry);
     }
     return log;
 }

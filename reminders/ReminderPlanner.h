@@ -6,7 +6,6 @@
 #include <QDate>
 #include <QDateTime>
 #include <QString>
-#include <QStringList>
 #include <QTime>
 
 #include <vector>
@@ -21,7 +20,7 @@ namespace ReminderPlanner {
 struct DueTask {
     DataTable::RowId row = -1;
     ReminderLog::Task mark; // key, due date, status
-    QString text;
+    QString text;           // filled for the tasks a notice names
 };
 
 // One notification: one task, or a summary of many.
@@ -38,19 +37,20 @@ inline constexpr int MostSingleNotices = 5;
 // Whether the day's reminders are due at `now`: its reminder time has come.
 bool ReminderTimeReached(const QDateTime& now, const QTime& reminderTime);
 
-// The key a task goes by in the reminder log: its ID, or its row for a task without one.
-QString TaskKey(const DataTable& table, DataTable::RowId row);
-// A stored task as a reminder sees it (its key, due date, status and text); no row when the
-// row is gone.
+// A stored task as a reminder sees it, its text included; no row when the row is gone.
 DueTask TaskAt(const DataTable& table, DataTable::RowId row);
+// Whether the stored task is complete or cancelled (or gone).
+bool IsClosed(const DataTable& table, DataTable::RowId row);
 
 // The tasks of the list that are due on `today` (due today or earlier, neither complete nor
-// cancelled) and that the log does not keep quiet, earliest due date first.
-std::vector<DueTask> DueTasks(const DataTable& table, const DueDateIndex& index,
-                              const ReminderLog& log, const QDate& today);
+// cancelled) and that the log does not keep quiet, earliest due date first. Their texts are
+// left to Notices.
+std::vector<DueTask> DueTasks(const DueDateIndex& index, const ReminderLog& log,
+                              const QDate& today);
 
 // The notifications for those tasks of a list shown under `caption`: one per task, or one
 // summary when there are more than MostSingleNotices.
-std::vector<Notice> Notices(std::vector<DueTask> tasks, const QString& caption, const QDate& today);
+std::vector<Notice> Notices(const DataTable& table, std::vector<DueTask> tasks,
+                            const QString& caption, const QDate& today);
 
 } // namespace ReminderPlanner

@@ -158,7 +158,7 @@ void ReminderCenter::check(Watched& watched, const QDate& today) {
     watched.checkedOn = today;
     readLog(watched);
     std::vector<ReminderPlanner::DueTask> due =
-        ReminderPlanner::DueTasks(*watched.list.table, *watched.index, watched.log, today);
+        ReminderPlanner::DueTasks(*watched.index, watched.log, today);
     if (due.empty())
         return;
     // Noted before they go out: a slow service must not make the next look remind again.
@@ -166,7 +166,8 @@ void ReminderCenter::check(Watched& watched, const QDate& today) {
         watched.log.MarkReminded(task.mark, today);
     keepLog(watched, today);
     const QString caption = watched.list.caption ? watched.list.caption() : QString();
-    for (ReminderPlanner::Notice& notice : ReminderPlanner::Notices(std::move(due), caption, today))
+    for (ReminderPlanner::Notice& notice :
+         ReminderPlanner::Notices(*watched.list.table, std::move(due), caption, today))
         send(watched, std::move(notice));
 }
 
@@ -210,16 +211,14 @@ void ReminderCenter::actionInvoked(quint32 id, const QString& action) {
 void ReminderCenter::complete(Watched& watched, const Sent& sent) {
     if (sent.tasks.size() != 1 || !watched.list.completeTask)
         return;
-    const ReminderPlanner::DueTask now =
-        ReminderPlanner::TaskAt(*watched.list.table, sent.tasks.front().row);
-    if (now.row < 0) {
+    const DataTable::RowId row = sent.tasks.front().row;
+    if (watched.list.table->currentVersionOf(row) < 0) {
         status(QStringLiteral("The task is no longer in the list."));
         return;
     }
     // Completed or cancelled meanwhile: nothing is left to do.
-    if (!DueDateIndex::IsOpenStatus(now.mark.status))
-        return;
-    watched.list.completeTask(now.row);
+    if (!ReminderPlanner::IsClosed(*watched.list.table, row))
+        watched.list.completeTask(row);
 }
 
 void ReminderCenter::snooze(Watched& watched, const Sent& sent) {

@@ -48,8 +48,8 @@ QStringList dueByScan(const DataTable& table) {
     for (const DataTable::RowId row : table.allRows()) {
         const RowData& data = table.rowData(row);
         const QDate day = FieldValues::toDate(table.fields()[std::size_t(due)], data, due);
-        if (day.isValid() &&
-            DueDateIndex::IsOpenStatus(table.textOf(data, table.fieldIndex(Status))))
+        const QString status = table.textOf(data, table.fieldIndex(Status));
+        if (day.isValid() && status != Complete && status != Cancelled)
             found.emplace_back(day.toJulianDay(), row);
     }
     std::sort(found.begin(), found.end());
@@ -63,7 +63,7 @@ QStringList dueByScan(const DataTable& table) {
 QStringList dueByIndex(const DueDateIndex& index) {
     QStringList rows;
     for (const DueDateIndex::Entry& entry : index.DueBy(QDate(9999, 12, 31)))
-        rows << QStringLiteral("%1@%2").arg(entry.row).arg(entry.due().toString(Qt::ISODate));
+        rows << QStringLiteral("%1@%2").arg(entry.row).arg(entry.mark.due.toString(Qt::ISODate));
     return rows;
 }
 
@@ -140,9 +140,8 @@ void TestReminders::whatIsDue() {
         ::change(list, change);
 
     QStringList texts;
-    for (const auto& task :
-         ReminderPlanner::DueTasks(list.table, index, reminders, uGeneral::Today()))
-        texts << task.text;
+    for (const auto& task : ReminderPlanner::DueTasks(index, reminders, uGeneral::Today()))
+        texts << ReminderPlanner::TaskAt(list.table, task.row).text;
     QCOMPARE(texts.join(u','), due);
 }
 
@@ -198,7 +197,7 @@ void TestReminders::indexFollowsTheTable() {
 }
 
 void TestReminders::notices_data() {
-    QTest::addColumn<QString>("dues");    // one due date per task, named a, b, c, ...
+    QTest::addColumn<QString>("dues");    // one due date per task, named a, b, c, ...; all due
     QTest::addColumn<QString>("notices"); // summary|body, separated by ";"
 
     AddTextRows({
@@ -207,24 +206,23 @@ void TestReminders::notices_data() {
         {"five give five", "today,today,today,today,today",
          "Due today|a\nWeek plan;Due today|b\nWeek plan;Due today|c\nWeek plan;"
          "Due today|d\nWeek plan;Due today|e\nWeek plan"},
-        {"past five, one summary", "today,today,yesterday,today,today,today,today",
-         "7 tasks are due in Week plan|a\nb\nc\nd\ne\nand 2 more"},
+        {"past five, one summary, earliest first", "today,today,yesterday,today,today,today,today",
+         "7 tasks are due in Week plan|c\na\nb\nd\ne\nand 2 more"},
     });
 }
 
 void TestReminders::notices() {
     QFETCH(QString, dues);
     QFETCH(QString, notices);
-    std::vector<ReminderPlanner::DueTask> tasks;
-    for (const QString& due : dues.split(u',')) {
-        ReminderPlanner::DueTask task;
-        task.text = QString(QChar(u'a' + int(tasks.size())));
-        task.mark.due = TaskListFixture::day(due);
-        tasks.push_back(task);
-    }
+    TaskListFixture list;
+    for (const QString& due : dues.split(u','))
+        list.add(
+            QStringLiteral("Task=%1|DueDate=%2").arg(QChar(u'a' + list.table.recordCount()), due));
+    const DueDateIndex index(&list.table);
     QStringList texts;
-    for (const auto& notice :
-         ReminderPlanner::Notices(std::move(tasks), "Week plan", uGeneral::Today()))
+    for (const auto& notice : ReminderPlanner::Notices(
+             list.table, ReminderPlanner::DueTasks(index, {}, uGeneral::Today()), "Week plan",
+             uGeneral::Today()))
         texts << notice.summary + u'|' + notice.body;
     QCOMPARE(texts.join(u';'), notices);
 }
@@ -234,9 +232,12 @@ void TestReminders::storeKeepsAcrossRuns() {
     const QString root = dir.filePath("data/reminders");
     const QString listFile = dir.filePath("Week plan.cv1");
     const QDate today = uGeneral::Today();
-    const ReminderLog::Task first{"1", today, NotStarted};
-    const ReminderLog::Task second{"2", today.addDays(-1), Paused};
-    const ReminderLog::Task unkept{"#4", today, NotStarted};
+    const auto status = [](const QString& text) {
+        return ReminderLog::StatusHash(text.toStdString());
+    };
+    const ReminderLog::Task first{1, today, status(NotStarted)};
+    const ReminderLog::Task second{2, today.addDays(-1), status(Paused)};
+    const ReminderLog::Task unkept{ReminderLog::RowKeyBase + 4, today, status(NotStarted)};
 
     // Two runs of the same list, each noting its own reminder: neither loses the other's.
     ReminderLog run1 = ReminderStore(root).Load(listFile);
@@ -272,10 +273,11 @@ void TestReminders::storeKeepsAcrossRuns() {
 
 void TestReminders::storeStartsAfresh_data() {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("not JSON") << QByteArray("{\"file\": \"x\", \"tasks\": {");
-    QTest::newRow("not an object") << QByteArray("[1, 2]");
-    QTest::newRow("another list's") << QByteArray(
-        R"({"file": "/elsewhere/other.cv1", "tasks": {"1": {"reminded": "2025-03-12", "due": "2025-03-12", "status": "Not Started"}}})");
+    QTest::newRow("another list's") << QByteArray("Corvantis reminders 1\n/elsewhere/other.cv1\n"
+                                                  "1 2460747 - 2460747 12\n");
+    QTest::newRow("line cut short") << QByteArray("Corvantis reminders 1\n%LIST%\n1 2460747 -\n");
+    QTest::newRow("not a number") << QByteArray("Corvantis reminders 1\n%LIST%\n1 x - 5 12\n");
+    QTest::newRow("a later format") << QByteArray("Corvantis reminders 2\n%LIST%\n");
     QTest::newRow("binary") << QByteArray("\x00\xff\xfe garbage", 12);
 }
 
@@ -285,12 +287,12 @@ void TestReminders::storeStartsAfresh() {
     const ReminderStore store(dir.filePath("reminders"));
     const QString listFile = dir.filePath("list.cv1");
     QVERIFY(QDir().mkpath(store.Root()));
-    WriteFileBytes(store.FileFor(listFile), bytes);
+    WriteFileBytes(store.FileFor(listFile), QByteArray(bytes).replace("%LIST%", listFile.toUtf8()));
 
     ReminderLog log = store.Load(listFile);
     QVERIFY(log.IsEmpty());
     // The damaged log is replaced by the next reminder.
-    const ReminderLog::Task task{"1", uGeneral::Today(), NotStarted};
+    const ReminderLog::Task task{1, uGeneral::Today(), ReminderLog::StatusHash("Not Started")};
     log.MarkReminded(task, uGeneral::Today());
     store.Update(listFile, log, uGeneral::Today());
     QVERIFY(store.Load(listFile).IsQuiet(task, uGeneral::Today()));
