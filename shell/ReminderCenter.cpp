@@ -30,7 +30,6 @@ struct ReminderCenter::Watched {
     List list;
     std::unique_ptr<DueDateIndex> index;
     ReminderLog log;
-    bool logRead = false;
     QString logFile; // the list file the log was read for; empty: never saved
     QDate checkedOn;
 };
@@ -39,8 +38,8 @@ ReminderCenter::ReminderCenter(const QString& settingsFile, const QString& store
                                const QDBusConnection& bus, QObject* parent)
     : QObject(parent), m_settingsFile(settingsFile), m_store(storeRoot),
       m_notifier(new DesktopNotifier(bus, this)), m_timer(new QTimer(this)) {
-    QString error;
-    m_options = ReminderSettings::Read(settingsFile, &error);
+    // An unreadable settings file is reported once, by the Categories window that reads it too.
+    m_options = ReminderSettings::Read(settingsFile);
     m_timer->setSingleShot(true);
     m_timer->setTimerType(Qt::VeryCoarseTimer);
     connect(m_timer, &QTimer::timeout, this, [this] { RunGuarded([this] { CheckClock(); }); });
@@ -132,14 +131,11 @@ void ReminderCenter::CheckClock() {
 }
 
 void ReminderCenter::readLog(Watched& watched) {
-    const QString fileName = watched.list.fileName ? watched.list.fileName() : QString();
-    if (watched.logRead && fileName == watched.logFile)
-        return;
+    // Read afresh each time: another run of the program may have reminded of the same list.
     // A list saved under a new name keeps what was reminded of it under the old one.
-    if (!fileName.isEmpty())
-        watched.log.Merge(m_store.Load(fileName));
-    watched.logFile = fileName;
-    watched.logRead = true;
+    watched.logFile = watched.list.fileName ? watched.list.fileName() : QString();
+    if (!watched.logFile.isEmpty())
+        watched.log.Merge(m_store.Load(watched.logFile));
 }
 
 void ReminderCenter::keepLog(Watched& watched, const QDate& today) {
