@@ -39,7 +39,7 @@ endif()
 # The libraries and the program are assembled from the folders' source lists.
 add_library(corvantis_core STATIC)
 target_include_directories(corvantis_core PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(corvantis_core PUBLIC Qt6::Core corvantis_options)
+target_link_libraries(corvantis_core PUBLIC Qt6::Core Qt6::DBus corvantis_options)
 # Production code spells every conversion from 8-bit text; tests may use plain literals.
 target_compile_definitions(corvantis_core PRIVATE QT_NO_CAST_FROM_ASCII)
 

@@ -85,6 +85,7 @@ void DataTable::adopt(Content&& content) {
         m_cur = m_visible.empty() ? -1 : 0;
     });
     emit currentChanged(m_cur);
+    emit contentReplaced();
 }
 
 void DataTable::close() {
@@ -101,6 +102,7 @@ void DataTable::close() {
         m_state = State::Inactive;
     });
     emit currentChanged(-1);
+    emit contentReplaced();
 }
 
 // What a new content or a closed table starts from: no rows shown, natural order, no filter,

@@ -227,6 +227,9 @@ signals:
     // -1). `settling`: the pending row was stored because the user moved on (see settle()), not
     // by an explicit Post. Sent while the table is mid-change: listeners only take note.
     void changeStored(DataTable::RowId row, std::int32_t before, std::int32_t after, bool settling);
+    // The rows were replaced as a whole (a list read into the table, or the table closed), after
+    // the views heard their reset: what was told through changeStored no longer holds.
+    void contentReplaced();
 
 private:
     [[noreturn]] void fail(const QString& message) const; // table-wide: prefixed

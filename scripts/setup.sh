@@ -12,6 +12,8 @@ packages=(
     xauth xvfb
     # the desktop files: drawing the icons, checking the entry, metadata and file type; packaging
     librsvg2-bin desktop-file-utils appstream shared-mime-info dpkg-dev
+    # reminders: the D-Bus module, and a private session bus with a notification service in tests
+    libqt6dbus6 dbus dbus-daemon python3-dbusmock
 )
 
 missing=()

@@ -1,0 +1,73 @@
+#include "reminders/ReminderStore.h"
+
+#include "base/CorvantisError.h"
+#include "storage/InputFile.h"
+#include "storage/SaveFile.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+ReminderStore::ReminderStore(const QString& root) : m_root(root) {}
+
+QString ReminderStore::DefaultRoot() {
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+           QStringLiteral("/reminders");
+}
+
+QString ReminderStore::absolute(const QString& listFile) {
+    return QFileInfo(listFile).absoluteFilePath();
+}
+
+QString ReminderStore::FileFor(const QString& listFile) const {
+    const QByteArray hash =
+        QCryptographicHash::hash(absolute(listFile).toUtf8(), QCryptographicHash::Sha256)
+            .toHex()
+            .left(32);
+    return m_root + u'/' + QString::fromLatin1(hash) + QStringLiteral(".json");
+}
+
+ReminderLog ReminderStore::Load(const QString& listFile) const {
+    const QString fileName = FileFor(listFile);
+    if (!QFileInfo::exists(fileName))
+        return {};
+    try {
+        const InputFile input(fileName, MaxFileSize);
+        return ReminderLog::FromBytes(input.readAll(), absolute(listFile)).value_or(ReminderLog{});
+    } catch (const CorvantisError&) {
+        return {};
+    }
+}
+
+void ReminderStore::makeRoot() const {
+    const QByteArray path = QFile::encodeName(m_root);
+    if (!QDir().mkpath(m_root) || ::chmod(path.constData(), 0700) != 0)
+        throw CorvantisError(QStringLiteral("Cannot create folder \"%1\". %2")
+                                 .arg(QDir::toNativeSeparators(m_root),
+                                      QString::fromLocal8Bit(std::strerror(errno))));
+}
+
+void ReminderStore::Update(const QString& listFile, ReminderLog& log, const QDate& today) const {
+    log.Merge(Load(listFile));
+    log.Prune(today);
+    const QString fileName = FileFor(listFile);
+    if (log.IsEmpty()) {
+        QFile::remove(fileName);
+        return;
+    }
+    makeRoot();
+    const QByteArray bytes = log.ToBytes(absolute(listFile));
+    SaveFile file(fileName);
+    if (::fchmod(file.descriptor(), 0600) != 0)
+        file.fail(QString::fromLocal8Bit(std::strerror(errno)));
+    const QString failure = file.write(bytes.constData(), std::size_t(bytes.size()));
+    if (!failure.isNull())
+        file.fail(failure);
+    file.commit();
+}

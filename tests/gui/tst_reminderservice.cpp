@@ -1,0 +1,413 @@
+#include "core/TaskListFixture.h"
+#include "model/TaskCommands.h"
+#include "reminders/DesktopNotifier.h"
+#include "shell/ReminderCenter.h"
+#include "support/FileBytes.h"
+#include "support/TestSupport.h"
+#include "document/TaskUndo.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUndoStack>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace TaskRecord;
+
+namespace {
+
+// Set in the test run under the private bus: "1", or "none" where no bus could be made.
+const char* PrivateBusVariable = "CORVANTIS_TEST_PRIVATE_BUS";
+const char* BusRunner = "/usr/bin/dbus-run-session";
+
+// A session bus of the test's own: only what the test starts answers on it, and nothing is
+// started on demand (the machine's notification daemon must not come up).
+QByteArray busConfig(const QString& folder) {
+    return "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+           "<busconfig>\n"
+           "  <type>session</type>\n"
+           "  <listen>unix:dir=" +
+           folder.toUtf8() +
+           "</listen>\n"
+           "  <auth>EXTERNAL</auth>\n"
+           "  <policy context=\"default\">\n"
+           "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+           "    <allow eavesdrop=\"true\"/>\n"
+           "    <allow own=\"*\"/>\n"
+           "  </policy>\n"
+           "</busconfig>\n";
+}
+
+// Runs this test program again under a private session bus and returns its exit code.
+int RunUnderPrivateBus(int argc, char** argv) {
+    if (::access(BusRunner, X_OK) != 0) {
+        ::setenv(PrivateBusVariable, "none", 1);
+        return -1;
+    }
+    QTemporaryDir dir;
+    const QString config = dir.filePath("bus.conf");
+    if (!dir.isValid() || !WriteFileBytes(config, busConfig(dir.path())))
+        return 1;
+    ::setenv(PrivateBusVariable, "1", 1);
+    const QByteArray configArgument = "--config-file=" + QFile::encodeName(config);
+    std::vector<char*> args{const_cast<char*>(BusRunner), const_cast<char*>(configArgument.data()),
+                            const_cast<char*>("--")};
+    for (int i = 0; i < argc; ++i)
+        args.push_back(argv[i]);
+    args.push_back(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::execv(BusRunner, args.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    while (child > 0 && ::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return child > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
+// One Notify call of the service's log: summary|body|actions (comma-separated).
+QStringList notifyCalls(const QString& logFile) {
+    const QString log = QString::fromUtf8(ReadFileBytes(logFile));
+    static const QRegularExpression notify(
+        R"re(^\d+\.\d+ Notify "Corvantis" 0 "org\.corvantis\.Corvantis" "(.*?)" "(.*?)" \[(.*?)\] \{)re",
+        QRegularExpression::MultilineOption | QRegularExpression::DotMatchesEverythingOption);
+    QStringList calls;
+    for (auto it = notify.globalMatch(log); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        QString actions = match.captured(3);
+        actions.remove(u'"');
+        calls << match.captured(1) + u'|' + match.captured(2) + u'|' +
+                     actions.split(QStringLiteral(", ")).join(u',');
+    }
+    return calls;
+}
+
+const QString TaskActions = "default,,complete,Complete,tomorrow,Tomorrow";
+
+// An open list as the main window hands it over: its table, its undo history and what the
+// reminders asked of it.
+struct OpenList {
+    TaskListFixture list;
+    TaskUndo undo{&list.table};
+    QString caption;
+    QString fileName;
+    QList<DataTable::RowId> shown;
+
+    OpenList(const QString& name, const QString& folder)
+        : caption(name), fileName(folder + u'/' + name + QStringLiteral(".cv1")) {}
+
+    ReminderCenter::List handle() {
+        ReminderCenter::List handle;
+        handle.table = &list.table;
+        handle.caption = [this] { return caption; };
+        handle.fileName = [this] { return fileName; };
+        handle.completeTask = [this](DataTable::RowId row) {
+            const TaskUndo::Step step(undo);
+            list.table.goToRow(row);
+            TaskCommands::CompleteTask(list.table, list.markUnsaved());
+        };
+        handle.showTask = [this](DataTable::RowId row) { shown << row; };
+        return handle;
+    }
+    QString statusOf(const QString& task) const {
+        for (const DataTable::RowId row : list.table.allRows())
+            if (list.table.textOf(list.table.rowData(row), list.table.fieldIndex(Task)) == task)
+                return list.table.textOf(list.table.rowData(row), list.table.fieldIndex(Status));
+        return QString();
+    }
+};
+
+} // namespace
+
+class TestReminderService : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void notifications_data();
+    void notifications();
+    void actions_data();
+    void actions();
+    void tomorrowSkipsTheNextDay();
+    void noSecondReminderAfterRestart();
+    void reminderTimeCrossedWhileRunning();
+    void withoutService_data();
+    void withoutService();
+
+private:
+    void startService(const QString& capabilities = "actions body");
+    void stopService();
+    std::unique_ptr<ReminderCenter> makeCenter(const QDBusConnection& bus);
+    void invoke(quint32 id, const QString& action);
+    void setClock(const QString& dateTime) { m_now = QDateTime::fromString(dateTime, Qt::ISODate); }
+    QStringList calls() const { return notifyCalls(m_log); }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QProcess* m_service = nullptr;
+    QString m_log;
+    QDateTime m_now;
+    QStringList m_status;
+};
+
+void TestReminderService::initTestCase() {
+    if (qgetenv(PrivateBusVariable) != "1")
+        QSKIP("dbus-run-session is not installed");
+    if (QProcess::execute("/usr/bin/python3", {"-c", "import dbusmock"}) != 0)
+        QSKIP("python3-dbusmock is not installed");
+    QVERIFY(QDBusConnection::sessionBus().isConnected());
+    PinLocaleAndClock();
+    uGeneral::SetClockForTesting([this] { return m_now; });
+}
+
+void TestReminderService::init() {
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_log = m_dir->filePath("notifications.log");
+    m_status.clear();
+    setClock("2025-03-12T10:00:00");
+}
+
+void TestReminderService::cleanup() {
+    stopService();
+}
+
+void TestReminderService::startService(const QString& capabilities) {
+    m_service = new QProcess(this);
+    QStringList args{"-m", "dbusmock", "--template", "notification_daemon", "-l", m_log};
+    if (!capabilities.isEmpty())
+        args << "-p" << QStringLiteral(R"({"capabilities": "%1"})").arg(capabilities);
+    m_service->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_service->start("/usr/bin/python3", args);
+    QVERIFY(m_service->waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(QDBusConnection::sessionBus().interface()->isServiceRegistered(
+                                 DesktopNotifier::ServiceName),
+                             20000);
+}
+
+void TestReminderService::stopService() {
+    if (!m_service)
+        return;
+    ::kill(pid_t(m_service->processId()), SIGCONT);
+    m_service->kill();
+    m_service->waitForFinished();
+    delete m_service;
+    m_service = nullptr;
+}
+
+std::unique_ptr<ReminderCenter> TestReminderService::makeCenter(const QDBusConnection& bus) {
+    auto center = std::make_unique<ReminderCenter>(m_dir->filePath("Corvantis.ini"),
+                                                   m_dir->filePath("reminders"), bus);
+    center->SetStatusMessage([this](const QString& text) { m_status << text; });
+    return center;
+}
+
+void TestReminderService::invoke(quint32 id, const QString& action) {
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(DesktopNotifier::ServiceName, DesktopNotifier::ObjectPath,
+                                       "org.freedesktop.DBus.Mock", "EmitSignal");
+    call << DesktopNotifier::Interface << QString("ActionInvoked") << QString("us")
+         << QVariantList{uint(id), action};
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(call);
+    QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(reply.errorMessage()));
+}
+
+void TestReminderService::notifications_data() {
+    QTest::addColumn<QString>("capabilities"); // empty: the service's own (markup, no actions)
+    QTest::addColumn<QString>("tasks");
+    QTest::addColumn<QStringList>("sent");
+
+    QTest::newRow("due, overdue, complete, cancelled, undated")
+        << "actions body"
+        << "Task=a|DueDate=today;Task=b|DueDate=2025-03-01;Task=c|DueDate=today|Status=Complete;"
+           "Task=d|DueDate=yesterday|Status=Cancelled;Task=e"
+        << QStringList{"Overdue since 3/1/2025|b\nWeek plan|" + TaskActions,
+                       "Due today|a\nWeek plan|" + TaskActions};
+    QTest::newRow("no actions offered, markup read")
+        << ""
+        << "Task=Milk & <eggs>|DueDate=today"
+        << QStringList{"Due today|Milk &amp; &lt;eggs&gt;\nWeek plan|"};
+    QString seven;
+    for (int i = 1; i <= 7; ++i)
+        seven += QStringLiteral("Task=t%1|DueDate=today;").arg(i);
+    QTest::newRow("past five, one summary")
+        << "actions body" << seven
+        << QStringList{"7 tasks are due in Week plan|t1\nt2\nt3\nt4\nt5\nand 2 more|"
+                       "default,,tomorrow,Tomorrow"};
+}
+
+void TestReminderService::notifications() {
+    QFETCH(QString, capabilities);
+    QFETCH(QString, tasks);
+    QFETCH(QStringList, sent);
+    startService(capabilities);
+    OpenList open("Week plan", m_dir->path());
+    for (const QString& task : tasks.split(u';', Qt::SkipEmptyParts))
+        open.list.add(task);
+
+    const auto center = makeCenter(QDBusConnection::sessionBus());
+    center->AddList(open.handle());
+    center->Start();
+    QTRY_COMPARE(calls(), sent);
+}
+
+void TestReminderService::actions_data() {
+    QTest::addColumn<QString>("action");
+    QTest::newRow("complete") << "complete";
+    QTest::newRow("click") << "default";
+}
+
+void TestReminderService::actions() {
+    QFETCH(QString, action);
+    startService();
+    OpenList open("Week plan", m_dir->path());
+    open.list.add("Task=a|DueDate=yesterday");
+    open.list.add("Task=b|DueDate=today|Status=Paused");
+    const auto center = makeCenter(QDBusConnection::sessionBus());
+    center->AddList(open.handle());
+    center->Start();
+    QTRY_COMPARE(calls().size(), 2);
+
+    const int steps = open.undo.count();
+    invoke(2, action); // b's
+    if (action == u"complete") {
+        QTRY_COMPARE(open.statusOf("b"), Complete);
+        QCOMPARE(open.statusOf("a"), NotStarted);
+        QCOMPARE(open.list.commandMarks, 1);
+        QCOMPARE(open.undo.count(), steps + 1);
+        open.undo.undo();
+        QCOMPARE(open.statusOf("b"), Paused);
+    } else {
+        QTRY_COMPARE(open.shown.size(), 1);
+        QCOMPARE(open.list.table.textOf(open.list.table.rowData(open.shown[0]),
+                                        open.list.table.fieldIndex(Task)),
+                 "b");
+        QCOMPARE(open.statusOf("b"), Paused);
+    }
+}
+
+void TestReminderService::tomorrowSkipsTheNextDay() {
+    startService();
+    OpenList open("Week plan", m_dir->path());
+    open.list.add("Task=a|DueDate=yesterday");
+    const auto center = makeCenter(QDBusConnection::sessionBus());
+    center->AddList(open.handle());
+    center->Start();
+    QTRY_COMPARE(calls().size(), 1);
+
+    // The notification stayed overnight; Tomorrow the next morning skips that day's reminder.
+    setClock("2025-03-13T08:00:00");
+    invoke(1, "tomorrow");
+    QTRY_VERIFY(QString::fromUtf8(ReadFileBytes(m_log)).contains("CloseNotification 1"));
+    setClock("2025-03-13T09:00:00");
+    center->CheckClock();
+    setClock("2025-03-14T09:00:00");
+    center->CheckClock();
+    QTRY_COMPARE(calls().size(), 2);
+    QCOMPARE(calls().last(), "Overdue since 3/11/2025|a\nWeek plan|" + TaskActions);
+    QCOMPARE(open.statusOf("a"), NotStarted);
+}
+
+void TestReminderService::noSecondReminderAfterRestart() {
+    startService();
+    auto open = std::make_unique<OpenList>("Week plan", m_dir->path());
+    open->list.add("Task=a|DueDate=today");
+    auto center = makeCenter(QDBusConnection::sessionBus());
+    center->AddList(open->handle());
+    center->Start();
+    QTRY_COMPARE(calls().size(), 1);
+    center.reset();
+
+    // The program again, the same day, the same list read afresh, and another list: only the
+    // other list's task is new.
+    open = std::make_unique<OpenList>("Week plan", m_dir->path());
+    open->list.add("Task=a|DueDate=today");
+    OpenList other("Home", m_dir->path());
+    other.list.add("Task=x|DueDate=today");
+    center = makeCenter(QDBusConnection::sessionBus());
+    center->AddList(open->handle());
+    center->AddList(other.handle());
+    center->Start();
+    QTRY_COMPARE(calls().size(), 2);
+    QCOMPARE(calls().last(), "Due today|x\nHome|" + TaskActions);
+}
+
+void TestReminderService::reminderTimeCrossedWhileRunning() {
+    startService();
+    setClock("2025-03-12T08:59:00");
+    OpenList open("Week plan", m_dir->path());
+    open.list.add("Task=a|DueDate=today");
+    const auto center = makeCenter(QDBusConnection::sessionBus());
+    center->AddList(open.handle());
+    center->Start();
+    center->CheckClock();
+    setClock("2025-03-12T09:00:00");
+    center->CheckClock();
+    center->CheckClock();
+    QTRY_COMPARE(calls().size(), 1);
+
+    // Off, the day's time passing reminds of nothing; on again, the reminders follow.
+    center->SetOptions({false, QTime(9, 0)});
+    setClock("2025-03-13T09:30:00");
+    center->CheckClock();
+    center->SetOptions({true, QTime(9, 45)});
+    center->CheckClock();
+    setClock("2025-03-13T09:45:00");
+    center->CheckClock();
+    QTRY_COMPARE(calls().size(), 2);
+    QCOMPARE(ReminderSettings::Read(m_dir->filePath("Corvantis.ini")).time, QTime(9, 45));
+}
+
+void TestReminderService::withoutService_data() {
+    QTest::addColumn<QString>("service");
+    QTest::newRow("none on the bus") << "none";
+    QTest::newRow("hung") << "hung";
+    QTest::newRow("no bus") << "no bus";
+}
+
+void TestReminderService::withoutService() {
+    QFETCH(QString, service);
+    if (service == u"hung") {
+        startService();
+        ::kill(pid_t(m_service->processId()), SIGSTOP);
+    }
+    const QDBusConnection bus =
+        service == u"no bus"
+            ? QDBusConnection::connectToBus(
+                  QStringLiteral("unix:path=%1").arg(m_dir->filePath("none")), "nowhere")
+            : QDBusConnection::sessionBus();
+    OpenList open("Week plan", m_dir->path());
+    open.list.add("Task=a|DueDate=today");
+    const auto center = makeCenter(bus);
+    center->Notifier().SetTimeoutMs(300);
+    center->AddList(open.handle());
+    center->Start();
+    center->CheckClock();
+    // The look at the clock returned before any answer: the window goes on meanwhile.
+    QVERIFY(m_status.isEmpty());
+    QTRY_COMPARE(m_status, QStringList{"Due today: a - Week plan"});
+}
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty(PrivateBusVariable)) {
+        const int code = RunUnderPrivateBus(argc, argv);
+        if (code >= 0)
+            return code;
+    }
+    QApplication app(argc, argv);
+    TestReminderService test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_reminderservice.moc"
