@@ -1,7 +1,7 @@
 #include "dialogs/uFrmURL.h"
 
 #include "dialogs/WebFetch.h"
-#include "dialogs/WebPage.h"
+#include "storage/WebPage.h"
 #include "widgets/DialogParts.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Icons.h"

@@ -1,6 +1,6 @@
 #include "core/TaskListFixture.h"
+#include "dialogs/uFrmBatchImport.h"
 #include "storage/DataPacket.h"
-#include "storage/uFrmBatchImport.h"
 #include "support/FileBytes.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestSupport.h"

@@ -1,4 +1,4 @@
-#include "storage/uFrmCategories.h"
+#include "dialogs/uFrmCategories.h"
 #include "support/FileBytes.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestSupport.h"

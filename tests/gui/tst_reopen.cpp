@@ -1,7 +1,7 @@
 #include "base/DatesAndClock.h"
+#include "dialogs/ufrmReOpen.h"
 #include "model/DataTable.h"
 #include "storage/RecentLists.h"
-#include "storage/ufrmReOpen.h"
 #include "support/FileBytes.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestSupport.h"

@@ -1,4 +1,4 @@
-#include "storage/uFrmBatchImport.h"
+#include "dialogs/uFrmBatchImport.h"
 
 #include "storage/Import.h"
 #include "widgets/DialogParts.h"

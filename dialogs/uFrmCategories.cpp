@@ -1,4 +1,4 @@
-#include "storage/uFrmCategories.h"
+#include "dialogs/uFrmCategories.h"
 
 #include "base/TextLines.h"
 #include "storage/CategorySettings.h"

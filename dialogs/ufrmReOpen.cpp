@@ -1,4 +1,4 @@
-#include "storage/ufrmReOpen.h"
+#include "dialogs/ufrmReOpen.h"
 
 #include "base/CorvantisError.h"
 #include "base/TextLines.h"
