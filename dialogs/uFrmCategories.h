@@ -3,23 +3,21 @@
 #include <QDialog>
 #include <QStringList>
 
+class CategoryList;
 class QPlainTextEdit;
 class QPushButton;
 
-// The Categories window: the text box mCats holds the one live copy of the category list, one
-// name per line. It is read from the settings file when the window is made and written back only
-// by Save. Edits kept without Save stay in force for the rest of the run.
+// The Categories window: the text box mCats shows the category list, one name per line, and
+// every change typed into it goes to the list at once. Save writes the list to the settings file;
+// edits kept without Save stay in force for the rest of the run.
 class TfrmCategories : public QDialog {
     Q_OBJECT
 public:
-    // programFolder: where the settings file Corvantis.ini lives.
-    explicit TfrmCategories(const QString& programFolder, QWidget* parent = nullptr);
+    // Shows the list as loaded; a load error it kept is shown in the error box.
+    explicit TfrmCategories(CategoryList& categories, QWidget* parent = nullptr);
 
-    // The category names as they stand in mCats now, saved or not, in list order.
-    QStringList Lines() const;
-
-    QString AppFolder() const { return m_appFolder; }
-    QString SettingsFileName() const;
+    // The program folder, ending in a path separator.
+    QString AppFolder() const;
 
     void btnUpdateClick();
     void btnSaveClick();
@@ -28,8 +26,11 @@ public:
 
 private:
     void setEditable(bool editable);
+    // The lines of mCats: a final line break ends the last line; it starts no new one.
+    QStringList shownLines() const;
+    void showList();
 
-    QString m_appFolder; // ends in a path separator
+    CategoryList* m_categories = nullptr;
     QPlainTextEdit* mCats = nullptr;
     QPushButton* btnUpdate = nullptr;
     QPushButton* btnSave = nullptr;

@@ -94,14 +94,12 @@ protected:
 
 } // namespace
 
-TfrmReOpen::TfrmReOpen(const QString& programFolder, QWidget* parent)
-    : QDialog(parent), m_store(new RecentLists(programFolder, this)) {
+TfrmReOpen::TfrmReOpen(RecentLists& store, QWidget* parent) : QDialog(parent), m_store(&store) {
     setObjectName(QStringLiteral("frmReOpen"));
     setWindowTitle(QStringLiteral("Reopen"));
     setFont(InterfaceFont::Font());
     resize(660, 437);
 
-    m_loadError = m_store->LoadRecent();
     buildGrid();
     buildBottom();
     auto* layout = new QVBoxLayout(this);
@@ -110,9 +108,10 @@ TfrmReOpen::TfrmReOpen(const QString& programFolder, QWidget* parent)
     layout->addWidget(DBGrid1, 1);
     layout->addWidget(btnOpen->parentWidget());
     syncViewToTable();
+    connect(m_store, &RecentLists::changed, this, &TfrmReOpen::syncViewToTable);
 
-    if (!m_loadError.isEmpty())
-        Prompt::Error(m_loadError);
+    if (!m_store->LoadError().isEmpty())
+        Prompt::Error(m_store->LoadError());
 }
 
 TfrmReOpen::~TfrmReOpen() = default;

@@ -17,8 +17,10 @@
 #include "model/TaskHistory.h"
 #include "report/uQRptTasks.h"
 #include "shell/ListRecovery.h"
+#include "storage/CategoryList.h"
 #include "storage/DataPacket.h"
 #include "storage/Import.h"
+#include "storage/RecentLists.h"
 #include "view/TaskUndo.h"
 #include "view/TaskViewServices.h"
 #include "view/uFrTasks.h"
@@ -106,16 +108,24 @@ TfrmMain::TfrmMain(const QString& programFolder, QWidget* parent)
     buildFooter();
 }
 
-TfrmMain::~TfrmMain() = default;
+TfrmMain::~TfrmMain() {
+    // The windows go before the stores they show.
+    delete frmReOpen;
+    delete frmCategories;
+}
 
 void TfrmMain::CreateSecondaryWindows() {
-    frmReOpen = new TfrmReOpen(m_programFolder, this);
+    m_recentLists = new RecentLists(m_programFolder, this);
+    m_recentLists->LoadRecent();
+    frmReOpen = new TfrmReOpen(*m_recentLists, this);
     frmAbout = new TfrmAbout(this);
     frmProgress = new TfrmProgress(this);
     frmComments = new TfrmComments(this);
     frmDateSelect = new TfrmDateSelect(this);
     frmBatchImport = new TfrmBatchImport(this);
-    frmCategories = new TfrmCategories(m_programFolder, this);
+    m_categories = new CategoryList(m_programFolder, this);
+    m_categories->load();
+    frmCategories = new TfrmCategories(*m_categories, this);
     frmDetails = new TfrmDetails(this);
     frmURL = new TfrmURL(this);
     frmHistory = new TfrmHistory(this);
@@ -136,8 +146,8 @@ TaskViewServices TfrmMain::ViewServices() {
     if (frmURL)
         services.askUrl = [w = frmURL] { return w->Ask(); };
     services.openTaskList = [this](const QString& fileName) { OpenTaskList(fileName); };
-    if (frmCategories)
-        services.categoryLines = [w = frmCategories] { return w->Lines(); };
+    if (m_categories)
+        services.categoryLines = [list = m_categories] { return list->lines(); };
     if (frmHistory)
         services.showHistory = [w = frmHistory](const DataTable& table, DataTable::RowId row) {
             return w->Execute(table, row);
@@ -473,7 +483,7 @@ void TfrmMain::AddListTab(const QString& name, bool isNew) {
         closePage(PageControl1->indexOf(page));
         throw;
     }
-    view->SetCategoryChoices(frmCategories ? frmCategories->Lines() : QStringList());
+    view->SetCategoryChoices(m_categories ? m_categories->lines() : QStringList());
     PageControl1->setCurrentWidget(page);
     // The page just became visible: only now can its quick-add box take the focus.
     view->FocusQuickAdd();
@@ -505,7 +515,7 @@ void TfrmMain::RecoverLists() {
             continue;
         }
         m_recovery->Follow(view, copy.id);
-        view->SetCategoryChoices(frmCategories ? frmCategories->Lines() : QStringList());
+        view->SetCategoryChoices(m_categories ? m_categories->lines() : QStringList());
         PageControl1->show();
         PageControl1->setCurrentWidget(view->parentWidget());
         ++recovered;

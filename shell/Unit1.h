@@ -11,8 +11,10 @@ class QMenu;
 class QTabWidget;
 class QToolBar;
 class QToolButton;
+class CategoryList;
 class ListRecovery;
 class QUndoGroup;
+class RecentLists;
 class TfrTasks;
 class TfrmReOpen;
 class TfrmCategories;
@@ -177,6 +179,9 @@ private:
     // Every open list's undo history; the active tab's drives Undo and Redo.
     QUndoGroup* m_undoGroup = nullptr;
 
+    // The stores the Reopen and Categories windows show.
+    RecentLists* m_recentLists = nullptr;
+    CategoryList* m_categories = nullptr;
     TfrmReOpen* frmReOpen = nullptr;
     TfrmAbout* frmAbout = nullptr;
     TfrmProgress* frmProgress = nullptr;

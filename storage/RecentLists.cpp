@@ -63,6 +63,12 @@ void RecentLists::configure() {
 }
 
 QString RecentLists::LoadRecent() {
+    m_loadError = readRecent();
+    emit changed();
+    return m_loadError;
+}
+
+QString RecentLists::readRecent() {
     m_changed = false;
     const QString fileName = FileName();
     if (!QFileInfo::exists(fileName))
@@ -155,6 +161,7 @@ void RecentLists::AddRecent(const QString& fileName) {
         throw;
     }
     m_changed = true;
+    emit changed();
 }
 
 QString RecentLists::CurrentFile() const {
@@ -170,6 +177,7 @@ void RecentLists::MarkCurrentUsed() {
     cdsFiles->setDateTime(LastUsedField, uGeneral::Now());
     cdsFiles->post();
     m_changed = true;
+    emit changed();
 }
 
 bool RecentLists::RenameCurrent(const QString& answer) {
@@ -189,6 +197,7 @@ bool RecentLists::RenameCurrent(const QString& answer) {
     cdsFiles->setString(FileField, target);
     cdsFiles->post();
     m_changed = true;
+    emit changed();
     return true;
 }
 
@@ -198,6 +207,7 @@ bool RecentLists::RemoveCurrent() {
         return false;
     cdsFiles->remove();
     m_changed = true;
+    emit changed();
     return true;
 }
 

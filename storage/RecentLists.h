@@ -9,7 +9,8 @@ class DataTable;
 
 // The recent-lists store: every list file opened or saved, one row each, in the table cdsFiles
 // (File, LastUsed) ordered by LastUsed, newest first, and kept in Recent.XML in the program's
-// folder. The table keeps no history: every change is final at once.
+// folder. The table keeps no history: every change is final at once. The main window makes it
+// once at start-up and the Reopen window shows it; changed() tells that its rows changed.
 class RecentLists : public QObject {
     Q_OBJECT
 public:
@@ -35,8 +36,9 @@ public:
 
     // Loads Recent.XML when it exists. A file that cannot be read is kept aside under the first
     // free backup name and the table starts empty and works normally; the message for the user
-    // is returned (naming the file, the reason and the copy; empty: loaded).
+    // is returned (naming the file, the reason and the copy; empty: loaded) and kept.
     QString LoadRecent();
+    QString LoadError() const { return m_loadError; }
     // Adds a row for a file not recorded yet (exact, case-sensitive match among all rows,
     // whatever the filter shows); the new row becomes current. Throws CorvantisError.
     void AddRecent(const QString& fileName);
@@ -63,13 +65,19 @@ public:
     // Writes the table when it changed; false when that write failed.
     bool SaveIfChanged();
 
+signals:
+    // A row was added, changed or dropped, or the table was loaded.
+    void changed();
+
 private:
     void configure();
+    QString readRecent();
     // Renames Recent.XML to the first free backup name and returns that name; empty, with the
     // system's reason in failure, when it cannot.
     QString keepAside(QString& failure) const;
 
     QString m_folder;
+    QString m_loadError;
     DataTable* cdsFiles = nullptr;
     bool m_changed = false;
 };

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -81,6 +82,7 @@ private slots:
     void rename_data();
     void rename();
     void removeAndNoRow();
+    void changedSignal();
     void corpusFilesAsStore();
 };
 
@@ -419,6 +421,27 @@ void TestRecentLists::removeAndNoRow() {
     QCOMPARE(allFiles(store.Table()), QStringList{"/l/b.cv1"});
     QVERIFY(QFile::exists(file)); // the list file itself is not touched
     QVERIFY(store.Changed());
+}
+
+// The Reopen window follows the store through changed(): each change of the rows says so once;
+// a filter, a known file and a command without a row do not.
+void TestRecentLists::changedSignal() {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("a.cv1"));
+    QVERIFY(WriteFileBytes(file, "list"));
+    RecentLists store(dir.path());
+    QSignalSpy changed(&store, &RecentLists::changed);
+    store.LoadRecent();
+    store.AddRecent(file);
+    store.AddRecent(file);
+    store.SetFilterText(QStringLiteral("zzz"));
+    store.SetFilterText(QString());
+    store.MarkCurrentUsed();
+    QVERIFY(store.RenameCurrent(dir.filePath(QStringLiteral("b.cv1"))));
+    QVERIFY(store.RemoveCurrent());
+    QVERIFY(!store.RemoveCurrent());
+    store.MarkCurrentUsed();
+    QCOMPARE(changed.count(), 5);
 }
 
 // Packets written by other programs never make a usable-looking store out of another table,
