@@ -1,18 +1,10 @@
 #include "dialogs/VersionListModel.h"
 
 #include "model/TaskRecord.h"
-#include "widgets/DecorativeStrip.h"
-#include "widgets/DialogParts.h"
 #include "widgets/ProgramColours.h"
 
-#include <QDialog>
 #include <QFont>
-#include <QHeaderView>
-#include <QLabel>
-#include <QPushButton>
 #include <QStringList>
-#include <QTableView>
-#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -62,6 +54,20 @@ QString VersionListModel::OneLine(QString text) {
     text.replace(u'\n', u' ');
     text.replace(u'\r', u' ');
     return text;
+}
+
+QVariant VersionListModel::changedLook(int role) {
+    switch (role) {
+    case Qt::BackgroundRole:
+        return ProgramColours::ChangedValue;
+    case Qt::FontRole: {
+        QFont bold;
+        bold.setBold(true);
+        return bold;
+    }
+    default:
+        return {};
+    }
 }
 
 QString VersionListModel::WhenText(int row) const {
@@ -129,14 +135,8 @@ QVariant VersionListModel::data(const QModelIndex& index, int role) const {
                                                     : Qt::AlignLeft | Qt::AlignVCenter);
     }
     case Qt::BackgroundRole:
-        return changed ? QVariant(ProgramColours::ChangedValue) : QVariant();
     case Qt::FontRole:
-        if (changed) {
-            QFont bold;
-            bold.setBold(true);
-            return bold;
-        }
-        return {};
+        return changed ? changedLook(role) : QVariant();
     case ChangedRole:
         return changed;
     default:
@@ -149,50 +149,4 @@ QVariant VersionListModel::headerData(int section, Qt::Orientation orientation, 
         section >= static_cast<int>(m_columns.size()))
         return {};
     return m_columns[static_cast<std::size_t>(section)].title;
-}
-
-void SetUpVersionTable(QTableView* table, const QString& name, QAbstractItemModel* model,
-                       QAbstractItemView::SelectionMode selection, const std::vector<int>& widths) {
-    table->setObjectName(name);
-    if (table->model() != model) // a table widget keeps its own
-        table->setModel(model);
-    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table->setSelectionMode(selection);
-    table->setWordWrap(false);
-    table->verticalHeader()->hide();
-    table->verticalHeader()->setDefaultSectionSize(18);
-    QHeaderView* header = table->horizontalHeader();
-    header->setHighlightSections(false);
-    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    header->setStretchLastSection(true);
-    for (int column = 0; column < static_cast<int>(widths.size()); ++column)
-        table->setColumnWidth(column, std::max(widths[static_cast<std::size_t>(column)],
-                                               header->sectionSizeHint(column)));
-}
-
-HistoryFrame LayOutHistoryWindow(QDialog& window, const QString& headingName, QWidget* body,
-                                 const QString& restoreCaption, int restoreWidth) {
-    HistoryFrame frame;
-    frame.heading = new QLabel(&window);
-    frame.heading->setObjectName(headingName);
-    frame.heading->setContentsMargins(8, 6, 8, 6);
-    frame.heading->setTextFormat(Qt::PlainText);
-
-    auto* bar = new DecorativeStrip(&window);
-    bar->setObjectName(QStringLiteral("pnlButtons"));
-    bar->setFixedHeight(41);
-    frame.restore =
-        DialogParts::AddButton(bar, QStringLiteral("btnRestore"), restoreCaption, {24, 8});
-    frame.restore->resize(restoreWidth, frame.restore->height());
-    frame.close = DialogParts::AddButton(bar, QStringLiteral("btnClose"), QStringLiteral("Close"),
-                                         {24 + restoreWidth + 5, 8});
-
-    auto* layout = new QVBoxLayout(&window);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(frame.heading);
-    layout->addWidget(body, 1);
-    layout->addWidget(bar);
-    return frame;
 }

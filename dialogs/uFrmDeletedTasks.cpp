@@ -1,6 +1,8 @@
 #include "dialogs/uFrmDeletedTasks.h"
 
+#include "dialogs/HistoryFrame.h"
 #include "dialogs/VersionListModel.h"
+#include "dialogs/VersionTable.h"
 #include "model/TaskHistory.h"
 #include "model/TaskRecord.h"
 #include "widgets/DialogParts.h"
@@ -38,15 +40,15 @@ TfrmDeletedTasks::TfrmDeletedTasks(QWidget* parent) : QDialog(parent) {
 
     m_tasks = new VersionListModel(DeletedColumns(), this);
     grdDeleted = new QTableView(this);
-    SetUpVersionTable(grdDeleted, QStringLiteral("grdDeleted"), m_tasks,
-                      QAbstractItemView::ExtendedSelection, {45, 300, 86, 69, 60, 100, 85});
+    VersionTable::setUp(grdDeleted, QStringLiteral("grdDeleted"), m_tasks,
+                        QAbstractItemView::ExtendedSelection, {45, 300, 86, 69, 60, 100, 85});
     connect(grdDeleted, &QTableView::doubleClicked, this,
             [this] { RunGuarded([this] { btnRestoreClick(); }); });
     connect(grdDeleted->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { btnRestore->setEnabled(!selectedRows().empty()); });
 
-    const HistoryFrame frame = LayOutHistoryWindow(*this, QStringLiteral("lblDeleted"), grdDeleted,
-                                                   QStringLiteral("Restore"), 75);
+    const HistoryFrame frame = HistoryFrame::layOut(*this, QStringLiteral("lblDeleted"), grdDeleted,
+                                                    QStringLiteral("Restore"), 75);
     lblDeleted = frame.heading;
     btnRestore = frame.restore;
     btnClose = frame.close;

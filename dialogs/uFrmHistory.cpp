@@ -1,11 +1,12 @@
 #include "dialogs/uFrmHistory.h"
 
+#include "dialogs/HistoryFrame.h"
 #include "dialogs/VersionListModel.h"
+#include "dialogs/VersionTable.h"
 #include "model/TaskHistory.h"
 #include "model/TaskRecord.h"
 #include "widgets/DialogParts.h"
 #include "widgets/ErrorBox.h"
-#include "widgets/ProgramColours.h"
 
 #include <QHeaderView>
 #include <QLabel>
@@ -40,15 +41,15 @@ TfrmHistory::TfrmHistory(QWidget* parent) : QDialog(parent) {
 
     m_versions = new VersionListModel(HistoryColumns(), this);
     grdVersions = new QTableView;
-    SetUpVersionTable(grdVersions, QStringLiteral("grdVersions"), m_versions,
-                      QAbstractItemView::SingleSelection, {90, 86, 60, 69, 300});
+    VersionTable::setUp(grdVersions, QStringLiteral("grdVersions"), m_versions,
+                        QAbstractItemView::SingleSelection, {90, 86, 60, 69, 300});
     connect(grdVersions->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this] { RunGuarded([this] { showSelected(); }); });
 
     grdFields = new QTableWidget(0, 2);
     grdFields->setHorizontalHeaderLabels({QStringLiteral("Field"), QStringLiteral("Value")});
-    SetUpVersionTable(grdFields, QStringLiteral("grdFields"), grdFields->model(),
-                      QAbstractItemView::NoSelection, {110});
+    VersionTable::setUp(grdFields, QStringLiteral("grdFields"), grdFields->model(),
+                        QAbstractItemView::NoSelection, {110});
     grdFields->setFocusPolicy(Qt::NoFocus);
 
     auto* split = new QSplitter(Qt::Vertical, this);
@@ -58,8 +59,8 @@ TfrmHistory::TfrmHistory(QWidget* parent) : QDialog(parent) {
     split->setChildrenCollapsible(false);
     split->setSizes({190, 290});
 
-    const HistoryFrame frame = LayOutHistoryWindow(*this, QStringLiteral("lblTask"), split,
-                                                   QStringLiteral("Restore this version"), 130);
+    const HistoryFrame frame = HistoryFrame::layOut(*this, QStringLiteral("lblTask"), split,
+                                                    QStringLiteral("Restore this version"), 130);
     lblTask = frame.heading;
     btnRestore = frame.restore;
     btnClose = frame.close;
@@ -135,14 +136,10 @@ void TfrmHistory::showSelected() {
         auto* name = new QTableWidgetItem(fields[static_cast<std::size_t>(f)].name);
         auto* value = new QTableWidgetItem(VersionListModel::OneLine(text));
         value->setToolTip(text);
-        if (std::binary_search(changed.begin(), changed.end(), f)) {
-            QFont bold = grdFields->font();
-            bold.setBold(true);
-            for (QTableWidgetItem* item : {name, value}) {
-                item->setBackground(ProgramColours::ChangedValue);
-                item->setFont(bold);
-            }
-        }
+        if (std::binary_search(changed.begin(), changed.end(), f))
+            for (QTableWidgetItem* item : {name, value})
+                for (const int role : {Qt::BackgroundRole, Qt::FontRole})
+                    item->setData(role, VersionListModel::changedLook(role));
         grdFields->setItem(f, 0, name);
         grdFields->setItem(f, 1, value);
     }
