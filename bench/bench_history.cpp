@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
     paint(view);
     DataTable& table = *view.cdsTasks();
     std::printf("List: %d tasks shown, %zu row versions, %zu deleted tasks\n\n",
-                table.recordCount(), table.versionCount(), TaskHistory::DeletedTasks(table).size());
+                table.recordCount(), table.versionCount(), TaskHistory::deletedTasks(table).size());
 
     TfrmHistory history;
     TfrmDeletedTasks deleted;
@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
     std::size_t shownVersions = 0;
     for (int run = 0; run < runs; ++run) {
         const DataTable::RowId row = table.rowIdAt(int(random.bounded(table.visibleRowCount())));
-        versionsMs.push_back(timedMs([&] { (void)TaskHistory::VersionsOfRow(table, row); }));
+        versionsMs.push_back(timedMs([&] { (void)TaskHistory::versionsOfRow(table, row); }));
         historyMs.push_back(timedMs([&] {
             history.Load(table, row);
             history.show();
@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
         }));
         shownVersions += std::size_t(history.VersionCount());
         history.hide();
-        deletedListMs.push_back(timedMs([&] { (void)TaskHistory::DeletedTasks(table); }));
+        deletedListMs.push_back(timedMs([&] { (void)TaskHistory::deletedTasks(table); }));
         deletedMs.push_back(timedMs([&] {
             deleted.Load(table);
             deleted.show();

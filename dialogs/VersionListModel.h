@@ -31,18 +31,18 @@ public:
 
     explicit VersionListModel(std::vector<Column> columns, QObject* parent = nullptr);
 
-    void SetVersions(const DataTable& table, std::vector<TaskHistory::Version> versions,
+    void setVersions(const DataTable& table, std::vector<TaskHistory::Version> versions,
                      bool markChanges);
-    void Clear();
+    void clear();
 
-    const DataTable* Table() const { return m_table; }
-    const TaskHistory::Version& VersionAt(int row) const {
+    const DataTable* table() const { return m_table; }
+    const TaskHistory::Version& versionAt(int row) const {
         return m_versions[static_cast<std::size_t>(row)];
     }
     // The fields the row's version changed; empty when changes are not marked.
-    const std::vector<int>& ChangedAt(int row) const;
+    const std::vector<int>& changedAt(int row) const;
     // How the version of a row reads in a "When" column.
-    QString WhenText(int row) const;
+    QString whenText(int row) const;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -51,7 +51,7 @@ public:
                         int role = Qt::DisplayRole) const override;
 
     // A value as one line of a cell: line breaks shown as blanks.
-    static QString OneLine(QString text);
+    static QString oneLine(QString text);
     // How a changed value looks, for the background and font roles: the changed-value colour and
     // a bold font. No value for other roles.
     static QVariant changedLook(int role);

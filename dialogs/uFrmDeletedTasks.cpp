@@ -60,7 +60,7 @@ TfrmDeletedTasks::~TfrmDeletedTasks() = default;
 
 void TfrmDeletedTasks::Load(const DataTable& table) {
     m_chosen.clear();
-    m_tasks->SetVersions(table, TaskHistory::DeletedTasks(table), false);
+    m_tasks->setVersions(table, TaskHistory::deletedTasks(table), false);
     const int count = m_tasks->rowCount();
     lblDeleted->setText(
         count == 0 ? QStringLiteral("No task has been deleted from this list.")
@@ -75,7 +75,7 @@ std::vector<std::uint32_t> TfrmDeletedTasks::Execute(const DataTable& table) {
     Load(table);
     grdDeleted->setFocus();
     const bool restore = exec() == QDialog::Accepted;
-    m_tasks->Clear();
+    m_tasks->clear();
     return restore ? m_chosen : std::vector<std::uint32_t>{};
 }
 
@@ -109,7 +109,7 @@ void TfrmDeletedTasks::btnRestoreClick() {
         return;
     m_chosen.clear();
     for (int row : rows)
-        m_chosen.push_back(m_tasks->VersionAt(row).version);
+        m_chosen.push_back(m_tasks->versionAt(row).version);
     // Oldest first: restored tasks take their new IDs in the order they were first made.
     std::sort(m_chosen.begin(), m_chosen.end());
     accept();

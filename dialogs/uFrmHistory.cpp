@@ -72,15 +72,15 @@ TfrmHistory::~TfrmHistory() = default;
 
 void TfrmHistory::Load(const DataTable& table, DataTable::RowId row) {
     m_chosen.reset();
-    m_versions->SetVersions(table, TaskHistory::VersionsOfRow(table, row), true);
+    m_versions->setVersions(table, TaskHistory::versionsOfRow(table, row), true);
     const int versions = m_versions->rowCount();
     QString heading =
         versions == 1 ? QStringLiteral("1 version") : QStringLiteral("%1 versions").arg(versions);
     if (versions > 0) {
-        const RowData& now = table.versionData(m_versions->VersionAt(0).version);
+        const RowData& now = table.versionData(m_versions->versionAt(0).version);
         const int id = table.fieldIndex(TaskRecord::ID);
         const int task = table.fieldIndex(TaskRecord::Task);
-        QString name = task >= 0 ? VersionListModel::OneLine(table.textOf(now, task)) : QString();
+        QString name = task >= 0 ? VersionListModel::oneLine(table.textOf(now, task)) : QString();
         if (id >= 0)
             name = QStringLiteral("Task %1: %2").arg(table.textOf(now, id), name);
         heading = name + QStringLiteral("  (") + heading + u')';
@@ -93,7 +93,7 @@ std::optional<std::uint32_t> TfrmHistory::Execute(const DataTable& table, DataTa
     Load(table, row);
     grdVersions->setFocus();
     const bool restore = exec() == QDialog::Accepted;
-    m_versions->Clear();
+    m_versions->clear();
     grdFields->setRowCount(0);
     return restore ? m_chosen : std::nullopt;
 }
@@ -120,21 +120,21 @@ int TfrmHistory::selectedRow() const {
 
 void TfrmHistory::showSelected() {
     const int row = selectedRow();
-    const DataTable* table = m_versions->Table();
+    const DataTable* table = m_versions->table();
     // The newest version is what the task holds now: nothing to restore.
     btnRestore->setEnabled(row > 0);
     if (row < 0 || !table) {
         grdFields->setRowCount(0);
         return;
     }
-    const RowData& values = table->versionData(m_versions->VersionAt(row).version);
-    const std::vector<int>& changed = m_versions->ChangedAt(row);
+    const RowData& values = table->versionData(m_versions->versionAt(row).version);
+    const std::vector<int>& changed = m_versions->changedAt(row);
     const FieldList& fields = table->fields();
     grdFields->setRowCount(static_cast<int>(fields.size()));
     for (int f = 0; f < static_cast<int>(fields.size()); ++f) {
         const QString text = table->displayTextOf(values, f);
         auto* name = new QTableWidgetItem(fields[static_cast<std::size_t>(f)].name);
-        auto* value = new QTableWidgetItem(VersionListModel::OneLine(text));
+        auto* value = new QTableWidgetItem(VersionListModel::oneLine(text));
         value->setToolTip(text);
         if (std::binary_search(changed.begin(), changed.end(), f))
             for (QTableWidgetItem* item : {name, value})
@@ -149,7 +149,7 @@ void TfrmHistory::btnRestoreClick() {
     const int row = selectedRow();
     if (row <= 0)
         return;
-    m_chosen = m_versions->VersionAt(row).version;
+    m_chosen = m_versions->versionAt(row).version;
     accept();
 }
 

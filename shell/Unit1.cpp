@@ -831,6 +831,6 @@ void TfrmMain::actSaveCopyExecute() {
     table->settle();
     DataTable copy;
     copy.setObjectName(table->objectName());
-    copy.adopt(TaskHistory::WithoutHistory(*table));
+    copy.adopt(TaskHistory::withoutHistory(*table));
     DataPacket::SaveToFile(copy, target);
 }

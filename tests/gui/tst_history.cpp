@@ -199,10 +199,10 @@ void TestHistory::undoRedoEachKind() {
     host.view->InitList(file, false);
     TaskViewServices services;
     services.showHistory = [](const DataTable& table, DataTable::RowId row) {
-        return std::optional<std::uint32_t>(TaskHistory::VersionsOfRow(table, row)[1].version);
+        return std::optional<std::uint32_t>(TaskHistory::versionsOfRow(table, row)[1].version);
     };
     services.showDeletedTasks = [](const DataTable& table) {
-        return std::vector<std::uint32_t>{TaskHistory::DeletedTasks(table)[0].version};
+        return std::vector<std::uint32_t>{TaskHistory::deletedTasks(table)[0].version};
     };
     host.view->SetServices(services);
     DataTable& table = host.table();
@@ -304,7 +304,7 @@ void TestHistory::historyWindows() {
         QCOMPARE(history.VersionCount(), 0); // the window lets go of the list
         if (chosen)
             QCOMPARE(*chosen,
-                     TaskHistory::VersionsOfRow(list.table, RowOfId(list.table, 2))[2].version);
+                     TaskHistory::versionsOfRow(list.table, RowOfId(list.table, 2))[2].version);
     }
 
     TfrmDeletedTasks deleted;
