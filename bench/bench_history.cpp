@@ -111,15 +111,15 @@ int main(int argc, char** argv) {
         const DataTable::RowId row = table.rowIdAt(int(random.bounded(table.visibleRowCount())));
         versionsMs.push_back(timedMs([&] { (void)TaskHistory::versionsOfRow(table, row); }));
         historyMs.push_back(timedMs([&] {
-            history.Load(table, row);
+            history.load(table, row);
             history.show();
             paint(history);
         }));
-        shownVersions += std::size_t(history.VersionCount());
+        shownVersions += std::size_t(history.versionCount());
         history.hide();
         deletedListMs.push_back(timedMs([&] { (void)TaskHistory::deletedTasks(table); }));
         deletedMs.push_back(timedMs([&] {
-            deleted.Load(table);
+            deleted.load(table);
             deleted.show();
             paint(deleted);
         }));
@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
     std::printf("|---|---:|---:|\n");
     std::printf("| Task History (%.1f versions a task) | %.1f | %.2f |\n",
                 double(shownVersions) / runs, median(historyMs), median(versionsMs));
-    std::printf("| Deleted Tasks (%d tasks) | %.1f | %.2f |\n\n", deleted.TaskCount(),
+    std::printf("| Deleted Tasks (%d tasks) | %.1f | %.2f |\n\n", deleted.taskCount(),
                 median(deletedMs), median(deletedListMs));
 
     std::printf("| Order | Batch insert of 2,000 ms | Undo ms | Undo, grid painted ms | Redo ms | "

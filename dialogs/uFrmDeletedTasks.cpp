@@ -58,7 +58,7 @@ TfrmDeletedTasks::TfrmDeletedTasks(QWidget* parent) : QDialog(parent) {
 
 TfrmDeletedTasks::~TfrmDeletedTasks() = default;
 
-void TfrmDeletedTasks::Load(const DataTable& table) {
+void TfrmDeletedTasks::load(const DataTable& table) {
     m_chosen.clear();
     m_tasks->setVersions(table, TaskHistory::deletedTasks(table), false);
     const int count = m_tasks->rowCount();
@@ -68,22 +68,22 @@ void TfrmDeletedTasks::Load(const DataTable& table) {
                                     "the chosen tasks back as new tasks.")
                          .arg(count == 1 ? QStringLiteral("1 task")
                                          : QStringLiteral("%1 tasks").arg(count)));
-    SelectTasks(count > 0 ? std::vector<int>{0} : std::vector<int>{});
+    selectTasks(count > 0 ? std::vector<int>{0} : std::vector<int>{});
 }
 
-std::vector<std::uint32_t> TfrmDeletedTasks::Execute(const DataTable& table) {
-    Load(table);
+std::vector<std::uint32_t> TfrmDeletedTasks::execute(const DataTable& table) {
+    load(table);
     grdDeleted->setFocus();
     const bool restore = exec() == QDialog::Accepted;
     m_tasks->clear();
     return restore ? m_chosen : std::vector<std::uint32_t>{};
 }
 
-int TfrmDeletedTasks::TaskCount() const {
+int TfrmDeletedTasks::taskCount() const {
     return m_tasks->rowCount();
 }
 
-void TfrmDeletedTasks::SelectTasks(const std::vector<int>& rows) {
+void TfrmDeletedTasks::selectTasks(const std::vector<int>& rows) {
     QItemSelection selection;
     for (int row : rows)
         if (row >= 0 && row < m_tasks->rowCount())

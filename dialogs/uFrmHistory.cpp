@@ -70,7 +70,7 @@ TfrmHistory::TfrmHistory(QWidget* parent) : QDialog(parent) {
 
 TfrmHistory::~TfrmHistory() = default;
 
-void TfrmHistory::Load(const DataTable& table, DataTable::RowId row) {
+void TfrmHistory::load(const DataTable& table, DataTable::RowId row) {
     m_chosen.reset();
     m_versions->setVersions(table, TaskHistory::versionsOfRow(table, row), true);
     const int versions = m_versions->rowCount();
@@ -86,11 +86,11 @@ void TfrmHistory::Load(const DataTable& table, DataTable::RowId row) {
         heading = name + QStringLiteral("  (") + heading + u')';
     }
     lblTask->setText(heading);
-    SelectVersion(0);
+    selectVersion(0);
 }
 
-std::optional<std::uint32_t> TfrmHistory::Execute(const DataTable& table, DataTable::RowId row) {
-    Load(table, row);
+std::optional<std::uint32_t> TfrmHistory::execute(const DataTable& table, DataTable::RowId row) {
+    load(table, row);
     grdVersions->setFocus();
     const bool restore = exec() == QDialog::Accepted;
     m_versions->clear();
@@ -98,11 +98,11 @@ std::optional<std::uint32_t> TfrmHistory::Execute(const DataTable& table, DataTa
     return restore ? m_chosen : std::nullopt;
 }
 
-int TfrmHistory::VersionCount() const {
+int TfrmHistory::versionCount() const {
     return m_versions->rowCount();
 }
 
-void TfrmHistory::SelectVersion(int row) {
+void TfrmHistory::selectVersion(int row) {
     if (row < 0 || row >= m_versions->rowCount()) {
         grdVersions->selectionModel()->clear();
         showSelected();

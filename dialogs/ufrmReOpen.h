@@ -34,14 +34,14 @@ public:
     QString SelectedFile() const { return m_selectedFile; }
     // At program end: writes Recent.XML when the table changed since it was last written.
     // False when that write failed.
-    bool WriteRecentAtExit();
+    bool writeRecentAtExit();
 
-    RecentLists& Store() const { return *m_store; }
+    RecentLists& store() const { return *m_store; }
     DataTable& cdsFiles() const;
 
     // Whether a cell of the grid is drawn struck out: its row's file does not exist. Asked each
     // time the cell is painted.
-    static bool CellStruckOut(const QModelIndex& index);
+    static bool cellStruckOut(const QModelIndex& index);
 
     void btnFilterClick();
     void btnOpenClick();

@@ -136,25 +136,25 @@ void TfrmMain::CreateSecondaryWindows() {
 TaskViewServices TfrmMain::ViewServices() {
     TaskViewServices services;
     if (frmProgress)
-        services.askProgress = [w = frmProgress](int start) { return w->AskApplied(start); };
+        services.askProgress = [w = frmProgress](int start) { return w->askApplied(start); };
     if (frmDateSelect)
-        services.askDate = [w = frmDateSelect] { return w->Ask(); };
+        services.askDate = [w = frmDateSelect] { return w->ask(); };
     if (frmComments)
-        services.editComments = [w = frmComments](DataTable& table) { w->Execute(table); };
+        services.editComments = [w = frmComments](DataTable& table) { w->execute(table); };
     if (frmDetails)
-        services.showDetails = [w = frmDetails](DataTable& table) { return w->Execute(table); };
+        services.showDetails = [w = frmDetails](DataTable& table) { return w->execute(table); };
     if (frmURL)
-        services.askUrl = [w = frmURL] { return w->Ask(); };
+        services.askUrl = [w = frmURL] { return w->ask(); };
     services.openTaskList = [this](const QString& fileName) { OpenTaskList(fileName); };
     if (m_categories)
         services.categoryLines = [list = m_categories] { return list->lines(); };
     if (frmHistory)
         services.showHistory = [w = frmHistory](const DataTable& table, DataTable::RowId row) {
-            return w->Execute(table, row);
+            return w->execute(table, row);
         };
     if (frmDeletedTasks)
         services.showDeletedTasks = [w = frmDeletedTasks](const DataTable& table) {
-            return w->Execute(table);
+            return w->execute(table);
         };
     return services;
 }
@@ -390,7 +390,7 @@ void TfrmMain::buildFooter() {
     auto* layout = new QHBoxLayout(footer);
     layout->setContentsMargins(6, 0, 8, 0);
     layout->addStretch();
-    auto* address = new QLabel(TfrmAbout::WebAddress(), footer);
+    auto* address = new QLabel(TfrmAbout::webAddress(), footer);
     address->setObjectName(QStringLiteral("lblWebAddress"));
     address->setEnabled(false);
     layout->addWidget(address);
@@ -630,7 +630,7 @@ bool TfrmMain::saveViewTo(TfrTasks* view, const QString& fileName, int options) 
     if ((options & KeepName))
         view->SetListFileName(target);
     if (ownFile || (options & KeepName))
-        view->SetFileOnDisk(FileFingerprint::Of(target));
+        view->SetFileOnDisk(FileFingerprint::of(target));
     view->MarkSaved();
     m_recovery->Saved(view);
     if ((options & KeepName))
@@ -708,7 +708,7 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
         return;
     }
     if (frmReOpen)
-        frmReOpen->WriteRecentAtExit();
+        frmReOpen->writeRecentAtExit();
     m_recovery->EndNormally();
     event->accept();
 }
@@ -732,7 +732,7 @@ void TfrmMain::tbPrintClick() {
     TfrTasks* view = ActiveTaskView();
     if (!view || !QRptTasks)
         return;
-    QRptTasks->Print(*view->cdsTasks(), PageControl1->tabText(PageControl1->currentIndex()), this);
+    QRptTasks->print(*view->cdsTasks(), PageControl1->tabText(PageControl1->currentIndex()), this);
 }
 
 void TfrmMain::tbImportClick() {
@@ -752,7 +752,7 @@ void TfrmMain::BatchInsert1Click() {
     TfrTasks* view = ActiveTaskView();
     if (!view || !frmBatchImport)
         return;
-    frmBatchImport->Execute([view](const QString& text) {
+    frmBatchImport->execute([view](const QString& text) {
         const TaskUndo::Step step(*view->UndoHistory(), QStringLiteral("Batch Insert"));
         return view->AddTasksInBulk([&](const DataTable::Progress& progress) {
             return Import::BatchInsert(*view->cdsTasks(), text, progress);

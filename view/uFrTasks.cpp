@@ -172,7 +172,7 @@ void TfrTasks::InitList(const QString& name, bool isNew) {
         if (!QFileInfo::exists(name))
             return;
         // Taken before reading: a change made meanwhile is then caught at the next save.
-        const FileFingerprint onDisk = FileFingerprint::Of(name);
+        const FileFingerprint onDisk = FileFingerprint::of(name);
         DataPacket::LoadFromFile(*m_cdsTasks, name);
         m_listFileName = name;
         m_fileOnDisk = onDisk;

@@ -138,7 +138,7 @@ void TestFirstSession::firstMinutes() {
     QCOMPARE(tabs->count(), 1);
     QCOMPARE(tabs->tabText(0), QStringLiteral("First steps"));
     QCOMPARE(m_main->windowTitle(), QStringLiteral("Corvantis - First steps"));
-    QVERIFY(m_main->ReOpenWindow()->Store().Contains(fileName));
+    QVERIFY(m_main->ReOpenWindow()->store().contains(fileName));
     QCOMPARE(child<QComboBox>(QStringLiteral("cbShow"))->currentText(), QStringLiteral("All"));
     QCOMPARE(child<QComboBox>(QStringLiteral("cbOrder"))->currentText(), QStringLiteral("ID"));
     QCOMPARE(shown(),

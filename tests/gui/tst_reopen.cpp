@@ -37,7 +37,7 @@ RecentLists* loadedStore(const QString& folder) {
 struct ReopenWindow : TfrmReOpen {
     explicit ReopenWindow(const QString& folder, QWidget* parent = nullptr)
         : TfrmReOpen(*loadedStore(folder), parent) {
-        Store().setParent(this);
+        store().setParent(this);
     }
 };
 
@@ -72,7 +72,7 @@ void clickRow(TfrmReOpen& window, const QString& file) {
     QTableView* view = grid(window);
     const QRect cell = view->visualRect(view->model()->index(row, 0));
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
-    QCOMPARE(window.Store().CurrentFile(), file);
+    QCOMPARE(window.store().currentFile(), file);
 }
 
 // A program folder with list files; the names are added one minute apart, the first oldest.
@@ -164,12 +164,12 @@ void TestReopen::modelContract() {
                                     QAbstractItemModelTester::FailureReportingMode::QtTest);
     f.addLists(window, {"a.cv1", "b.cv1", "c.cv1"});
     clickRow(window, f.path("a.cv1"));
-    window.Store().MarkCurrentUsed(); // a move to the top
+    window.store().markCurrentUsed(); // a move to the top
     QCOMPARE(shownFiles(window).first(), f.path("a.cv1"));
-    window.Store().SetFilterText(QStringLiteral("b."));
+    window.store().setFilterText(QStringLiteral("b."));
     QCOMPARE(shownFiles(window), QStringList{f.path("b.cv1")});
-    window.Store().SetFilterText(QString());
-    window.Store().RemoveCurrent();
+    window.store().setFilterText(QString());
+    window.store().removeCurrent();
     QCOMPARE(shownFiles(window).size(), 2);
 }
 
@@ -198,9 +198,9 @@ void TestReopen::openFlow() {
     QCOMPARE(window.cdsFiles().asDateTime(QStringLiteral("LastUsed")), now);
     RecentLists reread(f.dir.path());
     QCOMPARE(reread.LoadRecent(), QString());
-    QCOMPARE(reread.CurrentFile(), f.path("Old.cv1"));
+    QCOMPARE(reread.currentFile(), f.path("Old.cv1"));
     // Kept between showings: the current row and SelectedFile.
-    QCOMPARE(window.Store().CurrentFile(), f.path("Old.cv1"));
+    QCOMPARE(window.store().currentFile(), f.path("Old.cv1"));
     QTimer::singleShot(0, &window, [&] { window.reject(); });
     QCOMPARE(window.exec(), int(QDialog::Rejected));
     QCOMPARE(window.SelectedFile(), f.path("Old.cv1"));
@@ -268,11 +268,11 @@ void TestReopen::cancelWritesStore() {
     ScriptedPrompt prompt;
     ReopenWindow window(f.dir.path());
     f.addLists(window, {"a.cv1"});
-    QVERIFY(!QFile::exists(window.Store().FileName()));
+    QVERIFY(!QFile::exists(window.store().fileName()));
     window.show();
     QTest::mouseClick(button(window, "btnCancel"), Qt::LeftButton);
     QCOMPARE(window.result(), int(QDialog::Rejected));
-    QVERIFY(QFile::exists(window.Store().FileName()));
+    QVERIFY(QFile::exists(window.store().fileName()));
     // The close box too, and a write that fails is not reported.
     ReopenWindow lost(f.path("gone"));
     lost.AddRecent(f.path("a.cv1"));
@@ -291,7 +291,7 @@ void TestReopen::filterButton() {
     QTest::keyClicks(filterBox(window), QStringLiteral("Work"));
     QTest::mouseClick(button(window, "btnFilter"), Qt::LeftButton);
     QCOMPARE(shownFiles(window), QStringList{f.path("Work.cv1")});
-    QCOMPARE(window.Store().CurrentFile(), f.path("Work.cv1"));
+    QCOMPARE(window.store().currentFile(), f.path("Work.cv1"));
     // Kept after the window closes and when it is shown again.
     QTest::mouseClick(button(window, "btnCancel"), Qt::LeftButton);
     window.show();
@@ -315,9 +315,9 @@ void TestReopen::struckOutRows() {
     const QAbstractItemModel* model = grid(window)->model();
     auto struck = [&](const QString& name) {
         const int row = shownFiles(window).indexOf(f.path(name));
-        const bool first = TfrmReOpen::CellStruckOut(model->index(row, 0));
+        const bool first = TfrmReOpen::cellStruckOut(model->index(row, 0));
         // Both columns alike.
-        return first && TfrmReOpen::CellStruckOut(model->index(row, 1)) ? 1 : (first ? -1 : 0);
+        return first && TfrmReOpen::cellStruckOut(model->index(row, 1)) ? 1 : (first ? -1 : 0);
     };
     QCOMPARE(struck(QStringLiteral("Here.cv1")), 0);
     QCOMPARE(struck(QStringLiteral("Gone.cv1")), 1);
@@ -374,7 +374,7 @@ void TestReopen::renameFromMenu() {
     clickRow(window, f.path("List.cv1"));
     action(window, "Rename1")->trigger();
     QCOMPARE(prompt.inputPrompts, QStringList{"Rename|Enter new name"});
-    QCOMPARE(window.Store().CurrentFile(), row);
+    QCOMPARE(window.store().currentFile(), row);
     QVERIFY(QFile::exists(row));
     QCOMPARE(prompt.errors.size(), error ? 1 : 0);
     if (error) {
@@ -452,14 +452,14 @@ void TestReopen::loadErrorShownOnce() {
         "The recent lists in \"%1\" cannot be read (Mismatch in datapacket). The file was kept as "
         "\"%1.bak\", and the recent lists start empty.");
     QCOMPARE(prompt.errors, QStringList{message.arg(f.path("Recent.XML"))});
-    QCOMPARE(window.Store().LoadError(), prompt.errors.first());
+    QCOMPARE(window.store().loadError(), prompt.errors.first());
     QVERIFY(QFile::exists(f.path("Recent.XML.bak")));
     // The table works normally for the rest of the run.
     f.addLists(window, {"a.cv1"});
     QCOMPARE(shownFiles(window), QStringList{f.path("a.cv1")});
     QVERIFY(prompt.notices.isEmpty());
     QCOMPARE(prompt.errors.size(), 1);
-    QVERIFY(window.WriteRecentAtExit());
+    QVERIFY(window.writeRecentAtExit());
     ReopenWindow next(f.dir.path());
     QCOMPARE(prompt.errors.size(), 1);
     QCOMPARE(shownFiles(next), QStringList{f.path("a.cv1")});
@@ -472,10 +472,10 @@ void TestReopen::programEndWrite() {
     ScriptedPrompt prompt;
     {
         ReopenWindow window(f.dir.path());
-        QVERIFY(window.WriteRecentAtExit()); // nothing recorded: nothing written
+        QVERIFY(window.writeRecentAtExit()); // nothing recorded: nothing written
         QVERIFY(!QFile::exists(f.path("Recent.XML")));
         f.addLists(window, {"First.cv1"});
-        QVERIFY(window.WriteRecentAtExit());
+        QVERIFY(window.writeRecentAtExit());
     }
     ReopenWindow next(f.dir.path());
     QCOMPARE(shownFiles(next), QStringList{f.path("First.cv1")});
