@@ -2,9 +2,9 @@
 
 #include "bench/Timing.h"
 
+#include "dialogs/uFrmBatchImport.h"
 #include "shell/Startup.h"
 #include "shell/Unit1.h"
-#include "storage/uFrmBatchImport.h"
 #include "support/ScriptedPrompt.h"
 #include "view/uFrTasks.h"
 

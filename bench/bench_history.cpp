@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
     paint(view);
     DataTable& table = *view.cdsTasks();
     std::printf("List: %d tasks shown, %zu row versions, %zu deleted tasks\n\n",
-                table.recordCount(), table.versionCount(), TaskHistory::DeletedTasks(table).size());
+                table.recordCount(), table.versionCount(), TaskHistory::deletedTasks(table).size());
 
     TfrmHistory history;
     TfrmDeletedTasks deleted;
@@ -109,17 +109,17 @@ int main(int argc, char** argv) {
     std::size_t shownVersions = 0;
     for (int run = 0; run < runs; ++run) {
         const DataTable::RowId row = table.rowIdAt(int(random.bounded(table.visibleRowCount())));
-        versionsMs.push_back(timedMs([&] { (void)TaskHistory::VersionsOfRow(table, row); }));
+        versionsMs.push_back(timedMs([&] { (void)TaskHistory::versionsOfRow(table, row); }));
         historyMs.push_back(timedMs([&] {
-            history.Load(table, row);
+            history.load(table, row);
             history.show();
             paint(history);
         }));
-        shownVersions += std::size_t(history.VersionCount());
+        shownVersions += std::size_t(history.versionCount());
         history.hide();
-        deletedListMs.push_back(timedMs([&] { (void)TaskHistory::DeletedTasks(table); }));
+        deletedListMs.push_back(timedMs([&] { (void)TaskHistory::deletedTasks(table); }));
         deletedMs.push_back(timedMs([&] {
-            deleted.Load(table);
+            deleted.load(table);
             deleted.show();
             paint(deleted);
         }));
@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
     std::printf("|---|---:|---:|\n");
     std::printf("| Task History (%.1f versions a task) | %.1f | %.2f |\n",
                 double(shownVersions) / runs, median(historyMs), median(versionsMs));
-    std::printf("| Deleted Tasks (%d tasks) | %.1f | %.2f |\n\n", deleted.TaskCount(),
+    std::printf("| Deleted Tasks (%d tasks) | %.1f | %.2f |\n\n", deleted.taskCount(),
                 median(deletedMs), median(deletedListMs));
 
     std::printf("| Order | Batch insert of 2,000 ms | Undo ms | Undo, grid painted ms | Redo ms | "

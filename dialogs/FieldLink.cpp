@@ -20,7 +20,7 @@ FieldLink::FieldLink(QWidget* editor, DataTable* table, const QString& field)
         connect(list, &QComboBox::activated, this, [this] {
             RunGuarded([this] {
                 changed();
-                Write();
+                write();
             });
         });
     }
@@ -44,7 +44,7 @@ QString FieldLink::editorText() const {
     return QString();
 }
 
-void FieldLink::Load() {
+void FieldLink::load() {
     const QString value = m_table ? m_table->asString(m_field) : QString();
     m_loading = true;
     if (auto* line = qobject_cast<QLineEdit*>(m_editor)) {
@@ -75,20 +75,20 @@ void FieldLink::changed() {
         onEditBegun(*this);
 }
 
-void FieldLink::Write() {
+void FieldLink::write() {
     if (!m_modified || !m_table)
         return;
     m_table->edit();
     m_table->setString(m_field, editorText());
     // Show the value as the field keeps it (dates in the short format, trailing blanks gone).
-    Load();
+    load();
 }
 
 void FieldLink::writeOnLeave() {
     // The focus may be back already, sent there by a refusal met on the way out (OK).
     if (!m_active || !m_modified || m_editor->hasFocus())
         return;
-    if (!RunGuarded([this] { Write(); })) {
+    if (!RunGuarded([this] { write(); })) {
         m_editor->setFocus(Qt::OtherFocusReason);
         if (auto* line = qobject_cast<QLineEdit*>(m_editor))
             line->selectAll();

@@ -11,10 +11,10 @@ class QWidget;
 
 // Binds one editor (a QLineEdit, QPlainTextEdit or QComboBox) to a field of a table's current
 // task, as the Details and Comments windows need it:
-//  - Load shows the field's value;
+//  - load shows the field's value;
 //  - the user's first change puts the table into editing (which marks the list unsaved);
 //  - the change is written into the field when the editor loses the focus to another control,
-//    and by Write (the window calls it before the table posts); a pick from a drop-down list is
+//    and by write (the window calls it before the table posts); a pick from a drop-down list is
 //    written at once;
 //  - a value the field refuses is shown in the error box; the change stays in the editor and the
 //    focus goes back to it.
@@ -24,16 +24,16 @@ class FieldLink : public QObject {
 public:
     FieldLink(QWidget* editor, DataTable* table, const QString& field);
 
-    QWidget* Editor() const { return m_editor; }
-    const QString& FieldName() const { return m_field; }
-    bool IsModified() const { return m_modified; }
+    QWidget* editor() const { return m_editor; }
+    const QString& fieldName() const { return m_field; }
+    bool isModified() const { return m_modified; }
 
     // Shows the current task's value and forgets any change.
-    void Load();
+    void load();
     // Writes a change into the field; nothing when unchanged. Throws CorvantisError when the
     // field refuses the value (the change is kept).
-    void Write();
-    void SetActive(bool active) { m_active = active; }
+    void write();
+    void setActive(bool active) { m_active = active; }
 
     // Runs after the first change has put the table into editing.
     std::function<void(FieldLink&)> onEditBegun;

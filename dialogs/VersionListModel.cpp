@@ -1,25 +1,17 @@
 #include "dialogs/VersionListModel.h"
 
 #include "model/TaskRecord.h"
-#include "widgets/DecorativeStrip.h"
-#include "widgets/DialogParts.h"
 #include "widgets/ProgramColours.h"
 
-#include <QDialog>
 #include <QFont>
-#include <QHeaderView>
-#include <QLabel>
-#include <QPushButton>
 #include <QStringList>
-#include <QTableView>
-#include <QVBoxLayout>
 
 #include <algorithm>
 
 VersionListModel::VersionListModel(std::vector<Column> columns, QObject* parent)
     : QAbstractTableModel(parent), m_columns(std::move(columns)), m_fields(m_columns.size(), -1) {}
 
-void VersionListModel::SetVersions(const DataTable& table,
+void VersionListModel::setVersions(const DataTable& table,
                                    std::vector<TaskHistory::Version> versions, bool markChanges) {
     beginResetModel();
     m_table = &table;
@@ -29,7 +21,7 @@ void VersionListModel::SetVersions(const DataTable& table,
         m_changed.resize(m_versions.size());
         for (std::size_t i = 0; i + 1 < m_versions.size(); ++i)
             m_changed[i] =
-                TaskHistory::ChangedFields(table, m_versions[i].version, m_versions[i + 1].version);
+                TaskHistory::changedFields(table, m_versions[i].version, m_versions[i + 1].version);
     }
     for (std::size_t c = 0; c < m_columns.size(); ++c)
         m_fields[c] = m_columns[c].kind == FieldColumn ? table.fieldIndex(m_columns[c].field) : -1;
@@ -37,7 +29,7 @@ void VersionListModel::SetVersions(const DataTable& table,
     endResetModel();
 }
 
-void VersionListModel::Clear() {
+void VersionListModel::clear() {
     beginResetModel();
     m_table = nullptr;
     m_versions.clear();
@@ -45,7 +37,7 @@ void VersionListModel::Clear() {
     endResetModel();
 }
 
-const std::vector<int>& VersionListModel::ChangedAt(int row) const {
+const std::vector<int>& VersionListModel::changedAt(int row) const {
     static const std::vector<int> none;
     return static_cast<std::size_t>(row) < m_changed.size()
                ? m_changed[static_cast<std::size_t>(row)]
@@ -53,26 +45,40 @@ const std::vector<int>& VersionListModel::ChangedAt(int row) const {
 }
 
 bool VersionListModel::isChanged(int row, int field) const {
-    const std::vector<int>& changed = ChangedAt(row);
+    const std::vector<int>& changed = changedAt(row);
     return field >= 0 && std::binary_search(changed.begin(), changed.end(), field);
 }
 
-QString VersionListModel::OneLine(QString text) {
+QString VersionListModel::oneLine(QString text) {
     text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
     text.replace(u'\n', u' ');
     text.replace(u'\r', u' ');
     return text;
 }
 
-QString VersionListModel::WhenText(int row) const {
-    const TaskHistory::Version& version = VersionAt(row);
+QVariant VersionListModel::changedLook(int role) {
+    switch (role) {
+    case Qt::BackgroundRole:
+        return ProgramColours::ChangedValue;
+    case Qt::FontRole: {
+        QFont bold;
+        bold.setBold(true);
+        return bold;
+    }
+    default:
+        return {};
+    }
+}
+
+QString VersionListModel::whenText(int row) const {
+    const TaskHistory::Version& version = versionAt(row);
     // A LastActioned that the version set itself says when it was made; one carried over from
     // the version before says nothing more than the order of the changes.
     if (m_table && m_lastActioned >= 0) {
         const RowData& data = m_table->versionData(version.version);
         const bool older = static_cast<std::size_t>(row) + 1 < m_versions.size();
         const bool carried =
-            older && m_table->versionData(VersionAt(row + 1).version).raw(m_lastActioned) ==
+            older && m_table->versionData(versionAt(row + 1).version).raw(m_lastActioned) ==
                          data.raw(m_lastActioned);
         if (!data.isNull(m_lastActioned) && !carried)
             return m_table->displayTextOf(data, m_lastActioned);
@@ -96,18 +102,18 @@ QVariant VersionListModel::data(const QModelIndex& index, int role) const {
     const int row = index.row();
     const auto column = static_cast<std::size_t>(index.column());
     const int field = m_fields[column];
-    const RowData& values = m_table->versionData(VersionAt(row).version);
+    const RowData& values = m_table->versionData(versionAt(row).version);
     switch (m_columns[column].kind) {
     case WhenColumn:
         if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
-            return WhenText(row);
+            return whenText(row);
         return {};
     case ChangedColumn:
         if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
             if (static_cast<std::size_t>(row) + 1 == m_versions.size())
-                return VersionAt(row).change > 0 ? QStringLiteral("Added") : QString();
+                return versionAt(row).change > 0 ? QStringLiteral("Added") : QString();
             QStringList names;
-            for (int f : ChangedAt(row))
+            for (int f : changedAt(row))
                 names << m_table->fields()[static_cast<std::size_t>(f)].name;
             return names.join(QStringLiteral(", "));
         }
@@ -120,7 +126,7 @@ QVariant VersionListModel::data(const QModelIndex& index, int role) const {
     const bool changed = isChanged(row, field);
     switch (role) {
     case Qt::DisplayRole:
-        return OneLine(m_table->displayTextOf(values, field));
+        return oneLine(m_table->displayTextOf(values, field));
     case Qt::ToolTipRole:
         return m_table->displayTextOf(values, field);
     case Qt::TextAlignmentRole: {
@@ -129,14 +135,8 @@ QVariant VersionListModel::data(const QModelIndex& index, int role) const {
                                                     : Qt::AlignLeft | Qt::AlignVCenter);
     }
     case Qt::BackgroundRole:
-        return changed ? QVariant(ProgramColours::ChangedValue) : QVariant();
     case Qt::FontRole:
-        if (changed) {
-            QFont bold;
-            bold.setBold(true);
-            return bold;
-        }
-        return {};
+        return changed ? changedLook(role) : QVariant();
     case ChangedRole:
         return changed;
     default:
@@ -149,50 +149,4 @@ QVariant VersionListModel::headerData(int section, Qt::Orientation orientation, 
         section >= static_cast<int>(m_columns.size()))
         return {};
     return m_columns[static_cast<std::size_t>(section)].title;
-}
-
-void SetUpVersionTable(QTableView* table, const QString& name, QAbstractItemModel* model,
-                       QAbstractItemView::SelectionMode selection, const std::vector<int>& widths) {
-    table->setObjectName(name);
-    if (table->model() != model) // a table widget keeps its own
-        table->setModel(model);
-    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table->setSelectionMode(selection);
-    table->setWordWrap(false);
-    table->verticalHeader()->hide();
-    table->verticalHeader()->setDefaultSectionSize(18);
-    QHeaderView* header = table->horizontalHeader();
-    header->setHighlightSections(false);
-    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    header->setStretchLastSection(true);
-    for (int column = 0; column < static_cast<int>(widths.size()); ++column)
-        table->setColumnWidth(column, std::max(widths[static_cast<std::size_t>(column)],
-                                               header->sectionSizeHint(column)));
-}
-
-HistoryFrame LayOutHistoryWindow(QDialog& window, const QString& headingName, QWidget* body,
-                                 const QString& restoreCaption, int restoreWidth) {
-    HistoryFrame frame;
-    frame.heading = new QLabel(&window);
-    frame.heading->setObjectName(headingName);
-    frame.heading->setContentsMargins(8, 6, 8, 6);
-    frame.heading->setTextFormat(Qt::PlainText);
-
-    auto* bar = new DecorativeStrip(&window);
-    bar->setObjectName(QStringLiteral("pnlButtons"));
-    bar->setFixedHeight(41);
-    frame.restore =
-        DialogParts::AddButton(bar, QStringLiteral("btnRestore"), restoreCaption, {24, 8});
-    frame.restore->resize(restoreWidth, frame.restore->height());
-    frame.close = DialogParts::AddButton(bar, QStringLiteral("btnClose"), QStringLiteral("Close"),
-                                         {24 + restoreWidth + 5, 8});
-
-    auto* layout = new QVBoxLayout(&window);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(frame.heading);
-    layout->addWidget(body, 1);
-    layout->addWidget(bar);
-    return frame;
 }

@@ -3,24 +3,17 @@
 #include "model/DataTable.h"
 #include "model/TaskHistory.h"
 
-#include <QAbstractItemView>
 #include <QAbstractTableModel>
 #include <QPointer>
 #include <QString>
 
 #include <vector>
 
-class QDialog;
-class QLabel;
-class QPushButton;
-
 // Stored versions of a list's tasks as the rows of an item model, one column per field named,
 // plus when a version was made and which fields it changed. Cells read the table when shown, so a
 // list of thousands of versions costs nothing until it is painted. When changes are marked, a
 // row's changes are those against the row below it (the version it replaced) and its changed
-// cells carry ChangedRole, a highlight and a bold font.
-class QTableView;
-
+// cells carry ChangedRole and the changed look.
 class VersionListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -38,18 +31,18 @@ public:
 
     explicit VersionListModel(std::vector<Column> columns, QObject* parent = nullptr);
 
-    void SetVersions(const DataTable& table, std::vector<TaskHistory::Version> versions,
+    void setVersions(const DataTable& table, std::vector<TaskHistory::Version> versions,
                      bool markChanges);
-    void Clear();
+    void clear();
 
-    const DataTable* Table() const { return m_table; }
-    const TaskHistory::Version& VersionAt(int row) const {
+    const DataTable* table() const { return m_table; }
+    const TaskHistory::Version& versionAt(int row) const {
         return m_versions[static_cast<std::size_t>(row)];
     }
     // The fields the row's version changed; empty when changes are not marked.
-    const std::vector<int>& ChangedAt(int row) const;
+    const std::vector<int>& changedAt(int row) const;
     // How the version of a row reads in a "When" column.
-    QString WhenText(int row) const;
+    QString whenText(int row) const;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -58,7 +51,10 @@ public:
                         int role = Qt::DisplayRole) const override;
 
     // A value as one line of a cell: line breaks shown as blanks.
-    static QString OneLine(QString text);
+    static QString oneLine(QString text);
+    // How a changed value looks, for the background and font roles: the changed-value colour and
+    // a bold font. No value for other roles.
+    static QVariant changedLook(int role);
 
 private:
     bool isChanged(int row, int field) const;
@@ -70,18 +66,3 @@ private:
     std::vector<std::vector<int>> m_changed;
     int m_lastActioned = -1;
 };
-
-// A table of versions as the history windows show it: whole rows selected, one line a row, no
-// editing, the columns at least as wide as the layout gives them and as their titles need.
-void SetUpVersionTable(QTableView* table, const QString& name, QAbstractItemModel* model,
-                       QAbstractItemView::SelectionMode selection, const std::vector<int>& widths);
-
-// The frame both history windows share: a line of plain text above their tables (`body`), and
-// below them a strip with Restore (with its own caption and width) and Close.
-struct HistoryFrame {
-    QLabel* heading = nullptr;
-    QPushButton* restore = nullptr;
-    QPushButton* close = nullptr;
-};
-HistoryFrame LayOutHistoryWindow(QDialog& window, const QString& headingName, QWidget* body,
-                                 const QString& restoreCaption, int restoreWidth);

@@ -53,14 +53,14 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
     QFont linkFont = InterfaceFont::Font(9);
     linkFont.setUnderline(true);
     lblWebAddress =
-        makeLabel(this, QStringLiteral("lblWebAddress"), WebAddress(), 80, 118, linkFont, Navy);
+        makeLabel(this, QStringLiteral("lblWebAddress"), webAddress(), 80, 118, linkFont, Navy);
     // The hand while the mouse is over the address; the default cursor elsewhere.
     lblWebAddress->setCursor(Qt::PointingHandCursor);
     lblWebAddress->installEventFilter(this);
 
     QFont mailFont = InterfaceFont::Font(8);
     mailFont.setBold(true);
-    makeLabel(this, QStringLiteral("lblEmail"), EmailAddress(), 80, 136, mailFont, Navy);
+    makeLabel(this, QStringLiteral("lblEmail"), emailAddress(), 80, 136, mailFont, Navy);
 
     auto* rule = new QFrame(this);
     rule->setObjectName(QStringLiteral("lnRule"));
@@ -70,7 +70,7 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
 }
 
 void TfrmAbout::lblWebAddressClick() {
-    DesktopShell::Open(WebAddressUrl());
+    DesktopShell::Open(webAddressUrl());
 }
 
 bool TfrmAbout::eventFilter(QObject* watched, QEvent* event) {

@@ -13,9 +13,9 @@ public:
     explicit TfrmAbout(QWidget* parent = nullptr);
 
     // The maker's web address as shown, and the address it opens.
-    static QString WebAddress() { return QStringLiteral("www.corvantis.org"); }
-    static QString WebAddressUrl() { return QStringLiteral("https://www.corvantis.org"); }
-    static QString EmailAddress() { return QStringLiteral("info@corvantis.org"); }
+    static QString webAddress() { return QStringLiteral("www.corvantis.org"); }
+    static QString webAddressUrl() { return QStringLiteral("https://www.corvantis.org"); }
+    static QString emailAddress() { return QStringLiteral("info@corvantis.org"); }
 
     void lblWebAddressClick();
 

@@ -25,7 +25,7 @@ TfrmComments::TfrmComments(QWidget* parent) : QDialog(parent) {
     layout->addWidget(memComments);
 }
 
-void TfrmComments::SetTable(DataTable* table) {
+void TfrmComments::setTable(DataTable* table) {
     delete m_link;
     m_link = nullptr;
     memComments->setEnabled(false);
@@ -37,26 +37,26 @@ void TfrmComments::SetTable(DataTable* table) {
     memComments->setEnabled(true);
     memComments->setReadOnly(table->fields()[static_cast<std::size_t>(field)].readOnly());
     m_link = new FieldLink(memComments, table, TaskRecord::Comments);
-    m_link->Load();
+    m_link->load();
 }
 
-void TfrmComments::WriteChange() {
+void TfrmComments::writeChange() {
     if (m_link)
-        m_link->Write();
+        m_link->write();
 }
 
-void TfrmComments::Execute(DataTable& table) {
-    SetTable(&table);
+void TfrmComments::execute(DataTable& table) {
+    setTable(&table);
     memComments->setFocus();
     exec();
-    WriteChange();
+    writeChange();
     if (table.isEditing())
         table.post();
 }
 
 void TfrmComments::done(int result) {
-    // The change is written by Execute once the window is gone, not by the focus leaving.
+    // The change is written by execute once the window is gone, not by the focus leaving.
     if (m_link)
-        m_link->SetActive(false);
+        m_link->setActive(false);
     QDialog::done(result);
 }

@@ -17,12 +17,12 @@ public:
     // Comments1Click: binds the box to the table's Comments field, shows the window modally,
     // then writes the box's change and posts a pending edit. Throws CorvantisError when the
     // table has no Comments field (before showing) or refuses the post.
-    void Execute(DataTable& table);
+    void execute(DataTable& table);
 
     // Binds the box to the table (nullptr: to nothing) and shows the current task's comment.
-    void SetTable(DataTable* table);
+    void setTable(DataTable* table);
     // Writes a change still held by the box into the field.
-    void WriteChange();
+    void writeChange();
 
 protected:
     void done(int result) override;

@@ -1,6 +1,7 @@
 #include "dialogs/uFrmConflicts.h"
 
 #include "dialogs/VersionListModel.h"
+#include "dialogs/VersionTable.h"
 #include "widgets/DecorativeStrip.h"
 #include "widgets/DialogParts.h"
 #include "widgets/ErrorBox.h"
@@ -28,7 +29,7 @@ QTableWidgetItem* Cell(const QString& text, bool valueColumn, bool isField) {
         item->setForeground(QColor(Qt::gray));
         item->setData(EmptyRole, true);
     } else {
-        item->setText(VersionListModel::OneLine(text));
+        item->setText(VersionListModel::oneLine(text));
     }
     return item;
 }
@@ -60,8 +61,8 @@ TfrmConflicts::TfrmConflicts(QWidget* parent) : QDialog(parent) {
         {QStringLiteral("ID"), QStringLiteral("Task"), QStringLiteral("Field"),
          QStringLiteral("At the common point"), QStringLiteral("This copy"),
          QStringLiteral("Other copy"), QStringLiteral("Keep")});
-    SetUpVersionTable(grdConflicts, QStringLiteral("grdConflicts"), grdConflicts->model(),
-                      QAbstractItemView::NoSelection, {40, 200, 80, 120, 130, 130, 150});
+    VersionTable::setUp(grdConflicts, QStringLiteral("grdConflicts"), grdConflicts->model(),
+                        QAbstractItemView::NoSelection, {40, 200, 80, 120, 130, 130, 150});
     grdConflicts->verticalHeader()->setDefaultSectionSize(24);
     grdConflicts->setFocusPolicy(Qt::NoFocus);
 

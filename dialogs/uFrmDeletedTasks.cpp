@@ -1,6 +1,8 @@
 #include "dialogs/uFrmDeletedTasks.h"
 
+#include "dialogs/HistoryFrame.h"
 #include "dialogs/VersionListModel.h"
+#include "dialogs/VersionTable.h"
 #include "model/TaskHistory.h"
 #include "model/TaskRecord.h"
 #include "widgets/DialogParts.h"
@@ -38,15 +40,15 @@ TfrmDeletedTasks::TfrmDeletedTasks(QWidget* parent) : QDialog(parent) {
 
     m_tasks = new VersionListModel(DeletedColumns(), this);
     grdDeleted = new QTableView(this);
-    SetUpVersionTable(grdDeleted, QStringLiteral("grdDeleted"), m_tasks,
-                      QAbstractItemView::ExtendedSelection, {45, 300, 86, 69, 60, 100, 85});
+    VersionTable::setUp(grdDeleted, QStringLiteral("grdDeleted"), m_tasks,
+                        QAbstractItemView::ExtendedSelection, {45, 300, 86, 69, 60, 100, 85});
     connect(grdDeleted, &QTableView::doubleClicked, this,
             [this] { RunGuarded([this] { btnRestoreClick(); }); });
     connect(grdDeleted->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { btnRestore->setEnabled(!selectedRows().empty()); });
 
-    const HistoryFrame frame = LayOutHistoryWindow(*this, QStringLiteral("lblDeleted"), grdDeleted,
-                                                   QStringLiteral("Restore"), 75);
+    const HistoryFrame frame = HistoryFrame::layOut(*this, QStringLiteral("lblDeleted"), grdDeleted,
+                                                    QStringLiteral("Restore"), 75);
     lblDeleted = frame.heading;
     btnRestore = frame.restore;
     btnClose = frame.close;
@@ -56,9 +58,9 @@ TfrmDeletedTasks::TfrmDeletedTasks(QWidget* parent) : QDialog(parent) {
 
 TfrmDeletedTasks::~TfrmDeletedTasks() = default;
 
-void TfrmDeletedTasks::Load(const DataTable& table) {
+void TfrmDeletedTasks::load(const DataTable& table) {
     m_chosen.clear();
-    m_tasks->SetVersions(table, TaskHistory::DeletedTasks(table), false);
+    m_tasks->setVersions(table, TaskHistory::deletedTasks(table), false);
     const int count = m_tasks->rowCount();
     lblDeleted->setText(
         count == 0 ? QStringLiteral("No task has been deleted from this list.")
@@ -66,22 +68,22 @@ void TfrmDeletedTasks::Load(const DataTable& table) {
                                     "the chosen tasks back as new tasks.")
                          .arg(count == 1 ? QStringLiteral("1 task")
                                          : QStringLiteral("%1 tasks").arg(count)));
-    SelectTasks(count > 0 ? std::vector<int>{0} : std::vector<int>{});
+    selectTasks(count > 0 ? std::vector<int>{0} : std::vector<int>{});
 }
 
-std::vector<std::uint32_t> TfrmDeletedTasks::Execute(const DataTable& table) {
-    Load(table);
+std::vector<std::uint32_t> TfrmDeletedTasks::execute(const DataTable& table) {
+    load(table);
     grdDeleted->setFocus();
     const bool restore = exec() == QDialog::Accepted;
-    m_tasks->Clear();
+    m_tasks->clear();
     return restore ? m_chosen : std::vector<std::uint32_t>{};
 }
 
-int TfrmDeletedTasks::TaskCount() const {
+int TfrmDeletedTasks::taskCount() const {
     return m_tasks->rowCount();
 }
 
-void TfrmDeletedTasks::SelectTasks(const std::vector<int>& rows) {
+void TfrmDeletedTasks::selectTasks(const std::vector<int>& rows) {
     QItemSelection selection;
     for (int row : rows)
         if (row >= 0 && row < m_tasks->rowCount())
@@ -107,7 +109,7 @@ void TfrmDeletedTasks::btnRestoreClick() {
         return;
     m_chosen.clear();
     for (int row : rows)
-        m_chosen.push_back(m_tasks->VersionAt(row).version);
+        m_chosen.push_back(m_tasks->versionAt(row).version);
     // Oldest first: restored tasks take their new IDs in the order they were first made.
     std::sort(m_chosen.begin(), m_chosen.end());
     accept();

@@ -20,14 +20,14 @@ public:
     explicit TfrmDeletedTasks(QWidget* parent = nullptr);
     ~TfrmDeletedTasks() override;
 
-    void Load(const DataTable& table);
-    // Load, then shows the window modally; the versions to restore, oldest first (none when the
+    void load(const DataTable& table);
+    // load, then shows the window modally; the versions to restore, oldest first (none when the
     // window was closed otherwise). The window lets go of the table when it closes.
-    std::vector<std::uint32_t> Execute(const DataTable& table);
+    std::vector<std::uint32_t> execute(const DataTable& table);
 
-    int TaskCount() const;
+    int taskCount() const;
     // Selects the listed tasks at these rows (the latest deletion is row 0).
-    void SelectTasks(const std::vector<int>& rows);
+    void selectTasks(const std::vector<int>& rows);
 
     void btnRestoreClick();
     void btnCloseClick();

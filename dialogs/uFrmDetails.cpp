@@ -101,8 +101,8 @@ TfrmDetails::TfrmDetails(QWidget* parent) : QDialog(parent) {
 
 TfrmDetails::~TfrmDetails() = default;
 
-bool TfrmDetails::Execute(DataTable& table) {
-    SetTable(&table);
+bool TfrmDetails::execute(DataTable& table) {
+    setTable(&table);
     m_wasEditing = table.isEditing();
     m_original = table.isActive() ? table.currentData().clone() : RowData();
     Rebuild();
@@ -197,7 +197,7 @@ void TfrmDetails::Rebuild() {
 
         auto* link = new FieldLink(value, m_table, def.name);
         link->onEditBegun = [this](FieldLink& begun) { reloadExcept(&begun); };
-        link->Load();
+        link->load();
         m_links.push_back(link);
 
         right = std::max({right, caption->geometry().right(), value->geometry().right()});
@@ -211,14 +211,14 @@ void TfrmDetails::Rebuild() {
 void TfrmDetails::reloadExcept(const FieldLink* except) {
     // Starting to edit on an empty list adds a task with the new-row defaults: show them.
     for (FieldLink* link : m_links)
-        if (link != except && !link->IsModified())
-            link->Load();
+        if (link != except && !link->isModified())
+            link->load();
 }
 
 void TfrmDetails::btnOKClick() {
     for (FieldLink* link : m_links) {
-        if (!RunGuarded([link] { link->Write(); })) {
-            link->Editor()->setFocus(Qt::OtherFocusReason);
+        if (!RunGuarded([link] { link->write(); })) {
+            link->editor()->setFocus(Qt::OtherFocusReason);
             return;
         }
     }
@@ -232,7 +232,7 @@ void TfrmDetails::btnCancelClick() {
 void TfrmDetails::done(int result) {
     // Nothing a control still holds may reach the table once the window has closed.
     for (FieldLink* link : m_links)
-        link->SetActive(false);
+        link->setActive(false);
     QDialog::done(result);
 }
 

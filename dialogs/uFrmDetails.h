@@ -25,11 +25,11 @@ public:
     // Details1Click: shows the table's current task, modally. On OK a pending edit of the table
     // is posted (a refusal of the post throws CorvantisError, the window being closed already);
     // otherwise what the window changed is undone. Returns whether it closed with OK.
-    bool Execute(DataTable& table);
+    bool execute(DataTable& table);
 
     // Sets the table the controls are bound to (kept only as long as the table lives).
-    void SetTable(DataTable* table) { m_table = table; }
-    DataTable* Table() const { return m_table; }
+    void setTable(DataTable* table) { m_table = table; }
+    DataTable* table() const { return m_table; }
     // Removes the controls of the previous build and builds one line per field of the table.
     void Rebuild();
 

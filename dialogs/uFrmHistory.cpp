@@ -1,11 +1,12 @@
 #include "dialogs/uFrmHistory.h"
 
+#include "dialogs/HistoryFrame.h"
 #include "dialogs/VersionListModel.h"
+#include "dialogs/VersionTable.h"
 #include "model/TaskHistory.h"
 #include "model/TaskRecord.h"
 #include "widgets/DialogParts.h"
 #include "widgets/ErrorBox.h"
-#include "widgets/ProgramColours.h"
 
 #include <QHeaderView>
 #include <QLabel>
@@ -40,15 +41,15 @@ TfrmHistory::TfrmHistory(QWidget* parent) : QDialog(parent) {
 
     m_versions = new VersionListModel(HistoryColumns(), this);
     grdVersions = new QTableView;
-    SetUpVersionTable(grdVersions, QStringLiteral("grdVersions"), m_versions,
-                      QAbstractItemView::SingleSelection, {90, 86, 60, 69, 300});
+    VersionTable::setUp(grdVersions, QStringLiteral("grdVersions"), m_versions,
+                        QAbstractItemView::SingleSelection, {90, 86, 60, 69, 300});
     connect(grdVersions->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this] { RunGuarded([this] { showSelected(); }); });
 
     grdFields = new QTableWidget(0, 2);
     grdFields->setHorizontalHeaderLabels({QStringLiteral("Field"), QStringLiteral("Value")});
-    SetUpVersionTable(grdFields, QStringLiteral("grdFields"), grdFields->model(),
-                      QAbstractItemView::NoSelection, {110});
+    VersionTable::setUp(grdFields, QStringLiteral("grdFields"), grdFields->model(),
+                        QAbstractItemView::NoSelection, {110});
     grdFields->setFocusPolicy(Qt::NoFocus);
 
     auto* split = new QSplitter(Qt::Vertical, this);
@@ -58,8 +59,8 @@ TfrmHistory::TfrmHistory(QWidget* parent) : QDialog(parent) {
     split->setChildrenCollapsible(false);
     split->setSizes({190, 290});
 
-    const HistoryFrame frame = LayOutHistoryWindow(*this, QStringLiteral("lblTask"), split,
-                                                   QStringLiteral("Restore this version"), 130);
+    const HistoryFrame frame = HistoryFrame::layOut(*this, QStringLiteral("lblTask"), split,
+                                                    QStringLiteral("Restore this version"), 130);
     lblTask = frame.heading;
     btnRestore = frame.restore;
     btnClose = frame.close;
@@ -69,39 +70,39 @@ TfrmHistory::TfrmHistory(QWidget* parent) : QDialog(parent) {
 
 TfrmHistory::~TfrmHistory() = default;
 
-void TfrmHistory::Load(const DataTable& table, DataTable::RowId row) {
+void TfrmHistory::load(const DataTable& table, DataTable::RowId row) {
     m_chosen.reset();
-    m_versions->SetVersions(table, TaskHistory::VersionsOfRow(table, row), true);
+    m_versions->setVersions(table, TaskHistory::versionsOfRow(table, row), true);
     const int versions = m_versions->rowCount();
     QString heading =
         versions == 1 ? QStringLiteral("1 version") : QStringLiteral("%1 versions").arg(versions);
     if (versions > 0) {
-        const RowData& now = table.versionData(m_versions->VersionAt(0).version);
+        const RowData& now = table.versionData(m_versions->versionAt(0).version);
         const int id = table.fieldIndex(TaskRecord::ID);
         const int task = table.fieldIndex(TaskRecord::Task);
-        QString name = task >= 0 ? VersionListModel::OneLine(table.textOf(now, task)) : QString();
+        QString name = task >= 0 ? VersionListModel::oneLine(table.textOf(now, task)) : QString();
         if (id >= 0)
             name = QStringLiteral("Task %1: %2").arg(table.textOf(now, id), name);
         heading = name + QStringLiteral("  (") + heading + u')';
     }
     lblTask->setText(heading);
-    SelectVersion(0);
+    selectVersion(0);
 }
 
-std::optional<std::uint32_t> TfrmHistory::Execute(const DataTable& table, DataTable::RowId row) {
-    Load(table, row);
+std::optional<std::uint32_t> TfrmHistory::execute(const DataTable& table, DataTable::RowId row) {
+    load(table, row);
     grdVersions->setFocus();
     const bool restore = exec() == QDialog::Accepted;
-    m_versions->Clear();
+    m_versions->clear();
     grdFields->setRowCount(0);
     return restore ? m_chosen : std::nullopt;
 }
 
-int TfrmHistory::VersionCount() const {
+int TfrmHistory::versionCount() const {
     return m_versions->rowCount();
 }
 
-void TfrmHistory::SelectVersion(int row) {
+void TfrmHistory::selectVersion(int row) {
     if (row < 0 || row >= m_versions->rowCount()) {
         grdVersions->selectionModel()->clear();
         showSelected();
@@ -119,30 +120,26 @@ int TfrmHistory::selectedRow() const {
 
 void TfrmHistory::showSelected() {
     const int row = selectedRow();
-    const DataTable* table = m_versions->Table();
+    const DataTable* table = m_versions->table();
     // The newest version is what the task holds now: nothing to restore.
     btnRestore->setEnabled(row > 0);
     if (row < 0 || !table) {
         grdFields->setRowCount(0);
         return;
     }
-    const RowData& values = table->versionData(m_versions->VersionAt(row).version);
-    const std::vector<int>& changed = m_versions->ChangedAt(row);
+    const RowData& values = table->versionData(m_versions->versionAt(row).version);
+    const std::vector<int>& changed = m_versions->changedAt(row);
     const FieldList& fields = table->fields();
     grdFields->setRowCount(static_cast<int>(fields.size()));
     for (int f = 0; f < static_cast<int>(fields.size()); ++f) {
         const QString text = table->displayTextOf(values, f);
         auto* name = new QTableWidgetItem(fields[static_cast<std::size_t>(f)].name);
-        auto* value = new QTableWidgetItem(VersionListModel::OneLine(text));
+        auto* value = new QTableWidgetItem(VersionListModel::oneLine(text));
         value->setToolTip(text);
-        if (std::binary_search(changed.begin(), changed.end(), f)) {
-            QFont bold = grdFields->font();
-            bold.setBold(true);
-            for (QTableWidgetItem* item : {name, value}) {
-                item->setBackground(ProgramColours::ChangedValue);
-                item->setFont(bold);
-            }
-        }
+        if (std::binary_search(changed.begin(), changed.end(), f))
+            for (QTableWidgetItem* item : {name, value})
+                for (const int role : {Qt::BackgroundRole, Qt::FontRole})
+                    item->setData(role, VersionListModel::changedLook(role));
         grdFields->setItem(f, 0, name);
         grdFields->setItem(f, 1, value);
     }
@@ -152,7 +149,7 @@ void TfrmHistory::btnRestoreClick() {
     const int row = selectedRow();
     if (row <= 0)
         return;
-    m_chosen = m_versions->VersionAt(row).version;
+    m_chosen = m_versions->versionAt(row).version;
     accept();
 }
 

@@ -24,13 +24,13 @@ public:
     ~TfrmHistory() override;
 
     // Fills the window with the versions of a live row, the newest selected.
-    void Load(const DataTable& table, DataTable::RowId row);
-    // Load, then shows the window modally; the version to restore, if the user chose one. The
+    void load(const DataTable& table, DataTable::RowId row);
+    // load, then shows the window modally; the version to restore, if the user chose one. The
     // window lets go of the table when it closes.
-    std::optional<std::uint32_t> Execute(const DataTable& table, DataTable::RowId row);
+    std::optional<std::uint32_t> execute(const DataTable& table, DataTable::RowId row);
 
-    int VersionCount() const;
-    void SelectVersion(int row);
+    int versionCount() const;
+    void selectVersion(int row);
 
     void btnRestoreClick();
     void btnCloseClick();

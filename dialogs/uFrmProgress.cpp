@@ -81,7 +81,7 @@ TfrmProgress::TfrmProgress(QWidget* parent) : QDialog(parent) {
         button->setFocusPolicy(Qt::NoFocus);
         const int delta = half.delta;
         connect(button, &QToolButton::clicked, this,
-                [this, delta] { RunGuarded([&] { Step(delta); }); });
+                [this, delta] { RunGuarded([&] { step(delta); }); });
     }
 
     // A wider face moves the box and its arrows right rather than cut "Specify".
@@ -93,14 +93,14 @@ TfrmProgress::TfrmProgress(QWidget* parent) : QDialog(parent) {
     ConnectGuarded(apply, &QPushButton::clicked, this, &TfrmProgress::btnApplyClick);
 }
 
-int TfrmProgress::Ask(int start) {
-    SetValue(start);
+int TfrmProgress::ask(int start) {
+    setValue(start);
     exec();
-    return Value();
+    return value();
 }
 
-std::optional<int> TfrmProgress::AskApplied(int start) {
-    const int value = Ask(start);
+std::optional<int> TfrmProgress::askApplied(int start) {
+    const int value = ask(start);
     if (result() != QDialog::Accepted)
         return std::nullopt;
     return value;
@@ -123,7 +123,7 @@ void TfrmProgress::btnApplyClick() {
     accept();
 }
 
-void TfrmProgress::Step(int delta) {
+void TfrmProgress::step(int delta) {
     // The arrows start from the number in the box, taken within their range: after a typed 150
     // the up arrow gives 100 and the down arrow 99.
     const std::optional<int> typed = wholeNumber(edtSpecify->text());
@@ -136,7 +136,7 @@ bool TfrmProgress::eventFilter(QObject* watched, QEvent* event) {
     if (watched == edtSpecify && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Up || key == Qt::Key_Down) {
-            RunGuarded([&] { Step(key == Qt::Key_Up ? 1 : -1); });
+            RunGuarded([&] { step(key == Qt::Key_Up ? 1 : -1); });
             return true;
         }
     }

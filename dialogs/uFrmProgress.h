@@ -17,12 +17,12 @@ class TfrmProgress : public QDialog {
 public:
     explicit TfrmProgress(QWidget* parent = nullptr);
 
-    void SetValue(int value) { m_value = value; }
-    int Value() const { return m_value; }
+    void setValue(int value) { m_value = value; }
+    int value() const { return m_value; }
     // Sets the value, shows the window modally and returns the value it closed with.
-    int Ask(int start);
-    // As Ask, but none when the window was closed without a button (its close box, Escape).
-    std::optional<int> AskApplied(int start);
+    int ask(int start);
+    // As ask, but none when the window was closed without a button (its close box, Escape).
+    std::optional<int> askApplied(int start);
 
     // A preset button: that value, then close with OK.
     void PresetClick(int value);
@@ -30,7 +30,7 @@ public:
     // with OK. Text that is not a whole number is reported and leaves the value as it was.
     void btnApplyClick();
     // The up-down arrows: one step from the number in the box, kept within 0 to 100.
-    void Step(int delta);
+    void step(int delta);
 
     static constexpr int Lowest = 0;
     static constexpr int Highest = 100;

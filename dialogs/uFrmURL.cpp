@@ -1,7 +1,7 @@
 #include "dialogs/uFrmURL.h"
 
 #include "dialogs/WebFetch.h"
-#include "dialogs/WebPage.h"
+#include "storage/WebPage.h"
 #include "widgets/DialogParts.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Icons.h"
@@ -51,17 +51,17 @@ TfrmURL::TfrmURL(QWidget* parent) : QDialog(parent) {
     edtText->setFocus();
 }
 
-std::optional<QString> TfrmURL::Ask() {
+std::optional<QString> TfrmURL::ask() {
     if (exec() != QDialog::Accepted)
         return std::nullopt;
-    return Url();
+    return url();
 }
 
-QString TfrmURL::Url() const {
+QString TfrmURL::url() const {
     return edtURL->text();
 }
 
-QString TfrmURL::PageText() const {
+QString TfrmURL::pageText() const {
     return edtText->text();
 }
 

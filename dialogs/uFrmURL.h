@@ -18,10 +18,10 @@ public:
     explicit TfrmURL(QWidget* parent = nullptr);
 
     // Shows the window modally; the URL box's text, untrimmed, when it closed with OK.
-    std::optional<QString> Ask();
+    std::optional<QString> ask();
 
-    QString Url() const;
-    QString PageText() const;
+    QString url() const;
+    QString pageText() const;
 
     // The fetch button: the Text box gets the fetched page's description or title, or is
     // emptied when there is none (or the page could not be read).

@@ -14,7 +14,7 @@ TfrmDateSelect::TfrmDateSelect(QWidget* parent) : QDialog(parent) {
     using namespace DialogParts;
     SetUp(*this, QStringLiteral("frmDateSelect"), QStringLiteral("Date Select"), QSize(285, 282),
           Frame::Fixed);
-    m_dates.fill(ZeroDate());
+    m_dates.fill(zeroDate());
 
     QLabel* label =
         AddLabel(this, QStringLiteral("lblDateField"), QStringLiteral("Date Field"), {32, 24});
@@ -42,26 +42,26 @@ TfrmDateSelect::TfrmDateSelect(QWidget* parent) : QDialog(parent) {
     ConnectGuarded(cancel, &QPushButton::clicked, this, &TfrmDateSelect::btnCancelClick);
 }
 
-TaskCommands::DateSelection TfrmDateSelect::Ask() {
+TaskCommands::DateSelection TfrmDateSelect::ask() {
     TaskCommands::DateSelection selection;
     selection.applied = exec() == QDialog::Accepted;
-    selection.entry = ChosenEntry();
-    selection.date = StoredDate(selection.entry);
+    selection.entry = chosenEntry();
+    selection.date = storedDate(selection.entry);
     return selection;
 }
 
-int TfrmDateSelect::ChosenEntry() const {
+int TfrmDateSelect::chosenEntry() const {
     return cbDateField->currentIndex();
 }
 
-QDate TfrmDateSelect::StoredDate(int entry) const {
+QDate TfrmDateSelect::storedDate(int entry) const {
     if (entry < 0 || entry >= static_cast<int>(m_dates.size()))
         return QDate();
     return m_dates[static_cast<std::size_t>(entry)];
 }
 
 void TfrmDateSelect::btnApplyClick() {
-    const int entry = ChosenEntry();
+    const int entry = chosenEntry();
     if (entry >= 0 && entry < static_cast<int>(m_dates.size()))
         m_dates[static_cast<std::size_t>(entry)] = Calendar1->selectedDate();
     else

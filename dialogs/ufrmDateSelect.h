@@ -20,19 +20,19 @@ public:
     explicit TfrmDateSelect(QWidget* parent = nullptr);
 
     // Shows the window modally; then whether it was applied, the chosen entry and its date.
-    TaskCommands::DateSelection Ask();
+    TaskCommands::DateSelection ask();
 
     // The entry chosen in the "Date Field" list, -1 when none.
-    int ChosenEntry() const;
+    int chosenEntry() const;
     // The stored date of an entry (index in the list's order); invalid for any other index.
-    QDate StoredDate(int entry) const;
+    QDate storedDate(int entry) const;
 
     // "Apply": stores the calendar's day for the chosen entry and closes with OK; with no entry
     // chosen it says "Date not selected", stores nothing and closes with OK all the same.
     void btnApplyClick();
     void btnCancelClick();
 
-    static QDate ZeroDate() { return QDate(1899, 12, 30); }
+    static QDate zeroDate() { return QDate(1899, 12, 30); }
 
 private:
     std::array<QDate, 5> m_dates;

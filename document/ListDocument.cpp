@@ -33,7 +33,7 @@ bool ListDocument::load(const QString& fileName) {
     if (!QFileInfo::exists(fileName))
         return false;
     // Taken before reading: a change made meanwhile is then caught at the next save.
-    const FileFingerprint onDisk = FileFingerprint::Of(fileName);
+    const FileFingerprint onDisk = FileFingerprint::of(fileName);
     DataPacket::LoadFromFile(*m_table, fileName);
     m_fileOnDisk = onDisk;
     setFileName(fileName);
@@ -69,7 +69,7 @@ void ListDocument::save(const QString& target, bool keepName) {
     if (keepName)
         setFileName(target);
     if (ownFile || keepName)
-        m_fileOnDisk = FileFingerprint::Of(target);
+        m_fileOnDisk = FileFingerprint::of(target);
     markSaved();
     if (keepName)
         setCaption(uGeneral::CaptionFromFileName(target));

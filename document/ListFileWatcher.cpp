@@ -40,7 +40,7 @@ void ListFileWatcher::watch(const QString& fileName) {
             m_watcher->addPath(folder);
     }
     watched->name = fileName;
-    watched->known = FileFingerprint::Of(path);
+    watched->known = FileFingerprint::of(path);
     watched->timer.stop();
     arm(path);
 }
@@ -70,7 +70,7 @@ void ListFileWatcher::noteOwnWrite(const QString& fileName) {
     const auto it = m_files.find(path);
     if (it == m_files.end())
         return;
-    (*it)->known = FileFingerprint::Of(path);
+    (*it)->known = FileFingerprint::of(path);
     arm(path);
 }
 
@@ -105,7 +105,7 @@ void ListFileWatcher::look(const QString& path) {
         return;
     const std::shared_ptr<Watched> watched = *it;
     arm(path);
-    const FileFingerprint now = FileFingerprint::Of(path);
+    const FileFingerprint now = FileFingerprint::of(path);
     if (!now.isValid() || now == watched->known)
         return;
     watched->known = now;

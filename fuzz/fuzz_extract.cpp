@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes, as a fetched page, to the reader of its description or title, and checks
 // what must always hold.
-#include "dialogs/WebPage.h"
+#include "storage/WebPage.h"
 
 #include <cstdint>
 #include <cstdlib>

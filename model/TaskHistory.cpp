@@ -23,7 +23,7 @@ Entry entryAt(const DataTable& table, std::size_t index) {
 
 } // namespace
 
-std::vector<Version> VersionsOfRow(const DataTable& table, DataTable::RowId row) {
+std::vector<Version> versionsOfRow(const DataTable& table, DataTable::RowId row) {
     std::vector<Version> versions;
     const std::int32_t current = table.currentVersionOf(row);
     if (current < 0)
@@ -48,7 +48,7 @@ std::vector<Version> VersionsOfRow(const DataTable& table, DataTable::RowId row)
     return versions;
 }
 
-std::vector<Version> DeletedTasks(const DataTable& table) {
+std::vector<Version> deletedTasks(const DataTable& table) {
     const std::size_t count = table.versionCount();
     const auto isDeletedTask = [&](std::size_t v) {
         const std::uint32_t state = table.versionState(v);
@@ -73,7 +73,7 @@ std::vector<Version> DeletedTasks(const DataTable& table) {
     return deleted;
 }
 
-std::vector<int> ChangedFields(const DataTable& table, std::uint32_t newer, std::uint32_t older) {
+std::vector<int> changedFields(const DataTable& table, std::uint32_t newer, std::uint32_t older) {
     std::vector<int> fields;
     const RowData& a = table.versionData(newer);
     const RowData& b = table.versionData(older);
@@ -83,7 +83,7 @@ std::vector<int> ChangedFields(const DataTable& table, std::uint32_t newer, std:
     return fields;
 }
 
-DataTable::Content WithoutHistory(const DataTable& table) {
+DataTable::Content withoutHistory(const DataTable& table) {
     DataTable::Content content;
     content.fields = table.fields();
     const std::vector<DataTable::RowId> rows = table.naturalOrder();

@@ -19,17 +19,17 @@ struct Version {
 
 // Every stored version of a live row, newest first: the one it shows now, then each one that it
 // replaced, followed back through the change log. One pass over the log at most.
-std::vector<Version> VersionsOfRow(const DataTable& table, DataTable::RowId row);
+std::vector<Version> versionsOfRow(const DataTable& table, DataTable::RowId row);
 
 // The last version of every task deleted from the list, the latest deletion first.
-std::vector<Version> DeletedTasks(const DataTable& table);
+std::vector<Version> deletedTasks(const DataTable& table);
 
 // The fields whose values differ between two stored versions, in field order.
-std::vector<int> ChangedFields(const DataTable& table, std::uint32_t newer, std::uint32_t older);
+std::vector<int> changedFields(const DataTable& table, std::uint32_t newer, std::uint32_t older);
 
 // The list's current tasks as a list that was never edited: one version per task, in the
 // natural order, each an insertion in the change log; the fields, IDs and the ID counter as they
 // are. A pending row is not included: settle it first.
-DataTable::Content WithoutHistory(const DataTable& table);
+DataTable::Content withoutHistory(const DataTable& table);
 
 } // namespace TaskHistory

@@ -17,17 +17,17 @@ Options Read(const QString& fileName, QString* error) {
     Options options;
     IniFile file;
     try {
-        file = IniFile::Load(fileName);
+        file = IniFile::load(fileName);
     } catch (const CorvantisError& failure) {
         if (error)
             *error = failure.message() + QStringLiteral(" Reminders keep their defaults.");
         return options;
     }
-    const QString enabled = file.ReadString(Section, EnabledKey);
+    const QString enabled = file.readString(Section, EnabledKey);
     if (enabled == u"0")
         options.enabled = false;
     const QTime time =
-        QTime::fromString(file.ReadString(Section, TimeKey).trimmed(), TimeFormatRead);
+        QTime::fromString(file.readString(Section, TimeKey).trimmed(), TimeFormatRead);
     if (time.isValid())
         options.time = time;
     return options;
@@ -37,15 +37,15 @@ void Save(const QString& fileName, const Options& options) {
     IniFile file;
     try {
         // Read afresh, so sections another program changed since start-up are kept too.
-        file = IniFile::Load(fileName);
+        file = IniFile::load(fileName);
     } catch (const CorvantisError&) {
         // Writing now would replace the sections we could not read.
         throw CorvantisError(QStringLiteral("Unable to write to ") + fileName);
     }
-    file.WriteString(Section, EnabledKey,
+    file.writeString(Section, EnabledKey,
                      options.enabled ? QStringLiteral("1") : QStringLiteral("0"));
-    file.WriteString(Section, TimeKey, options.time.toString(TimeFormat));
-    file.Save(fileName);
+    file.writeString(Section, TimeKey, options.time.toString(TimeFormat));
+    file.save(fileName);
 }
 
 } // namespace ReminderSettings

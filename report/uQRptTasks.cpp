@@ -79,11 +79,11 @@ TQRptTasks::TQRptTasks(QObject* parent) : QObject(parent) {
     setObjectName(QStringLiteral("QRptTasks"));
 }
 
-void TQRptTasks::SetPreviewRunnerForTesting(PreviewRunner runner) {
+void TQRptTasks::setPreviewRunnerForTesting(PreviewRunner runner) {
     Runner() = std::move(runner);
 }
 
-QFont TQRptTasks::ReportFont() {
+QFont TQRptTasks::reportFont() {
     // The columns are placed for Arial's widths: where Arial is missing, a face with the same
     // metrics keeps the headings apart.
     QFont font;
@@ -97,13 +97,13 @@ QFont TQRptTasks::ReportFont() {
     return font;
 }
 
-void TQRptTasks::Print(DataTable& table, const QString& caption, QWidget* parent) {
-    SetTitle(caption);
-    Fill(table);
-    Preview(parent);
+void TQRptTasks::print(DataTable& table, const QString& caption, QWidget* parent) {
+    setTitle(caption);
+    fill(table);
+    preview(parent);
 }
 
-void TQRptTasks::Fill(DataTable& table) {
+void TQRptTasks::fill(DataTable& table) {
     table.first(); // settles a pending row, so the report shows what is stored
     std::vector<int> fields;
     for (const Column& column : Columns())
@@ -122,14 +122,14 @@ void TQRptTasks::Fill(DataTable& table) {
     table.last(); // where the walk over the rows ends
 }
 
-int TQRptTasks::PageCount() const {
-    const int rows = RowCount();
+int TQRptTasks::pageCount() const {
+    const int rows = rowCount();
     if (rows <= FirstPageRows)
         return 1;
     return 1 + (rows - FirstPageRows + LaterPageRows - 1) / LaterPageRows;
 }
 
-TQRptTasks::PageLayout TQRptTasks::LayoutPage(int page) const {
+TQRptTasks::PageLayout TQRptTasks::layoutPage(int page) const {
     PageLayout layout;
     double top = MarginMm;
     if (page == 0) {
@@ -142,10 +142,10 @@ TQRptTasks::PageLayout TQRptTasks::LayoutPage(int page) const {
                 {column.heading, MarginMm + column.headingLeft, MarginMm + column.headingTop, 0});
         top += TitleBandMm;
         layout.firstRow = 0;
-        layout.rowCount = std::min(RowCount(), FirstPageRows);
+        layout.rowCount = std::min(rowCount(), FirstPageRows);
     } else {
         layout.firstRow = FirstPageRows + (page - 1) * LaterPageRows;
-        layout.rowCount = std::clamp(RowCount() - layout.firstRow, 0, LaterPageRows);
+        layout.rowCount = std::clamp(rowCount() - layout.firstRow, 0, LaterPageRows);
     }
     const std::vector<Column>& columns = Columns();
     for (int i = 0; i < layout.rowCount; ++i) {
@@ -161,9 +161,9 @@ TQRptTasks::PageLayout TQRptTasks::LayoutPage(int page) const {
     return layout;
 }
 
-QString TQRptTasks::FirstLine(const QString& text, double widthMm, const QPaintDevice* device) {
+QString TQRptTasks::firstLine(const QString& text, double widthMm, const QPaintDevice* device) {
     const QString line = UpToLineBreak(text);
-    const QFont font = ReportFont();
+    const QFont font = reportFont();
     const qreal width = widthMm * device->logicalDpiX() / 25.4;
     if (QFontMetricsF(font, device).horizontalAdvance(line) <= width)
         return line;
@@ -193,7 +193,7 @@ void TQRptTasks::paintText(QPainter& painter, const TextElement& element) const 
         painter.save();
         painter.setClipRect(box, Qt::IntersectClip);
         painter.drawText(box, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                         FirstLine(element.text, element.width, device));
+                         firstLine(element.text, element.width, device));
         painter.restore();
         return;
     }
@@ -202,14 +202,14 @@ void TQRptTasks::paintText(QPainter& painter, const TextElement& element) const 
                      UpToLineBreak(element.text));
 }
 
-void TQRptTasks::PaintPage(QPainter& painter, int page) const {
+void TQRptTasks::paintPage(QPainter& painter, int page) const {
     const QPaintDevice* device = painter.device();
     const double dotsX = device->logicalDpiX() / 25.4;
     const double dotsY = device->logicalDpiY() / 25.4;
-    const PageLayout layout = LayoutPage(page);
+    const PageLayout layout = layoutPage(page);
 
     painter.save();
-    painter.setFont(ReportFont());
+    painter.setFont(reportFont());
     painter.setBrush(Qt::NoBrush);
     if (layout.hasRule) {
         painter.setPen(QPen(Qt::black, RulePenMm * dotsY, Qt::SolidLine, Qt::FlatCap));
@@ -222,22 +222,22 @@ void TQRptTasks::PaintPage(QPainter& painter, int page) const {
     painter.restore();
 }
 
-void TQRptTasks::SetUpPage(QPagedPaintDevice& device) {
+void TQRptTasks::setUpPage(QPagedPaintDevice& device) {
     device.setPageSize(QPageSize(QPageSize::A4));
     device.setPageOrientation(QPageLayout::Landscape);
     device.setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
 }
 
-void TQRptTasks::SetUpPrinter(QPrinter& printer) {
+void TQRptTasks::setUpPrinter(QPrinter& printer) {
     printer.setDocName(JobTitle);
     // Painting starts at the paper's corner whatever the printer's own margins are.
     printer.setFullPage(true);
-    SetUpPage(printer);
+    setUpPage(printer);
 }
 
-void TQRptTasks::Render(QPagedPaintDevice& device) const {
+void TQRptTasks::render(QPagedPaintDevice& device) const {
     int from = 1;
-    int to = PageCount();
+    int to = pageCount();
     auto* printer = dynamic_cast<QPrinter*>(&device);
     if (printer) {
         if (printer->fromPage() > 0)
@@ -255,16 +255,16 @@ void TQRptTasks::Render(QPagedPaintDevice& device) const {
             throw CorvantisError(QStringLiteral("Printing failed: no new page could be started"));
         }
         firstPage = false;
-        PaintPage(painter, page - 1);
+        paintPage(painter, page - 1);
     }
     painter.end();
     if (printer && printer->printerState() == QPrinter::Error)
         throw CorvantisError(QStringLiteral("Printing failed"));
 }
 
-void TQRptTasks::Preview(QWidget* parent) {
+void TQRptTasks::preview(QWidget* parent) {
     QPrinter printer(QPrinter::HighResolution);
-    SetUpPrinter(printer);
+    setUpPrinter(printer);
     QPrintPreviewDialog dialog(&printer, parent);
     dialog.setObjectName(QStringLiteral("QRptTasksPreview"));
     dialog.setWindowTitle(JobTitle);
@@ -275,7 +275,7 @@ void TQRptTasks::Preview(QWidget* parent) {
     dialog.setWindowState(dialog.windowState() | Qt::WindowMaximized);
     // The preview and the printing both ask for the pages here, so they get the same ones.
     connect(&dialog, &QPrintPreviewDialog::paintRequested, this,
-            [this](QPrinter* target) { RunGuarded([&] { Render(*target); }); });
+            [this](QPrinter* target) { RunGuarded([&] { render(*target); }); });
     if (Runner())
         Runner()(dialog);
     else

@@ -54,38 +54,38 @@ public:
     // the report with caption, walks the visible rows to the last (where the table stays) and
     // shows the modal preview titled "Tasks", maximized, from which the user prints. Never
     // marks the list unsaved. Throws the table's error when settling the pending row fails.
-    void Print(DataTable& table, const QString& caption, QWidget* parent);
+    void print(DataTable& table, const QString& caption, QWidget* parent);
 
-    // The parts of Print, for callers and tests that want them apart.
-    void SetTitle(const QString& title) { m_title = title; }
-    QString Title() const { return m_title; }
+    // The parts of print, for callers and tests that want them apart.
+    void setTitle(const QString& title) { m_title = title; }
+    QString title() const { return m_title; }
     // Takes the printed texts of every visible row, from the first to the last, and leaves the
-    // table on its last visible row. The report keeps them until the next Fill.
-    void Fill(DataTable& table);
-    int RowCount() const { return static_cast<int>(m_rows.size()); }
-    int PageCount() const;
-    PageLayout LayoutPage(int page) const; // page: 0-based
+    // table on its last visible row. The report keeps them until the next fill.
+    void fill(DataTable& table);
+    int rowCount() const { return static_cast<int>(m_rows.size()); }
+    int pageCount() const;
+    PageLayout layoutPage(int page) const; // page: 0-based
 
     // Paints one page at the paper's top left corner of the painter's device, at its resolution.
-    void PaintPage(QPainter& painter, int page) const;
+    void paintPage(QPainter& painter, int page) const;
     // A4 landscape, without device margins: the design places everything itself.
-    static void SetUpPage(QPagedPaintDevice& device);
-    static void SetUpPrinter(QPrinter& printer);
+    static void setUpPage(QPagedPaintDevice& device);
+    static void setUpPrinter(QPrinter& printer);
     // Paints every page onto a device already set up, one device page each. A printer's own
     // page range (fromPage, toPage) is honoured. Throws when the device cannot be painted on.
-    void Render(QPagedPaintDevice& device) const;
-    // Shows the modal preview of what Fill took.
-    void Preview(QWidget* parent);
+    void render(QPagedPaintDevice& device) const;
+    // Shows the modal preview of what fill took.
+    void preview(QWidget* parent);
 
-    static QFont ReportFont();
+    static QFont reportFont();
     // The part of text that a fixed-width field prints: its first line, wrapped at word
     // boundaries (or anywhere within a word longer than the width) at widthMm on device.
-    static QString FirstLine(const QString& text, double widthMm, const QPaintDevice* device);
+    static QString firstLine(const QString& text, double widthMm, const QPaintDevice* device);
 
     // Tests replace the preview's modal exec (nullptr restores it). The runner gets the dialog
     // set up and connected, before it is shown.
     using PreviewRunner = std::function<void(QPrintPreviewDialog&)>;
-    static void SetPreviewRunnerForTesting(PreviewRunner runner);
+    static void setPreviewRunnerForTesting(PreviewRunner runner);
 
 private:
     void paintText(QPainter& painter, const TextElement& element) const;

@@ -3,6 +3,8 @@
 #include "base/CorvantisError.h"
 #include "base/TextLines.h"
 #include "dialogs/uAbout.h"
+#include "dialogs/uFrmBatchImport.h"
+#include "dialogs/uFrmCategories.h"
 #include "dialogs/uFrmComments.h"
 #include "dialogs/uFrmDeletedTasks.h"
 #include "dialogs/uFrmDetails.h"
@@ -10,14 +12,14 @@
 #include "dialogs/uFrmProgress.h"
 #include "dialogs/uFrmURL.h"
 #include "dialogs/ufrmDateSelect.h"
+#include "dialogs/ufrmReOpen.h"
 #include "document/ListRecovery.h"
 #include "document/TaskUndo.h"
 #include "model/DataTable.h"
 #include "report/uQRptTasks.h"
 #include "storage/Import.h"
-#include "storage/uFrmBatchImport.h"
-#include "storage/uFrmCategories.h"
-#include "storage/ufrmReOpen.h"
+#include "storage/CategoryList.h"
+#include "storage/RecentLists.h"
 #include "view/TaskViewServices.h"
 #include "view/uFrTasks.h"
 #include "widgets/BusyCursor.h"
@@ -72,16 +74,24 @@ TfrmMain::TfrmMain(const QString& programFolder, QWidget* parent)
     buildFooter();
 }
 
-TfrmMain::~TfrmMain() = default;
+TfrmMain::~TfrmMain() {
+    // The windows go before the stores they show.
+    delete frmReOpen;
+    delete frmCategories;
+}
 
 void TfrmMain::CreateSecondaryWindows() {
-    frmReOpen = new TfrmReOpen(m_programFolder, this);
+    m_recentLists = new RecentLists(m_programFolder, this);
+    m_recentLists->LoadRecent();
+    frmReOpen = new TfrmReOpen(*m_recentLists, this);
     frmAbout = new TfrmAbout(this);
     frmProgress = new TfrmProgress(this);
     frmComments = new TfrmComments(this);
     frmDateSelect = new TfrmDateSelect(this);
     frmBatchImport = new TfrmBatchImport(this);
-    frmCategories = new TfrmCategories(m_programFolder, this);
+    m_categories = new CategoryList(m_programFolder, this);
+    m_categories->load();
+    frmCategories = new TfrmCategories(*m_categories, this);
     frmDetails = new TfrmDetails(this);
     frmURL = new TfrmURL(this);
     frmHistory = new TfrmHistory(this);
@@ -92,25 +102,25 @@ void TfrmMain::CreateSecondaryWindows() {
 TaskViewServices TfrmMain::ViewServices() {
     TaskViewServices services;
     if (frmProgress)
-        services.askProgress = [w = frmProgress](int start) { return w->AskApplied(start); };
+        services.askProgress = [w = frmProgress](int start) { return w->askApplied(start); };
     if (frmDateSelect)
-        services.askDate = [w = frmDateSelect] { return w->Ask(); };
+        services.askDate = [w = frmDateSelect] { return w->ask(); };
     if (frmComments)
-        services.editComments = [w = frmComments](DataTable& table) { w->Execute(table); };
+        services.editComments = [w = frmComments](DataTable& table) { w->execute(table); };
     if (frmDetails)
-        services.showDetails = [w = frmDetails](DataTable& table) { return w->Execute(table); };
+        services.showDetails = [w = frmDetails](DataTable& table) { return w->execute(table); };
     if (frmURL)
-        services.askUrl = [w = frmURL] { return w->Ask(); };
+        services.askUrl = [w = frmURL] { return w->ask(); };
     services.openTaskList = [this](const QString& fileName) { OpenTaskList(fileName); };
-    if (frmCategories)
-        services.categoryLines = [w = frmCategories] { return w->Lines(); };
+    if (m_categories)
+        services.categoryLines = [list = m_categories] { return list->lines(); };
     if (frmHistory)
         services.showHistory = [w = frmHistory](const DataTable& table, DataTable::RowId row) {
-            return w->Execute(table, row);
+            return w->execute(table, row);
         };
     if (frmDeletedTasks)
         services.showDeletedTasks = [w = frmDeletedTasks](const DataTable& table) {
-            return w->Execute(table);
+            return w->execute(table);
         };
     return services;
 }
@@ -200,7 +210,7 @@ void TfrmMain::AddListTab(const QString& name, bool isNew) {
         closePage(PageControl1->indexOf(page));
         throw;
     }
-    view->SetCategoryChoices(frmCategories ? frmCategories->Lines() : QStringList());
+    view->SetCategoryChoices(m_categories ? m_categories->lines() : QStringList());
     PageControl1->setCurrentWidget(page);
     // The page just became visible: only now can its quick-add box take the focus.
     view->FocusQuickAdd();
@@ -225,7 +235,7 @@ void TfrmMain::tbPrintClick() {
     TfrTasks* view = ActiveTaskView();
     if (!view || !QRptTasks)
         return;
-    QRptTasks->Print(*view->cdsTasks(), PageControl1->tabText(PageControl1->currentIndex()), this);
+    QRptTasks->print(*view->cdsTasks(), PageControl1->tabText(PageControl1->currentIndex()), this);
 }
 
 void TfrmMain::tbImportClick() {
@@ -245,7 +255,7 @@ void TfrmMain::BatchInsert1Click() {
     TfrTasks* view = ActiveTaskView();
     if (!view || !frmBatchImport)
         return;
-    frmBatchImport->Execute([view](const QString& text) {
+    frmBatchImport->execute([view](const QString& text) {
         const TaskUndo::Step step(*view->UndoHistory(), QStringLiteral("Batch Insert"));
         return view->AddTasksInBulk([&](const DataTable::Progress& progress) {
             return Import::BatchInsert(*view->cdsTasks(), text, progress);

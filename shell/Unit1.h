@@ -11,7 +11,9 @@ class QMenu;
 class QTabWidget;
 class QToolBar;
 class QToolButton;
+class CategoryList;
 class ListRecovery;
+class RecentLists;
 class TaskUndo;
 class TfrTasks;
 class TfrmReOpen;
@@ -179,6 +181,9 @@ private:
     // The active list's undo history drives Undo and Redo.
     QMetaObject::Connection m_followedUndo;
 
+    // The stores the Reopen and Categories windows show.
+    RecentLists* m_recentLists = nullptr;
+    CategoryList* m_categories = nullptr;
     TfrmReOpen* frmReOpen = nullptr;
     TfrmAbout* frmAbout = nullptr;
     TfrmProgress* frmProgress = nullptr;

@@ -10,8 +10,8 @@
 #include "model/DataTable.h"
 #include "model/TaskHistory.h"
 #include "storage/DataPacket.h"
-#include "storage/uFrmCategories.h"
-#include "storage/ufrmReOpen.h"
+#include "dialogs/ufrmReOpen.h"
+#include "storage/CategoryList.h"
 #include "view/uFrTasks.h"
 #include "widgets/BusyCursor.h"
 
@@ -50,7 +50,7 @@ void TfrmMain::RecoverLists() {
             continue;
         }
         m_recovery->follow(view->document(), copy.id);
-        view->SetCategoryChoices(frmCategories ? frmCategories->Lines() : QStringList());
+        view->SetCategoryChoices(m_categories ? m_categories->lines() : QStringList());
         PageControl1->show();
         PageControl1->setCurrentWidget(view->parentWidget());
         ++recovered;
@@ -247,7 +247,7 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
         return;
     }
     if (frmReOpen)
-        frmReOpen->WriteRecentAtExit();
+        frmReOpen->writeRecentAtExit();
     m_recovery->endNormally();
     event->accept();
 }
@@ -266,6 +266,6 @@ void TfrmMain::actSaveCopyExecute() {
     table->settle();
     DataTable copy;
     copy.setObjectName(table->objectName());
-    copy.adopt(TaskHistory::WithoutHistory(*table));
+    copy.adopt(TaskHistory::withoutHistory(*table));
     DataPacket::SaveToFile(copy, target);
 }

@@ -259,7 +259,7 @@ void TfrmMain::buildFooter() {
     auto* layout = new QHBoxLayout(footer);
     layout->setContentsMargins(6, 0, 8, 0);
     layout->addStretch();
-    auto* address = new QLabel(TfrmAbout::WebAddress(), footer);
+    auto* address = new QLabel(TfrmAbout::webAddress(), footer);
     address->setObjectName(QStringLiteral("lblWebAddress"));
     address->setEnabled(false);
     layout->addWidget(address);

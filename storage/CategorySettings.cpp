@@ -22,7 +22,7 @@ QString FileName(const QString& programFolder) {
 QStringList Read(const QString& fileName, QString* error) {
     IniFile file;
     try {
-        file = IniFile::Load(fileName);
+        file = IniFile::load(fileName);
     } catch (const CorvantisError& failure) {
         if (error)
             *error = failure.message() + QStringLiteral(" The category list starts empty.");
@@ -30,7 +30,7 @@ QStringList Read(const QString& fileName, QString* error) {
     }
     QStringList names;
     for (int n = 0;; ++n) {
-        const QString name = file.ReadString(Section, keyName(n));
+        const QString name = file.readString(Section, keyName(n));
         if (name.isEmpty())
             return names;
         names << name;
@@ -41,17 +41,17 @@ void Save(const QString& fileName, const QStringList& lines) {
     IniFile file;
     try {
         // Read afresh, so sections another program changed since start-up are kept too.
-        file = IniFile::Load(fileName);
+        file = IniFile::load(fileName);
     } catch (const CorvantisError&) {
         // Writing now would replace the sections we could not read.
         throw CorvantisError(QStringLiteral("Unable to write to ") + fileName);
     }
-    file.EraseSection(Section);
+    file.eraseSection(Section);
     int n = 0;
     for (const QString& line : lines)
         if (!line.trimmed().isEmpty())
-            file.WriteString(Section, keyName(n++), line);
-    file.Save(fileName);
+            file.writeString(Section, keyName(n++), line);
+    file.save(fileName);
 }
 
 } // namespace CategorySettings

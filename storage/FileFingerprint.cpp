@@ -10,7 +10,7 @@ qint64 nanoseconds(const struct timespec& time) {
 }
 } // namespace
 
-FileFingerprint FileFingerprint::Of(const QString& fileName) {
+FileFingerprint FileFingerprint::of(const QString& fileName) {
     struct stat st {};
     if (::stat(QFile::encodeName(fileName).constData(), &st) != 0)
         return {};
@@ -21,6 +21,6 @@ FileFingerprint FileFingerprint::Of(const QString& fileName) {
 bool FileFingerprint::changedOnDisk(const QString& fileName) const {
     if (!isValid())
         return false;
-    const FileFingerprint now = Of(fileName);
+    const FileFingerprint now = of(fileName);
     return now.isValid() && now != *this;
 }

@@ -24,7 +24,7 @@ struct FileFingerprint {
     friend bool operator!=(const FileFingerprint& a, const FileFingerprint& b) { return !(a == b); }
 
     // The file as it is now; no fingerprint when it does not exist.
-    static FileFingerprint Of(const QString& fileName);
+    static FileFingerprint of(const QString& fileName);
     // Whether the file now is another than when this fingerprint was taken. A file that is gone
     // has not changed: saving simply writes it again.
     bool changedOnDisk(const QString& fileName) const;

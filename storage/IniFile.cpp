@@ -70,7 +70,7 @@ IniFile::Line IniFile::parseLine(QByteArray bytes, QByteArray ending, bool first
     return line;
 }
 
-IniFile IniFile::FromBytes(const QByteArray& bytes) {
+IniFile IniFile::fromBytes(const QByteArray& bytes) {
     IniFile file;
     qsizetype start = 0;
     while (start < bytes.size()) {
@@ -88,10 +88,10 @@ IniFile IniFile::FromBytes(const QByteArray& bytes) {
     return file;
 }
 
-IniFile IniFile::Load(const QString& fileName) {
+IniFile IniFile::load(const QString& fileName) {
     if (!QFile::exists(fileName))
         return IniFile();
-    return FromBytes(InputFile(fileName, MaxFileSize).readAll());
+    return fromBytes(InputFile(fileName, MaxFileSize).readAll());
 }
 
 void IniFile::rebuildIndex() const {
@@ -129,7 +129,7 @@ int IniFile::sectionEnd(int header) const {
     return i;
 }
 
-QString IniFile::ReadString(const QString& section, const QString& key,
+QString IniFile::readString(const QString& section, const QString& key,
                             const QString& defaultValue) const {
     rebuildIndex();
     const auto keys = m_keyIndex.constFind(trimBlanks(section).toCaseFolded());
@@ -150,7 +150,7 @@ QString IniFile::ReadString(const QString& section, const QString& key,
     return value;
 }
 
-void IniFile::EraseSection(const QString& section) {
+void IniFile::eraseSection(const QString& section) {
     const QString folded = trimBlanks(section).toCaseFolded();
     std::vector<Line> kept;
     kept.reserve(m_lines.size());
@@ -184,7 +184,7 @@ void IniFile::addLine(int at, const QString& text) {
     m_indexValid = false;
 }
 
-void IniFile::WriteString(const QString& section, const QString& key, const QString& value) {
+void IniFile::writeString(const QString& section, const QString& key, const QString& value) {
     // A line break inside a value would start a line of its own.
     QString text = trimBlanks(QString(value).replace(u'\r', u' ').replace(u'\n', u' '));
     // Reading drops a pair of enclosing quotes; quote once more so the value comes back whole.
@@ -219,18 +219,18 @@ void IniFile::WriteString(const QString& section, const QString& key, const QStr
     addLine(last + 1, name + u'=' + text);
 }
 
-QByteArray IniFile::ToBytes() const {
+QByteArray IniFile::toBytes() const {
     QByteArray bytes;
     for (const Line& line : m_lines)
         bytes += line.bytes + line.ending;
     return bytes;
 }
 
-void IniFile::Save(const QString& fileName) const {
+void IniFile::save(const QString& fileName) const {
     QSaveFile file(fileName);
     // A folder we may not create files in can still hold a file we may write.
     file.setDirectWriteFallback(true);
-    const QByteArray bytes = ToBytes();
+    const QByteArray bytes = toBytes();
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
         throw CorvantisError(QStringLiteral("Unable to write to ") + fileName);
 }

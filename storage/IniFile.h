@@ -24,24 +24,24 @@ public:
     static constexpr qint64 MaxFileSize = qint64(1) << 20;
 
     IniFile() = default;
-    static IniFile FromBytes(const QByteArray& bytes);
+    static IniFile fromBytes(const QByteArray& bytes);
     // A missing file gives an empty one. Throws CorvantisError "Cannot open file "<full name>".
     // <reason>" when it exists but cannot be read, is not a regular file or is over MaxFileSize.
-    static IniFile Load(const QString& fileName);
+    static IniFile load(const QString& fileName);
 
     // The value of a key, or defaultValue when the section or the key is missing or the key has no
     // "=" part.
-    QString ReadString(const QString& section, const QString& key,
+    QString readString(const QString& section, const QString& key,
                        const QString& defaultValue = QString()) const;
     // Removes every section of that name with all its lines.
-    void EraseSection(const QString& section);
+    void eraseSection(const QString& section);
     // Replaces the key's line in the first section of that name, or adds the key at the end of
     // that section, or adds the section at the end of the file.
-    void WriteString(const QString& section, const QString& key, const QString& value);
+    void writeString(const QString& section, const QString& key, const QString& value);
 
-    QByteArray ToBytes() const;
+    QByteArray toBytes() const;
     // Replaces the file in one step. Throws CorvantisError "Unable to write to <name>".
-    void Save(const QString& fileName) const;
+    void save(const QString& fileName) const;
 
 private:
     enum class Kind { Blank, Section, Key, KeyWithoutValue };

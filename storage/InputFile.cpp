@@ -52,7 +52,7 @@ InputFile::InputFile(const QString& fileName, qint64 maxSize)
     m_size = qint64(status.st_size);
     if (m_size > m_maxSize)
         fail(QStringLiteral("The file is %1 MB; at most %2 MB can be read.")
-                 .arg(Megabytes(m_size), Megabytes(m_maxSize)));
+                 .arg(megabytes(m_size), megabytes(m_maxSize)));
 }
 
 InputFile::~InputFile() {
@@ -60,17 +60,17 @@ InputFile::~InputFile() {
         ::close(m_descriptor);
 }
 
-QString InputFile::FullName(const QString& fileName) {
+QString InputFile::fullName(const QString& fileName) {
     return QDir::toNativeSeparators(QFileInfo(fileName).absoluteFilePath());
 }
 
-QString InputFile::Megabytes(qint64 bytes) {
+QString InputFile::megabytes(qint64 bytes) {
     return QLocale().toString(double(bytes) / double(1 << 20), 'f', 1);
 }
 
 void InputFile::fail(const QString& reason) const {
     throw CorvantisError(
-        QStringLiteral("Cannot open file \"%1\". %2").arg(FullName(m_fileName), reason));
+        QStringLiteral("Cannot open file \"%1\". %2").arg(fullName(m_fileName), reason));
 }
 
 void InputFile::failWithSystemError() const {
@@ -107,7 +107,7 @@ QByteArray InputFile::readAll() const {
     while (done == bytes.size()) {
         if (done > m_maxSize)
             fail(QStringLiteral("The file is larger than %1 MB, the most that can be read.")
-                     .arg(Megabytes(m_maxSize)));
+                     .arg(megabytes(m_maxSize)));
         bytes.resize(qsizetype(std::min(std::max<qint64>(2 * done, 4096), m_maxSize + 1)));
         done += readAt(bytes.data() + done, bytes.size() - done, done);
     }

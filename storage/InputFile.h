@@ -23,9 +23,9 @@ public:
     QByteArray readAll() const;
 
     // The name as messages show it: absolute, with the platform's separators.
-    static QString FullName(const QString& fileName);
+    static QString fullName(const QString& fileName);
     // The size of a file as messages give it, in MB with one decimal.
-    static QString Megabytes(qint64 bytes);
+    static QString megabytes(qint64 bytes);
 
 private:
     [[noreturn]] void fail(const QString& reason) const;

@@ -27,11 +27,11 @@ RecentLists::RecentLists(const QString& programFolder, QObject* parent)
     : QObject(parent), m_folder(programFolder), cdsFiles(new DataTable(this)) {
     setObjectName(QStringLiteral("RecentLists"));
     cdsFiles->setObjectName(QStringLiteral("cdsFiles"));
-    cdsFiles->createEmpty(Fields());
+    cdsFiles->createEmpty(fields());
     configure();
 }
 
-FieldList RecentLists::Fields() {
+FieldList RecentLists::fields() {
     FieldList fields(2);
     fields[0].name = FileField;
     fields[0].kind = FieldKind::String;
@@ -41,17 +41,17 @@ FieldList RecentLists::Fields() {
     return fields;
 }
 
-QString RecentLists::FilterFor(const QString& text) {
+QString RecentLists::filterFor(const QString& text) {
     QString pattern = u'%' + text + u'%';
     return QStringLiteral("File LIKE '") + pattern.replace(u'\'', QStringLiteral("''")) + u'\'';
 }
 
-bool RecentLists::FileIsMissing(const QString& fileName) {
+bool RecentLists::fileIsMissing(const QString& fileName) {
     const QFileInfo info(fileName);
     return fileName.isEmpty() || !info.exists() || info.isDir();
 }
 
-QString RecentLists::FileName() const {
+QString RecentLists::fileName() const {
     return QDir(m_folder).absoluteFilePath(QStringLiteral("Recent.XML"));
 }
 
@@ -63,12 +63,18 @@ void RecentLists::configure() {
 }
 
 QString RecentLists::LoadRecent() {
-    m_changed = false;
-    const QString fileName = FileName();
-    if (!QFileInfo::exists(fileName))
+    m_loadError = readRecent();
+    emit changed();
+    return m_loadError;
+}
+
+QString RecentLists::readRecent() {
+    m_unwritten = false;
+    const QString name = fileName();
+    if (!QFileInfo::exists(name))
         return QString();
     try {
-        DataPacket::LoadFromFile(*cdsFiles, fileName, MaxFileSize);
+        DataPacket::LoadFromFile(*cdsFiles, name, MaxFileSize);
         // A packet of some other table would leave every later step failing.
         const int file = cdsFiles->fieldIndexOrThrow(FileField);
         const int lastUsed = cdsFiles->fieldIndexOrThrow(LastUsedField);
@@ -78,7 +84,7 @@ QString RecentLists::LoadRecent() {
         configure();
         return QString();
     } catch (const CorvantisError& error) {
-        cdsFiles->createEmpty(Fields());
+        cdsFiles->createEmpty(fields());
         configure();
         QString reason = error.message();
         if (reason.endsWith(u'.'))
@@ -89,18 +95,18 @@ QString RecentLists::LoadRecent() {
         if (kept.isEmpty())
             return QStringLiteral("The recent lists in \"%1\" cannot be read (%2). The file "
                                   "could not be moved aside (%3); the recent lists start empty.")
-                .arg(InputFile::FullName(fileName), reason, failure);
+                .arg(InputFile::fullName(name), reason, failure);
         return QStringLiteral("The recent lists in \"%1\" cannot be read (%2). The file was kept "
                               "as \"%3\", and the recent lists start empty.")
-            .arg(InputFile::FullName(fileName), reason, InputFile::FullName(kept));
+            .arg(InputFile::fullName(name), reason, InputFile::fullName(kept));
     }
 }
 
 QString RecentLists::keepAside(QString& failure) const {
-    const QByteArray from = QFile::encodeName(FileName());
+    const QByteArray from = QFile::encodeName(fileName());
     for (int n = 0; n < 1000; ++n) {
         const QString name =
-            n == 0 ? BackupFileName() : BackupFileName() + u'.' + QString::number(n);
+            n == 0 ? backupFileName() : backupFileName() + u'.' + QString::number(n);
         const QByteArray to = QFile::encodeName(name);
         // An earlier copy is never replaced.
         int result =
@@ -124,7 +130,7 @@ QString RecentLists::keepAside(QString& failure) const {
     return QString();
 }
 
-bool RecentLists::Contains(const QString& fileName) const {
+bool RecentLists::contains(const QString& fileName) const {
     const int field = cdsFiles->fieldIndexOrThrow(FileField);
     const int width = cdsFiles->fields()[static_cast<std::size_t>(field)].width;
     // The stored form, cut to the width in characters: a longer name would never match its own
@@ -143,7 +149,7 @@ bool RecentLists::Contains(const QString& fileName) const {
 
 void RecentLists::AddRecent(const QString& fileName) {
     cdsFiles->settle();
-    if (Contains(fileName))
+    if (contains(fileName))
         return;
     try {
         cdsFiles->append();
@@ -154,28 +160,30 @@ void RecentLists::AddRecent(const QString& fileName) {
         cdsFiles->cancel();
         throw;
     }
-    m_changed = true;
+    m_unwritten = true;
+    emit changed();
 }
 
-QString RecentLists::CurrentFile() const {
+QString RecentLists::currentFile() const {
     if (cdsFiles->currentRow() < 0)
         return QString();
     return cdsFiles->asString(FileField);
 }
 
-void RecentLists::MarkCurrentUsed() {
+void RecentLists::markCurrentUsed() {
     if (cdsFiles->currentRow() < 0)
         return;
     cdsFiles->edit();
     cdsFiles->setDateTime(LastUsedField, uGeneral::Now());
     cdsFiles->post();
-    m_changed = true;
+    m_unwritten = true;
+    emit changed();
 }
 
-bool RecentLists::RenameCurrent(const QString& answer) {
+bool RecentLists::renameCurrent(const QString& answer) {
     if (cdsFiles->currentRow() < 0 || answer.trimmed().isEmpty())
         return false;
-    const QString old = CurrentFile();
+    const QString old = currentFile();
     QString target = answer;
     if (QFileInfo(answer).isRelative() && !uGeneral::FolderPart(old).isEmpty())
         target = uGeneral::FolderPart(old) + answer;
@@ -188,38 +196,40 @@ bool RecentLists::RenameCurrent(const QString& answer) {
     cdsFiles->edit();
     cdsFiles->setString(FileField, target);
     cdsFiles->post();
-    m_changed = true;
+    m_unwritten = true;
+    emit changed();
     return true;
 }
 
-bool RecentLists::RemoveCurrent() {
+bool RecentLists::removeCurrent() {
     cdsFiles->settle();
     if (cdsFiles->currentRow() < 0)
         return false;
     cdsFiles->remove();
-    m_changed = true;
+    m_unwritten = true;
+    emit changed();
     return true;
 }
 
-void RecentLists::SetFilterText(const QString& text) {
+void RecentLists::setFilterText(const QString& text) {
     if (text.isEmpty()) {
         cdsFiles->setFiltered(false);
         return;
     }
-    cdsFiles->setFilter(FilterFor(text));
+    cdsFiles->setFilter(filterFor(text));
     cdsFiles->setFiltered(true);
 }
 
-void RecentLists::Save() {
-    DataPacket::SaveToFile(*cdsFiles, FileName());
-    m_changed = false;
+void RecentLists::save() {
+    DataPacket::SaveToFile(*cdsFiles, fileName());
+    m_unwritten = false;
 }
 
-bool RecentLists::SaveIfChanged() {
-    if (!m_changed)
+bool RecentLists::saveIfChanged() {
+    if (!m_unwritten)
         return true;
     try {
-        Save();
+        save();
         return true;
     } catch (const CorvantisError&) {
         return false;

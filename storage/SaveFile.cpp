@@ -71,13 +71,13 @@ SaveFile::~SaveFile() {
         discard();
 }
 
-void SaveFile::SetDataSyncForTesting(DataSync sync) {
+void SaveFile::setDataSyncForTesting(DataSync sync) {
     dataSyncOverride = sync;
 }
 
 void SaveFile::fail(const QString& reason) const {
     throw CorvantisError(QStringLiteral("Cannot create file \"%1\". %2")
-                             .arg(InputFile::FullName(m_fileName), reason));
+                             .arg(InputFile::fullName(m_fileName), reason));
 }
 
 // Where the file system has no unnamed files: the temporary file by its name from the start

@@ -34,7 +34,7 @@ public:
     // Tests only: the call that puts a file's data on the disk (fdatasync), to make it fail;
     // nullptr restores it.
     using DataSync = int (*)(int descriptor);
-    static void SetDataSyncForTesting(DataSync sync);
+    static void setDataSyncForTesting(DataSync sync);
 
 private:
     void openNamed();

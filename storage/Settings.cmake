@@ -1,10 +1,7 @@
-# The settings file with the category list, the recent-lists store and their windows.
+# The settings file with the category list, and the recent-lists store.
 target_sources(corvantis_core PRIVATE
+    CategoryList.cpp CategoryList.h
     CategorySettings.cpp CategorySettings.h
     IniFile.cpp IniFile.h
     RecentLists.cpp RecentLists.h
-)
-target_sources(corvantis_gui PRIVATE
-    uFrmCategories.cpp uFrmCategories.h
-    ufrmReOpen.cpp ufrmReOpen.h
 )

@@ -5,6 +5,7 @@
 #include "model/DataTable.h"
 #include "model/FieldValues.h"
 #include "model/TaskRecord.h"
+#include "widgets/ProgramColours.h"
 
 #include <cmath>
 #include <optional>
@@ -12,15 +13,6 @@
 using namespace TaskRecord;
 
 namespace {
-
-const QColor SelectedBackground(0, 0, 128);
-const QColor EvenRowBackground(232, 232, 236);
-const QColor InProgressBackground(172, 189, 208);
-const QColor HighBackground(223, 115, 29);
-const QColor Red(255, 0, 0);
-const QColor HalfDoneBackground(128, 128, 0);
-const QColor CompleteBackground(119, 171, 110);
-const QColor PausedBackground(255, 240, 172);
 
 // Field readers over one stored row that never throw: a field the list lacks, or a value of
 // an unexpected kind, reads as empty.
@@ -84,8 +76,9 @@ struct RowReader {
 
 } // namespace
 
-CellLook DBGrid1DrawColumnCell(const DataTable& table, int position, const QString& columnTitle,
+CellLook DBGrid1DrawColumnCell(const DataTable& table, int position, const QString& field,
                                bool selected, const QDate& today, const QColor& window) {
+    using namespace ProgramColours;
     const RowReader task{table, table.rowDataAt(position)};
     const QString status = task.text(Status);
     const QString priority = task.text(Priority);
@@ -97,41 +90,41 @@ CellLook DBGrid1DrawColumnCell(const DataTable& table, int position, const QStri
     look.progress = progress;
 
     if (selected) { // 1
-        look.background = SelectedBackground;
+        look.background = SelectedCell;
         look.text = Qt::white;
     } else {
         if ((position + 1) % 2 == 0) // 2
-            look.background = EvenRowBackground;
+            look.background = EvenRow;
         if (status == InProgress) // 3
-            look.background = InProgressBackground;
+            look.background = TaskInProgress;
         if (priority == High) { // 4
             look.style = StyleBold;
-            look.background = HighBackground;
+            look.background = HighPriority;
         }
         if (priority == Urgent) { // 5
             look.style = StyleBold;
-            look.background = Red;
+            look.background = Alert;
         }
         if (progress >= 50) // 6
-            look.background = HalfDoneBackground;
+            look.background = HalfDone;
         const QDate due = task.date(DueDate);
         if (due.isValid() && today > due && status != Cancelled) { // 7
-            look.background = Red;
+            look.background = Alert;
             look.style = StyleBold | StyleUnderline;
         }
         if (status == Complete) // 8
-            look.background = CompleteBackground;
+            look.background = TaskComplete;
     }
-    if (columnTitle == QStringLiteral("Progress")) // 9
+    if (field == Progress) // 9
         look.progressBar = true;
-    if (columnTitle == QStringLiteral("Bookmarked") && task.flag(Bookmarked).value_or(false)) // 10
-        look.background = Red;
+    if (field == Bookmarked && task.flag(Bookmarked).value_or(false)) // 10
+        look.background = Alert;
     if (status == Cancelled) { // 11
         look.style = StyleStrikeOut;
-        look.background = PausedBackground;
+        look.background = TaskOnHold;
     }
     if (status == Paused) // 12
-        look.background = PausedBackground;
+        look.background = TaskOnHold;
     // White text cannot be read on a light background: the selected cell of a paused or
     // cancelled task, and a percentage written on the bar.
     const QColor under = look.progressBar || !look.background.isValid() ? window : look.background;

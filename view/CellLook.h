@@ -27,10 +27,10 @@ struct CellLook {
 bool IsLight(const QColor& colour);
 
 // The painting rules of the task grid, in their order, for the cell of the visible row
-// `position` (0-based) in the column titled `columnTitle`. `selected`: the cell is the grid's
+// `position` (0-based) in the column of the field named `field`. `selected`: the cell is the grid's
 // selected cell. `window`: the grid's ordinary cell background (an invalid colour stands for it
 // when the caller does not know it; it is taken as light). White text that would stand on a
 // light background (the cell's, or the bar's) is black instead. Never throws: a field the list
 // lacks reads as empty.
-CellLook DBGrid1DrawColumnCell(const DataTable& table, int position, const QString& columnTitle,
+CellLook DBGrid1DrawColumnCell(const DataTable& table, int position, const QString& field,
                                bool selected, const QDate& today, const QColor& window);

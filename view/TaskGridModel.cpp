@@ -184,7 +184,7 @@ const CellLook& TaskGridModel::lookOf(const QModelIndex& index, bool selected) c
     if (cached.generation != m_generation || cached.row != index.row() ||
         cached.column != index.column() || cached.selected != selected || cached.today != today) {
         cached.look = DBGrid1DrawColumnCell(
-            *m_table, index.row(), m_columns[static_cast<std::size_t>(index.column())].title,
+            *m_table, index.row(), m_columns[static_cast<std::size_t>(index.column())].field,
             selected, today, QColor());
         cached.generation = m_generation;
         cached.row = index.row();

@@ -14,6 +14,18 @@ inline const QColor BandShade(158, 166, 189);
 // A value that differs from the version before it, in the history windows.
 inline const QColor ChangedValue(255, 232, 140);
 
+// The task grid's cells, as its painting rules choose them.
+inline const QColor SelectedCell(0, 0, 128);
+inline const QColor EvenRow(232, 232, 236);
+inline const QColor TaskInProgress(172, 189, 208);
+inline const QColor HighPriority(223, 115, 29);
+// An urgent or overdue task, and a set bookmark.
+inline const QColor Alert(255, 0, 0);
+inline const QColor HalfDone(128, 128, 0);
+inline const QColor TaskComplete(119, 171, 110);
+// A paused or cancelled task.
+inline const QColor TaskOnHold(255, 240, 172);
+
 // A style sheet colour, "rgb(r,g,b)".
 inline QString Css(const QColor& colour) {
     return QStringLiteral("rgb(%1,%2,%3)").arg(colour.red()).arg(colour.green()).arg(colour.blue());

@@ -1,4 +1,4 @@
-#include "dialogs/WebPage.h"
+#include "storage/WebPage.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -106,7 +106,7 @@ void TestIniFile::readString() {
     QFETCH(QString, section);
     QFETCH(QString, key);
     QFETCH(QString, value);
-    QCOMPARE(IniFile::FromBytes(bytes).ReadString(section, key, QStringLiteral("<default>")),
+    QCOMPARE(IniFile::fromBytes(bytes).readString(section, key, QStringLiteral("<default>")),
              value);
 }
 
@@ -153,22 +153,22 @@ void TestIniFile::edit() {
     QFETCH(QByteArray, before);
     QFETCH(QStringList, operations);
     QFETCH(QByteArray, after);
-    IniFile file = IniFile::FromBytes(before);
+    IniFile file = IniFile::fromBytes(before);
     for (const QString& operation : operations) {
         if (operation.startsWith(u'-')) {
-            file.EraseSection(operation.mid(1));
+            file.eraseSection(operation.mid(1));
         } else {
             const QStringList parts = operation.split(u'|');
-            file.WriteString(parts.at(0), parts.at(1), parts.at(2));
+            file.writeString(parts.at(0), parts.at(1), parts.at(2));
         }
     }
-    QCOMPARE(file.ToBytes(), after);
+    QCOMPARE(file.toBytes(), after);
     // What was written reads back (the value as the platform would give it).
     for (const QString& operation : operations) {
         if (operation.startsWith(u'-'))
             continue;
         const QStringList parts = operation.split(u'|');
-        QCOMPARE(IniFile::FromBytes(after).ReadString(parts.at(0), parts.at(1)),
+        QCOMPARE(IniFile::fromBytes(after).readString(parts.at(0), parts.at(1)),
                  QString(parts.at(2)).replace(u'\n', u' ').trimmed());
     }
 }

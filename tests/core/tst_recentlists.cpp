@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -51,7 +52,7 @@ void addAll(RecentLists& store, const QStringList& files, QDateTime at = Noon) {
 }
 
 void moveTo(RecentLists& store, const QString& file) {
-    DataTable& table = store.Table();
+    DataTable& table = store.table();
     for (int i = 0; i < table.visibleRowCount(); ++i)
         if (table.textOf(table.rowDataAt(i), table.fieldIndex(QStringLiteral("File"))) == file) {
             table.moveToPosition(i);
@@ -81,6 +82,7 @@ private slots:
     void rename_data();
     void rename();
     void removeAndNoRow();
+    void changedSignal();
     void corpusFilesAsStore();
 };
 
@@ -117,12 +119,12 @@ void TestRecentLists::addRecent() {
     addAll(store, existing);
     // The row the name ends up in: its own, or the newest one, cut to the field's width.
     const QString stored = rows.contains(name) ? name : rows.first();
-    const QDateTime before = lastUsedOf(store.Table(), stored);
+    const QDateTime before = lastUsedOf(store.table(), stored);
     const QDateTime now = uGeneral::Now();
     store.AddRecent(name);
-    QCOMPARE(allFiles(store.Table()), rows);
-    QCOMPARE(lastUsedOf(store.Table(), stored), before.isValid() ? before : now);
-    QVERIFY(store.Contains(name));
+    QCOMPARE(allFiles(store.table()), rows);
+    QCOMPARE(lastUsedOf(store.table(), stored), before.isValid() ? before : now);
+    QVERIFY(store.contains(name));
 }
 
 void TestRecentLists::addIgnoresFilter() {
@@ -131,18 +133,18 @@ void TestRecentLists::addIgnoresFilter() {
     addAll(store, {"/l/Work.cv1", "/l/Home.cv1", "/l/Garden.cv1"});
     moveTo(store, QStringLiteral("/l/Home.cv1"));
     store.AddRecent(QStringLiteral("/l/New.cv1"));
-    QCOMPARE(store.CurrentFile(), QStringLiteral("/l/New.cv1"));
+    QCOMPARE(store.currentFile(), QStringLiteral("/l/New.cv1"));
 
     // A row the filter hides is still found: no second row.
-    store.SetFilterText(QStringLiteral("Garden"));
-    QCOMPARE(visibleFiles(store.Table()), QStringList{"/l/Garden.cv1"});
+    store.setFilterText(QStringLiteral("Garden"));
+    QCOMPARE(visibleFiles(store.table()), QStringList{"/l/Garden.cv1"});
     store.AddRecent(QStringLiteral("/l/Work.cv1"));
-    QCOMPARE(allFiles(store.Table()).count(QStringLiteral("/l/Work.cv1")), 1);
+    QCOMPARE(allFiles(store.table()).count(QStringLiteral("/l/Work.cv1")), 1);
     // A new row the filter does not let through stays hidden.
     store.AddRecent(QStringLiteral("/l/Other.cv1"));
-    QCOMPARE(visibleFiles(store.Table()), QStringList{"/l/Garden.cv1"});
-    QCOMPARE(store.CurrentFile(), QStringLiteral("/l/Garden.cv1"));
-    QCOMPARE(allFiles(store.Table()).size(), 5);
+    QCOMPARE(visibleFiles(store.table()), QStringList{"/l/Garden.cv1"});
+    QCOMPARE(store.currentFile(), QStringLiteral("/l/Garden.cv1"));
+    QCOMPARE(allFiles(store.table()).size(), 5);
 }
 
 void TestRecentLists::markUsedMovesToTop() {
@@ -152,11 +154,11 @@ void TestRecentLists::markUsedMovesToTop() {
     moveTo(store, QStringLiteral("/l/a.cv1"));
     const QDateTime later = Noon.addDays(1);
     PinLocaleAndClock(later);
-    store.MarkCurrentUsed();
-    QCOMPARE(visibleFiles(store.Table()), (QStringList{"/l/a.cv1", "/l/c.cv1", "/l/b.cv1"}));
-    QCOMPARE(lastUsedOf(store.Table(), QStringLiteral("/l/a.cv1")), later);
-    QCOMPARE(store.CurrentFile(), QStringLiteral("/l/a.cv1"));
-    QVERIFY(store.Changed());
+    store.markCurrentUsed();
+    QCOMPARE(visibleFiles(store.table()), (QStringList{"/l/a.cv1", "/l/c.cv1", "/l/b.cv1"}));
+    QCOMPARE(lastUsedOf(store.table(), QStringLiteral("/l/a.cv1")), later);
+    QCOMPARE(store.currentFile(), QStringLiteral("/l/a.cv1"));
+    QVERIFY(store.hasUnwrittenChanges());
 }
 
 void TestRecentLists::lastUsedForm_data() {
@@ -178,8 +180,8 @@ void TestRecentLists::lastUsedForm() {
     RecentLists store(dir.path());
     PinLocaleAndClock(at);
     store.AddRecent(QStringLiteral("/l/Caf\u00e9 & <co>.cv1"));
-    store.Save();
-    const QByteArray bytes = ReadFileBytes(store.FileName());
+    store.save();
+    const QByteArray bytes = ReadFileBytes(store.fileName());
     QVERIFY2(bytes.contains(written), bytes.constData());
     QVERIFY(bytes.startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>"));
     QVERIFY(bytes.contains("File=\"/l/Caf\xC3\xA9 &amp; &lt;co&gt;.cv1\""));
@@ -188,7 +190,7 @@ void TestRecentLists::lastUsedForm() {
     // And it reads back to the same row.
     RecentLists again(dir.path());
     QCOMPARE(again.LoadRecent(), QString());
-    QCOMPARE(lastUsedOf(again.Table(), QStringLiteral("/l/Caf\u00e9 & <co>.cv1")), at);
+    QCOMPARE(lastUsedOf(again.table(), QStringLiteral("/l/Caf\u00e9 & <co>.cv1")), at);
 }
 
 void TestRecentLists::filter_data() {
@@ -223,18 +225,18 @@ void TestRecentLists::filter() {
     QFETCH(QString, text);
     QFETCH(QString, expression);
     QFETCH(QStringList, shown);
-    QCOMPARE(RecentLists::FilterFor(text), expression);
+    QCOMPARE(RecentLists::filterFor(text), expression);
     QTemporaryDir dir;
     RecentLists store(dir.path());
     addAll(store, {"/h/Home.cv1", "/w/Work.cv1", "/w/work.cv1", "/w/W_rk.cv1", "/w/it's.cv1"});
-    store.SetFilterText(text);
-    QCOMPARE(store.Table().filtered(), !text.isEmpty());
-    QCOMPARE(visibleFiles(store.Table()), text.isEmpty() ? allFiles(store.Table()) : shown);
+    store.setFilterText(text);
+    QCOMPARE(store.table().filtered(), !text.isEmpty());
+    QCOMPARE(visibleFiles(store.table()), text.isEmpty() ? allFiles(store.table()) : shown);
     if (text.isEmpty())
-        QCOMPARE(allFiles(store.Table()), shown);
+        QCOMPARE(allFiles(store.table()), shown);
     // Switching it off again shows every row.
-    store.SetFilterText(QString());
-    QCOMPARE(visibleFiles(store.Table()).size(), 5);
+    store.setFilterText(QString());
+    QCOMPARE(visibleFiles(store.table()).size(), 5);
 }
 
 void TestRecentLists::load() {
@@ -242,24 +244,24 @@ void TestRecentLists::load() {
     {
         RecentLists first(dir.path());
         QCOMPARE(first.LoadRecent(), QString()); // no file: normal, empty
-        QCOMPARE(first.Table().recordCount(), 0);
-        QVERIFY(!QFile::exists(first.FileName()));
+        QCOMPARE(first.table().recordCount(), 0);
+        QVERIFY(!QFile::exists(first.fileName()));
         addAll(first, {"/l/old.cv1", "/l/new.cv1", "/l/mid.cv1"});
         moveTo(first, QStringLiteral("/l/new.cv1"));
         PinLocaleAndClock(Noon.addDays(1));
-        first.MarkCurrentUsed();
-        first.Save();
-        QVERIFY(!first.Changed());
+        first.markCurrentUsed();
+        first.save();
+        QVERIFY(!first.hasUnwrittenChanges());
     }
     RecentLists second(dir.path());
     QCOMPARE(second.LoadRecent(), QString());
-    QVERIFY(!second.Changed());
-    QCOMPARE(visibleFiles(second.Table()), (QStringList{"/l/new.cv1", "/l/mid.cv1", "/l/old.cv1"}));
-    QCOMPARE(second.CurrentFile(), QStringLiteral("/l/new.cv1"));
-    QCOMPARE(second.Table().indexName(), QStringLiteral("MyIndex"));
-    QVERIFY(!second.Table().keepsHistory());
+    QVERIFY(!second.hasUnwrittenChanges());
+    QCOMPARE(visibleFiles(second.table()), (QStringList{"/l/new.cv1", "/l/mid.cv1", "/l/old.cv1"}));
+    QCOMPARE(second.currentFile(), QStringLiteral("/l/new.cv1"));
+    QCOMPARE(second.table().indexName(), QStringLiteral("MyIndex"));
+    QVERIFY(!second.table().keepsHistory());
     second.AddRecent(QStringLiteral("/l/another.cv1"));
-    QCOMPARE(second.Table().recordCount(), 4);
+    QCOMPARE(second.table().recordCount(), 4);
 }
 
 void TestRecentLists::unreadableFile_data() {
@@ -288,48 +290,48 @@ void TestRecentLists::unreadableFile() {
     QFETCH(QString, message);
     QTemporaryDir dir;
     RecentLists store(dir.path());
-    QVERIFY(WriteFileBytes(store.FileName(), bytes));
-    QVERIFY(WriteFileBytes(store.BackupFileName(), "an older backup"));
-    const QString kept = store.BackupFileName() + QStringLiteral(".1");
+    QVERIFY(WriteFileBytes(store.fileName(), bytes));
+    QVERIFY(WriteFileBytes(store.backupFileName(), "an older backup"));
+    const QString kept = store.backupFileName() + QStringLiteral(".1");
     if (message.endsWith(u'.'))
         message.chop(1);
     QCOMPARE(store.LoadRecent(),
              QStringLiteral("The recent lists in \"%1\" cannot be read (%2). The file was kept as "
                             "\"%3\", and the recent lists start empty.")
-                 .arg(store.FileName(), message, kept));
-    QCOMPARE(ReadFileBytes(store.BackupFileName()), QByteArray("an older backup"));
+                 .arg(store.fileName(), message, kept));
+    QCOMPARE(ReadFileBytes(store.backupFileName()), QByteArray("an older backup"));
     QCOMPARE(ReadFileBytes(kept), bytes);
-    QVERIFY(!QFile::exists(store.FileName()));
-    QCOMPARE(store.Table().recordCount(), 0);
-    QCOMPARE(store.Table().indexName(), QStringLiteral("MyIndex"));
+    QVERIFY(!QFile::exists(store.fileName()));
+    QCOMPARE(store.table().recordCount(), 0);
+    QCOMPARE(store.table().indexName(), QStringLiteral("MyIndex"));
     store.AddRecent(QStringLiteral("/l/a.cv1"));
-    QVERIFY(store.SaveIfChanged());
+    QVERIFY(store.saveIfChanged());
     RecentLists next(dir.path());
     QCOMPARE(next.LoadRecent(), QString());
-    QCOMPARE(allFiles(next.Table()), QStringList{"/l/a.cv1"});
+    QCOMPARE(allFiles(next.table()), QStringList{"/l/a.cv1"});
 }
 
 void TestRecentLists::writtenWhenChanged() {
     QTemporaryDir dir;
     RecentLists store(dir.path());
     QCOMPARE(store.LoadRecent(), QString());
-    QVERIFY(store.SaveIfChanged()); // nothing changed: nothing written
-    QVERIFY(!QFile::exists(store.FileName()));
+    QVERIFY(store.saveIfChanged()); // nothing changed: nothing written
+    QVERIFY(!QFile::exists(store.fileName()));
     store.AddRecent(QStringLiteral("/l/a.cv1"));
-    QVERIFY(store.Changed());
-    QVERIFY(store.SaveIfChanged());
-    QVERIFY(QFile::exists(store.FileName()));
-    QVERIFY(!store.Changed());
+    QVERIFY(store.hasUnwrittenChanges());
+    QVERIFY(store.saveIfChanged());
+    QVERIFY(QFile::exists(store.fileName()));
+    QVERIFY(!store.hasUnwrittenChanges());
     store.AddRecent(QStringLiteral("/l/a.cv1")); // known: no change
-    QVERIFY(!store.Changed());
+    QVERIFY(!store.hasUnwrittenChanges());
 
     // A failed write leaves the change to be written later.
     RecentLists lost(dir.filePath(QStringLiteral("gone")));
     lost.AddRecent(QStringLiteral("/l/a.cv1"));
-    QVERIFY(!lost.SaveIfChanged());
-    QVERIFY(lost.Changed());
+    QVERIFY(!lost.saveIfChanged());
+    QVERIFY(lost.hasUnwrittenChanges());
     try {
-        lost.Save();
+        lost.save();
         QFAIL("saving into a missing folder did not fail");
     } catch (const CorvantisError& error) {
         QVERIFY2(error.message().startsWith(QStringLiteral("Cannot create file \"")),
@@ -376,10 +378,10 @@ void TestRecentLists::rename() {
     RecentLists store(dir.path());
     addAll(store, {old, QStringLiteral("/l/other.cv1")});
     moveTo(store, old);
-    const QDateTime used = lastUsedOf(store.Table(), old);
+    const QDateTime used = lastUsedOf(store.table(), old);
     if (row.isEmpty()) {
         try {
-            store.RenameCurrent(answer);
+            store.renameCurrent(answer);
             QFAIL("a rename that failed on disk was taken as done");
         } catch (const CorvantisError& error) {
             QVERIFY2(error.message().startsWith(
@@ -389,14 +391,14 @@ void TestRecentLists::rename() {
                 error.message().size() >
                 QStringLiteral("Cannot rename file \"%1\" to \"%2\". ").arg(old, answer).size());
         }
-        QCOMPARE(store.CurrentFile(), old);
+        QCOMPARE(store.currentFile(), old);
         if (targetExists)
             QCOMPARE(ReadFileBytes(answer), QByteArray("other"));
         return;
     }
-    QCOMPARE(store.RenameCurrent(answer), acted);
-    QCOMPARE(store.CurrentFile(), row);
-    QCOMPARE(lastUsedOf(store.Table(), row), used);
+    QCOMPARE(store.renameCurrent(answer), acted);
+    QCOMPARE(store.currentFile(), row);
+    QCOMPARE(lastUsedOf(store.table(), row), used);
     QCOMPARE(QFile::exists(row), true);
     QCOMPARE(QFile::exists(old), !acted);
 }
@@ -405,20 +407,41 @@ void TestRecentLists::removeAndNoRow() {
     QTemporaryDir dir;
     RecentLists store(dir.path());
     // No row: nothing to act on, and no error.
-    QVERIFY(!store.RemoveCurrent());
-    QVERIFY(!store.RenameCurrent(QStringLiteral("/x.cv1")));
-    QCOMPARE(store.CurrentFile(), QString());
-    store.MarkCurrentUsed();
-    QVERIFY(!store.Changed());
+    QVERIFY(!store.removeCurrent());
+    QVERIFY(!store.renameCurrent(QStringLiteral("/x.cv1")));
+    QCOMPARE(store.currentFile(), QString());
+    store.markCurrentUsed();
+    QVERIFY(!store.hasUnwrittenChanges());
 
     const QString file = dir.filePath(QStringLiteral("Kept.cv1"));
     QVERIFY(WriteFileBytes(file, "list"));
     addAll(store, {file, QStringLiteral("/l/b.cv1")});
     moveTo(store, file);
-    QVERIFY(store.RemoveCurrent());
-    QCOMPARE(allFiles(store.Table()), QStringList{"/l/b.cv1"});
+    QVERIFY(store.removeCurrent());
+    QCOMPARE(allFiles(store.table()), QStringList{"/l/b.cv1"});
     QVERIFY(QFile::exists(file)); // the list file itself is not touched
-    QVERIFY(store.Changed());
+    QVERIFY(store.hasUnwrittenChanges());
+}
+
+// The Reopen window follows the store through changed(): each change of the rows says so once;
+// a filter, a known file and a command without a row do not.
+void TestRecentLists::changedSignal() {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("a.cv1"));
+    QVERIFY(WriteFileBytes(file, "list"));
+    RecentLists store(dir.path());
+    QSignalSpy changed(&store, &RecentLists::changed);
+    store.LoadRecent();
+    store.AddRecent(file);
+    store.AddRecent(file);
+    store.setFilterText(QStringLiteral("zzz"));
+    store.setFilterText(QString());
+    store.markCurrentUsed();
+    QVERIFY(store.renameCurrent(dir.filePath(QStringLiteral("b.cv1"))));
+    QVERIFY(store.removeCurrent());
+    QVERIFY(!store.removeCurrent());
+    store.markCurrentUsed();
+    QCOMPARE(changed.count(), 5);
 }
 
 // Packets written by other programs never make a usable-looking store out of another table,
@@ -432,12 +455,12 @@ void TestRecentLists::corpusFilesAsStore() {
     for (const QString& name : names) {
         QTemporaryDir dir;
         RecentLists store(dir.path());
-        QVERIFY(QFile::copy(corpus.filePath(name), store.FileName()));
+        QVERIFY(QFile::copy(corpus.filePath(name), store.fileName()));
         const QString error = store.LoadRecent();
         QVERIFY2(!error.isEmpty(), qPrintable(name));
-        QVERIFY(QFile::exists(store.BackupFileName()));
+        QVERIFY(QFile::exists(store.backupFileName()));
         store.AddRecent(QStringLiteral("/l/a.cv1"));
-        QCOMPARE(store.Table().recordCount(), 1);
+        QCOMPARE(store.table().recordCount(), 1);
     }
 }
 

@@ -84,14 +84,14 @@ void TestTaskHistory::versionsAndDeletions() {
     const QByteArray bytes = ListWithHistory();
     DataTable table;
     Load(table, bytes);
-    QCOMPARE(Describe(TaskHistory::VersionsOfRow(table, RowOfId(table, 2))),
+    QCOMPARE(Describe(TaskHistory::versionsOfRow(table, RowOfId(table, 2))),
              QStringLiteral("6@6 5@5 2@2"));
-    QCOMPARE(Describe(TaskHistory::VersionsOfRow(table, RowOfId(table, 1))),
+    QCOMPARE(Describe(TaskHistory::versionsOfRow(table, RowOfId(table, 1))),
              QStringLiteral("7@7 1@1"));
-    QCOMPARE(Describe(TaskHistory::VersionsOfRow(table, RowOfId(table, 3))), QStringLiteral("3@3"));
-    QCOMPARE(Describe(TaskHistory::DeletedTasks(table)), QStringLiteral("8@10 4@8"));
+    QCOMPARE(Describe(TaskHistory::versionsOfRow(table, RowOfId(table, 3))), QStringLiteral("3@3"));
+    QCOMPARE(Describe(TaskHistory::deletedTasks(table)), QStringLiteral("8@10 4@8"));
     QStringList changed;
-    for (int f : TaskHistory::ChangedFields(table, 5, 4))
+    for (int f : TaskHistory::changedFields(table, 5, 4))
         changed << table.fields()[static_cast<std::size_t>(f)].name;
     QCOMPARE(changed, (QStringList{Progress, Comments}));
 
@@ -102,8 +102,8 @@ void TestTaskHistory::versionsAndDeletions() {
     DataTable bare;
     Load(bare, noLog);
     QCOMPARE(bare.changeLog().size(), std::size_t(0));
-    QCOMPARE(Describe(TaskHistory::VersionsOfRow(bare, RowOfId(bare, 2))), QStringLiteral("6@0"));
-    QCOMPARE(Describe(TaskHistory::DeletedTasks(bare)), QStringLiteral("8@0 4@0"));
+    QCOMPARE(Describe(TaskHistory::versionsOfRow(bare, RowOfId(bare, 2))), QStringLiteral("6@0"));
+    QCOMPARE(Describe(TaskHistory::deletedTasks(bare)), QStringLiteral("8@0 4@0"));
 }
 
 void TestTaskHistory::changesMatchTheSameByHand_data() {
@@ -154,14 +154,14 @@ void TestTaskHistory::changesMatchTheSameByHand() {
 
     std::vector<DataTable::RowChange> made;
     std::vector<std::function<void()>> typed;
-    const std::vector<TaskHistory::Version> deleted = TaskHistory::DeletedTasks(byHand);
+    const std::vector<TaskHistory::Version> deleted = TaskHistory::deletedTasks(byHand);
     for (const QString& change : changes.split(u'|')) {
         const QStringList words = change.split(u' ');
         const int a = words.value(1).toInt();
         const int b = words.value(2).toInt();
         if (words[0] == u"store") {
             const auto version =
-                TaskHistory::VersionsOfRow(table, RowOfId(table, a))[std::size_t(b)].version;
+                TaskHistory::versionsOfRow(table, RowOfId(table, a))[std::size_t(b)].version;
             made.push_back({DataTable::RowChange::Store, RowOfId(table, a), version});
             typed.push_back([&byHand, a, version] {
                 byHand.goToRow(RowOfId(byHand, a));
@@ -205,7 +205,7 @@ void TestTaskHistory::copyWithoutHistory() {
 
     DataTable copy;
     TaskTable::Configure(copy);
-    copy.adopt(TaskHistory::WithoutHistory(table));
+    copy.adopt(TaskHistory::withoutHistory(table));
     DataTable read;
     Load(read, DataPacket::Write(copy));
     QCOMPARE(VersionStates(read), QStringLiteral("4 4 4"));
@@ -217,7 +217,7 @@ void TestTaskHistory::copyWithoutHistory() {
                     read.textOf(read.rowDataAt(i), read.fieldIndex(Task)) + u'/' +
                     read.textOf(read.rowDataAt(i), read.fieldIndex(Progress));
     QCOMPARE(rows.join(u' '), QStringLiteral("1=alpha/0 2=bravo/80 3=charlie/0"));
-    QVERIFY(TaskHistory::DeletedTasks(read).empty());
+    QVERIFY(TaskHistory::deletedTasks(read).empty());
     QCOMPARE(DataPacket::Write(table), before);
 }
 

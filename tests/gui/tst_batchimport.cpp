@@ -1,6 +1,6 @@
 #include "core/TaskListFixture.h"
+#include "dialogs/uFrmBatchImport.h"
 #include "storage/DataPacket.h"
-#include "storage/uFrmBatchImport.h"
 #include "support/FileBytes.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestSupport.h"
@@ -57,7 +57,7 @@ bool RunWindow(TfrmBatchImport& window, DataTable& target,
         if (window.isVisible()) // a failed check must not leave the window open
             window.reject();
     });
-    const bool inserted = window.Execute(target);
+    const bool inserted = window.execute(target);
     if (!driven)
         qWarning("the window was not driven");
     return inserted;
@@ -124,7 +124,7 @@ void TestBatchImport::closing() {
     const QStringList expected =
         inserted ? QStringList{"existing", "Buy milk", "  Call Sam"} : QStringList{"existing"};
     QCOMPARE(list.visible(), expected);
-    QCOMPARE(window.Text(), inserted ? QString() : QStringLiteral("Buy milk\n\n  Call Sam"));
+    QCOMPARE(window.text(), inserted ? QString() : QStringLiteral("Buy milk\n\n  Call Sam"));
     if (inserted) {
         QCOMPARE(list.table.asInteger(ID), 3); // the last added task is current
         QCOMPARE(list.table.asString(Status), NotStarted);
@@ -180,7 +180,7 @@ void TestBatchImport::failureKeepsText() {
         });
     });
     QCOMPARE(error, QStringLiteral("cdsTasks: The ID counter is exhausted"));
-    QCOMPARE(window.Text(), QStringLiteral("a\nb"));
+    QCOMPARE(window.text(), QStringLiteral("a\nb"));
     QCOMPARE(list.table.state(), DataTable::State::Insert);
     QCOMPARE(list.table.asString(Task), QStringLiteral("b"));
     list.table.cancel();

@@ -1,4 +1,5 @@
-#include "storage/uFrmCategories.h"
+#include "dialogs/uFrmCategories.h"
+#include "storage/CategoryList.h"
 #include "support/FileBytes.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestSupport.h"
@@ -28,19 +29,37 @@ QColor background(TfrmCategories& window) {
     return cats(window)->palette().color(QPalette::Base);
 }
 
+CategoryList* loadedList(const QString& folder) {
+    auto* list = new CategoryList(folder);
+    list->load();
+    return list;
+}
+
+// The window on a category list loaded from a program folder, as start-up makes them; the list
+// goes with the window.
+struct CategoriesWindow : TfrmCategories {
+    explicit CategoriesWindow(const QString& folder, QWidget* parent = nullptr)
+        : CategoriesWindow(loadedList(folder), parent) {}
+    CategoriesWindow(CategoryList* list, QWidget* parent)
+        : TfrmCategories(*list, parent), categories(*list) {
+        list->setParent(this);
+    }
+    CategoryList& categories;
+};
+
 // A program folder whose settings file holds the given bytes (none: no file), with the window
 // made on it and shown; prompts are scripted.
 struct Shown {
     explicit Shown(const QByteArray& settings = QByteArray()) {
         if (!settings.isEmpty() && !WriteFileBytes(ini(), settings))
             qFatal("cannot write the settings file");
-        window = std::make_unique<TfrmCategories>(dir.path());
+        window = std::make_unique<CategoriesWindow>(dir.path());
         window->show();
     }
     QString ini() const { return dir.filePath(QStringLiteral("Corvantis.ini")); }
     QTemporaryDir dir;
     ScriptedPrompt prompt;
-    std::unique_ptr<TfrmCategories> window;
+    std::unique_ptr<CategoriesWindow> window;
 };
 
 } // namespace
@@ -59,6 +78,7 @@ private slots:
     void typingEnablesSave();
     void closeKeepsEdits();
     void blankLinesDoNotLoseCategories();
+    void showsChangeMadeElsewhere();
     void writeFailure();
     void modalFlow();
 };
@@ -67,7 +87,7 @@ void TestCategories::layout() {
     QTemporaryDir dir;
     QVERIFY(WriteFileBytes(dir.filePath(QStringLiteral("Corvantis.ini")),
                            "[Category]\nLine0=Work\nLine1=Home\nLine2=Garden\n"));
-    TfrmCategories window(dir.path());
+    CategoriesWindow window(dir.path());
     QCOMPARE(window.windowTitle(), QStringLiteral("Categories"));
     QCOMPARE(window.size(), QSize(306, 528));
     QVERIFY(cats(window));
@@ -100,8 +120,8 @@ void TestCategories::startUp() {
     if (file != "<none>")
         QVERIFY(WriteFileBytes(dir.filePath(QStringLiteral("Corvantis.ini")), file));
     ScriptedPrompt prompt;
-    TfrmCategories window(dir.path());
-    QCOMPARE(window.Lines(), lines);
+    CategoriesWindow window(dir.path());
+    QCOMPARE(window.categories.lines(), lines);
     QCOMPARE(window.AppFolder(), dir.path() + u'/');
     QVERIFY(cats(window)->isReadOnly());
     QVERIFY(background(window) != QColor(Qt::white));
@@ -125,14 +145,14 @@ void TestCategories::lines() {
     QFETCH(QString, text);
     QFETCH(QStringList, lines);
     QTemporaryDir dir;
-    TfrmCategories window(dir.path());
+    CategoriesWindow window(dir.path());
     cats(window)->setPlainText(text);
-    QCOMPARE(window.Lines(), lines);
+    QCOMPARE(window.categories.lines(), lines);
 }
 
 void TestCategories::updateThenSave() {
     Shown f("[Window]\r\nTop=1\r\n\r\n[Category]\r\nLine0=Old\r\n");
-    TfrmCategories& window = *f.window;
+    CategoriesWindow& window = *f.window;
     QTest::mouseClick(button(window, "btnUpdate"), Qt::LeftButton);
     QVERIFY(!cats(window)->isReadOnly());
     QCOMPARE(background(window), QColor(Qt::white));
@@ -142,7 +162,7 @@ void TestCategories::updateThenSave() {
     cats(window)->moveCursor(QTextCursor::End);
     QTest::keyClick(cats(window), Qt::Key_Return);
     QTest::keyClicks(cats(window), QStringLiteral("Garden"));
-    QCOMPARE(window.Lines(), (QStringList{"Old", "Garden"}));
+    QCOMPARE(window.categories.lines(), (QStringList{"Old", "Garden"}));
 
     QTest::mouseClick(button(window, "btnSave"), Qt::LeftButton);
     QCOMPARE(f.prompt.notices, QStringList{"Categories saved."});
@@ -156,14 +176,14 @@ void TestCategories::updateThenSave() {
     QVERIFY(!window.isVisible());
     QCOMPARE(window.result(), int(QDialog::Accepted));
     // The user's order stays until the next start; then the list comes back sorted.
-    QCOMPARE(window.Lines(), (QStringList{"Old", "Garden"}));
-    TfrmCategories next(f.dir.path());
-    QCOMPARE(next.Lines(), (QStringList{"Garden", "Old"}));
+    QCOMPARE(window.categories.lines(), (QStringList{"Old", "Garden"}));
+    CategoriesWindow next(f.dir.path());
+    QCOMPARE(next.categories.lines(), (QStringList{"Garden", "Old"}));
 }
 
 void TestCategories::saveWithoutUpdate() {
     Shown f("[Category]\nLine0=Work\nLine1=Home\n");
-    TfrmCategories& window = *f.window;
+    CategoriesWindow& window = *f.window;
     QTest::mouseClick(button(window, "btnSave"), Qt::LeftButton);
     QCOMPARE(f.prompt.notices, QStringList{"Categories saved."});
     // Written in the order shown: sorted at start-up.
@@ -172,14 +192,14 @@ void TestCategories::saveWithoutUpdate() {
 
 void TestCategories::typingEnablesSave() {
     Shown f;
-    TfrmCategories& window = *f.window;
+    CategoriesWindow& window = *f.window;
     QTest::mouseClick(button(window, "btnSave"), Qt::LeftButton);
     QVERIFY(!button(window, "btnSave")->isEnabled());
     window.show();
     // Read-only: typing changes nothing, Save stays disabled.
     QTest::keyClicks(cats(window), QStringLiteral("x"));
     QVERIFY(!button(window, "btnSave")->isEnabled());
-    QCOMPARE(window.Lines(), QStringList{});
+    QCOMPARE(window.categories.lines(), QStringList{});
     QTest::mouseClick(button(window, "btnUpdate"), Qt::LeftButton);
     QTest::mouseClick(button(window, "btnSave"), Qt::LeftButton);
     window.show();
@@ -191,40 +211,48 @@ void TestCategories::typingEnablesSave() {
 
 void TestCategories::closeKeepsEdits() {
     Shown f("[Category]\nLine0=Home\n");
-    TfrmCategories& window = *f.window;
+    CategoriesWindow& window = *f.window;
     QTest::mouseClick(button(window, "btnUpdate"), Qt::LeftButton);
     cats(window)->setPlainText(QStringLiteral("Home\nShopping"));
     QTest::mouseClick(button(window, "btnClose"), Qt::LeftButton);
     QCOMPARE(window.result(), int(QDialog::Rejected));
     QVERIFY(!window.isVisible());
     // In force for the rest of the run, shown again at the next opening, not written.
-    QCOMPARE(window.Lines(), (QStringList{"Home", "Shopping"}));
+    QCOMPARE(window.categories.lines(), (QStringList{"Home", "Shopping"}));
     window.show();
     QCOMPARE(cats(window)->toPlainText(), QStringLiteral("Home\nShopping"));
     QCOMPARE(ReadFileBytes(f.ini()), QByteArray("[Category]\nLine0=Home\n"));
     QVERIFY(f.prompt.notices.isEmpty());
     // After the program ends the saved list comes back.
-    TfrmCategories next(f.dir.path());
-    QCOMPARE(next.Lines(), QStringList{"Home"});
+    CategoriesWindow next(f.dir.path());
+    QCOMPARE(next.categories.lines(), QStringList{"Home"});
 }
 
 void TestCategories::blankLinesDoNotLoseCategories() {
     Shown f;
-    TfrmCategories& window = *f.window;
+    CategoriesWindow& window = *f.window;
     QTest::mouseClick(button(window, "btnUpdate"), Qt::LeftButton);
     cats(window)->setPlainText(QStringLiteral("Home\n\n   \nWork\nGarden\n\n"));
     QTest::mouseClick(button(window, "btnSave"), Qt::LeftButton);
     QCOMPARE(ReadFileBytes(f.ini()),
              QByteArray("[Category]\nLine0=Home\nLine1=Work\nLine2=Garden\n"));
-    TfrmCategories next(f.dir.path());
-    QCOMPARE(next.Lines(), (QStringList{"Garden", "Home", "Work"}));
+    CategoriesWindow next(f.dir.path());
+    QCOMPARE(next.categories.lines(), (QStringList{"Garden", "Home", "Work"}));
+}
+
+void TestCategories::showsChangeMadeElsewhere() {
+    Shown f("[Category]\nLine0=Work\n");
+    CategoriesWindow& window = *f.window;
+    window.categories.setLines({QStringLiteral("Home"), QStringLiteral("Garden")});
+    QCOMPARE(cats(window)->toPlainText(), QStringLiteral("Home\nGarden"));
+    QCOMPARE(window.categories.lines(), (QStringList{"Home", "Garden"}));
 }
 
 void TestCategories::writeFailure() {
     QTemporaryDir dir;
     const QString folder = dir.filePath(QStringLiteral("gone"));
     ScriptedPrompt prompt;
-    TfrmCategories window(folder);
+    CategoriesWindow window(folder);
     window.show();
     QTest::mouseClick(button(window, "btnUpdate"), Qt::LeftButton);
     cats(window)->setPlainText(QStringLiteral("Home"));
@@ -235,7 +263,7 @@ void TestCategories::writeFailure() {
     QVERIFY(!button(window, "btnSave")->isEnabled());
     QVERIFY(cats(window)->isReadOnly());
     QVERIFY(!window.isVisible());
-    QCOMPARE(window.Lines(), QStringList{"Home"});
+    QCOMPARE(window.categories.lines(), QStringList{"Home"});
 }
 
 // Shown the way the main window shows it: modally, closed by the user.
@@ -245,7 +273,7 @@ void TestCategories::modalFlow() {
     QWidget owner;
     owner.resize(800, 600);
     owner.show();
-    TfrmCategories window(dir.path(), &owner);
+    CategoriesWindow window(dir.path(), &owner);
     bool driven = false;
     QTimer::singleShot(0, &window, [&] {
         QCOMPARE(QApplication::activeModalWidget(), &window);
@@ -257,7 +285,7 @@ void TestCategories::modalFlow() {
     QCOMPARE(window.exec(), int(QDialog::Accepted));
     QVERIFY(driven);
     QCOMPARE(prompt.notices, QStringList{"Categories saved."});
-    QCOMPARE(window.Lines(), QStringList{"Errands"});
+    QCOMPARE(window.categories.lines(), QStringList{"Errands"});
 }
 
 QTEST_MAIN(TestCategories)

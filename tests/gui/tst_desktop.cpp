@@ -1,10 +1,10 @@
 #include "core/RunTool.h"
 #include "core/TaskListFixture.h"
+#include "dialogs/ufrmReOpen.h"
 #include "shell/Startup.h"
 #include "shell/Unit1.h"
 #include "storage/DataPacket.h"
 #include "storage/RecentLists.h"
-#include "storage/ufrmReOpen.h"
 #include "support/FileBytes.h"
 #include "support/ScriptedPrompt.h"
 #include "view/uFrTasks.h"
@@ -87,11 +87,11 @@ void TestDesktop::commandLineOpensEachList() {
     };
     QCOMPARE(tasksOn(0), 2);
     QCOMPARE(tasksOn(1), 1);
-    const RecentLists& recent = main->ReOpenWindow()->Store();
-    QVERIFY(recent.Contains(home));
-    QVERIFY(recent.Contains(work));
-    QVERIFY(!recent.Contains(missing));
-    QVERIFY(!recent.Contains(damaged));
+    const RecentLists& recent = main->ReOpenWindow()->store();
+    QVERIFY(recent.contains(home));
+    QVERIFY(recent.contains(work));
+    QVERIFY(!recent.contains(missing));
+    QVERIFY(!recent.contains(damaged));
 }
 
 void TestDesktop::commandLineNames_data() {

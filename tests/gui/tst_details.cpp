@@ -20,7 +20,7 @@ template <typename T = QWidget> T* control(TfrmDetails& window, const QString& n
 }
 
 QLineEdit* box(TfrmDetails& window, const QString& field) {
-    const int i = window.Table()->fieldIndex(field);
+    const int i = window.table()->fieldIndex(field);
     return control<QLineEdit>(window, QStringLiteral("edt%1").arg(i));
 }
 
@@ -121,7 +121,7 @@ void TestDetails::layout() {
     TfrmDetails window;
     QCOMPARE(window.windowTitle(), QStringLiteral("Details"));
     QCOMPARE(window.size(), QSize(694, 656));
-    window.SetTable(&list.table);
+    window.setTable(&list.table);
     window.Rebuild();
 
     QWidget* page = control<QScrollArea>(window, QStringLiteral("sbFields"))->widget();
@@ -185,7 +185,7 @@ void TestDetails::pickLists() {
     TaskListFixture list;
     list.add(field + u'=' + stored);
     TfrmDetails window;
-    window.SetTable(&list.table);
+    window.setTable(&list.table);
     window.Rebuild();
     const int i = list.table.fieldIndex(field);
     const QString prefix = field == u"Priority"     ? QStringLiteral("cbopri")
@@ -268,7 +268,7 @@ void TestDetails::editAndOk() {
         QCOMPARE(list.hookMarks, list.marksAtStart + 1);
         click(window, "btnOK");
     });
-    ok = window.Execute(list.table);
+    ok = window.execute(list.table);
     QVERIFY(ok);
     QVERIFY(prompt.errors.isEmpty());
     QVERIFY(!list.table.isEditing());
@@ -303,7 +303,7 @@ void TestDetails::memoLineBreaks() {
         }
         click(window, "btnOK");
     });
-    QVERIFY(window.Execute(list.table));
+    QVERIFY(window.execute(list.table));
     QVERIFY(DataPacket::Write(list.table).contains(written));
 }
 
@@ -347,7 +347,7 @@ void TestDetails::refusedValueKeepsWindowOpen() {
         typeInto(box(window, field), QString());
         click(window, "btnOK");
     });
-    QVERIFY(window.Execute(list.table));
+    QVERIFY(window.execute(list.table));
     QCOMPARE(list.table.asString(field), QString());
     QCOMPARE(list.table.asString(TaskRecord::Task), QStringLiteral("Also changed"));
 }
@@ -368,7 +368,7 @@ void TestDetails::leavingABoxWritesIt() {
         QTRY_COMPARE(box(window, TaskRecord::DueDate)->text(), QStringLiteral("5/6/2025"));
         click(window, "btnOK");
     });
-    QVERIFY(window.Execute(list.table));
+    QVERIFY(window.execute(list.table));
     QVERIFY(prompt.errors.isEmpty());
     QCOMPARE(list.table.asString(TaskRecord::Task), QStringLiteral("Typed"));
     QCOMPARE(list.table.asDate(TaskRecord::DueDate), QDate(2025, 5, 6));
@@ -388,7 +388,7 @@ void TestDetails::leavingABoxWithARefusedValue() {
         QCOMPARE(list.table.asDate(TaskRecord::DueDate), QDate(2025, 4, 1));
         click(window, "btnCancel");
     });
-    QVERIFY(!window.Execute(list.table));
+    QVERIFY(!window.execute(list.table));
     QCOMPARE(prompt.errors.size(), 1);
 }
 
@@ -415,7 +415,7 @@ void TestDetails::cancelDropsTheWindowsChanges() {
         typeInto(box(window, TaskRecord::Owner), QStringLiteral("still in the box"));
         CloseBy(window, how);
     });
-    QVERIFY(!window.Execute(list.table));
+    QVERIFY(!window.execute(list.table));
     QVERIFY(!list.table.isEditing());
     QCOMPARE(list.table.asString(TaskRecord::Task), QStringLiteral("Two"));
     QCOMPARE(list.table.asString(TaskRecord::Status), QStringLiteral("In progress"));
@@ -445,7 +445,7 @@ void TestDetails::cancelKeepsAnEarlierPendingEdit() {
         QTRY_VERIFY(list.table.isNull(TaskRecord::DueDate));
         click(window, "btnCancel");
     });
-    QVERIFY(!window.Execute(list.table));
+    QVERIFY(!window.execute(list.table));
     // The grid's edit is still pending with its own values; the window's are gone.
     QVERIFY(list.table.isEditing());
     QCOMPARE(list.table.asString(TaskRecord::Category), QStringLiteral("grid"));
@@ -463,7 +463,7 @@ void TestDetails::okWithoutChangesPostsNothing() {
         QTest::keyClick(box(window, TaskRecord::Task), Qt::Key_Tab);
         QTest::keyClick(&window, Qt::Key_Return); // OK is the default button
     });
-    QVERIFY(window.Execute(list.table));
+    QVERIFY(window.execute(list.table));
     QVERIFY(!list.table.isEditing());
     QCOMPARE(list.hookMarks, list.marksAtStart);
     QCOMPARE(list.table.versionCount(), list.versionsAtStart);
@@ -484,7 +484,7 @@ void TestDetails::emptyListStartsATask() {
         QCOMPARE(box(window, TaskRecord::Task)->text(), QStringLiteral("First"));
         click(window, "btnOK");
     });
-    QVERIFY(window.Execute(list.table));
+    QVERIFY(window.execute(list.table));
     QCOMPARE(list.table.recordCount(), 1);
     QCOMPARE(list.table.asInteger(TaskRecord::ID), std::int64_t(1));
     QCOMPARE(list.table.asString(TaskRecord::Task), QStringLiteral("First"));
@@ -504,7 +504,7 @@ void TestDetails::narrowWindowFitsWideBoxes() {
         QCOMPARE(control(window, QStringLiteral("tbl18"))->width(), 500);
         window.reject();
     });
-    window.Execute(list.table);
+    window.execute(list.table);
     // The size the user gave the window is kept for the next opening.
     QCOMPARE(window.width(), 480);
 }
@@ -524,9 +524,9 @@ void TestDetails::rebuildFollowsTheTable() {
     small.setString(QStringLiteral("difficulty"), QStringLiteral("hard"));
     small.post();
     TfrmDetails window;
-    window.SetTable(&full.table);
+    window.setTable(&full.table);
     window.Rebuild();
-    window.SetTable(&small);
+    window.setTable(&small);
     window.Rebuild();
     QWidget* page = control<QScrollArea>(window, QStringLiteral("sbFields"))->widget();
     QStringList names;
@@ -544,9 +544,9 @@ void TestDetails::rebuildFollowsTheTable() {
     // The window holds no table that has gone.
     {
         TaskListFixture gone;
-        window.SetTable(&gone.table);
+        window.setTable(&gone.table);
     }
-    QVERIFY(!window.Table());
+    QVERIFY(!window.table());
     window.Rebuild();
     QVERIFY(page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly).isEmpty());
 }

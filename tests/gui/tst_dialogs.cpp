@@ -126,7 +126,7 @@ void TestDialogs::progressButtons() {
     ScriptedPrompt prompt;
     TfrmProgress window;
     WhenShown(&window, [&] { CloseBy(window, action); });
-    QCOMPARE(window.Ask(40), value);
+    QCOMPARE(window.ask(40), value);
     QCOMPARE(window.result() == QDialog::Accepted, accepted);
     QVERIFY(prompt.errors.isEmpty());
 }
@@ -163,7 +163,7 @@ void TestDialogs::progressApply() {
             QTest::keyClicks(box, typed);
         click(window, QStringLiteral("btnApply"));
     });
-    QCOMPARE(window.Ask(40), value);
+    QCOMPARE(window.ask(40), value);
     // A refused text still closes the window with OK.
     QCOMPARE(window.result(), int(QDialog::Accepted));
     QCOMPARE(prompt.errors, error.isEmpty() ? QStringList() : QStringList{error});
@@ -233,12 +233,12 @@ void TestDialogs::progressKeepsSpecifyText() {
         box->setText(QStringLiteral("12"));
         CloseBy(window, QStringLiteral("close"));
     });
-    QCOMPARE(window.Ask(3), 3);
+    QCOMPARE(window.ask(3), 3);
     WhenShown(&window, [&] {
         QCOMPARE(box->text(), QStringLiteral("12"));
         click(window, QStringLiteral("btnApply"));
     });
-    QCOMPARE(window.Ask(3), 12);
+    QCOMPARE(window.ask(3), 12);
 }
 
 // --- Date Select -----------------------------------------------------------------------------
@@ -251,9 +251,9 @@ void TestDialogs::dateSelectStart() {
     QCOMPARE(child<QCalendarWidget>(window, QStringLiteral("Calendar1"))->selectedDate(),
              uGeneral::Today());
     for (int entry = 0; entry < 5; ++entry)
-        QCOMPARE(window.StoredDate(entry), QDate(1899, 12, 30));
-    QCOMPARE(window.StoredDate(5), QDate());
-    QCOMPARE(window.ChosenEntry(), -1);
+        QCOMPARE(window.storedDate(entry), QDate(1899, 12, 30));
+    QCOMPARE(window.storedDate(5), QDate());
+    QCOMPARE(window.chosenEntry(), -1);
     grabTo(window, "corvantis-dateselect.png");
 }
 
@@ -294,13 +294,13 @@ void TestDialogs::dateSelect() {
         child<QCalendarWidget>(window, QStringLiteral("Calendar1"))->setSelectedDate(day);
         CloseBy(window, action);
     });
-    const TaskCommands::DateSelection selection = window.Ask();
+    const TaskCommands::DateSelection selection = window.ask();
     QCOMPARE(selection.applied, applied);
     QCOMPARE(selection.entry, entry);
     QCOMPARE(selection.date, entry < 0 ? QDate() : stored ? day : QDate(1899, 12, 30));
     for (int other = 0; other < 5; ++other)
         if (other != entry || !stored)
-            QCOMPARE(window.StoredDate(other), QDate(1899, 12, 30));
+            QCOMPARE(window.storedDate(other), QDate(1899, 12, 30));
     QCOMPARE(prompt.notices, notices);
 }
 
@@ -314,7 +314,7 @@ void TestDialogs::dateSelectKeepsChoices() {
         calendar->setSelectedDate(QDate(2025, 5, 1));
         click(window, QStringLiteral("btnApply"));
     });
-    QVERIFY(window.Ask().applied);
+    QVERIFY(window.ask().applied);
     WhenShown(&window, [&] {
         QCOMPARE(list->currentText(), QStringLiteral("Due Date"));
         QCOMPARE(calendar->selectedDate(), QDate(2025, 5, 1));
@@ -322,12 +322,12 @@ void TestDialogs::dateSelectKeepsChoices() {
         calendar->setSelectedDate(QDate(2025, 6, 2));
         click(window, QStringLiteral("btnApply"));
     });
-    const TaskCommands::DateSelection second = window.Ask();
+    const TaskCommands::DateSelection second = window.ask();
     QCOMPARE(second.entry, 3);
     QCOMPARE(second.date, QDate(2025, 6, 2));
     // Each entry keeps the day last applied to it.
-    QCOMPARE(window.StoredDate(2), QDate(2025, 5, 1));
-    QCOMPARE(window.StoredDate(3), QDate(2025, 6, 2));
+    QCOMPARE(window.storedDate(2), QDate(2025, 5, 1));
+    QCOMPARE(window.storedDate(3), QDate(2025, 6, 2));
 }
 
 // --- Comments --------------------------------------------------------------------------------
@@ -380,7 +380,7 @@ void TestDialogs::commentsEdit() {
         QCOMPARE(list.table.isEditing(), marked);
         CloseBy(window, QStringLiteral("close"));
     });
-    window.Execute(list.table);
+    window.execute(list.table);
     QVERIFY(prompt.errors.isEmpty());
     QVERIFY(!list.table.isEditing());
     QCOMPARE(list.table.asString(TaskRecord::Task), QStringLiteral("First"));
@@ -402,7 +402,7 @@ void TestDialogs::commentsOnEmptyList() {
             window.grab().save(QDir::temp().filePath(QStringLiteral("corvantis-comments.png"))));
         window.accept();
     });
-    window.Execute(list.table);
+    window.execute(list.table);
     // Typing on an empty list starts a new task, stored with its defaults and the comment.
     QCOMPARE(list.table.recordCount(), 1);
     QCOMPARE(list.table.asString(TaskRecord::Comments), QStringLiteral("note"));
@@ -418,7 +418,7 @@ void TestDialogs::commentsPostsPendingEdit() {
     list.table.setString(TaskRecord::Task, QStringLiteral("A changed in the grid"));
     TfrmComments window;
     WhenShown(&window, [&] { window.reject(); });
-    window.Execute(list.table);
+    window.execute(list.table);
     QVERIFY(!list.table.isEditing());
     QCOMPARE(list.visible(), QStringList{"A changed in the grid"});
 }
@@ -430,7 +430,7 @@ void TestDialogs::commentsWithoutField() {
             fields.push_back(def);
     TaskListFixture list(fields);
     TfrmComments window;
-    QCOMPARE(errorOf([&] { window.Execute(list.table); }),
+    QCOMPARE(errorOf([&] { window.execute(list.table); }),
              QStringLiteral("cdsTasks: Field 'Comments' not found"));
     QVERIFY(!window.isVisible());
 }
@@ -441,7 +441,7 @@ void TestDialogs::about() {
     TfrmAbout window;
     QVERIFY(window.findChildren<QAbstractButton*>().isEmpty());
     auto* link = child<QLabel>(window, QStringLiteral("lblWebAddress"));
-    QCOMPARE(link->text(), TfrmAbout::WebAddress());
+    QCOMPARE(link->text(), TfrmAbout::webAddress());
     QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
     QCOMPARE(window.cursor().shape(), Qt::ArrowCursor);
 

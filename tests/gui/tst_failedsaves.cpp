@@ -27,7 +27,7 @@ class TestFailedSaves : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() { PinLocaleAndClock(); }
-    void cleanup() { SaveFile::SetDataSyncForTesting(nullptr); }
+    void cleanup() { SaveFile::setDataSyncForTesting(nullptr); }
     void saveFails_data();
     void saveFails();
 };
@@ -107,7 +107,7 @@ void TestFailedSaves::saveFails() {
         QVERIFY(QDir(folder).removeRecursively());
         break;
     case Cause::SyncFails:
-        SaveFile::SetDataSyncForTesting([](int) {
+        SaveFile::setDataSyncForTesting([](int) {
             errno = EIO;
             return -1;
         });

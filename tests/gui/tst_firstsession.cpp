@@ -1,8 +1,8 @@
 #include "base/LoginName.h"
+#include "dialogs/ufrmReOpen.h"
 #include "shell/Startup.h"
 #include "shell/Unit1.h"
 #include "storage/RecentLists.h"
-#include "storage/ufrmReOpen.h"
 #include "support/FileBytes.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestSupport.h"
@@ -138,7 +138,7 @@ void TestFirstSession::firstMinutes() {
     QCOMPARE(tabs->count(), 1);
     QCOMPARE(tabs->tabText(0), QStringLiteral("First steps"));
     QCOMPARE(m_main->windowTitle(), QStringLiteral("Corvantis - First steps"));
-    QVERIFY(m_main->ReOpenWindow()->Store().Contains(fileName));
+    QVERIFY(m_main->ReOpenWindow()->store().contains(fileName));
     QCOMPARE(child<QComboBox>(QStringLiteral("cbShow"))->currentText(), QStringLiteral("All"));
     QCOMPARE(child<QComboBox>(QStringLiteral("cbOrder"))->currentText(), QStringLiteral("ID"));
     QCOMPARE(shown(),

@@ -55,16 +55,16 @@ int styleOf(const QString& text) {
 void TestGridDelegate::cellLook_data() {
     QTest::addColumn<QString>("values");
     QTest::addColumn<int>("row"); // 1-based place in the view
-    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("field");
     QTest::addColumn<bool>("selected");
     QTest::addColumn<QString>("background");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("style");
     QTest::addColumn<bool>("bar");
 
-    auto row = [](const char* name, const char* values, int place, const char* title, bool selected,
+    auto row = [](const char* name, const char* values, int place, const char* field, bool selected,
                   const char* background, const char* text, const char* style, bool bar = false) {
-        QTest::newRow(name) << QString::fromUtf8(values) << place << QString::fromUtf8(title)
+        QTest::newRow(name) << QString::fromUtf8(values) << place << QString::fromUtf8(field)
                             << selected << QString::fromUtf8(background) << QString::fromUtf8(text)
                             << QString::fromUtf8(style) << bar;
     };
@@ -109,7 +109,7 @@ void TestGridDelegate::cellLook_data() {
 void TestGridDelegate::cellLook() {
     QFETCH(QString, values);
     QFETCH(int, row);
-    QFETCH(QString, title);
+    QFETCH(QString, field);
     QFETCH(bool, selected);
     QFETCH(QString, background);
     QFETCH(QString, text);
@@ -123,7 +123,7 @@ void TestGridDelegate::cellLook() {
     list.add(QStringLiteral("Task=after"));
 
     const CellLook look =
-        DBGrid1DrawColumnCell(list.table, row - 1, title, selected, uGeneral::Today(), Window);
+        DBGrid1DrawColumnCell(list.table, row - 1, field, selected, uGeneral::Today(), Window);
     QCOMPARE(look.background, colourOf(background));
     QCOMPARE(look.text, colourOf(text));
     QCOMPARE(look.style, styleOf(style));

@@ -1,8 +1,10 @@
 #include "base/LoginName.h"
 #include "core/TaskListFixture.h"
 #include "dialogs/VersionListModel.h"
+#include "dialogs/uFrmBatchImport.h"
 #include "dialogs/uFrmDeletedTasks.h"
 #include "dialogs/uFrmHistory.h"
+#include "dialogs/ufrmReOpen.h"
 #include "gui/DialogDriver.h"
 #include "gui/ViewHost.h"
 #include "model/TaskHistory.h"
@@ -12,8 +14,6 @@
 #include "storage/DataPacket.h"
 #include "storage/Import.h"
 #include "storage/RecentLists.h"
-#include "storage/uFrmBatchImport.h"
-#include "storage/ufrmReOpen.h"
 #include "support/FileBytes.h"
 #include "document/TaskUndo.h"
 #include "widgets/ProgramColours.h"
@@ -198,10 +198,10 @@ void TestHistory::undoRedoEachKind() {
     host.view->InitList(file, false);
     TaskViewServices services;
     services.showHistory = [](const DataTable& table, DataTable::RowId row) {
-        return std::optional<std::uint32_t>(TaskHistory::VersionsOfRow(table, row)[1].version);
+        return std::optional<std::uint32_t>(TaskHistory::versionsOfRow(table, row)[1].version);
     };
     services.showDeletedTasks = [](const DataTable& table) {
-        return std::vector<std::uint32_t>{TaskHistory::DeletedTasks(table)[0].version};
+        return std::vector<std::uint32_t>{TaskHistory::deletedTasks(table)[0].version};
     };
     host.view->SetServices(services);
     DataTable& table = host.table();
@@ -268,10 +268,10 @@ void TestHistory::historyWindows() {
     ByHand(list.table, QStringLiteral("edit 2: Progress=40;edit 2: LastActioned=2025-03-10|"
                                       "Comments=line 1\r\nline 2;delete 1"));
     TfrmHistory history;
-    history.Load(list.table, RowOfId(list.table, 2));
+    history.load(list.table, RowOfId(list.table, 2));
     auto* versions = history.findChild<QTableView*>(QStringLiteral("grdVersions"));
     const QAbstractItemModel* model = versions->model();
-    QCOMPARE(history.VersionCount(), 3);
+    QCOMPARE(history.versionCount(), 3);
     // Newest first: when it was made, and the fields it changed marked.
     const auto cell = [&](int row, int column, int role = Qt::DisplayRole) {
         return model->index(row, column).data(role).toString();
@@ -293,31 +293,31 @@ void TestHistory::historyWindows() {
     // The window answers with the version chosen, and nothing when closed otherwise.
     for (const QString& how : {QStringLiteral("btnRestore"), QStringLiteral("escape")}) {
         WhenShown(&history, [&] {
-            history.SelectVersion(2);
+            history.selectVersion(2);
             QCOMPARE(fields->item(comments, 1)->text(), QStringLiteral("first"));
             CloseBy(history, how);
         });
         const std::optional<std::uint32_t> chosen =
-            history.Execute(list.table, RowOfId(list.table, 2));
+            history.execute(list.table, RowOfId(list.table, 2));
         QCOMPARE(chosen.has_value(), how == u"btnRestore");
-        QCOMPARE(history.VersionCount(), 0); // the window lets go of the list
+        QCOMPARE(history.versionCount(), 0); // the window lets go of the list
         if (chosen)
             QCOMPARE(*chosen,
-                     TaskHistory::VersionsOfRow(list.table, RowOfId(list.table, 2))[2].version);
+                     TaskHistory::versionsOfRow(list.table, RowOfId(list.table, 2))[2].version);
     }
 
     TfrmDeletedTasks deleted;
     list.add(QStringLiteral("Task=charlie"));
     ByHand(list.table, QStringLiteral("delete 3"));
     WhenShown(&deleted, [&] {
-        QCOMPARE(deleted.TaskCount(), 2);
-        deleted.SelectTasks({0, 1});
+        QCOMPARE(deleted.taskCount(), 2);
+        deleted.selectTasks({0, 1});
         CloseBy(deleted, QStringLiteral("btnRestore"));
     });
-    const std::vector<std::uint32_t> chosen = deleted.Execute(list.table);
+    const std::vector<std::uint32_t> chosen = deleted.execute(list.table);
     QCOMPARE(chosen, (std::vector<std::uint32_t>{0, 4})); // oldest first: alpha, then charlie
     TaskListFixture empty;
-    deleted.Load(empty.table);
+    deleted.load(empty.table);
     QCOMPARE(deleted.findChild<QLabel*>(QStringLiteral("lblDeleted"))->text(),
              QStringLiteral("No task has been deleted from this list."));
     QVERIFY(!deleted.findChild<QPushButton*>(QStringLiteral("btnRestore"))->isEnabled());
@@ -335,7 +335,7 @@ void TestHistory::restoreThroughTheWindowsAsByHand() {
 
     auto* history = main->findChild<TfrmHistory*>();
     WhenShown(history, [&] {
-        history->SelectVersion(1);
+        history->selectVersion(1);
         CloseBy(*history, QStringLiteral("btnRestore"));
     });
     opened.action("actHistory")->trigger();
@@ -441,7 +441,7 @@ void TestHistory::saveCopyWithoutHistory() {
     QVERIFY(view->Unsaved());
     QCOMPARE(view->ListFileName(), file);
     QCOMPARE(main->PageControl()->tabText(0), QStringLiteral("shared *"));
-    QVERIFY(!main->ReOpenWindow()->Store().Contains(copy));
+    QVERIFY(!main->ReOpenWindow()->store().contains(copy));
 
     // Over an existing file only after Yes.
     const QByteArray copied = ReadFileBytes(copy);

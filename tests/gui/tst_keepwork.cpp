@@ -188,10 +188,10 @@ void TestKeepWork::openEditorBeforeCommands() {
     } else if (path == u"close box") {
         QVERIFY(m_main->close());
     } else if (path == u"Print") {
-        TQRptTasks::SetPreviewRunnerForTesting(
+        TQRptTasks::setPreviewRunnerForTesting(
             [&](QPrintPreviewDialog&) { shown = firstTask(*edited->cdsTasks()); });
         trigger(QStringLiteral("Print1"));
-        TQRptTasks::SetPreviewRunnerForTesting(nullptr);
+        TQRptTasks::setPreviewRunnerForTesting(nullptr);
     } else if (path == u"Details") {
         QTimer::singleShot(0, [&] {
             auto* window = qobject_cast<TfrmDetails*>(QApplication::activeModalWidget());

@@ -1,3 +1,5 @@
+#include "dialogs/uFrmBatchImport.h"
+#include "dialogs/ufrmReOpen.h"
 #include "gui/DialogDriver.h"
 #include "model/DataTable.h"
 #include "model/TaskRecord.h"
@@ -6,8 +8,6 @@
 #include "shell/Unit1.h"
 #include "storage/DataPacket.h"
 #include "storage/RecentLists.h"
-#include "storage/uFrmBatchImport.h"
-#include "storage/ufrmReOpen.h"
 #include "support/FileBytes.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestSupport.h"
@@ -89,7 +89,7 @@ private:
     QString makeList(const QString& name, int tasks);
     void addTask(TfrTasks* view, const QString& text);
     bool recorded(const QString& fileName) const {
-        return m_main->ReOpenWindow()->Store().Contains(fileName);
+        return m_main->ReOpenWindow()->store().contains(fileName);
     }
 
     std::unique_ptr<QTemporaryDir> m_folder;
@@ -704,12 +704,12 @@ void TestMainWindow::printTheActiveList() {
     m_prompt->openNames << file;
     trigger(QStringLiteral("actOpen"));
     QString title;
-    TQRptTasks::SetPreviewRunnerForTesting(
+    TQRptTasks::setPreviewRunnerForTesting(
         [&](QPrintPreviewDialog& dialog) { title = dialog.windowTitle(); });
     trigger(QStringLiteral("Print1"));
-    TQRptTasks::SetPreviewRunnerForTesting(nullptr);
+    TQRptTasks::setPreviewRunnerForTesting(nullptr);
     QCOMPARE(title, QStringLiteral("Tasks"));
-    QCOMPARE(m_main->Report()->PageCount(), 2);
+    QCOMPARE(m_main->Report()->pageCount(), 2);
     QCOMPARE(view()->cdsTasks()->currentPosition(), 50);
     QVERIFY(!view()->Unsaved());
 }

@@ -1,7 +1,7 @@
 #include "base/DatesAndClock.h"
+#include "dialogs/ufrmReOpen.h"
 #include "model/DataTable.h"
 #include "storage/RecentLists.h"
-#include "storage/ufrmReOpen.h"
 #include "support/FileBytes.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestSupport.h"
@@ -25,6 +25,21 @@
 namespace {
 
 const QDateTime Noon(QDate(2025, 3, 12), QTime(12, 0));
+
+RecentLists* loadedStore(const QString& folder) {
+    auto* store = new RecentLists(folder);
+    store->LoadRecent();
+    return store;
+}
+
+// The window on a store loaded from a program folder, as start-up makes them; the store goes
+// with the window.
+struct ReopenWindow : TfrmReOpen {
+    explicit ReopenWindow(const QString& folder, QWidget* parent = nullptr)
+        : TfrmReOpen(*loadedStore(folder), parent) {
+        store().setParent(this);
+    }
+};
 
 QTableView* grid(TfrmReOpen& window) {
     return window.findChild<QTableView*>(QStringLiteral("DBGrid1"));
@@ -57,7 +72,7 @@ void clickRow(TfrmReOpen& window, const QString& file) {
     QTableView* view = grid(window);
     const QRect cell = view->visualRect(view->model()->index(row, 0));
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
-    QCOMPARE(window.Store().CurrentFile(), file);
+    QCOMPARE(window.store().currentFile(), file);
 }
 
 // A program folder with list files; the names are added one minute apart, the first oldest.
@@ -106,7 +121,7 @@ private slots:
 void TestReopen::layout() {
     Fixture f;
     ScriptedPrompt prompt;
-    TfrmReOpen window(f.dir.path());
+    ReopenWindow window(f.dir.path());
     f.addLists(window, {"Home.cv1", "Work.cv1"});
     f.addLists(window, {"Gone.cv1"}, false);
     QCOMPARE(window.windowTitle(), QStringLiteral("Reopen"));
@@ -144,17 +159,17 @@ void TestReopen::layout() {
 void TestReopen::modelContract() {
     Fixture f;
     ScriptedPrompt prompt;
-    TfrmReOpen window(f.dir.path());
+    ReopenWindow window(f.dir.path());
     QAbstractItemModelTester tester(grid(window)->model(),
                                     QAbstractItemModelTester::FailureReportingMode::QtTest);
     f.addLists(window, {"a.cv1", "b.cv1", "c.cv1"});
     clickRow(window, f.path("a.cv1"));
-    window.Store().MarkCurrentUsed(); // a move to the top
+    window.store().markCurrentUsed(); // a move to the top
     QCOMPARE(shownFiles(window).first(), f.path("a.cv1"));
-    window.Store().SetFilterText(QStringLiteral("b."));
+    window.store().setFilterText(QStringLiteral("b."));
     QCOMPARE(shownFiles(window), QStringList{f.path("b.cv1")});
-    window.Store().SetFilterText(QString());
-    window.Store().RemoveCurrent();
+    window.store().setFilterText(QString());
+    window.store().removeCurrent();
     QCOMPARE(shownFiles(window).size(), 2);
 }
 
@@ -165,7 +180,7 @@ void TestReopen::openFlow() {
     QWidget owner;
     owner.resize(900, 700);
     owner.show();
-    TfrmReOpen window(f.dir.path(), &owner);
+    ReopenWindow window(f.dir.path(), &owner);
     f.addLists(window, {"Old.cv1", "Newer.cv1", "Newest.cv1"});
     QCOMPARE(shownFiles(window),
              (QStringList{f.path("Newest.cv1"), f.path("Newer.cv1"), f.path("Old.cv1")}));
@@ -183,9 +198,9 @@ void TestReopen::openFlow() {
     QCOMPARE(window.cdsFiles().asDateTime(QStringLiteral("LastUsed")), now);
     RecentLists reread(f.dir.path());
     QCOMPARE(reread.LoadRecent(), QString());
-    QCOMPARE(reread.CurrentFile(), f.path("Old.cv1"));
+    QCOMPARE(reread.currentFile(), f.path("Old.cv1"));
     // Kept between showings: the current row and SelectedFile.
-    QCOMPARE(window.Store().CurrentFile(), f.path("Old.cv1"));
+    QCOMPARE(window.store().currentFile(), f.path("Old.cv1"));
     QTimer::singleShot(0, &window, [&] { window.reject(); });
     QCOMPARE(window.exec(), int(QDialog::Rejected));
     QCOMPARE(window.SelectedFile(), f.path("Old.cv1"));
@@ -194,7 +209,7 @@ void TestReopen::openFlow() {
 void TestReopen::openMissingFile() {
     Fixture f;
     ScriptedPrompt prompt;
-    TfrmReOpen window(f.dir.path());
+    ReopenWindow window(f.dir.path());
     f.addLists(window, {"Here.cv1"});
     f.addLists(window, {"Gone.cv1"}, false);
     window.show();
@@ -209,7 +224,7 @@ void TestReopen::openMissingFile() {
     QCOMPARE(window.cdsFiles().asDateTime(QStringLiteral("LastUsed")), before);
 
     // With no row at all: the same message, nothing chosen.
-    TfrmReOpen empty(f.path("other"));
+    ReopenWindow empty(f.path("other"));
     empty.show();
     QTest::mouseClick(button(empty, "btnOpen"), Qt::LeftButton);
     QCOMPARE(prompt.errors.size(), 2);
@@ -227,7 +242,7 @@ void TestReopen::openWays() {
     QFETCH(QString, way);
     Fixture f;
     ScriptedPrompt prompt;
-    TfrmReOpen window(f.dir.path());
+    ReopenWindow window(f.dir.path());
     f.addLists(window, {"One.cv1", "Two.cv1"});
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
@@ -251,15 +266,15 @@ void TestReopen::openWays() {
 void TestReopen::cancelWritesStore() {
     Fixture f;
     ScriptedPrompt prompt;
-    TfrmReOpen window(f.dir.path());
+    ReopenWindow window(f.dir.path());
     f.addLists(window, {"a.cv1"});
-    QVERIFY(!QFile::exists(window.Store().FileName()));
+    QVERIFY(!QFile::exists(window.store().fileName()));
     window.show();
     QTest::mouseClick(button(window, "btnCancel"), Qt::LeftButton);
     QCOMPARE(window.result(), int(QDialog::Rejected));
-    QVERIFY(QFile::exists(window.Store().FileName()));
+    QVERIFY(QFile::exists(window.store().fileName()));
     // The close box too, and a write that fails is not reported.
-    TfrmReOpen lost(f.path("gone"));
+    ReopenWindow lost(f.path("gone"));
     lost.AddRecent(f.path("a.cv1"));
     lost.show();
     lost.close();
@@ -270,13 +285,13 @@ void TestReopen::cancelWritesStore() {
 void TestReopen::filterButton() {
     Fixture f;
     ScriptedPrompt prompt;
-    TfrmReOpen window(f.dir.path());
+    ReopenWindow window(f.dir.path());
     f.addLists(window, {"Work.cv1", "work2.cv1", "Home.cv1"});
     window.show();
     QTest::keyClicks(filterBox(window), QStringLiteral("Work"));
     QTest::mouseClick(button(window, "btnFilter"), Qt::LeftButton);
     QCOMPARE(shownFiles(window), QStringList{f.path("Work.cv1")});
-    QCOMPARE(window.Store().CurrentFile(), f.path("Work.cv1"));
+    QCOMPARE(window.store().currentFile(), f.path("Work.cv1"));
     // Kept after the window closes and when it is shown again.
     QTest::mouseClick(button(window, "btnCancel"), Qt::LeftButton);
     window.show();
@@ -292,7 +307,7 @@ void TestReopen::filterButton() {
 void TestReopen::struckOutRows() {
     Fixture f;
     ScriptedPrompt prompt;
-    TfrmReOpen window(f.dir.path());
+    ReopenWindow window(f.dir.path());
     f.addLists(window, {"Here.cv1", "Soon gone.cv1"});
     f.addLists(window, {"Gone.cv1"}, false);
     QVERIFY(QDir(f.dir.path()).mkdir(QStringLiteral("Folder.cv1")));
@@ -300,9 +315,9 @@ void TestReopen::struckOutRows() {
     const QAbstractItemModel* model = grid(window)->model();
     auto struck = [&](const QString& name) {
         const int row = shownFiles(window).indexOf(f.path(name));
-        const bool first = TfrmReOpen::CellStruckOut(model->index(row, 0));
+        const bool first = TfrmReOpen::cellStruckOut(model->index(row, 0));
         // Both columns alike.
-        return first && TfrmReOpen::CellStruckOut(model->index(row, 1)) ? 1 : (first ? -1 : 0);
+        return first && TfrmReOpen::cellStruckOut(model->index(row, 1)) ? 1 : (first ? -1 : 0);
     };
     QCOMPARE(struck(QStringLiteral("Here.cv1")), 0);
     QCOMPARE(struck(QStringLiteral("Gone.cv1")), 1);
@@ -353,13 +368,13 @@ void TestReopen::renameFromMenu() {
     ScriptedPrompt prompt;
     if (answer != QLatin1String("<cancel>"))
         prompt.inputs << answer;
-    TfrmReOpen window(f.dir.path());
+    ReopenWindow window(f.dir.path());
     f.addLists(window, {"List.cv1", "Other.cv1"});
     window.show();
     clickRow(window, f.path("List.cv1"));
     action(window, "Rename1")->trigger();
     QCOMPARE(prompt.inputPrompts, QStringList{"Rename|Enter new name"});
-    QCOMPARE(window.Store().CurrentFile(), row);
+    QCOMPARE(window.store().currentFile(), row);
     QVERIFY(QFile::exists(row));
     QCOMPARE(prompt.errors.size(), error ? 1 : 0);
     if (error) {
@@ -374,7 +389,7 @@ void TestReopen::explorerFolder() {
     ScriptedPrompt prompt;
     QStringList opened;
     DesktopShell::SetOpenerForTesting([&](const QUrl& url) { opened << url.toLocalFile(); });
-    TfrmReOpen window(f.dir.path());
+    ReopenWindow window(f.dir.path());
     f.addLists(window, {"List.cv1"});
     window.show();
     action(window, "ExplorerFolder1")->trigger();
@@ -384,7 +399,7 @@ void TestReopen::explorerFolder() {
 void TestReopen::removeFromMenu() {
     Fixture f;
     ScriptedPrompt prompt;
-    TfrmReOpen window(f.dir.path());
+    ReopenWindow window(f.dir.path());
     f.addLists(window, {"Keep.cv1", "Drop.cv1"});
     window.show();
     clickRow(window, f.path("Drop.cv1"));
@@ -400,7 +415,7 @@ void TestReopen::menuWithoutRow() {
     ScriptedPrompt prompt;
     QStringList opened;
     DesktopShell::SetOpenerForTesting([&](const QUrl& url) { opened << url.toLocalFile(); });
-    TfrmReOpen window(f.dir.path());
+    ReopenWindow window(f.dir.path());
     f.addLists(window, {"Work.cv1"});
     window.show();
     QTest::keyClicks(filterBox(window), QStringLiteral("nothing"));
@@ -418,7 +433,7 @@ void TestReopen::menuWithoutRow() {
 void TestReopen::addRecentFailure() {
     Fixture f;
     ScriptedPrompt prompt;
-    TfrmReOpen window(f.dir.path());
+    ReopenWindow window(f.dir.path());
     window.cdsFiles().close();
     window.AddRecent(f.path("a.cv1"));
     QCOMPARE(prompt.notices.size(), 1);
@@ -432,20 +447,20 @@ void TestReopen::loadErrorShownOnce() {
     Fixture f;
     QVERIFY(WriteFileBytes(f.path("Recent.XML"), "hello"));
     ScriptedPrompt prompt;
-    TfrmReOpen window(f.dir.path());
+    ReopenWindow window(f.dir.path());
     const QString message = QStringLiteral(
         "The recent lists in \"%1\" cannot be read (Mismatch in datapacket). The file was kept as "
         "\"%1.bak\", and the recent lists start empty.");
     QCOMPARE(prompt.errors, QStringList{message.arg(f.path("Recent.XML"))});
-    QCOMPARE(window.LoadError(), prompt.errors.first());
+    QCOMPARE(window.store().loadError(), prompt.errors.first());
     QVERIFY(QFile::exists(f.path("Recent.XML.bak")));
     // The table works normally for the rest of the run.
     f.addLists(window, {"a.cv1"});
     QCOMPARE(shownFiles(window), QStringList{f.path("a.cv1")});
     QVERIFY(prompt.notices.isEmpty());
     QCOMPARE(prompt.errors.size(), 1);
-    QVERIFY(window.WriteRecentAtExit());
-    TfrmReOpen next(f.dir.path());
+    QVERIFY(window.writeRecentAtExit());
+    ReopenWindow next(f.dir.path());
     QCOMPARE(prompt.errors.size(), 1);
     QCOMPARE(shownFiles(next), QStringList{f.path("a.cv1")});
 }
@@ -456,13 +471,13 @@ void TestReopen::programEndWrite() {
     Fixture f;
     ScriptedPrompt prompt;
     {
-        TfrmReOpen window(f.dir.path());
-        QVERIFY(window.WriteRecentAtExit()); // nothing recorded: nothing written
+        ReopenWindow window(f.dir.path());
+        QVERIFY(window.writeRecentAtExit()); // nothing recorded: nothing written
         QVERIFY(!QFile::exists(f.path("Recent.XML")));
         f.addLists(window, {"First.cv1"});
-        QVERIFY(window.WriteRecentAtExit());
+        QVERIFY(window.writeRecentAtExit());
     }
-    TfrmReOpen next(f.dir.path());
+    ReopenWindow next(f.dir.path());
     QCOMPARE(shownFiles(next), QStringList{f.path("First.cv1")});
 }
 

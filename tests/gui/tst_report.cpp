@@ -42,8 +42,8 @@ int PdfPageCount(const QString& fileName) {
 int RenderPdf(const TQRptTasks& report, const QString& fileName) {
     QPdfWriter writer(fileName);
     writer.setResolution(300);
-    TQRptTasks::SetUpPage(writer);
-    report.Render(writer);
+    TQRptTasks::setUpPage(writer);
+    report.render(writer);
     return PdfPageCount(fileName);
 }
 
@@ -69,7 +69,7 @@ QImage RenderImage(const TQRptTasks& report, int page) {
     image.setDotsPerMeterY(DotsPerMm * 1000);
     image.fill(Qt::white);
     QPainter painter(&image);
-    report.PaintPage(painter, page);
+    report.paintPage(painter, page);
     return image;
 }
 
@@ -86,12 +86,12 @@ bool Inked(const QImage& image, double left, double top, double width, double he
 void PrintWith(TQRptTasks& report, DataTable& table, const QString& caption,
                const std::function<void(QPrintPreviewDialog&)>& check) {
     bool ran = false;
-    TQRptTasks::SetPreviewRunnerForTesting([&](QPrintPreviewDialog& dialog) {
+    TQRptTasks::setPreviewRunnerForTesting([&](QPrintPreviewDialog& dialog) {
         check(dialog);
         ran = true;
     });
-    report.Print(table, caption, nullptr);
-    TQRptTasks::SetPreviewRunnerForTesting(nullptr);
+    report.print(table, caption, nullptr);
+    TQRptTasks::setPreviewRunnerForTesting(nullptr);
     QVERIFY(ran);
 }
 
@@ -101,7 +101,7 @@ class TestReport : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() { PinLocaleAndClock(); }
-    void cleanup() { TQRptTasks::SetPreviewRunnerForTesting(nullptr); }
+    void cleanup() { TQRptTasks::setPreviewRunnerForTesting(nullptr); }
 
     void pages_data();
     void pages();
@@ -133,14 +133,14 @@ void TestReport::pages() {
     TaskListFixture list;
     AddTasks(list, tasks);
     TQRptTasks report;
-    report.SetTitle(QStringLiteral("Home"));
-    report.Fill(list.table);
+    report.setTitle(QStringLiteral("Home"));
+    report.fill(list.table);
 
-    QCOMPARE(report.PageCount(), int(rowsPerPage.size()));
+    QCOMPARE(report.pageCount(), int(rowsPerPage.size()));
     QList<int> rows;
     int next = 0;
-    for (int page = 0; page < report.PageCount(); ++page) {
-        const Layout layout = report.LayoutPage(page);
+    for (int page = 0; page < report.pageCount(); ++page) {
+        const Layout layout = report.layoutPage(page);
         QCOMPARE(layout.firstRow, next);
         next += layout.rowCount;
         rows << layout.rowCount;
@@ -167,9 +167,9 @@ void TestReport::pageDesign() {
                             "Details=not printed|Owner=Sam|Bookmarked=True"));
     AddTasks(list, 49);
     TQRptTasks report;
-    report.SetTitle(QStringLiteral("Home *"));
-    report.Fill(list.table);
-    const Layout first = report.LayoutPage(0);
+    report.setTitle(QStringLiteral("Home *"));
+    report.fill(list.table);
+    const Layout first = report.layoutPage(0);
 
     const auto* title = Find(first, QStringLiteral("Home *"));
     QVERIFY(title);
@@ -207,7 +207,7 @@ void TestReport::pageDesign() {
     QVERIFY(!Find(first, QStringLiteral("not printed")));
     QVERIFY(!Find(first, QStringLiteral("Yes")));
 
-    const Layout second = report.LayoutPage(1);
+    const Layout second = report.layoutPage(1);
     QCOMPARE(second.texts.size(), std::size_t(5 * 9));
     QCOMPARE(second.texts.front().text, QStringLiteral("42"));
     QCOMPARE(second.texts.front().top, 5.0);
@@ -247,8 +247,8 @@ void TestReport::printedRows() {
     TQRptTasks report;
     PrintWith(report, list.table, QStringLiteral("Home"), [](QPrintPreviewDialog&) {});
 
-    QCOMPARE(TextsAt(report.LayoutPage(0), 5 + 8.5), QStringList{"Task"} + printed);
-    QCOMPARE(report.PageCount(), 1);
+    QCOMPARE(TextsAt(report.layoutPage(0), 5 + 8.5), QStringList{"Task"} + printed);
+    QCOMPARE(report.pageCount(), 1);
     // The walk ends on the last visible task, and printing is no change to the list.
     QCOMPARE(list.table.currentPosition(), int(printed.size()));
     if (!printed.isEmpty())
@@ -280,10 +280,10 @@ void TestReport::firstLine() {
     device.setDotsPerMeterX(DotsPerMm * 1000);
     device.setDotsPerMeterY(DotsPerMm * 1000);
 
-    const QString line = TQRptTasks::FirstLine(text, width, &device);
+    const QString line = TQRptTasks::firstLine(text, width, &device);
 
     QVERIFY(text.startsWith(line));
-    QVERIFY(QFontMetricsF(TQRptTasks::ReportFont(), &device).horizontalAdvance(line) <=
+    QVERIFY(QFontMetricsF(TQRptTasks::reportFont(), &device).horizontalAdvance(line) <=
             width * DotsPerMm);
     if (kind == u"whole") {
         QCOMPARE(line, text);
@@ -302,8 +302,8 @@ void TestReport::renderedPage() {
              QStringLiteral("|Status=<null>|Comments=") + QString(40, u'M'));
     AddTasks(list, 40);
     TQRptTasks report;
-    report.SetTitle(QStringLiteral("Groceries *"));
-    report.Fill(list.table);
+    report.setTitle(QStringLiteral("Groceries *"));
+    report.fill(list.table);
     const QImage page = RenderImage(report, 0);
     QVERIFY(page.save(QDir::temp().filePath(QStringLiteral("corvantis-report.png"))));
 
@@ -357,9 +357,9 @@ void TestReport::preview() {
 
     QCOMPARE(previewPages, 2);
     QCOMPARE(PdfPageCount(pdf), 2);
-    QCOMPARE(Find(report.LayoutPage(0), QStringLiteral("Home *"))->top, 5.0);
+    QCOMPARE(Find(report.layoutPage(0), QStringLiteral("Home *"))->top, 5.0);
     // The pending edit was stored before the walk, and the walk ended on the last task.
-    QCOMPARE(TextsAt(report.LayoutPage(0), 5 + 8.5).value(1),
+    QCOMPARE(TextsAt(report.layoutPage(0), 5 + 8.5).value(1),
              QStringLiteral("edited, not stored yet"));
     QCOMPARE(list.table.state(), DataTable::State::Browse);
     QCOMPARE(list.table.currentPosition(), 50);
@@ -383,7 +383,7 @@ void TestReport::previewOpensWithoutPrinter() {
         if (modal)
             modal->close();
     });
-    report.Print(list.table, QStringLiteral("Three"), &owner);
+    report.print(list.table, QStringLiteral("Three"), &owner);
     QCOMPARE(title, QStringLiteral("Tasks"));
     QVERIFY(maximized);
     QCOMPARE(list.table.currentPosition(), 3);

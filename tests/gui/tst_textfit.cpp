@@ -171,7 +171,7 @@ void TestTextFit::everyWindow() {
 
     QStringList problems = clipped(main.get());
     auto* details = main->findChild<TfrmDetails*>();
-    details->SetTable(view->cdsTasks());
+    details->setTable(view->cdsTasks());
     details->Rebuild();
     for (QDialog* dialog : main->findChildren<QDialog*>(Qt::FindDirectChildrenOnly)) {
         if (dialog->objectName().isEmpty())

@@ -156,7 +156,7 @@ void TestUrlWindow::fetchButton() {
     control<QLineEdit>(window, "edtURL")->setText(server.url(QStringLiteral("/page")));
     control<QLineEdit>(window, "edtText")->setText(QStringLiteral("old text"));
     QTest::mouseClick(control(window, "SpeedButton1"), Qt::LeftButton);
-    QCOMPARE(window.PageText(), text);
+    QCOMPARE(window.pageText(), text);
     QVERIFY(prompt.errors.isEmpty() && prompt.notices.isEmpty());
 }
 
@@ -181,7 +181,7 @@ void TestUrlWindow::addressesThatFetchNothing() {
     QElapsedTimer clock;
     clock.start();
     QTest::mouseClick(control(window, "SpeedButton1"), Qt::LeftButton);
-    QVERIFY(window.PageText().isEmpty());
+    QVERIFY(window.pageText().isEmpty());
     QVERIFY(clock.elapsed() < 5000);
     QVERIFY(prompt.errors.isEmpty() && prompt.notices.isEmpty());
 }
@@ -297,7 +297,7 @@ void TestUrlWindow::waitingForAPage() {
         clock.start();
         QTest::mouseClick(control(window, "SpeedButton1"), Qt::LeftButton);
     });
-    QCOMPARE(window.Ask(), std::optional<QString>());
+    QCOMPARE(window.ask(), std::optional<QString>());
     QVERIFY2(clock.elapsed() < 10000, "the wait did not end with the window");
     QCOMPARE(cursor, Qt::WaitCursor);
     QVERIFY(!QApplication::overrideCursor());
@@ -346,14 +346,14 @@ void TestUrlWindow::openerReadsTheAddress() {
         control<QLineEdit>(window, "edtText")->setText(QStringLiteral("typed by hand"));
         QTest::keyClick(url, Qt::Key_Return); // OK is the default button
     });
-    QCOMPARE(window.Ask(), std::optional<QString>(QStringLiteral("  http://example.invalid/x  ")));
+    QCOMPARE(window.ask(), std::optional<QString>(QStringLiteral("  http://example.invalid/x  ")));
     // The second opening shows what the first one left.
     WhenShown(&window, [&] {
         QCOMPARE(url->text(), QStringLiteral("  http://example.invalid/x  "));
-        QCOMPARE(window.PageText(), QStringLiteral("typed by hand"));
+        QCOMPARE(window.pageText(), QStringLiteral("typed by hand"));
         QTest::mouseClick(control(window, "btnCancel"), Qt::LeftButton);
     });
-    QCOMPARE(window.Ask(), std::optional<QString>());
+    QCOMPARE(window.ask(), std::optional<QString>());
 }
 
 QTEST_MAIN(TestUrlWindow)

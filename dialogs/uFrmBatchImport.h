@@ -20,12 +20,12 @@ public:
     // Import::BatchInsert) and then empties the box; any other close adds nothing and keeps the
     // text. Returns whether tasks were inserted. When a store fails the error is thrown and
     // the box keeps its whole text.
-    bool Execute(DataTable& target);
+    bool execute(DataTable& target);
     // The same with the insert given: it gets the text and answers false when it was stopped,
     // which also keeps the text.
-    bool Execute(const std::function<bool(const QString& text)>& insert);
+    bool execute(const std::function<bool(const QString& text)>& insert);
 
-    QString Text() const;
+    QString text() const;
 
     void btnSaveClick();
     void btnCancelClick();

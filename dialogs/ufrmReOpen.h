@@ -15,16 +15,16 @@ class QPushButton;
 class QTableView;
 class RecentLists;
 
-// The Reopen window: the recent-lists table in a read-only grid, with a filter, the Open and
+// The Reopen window: the recent-lists store in a read-only grid, with a filter, the Open and
 // Cancel buttons and a popup menu to rename a list file, show its folder or drop its row. It is
-// made once at start-up (which loads Recent.XML) and keeps its filter, current row and
-// SelectedFile from one showing to the next. Every closing writes Recent.XML.
+// made once at start-up and keeps its filter, current row and SelectedFile from one showing to
+// the next. Every closing writes Recent.XML.
 class TfrmReOpen : public QDialog {
     Q_OBJECT
 public:
-    // programFolder: where Recent.XML lives. An unreadable Recent.XML is shown once in the error
-    // box, kept as Recent.XML.bak, and the window starts with an empty table.
-    explicit TfrmReOpen(const QString& programFolder, QWidget* parent = nullptr);
+    // Shows the store as loaded; a load error it kept (an unreadable Recent.XML, kept aside) is
+    // shown in the error box.
+    explicit TfrmReOpen(RecentLists& store, QWidget* parent = nullptr);
     ~TfrmReOpen() override;
 
     // Records a list file that was opened or saved. A failure is shown in a plain message box
@@ -34,16 +34,14 @@ public:
     QString SelectedFile() const { return m_selectedFile; }
     // At program end: writes Recent.XML when the table changed since it was last written.
     // False when that write failed.
-    bool WriteRecentAtExit();
-    // The error met when Recent.XML was loaded at start-up; empty when it loaded (or was absent).
-    QString LoadError() const { return m_loadError; }
+    bool writeRecentAtExit();
 
-    RecentLists& Store() const { return *m_store; }
+    RecentLists& store() const { return *m_store; }
     DataTable& cdsFiles() const;
 
     // Whether a cell of the grid is drawn struck out: its row's file does not exist. Asked each
     // time the cell is painted.
-    static bool CellStruckOut(const QModelIndex& index);
+    static bool cellStruckOut(const QModelIndex& index);
 
     void btnFilterClick();
     void btnOpenClick();
@@ -62,7 +60,6 @@ private:
 
     RecentLists* m_store = nullptr;
     QString m_selectedFile;
-    QString m_loadError;
 
     QTableView* DBGrid1 = nullptr;
     QMenu* pmGrid = nullptr;

@@ -1,14 +1,11 @@
-#include "storage/uFrmCategories.h"
+#include "dialogs/uFrmCategories.h"
 
-#include "base/TextLines.h"
-#include "storage/CategorySettings.h"
+#include "storage/CategoryList.h"
 #include "widgets/DecorativeStrip.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/InterfaceFont.h"
 #include "widgets/Prompt.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -21,7 +18,8 @@ const QColor ReadOnlyColor(227, 227, 227);
 const QColor EditableColor(255, 255, 255);
 } // namespace
 
-TfrmCategories::TfrmCategories(const QString& programFolder, QWidget* parent) : QDialog(parent) {
+TfrmCategories::TfrmCategories(CategoryList& categories, QWidget* parent)
+    : QDialog(parent), m_categories(&categories) {
     setObjectName(QStringLiteral("frmCategories"));
     setWindowTitle(QStringLiteral("Categories"));
     setFont(InterfaceFont::Font());
@@ -74,31 +72,32 @@ TfrmCategories::TfrmCategories(const QString& programFolder, QWidget* parent) : 
     ConnectGuarded(btnClose, &QPushButton::clicked, this, &TfrmCategories::btnCloseClick);
     ConnectGuarded(mCats, &QPlainTextEdit::textChanged, this, &TfrmCategories::mCatsChange);
 
-    m_appFolder = QFileInfo(programFolder).absoluteFilePath();
-    if (!m_appFolder.endsWith(u'/'))
-        m_appFolder += u'/';
-    QString error;
-    QStringList lines = CategorySettings::Read(SettingsFileName(), &error);
-    if (!error.isEmpty())
-        Prompt::Error(error);
-    uGeneral::SortLines(lines);
+    if (!categories.loadError().isEmpty())
+        Prompt::Error(categories.loadError());
+    connect(&categories, &CategoryList::changed, this, &TfrmCategories::showList);
     // Filling the box counts as a change: Save is enabled at the first showing.
-    mCats->setPlainText(lines.join(u'\n'));
+    mCats->setPlainText(categories.lines().join(u'\n'));
     setEditable(false);
 }
 
-QString TfrmCategories::SettingsFileName() const {
-    return CategorySettings::FileName(m_appFolder);
+QString TfrmCategories::AppFolder() const {
+    return m_categories->folder();
 }
 
-QStringList TfrmCategories::Lines() const {
+QStringList TfrmCategories::shownLines() const {
     const QString text = mCats->toPlainText();
     if (text.isEmpty())
         return {};
     QStringList lines = text.split(u'\n');
     if (text.endsWith(u'\n'))
-        lines.removeLast(); // a final line break ends the last line; it starts no new one
+        lines.removeLast();
     return lines;
+}
+
+void TfrmCategories::showList() {
+    // A change typed here is in the box already; only one made elsewhere is shown anew.
+    if (shownLines() != m_categories->lines())
+        mCats->setPlainText(m_categories->lines().join(u'\n'));
 }
 
 void TfrmCategories::setEditable(bool editable) {
@@ -115,12 +114,13 @@ void TfrmCategories::btnUpdateClick() {
 }
 
 void TfrmCategories::mCatsChange() {
+    m_categories->setLines(shownLines());
     btnSave->setEnabled(true);
 }
 
 void TfrmCategories::btnSaveClick() {
     RunGuarded([this] {
-        CategorySettings::Save(SettingsFileName(), Lines());
+        m_categories->save();
         Prompt::Notice(QStringLiteral("Categories saved."));
     });
     // Saved or not, the box goes back to its read-only state and the window closes.

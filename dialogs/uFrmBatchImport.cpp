@@ -1,4 +1,4 @@
-#include "storage/uFrmBatchImport.h"
+#include "dialogs/uFrmBatchImport.h"
 
 #include "storage/Import.h"
 #include "widgets/DialogParts.h"
@@ -47,7 +47,7 @@ TfrmBatchImport::TfrmBatchImport(QWidget* parent) : QDialog(parent) {
     ConnectGuarded(btnCancel, &QPushButton::clicked, this, &TfrmBatchImport::btnCancelClick);
 }
 
-QString TfrmBatchImport::Text() const {
+QString TfrmBatchImport::text() const {
     return Memo1->toPlainText();
 }
 
@@ -59,11 +59,11 @@ void TfrmBatchImport::btnCancelClick() {
     reject();
 }
 
-bool TfrmBatchImport::Execute(DataTable& target) {
-    return Execute([&](const QString& text) { return Import::BatchInsert(target, text); });
+bool TfrmBatchImport::execute(DataTable& target) {
+    return execute([&](const QString& text) { return Import::BatchInsert(target, text); });
 }
 
-bool TfrmBatchImport::Execute(const std::function<bool(const QString& text)>& insert) {
+bool TfrmBatchImport::execute(const std::function<bool(const QString& text)>& insert) {
     Memo1->setFocus();
     if (exec() != QDialog::Accepted || !insert(Memo1->toPlainText()))
         return false;

@@ -1,4 +1,4 @@
-#include "storage/ufrmReOpen.h"
+#include "dialogs/ufrmReOpen.h"
 
 #include "base/CorvantisError.h"
 #include "base/TextLines.h"
@@ -87,21 +87,19 @@ public:
 protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
         QStyledItemDelegate::initStyleOption(option, index);
-        if (TfrmReOpen::CellStruckOut(index))
+        if (TfrmReOpen::cellStruckOut(index))
             option->font.setStrikeOut(true);
     }
 };
 
 } // namespace
 
-TfrmReOpen::TfrmReOpen(const QString& programFolder, QWidget* parent)
-    : QDialog(parent), m_store(new RecentLists(programFolder, this)) {
+TfrmReOpen::TfrmReOpen(RecentLists& store, QWidget* parent) : QDialog(parent), m_store(&store) {
     setObjectName(QStringLiteral("frmReOpen"));
     setWindowTitle(QStringLiteral("Reopen"));
     setFont(InterfaceFont::Font());
     resize(660, 437);
 
-    m_loadError = m_store->LoadRecent();
     buildGrid();
     buildBottom();
     auto* layout = new QVBoxLayout(this);
@@ -110,15 +108,16 @@ TfrmReOpen::TfrmReOpen(const QString& programFolder, QWidget* parent)
     layout->addWidget(DBGrid1, 1);
     layout->addWidget(btnOpen->parentWidget());
     syncViewToTable();
+    connect(m_store, &RecentLists::changed, this, &TfrmReOpen::syncViewToTable);
 
-    if (!m_loadError.isEmpty())
-        Prompt::Error(m_loadError);
+    if (!m_store->loadError().isEmpty())
+        Prompt::Error(m_store->loadError());
 }
 
 TfrmReOpen::~TfrmReOpen() = default;
 
 DataTable& TfrmReOpen::cdsFiles() const {
-    return m_store->Table();
+    return m_store->table();
 }
 
 void TfrmReOpen::buildGrid() {
@@ -212,10 +211,10 @@ void TfrmReOpen::syncViewToTable() {
     DBGrid1->scrollTo(index);
 }
 
-bool TfrmReOpen::CellStruckOut(const QModelIndex& index) {
+bool TfrmReOpen::cellStruckOut(const QModelIndex& index) {
     if (!index.isValid())
         return false;
-    return RecentLists::FileIsMissing(index.siblingAtColumn(0).data().toString());
+    return RecentLists::fileIsMissing(index.siblingAtColumn(0).data().toString());
 }
 
 void TfrmReOpen::AddRecent(const QString& fileName) {
@@ -226,25 +225,25 @@ void TfrmReOpen::AddRecent(const QString& fileName) {
     }
 }
 
-bool TfrmReOpen::WriteRecentAtExit() {
-    return m_store->SaveIfChanged();
+bool TfrmReOpen::writeRecentAtExit() {
+    return m_store->saveIfChanged();
 }
 
 void TfrmReOpen::btnFilterClick() {
     // Taken as typed: blanks count.
-    m_store->SetFilterText(edFilter->text());
+    m_store->setFilterText(edFilter->text());
 }
 
 void TfrmReOpen::btnOpenClick() {
-    const QString file = m_store->CurrentFile();
-    if (RecentLists::FileIsMissing(file)) {
+    const QString file = m_store->currentFile();
+    if (RecentLists::fileIsMissing(file)) {
         m_selectedFile.clear();
         Prompt::Error(QStringLiteral("File does not exist in folder."));
         reject();
         return;
     }
     m_selectedFile = file;
-    m_store->MarkCurrentUsed();
+    m_store->markCurrentUsed();
     accept();
 }
 
@@ -256,24 +255,24 @@ void TfrmReOpen::Rename1Click() {
     if (cdsFiles().currentRow() < 0)
         return;
     const QString answer = Prompt::InputBox(
-        QStringLiteral("Rename"), QStringLiteral("Enter new name"), m_store->CurrentFile());
-    m_store->RenameCurrent(answer);
+        QStringLiteral("Rename"), QStringLiteral("Enter new name"), m_store->currentFile());
+    m_store->renameCurrent(answer);
 }
 
 void TfrmReOpen::ExplorerFolder1Click() {
     if (cdsFiles().currentRow() < 0)
         return;
-    DesktopShell::ExploreFolder(uGeneral::FolderPart(m_store->CurrentFile()));
+    DesktopShell::ExploreFolder(uGeneral::FolderPart(m_store->currentFile()));
 }
 
 void TfrmReOpen::Remove1Click() {
-    m_store->RemoveCurrent();
+    m_store->removeCurrent();
 }
 
 void TfrmReOpen::done(int result) {
     // Every closing writes the table; a failure here is not the user's concern.
     try {
-        m_store->Save();
+        m_store->save();
     } catch (const CorvantisError&) {
     }
     QDialog::done(result);
