@@ -617,6 +617,8 @@ TaskValues Read(const icalcomponent* vtodo, const FieldList& fields,
 
 bool Update(icalcomponent* vtodo, const FieldList& fields, const RowData& row,
             const QString& fallbackUid) {
+    // A new to-do has no form of another client's to keep: it gets every value written.
+    const bool fresh = icalcomponent_count_properties(vtodo, ICAL_ANY_PROPERTY) == 0;
     bool changed = false;
     const int propertiesField = fieldIndex(fields, Properties);
     const QString taskUid =
@@ -642,7 +644,7 @@ bool Update(icalcomponent* vtodo, const FieldList& fields, const RowData& row,
         const std::optional<FieldValues::Stored> given =
             toStored(def, mapping.read(source, mapping.slot));
         const std::optional<FieldValues::Stored> wanted = toStored(def, value);
-        if (given && wanted && sameStored(def, *given, *wanted))
+        if (!fresh && given && wanted && sameStored(def, *given, *wanted))
             continue;
         Replacements replacements;
         mapping.write(value, mapping.slot, replacements);

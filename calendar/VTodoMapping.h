@@ -60,8 +60,9 @@ using TaskValues = std::vector<FieldValue>;
 TaskValues Read(const icalcomponent* vtodo, const FieldList& fields,
                 const std::optional<QString>& uid = std::nullopt);
 
-// Writes the task (row, of a list with these fields) over the to-do in place. A field whose
-// value the to-do already gives is not touched, so a value written by another client stays in
+// Writes the task (row, of a list with these fields) over the to-do in place; a new to-do
+// (without properties) gets every value. A field whose value the to-do already gives is not
+// touched, so a value written by another client stays in
 // its own form (a due time, an unescaped category list); nothing the mapping does not cover is
 // touched (alarms, recurrence rules, RELATED-TO, other clients' X- properties). The UID becomes
 // the one the task's Properties name; a to-do without one and a task naming none take

@@ -2,6 +2,7 @@
 
 #include "base/CorvantisError.h"
 #include "base/TextLines.h"
+#include "calendar/CalendarFile.h"
 #include "dialogs/uAbout.h"
 #include "dialogs/uFrmComments.h"
 #include "dialogs/uFrmDeletedTasks.h"
@@ -16,6 +17,7 @@
 #include "shell/ListRecovery.h"
 #include "storage/DataPacket.h"
 #include "storage/Import.h"
+#include "storage/SaveFile.h"
 #include "storage/uFrmBatchImport.h"
 #include "storage/uFrmCategories.h"
 #include "storage/ufrmReOpen.h"
@@ -216,6 +218,10 @@ void TfrmMain::buildActions() {
     actSaveCopy =
         makeAction(QStringLiteral("actSaveCopy"), QStringLiteral("Save Copy Without History..."),
                    QStringLiteral("document-export"));
+    actExportICal =
+        makeAction(QStringLiteral("actExportICal"), QStringLiteral("Export to iCalendar..."),
+                   QStringLiteral("x-office-calendar"));
+    connectCommand(actExportICal, &TfrmMain::actExportICalExecute);
     // Undo and Redo follow the active list's history: its next step names them.
     m_undoGroup = new QUndoGroup(this);
     actUndo->setEnabled(false);
@@ -269,6 +275,7 @@ void TfrmMain::buildMenus() {
     file->addAction(actSave);
     file->addAction(actSaveAs);
     file->addAction(actSaveCopy);
+    file->addAction(actExportICal);
     addMirror(file, QStringLiteral("Close"), QStringLiteral("Close1"), actClose);
     file->addAction(actCloseAll);
     file->addSeparator();
@@ -728,6 +735,7 @@ void TfrmMain::tbPrintClick() {
 void TfrmMain::tbImportClick() {
     TfrTasks* view = requireActiveView();
     FileDialogRequest request = OpenDialog1(m_listFolder);
+    request.filter += QStringLiteral("|iCalendar|*.ics");
     request.parent = this;
     const QString fileName = Prompt::OpenFileName(request);
     if (fileName.isEmpty())
@@ -823,4 +831,23 @@ void TfrmMain::actSaveCopyExecute() {
     copy.setObjectName(table->objectName());
     copy.adopt(TaskHistory::WithoutHistory(*table));
     DataPacket::SaveToFile(copy, target);
+}
+
+void TfrmMain::actExportICalExecute() {
+    TfrTasks* view = requireActiveView();
+    FileDialogRequest request;
+    request.filter = QStringLiteral("iCalendar|*.ics|All Files (*.*)|*.*");
+    request.defaultExtension = QStringLiteral("ics");
+    request.parent = this;
+    const QString target = Prompt::SaveFileName(request);
+    if (target.isEmpty() || (QFileInfo::exists(target) &&
+                             !Prompt::Question(QStringLiteral("File already exists! Overwrite ?"))))
+        return;
+    const BusyCursor busy;
+    view->cdsTasks()->settle();
+    // A saved list's file names it, so its tasks keep their UIDs from one export to the next.
+    const QString list = view->ListFileName();
+    SaveFile::Save(target,
+                   CalendarFile::Write(*view->cdsTasks(),
+                                       list.isEmpty() ? list : QFileInfo(list).absoluteFilePath()));
 }

@@ -97,6 +97,8 @@ public:
     void actHistoryExecute();
     void actDeletedTasksExecute();
     void actSaveCopyExecute();
+    // The active list's tasks as an iCalendar file of to-dos; the list is not changed.
+    void actExportICalExecute();
 
     static FileDialogRequest OpenDialog1(const QString& folder);
     static FileDialogRequest SaveDialog1();
@@ -174,6 +176,7 @@ private:
     QAction* actHistory = nullptr;
     QAction* actDeletedTasks = nullptr;
     QAction* actSaveCopy = nullptr;
+    QAction* actExportICal = nullptr;
     // Every open list's undo history; the active tab's drives Undo and Redo.
     QUndoGroup* m_undoGroup = nullptr;
 
