@@ -89,6 +89,16 @@ template <class F> void forEachBoundary(const QByteArray& bytes, F&& f) {
     }
 }
 
+// libical's parser, with its errors reported as values rather than ending the program (a build
+// may make them fatal by default), and its error number cleared again for whoever asks next.
+icalcomponent* parsed(const QByteArray& text) {
+    static const bool nonFatal = (icalerror_set_errors_are_fatal(0), true);
+    Q_UNUSED(nonFatal);
+    icalcomponent* component = icalparser_parse_string(text.constData());
+    icalerror_clear_errno();
+    return component;
+}
+
 void requireText(const QByteArray& bytes) {
     if (!CalendarFile::IsCalendar(bytes) || bytes.contains('\0'))
         throw notCalendar();
@@ -236,7 +246,7 @@ std::vector<Todo> Read(const QByteArray& bytes, const FieldList& fields, QSet<QS
                                      .arg(todoLine)
                                      .arg(MaxTodoSize >> 20));
         const QByteArray text = bytes.mid(todoStart, end - todoStart);
-        const ComponentPtr vtodo(icalparser_parse_string(text.constData()));
+        const ComponentPtr vtodo(parsed(text));
         if (!vtodo || icalcomponent_isa(vtodo.get()) != ICAL_VTODO_COMPONENT)
             throw unreadableTodo(todoLine);
         if (isOccurrence(vtodo.get()))
@@ -331,8 +341,10 @@ QByteArray WithTask(const QByteArray& lastCopy, const FieldList& fields, const R
         icalcomponent_add_component(calendar.get(), vtodo);
     } else {
         requireText(lastCopy);
+        if (lastCopy.size() > MaxTodoSize)
+            throw CorvantisError(QStringLiteral("It is larger than %1 MB.").arg(MaxTodoSize >> 20));
         requireShallow(lastCopy);
-        calendar.reset(icalparser_parse_string(lastCopy.constData()));
+        calendar.reset(parsed(lastCopy));
         if (!calendar || icalcomponent_isa(calendar.get()) != ICAL_VCALENDAR_COMPONENT)
             throw notCalendar();
         // libical's notes on what it could not read are not part of the object.

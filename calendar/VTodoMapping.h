@@ -18,7 +18,8 @@ typedef struct icalcomponent_impl icalcomponent;
 //
 //   Task SUMMARY, Details DESCRIPTION, Comments COMMENT, Category CATEGORIES (one category, its
 //   commas escaped), Progress PERCENT-COMPLETE, DueDate DUE and StartDate DTSTART (dates),
-//   CreatedDate CREATED, LastActioned LAST-MODIFIED, CompletedDate COMPLETED (UTC times, below),
+//   CreatedDate CREATED, LastActioned LAST-MODIFIED, CompletedDate COMPLETED (UTC times: the
+//   day's local noon, read back as the local day of the moment),
 //   Status STATUS, Priority PRIORITY, and every other field but ID as an X-CORVANTIS-* property.
 //
 // Status: Not Started NEEDS-ACTION, In progress and Paused IN-PROCESS, Complete COMPLETED,
@@ -28,7 +29,8 @@ typedef struct icalcomponent_impl icalcomponent;
 // while the standard value is still the one written for it: another client that completes a
 // paused task makes it Complete. An empty Status or Priority writes nothing and reads back as
 // Not Started or Normal, as a to-do without STATUS or PRIORITY is read. Empty text writes
-// nothing too, and reads back as the empty field.
+// nothing too, and reads back as the empty field. Line breaks travel as iCalendar's one kind:
+// a CR LF reads back as LF, and a task and its to-do that differ only there are the same.
 //
 // The task's UID lives in a line of its Properties ("X-Corvantis-UID=<uid>"); the whole
 // Properties text also travels as X-CORVANTIS-PROPERTIES, so other lines stay as they were.

@@ -5,6 +5,7 @@
 #include "support/FileBytes.h"
 #include "support/TestSupport.h"
 
+#include <QDirIterator>
 #include <QSet>
 #include <QTemporaryDir>
 
@@ -89,6 +90,7 @@ private slots:
     void uidLineInProperties_data();
     void uidLineInProperties();
     void uidsStableAndUnique();
+    void corpusFiles();
 };
 
 void TestCalendar::initTestCase() {
@@ -457,6 +459,22 @@ void TestCalendar::uidsStableAndUnique() {
     QCOMPARE(ImportBytes(list, text), QString());
     QCOMPARE(list.table.recordCount(), 6);
     QCOMPARE(CalendarFile::TaskUids(list.table).size(), 4);
+}
+
+// Calendars written by other programs import or fail with a message.
+void TestCalendar::corpusFiles() {
+    QDirIterator it(QStringLiteral(CORVANTIS_CORPUS_DIR), {QStringLiteral("*.ics")}, QDir::Files,
+                    QDirIterator::Subdirectories);
+    int files = 0;
+    while (it.hasNext()) {
+        const QString file = it.next();
+        TaskListFixture list;
+        const QString error = errorOf([&] { Import::ImportTasks(list.table, file); });
+        QVERIFY2(error.isEmpty() || error.startsWith(u"Cannot "), qPrintable(file + u' ' + error));
+        ++files;
+    }
+    if (files == 0)
+        QSKIP("No iCalendar files in the corpus");
 }
 
 QTEST_GUILESS_MAIN(TestCalendar)
