@@ -235,7 +235,13 @@ bool IsCalendar(const QByteArray& head) {
 }
 
 std::vector<Todo> Read(const QByteArray& bytes, const FieldList& fields, QSet<QString> takenUids) {
+    return *Read(bytes, fields, std::move(takenUids), Progress());
+}
+
+std::optional<std::vector<Todo>> Read(const QByteArray& bytes, const FieldList& fields,
+                                      QSet<QString> takenUids, const Progress& progress) {
     requireText(bytes);
+    bool stopped = false;
     std::vector<Todo> todos;
     std::vector<QByteArray> open; // the components the scan is inside, outermost first
     qsizetype todoStart = -1;
@@ -258,6 +264,8 @@ std::vector<Todo> Read(const QByteArray& bytes, const FieldList& fields, QSet<QS
         todos.push_back({uid, VTodoMapping::Read(vtodo.get(), fields, uid)});
     };
     forEachBoundary(bytes, [&](const Boundary& boundary) {
+        if (stopped)
+            return;
         if (boundary.begin) {
             if (open.size() == 1 && open.front() == "VCALENDAR" && boundary.name == "VTODO") {
                 todoStart = boundary.start;
@@ -272,9 +280,13 @@ std::vector<Todo> Read(const QByteArray& bytes, const FieldList& fields, QSet<QS
             if (todoStart >= 0 && open.size() == 1) {
                 readTodo(boundary.end);
                 todoStart = -1;
+                if (progress && todos.size() % 64 == 0)
+                    stopped = !progress(boundary.end, bytes.size());
             }
         }
     });
+    if (stopped)
+        return std::nullopt;
     if (todoStart >= 0)
         throw unreadableTodo(todoLine);
     return todos;
@@ -302,6 +314,8 @@ QByteArray Write(const DataTable& table, const QString& listIdentity) {
     const QByteArray frame = serialized(calendar.get());
     const QByteArray end("END:VCALENDAR\r\n");
     QByteArray out = frame.left(frame.size() - end.size());
+    // Room for a to-do of a few hundred bytes a task, so a long list is not copied as it grows.
+    out.reserve(out.size() + qsizetype(table.allRows().size()) * 640);
 
     QSet<QString> sent;
     for (const DataTable::RowId id : table.naturalOrder()) {

@@ -7,6 +7,8 @@
 #include <QSet>
 #include <QString>
 
+#include <functional>
+#include <optional>
 #include <vector>
 
 class DataTable;
@@ -39,6 +41,12 @@ struct Todo {
 // client changed (those with RECURRENCE-ID) are not tasks of their own and are left out.
 std::vector<Todo> Read(const QByteArray& bytes, const FieldList& fields,
                        QSet<QString> takenUids = {});
+
+// Told how far reading has come, in bytes of all; answers false to stop it.
+using Progress = std::function<bool(qint64 done, qint64 total)>;
+// As Read, asking progress now and then; nothing when it answered false.
+std::optional<std::vector<Todo>> Read(const QByteArray& bytes, const FieldList& fields,
+                                      QSet<QString> takenUids, const Progress& progress);
 
 // The UIDs the Properties of a list's stored tasks name.
 QSet<QString> TaskUids(const DataTable& table);

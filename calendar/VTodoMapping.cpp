@@ -6,6 +6,7 @@
 #include "model/TaskRecord.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QRegularExpression>
 #include <QUuid>
 
@@ -142,7 +143,16 @@ icaltimetype dateValue(const QDate& day) {
 // day is written as its local noon in UTC, a moment inside that day in the list's own time
 // zone, which every client there shows on that day and which reads back as the same day.
 icaltimetype utcNoonOf(const QDate& day) {
-    const QDateTime utc = QDateTime(day, QTime(12, 0)).toUTC();
+    // A list's days recur, and each conversion asks the system's time zone again: the last few
+    // thousand answers are kept.
+    thread_local QHash<qint64, QDateTime> known;
+    auto it = known.constFind(day.toJulianDay());
+    if (it == known.cend()) {
+        if (known.size() >= 4096)
+            known.clear();
+        it = known.insert(day.toJulianDay(), QDateTime(day, QTime(12, 0)).toUTC());
+    }
+    const QDateTime& utc = *it;
     icaltimetype time = icaltime_null_time();
     time.year = utc.date().year();
     time.month = utc.date().month();
@@ -641,11 +651,13 @@ bool Update(icalcomponent* vtodo, const FieldList& fields, const RowData& row,
         const FieldDef& def = fields[std::size_t(field)];
         const Value value = fromRow(def, row, field, mapping.kind);
         // A value the to-do gives already keeps the form another client wrote it in.
-        const std::optional<FieldValues::Stored> given =
-            toStored(def, mapping.read(source, mapping.slot));
-        const std::optional<FieldValues::Stored> wanted = toStored(def, value);
-        if (!fresh && given && wanted && sameStored(def, *given, *wanted))
-            continue;
+        if (!fresh) {
+            const std::optional<FieldValues::Stored> given =
+                toStored(def, mapping.read(source, mapping.slot));
+            const std::optional<FieldValues::Stored> wanted = toStored(def, value);
+            if (given && wanted && sameStored(def, *given, *wanted))
+                continue;
+        }
         Replacements replacements;
         mapping.write(value, mapping.slot, replacements);
         for (Replacement& replacement : replacements)

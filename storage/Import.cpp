@@ -130,13 +130,26 @@ private:
 // file that cannot be read changes nothing.
 bool importCalendar(DataTable& target, const QString& fileName, const QByteArray& bytes,
                     const DataTable::Progress& progress) {
-    std::vector<CalendarFile::Todo> todos;
+    // Reading the file is the first half of the progress, adding its tasks the second.
+    constexpr int Half = 1000;
+    const auto reading = [&](qint64 done, qint64 total) {
+        return !progress || progress(int(Half * done / std::max<qint64>(total, 1)), 2 * Half);
+    };
+    std::optional<std::vector<CalendarFile::Todo>> read;
     try {
-        todos = CalendarFile::Read(bytes, target.fields(), CalendarFile::TaskUids(target));
+        read = CalendarFile::Read(bytes, target.fields(), CalendarFile::TaskUids(target), reading);
     } catch (const CorvantisError& error) {
         throw CorvantisError(QStringLiteral("Cannot import \"%1\". %2")
                                  .arg(InputFile::FullName(fileName), error.message()));
     }
+    if (!read)
+        return false;
+    const std::vector<CalendarFile::Todo>& todos = *read;
+    DataTable::Progress adding;
+    if (progress)
+        adding = [&](int done, int total) {
+            return progress(Half + int(qint64(Half) * done / std::max(total, 1)), 2 * Half);
+        };
     std::vector<bool> writable(target.fields().size());
     for (std::size_t field = 0; field < writable.size(); ++field)
         writable[field] = int(field) != target.autoIncField() && !target.fields()[field].readOnly();
@@ -154,7 +167,7 @@ bool importCalendar(DataTable& target, const QString& fileName, const QByteArray
                 }
             });
         },
-        progress);
+        adding);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "calendar/CalendarFile.h"
 #include "calendar/VTodoMapping.h"
 #include "core/TaskListFixture.h"
+#include "storage/DataPacket.h"
 #include "storage/Import.h"
 #include "support/FileBytes.h"
 #include "support/TestSupport.h"
@@ -90,6 +91,8 @@ private slots:
     void uidLineInProperties_data();
     void uidLineInProperties();
     void uidsStableAndUnique();
+    void stoppedImportChangesNothing_data();
+    void stoppedImportChangesNothing();
     void corpusFiles();
 };
 
@@ -459,6 +462,33 @@ void TestCalendar::uidsStableAndUnique() {
     QCOMPARE(ImportBytes(list, text), QString());
     QCOMPARE(list.table.recordCount(), 6);
     QCOMPARE(CalendarFile::TaskUids(list.table).size(), 4);
+}
+
+void TestCalendar::stoppedImportChangesNothing_data() {
+    QTest::addColumn<int>("stopAt"); // the first progress answered No; reading gives 0 to 999
+    QTest::newRow("while reading") << 0;
+    QTest::newRow("while adding") << 1000;
+}
+
+void TestCalendar::stoppedImportChangesNothing() {
+    QFETCH(int, stopAt);
+    TaskListFixture source;
+    for (int i = 0; i < 2100; ++i)
+        source.add(QStringLiteral("Task=t%1").arg(i));
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("many.ics"));
+    QVERIFY(WriteFileBytes(file, CalendarFile::Write(source.table, QString())));
+    TaskListFixture list;
+    list.add(QStringLiteral("Task=already there"));
+    const QByteArray before = DataPacket::Write(list.table);
+    QList<int> totals;
+    const bool done = Import::ImportTasks(list.table, file, [&](int done, int total) {
+        totals << total;
+        return done < stopAt;
+    });
+    QVERIFY(!done);
+    QCOMPARE(totals.last(), 2000);
+    QCOMPARE(DataPacket::Write(list.table), before);
 }
 
 // Calendars written by other programs import or fail with a message.
