@@ -611,6 +611,7 @@ TaskValues Read(const icalcomponent* vtodo, const FieldList& fields,
                 const std::optional<QString>& uid) {
     const Source source{vtodo, uid};
     TaskValues values;
+    values.reserve(Mappings().size());
     for (const Mapping& mapping : Mappings()) {
         const int field = fieldIndex(fields, mapping.field);
         if (field < 0)
