@@ -7,7 +7,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     qt6-gtk-platformtheme adwaita-icon-theme breeze-icon-theme libqt6svg6
     clang libclang-rt-dev
-    libpugixml-dev
+    libpugixml-dev libical-dev
     fonts-liberation fonts-wine libicu-dev
     xauth xvfb
     # the desktop files: drawing the icons, checking the entry, metadata and file type; packaging

@@ -241,6 +241,7 @@ void TfrmMain::tbPrintClick() {
 void TfrmMain::tbImportClick() {
     TfrTasks* view = requireActiveView();
     FileDialogRequest request = OpenDialog1(m_listFolder);
+    request.filter += QStringLiteral("|iCalendar|*.ics");
     request.parent = this;
     const QString fileName = Prompt::OpenFileName(request);
     if (fileName.isEmpty())

@@ -99,6 +99,8 @@ public:
     void actHistoryExecute();
     void actDeletedTasksExecute();
     void actSaveCopyExecute();
+    // The active list's tasks as an iCalendar file of to-dos; the list is not changed.
+    void actExportICalExecute();
 
     static FileDialogRequest OpenDialog1(const QString& folder);
     static FileDialogRequest SaveDialog1();
@@ -180,6 +182,7 @@ private:
     QAction* actSaveCopy = nullptr;
     // The active list's undo history drives Undo and Redo.
     QMetaObject::Connection m_followedUndo;
+    QAction* actExportICal = nullptr;
 
     // The stores the Reopen and Categories windows show.
     RecentLists* m_recentLists = nullptr;

@@ -5,11 +5,13 @@
 
 #include "base/CorvantisError.h"
 #include "base/TextLines.h"
+#include "calendar/CalendarFile.h"
 #include "document/ListDocument.h"
 #include "document/ListRecovery.h"
 #include "model/DataTable.h"
 #include "model/TaskHistory.h"
 #include "storage/DataPacket.h"
+#include "storage/SaveFile.h"
 #include "dialogs/ufrmReOpen.h"
 #include "storage/CategoryList.h"
 #include "view/uFrTasks.h"
@@ -268,4 +270,23 @@ void TfrmMain::actSaveCopyExecute() {
     copy.setObjectName(table->objectName());
     copy.adopt(TaskHistory::withoutHistory(*table));
     DataPacket::SaveToFile(copy, target);
+}
+
+void TfrmMain::actExportICalExecute() {
+    TfrTasks* view = requireActiveView();
+    FileDialogRequest request;
+    request.filter = QStringLiteral("iCalendar|*.ics|All Files (*.*)|*.*");
+    request.defaultExtension = QStringLiteral("ics");
+    request.parent = this;
+    const QString target = Prompt::SaveFileName(request);
+    if (target.isEmpty() || (QFileInfo::exists(target) &&
+                             !Prompt::Question(QStringLiteral("File already exists! Overwrite ?"))))
+        return;
+    const BusyCursor busy;
+    view->cdsTasks()->settle();
+    // A saved list's file names it, so its tasks keep their UIDs from one export to the next.
+    const QString list = view->ListFileName();
+    SaveFile::Save(target,
+                   CalendarFile::Write(*view->cdsTasks(),
+                                       list.isEmpty() ? list : QFileInfo(list).absoluteFilePath()));
 }

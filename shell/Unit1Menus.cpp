@@ -105,6 +105,10 @@ void TfrmMain::buildActions() {
     actSaveCopy =
         makeAction(QStringLiteral("actSaveCopy"), QStringLiteral("Save Copy Without History..."),
                    QStringLiteral("document-export"));
+    actExportICal =
+        makeAction(QStringLiteral("actExportICal"), QStringLiteral("Export to iCalendar..."),
+                   QStringLiteral("x-office-calendar"));
+    connectCommand(actExportICal, &TfrmMain::actExportICalExecute);
     // Undo and Redo follow the active list's history: its next step names them.
     followUndo(nullptr);
     connectCommand(actUndo, &TfrmMain::actUndoExecute);
@@ -148,6 +152,7 @@ void TfrmMain::buildMenus() {
     file->addAction(actSave);
     file->addAction(actSaveAs);
     file->addAction(actSaveCopy);
+    file->addAction(actExportICal);
     addMirror(file, QStringLiteral("Close"), QStringLiteral("Close1"), actClose);
     file->addAction(actCloseAll);
     file->addSeparator();

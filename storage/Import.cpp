@@ -1,10 +1,12 @@
 #include "storage/Import.h"
 
 #include "base/CorvantisError.h"
+#include "calendar/CalendarFile.h"
 #include "model/DataTable.h"
 #include "model/FieldValues.h"
 #include "model/TaskRecord.h"
 #include "storage/DataPacket.h"
+#include "storage/InputFile.h"
 #include "storage/PacketEncoding.h"
 
 #include <QRegularExpression>
@@ -124,11 +126,65 @@ private:
     Days& m_days;
 };
 
+// The to-dos of an iCalendar file, each one task. Read whole before the target is touched, so a
+// file that cannot be read changes nothing.
+bool importCalendar(DataTable& target, const QString& fileName, const QByteArray& bytes,
+                    const DataTable::Progress& progress) {
+    // Reading the file is the first half of the progress, adding its tasks the second.
+    constexpr int Half = 1000;
+    const auto reading = [&](qint64 done, qint64 total) {
+        return !progress || progress(int(Half * done / std::max<qint64>(total, 1)), 2 * Half);
+    };
+    std::optional<std::vector<CalendarFile::Todo>> read;
+    try {
+        read = CalendarFile::Read(bytes, target.fields(), CalendarFile::TaskUids(target), reading);
+    } catch (const CorvantisError& error) {
+        throw CorvantisError(QStringLiteral("Cannot import \"%1\". %2")
+                                 .arg(InputFile::fullName(fileName), error.message()));
+    }
+    if (!read)
+        return false;
+    const std::vector<CalendarFile::Todo>& todos = *read;
+    DataTable::Progress adding;
+    if (progress)
+        adding = [&](int done, int total) {
+            return progress(Half + int(qint64(Half) * done / std::max(total, 1)), 2 * Half);
+        };
+    std::vector<bool> writable(target.fields().size());
+    for (std::size_t field = 0; field < writable.size(); ++field)
+        writable[field] = int(field) != target.autoIncField() && !target.fields()[field].readOnly();
+    return target.appendRows(
+        static_cast<int>(todos.size()),
+        [&](int index) {
+            target.writeFields([&](RowBuilder& out) {
+                for (const VTodoMapping::FieldValue& value : todos[std::size_t(index)].values) {
+                    if (!writable[std::size_t(value.field)])
+                        continue;
+                    if (value.value.isNull())
+                        out.setNull(value.field);
+                    else
+                        out.setBytes(value.field, value.value.bytes());
+                }
+            });
+        },
+        adding);
+}
+
 } // namespace
 
 namespace Import {
 
 bool ImportTasks(DataTable& target, const QString& fileName, const DataTable::Progress& progress) {
+    // An iCalendar file is told by its first line, whatever its name.
+    std::optional<QByteArray> calendar;
+    {
+        const InputFile file(fileName, CalendarFile::MaxFileSize);
+        if (CalendarFile::IsCalendar(file.head(1024)))
+            calendar = file.readAll();
+    }
+    if (calendar)
+        return importCalendar(target, fileName, *calendar, progress);
+
     // The file's own table: unnamed, never shown or saved, gone when the import ends. Loading it
     // before the target is touched means an unreadable file changes nothing.
     DataTable source;

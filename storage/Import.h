@@ -13,7 +13,9 @@
 namespace Import {
 
 // Copies every visible task of the list file fileName into target, in the order of the tasks'
-// current versions in the file. Each field of the file is written into the target's field of
+// current versions in the file. A file that starts as an iCalendar text gives one task per
+// to-do instead, in the order they stand, each through CalendarFile::Read (a UID the list has
+// already is replaced by a new one). Each field of the file is written into the target's field of
 // the same name through its text form; a field the target lacks or refuses is skipped without
 // a word. The target ends on the last imported task.
 //

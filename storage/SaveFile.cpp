@@ -112,6 +112,14 @@ QString SaveFile::write(const char* bytes, std::size_t size) {
     return QString();
 }
 
+void SaveFile::Save(const QString& fileName, const QByteArray& bytes) {
+    SaveFile file(fileName);
+    const QString reason = file.write(bytes.constData(), std::size_t(bytes.size()));
+    if (!reason.isNull())
+        file.fail(reason);
+    file.commit();
+}
+
 void SaveFile::commit() {
     const auto failHere = [this](int code) {
         discard();

@@ -31,6 +31,10 @@ public:
     // Throws CorvantisError "Cannot create file "<full name>". <reason>" for this target.
     [[noreturn]] void fail(const QString& reason) const;
 
+    // A whole file of bytes, written, put on the disk and in the target's place; throws as the
+    // constructor.
+    static void Save(const QString& fileName, const QByteArray& bytes);
+
     // Tests only: the call that puts a file's data on the disk (fdatasync), to make it fail;
     // nullptr restores it.
     using DataSync = int (*)(int descriptor);

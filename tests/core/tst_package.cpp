@@ -68,7 +68,7 @@ void TestPackage::fields_data() {
     QTest::newRow("version") << QStringLiteral("Version") << QStringLiteral(CORVANTIS_VERSION);
     // The libraries come from the program's links; the rest is what it loads by name.
     for (const char* package :
-         {"libqt6widgets6", "libqt6svg6", "breeze-icon-theme", "fonts-liberation"})
+         {"libqt6widgets6", "libical3", "libqt6svg6", "breeze-icon-theme", "fonts-liberation"})
         QTest::newRow(package) << QStringLiteral("Depends") << QString::fromLatin1(package);
 }
 

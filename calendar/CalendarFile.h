@@ -1,0 +1,67 @@
+#pragma once
+
+#include "calendar/VTodoMapping.h"
+#include "model/FieldDef.h"
+
+#include <QByteArray>
+#include <QSet>
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+class DataTable;
+class RowData;
+
+// Whole iCalendar texts (VCALENDAR objects) of tasks: a list's tasks written as one calendar,
+// the to-dos of a calendar read as tasks to add, and one calendar object of a CalDAV server with
+// a task written over its to-do. Every to-do goes through VTodoMapping.
+//
+// Reading takes any bytes: a text that is not iCalendar, nests its components deeper than any
+// calendar does, or holds a to-do libical cannot read is refused with a CorvantisError.
+namespace CalendarFile {
+
+// The largest calendar file read, as for a list file.
+constexpr qint64 MaxFileSize = qint64(1) << 30;
+
+// Whether bytes (the first few of a file will do) start an iCalendar text: "BEGIN:VCALENDAR"
+// after an optional byte-order mark and blank lines, case ignored.
+bool IsCalendar(const QByteArray& head);
+
+// One to-do of a calendar as a task of a list.
+struct Todo {
+    QString uid;                     // the UID its Properties name
+    VTodoMapping::TaskValues values; // in field order
+};
+
+// The to-dos of a calendar, in the order they stand, each read for a list with these fields.
+// A to-do whose UID is empty, among takenUids or taken by an earlier to-do gets a new random one,
+// so no two tasks of a list share a UID. The occurrences of a recurring to-do that another
+// client changed (those with RECURRENCE-ID) are not tasks of their own and are left out.
+std::vector<Todo> Read(const QByteArray& bytes, const FieldList& fields,
+                       QSet<QString> takenUids = {});
+
+// Told how far reading has come, in bytes of all; answers false to stop it.
+using Progress = std::function<bool(qint64 done, qint64 total)>;
+// As Read, asking progress now and then; nothing when it answered false.
+std::optional<std::vector<Todo>> Read(const QByteArray& bytes, const FieldList& fields,
+                                      QSet<QString> takenUids, const Progress& progress);
+
+// The UIDs the Properties of a list's stored tasks name.
+QSet<QString> TaskUids(const DataTable& table);
+
+// A calendar of the list's stored tasks, in the order of their current versions, one new to-do
+// each. The list is not changed: a task whose Properties name no UID, or one an earlier task
+// has, gets VTodoMapping::DerivedUid(listIdentity, its ID) for the export.
+QByteArray Write(const DataTable& table, const QString& listIdentity);
+
+// A calendar object (the VCALENDAR a CalDAV server holds for one task) with the task, a row of
+// a list with these fields, written over its to-do in place (VTodoMapping::Update; of a
+// recurring to-do, over the to-do without RECURRENCE-ID); everything else in the object stays.
+// An empty lastCopy gives a new object. Returns an empty array when the object holds the task
+// as it is, so there is nothing to send.
+QByteArray WithTask(const QByteArray& lastCopy, const FieldList& fields, const RowData& row,
+                    const QString& fallbackUid);
+
+} // namespace CalendarFile

@@ -1,0 +1,511 @@
+#include "calendar/CalendarFile.h"
+#include "calendar/VTodoMapping.h"
+#include "core/TaskListFixture.h"
+#include "storage/DataPacket.h"
+#include "storage/Import.h"
+#include "support/FileBytes.h"
+#include "support/TestSupport.h"
+
+#include <QDirIterator>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <libical/ical.h>
+
+#include <cstdlib>
+#include <ctime>
+
+using namespace TaskRecord;
+
+namespace {
+
+// An iCalendar text from lines written with "\n"; lineBreak as the file has them.
+QByteArray Text(const QString& lines, const char* lineBreak = "\r\n") {
+    QByteArray bytes = lines.toUtf8();
+    bytes.replace("\n", lineBreak);
+    return bytes + lineBreak;
+}
+
+QByteArray Calendar(const QString& todoLines) {
+    return Text(QStringLiteral("BEGIN:VCALENDAR\nVERSION:2.0\nPRODID:-//Tests//EN\nBEGIN:VTODO\n") +
+                todoLines + QStringLiteral("\nEND:VTODO\nEND:VCALENDAR"));
+}
+
+// The content lines of a text, unfolded.
+QStringList Lines(QByteArray bytes) {
+    bytes.replace("\r\n ", "").replace("\r\n", "\n");
+    return QString::fromUtf8(bytes).split(u'\n', Qt::SkipEmptyParts);
+}
+
+// The text as libical writes it back untouched: what "kept as it was" can be compared with.
+QStringList AsLibicalWritesIt(const QByteArray& bytes) {
+    icalcomponent* component = icalparser_parse_string(bytes.constData());
+    char* text = icalcomponent_as_ical_string_r(component);
+    const QStringList lines = Lines(QByteArray(text));
+    icalmemory_free_buffer(text);
+    icalcomponent_free(component);
+    return lines;
+}
+
+QString NameOf(const QString& line) {
+    qsizetype end = 0;
+    while (end < line.size() && line[end] != u':' && line[end] != u';')
+        ++end;
+    return line.left(end);
+}
+
+// Imports bytes as a file into the list; the message of a failure, empty when it went through.
+QString ImportBytes(TaskListFixture& list, const QByteArray& bytes) {
+    QTemporaryDir dir;
+    // Not named .ics: an iCalendar file is told by its content.
+    const QString file = dir.filePath(QStringLiteral("tasks.dat"));
+    if (!WriteFileBytes(file, bytes))
+        return QStringLiteral("cannot write");
+    return errorOf([&] { Import::ImportTasks(list.table, file); });
+}
+
+// The fields named in "Field=value|..." (fixture form) of the current task, as the list reads.
+void CompareFields(const TaskListFixture& list, const QString& expected) {
+    const QMap<QString, QString> wanted = list.parse(expected);
+    const QMap<QString, QString> current = list.current();
+    for (auto it = wanted.cbegin(); it != wanted.cend(); ++it)
+        QCOMPARE(current.value(it.key()), it.value());
+}
+
+} // namespace
+
+class TestCalendar : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void everyFieldAndWordBothWays_data();
+    void everyFieldAndWordBothWays();
+    void readsWhatOtherClientsWrite_data();
+    void readsWhatOtherClientsWrite();
+    void updateKeepsWhatItDoesNotMap_data();
+    void updateKeepsWhatItDoesNotMap();
+    void importsFilesOfOtherClients_data();
+    void importsFilesOfOtherClients();
+    void refusesHostileText_data();
+    void refusesHostileText();
+    void uidLineInProperties_data();
+    void uidLineInProperties();
+    void uidsStableAndUnique();
+    void stoppedImportChangesNothing_data();
+    void stoppedImportChangesNothing();
+    void corpusFiles();
+};
+
+void TestCalendar::initTestCase() {
+    PinLocaleAndClock();
+    // Fourteen hours east of UTC: a day's local noon is the day before in UTC, so a wrong
+    // conversion of the UTC times shows.
+    qputenv("TZ", "<+14>-14");
+    tzset();
+}
+
+void TestCalendar::everyFieldAndWordBothWays_data() {
+    QTest::addColumn<QString>("values"); // of the exported task, fixture form
+    QTest::addColumn<QString>("line");   // in the exported to-do; "!NAME": no such property
+    QTest::addColumn<QString>("back");   // what the imported task holds; empty: the values
+    AddTextRows({
+        {"summary", "Task=Buy milk, eggs; bread", "SUMMARY:Buy milk\\, eggs\\; bread", ""},
+        {"summary beyond ASCII", "Task=Füße ✓ 日本", "SUMMARY:Füße ✓ 日本", ""},
+        {"description", "Details=one\nsecond\\line", "DESCRIPTION:one\\nsecond\\\\line", ""},
+        {"description CR LF", "Details=a\r\nb", "DESCRIPTION:a\\nb", "Details=a\nb"},
+        {"comment", "Comments=call back", "COMMENT:call back", ""},
+        {"category with a comma", "Category=Home, Garden", "CATEGORIES:Home\\, Garden", ""},
+        {"category escapes", "Category=a;b\\c", "CATEGORIES:a\\;b\\\\c", ""},
+        {"progress", "Progress=40", "PERCENT-COMPLETE:40", ""},
+        {"due date", "DueDate=2024-03-05", "DUE;VALUE=DATE:20240305", ""},
+        {"start date", "StartDate=2024-03-01", "DTSTART;VALUE=DATE:20240301", ""},
+        {"created", "CreatedDate=2024-02-01", "CREATED:20240131T220000Z", ""},
+        {"last actioned", "LastActioned=2024-02-02", "LAST-MODIFIED:20240201T220000Z", ""},
+        {"completed", "CompletedDate=2024-02-03", "COMPLETED:20240202T220000Z", ""},
+        {"not started", "Status=Not Started", "STATUS:NEEDS-ACTION", ""},
+        {"in progress", "Status=In progress", "STATUS:IN-PROCESS", ""},
+        {"paused", "Status=Paused", "X-CORVANTIS-STATUS:Paused", ""},
+        {"paused is in process", "Status=Paused", "STATUS:IN-PROCESS", ""},
+        {"complete", "Status=Complete", "STATUS:COMPLETED", ""},
+        {"cancelled", "Status=Cancelled", "STATUS:CANCELLED", ""},
+        {"status of no vocabulary", "Status=in progress", "X-CORVANTIS-STATUS:in progress", ""},
+        {"status of no vocabulary, no STATUS", "Status=in progress", "!STATUS", ""},
+        {"no status", "Status=<null>", "!STATUS", "Status=Not Started"},
+        {"high", "Priority=High", "PRIORITY:1", ""},
+        {"normal", "Priority=Normal", "PRIORITY:5", ""},
+        {"low", "Priority=Low", "PRIORITY:9", ""},
+        {"urgent", "Priority=Urgent", "X-CORVANTIS-PRIORITY:Urgent", ""},
+        {"urgent is first", "Priority=Urgent", "PRIORITY:1", ""},
+        {"no priority", "Priority=<null>", "!PRIORITY", "Priority=Normal"},
+        {"difficulty", "Difficulty=Moderate", "X-CORVANTIS-DIFFICULTY:Moderate", ""},
+        {"time", "Time=90", "X-CORVANTIS-TIME:90", ""},
+        {"parent", "ParentID=7", "X-CORVANTIS-PARENT-ID:7", ""},
+        {"bookmarked", "Bookmarked=True", "X-CORVANTIS-BOOKMARKED:TRUE", ""},
+        {"not bookmarked", "Bookmarked=False", "X-CORVANTIS-BOOKMARKED:FALSE", ""},
+        {"assigned", "AssignedTo=sam", "X-CORVANTIS-ASSIGNED-TO:sam", ""},
+        {"group", "GroupNo=3", "X-CORVANTIS-GROUP-NO:3", ""},
+        {"owner", "Owner=kim", "X-CORVANTIS-OWNER:kim", ""},
+        {"related file", "RelatedFile=/home/kim/plan b.odt",
+         "X-CORVANTIS-RELATED-FILE:/home/kim/plan b.odt", ""},
+        {"linked list", "LinkedList=/home/kim/more.cv1",
+         "X-CORVANTIS-LINKED-LIST:/home/kim/more.cv1", ""},
+        {"url", "URL=https://example.org/?a=1,2", "X-CORVANTIS-URL:https://example.org/?a=1,2", ""},
+        {"points", "Points=65535", "X-CORVANTIS-POINTS:65535", ""},
+        {"properties name the UID", "Properties=colour=blue\nX-Corvantis-UID=abc-1", "UID:abc-1",
+         ""},
+        {"properties kept whole", "Properties=colour=blue\nX-Corvantis-UID=abc-1",
+         "X-CORVANTIS-PROPERTIES:colour=blue\\nX-Corvantis-UID=abc-1", ""},
+    });
+}
+
+void TestCalendar::everyFieldAndWordBothWays() {
+    QFETCH(QString, values);
+    QFETCH(QString, line);
+    QFETCH(QString, back);
+    TaskListFixture source(TaskRecord::Fields(), TaskListFixture::WithoutDefaults);
+    source.add(QStringLiteral("Task=t|") + values);
+    const QByteArray text = CalendarFile::Write(source.table, QStringLiteral("/lists/a.cv1"));
+    const QStringList lines = Lines(text);
+    if (line.startsWith(u'!')) {
+        for (const QString& written : lines)
+            QVERIFY2(NameOf(written) != line.mid(1), qPrintable(written));
+    } else {
+        QVERIFY2(lines.contains(line), text.constData());
+    }
+
+    TaskListFixture target;
+    QCOMPARE(ImportBytes(target, text), QString());
+    QCOMPARE(target.table.recordCount(), 1);
+    CompareFields(target, back.isEmpty() ? values : back);
+}
+
+void TestCalendar::readsWhatOtherClientsWrite_data() {
+    QTest::addColumn<QString>("todo");     // the to-do's lines
+    QTest::addColumn<QString>("expected"); // the imported task, fixture form
+    AddTextRows({
+        {"priority 1", "PRIORITY:1", "Priority=High"},
+        {"priority 4", "PRIORITY:4", "Priority=High"},
+        {"priority 5", "PRIORITY:5", "Priority=Normal"},
+        {"priority 0", "PRIORITY:0", "Priority=Normal"},
+        {"no priority", "SUMMARY:x", "Priority=Normal"},
+        {"priority 6", "PRIORITY:6", "Priority=Low"},
+        {"priority 9", "PRIORITY:9", "Priority=Low"},
+        {"priority out of range", "PRIORITY:10", "Priority=Normal"},
+        {"urgent while first", "PRIORITY:1\nX-CORVANTIS-PRIORITY:Urgent", "Priority=Urgent"},
+        {"urgent lowered elsewhere", "PRIORITY:2\nX-CORVANTIS-PRIORITY:Urgent", "Priority=High"},
+        {"paused while in process", "STATUS:IN-PROCESS\nX-CORVANTIS-STATUS:Paused",
+         "Status=Paused"},
+        {"paused completed elsewhere", "STATUS:COMPLETED\nX-CORVANTIS-STATUS:Paused",
+         "Status=Complete"},
+        {"no status", "SUMMARY:x", "Status=Not Started"},
+        {"an event's status", "STATUS:TENTATIVE", "Status=Not Started"},
+        {"categories", "CATEGORIES:Home,Work\nCATEGORIES:Errands", "Category=Home, Work, Errands"},
+        {"escaped comma", "CATEGORIES:a\\,b", "Category=a,b"},
+        {"due in a named zone", "DUE;TZID=Europe/Berlin:20240305T233000", "DueDate=2024-03-05"},
+        {"due in UTC, a day later here", "DUE:20240305T113000Z", "DueDate=2024-03-06"},
+        {"no such day", "DUE;VALUE=DATE:20240230", "DueDate=<null>"},
+        {"no date at all", "DTSTART:soon", "StartDate=<null>"},
+        {"created as a date", "CREATED;VALUE=DATE:20240101", "CreatedDate=2024-01-01"},
+        {"progress not a number", "PERCENT-COMPLETE:most", "Progress=0"},
+        {"points beyond the field", "X-CORVANTIS-POINTS:70000", "Points=<null>"},
+        {"time not a number", "X-CORVANTIS-TIME:long", "Time=<null>"},
+        {"the UID", "UID:from-elsewhere", "Properties=X-Corvantis-UID=from-elsewhere"},
+        {"escapes", "DESCRIPTION:a\\, b\\; c\\\\ d\\nnext", "Details=a, b; c\\ d\nnext"},
+        {"bookmark case", "X-CORVANTIS-BOOKMARKED:true", "Bookmarked=True"},
+        {"another client's property", "X-CORVANTIS-OWNER;X-OTHER=1:kim", "Owner=kim"},
+    });
+}
+
+void TestCalendar::readsWhatOtherClientsWrite() {
+    QFETCH(QString, todo);
+    QFETCH(QString, expected);
+    TaskListFixture list;
+    QCOMPARE(ImportBytes(list, Calendar(todo)), QString());
+    QCOMPARE(list.table.recordCount(), 1);
+    CompareFields(list, expected);
+}
+
+// A to-do another client made, with what the mapping does not cover: a time zone, a recurrence
+// rule, a relation, an alarm, its own X- property, a due time and two categories.
+const char* const PlannerObject = R"(BEGIN:VCALENDAR
+PRODID:-//Example//Planner 9//EN
+VERSION:2.0
+BEGIN:VTIMEZONE
+TZID:Europe/Berlin
+BEGIN:STANDARD
+DTSTART:19701025T030000
+TZOFFSETFROM:+0200
+TZOFFSETTO:+0100
+RRULE:FREQ=YEARLY;BYMONTH=10;BYDAY=-1SU
+END:STANDARD
+END:VTIMEZONE
+BEGIN:VTODO
+CREATED:20240101T090000Z
+LAST-MODIFIED:20240102T090000Z
+DTSTAMP:20240102T090000Z
+UID:planner-42
+SUMMARY:Water the plants
+STATUS:NEEDS-ACTION
+PRIORITY:3
+CATEGORIES:Home,Garden
+DUE;TZID=Europe/Berlin:20240310T180000
+RRULE:FREQ=WEEKLY;BYDAY=SA
+RELATED-TO;RELTYPE=PARENT:planner-40
+X-PLANNER-COLOUR:green
+BEGIN:VALARM
+ACTION:DISPLAY
+DESCRIPTION:Reminder
+TRIGGER;VALUE=DURATION:-PT15M
+END:VALARM
+END:VTODO
+END:VCALENDAR)";
+
+void TestCalendar::updateKeepsWhatItDoesNotMap_data() {
+    QTest::addColumn<QString>("edit");    // of the task read from the object, fixture form
+    QTest::addColumn<QString>("line");    // in the object written back; empty: nothing to send
+    QTest::addColumn<QString>("touched"); // the properties that may differ
+    AddTextRows({
+        {"no edit", "", "", ""},
+        {"the task's words", "Task=Water the roses", "SUMMARY:Water the roses", "SUMMARY"},
+        {"completed", "Status=Complete|CompletedDate=2024-03-09", "STATUS:COMPLETED",
+         "STATUS COMPLETED"},
+        {"paused", "Status=Paused", "X-CORVANTIS-STATUS:Paused", "STATUS X-CORVANTIS-STATUS"},
+        {"priority", "Priority=Low", "PRIORITY:9", "PRIORITY"},
+        {"priority of the same range", "Priority=Urgent", "X-CORVANTIS-PRIORITY:Urgent",
+         "PRIORITY X-CORVANTIS-PRIORITY"},
+        {"category", "Category=Garden", "CATEGORIES:Garden", "CATEGORIES"},
+        {"due date", "DueDate=2024-03-11", "DUE;VALUE=DATE:20240311", "DUE"},
+        {"bookmark", "Bookmarked=True", "X-CORVANTIS-BOOKMARKED:TRUE", "X-CORVANTIS-BOOKMARKED"},
+        {"properties", "Properties=X-Corvantis-UID=planner-42\nmood=good",
+         "X-CORVANTIS-PROPERTIES:X-Corvantis-UID=planner-42\\nmood=good", "X-CORVANTIS-PROPERTIES"},
+    });
+}
+
+void TestCalendar::updateKeepsWhatItDoesNotMap() {
+    QFETCH(QString, edit);
+    QFETCH(QString, line);
+    QFETCH(QString, touched);
+    const QByteArray object = Text(QString::fromUtf8(PlannerObject));
+    TaskListFixture list;
+    QCOMPARE(ImportBytes(list, object), QString());
+    CompareFields(list, QStringLiteral("Task=Water the plants|Priority=High|Category=Home, Garden|"
+                                       "DueDate=2024-03-10|Properties=X-Corvantis-UID=planner-42"));
+    if (!edit.isEmpty()) {
+        list.table.edit();
+        list.write(edit);
+        list.table.post();
+    }
+
+    const QByteArray written =
+        CalendarFile::WithTask(object, list.table.fields(), list.table.currentData(), QString());
+    if (line.isEmpty()) {
+        QCOMPARE(written, QByteArray());
+        return;
+    }
+    const QStringList lines = Lines(written);
+    QVERIFY2(lines.contains(line), written.constData());
+    const QStringList mayDiffer = touched.split(u' ') << QStringLiteral("DTSTAMP");
+    for (const QString& kept : AsLibicalWritesIt(object))
+        if (!mayDiffer.contains(NameOf(kept)))
+            QVERIFY2(lines.contains(kept), qPrintable(kept));
+    // Written again, the task is what the object holds: nothing more to send.
+    QCOMPARE(
+        CalendarFile::WithTask(written, list.table.fields(), list.table.currentData(), QString()),
+        QByteArray());
+}
+
+void TestCalendar::importsFilesOfOtherClients_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QStringList>("tasks"); // fixture form, in file order
+
+    // Written the way a desktop mail program's calendar exports: CR LF, times in a named zone,
+    // categories in one line, a completed task, a property folded over two lines.
+    QTest::newRow("desktop client")
+        << Text(QStringLiteral(
+               "BEGIN:VCALENDAR\nPRODID:-//Example Mail//Calendar 115//EN\nVERSION:2.0\n"
+               "BEGIN:VTODO\nCREATED:20240201T081500Z\nLAST-MODIFIED:20240203T101500Z\n"
+               "DTSTAMP:20240203T101500Z\nUID:0b6f1c2e-4a51-4c8e-9a57-tb1\nSUMMARY:Renew the "
+               "passport\nSTATUS:IN-PROCESS\nPRIORITY:1\nPERCENT-COMPLETE:30\nCATEGORIES:Admin,"
+               "Travel\nDTSTART;TZID=Europe/Berlin:20240205T090000\nDUE;TZID=Europe/Berlin:"
+               "20240301T170000\nDESCRIPTION:Photos first\\, then the form.\\nTake the old one\n"
+               "  along.\nX-MOZ-GENERATION:3\nEND:VTODO\n"
+               "BEGIN:VTODO\nCREATED:20240110T120000Z\nDTSTAMP:20240111T120000Z\n"
+               "UID:0b6f1c2e-4a51-4c8e-9a57-tb2\nSUMMARY:Pay the rent\nSTATUS:COMPLETED\n"
+               "COMPLETED:20240111T120000Z\nPERCENT-COMPLETE:100\nEND:VTODO\nEND:VCALENDAR"))
+        << QStringList{
+               "Task=Renew the passport|Status=In progress|Priority=High|Progress=30|"
+               "Category=Admin, Travel|StartDate=2024-02-05|DueDate=2024-03-01|"
+               "CreatedDate=2024-02-01|LastActioned=2024-02-04|Details=Photos first, then the "
+               "form.\nTake the old one "
+               "along.|Properties=X-Corvantis-UID=0b6f1c2e-4a51-4c8e-9a57-tb1",
+               "Task=Pay the rent|Status=Complete|Priority=Normal|Progress=100|"
+               "CompletedDate=2024-01-12|Category=<null>|DueDate=<null>"};
+
+    // Written the way a web cloud's task app keeps them: LF only, dates, sort orders and
+    // relations of its own, a subtask, and an event that is no task.
+    QTest::newRow("web cloud")
+        << Text(QStringLiteral(
+                    "BEGIN:VCALENDAR\nVERSION:2.0\nPRODID:-//Example Cloud//Tasks v0.15//EN\n"
+                    "BEGIN:VEVENT\nUID:ev-1\nDTSTAMP:20240101T000000Z\nDTSTART:20240102T100000Z\n"
+                    "SUMMARY:Standup\nEND:VEVENT\n"
+                    "BEGIN:VTODO\nUID:cloud-parent\nCREATED:20240301T100000Z\nLAST-MODIFIED:"
+                    "20240302T100000Z\nDTSTAMP:20240302T100000Z\nSUMMARY:Move house\n"
+                    "PRIORITY:9\nDUE;VALUE=DATE:20240601\nX-APPLE-SORT-ORDER:12\nEND:VTODO\n"
+                    "BEGIN:VTODO\nUID:cloud-child\nDTSTAMP:20240302T100000Z\nSUMMARY:Boxes\n"
+                    "RELATED-TO:cloud-parent\nSTATUS:CANCELLED\nCATEGORIES:Shopping\nEND:VTODO\n"
+                    "END:VCALENDAR"),
+                "\n")
+        << QStringList{"Task=Move house|Priority=Low|DueDate=2024-06-01|Status=Not Started|"
+                       "Properties=X-Corvantis-UID=cloud-parent",
+                       "Task=Boxes|Status=Cancelled|Category=Shopping|CreatedDate=<null>"};
+}
+
+void TestCalendar::importsFilesOfOtherClients() {
+    QFETCH(QByteArray, file);
+    QFETCH(QStringList, tasks);
+    TaskListFixture list;
+    list.add(QStringLiteral("Task=already there"));
+    QCOMPARE(ImportBytes(list, file), QString());
+    QCOMPARE(list.table.recordCount(), 1 + tasks.size());
+    QCOMPARE(list.table.currentPosition(), 1 + int(tasks.size()));
+    for (int i = 0; i < tasks.size(); ++i) {
+        list.table.moveToPosition(1 + i);
+        CompareFields(list, tasks[i]);
+        QCOMPARE(list.table.asInteger(ID), std::int64_t(2 + i));
+    }
+}
+
+void TestCalendar::refusesHostileText_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("message"); // how the import's message ends; empty: imported
+    QTest::addColumn<int>("added");
+
+    const QByteArray head("BEGIN:VCALENDAR\r\nBEGIN:VTODO\r\n");
+    QTest::newRow("nested deeper than the stack")
+        << head + QByteArray("BEGIN:VALARM\r\n").repeated(200000) << "more than 32 deep." << 0;
+    QTest::newRow("nested deep in folded lines")
+        << head + QByteArray("BEG\r\n IN:X\r\n").repeated(40) << "more than 32 deep." << 0;
+    QTest::newRow("to-do never closed") << head + "SUMMARY:x\r\n"
+                                        << "The to-do on line 2 cannot be read." << 0;
+    QTest::newRow("a zero byte") << head + QByteArray("SUMMARY:a\0b\r\n", 13) +
+                                        "END:VTODO\r\nEND:VCALENDAR\r\n"
+                                 << "It is not iCalendar text." << 0;
+    QTest::newRow("a to-do closed by its calendar's end") << head + "SUMMARY:x\r\nEND:VCALENDAR\r\n"
+                                                          << QString() << 1;
+    QTest::newRow("no to-do") << Text(QStringLiteral("BEGIN:VCALENDAR\nEND:VCALENDAR")) << QString()
+                              << 0;
+    QTest::newRow("values of no kind")
+        << Calendar(QStringLiteral("DUE:zzz\nPERCENT-COMPLETE:99999999999999\nPRIORITY:-5\n"
+                                   "SUMMARY;VALUE=INTEGER:7\nSTATUS:\nCATEGORIES:,,\n"
+                                   "CREATED:99991399T256199Z\nX-CORVANTIS-PROPERTIES:\n"
+                                   "BEGIN:VALARM\nEND:VTODO\nEND:VALARM"))
+        << QString() << 1;
+    QTest::newRow("by its content, not its name")
+        << QByteArray("\xEF\xBB\xBF\r\n") + Calendar(QStringLiteral("SUMMARY:x")) << QString() << 1;
+}
+
+void TestCalendar::refusesHostileText() {
+    QFETCH(QByteArray, file);
+    QFETCH(QString, message);
+    QFETCH(int, added);
+    TaskListFixture list;
+    list.add(QStringLiteral("Task=already there"));
+    const QString error = ImportBytes(list, file);
+    if (message.isEmpty())
+        QCOMPARE(error, QString());
+    else
+        QVERIFY2(error.startsWith(u"Cannot import \"") && error.endsWith(message),
+                 qPrintable(error));
+    QCOMPARE(list.table.recordCount(), 1 + added);
+}
+
+void TestCalendar::uidLineInProperties_data() {
+    QTest::addColumn<QString>("properties");
+    QTest::addColumn<QString>("expected"); // with the UID "u"
+    AddTextRows({
+        {"none", "", "X-Corvantis-UID=u"},
+        {"added in the text's line breaks", "a=1\r\nb=2", "a=1\r\nb=2\r\nX-Corvantis-UID=u"},
+        {"after a final line break", "a=1\n", "a=1\nX-Corvantis-UID=u"},
+        {"replaced where it stands", "a=1\nx-corvantis-uid=old\nb=2",
+         "a=1\nx-corvantis-uid=u\nb=2"},
+        {"a name that only starts alike", "X-Corvantis-UIDs=1",
+         "X-Corvantis-UIDs=1\nX-Corvantis-UID=u"},
+    });
+}
+
+void TestCalendar::uidLineInProperties() {
+    QFETCH(QString, properties);
+    QFETCH(QString, expected);
+    QCOMPARE(VTodoMapping::WithUid(properties, QStringLiteral("u")), expected);
+    QCOMPARE(VTodoMapping::UidOf(expected), QStringLiteral("u"));
+}
+
+void TestCalendar::uidsStableAndUnique() {
+    TaskListFixture list;
+    const QString same = QStringLiteral("Properties=X-Corvantis-UID=same");
+    list.add(QStringLiteral("Task=a|") + same);
+    list.add(QStringLiteral("Task=b|") + same);
+    list.add(QStringLiteral("Task=c"));
+    const QString identity = QStringLiteral("/lists/a.cv1");
+    const QByteArray text = CalendarFile::Write(list.table, identity);
+    QStringList uids;
+    for (const QString& line : Lines(text))
+        if (line.startsWith(u"UID:"))
+            uids << line.mid(4);
+    QCOMPARE(uids, (QStringList{"same", VTodoMapping::DerivedUid(identity, 2),
+                                VTodoMapping::DerivedUid(identity, 3)}));
+    // Exporting again gives the same; the list itself names no new UID.
+    QCOMPARE(CalendarFile::Write(list.table, identity), text);
+    QCOMPARE(CalendarFile::TaskUids(list.table), QSet<QString>{"same"});
+
+    // Read back into the list, every task gets a UID no other task has.
+    QCOMPARE(ImportBytes(list, text), QString());
+    QCOMPARE(list.table.recordCount(), 6);
+    QCOMPARE(CalendarFile::TaskUids(list.table).size(), 4);
+}
+
+void TestCalendar::stoppedImportChangesNothing_data() {
+    QTest::addColumn<int>("stopAt"); // the first progress answered No; reading gives 0 to 999
+    QTest::newRow("while reading") << 0;
+    QTest::newRow("while adding") << 1000;
+}
+
+void TestCalendar::stoppedImportChangesNothing() {
+    QFETCH(int, stopAt);
+    TaskListFixture source;
+    for (int i = 0; i < 2100; ++i)
+        source.add(QStringLiteral("Task=t%1").arg(i));
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("many.ics"));
+    QVERIFY(WriteFileBytes(file, CalendarFile::Write(source.table, QString())));
+    TaskListFixture list;
+    list.add(QStringLiteral("Task=already there"));
+    const QByteArray before = DataPacket::Write(list.table);
+    QList<int> totals;
+    const bool done = Import::ImportTasks(list.table, file, [&](int done, int total) {
+        totals << total;
+        return done < stopAt;
+    });
+    QVERIFY(!done);
+    QCOMPARE(totals.last(), 2000);
+    QCOMPARE(DataPacket::Write(list.table), before);
+}
+
+// Calendars written by other programs import or fail with a message.
+void TestCalendar::corpusFiles() {
+    QDirIterator it(QStringLiteral(CORVANTIS_CORPUS_DIR), {QStringLiteral("*.ics")}, QDir::Files,
+                    QDirIterator::Subdirectories);
+    int files = 0;
+    while (it.hasNext()) {
+        const QString file = it.next();
+        TaskListFixture list;
+        const QString error = errorOf([&] { Import::ImportTasks(list.table, file); });
+        QVERIFY2(error.isEmpty() || error.startsWith(u"Cannot "), qPrintable(file + u' ' + error));
+        ++files;
+    }
+    if (files == 0)
+        QSKIP("No iCalendar files in the corpus");
+}
+
+QTEST_GUILESS_MAIN(TestCalendar)
+#include "tst_calendar.moc"
