@@ -17,6 +17,22 @@ target_compile_definitions(corvantis_options INTERFACE
     QT_NO_CAST_FROM_BYTEARRAY
     QT_NO_NARROWING_CONVERSIONS_IN_CONNECT)
 
+# Every program is position independent, so the system can load it at a random address.
+set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+include(CheckPIESupported)
+check_pie_supported()
+# Release-type builds, the package's among them, are hardened as Debian hardens its own: checked
+# copies of the C library's buffer routines (they need the optimiser; level 3 also checks buffers
+# whose size is known only at run time, as the list readers' are), a guard on the stack, and
+# relocations made read-only once every symbol is bound at start. The sanitizer and fuzz builds
+# bring checks of their own, which these would get in the way of.
+if(NOT CORVANTIS_SANITIZE AND NOT CORVANTIS_FUZZ)
+    set(release_type "$<CONFIG:Release,RelWithDebInfo,MinSizeRel>")
+    target_compile_options(corvantis_options INTERFACE
+        "$<${release_type}:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=3;-fstack-protector-strong>")
+    target_link_options(corvantis_options INTERFACE "$<${release_type}:LINKER:-z,relro,-z,now>")
+endif()
+
 if(CORVANTIS_SANITIZE)
     # Applied to everything we build so that every object shares the runtime.
     add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer

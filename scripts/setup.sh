@@ -11,7 +11,7 @@ packages=(
     fonts-liberation fonts-wine libicu-dev
     xauth xvfb
     # the desktop files: drawing the icons, checking the entry, metadata and file type; packaging
-    librsvg2-bin desktop-file-utils appstream shared-mime-info dpkg-dev
+    librsvg2-bin desktop-file-utils appstream shared-mime-info dpkg-dev lintian
     # reminders: the D-Bus module, and a private session bus with a notification service in tests
     libqt6dbus6 dbus dbus-daemon python3-dbusmock
 )

@@ -40,10 +40,10 @@ QString documentsFolder() {
 } // namespace
 
 QString ProgramFilesFolder(const QString& executableFolder) {
+    // A writable folder is not enough: ~/.local/bin is one, and holds other programs.
     const QFileInfo folder(executableFolder);
-    const bool systemFolder =
-        QDir::cleanPath(folder.absoluteFilePath()).startsWith(QLatin1String("/usr/"));
-    if (folder.isDir() && folder.isWritable() && !systemFolder)
+    const QFileInfo marker(QDir(executableFolder).filePath(QStringLiteral("Corvantis.portable")));
+    if (marker.isFile() && folder.isWritable())
         return executableFolder;
     const QString config = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     QDir().mkpath(config);

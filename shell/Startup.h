@@ -7,10 +7,10 @@
 
 class TfrmMain;
 
-// Where the settings file and the recent-lists store live: the program's own folder when the
-// user may write there (a copy run from its own folder), else the user's configuration folder
-// for Corvantis, made when missing. A folder under /usr belongs to the system's packages and is
-// never written, even when root runs the program.
+// Where the settings file and the recent-lists store live: the program's own folder when a file
+// named Corvantis.portable beside the program says so (the build folder has one; an unpacked copy
+// may) and the user may write there, else the user's configuration folder for Corvantis, made
+// when missing. An installed program, in /usr/bin or ~/.local/bin, has no such file.
 QString ProgramFilesFolder(const QString& executableFolder);
 
 // The list files named on the command line, as absolute names. --help, --version and an unknown

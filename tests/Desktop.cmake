@@ -13,6 +13,6 @@ foreach(test tst_install tst_package)
         CORVANTIS_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
         CORVANTIS_VERSION="${PROJECT_VERSION}")
     # Both read what the install step takes from the build.
-    add_dependencies(${test} Corvantis corvantis_icons)
+    add_dependencies(${test} Corvantis corvantis_icons corvantis_docs)
 endforeach()
 add_dependencies(tst_desktop Corvantis)

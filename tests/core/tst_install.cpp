@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QMimeDatabase>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
@@ -25,6 +26,9 @@ private slots:
     void desktopEntry();
     void listFileType_data();
     void listFileType();
+    void releaseNotesNameThisVersion_data();
+    void releaseNotesNameThisVersion();
+    void perUserInstallKeepsItsFilesInTheConfigFolder();
 
 private:
     QString installed(const QString& path) const { return m_prefix.filePath(path); }
@@ -137,6 +141,50 @@ void TestInstall::listFileType() {
         QCOMPARE(found.iconName(), QStringLiteral("application-x-corvantis-list"));
         QVERIFY(found.inherits(QStringLiteral("application/xml")));
     }
+}
+
+void TestInstall::releaseNotesNameThisVersion_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("newest"); // finds the newest release's version
+    QTest::newRow("change log") << QStringLiteral("share/doc/corvantis/changelog.gz")
+                                << QStringLiteral("^corvantis \\(([^)]+)\\)");
+    QTest::newRow("metainfo") << QStringLiteral("share/metainfo/%1.metainfo.xml").arg(AppId)
+                              << QStringLiteral("<release version=\"([^\"]+)\"");
+}
+
+void TestInstall::releaseNotesNameThisVersion() {
+    QFETCH(QString, path);
+    QFETCH(QString, newest);
+    const QString text =
+        path.endsWith(QLatin1String(".gz"))
+            ? RunTool(QStringLiteral("gzip"), {QStringLiteral("-dc"), installed(path)}).out
+            : QString::fromUtf8(ReadFileBytes(installed(path)));
+    const QRegularExpressionMatch match = QRegularExpression(newest).match(text);
+    QVERIFY2(match.hasMatch(), qPrintable(text));
+    QCOMPARE(match.captured(1), QStringLiteral(CORVANTIS_VERSION));
+}
+
+void TestInstall::perUserInstallKeepsItsFilesInTheConfigFolder() {
+    // The program installed under a prefix of the user's, as into ~/.local, makes the folder of
+    // its own files at start; it must be the configuration folder, never the one it runs from.
+    QTemporaryDir home;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.start(installed(QStringLiteral("bin/Corvantis")), QStringList());
+    const QString config = home.filePath(QStringLiteral("config/Corvantis"));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(config) || program.state() == QProcess::NotRunning,
+                             60000);
+    QCOMPARE(program.state(), QProcess::Running);
+    program.kill();
+    program.waitForFinished();
+    QVERIFY(QFileInfo(config).isDir());
+    QCOMPARE(
+        QDir(installed(QStringLiteral("bin"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+        QStringList{QStringLiteral("Corvantis")});
 }
 
 QTEST_GUILESS_MAIN(TestInstall)

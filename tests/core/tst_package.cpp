@@ -1,11 +1,29 @@
 #include "core/RunTool.h"
+#include "support/FileBytes.h"
 
 #include <QDir>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
-// Builds the Debian package with the project's script, from the build the tests run in, into a
-// temporary folder, and reads its file list and control fields. Nothing is installed.
+namespace {
+// Builds the packages with the project's script, from the build the tests run in, into a folder.
+QStringList BuildPackages(const QString& folder) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("CORVANTIS_PACKAGE_BUILD"),
+                       QStringLiteral(CORVANTIS_BUILD_DIR));
+    environment.remove(QStringLiteral("SOURCE_DATE_EPOCH"));
+    const ToolRun build =
+        RunTool(QStringLiteral(CORVANTIS_SOURCE_DIR "/scripts/package.sh"), {folder}, environment);
+    if (build.exitCode != 0)
+        qWarning("%s", qPrintable(build.all()));
+    return QDir(folder).entryList({QStringLiteral("*.deb")});
+}
+} // namespace
+
+// Builds the Debian package and its debug symbols package into a temporary folder, and reads the
+// package's file list and control fields. Nothing is installed.
 class TestPackage : public QObject {
     Q_OBJECT
 private slots:
@@ -14,27 +32,25 @@ private slots:
     void contents();
     void fields_data();
     void fields();
+    void sameBytesFromEveryBuild();
+    void lintianFindsNothingToFault();
 
 private:
     QTemporaryDir m_out;
+    QStringList m_debs;
     QString m_package;
     QStringList m_paths;
 };
 
 void TestPackage::initTestCase() {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("CORVANTIS_PACKAGE_BUILD"),
-                       QStringLiteral(CORVANTIS_BUILD_DIR));
-    const ToolRun build = RunTool(QStringLiteral(CORVANTIS_SOURCE_DIR "/scripts/package.sh"),
-                                  {m_out.path()}, environment);
-    QVERIFY2(build.exitCode == 0, qPrintable(build.all()));
-    const QStringList debs = QDir(m_out.path()).entryList({QStringLiteral("*.deb")});
-    QCOMPARE(debs, QStringList{QStringLiteral("corvantis_%1_%2.deb")
-                                   .arg(QStringLiteral(CORVANTIS_VERSION),
-                                        RunTool(QStringLiteral("dpkg"),
-                                                {QStringLiteral("--print-architecture")})
-                                            .out.trimmed())});
-    m_package = m_out.filePath(debs.first());
+    m_debs = BuildPackages(m_out.path());
+    const QString version = QStringLiteral(CORVANTIS_VERSION);
+    const QString architecture =
+        RunTool(QStringLiteral("dpkg"), {QStringLiteral("--print-architecture")}).out.trimmed();
+    QCOMPARE(m_debs,
+             QStringList({QStringLiteral("corvantis-dbgsym_%1_%2.deb").arg(version, architecture),
+                          QStringLiteral("corvantis_%1_%2.deb").arg(version, architecture)}));
+    m_package = m_out.filePath(m_debs.last());
     const ToolRun list = RunTool(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), m_package});
     QCOMPARE(list.exitCode, 0);
     for (const QString& line : list.out.split(u'\n', Qt::SkipEmptyParts))
@@ -66,10 +82,14 @@ void TestPackage::fields_data() {
     QTest::addColumn<QString>("holds");
     QTest::newRow("name") << QStringLiteral("Package") << QStringLiteral("corvantis");
     QTest::newRow("version") << QStringLiteral("Version") << QStringLiteral(CORVANTIS_VERSION);
-    // The libraries come from the program's links; the rest is what it loads by name.
+    // The libraries come from the program's links (libqt6gui6 holds the xcb platform plugin);
+    // the rest is what it loads by name.
     for (const char* package :
-         {"libqt6widgets6", "libical3", "libqt6svg6", "breeze-icon-theme", "fonts-liberation"})
+         {"libqt6widgets6", "libqt6gui6", "libical3", "libqt6svg6", "breeze-icon-theme",
+          "fonts-liberation"})
         QTest::newRow(package) << QStringLiteral("Depends") << QString::fromLatin1(package);
+    for (const char* package : {"qt6-qpa-plugins", "fonts-wine"})
+        QTest::newRow(package) << QStringLiteral("Recommends") << QString::fromLatin1(package);
 }
 
 void TestPackage::fields() {
@@ -83,6 +103,29 @@ void TestPackage::fields() {
         return value == holds || value.startsWith(holds + QStringLiteral(" ("));
     });
     QVERIFY2(found, qPrintable(run.out));
+}
+
+void TestPackage::sameBytesFromEveryBuild() {
+    QTemporaryDir again;
+    QCOMPARE(BuildPackages(again.path()), m_debs);
+    for (const QString& deb : m_debs)
+        QVERIFY2(ReadFileBytes(again.filePath(deb)) == ReadFileBytes(m_out.filePath(deb)),
+                 qPrintable(deb));
+}
+
+void TestPackage::lintianFindsNothingToFault() {
+    const QString lintian = QStandardPaths::findExecutable(QStringLiteral("lintian"));
+    if (lintian.isEmpty())
+        QSKIP("lintian is not installed (scripts/setup.sh installs it)");
+    QStringList arguments{QStringLiteral("--tag-display-limit"), QStringLiteral("0")};
+    for (const QString& deb : m_debs)
+        arguments << m_out.filePath(deb);
+    const ToolRun run = RunTool(lintian, arguments);
+    // Errors and warnings fail; information and pedantic notes do not.
+    const QStringList faults =
+        run.out.split(u'\n').filter(QRegularExpression(QStringLiteral("^[EW]: ")));
+    QVERIFY2(faults.isEmpty(), qPrintable(run.all()));
+    QVERIFY2(run.exitCode == 0, qPrintable(run.all()));
 }
 
 QTEST_GUILESS_MAIN(TestPackage)

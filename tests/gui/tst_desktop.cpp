@@ -141,7 +141,14 @@ void TestDesktop::textOptions() {
 void TestDesktop::programFilesFolder_data() {
     QTest::addColumn<QString>("executableFolder");
     QTest::addColumn<bool>("ownFolder");
-    QTest::newRow("a copy in a folder of its own") << m_folder.path() << true;
+    const QString unpacked = m_folder.filePath(QStringLiteral("unpacked"));
+    const QString userBin = m_folder.filePath(QStringLiteral("bin"));
+    QVERIFY(QDir().mkpath(unpacked) && QDir().mkpath(userBin));
+    QVERIFY(WriteFileBytes(unpacked + QStringLiteral("/Corvantis.portable"), ""));
+    QTest::newRow("the build folder")
+        << QFileInfo(QStringLiteral(CORVANTIS_PROGRAM)).absolutePath() << true;
+    QTest::newRow("an unpacked copy that says so") << unpacked << true;
+    QTest::newRow("installed for the user") << userBin << false;
     QTest::newRow("installed for the system") << QStringLiteral("/usr/bin") << false;
     QTest::newRow("a folder that is gone") << m_folder.filePath(QStringLiteral("gone")) << false;
 }
