@@ -12,6 +12,8 @@ packages=(
     xauth xvfb
     # the desktop files: drawing the icons, checking the entry, metadata and file type; packaging
     librsvg2-bin desktop-file-utils appstream shared-mime-info dpkg-dev
+    # calendar sync: the password store, and the servers and the client the sync tests start
+    qtkeychain-qt6-dev gnome-keyring dbus radicale xandikos python3-caldav
 )
 
 missing=()
