@@ -84,6 +84,8 @@ void SyncState::load() {
     m_ctag.clear();
     m_items.clear();
     m_uidByHref.clear();
+    m_pending.clear();
+    m_rewrite = false;
     m_records = 0;
 
     QFile settings(settingsFile());
@@ -114,6 +116,7 @@ void SyncState::load() {
         m_items.clear();
         m_uidByHref.clear();
         m_records = 0;
+        m_rewrite = true;
         if (m_problem.isEmpty())
             m_problem = QStringLiteral("The sync state of \"%1\" could not be read; the next sync "
                                        "compares every task with the server.")
@@ -191,35 +194,16 @@ QString SyncState::uidOfHref(const QString& href) const {
     return m_uidByHref.value(href);
 }
 
-void SyncState::append(const QByteArray& record) {
-    if (m_journal < 0) {
-        ensureFolder();
-        const QByteArray name = QFile::encodeName(stateFile());
-        m_journal = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-        if (m_journal < 0)
-            throw CorvantisError(
-                QStringLiteral("Cannot write file \"%1\". %2").arg(stateFile(), systemReason()));
-        struct stat status {};
-        if (::fstat(m_journal, &status) == 0 && status.st_size == 0)
-            append(Header);
-    }
-    // A crash in the middle leaves a cut last line, which the next load drops.
-    qsizetype done = 0;
-    while (done < record.size()) {
-        const ssize_t n =
-            ::write(m_journal, record.constData() + done, std::size_t(record.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const QString reason = systemReason();
-            closeJournal();
-            throw CorvantisError(
-                QStringLiteral("Cannot write file \"%1\". %2").arg(stateFile(), reason));
-        }
-        done += n;
-    }
-    if (record != Header)
-        ++m_records;
+void SyncState::openJournal() {
+    ensureFolder();
+    const QByteArray name = QFile::encodeName(stateFile());
+    m_journal = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (m_journal < 0)
+        throw CorvantisError(
+            QStringLiteral("Cannot write file \"%1\". %2").arg(stateFile(), systemReason()));
+    struct stat status {};
+    if (::fstat(m_journal, &status) == 0 && status.st_size == 0)
+        m_pending.prepend(Header);
 }
 
 void SyncState::closeJournal() {
@@ -229,13 +213,15 @@ void SyncState::closeJournal() {
 }
 
 void SyncState::setCursor(const QByteArray& syncToken, const QByteArray& ctag) {
-    append(cursorRecord(syncToken, ctag));
+    m_pending += cursorRecord(syncToken, ctag);
+    ++m_records;
     m_syncToken = syncToken;
     m_ctag = ctag;
 }
 
 void SyncState::setItem(const QString& uid, const Item& newItem) {
-    append(itemRecord(uid, newItem));
+    m_pending += itemRecord(uid, newItem);
+    ++m_records;
     if (const Item* old = item(uid))
         m_uidByHref.remove(old->href);
     m_items.insert(uid, newItem);
@@ -246,7 +232,8 @@ void SyncState::removeItem(const QString& uid) {
     const Item* old = item(uid);
     if (!old)
         return;
-    append('R' + field(uid.toUtf8()) + '\n');
+    m_pending += 'R' + field(uid.toUtf8()) + '\n';
+    ++m_records;
     m_uidByHref.remove(old->href);
     m_items.remove(uid);
 }
@@ -256,7 +243,39 @@ void SyncState::clear() {
     m_ctag.clear();
     m_items.clear();
     m_uidByHref.clear();
-    compact();
+    m_pending.clear();
+    m_rewrite = true;
+}
+
+void SyncState::commit() {
+    if (m_rewrite || m_records > 2 * m_items.size() + 64) {
+        compact();
+        return;
+    }
+    if (m_pending.isEmpty())
+        return;
+    if (m_journal < 0)
+        openJournal();
+    // A crash in the middle leaves a cut last line, which the next load drops.
+    qsizetype done = 0;
+    while (done < m_pending.size()) {
+        const ssize_t n =
+            ::write(m_journal, m_pending.constData() + done, std::size_t(m_pending.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    if (done < m_pending.size() || ::fdatasync(m_journal) != 0) {
+        const QString reason = systemReason();
+        closeJournal();
+        // What was written may end in a cut record: the next commit writes the file whole.
+        m_rewrite = done > 0;
+        throw CorvantisError(
+            QStringLiteral("Cannot write file \"%1\". %2").arg(stateFile(), reason));
+    }
+    m_pending.clear();
 }
 
 void SyncState::compact() {
@@ -271,11 +290,15 @@ void SyncState::compact() {
         file.fail(failed);
     file.commit();
     closeJournal(); // it holds the file that was replaced
-    m_records = int(m_items.size()) + 1;
+    m_pending.clear();
+    m_rewrite = false;
+    m_records = m_items.size() + 1;
 }
 
 void SyncState::remove() {
     closeJournal();
+    m_pending.clear();
+    m_rewrite = false;
     QFile::remove(stateFile());
     QFile::remove(settingsFile());
     m_settings = Settings();

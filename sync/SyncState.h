@@ -14,9 +14,13 @@
 // - "<key>.settings": where and as whom to sync (no password: that stays in the keyring).
 // - "<key>.state": the server's sync token or ctag and, per task UID, its href, its ETag and the
 //   iCalendar text of its last sync, which keeps the properties this program does not know and
-//   is the base of a three-way merge. Each confirmed server step is appended as one record, so an
-//   interrupted sync resumes where the server left it; the file is written whole again after a
-//   sync. A state file that cannot be read means a full resync, never a failure.
+//   is the base of a three-way merge.
+//
+// Changes to the state are made in memory and written by commit(), which appends one record per
+// change (the file is written whole again once the records pile up). The sync commits only what
+// the saved list file agrees with (see CalDavSync), so a state is never ahead of its list. A
+// record cut short by a crash is dropped on reading, and a state file that cannot be read means
+// a full resync, never a failure.
 class SyncState {
 public:
     struct Settings {
@@ -70,21 +74,24 @@ public:
     const Item* item(const QString& uid) const;
     QString uidOfHref(const QString& href) const; // empty when no task has it
 
-    // Each records one step at once; they throw CorvantisError when the record cannot be
-    // written (a full disk): the caller stops the sync there.
+    // Changes in memory, written by the next commit().
     void setCursor(const QByteArray& syncToken, const QByteArray& ctag);
     void setItem(const QString& uid, const Item& item);
     void removeItem(const QString& uid);
     // Forgets the whole sync state (another calendar was chosen): the next sync is a full one.
     void clear();
-    // Writes the state file whole (after a sync, when the records have piled up).
+    bool hasUncommitted() const { return m_rewrite || !m_pending.isEmpty(); }
+    // Writes the changes made since the last commit, and puts them on the disk. Throws
+    // CorvantisError when they cannot be written (they stay for the next commit).
+    void commit();
+    // Writes the state file whole, in one step (commit does it when the records pile up).
     void compact();
     // Removes both files (the list no longer syncs).
     void remove();
 
 private:
     void ensureFolder() const;
-    void append(const QByteArray& record);
+    void openJournal();
     void closeJournal();
     bool readState(const QByteArray& bytes);
 
@@ -97,6 +104,8 @@ private:
     QByteArray m_ctag;
     QHash<QString, Item> m_items;
     QHash<QString, QString> m_uidByHref;
-    int m_journal = -1; // the state file, open for appending
-    int m_records = 0;  // records in the file
+    QByteArray m_pending;    // records not written yet
+    bool m_rewrite = false;  // the file must be written whole (cleared, set aside, cut short)
+    int m_journal = -1;      // the state file, open for appending
+    qsizetype m_records = 0; // records in the file and pending
 };

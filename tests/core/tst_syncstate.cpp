@@ -38,6 +38,7 @@ class TestSyncState : public QObject {
         state.setItem(QStringLiteral("gone"), {QStringLiteral("/u/tasks/b.ics"), "\"e3\"", "", ""});
         state.removeItem(QStringLiteral("gone"));
         state.setCursor("token 2", QByteArray());
+        state.commit();
     }
     static void checkFilled(const SyncState& state) {
         QCOMPARE(state.settings().calendar,
@@ -132,6 +133,7 @@ private slots:
         QVERIFY(QFile::exists(stateFile + QStringLiteral(".damaged")));
         // Recording goes on in a new file.
         state.setCursor("t", "c");
+        state.commit();
         SyncState again(list(), root());
         again.load();
         QCOMPARE(again.problem(), QString());
