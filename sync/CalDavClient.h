@@ -47,6 +47,7 @@ public:
             Malformed,
             TooLarge,
             Cancelled,
+            Local, // not the server: the list refused a change, or the state was not written
         };
         Kind kind = None;
         int status = 0; // the HTTP status, when the server answered
