@@ -11,3 +11,5 @@ add_test(NAME tst_syncpassword
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/keyring-session.sh
                  $<TARGET_FILE:tst_syncpassword>)
 set_tests_properties(tst_syncpassword PROPERTIES TIMEOUT 120)
+# Two copies of a list synced through each server.
+corvantis_test(tst_caldavsync core)
