@@ -108,76 +108,70 @@ void CalDavClient::continueSync(const QUrl& collection, const QByteArray& token,
 }
 
 void CalDavClient::fetchChanges(const QUrl& collection, const Cursor& cursor, Done<Changes> done) {
-    // Everything from an empty token; a server without tokens is listed by ETags.
-    const auto full = [this, collection, done] {
-        continueSync(collection, QByteArray(), SyncPage(), 1,
-                     [this, collection, done](const Failure& failure, const SyncPage& page) {
-                         if (failure) {
-                             done(failure, Changes());
-                         } else if (page.unsupported || page.invalidToken) {
-                             fetchByEtags(collection, done);
-                         } else {
-                             Changes changes;
-                             changes.full = true;
-                             changes.members = page.changed;
-                             changes.cursor.syncToken = page.syncToken;
-                             done(Failure(), changes);
-                         }
-                     });
-    };
-    if (!cursor.syncToken.isEmpty()) {
-        continueSync(collection, cursor.syncToken, SyncPage(), 1,
-                     [done, full](const Failure& failure, const SyncPage& page) {
-                         // Some servers fail on a token they no longer know instead of naming
-                         // it; a full listing tells that from a server that is down.
-                         if (page.unsupported || page.invalidToken ||
-                             failure.kind == Failure::ServerError ||
-                             failure.kind == Failure::HttpError) {
-                             full();
-                         } else if (failure) {
-                             done(failure, Changes());
-                         } else {
-                             Changes changes;
-                             changes.members = page.changed;
-                             changes.removed = page.removed;
-                             changes.cursor.syncToken = page.syncToken;
-                             done(Failure(), changes);
-                         }
-                     });
-    } else if (!cursor.ctag.isEmpty()) {
-        getCtag(collection,
-                [this, collection, cursor, done](const Failure& failure, const QByteArray& ctag) {
-                    if (failure) {
-                        done(failure, Changes());
-                    } else if (ctag == cursor.ctag) {
-                        Changes unchanged;
-                        unchanged.cursor = cursor;
-                        done(Failure(), unchanged);
-                    } else {
-                        fetchByEtags(collection, done);
-                    }
-                });
-    } else {
-        full();
-    }
-}
-
-void CalDavClient::fetchByEtags(const QUrl& collection, Done<Changes> done) {
-    // The ctag first: a change made while the listing runs shows as a new ctag next time.
-    getCtag(collection, [this, collection, done](const Failure& failure, const QByteArray& ctag) {
+    // The ctag first, before anything is listed: a change made meanwhile shows as a new ctag
+    // next time. An unchanged ctag spares the report, which costs a server more.
+    getCtag(collection, [this, collection, cursor, done](const Failure& failure,
+                                                         const QByteArray& ctag) {
         if (failure) {
             done(failure, Changes());
-            return;
+        } else if (!ctag.isEmpty() && ctag == cursor.ctag) {
+            Changes unchanged;
+            unchanged.cursor = cursor;
+            done(Failure(), unchanged);
+        } else if (!cursor.syncToken.isEmpty()) {
+            continueSync(
+                collection, cursor.syncToken, SyncPage(), 1,
+                [this, collection, ctag, done](const Failure& failed, const SyncPage& page) {
+                    // Some servers fail on a token they no longer know instead of
+                    // naming it; a full listing tells that from a server that is down.
+                    if (page.unsupported || page.invalidToken ||
+                        failed.kind == Failure::ServerError || failed.kind == Failure::HttpError) {
+                        fetchAll(collection, ctag, done);
+                    } else if (failed) {
+                        done(failed, Changes());
+                    } else {
+                        Changes changes;
+                        changes.members = page.changed;
+                        changes.removed = page.removed;
+                        changes.cursor = {page.syncToken, ctag};
+                        done(Failure(), changes);
+                    }
+                });
+        } else if (!cursor.ctag.isEmpty()) {
+            fetchByEtags(collection, ctag, done); // a server without sync tokens
+        } else {
+            fetchAll(collection, ctag, done);
         }
-        listEtags(collection, [ctag, done](const Failure& failed, const QList<Member>& members) {
-            Changes changes;
-            if (!failed) {
-                changes.full = true;
-                changes.members = members;
-                changes.cursor.ctag = ctag;
-            }
-            done(failed, changes);
-        });
+    });
+}
+
+void CalDavClient::fetchAll(const QUrl& collection, const QByteArray& ctag, Done<Changes> done) {
+    continueSync(collection, QByteArray(), SyncPage(), 1,
+                 [this, collection, ctag, done](const Failure& failure, const SyncPage& page) {
+                     if (failure) {
+                         done(failure, Changes());
+                     } else if (page.unsupported || page.invalidToken) {
+                         fetchByEtags(collection, ctag, done);
+                     } else {
+                         Changes changes;
+                         changes.full = true;
+                         changes.members = page.changed;
+                         changes.cursor = {page.syncToken, ctag};
+                         done(Failure(), changes);
+                     }
+                 });
+}
+
+void CalDavClient::fetchByEtags(const QUrl& collection, const QByteArray& ctag,
+                                Done<Changes> done) {
+    listEtags(collection, [ctag, done](const Failure& failed, const QList<Member>& members) {
+        Changes changes;
+        if (!failed) {
+            changes.full = true;
+            changes.members = members;
+            changes.cursor.ctag = ctag;
+        }
+        done(failed, changes);
     });
 }
 

@@ -111,10 +111,10 @@ public:
     // Makes a new task calendar under `home` with a display name (MKCALENDAR).
     void makeCalendar(const QUrl& home, const QString& displayName, Done<Calendar> done);
 
-    // What changed on the server since `cursor` (empty: everything): a sync-collection REPORT
-    // with the token, following truncated answers; a token the server no longer knows gives a
-    // full listing. A server without sync tokens is asked for its ctag and, when that changed,
-    // for the ETags of all members.
+    // What changed on the server since `cursor` (empty: everything). The ctag is asked first:
+    // when it is the cursor's, nothing changed. Else a sync-collection REPORT with the token,
+    // following truncated answers; a token the server no longer knows gives a full listing. A
+    // server without sync tokens is listed by the ETags of all members.
     void fetchChanges(const QUrl& collection, const Cursor& cursor, Done<Changes> done);
     // The parts of fetchChanges, one request each.
     struct SyncPage {
@@ -183,7 +183,8 @@ private:
     void listCalendars(const QUrl& home, Done<Discovery> done);
     void continueSync(const QUrl& collection, const QByteArray& token, SyncPage gathered, int pages,
                       Done<SyncPage> done);
-    void fetchByEtags(const QUrl& collection, Done<Changes> done);
+    void fetchAll(const QUrl& collection, const QByteArray& ctag, Done<Changes> done);
+    void fetchByEtags(const QUrl& collection, const QByteArray& ctag, Done<Changes> done);
     void multigetFrom(const QUrl& collection, const QStringList& hrefs, int from,
                       std::shared_ptr<Fetched> gathered, Done<Fetched> done);
 
