@@ -43,6 +43,8 @@ public:
     bool isRunning() const { return m_process.state() == QProcess::Running && m_answering; }
     QString error() const { return m_error; }
     quint16 port() const { return m_port; }
+    // Where the server keeps its collections.
+    QString storage() const { return m_dir.filePath(QStringLiteral("storage")); }
     QUrl root() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(m_port)); }
     // The folder where a new calendar of the test's own goes, and a default calendar there.
     QUrl home() const {
