@@ -5,6 +5,8 @@
 #include <QCryptographicHash>
 #include <QPointer>
 
+#include <algorithm>
+
 namespace {
 
 // Rounds of push, 412, fetch and merge before a sync gives up on a task that keeps changing.
@@ -216,10 +218,11 @@ void CalDavSync::fetched(const CalDavClient::Fetched& fetched, const QStringList
     run.pushes.clear();
     run.drops.clear();
 
-    for (const QString& href : removed)
-        reconcileRemoved(href);
+    // Objects first: a task another client wrote again under a new href is not taken for gone.
     for (const CalDavClient::Resource& resource : fetched.resources)
         reconcileRemote(resource);
+    for (const QString& href : removed)
+        reconcileRemoved(href);
     if (run.round == 0)
         scanLocal();
     ask();
@@ -441,6 +444,7 @@ void CalDavSync::resolve(const SyncChoices& choices) {
 
 void CalDavSync::applyAndPush() {
     Run& run = *m_run;
+    keepEditsMadeMeanwhile();
     try {
         if (!run.changes.empty())
             m_list.apply(run.changes);
@@ -475,6 +479,39 @@ void CalDavSync::applyAndPush() {
         }
     }
     pushRound();
+}
+
+void CalDavSync::keepEditsMadeMeanwhile() {
+    // The user may have edited a task while the conflicts were asked: such a task is left as the
+    // user made it, and the next sync merges it (its push meets a 412 and is merged then).
+    Run& run = *m_run;
+    if (run.conflicts.empty())
+        return; // nothing was asked: the list is as it was read a moment ago
+    QHash<SyncedList::Key, SyncedList::Values> seen;
+    for (const SyncedList::Task& task : run.local)
+        seen.insert(task.key, task.values);
+    QSet<QString> changedMeanwhile;
+    for (const SyncedList::Task& task : m_list.tasks())
+        if (!task.uid.isEmpty() && seen.contains(task.key) && seen.value(task.key) != task.values)
+            changedMeanwhile.insert(task.uid);
+    if (changedMeanwhile.isEmpty())
+        return;
+    const auto meanwhile = [&](const QString& uid) { return changedMeanwhile.contains(uid); };
+    run.changes.erase(std::remove_if(run.changes.begin(), run.changes.end(),
+                                     [&](const SyncedList::Change& change) {
+                                         return change.kind != SyncedList::Change::Add &&
+                                                meanwhile(change.uid);
+                                     }),
+                      run.changes.end());
+    run.records.erase(std::remove_if(run.records.begin(), run.records.end(),
+                                     [&](const Run::Record& r) { return meanwhile(r.uid); }),
+                      run.records.end());
+    run.pushes.erase(std::remove_if(run.pushes.begin(), run.pushes.end(),
+                                    [&](const Push& push) { return meanwhile(push.uid); }),
+                     run.pushes.end());
+    run.drops.erase(std::remove_if(run.drops.begin(), run.drops.end(),
+                                   [&](const Drop& drop) { return meanwhile(drop.uid); }),
+                    run.drops.end());
 }
 
 // --- 4. push -----------------------------------------------------------------------------------

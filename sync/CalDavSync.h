@@ -106,6 +106,7 @@ private:
     void scanLocal();
     void ask();
     void resolve(const SyncChoices& choices);
+    void keepEditsMadeMeanwhile();
     void applyAndPush();
     void pushRound();
     void nextRequest();

@@ -43,7 +43,7 @@ public:
 
     virtual ~SyncedList() = default;
 
-    // The synced fields' names, in the order of every Values.
+    // The synced fields' names, in the order of every Values; the first is the task's text.
     virtual QStringList fieldNames() const = 0;
     // Whether the list holds changes its file does not (the sync's state waits for the save).
     virtual bool isUnsaved() const = 0;

@@ -9,8 +9,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
 #include <map>
 #include <memory>
+#include <utility>
 
 using Failure = CalDavClient::Failure;
 using Side = SyncConflict::Side;
@@ -33,6 +35,8 @@ struct Device {
         sync->setPassword(QStringLiteral("pw"));
         sync->setAsk([this](const std::vector<SyncConflict>& conflicts, auto answer) {
             asked.insert(asked.end(), conflicts.begin(), conflicts.end());
+            if (whileAsked)
+                std::exchange(whileAsked, nullptr)();
             answer(answers);
         });
     }
@@ -77,6 +81,7 @@ struct Device {
     std::unique_ptr<CalDavSync> sync;
     SyncChoices answers;
     std::vector<SyncConflict> asked;
+    std::function<void()> whileAsked; // what the user does while the conflicts are shown
 };
 
 QStringList TextsOf(Device& device) {
@@ -239,6 +244,37 @@ private slots:
             QCOMPARE(a.asked.front().base, QStringLiteral("task"));
         }
         QCOMPARE(objectsOnServer(), expected.isEmpty() ? 0 : 1);
+    }
+
+    // An edit made while the conflicts are shown is kept, and merged by the next sync.
+    void editWhileAsked_data() { ServerRows(); }
+    void editWhileAsked() {
+        if (!setUp())
+            QSKIP("the CalDAV server is not installed (scripts/setup.sh installs it)");
+        Device& a = *m_a;
+        Device& b = *m_b;
+        a.list.add(QStringLiteral("task"));
+        CHECK_SYNC(a.run());
+        CHECK_SYNC(b.run());
+        a.list.set(a.list.rowOf(QStringLiteral("task")), TaskRecord::Task, QStringLiteral("A"));
+        b.list.set(b.list.rowOf(QStringLiteral("task")), TaskRecord::Task, QStringLiteral("B"));
+        b.list.set(b.list.rowOf(QStringLiteral("B")), TaskRecord::Priority, TaskRecord::Low);
+        CHECK_SYNC(b.run());
+        a.answers = {Side::Server};
+        a.whileAsked = [&] {
+            a.list.set(a.list.rowOf(QStringLiteral("A")), TaskRecord::Task, QStringLiteral("C"));
+        };
+        CHECK_SYNC(a.run());
+        QCOMPARE(TextsOf(a), QStringList{"C"}); // not overwritten by the answer
+
+        a.answers = {Side::ThisList};
+        CHECK_SYNC(a.run());
+        CHECK_SYNC(b.run());
+        QCOMPARE(a.asked.size(), std::size_t(2));
+        QCOMPARE(a.asked.back().thisList, QStringLiteral("C"));
+        QCOMPARE(TextsOf(b), QStringList{"C"});
+        QCOMPARE(b.contents(), a.contents());
+        QCOMPARE(a.contents().begin()->second.value(2), TaskRecord::Low);
     }
 
     // The server goes away halfway through an upload; the next sync finishes it, with every
