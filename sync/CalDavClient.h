@@ -96,7 +96,8 @@ public:
     ~CalDavClient() override;
 
     void setCredentials(const QString& userName, const QString& password);
-    // A request that makes no progress for this long fails (default 30 s).
+    // A request that makes no progress for this long fails (default 60 s: a large calendar's
+    // first sync report can keep a small server busy for a while before its first byte).
     void setTimeout(int milliseconds) { m_timeoutMs = milliseconds; }
     int timeout() const { return m_timeoutMs; }
     // An answer larger than this fails (default 256 MB).
@@ -190,7 +191,7 @@ private:
 
     QNetworkAccessManager* m_network;
     QByteArray m_authorization;
-    int m_timeoutMs = 30000;
+    int m_timeoutMs = 60000;
     qint64 m_maxBodySize = qint64(256) * 1024 * 1024;
     int m_multigetBatch = 500;
     struct InFlight;

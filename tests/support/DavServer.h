@@ -11,6 +11,9 @@
 #include <QThread>
 #include <QUrl>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 // A real CalDAV server for a test: Radicale or Xandikos on 127.0.0.1 at a free port, with its
 // storage in a throwaway folder, stopped when the object goes. stop() and start() again keep the
 // port and the storage, as a server that went away and came back.
@@ -85,6 +88,8 @@ public:
         // The server's log stays in its folder; a start that fails shows its end.
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("log")), QIODevice::Append);
+        // A test that crashes takes its server along.
+        m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         m_process.start(Program(m_kind), arguments);
         m_answering = false;
         if (!m_process.waitForStarted(10000)) {
