@@ -1,6 +1,7 @@
 #include "sync/SyncState.h"
 
 #include "base/CorvantisError.h"
+#include "storage/InputFile.h"
 #include "storage/SaveFile.h"
 
 #include <QCryptographicHash>
@@ -14,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,6 +43,22 @@ QByteArray itemRecord(const QString& uid, const SyncState::Item& item) {
 
 QString systemReason() {
     return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+constexpr qint64 MaxSettingsSize = qint64(1) << 20;
+constexpr qint64 MaxStateSize = qint64(1) << 30;
+
+// A file of ours as it stands: `present` is false when there is none; nothing is returned when
+// it is there but cannot be read (not a regular file, too large, no access).
+std::optional<QByteArray> readFile(const QString& fileName, qint64 maxSize, bool& present) {
+    present = QFileInfo(fileName).exists() || QFileInfo(fileName).isSymLink();
+    if (!present)
+        return QByteArray();
+    try {
+        return InputFile(fileName, maxSize).readAll();
+    } catch (const CorvantisError&) {
+        return std::nullopt;
+    }
 }
 
 // Moves a file that cannot be read out of the way, for a look later; the newest one is kept.
@@ -88,28 +106,26 @@ void SyncState::load() {
     m_rewrite = false;
     m_records = 0;
 
-    QFile settings(settingsFile());
-    if (settings.open(QIODevice::ReadOnly)) {
-        const QJsonObject object = QJsonDocument::fromJson(settings.read(1 << 20)).object();
-        if (object.isEmpty()) {
-            settings.close();
-            setAside(settingsFile());
-            m_problem = QStringLiteral("The sync settings of \"%1\" could not be read and were "
-                                       "set aside.")
-                            .arg(m_listFile);
-        } else {
-            m_settings.server = QUrl(object.value(QStringLiteral("server")).toString());
-            m_settings.calendar = QUrl(object.value(QStringLiteral("calendar")).toString());
-            m_settings.userName = object.value(QStringLiteral("user")).toString();
-            m_settings.enabled = object.value(QStringLiteral("enabled")).toBool();
-            m_settings.intervalMinutes =
-                qBound(1, object.value(QStringLiteral("interval")).toInt(15), 24 * 60);
-        }
+    bool present = false;
+    const QJsonObject object =
+        QJsonDocument::fromJson(readFile(settingsFile(), MaxSettingsSize, present).value_or(""))
+            .object();
+    if (present && object.isEmpty()) {
+        setAside(settingsFile());
+        m_problem =
+            QStringLiteral("The sync settings of \"%1\" could not be read and were set aside.")
+                .arg(m_listFile);
+    } else if (present) {
+        m_settings.server = QUrl(object.value(QStringLiteral("server")).toString());
+        m_settings.calendar = QUrl(object.value(QStringLiteral("calendar")).toString());
+        m_settings.userName = object.value(QStringLiteral("user")).toString();
+        m_settings.enabled = object.value(QStringLiteral("enabled")).toBool();
+        m_settings.intervalMinutes =
+            qBound(1, object.value(QStringLiteral("interval")).toInt(15), 24 * 60);
     }
 
-    QFile state(stateFile());
-    if (state.open(QIODevice::ReadOnly) && !readState(state.readAll())) {
-        state.close();
+    const std::optional<QByteArray> state = readFile(stateFile(), MaxStateSize, present);
+    if (present && (!state || !readState(*state))) {
         setAside(stateFile());
         m_syncToken.clear();
         m_ctag.clear();

@@ -140,6 +140,22 @@ private slots:
         QCOMPARE(again.syncToken(), QByteArray("t"));
     }
 
+    // A state file that is no file is set aside as well, and never waited on.
+    void stateIsAPipe() {
+        SyncState state(list(), root());
+        state.load();
+        fill(state);
+        QFile::remove(state.stateFile());
+        QCOMPARE(::mkfifo(QFile::encodeName(state.stateFile()).constData(), 0600), 0);
+        state.load();
+        QVERIFY(!state.problem().isEmpty());
+        state.setCursor("t", "c");
+        state.commit();
+        SyncState again(list(), root());
+        again.load();
+        QCOMPARE(again.syncToken(), QByteArray("t"));
+    }
+
     void damagedSettings() {
         SyncState state(list(), root());
         state.load();
