@@ -157,8 +157,16 @@ QString CalDavSync::listSaved() {
 void CalDavSync::pull() {
     emit progress(tr("Receiving changes from %1").arg(serverName()), 0, 0);
     const int id = m_run->id;
+    // A task that names a UID this state never synced (a state lost, a task copied from another
+    // synced list) may be on the server under any name: a full listing finds it by its UID.
+    CalDavClient::Cursor cursor{m_state.syncToken(), m_state.ctag()};
+    for (const SyncedList::Task& task : m_list.tasks())
+        if (!task.uid.isEmpty() && !m_state.item(task.uid)) {
+            cursor = CalDavClient::Cursor();
+            break;
+        }
     m_client->fetchChanges(
-        m_run->calendar, {m_state.syncToken(), m_state.ctag()},
+        m_run->calendar, cursor,
         [this, id](const CalDavClient::Failure& failure, const CalDavClient::Changes& changes) {
             if (!m_run || m_run->id != id)
                 return;

@@ -277,6 +277,40 @@ private slots:
         QCOMPARE(a.contents().begin()->second.value(2), TaskRecord::Low);
     }
 
+    // A task whose UID another client stored under a name of its own is found by its UID, not
+    // sent a second time.
+    void uidUnderAnotherName_data() { ServerRows(); }
+    void uidUnderAnotherName() {
+        if (!setUp())
+            QSKIP("the CalDAV server is not installed (scripts/setup.sh installs it)");
+        Device& a = *m_a;
+        a.list.add(QStringLiteral("task"));
+        CHECK_SYNC(a.run());
+        const QString uid = a.list.tasks().front().uid;
+        const SyncState::Item item = *a.state.item(uid);
+        CalDavClient other;
+        other.setCredentials(QStringLiteral("test"), QStringLiteral("pw"));
+        const QString elsewhere = CalDavClient::HrefFor(m_calendar, QStringLiteral("elsewhere"));
+        const auto removed = AwaitCall<Failure, bool>([&](auto done) {
+            other.remove(m_calendar, item.href, item.etag,
+                         [done](const Failure& f) { done(f, true); });
+        });
+        QVERIFY(!removed.failure);
+        const auto put = AwaitCall<Failure, QByteArray>(
+            [&](auto done) { other.put(m_calendar, elsewhere, item.ics, {}, done); });
+        QVERIFY(!put.failure);
+        // As if this copy had never seen the task, and had seen the server since.
+        a.state.removeItem(uid);
+        const auto now = AwaitCall<Failure, CalDavClient::Changes>(
+            [&](auto done) { other.fetchChanges(m_calendar, {}, done); });
+        a.state.setCursor(now.result.cursor.syncToken, now.result.cursor.ctag);
+        CHECK_SYNC(a.run());
+        CHECK_SYNC(a.run());
+        QCOMPARE(a.state.item(uid) ? a.state.item(uid)->href : QString(), elsewhere);
+        QCOMPARE(objectsOnServer(), 1);
+        QVERIFY(a.asked.empty());
+    }
+
     // The server goes away halfway through an upload; the next sync finishes it, with every
     // task on the server once.
     void interruptedAndResumed_data() { ServerRows(); }
