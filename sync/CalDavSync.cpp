@@ -115,6 +115,16 @@ QByteArray CalDavSync::Fingerprint(const SyncedList::Values& values) {
     return hash.result();
 }
 
+void CalDavSync::takeLocalSnapshot() {
+    Run& run = *m_run;
+    run.local = m_list.tasks();
+    run.localByUid.clear();
+    run.localByUid.reserve(qsizetype(run.local.size()));
+    for (std::size_t i = 0; i < run.local.size(); ++i)
+        if (!run.local[i].uid.isEmpty() && !run.localByUid.contains(run.local[i].uid))
+            run.localByUid.insert(run.local[i].uid, i);
+}
+
 const SyncedList::Task* CalDavSync::localTask(const QString& uid) const {
     const auto found = m_run->localByUid.constFind(uid);
     return found == m_run->localByUid.cend() ? nullptr : &m_run->local[found.value()];
@@ -213,11 +223,7 @@ void CalDavSync::pull() {
 
 void CalDavSync::fetched(const CalDavClient::Fetched& fetched, const QStringList& removed) {
     Run& run = *m_run;
-    run.local = m_list.tasks();
-    run.localByUid.clear();
-    for (std::size_t i = 0; i < run.local.size(); ++i)
-        if (!run.local[i].uid.isEmpty() && !run.localByUid.contains(run.local[i].uid))
-            run.localByUid.insert(run.local[i].uid, i);
+    takeLocalSnapshot();
     run.handled.clear();
     run.pending.clear();
     run.conflicts.clear();
@@ -461,11 +467,8 @@ void CalDavSync::applyAndPush() {
         return;
     }
     // The list as it now stands: what it holds of each settled task is what was synced.
-    run.local = m_list.tasks();
-    run.localByUid.clear();
-    for (std::size_t i = 0; i < run.local.size(); ++i)
-        if (!run.local[i].uid.isEmpty() && !run.localByUid.contains(run.local[i].uid))
-            run.localByUid.insert(run.local[i].uid, i);
+    if (!run.changes.empty())
+        takeLocalSnapshot();
     for (const Run::Record& record : run.records) {
         const SyncedList::Task* task = localTask(record.uid);
         if (record.remove || !task)

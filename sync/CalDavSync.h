@@ -118,6 +118,7 @@ private:
     void settle(const Pending& pending, const SyncedList::Values& merged);
     void recordAfterApply(const QString& uid, const QString& href, const QByteArray& etag,
                           const QByteArray& object);
+    void takeLocalSnapshot();
     const SyncedList::Task* localTask(const QString& uid) const;
     static QByteArray Fingerprint(const SyncedList::Values& values);
     CalDavClient::Failure localFailure(const QString& message) const;
