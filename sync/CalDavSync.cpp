@@ -277,6 +277,7 @@ void CalDavSync::reconcileRemote(const CalDavClient::Resource& resource) {
         run.pending.push_back(pending);
         SyncConflict conflict;
         conflict.kind = SyncConflict::Kind::DeletedVsEdited;
+        conflict.deletedHere = true;
         conflict.task = theirs.value(0);
         conflict.thisList = deletedText();
         conflict.server = theirs.join(QStringLiteral(", "));
@@ -312,8 +313,9 @@ void CalDavSync::reconcileRemote(const CalDavClient::Resource& resource) {
             continue;
         }
         pending.fields.push_back(f);
-        run.conflicts.push_back({SyncConflict::Kind::Field, mine->id, mine->text, names.value(f),
-                                 item ? base.value(f) : QString(), pending.mine[f], theirs[f]});
+        run.conflicts.push_back({SyncConflict::Kind::Field, false, mine->id, mine->text,
+                                 names.value(f), item ? base.value(f) : QString(), pending.mine[f],
+                                 theirs[f]});
     }
     if (pending.fields.empty())
         settle(pending, pending.merged);

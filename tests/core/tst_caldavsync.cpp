@@ -234,6 +234,7 @@ private slots:
         QCOMPARE(a.asked.front().kind, kind == QLatin1String("field")
                                            ? SyncConflict::Kind::Field
                                            : SyncConflict::Kind::DeletedVsEdited);
+        QCOMPARE(a.asked.front().deletedHere, kind == QLatin1String("deleted here"));
         QCOMPARE(TextsOf(a), expected.isEmpty() ? QStringList() : QStringList{expected});
         QCOMPARE(b.contents(), a.contents());
         if (kind == QLatin1String("field")) {
