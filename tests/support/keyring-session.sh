@@ -7,7 +7,7 @@ trap 'rm -rf "$home"' EXIT
 export HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" \
     XDG_RUNTIME_DIR="$home/run"
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-exec dbus-run-session -- sh -c '
+dbus-run-session -- sh -c '
     printf test | gnome-keyring-daemon --foreground --unlock --components=secrets \
         >/dev/null 2>&1 &
     keyring=$!
