@@ -14,6 +14,8 @@ packages=(
     librsvg2-bin desktop-file-utils appstream shared-mime-info dpkg-dev lintian
     # reminders: the D-Bus module, and a private session bus with a notification service in tests
     libqt6dbus6 dbus dbus-daemon python3-dbusmock
+    # calendar sync: the password store, and the servers and the client the sync tests start
+    qtkeychain-qt6-dev gnome-keyring radicale xandikos python3-caldav
 )
 
 missing=()

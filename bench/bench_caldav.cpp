@@ -1,0 +1,204 @@
+// The calendar sync against a local Radicale started for the run (as the tests start it):
+//
+//   corvantis_bench_caldav [--runs N] [--tasks N] [--upload N]
+//
+// Measures the first upload of a list of `upload` tasks (1,000 by default) into an empty
+// calendar, then, on a list of `tasks` tasks (10,000) already synced, the median of the runs of:
+// a sync with no change on either side, a sync pushing one task edited here, and a sync pulling
+// one task edited on the server by another client.
+#include "bench/Timing.h"
+#include "support/AwaitCall.h"
+#include "support/DavServer.h"
+#include "support/TableSyncList.h"
+#include "sync/CalDavSync.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using namespace Timing;
+using Failure = CalDavClient::Failure;
+
+struct Copy {
+    Copy(const QString& name, const QString& folder, const QUrl& calendar)
+        : list(name), state(folder + QLatin1Char('/') + name + QStringLiteral(".cv1"),
+                            folder + QStringLiteral("/sync-") + name),
+          sync(list, state) {
+        state.load();
+        SyncState::Settings settings;
+        settings.calendar = calendar;
+        settings.userName = QStringLiteral("test");
+        settings.enabled = true;
+        state.setSettings(settings);
+        sync.setPassword(QStringLiteral("pw"));
+    }
+    // One sync to its end, then the list saved as a Save would; its wall time.
+    double run() {
+        Failure failure;
+        QEventLoop loop;
+        const auto connection = QObject::connect(&sync, &CalDavSync::finished, &loop,
+                                                 [&](const Failure& f, const CalDavSync::Summary&) {
+                                                     failure = f;
+                                                     loop.quit();
+                                                 });
+        const double ms = timedMs([&] {
+            sync.start();
+            if (sync.isRunning())
+                loop.exec();
+        });
+        QObject::disconnect(connection);
+        list.markSaved();
+        sync.listSaved();
+        if (failure)
+            std::fprintf(stderr, "sync failed: %s\n", qPrintable(failure.message));
+        return ms;
+    }
+
+    TableSyncList list;
+    SyncState state;
+    CalDavSync sync;
+};
+
+QUrl makeCalendar(const DavServer& dav, const QString& name) {
+    CalDavClient client;
+    client.setCredentials(QStringLiteral("test"), QStringLiteral("pw"));
+    return AwaitCall<Failure, CalDavClient::Calendar>(
+               [&](auto done) { client.makeCalendar(dav.home(), name, done); })
+        .result.url;
+}
+
+void fill(TableSyncList& list, int tasks) {
+    for (int i = 0; i < tasks; ++i)
+        list.add(QStringLiteral("Task %1 of the bench, with a few words to it").arg(i),
+                 i % 3 == 0 ? TaskRecord::High : TaskRecord::Normal,
+                 i % 4 == 0 ? QStringLiteral("Details of task %1\non two lines").arg(i)
+                            : QString());
+}
+
+// A calendar of `tasks` to-dos written straight into Radicale's storage folder: a PUT of a new
+// object costs Radicale a pass over the whole calendar, so uploading ten thousand one by one
+// would take the best part of an hour of the server's time.
+QUrl seedCalendar(const DavServer& dav, const QString& name, int tasks) {
+    const QString folder = dav.storage() + QStringLiteral("/collection-root/test/") + name;
+    QDir().mkpath(folder);
+    QFile props(folder + QStringLiteral("/.Radicale.props"));
+    props.open(QIODevice::WriteOnly);
+    props.write(R"({"C:supported-calendar-component-set": "VTODO", "tag": "VCALENDAR"})");
+    for (int i = 0; i < tasks; ++i) {
+        QFile item(folder + QStringLiteral("/seed-%1.ics").arg(i));
+        item.open(QIODevice::WriteOnly);
+        item.write("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Corvantis bench//EN\r\n"
+                   "BEGIN:VTODO\r\nUID:seed-" +
+                   QByteArray::number(i) + "\r\nDTSTAMP:20250312T140509Z\r\nSUMMARY:Task " +
+                   QByteArray::number(i) +
+                   " of the bench, with a few words to it\r\nSTATUS:NEEDS-ACTION\r\nPRIORITY:" +
+                   (i % 3 == 0 ? "1" : "5") +
+                   "\r\nDUE;VALUE=DATE:20250320\r\nEND:VTODO\r\nEND:VCALENDAR\r\n");
+    }
+    return dav.home().resolved(QUrl(name + QLatin1Char('/')));
+}
+
+// Wall time and this program's processor time of one sync, in milliseconds.
+struct Timed {
+    double wall = 0;
+    double cpu = 0;
+};
+Timed timedRun(Copy& copy) {
+    const double cpu = clockMs(CLOCK_PROCESS_CPUTIME_ID);
+    const double wall = copy.run();
+    return {wall, clockMs(CLOCK_PROCESS_CPUTIME_ID) - cpu};
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    int runs = 5;
+    int tasks = 10000;
+    int upload = 1000;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == QStringLiteral("--runs"))
+            runs = std::max(1, args[i + 1].toInt());
+        else if (args[i] == QStringLiteral("--tasks"))
+            tasks = args[i + 1].toInt();
+        else if (args[i] == QStringLiteral("--upload"))
+            upload = args[i + 1].toInt();
+    }
+    if (DavServer::Program(DavServer::Radicale).isEmpty()) {
+        std::fprintf(stderr, "radicale is not installed (scripts/setup.sh installs it)\n");
+        return 1;
+    }
+    DavServer dav(DavServer::Radicale);
+    if (!dav.isRunning()) {
+        std::fprintf(stderr, "radicale did not start: %s\n", qPrintable(dav.error()));
+        return 1;
+    }
+    QTemporaryDir temp;
+    CalDavClient other;
+    other.setCredentials(QStringLiteral("test"), QStringLiteral("pw"));
+    other.setTimeout(3600000);
+
+    Copy first(QStringLiteral("upload"), temp.path(), makeCalendar(dav, QStringLiteral("upload")));
+    fill(first.list, upload);
+    const Timed uploaded = timedRun(first);
+    std::printf("first upload of %d tasks: %.0f ms (this program's processor time %.0f ms)\n",
+                upload, uploaded.wall, uploaded.cpu);
+
+    const QUrl calendar = seedCalendar(dav, QStringLiteral("large"), tasks);
+    // Radicale reads the objects written behind its back once, on the first listing.
+    const double warm = timedMs([&] {
+        AwaitCall<Failure, QList<CalDavClient::Member>>(
+            [&](auto done) { other.listEtags(calendar, done); }, 3600000);
+    });
+    std::printf("(Radicale's first reading of %d seeded objects: %.0f ms)\n", tasks, warm);
+    Copy large(QStringLiteral("large"), temp.path(), calendar);
+    // Radicale works out its first sync report of a calendar this size in silence for minutes.
+    large.sync.client().setTimeout(3600000);
+    const Timed downloaded = timedRun(large);
+    std::printf("first download of %d tasks: %.0f ms (processor time %.0f ms)\n",
+                int(large.list.tasks().size()), downloaded.wall, downloaded.cpu);
+    timedRun(large); // the calendar's ctag after the download's own report
+
+    std::vector<double> idle, idleCpu, pushOne, pullOne;
+    for (int run = 0; run < runs; ++run) {
+        const Timed still = timedRun(large);
+        idle.push_back(still.wall);
+        idleCpu.push_back(still.cpu);
+
+        const auto row = DataTable::RowId(large.list.tasks()[std::size_t(run)].key);
+        large.list.set(row, TaskRecord::Task, QStringLiteral("Edited here %1").arg(run));
+        pushOne.push_back(large.run());
+        large.run(); // the ctag moved with the push: one report finds nothing new
+
+        // Another client edits a task on the server.
+        const auto task = large.list.tasks()[std::size_t(run + runs)];
+        const SyncState::Item* item = large.state.item(task.uid);
+        if (!item) {
+            std::fprintf(stderr, "task %s was not synced\n", qPrintable(task.uid));
+            return 1;
+        }
+        QByteArray object = item->ics;
+        object.replace("SUMMARY:", "SUMMARY:Edited there ");
+        const auto put = AwaitCall<Failure, QByteArray>(
+            [&](auto done) { other.put(calendar, item->href, object, item->etag, done); });
+        if (put.failure)
+            std::fprintf(stderr, "edit on the server failed: %s\n",
+                         qPrintable(put.failure.message));
+        pullOne.push_back(large.run());
+    }
+    std::printf("%d tasks, no change: %.0f ms (processor time %.0f ms; median of %d)\n", tasks,
+                median(idle), median(idleCpu), runs);
+    std::printf("%d tasks, one edited here: %.0f ms\n", tasks, median(pushOne));
+    std::printf("%d tasks, one edited on the server: %.0f ms\n", tasks, median(pullOne));
+    return 0;
+}

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+// What a WebDAV server answers in XML: a 207 Multi-Status body (PROPFIND, REPORT, MKCALENDAR
+// errors) or a DAV:error body (the preconditions a refused request names).
+//
+// Element names are kept in Clark notation, "{namespace}local", so that a server's choice of
+// prefixes never matters. Only what a calendar client reads is kept of each property: its text,
+// the names of its child elements, the hrefs inside it and the "name" attributes of CalDAV comp
+// elements.
+namespace Dav {
+
+inline const QString Namespace = QStringLiteral("DAV:");
+inline const QString CalDavNamespace = QStringLiteral("urn:ietf:params:xml:ns:caldav");
+inline const QString CalendarServerNamespace = QStringLiteral("http://calendarserver.org/ns/");
+
+// "{DAV:}displayname" and its kin.
+inline QString Name(const QString& ns, const QString& local) {
+    return QLatin1Char('{') + ns + QLatin1Char('}') + local;
+}
+inline const QString DisplayName = Name(Namespace, QStringLiteral("displayname"));
+inline const QString ResourceType = Name(Namespace, QStringLiteral("resourcetype"));
+inline const QString Collection = Name(Namespace, QStringLiteral("collection"));
+inline const QString GetEtag = Name(Namespace, QStringLiteral("getetag"));
+inline const QString SyncToken = Name(Namespace, QStringLiteral("sync-token"));
+inline const QString CurrentUserPrincipal =
+    Name(Namespace, QStringLiteral("current-user-principal"));
+inline const QString ValidSyncToken = Name(Namespace, QStringLiteral("valid-sync-token"));
+inline const QString Calendar = Name(CalDavNamespace, QStringLiteral("calendar"));
+inline const QString CalendarData = Name(CalDavNamespace, QStringLiteral("calendar-data"));
+inline const QString CalendarHomeSet = Name(CalDavNamespace, QStringLiteral("calendar-home-set"));
+inline const QString SupportedComponents =
+    Name(CalDavNamespace, QStringLiteral("supported-calendar-component-set"));
+inline const QString GetCtag = Name(CalendarServerNamespace, QStringLiteral("getctag"));
+
+struct Property {
+    QString text;          // the element's own text, trimmed
+    QStringList children;  // names of the child elements
+    QStringList hrefs;     // the DAV:href texts anywhere inside
+    QStringList compNames; // the "name" attribute of each CalDAV comp element inside
+};
+
+struct Response {
+    QString href;   // as the server wrote it (see ResolveHref)
+    int status = 0; // the response's own status line, when it has one (removed members)
+    // The properties the server found (a propstat with a 2xx status), by Clark name.
+    QHash<QString, Property> properties;
+    // The properties the server listed with another status (not found, forbidden).
+    QStringList missing;
+
+    bool has(const QString& name) const { return properties.contains(name); }
+    QString text(const QString& name) const { return properties.value(name).text; }
+};
+
+struct Multistatus {
+    QList<Response> responses;
+    QString syncToken; // the top-level DAV:sync-token of a sync-collection answer
+};
+
+// Reads a Multi-Status body. Returns false with a reason ("line 3: ...") when the text is not
+// well-formed XML or its root is not DAV:multistatus.
+bool ParseMultistatus(const QByteArray& body, Multistatus& out, QString& reason);
+
+// The names of the children of a DAV:error body; empty when the body is no such element.
+QStringList ParseErrorConditions(const QByteArray& body);
+
+// "HTTP/1.1 404 Not Found" -> 404; 0 when the line holds no status.
+int ParseStatusLine(const QString& line);
+
+// A server's href (an absolute path, a full address or, rarely, a relative one) as the one
+// spelling this client keeps: the fully encoded path, resolved against the request's address.
+QString ResolveHref(const QUrl& base, const QString& href);
+
+// The path of a collection with its closing slash, as the hrefs of its members start.
+QString CollectionPath(const QUrl& collection);
+// Whether a member's href is the collection's own path (written with or without its slash).
+bool SameCollection(const QString& href, const QString& collectionPath);
+// The response about the address asked for (a server may spell its href another way).
+const Response* SelfResponse(const Multistatus& parsed, const QUrl& url);
+
+// A request body: the XML declaration and `root` (a "D:" or "C:" name) around `content`, the
+// DAV, CalDAV and CalendarServer namespaces declared as D, C and CS.
+QByteArray RequestBody(const char* root, const QByteArray& content);
+
+// Text escaped for XML element content.
+QByteArray Escaped(const QString& text);
+
+} // namespace Dav

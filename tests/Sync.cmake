@@ -1,0 +1,15 @@
+# Calendar sync: the CalDAV client against real servers started by the test (Radicale, Xandikos)
+# and a scripted loopback server for the failures no real server gives on demand.
+corvantis_test(tst_caldav core)
+corvantis_test(tst_syncstate core)
+
+# The password test needs a session bus and an unlocked keyring, started for it alone.
+add_executable(tst_syncpassword core/tst_syncpassword.cpp)
+target_link_libraries(tst_syncpassword PRIVATE corvantis_core Qt6::Test)
+target_include_directories(tst_syncpassword PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+add_test(NAME tst_syncpassword
+         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/keyring-session.sh
+                 $<TARGET_FILE:tst_syncpassword>)
+set_tests_properties(tst_syncpassword PROPERTIES TIMEOUT 120)
+# Two copies of a list synced through each server.
+corvantis_test(tst_caldavsync core)

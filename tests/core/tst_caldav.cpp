@@ -1,0 +1,403 @@
+#include "sync/CalDavClient.h"
+
+#include "core/RunTool.h"
+#include "support/AwaitCall.h"
+#include "support/DavServer.h"
+#include "support/ScriptedHttpServer.h"
+
+#include <QSet>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using Failure = CalDavClient::Failure;
+
+namespace {
+
+template <typename R, typename Call> Awaited<Failure, R> await(Call call) {
+    return AwaitCall<Failure, R>(
+        std::function<void(std::function<void(const Failure&, const R&)>)>(call));
+}
+
+QByteArray Todo(const QByteArray& uid, const QByteArray& summary) {
+    return "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Corvantis tests//EN\r\nBEGIN:VTODO\r\n"
+           "UID:" +
+           uid + "\r\nDTSTAMP:20250312T140509Z\r\nSUMMARY:" + summary +
+           "\r\nSTATUS:IN-PROCESS\r\nPRIORITY:1\r\nDUE;VALUE=DATE:20250320\r\n"
+           "END:VTODO\r\nEND:VCALENDAR\r\n";
+}
+
+QSet<QString> HrefsOf(const QList<CalDavClient::Member>& members) {
+    QSet<QString> hrefs;
+    for (const auto& member : members)
+        hrefs.insert(member.href);
+    return hrefs;
+}
+
+void ServerRows() {
+    QTest::addColumn<QString>("server");
+    QTest::newRow("radicale") << QStringLiteral("radicale");
+    QTest::newRow("xandikos") << QStringLiteral("xandikos");
+}
+
+} // namespace
+
+// Starts the row's server (skipping when it is not installed) and a client for it.
+#define START_SERVER()                                                                             \
+    QFETCH(QString, server);                                                                       \
+    if (DavServer::Program(DavServer::KindNamed(server)).isEmpty())                                \
+        QSKIP("the CalDAV server is not installed (scripts/setup.sh installs it)");                \
+    DavServer dav(DavServer::KindNamed(server));                                                   \
+    QVERIFY2(dav.isRunning(), qPrintable(dav.error()));                                            \
+    CalDavClient client;                                                                           \
+    client.setCredentials(QStringLiteral("test"), QStringLiteral("pw"))
+
+class TestCalDav : public QObject {
+    Q_OBJECT
+
+    // A new task calendar of the test's own on the server.
+    static QUrl MakeCalendar(CalDavClient& client, const DavServer& dav) {
+        const auto made = await<CalDavClient::Calendar>(
+            [&](auto done) { client.makeCalendar(dav.home(), QStringLiteral("Tasks"), done); });
+        return made.failure ? QUrl() : made.result.url;
+    }
+    static QByteArray Put(CalDavClient& client, const QUrl& calendar, const QString& href,
+                          const QByteArray& data, const QByteArray& etag = {}) {
+        const auto put =
+            await<QByteArray>([&](auto done) { client.put(calendar, href, data, etag, done); });
+        return put.failure ? QByteArray("failed: ") + put.failure.message.toUtf8() : put.result;
+    }
+
+private slots:
+    void discoverAndMake_data() { ServerRows(); }
+    void discoverAndMake() {
+        START_SERVER();
+        // Through the principal and its calendar-home-set, from the server's root.
+        const auto before =
+            await<CalDavClient::Discovery>([&](auto done) { client.discover(dav.root(), done); });
+        QVERIFY2(!before.failure, qPrintable(before.failure.message));
+        QCOMPARE(before.result.home, dav.home());
+        QVERIFY(!before.result.givenCalendar);
+
+        const QString name = QStringLiteral("Tâches & <co>");
+        const auto made = await<CalDavClient::Calendar>(
+            [&](auto done) { client.makeCalendar(dav.home(), name, done); });
+        QVERIFY2(!made.failure, qPrintable(made.failure.message));
+        const auto after =
+            await<CalDavClient::Discovery>([&](auto done) { client.discover(dav.root(), done); });
+        QCOMPARE(after.result.calendars.size(), before.result.calendars.size() + 1);
+        const auto found =
+            std::find_if(after.result.calendars.cbegin(), after.result.calendars.cend(),
+                         [&](const auto& calendar) { return calendar.url == made.result.url; });
+        QVERIFY(found != after.result.calendars.cend());
+        QCOMPARE(found->displayName, name);
+
+        // A calendar's own address is taken as it is.
+        const auto given = await<CalDavClient::Discovery>(
+            [&](auto done) { client.discover(made.result.url, done); });
+        QVERIFY(given.result.givenCalendar);
+        QCOMPARE(given.result.calendars.size(), 1);
+        QCOMPARE(given.result.calendars.first().displayName, name);
+    }
+
+    void resourceRoundTrip_data() { ServerRows(); }
+    void resourceRoundTrip() {
+        START_SERVER();
+        const QUrl calendar = MakeCalendar(client, dav);
+        QVERIFY(calendar.isValid());
+        const QString href = CalDavClient::HrefFor(calendar, QStringLiteral("uid 1@corvantis"));
+        const QByteArray first = Put(client, calendar, href, Todo("uid 1@corvantis", "First"));
+        QVERIFY2(!first.isEmpty() && !first.startsWith("failed"), first.constData());
+        // A second new task under the same name, and an edit from a stale ETag, are refused.
+        QCOMPARE(Put(client, calendar, href, Todo("uid 1@corvantis", "Again")).left(7), "failed:");
+        const auto stale = await<QByteArray>([&](auto done) {
+            client.put(calendar, href, Todo("uid 1@corvantis", "Stale"), "\"stale\"", done);
+        });
+        QCOMPARE(stale.failure.kind, Failure::Conflict);
+        QCOMPARE(stale.failure.status, 412);
+
+        const auto got =
+            await<CalDavClient::Resource>([&](auto done) { client.get(calendar, href, done); });
+        QVERIFY(got.result.data.contains("SUMMARY:First"));
+        QCOMPARE(got.result.etag, first);
+
+        const QByteArray second =
+            Put(client, calendar, href, Todo("uid 1@corvantis", "Second"), first);
+        QVERIFY(!second.isEmpty() && second != first && !second.startsWith("failed"));
+        const QString missing = CalDavClient::HrefFor(calendar, QStringLiteral("none"));
+        const auto fetched = await<CalDavClient::Fetched>([&](auto done) {
+            client.multiget(calendar, {href, missing}, done);
+        });
+        QCOMPARE(fetched.result.resources.size(), 1);
+        QCOMPARE(fetched.result.resources.first().href, href);
+        QCOMPARE(fetched.result.resources.first().etag, second);
+        QVERIFY(fetched.result.resources.first().data.contains("SUMMARY:Second"));
+        QCOMPARE(fetched.result.missing, QStringList{missing});
+
+        const auto removeWith = [&](const QByteArray& etag) {
+            return await<bool>([&](auto done) {
+                client.remove(calendar, href, etag, [done](const Failure& f) { done(f, true); });
+            });
+        };
+        QCOMPARE(removeWith(first).failure.kind, Failure::Conflict);
+        QVERIFY(!removeWith(second).failure);
+        QVERIFY(!removeWith(second).failure); // already gone: nothing to do
+        const auto gone =
+            await<CalDavClient::Resource>([&](auto done) { client.get(calendar, href, done); });
+        QCOMPARE(gone.failure.message,
+                 QStringLiteral("The server %1 has no task at %2 (404 Not Found)")
+                     .arg(CalDavClient::ServerName(calendar), QUrl(href).path()));
+    }
+
+    void changes_data() { ServerRows(); }
+    void changes() {
+        START_SERVER();
+        const QUrl calendar = MakeCalendar(client, dav);
+        const auto fetch = [&](const CalDavClient::Cursor& cursor) {
+            return await<CalDavClient::Changes>(
+                [&](auto done) { client.fetchChanges(calendar, cursor, done); });
+        };
+        const auto empty = fetch({});
+        QVERIFY2(!empty.failure, qPrintable(empty.failure.message));
+        QVERIFY(empty.result.full && empty.result.members.isEmpty());
+        QVERIFY(!empty.result.cursor.syncToken.isEmpty());
+
+        const QString a = CalDavClient::HrefFor(calendar, QStringLiteral("a"));
+        const QString b = CalDavClient::HrefFor(calendar, QStringLiteral("b"));
+        const QByteArray etagA = Put(client, calendar, a, Todo("a", "A"));
+        const QByteArray etagB = Put(client, calendar, b, Todo("b", "B"));
+        const auto added = fetch(empty.result.cursor);
+        QVERIFY(!added.result.full);
+        QCOMPARE(HrefsOf(added.result.members), (QSet<QString>{a, b}));
+        for (const auto& member : added.result.members)
+            QCOMPARE(member.etag, member.href == a ? etagA : etagB);
+        QVERIFY(fetch(added.result.cursor).result.members.isEmpty());
+
+        Put(client, calendar, a, Todo("a", "A2"), etagA);
+        QVERIFY(!await<bool>([&](auto done) {
+                     client.remove(calendar, b, etagB, [done](const Failure& f) { done(f, true); });
+                 }).failure);
+        const auto edited = fetch(added.result.cursor);
+        QCOMPARE(HrefsOf(edited.result.members), QSet<QString>{a});
+        QCOMPARE(edited.result.removed, QStringList{b});
+
+        // A token the server does not know gives everything again.
+        const auto unknown = fetch({"http://radicale.org/ns/sync/0000", {}});
+        QVERIFY2(!unknown.failure, qPrintable(unknown.failure.message));
+        QVERIFY(unknown.result.full);
+        QCOMPARE(HrefsOf(unknown.result.members), QSet<QString>{a});
+
+        // Where a pull left a ctag only: unchanged is one cheap question, a change lists ETags.
+        const auto ctag =
+            await<QByteArray>([&](auto done) { client.getCtag(calendar, done); }).result;
+        QVERIFY(!ctag.isEmpty());
+        const auto same = fetch({{}, ctag});
+        QVERIFY(!same.result.full && same.result.members.isEmpty());
+        Put(client, calendar, b, Todo("b", "B again"));
+        const auto listed = fetch({{}, ctag});
+        QVERIFY(listed.result.full);
+        QCOMPARE(HrefsOf(listed.result.members), (QSet<QString>{a, b}));
+        QVERIFY(listed.result.cursor.syncToken.isEmpty());
+        QVERIFY(!listed.result.cursor.ctag.isEmpty() && listed.result.cursor.ctag != ctag);
+    }
+
+    // A server without the sync report is listed by its ctag and ETags.
+    void withoutSyncReport() {
+        const QByteArray listing =
+            "<d:multistatus xmlns:d=\"DAV:\" xmlns:cs=\"http://calendarserver.org/ns/\">"
+            "<d:response><d:href>/cal/</d:href><d:propstat><d:prop><cs:getctag>c1</cs:getctag>"
+            "<d:resourcetype><d:collection/></d:resourcetype></d:prop>"
+            "<d:status>HTTP/1.1 200 OK</d:status></d:propstat></d:response>"
+            "<d:response><d:href>/cal/x%20y.ics</d:href><d:propstat><d:prop>"
+            "<d:getetag>\"e1\"</d:getetag><d:resourcetype/></d:prop>"
+            "<d:status>HTTP/1.1 200 OK</d:status></d:propstat></d:response>"
+            "</d:multistatus>";
+        ScriptedHttpServer scripted([&](const ScriptedHttpServer::Request& request) {
+            if (request.method == "REPORT")
+                return ScriptedHttpServer::Answer(501, "Not Implemented");
+            return ScriptedHttpServer::Answer(207, "Multi-Status", listing);
+        });
+        CalDavClient client;
+        const QUrl calendar = scripted.root().resolved(QUrl(QStringLiteral("/cal/")));
+        const auto fetch = [&](const CalDavClient::Cursor& cursor) {
+            return await<CalDavClient::Changes>(
+                [&](auto done) { client.fetchChanges(calendar, cursor, done); });
+        };
+        const auto first = fetch({});
+        QVERIFY2(!first.failure, qPrintable(first.failure.message));
+        QVERIFY(first.result.full);
+        QCOMPARE(first.result.members.size(), 1);
+        QCOMPARE(first.result.members.first().href, QStringLiteral("/cal/x%20y.ics"));
+        QCOMPARE(first.result.members.first().etag, QByteArray("\"e1\""));
+        QCOMPARE(first.result.cursor.ctag, QByteArray("c1"));
+
+        const int requests = int(scripted.requests().size());
+        const auto again = fetch(first.result.cursor);
+        QVERIFY(!again.result.full && again.result.members.isEmpty());
+        QCOMPARE(scripted.requests().size(), requests + 1);
+    }
+
+    void failures_data() {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("message"); // %1: the server, %2: the path; "...": a prefix
+
+        const auto scripted = [](const char* name, const QByteArray& answer, int kind,
+                                 const char* message) {
+            QTest::newRow(name) << QStringLiteral("scripted") << answer << kind
+                                << QString::fromUtf8(message);
+        };
+        QTest::newRow("401")
+            << QStringLiteral("password") << QByteArray() << int(Failure::Unauthorized)
+            << QStringLiteral("The server %1 refused the user name or password (401 Unauthorized)");
+        QTest::newRow("404") << QStringLiteral("missing") << QByteArray() << int(Failure::NotFound)
+                             << QStringLiteral(
+                                    "The server %1 has no calendar at %2 (404 Not Found)");
+        QTest::newRow("refused")
+            << QStringLiteral("refused") << QByteArray() << int(Failure::Offline)
+            << QStringLiteral("Cannot connect to the server %1: the connection was refused");
+        QTest::newRow("untrusted certificate")
+            << QStringLiteral("tls") << QByteArray() << int(Failure::Tls)
+            << QStringLiteral("The server %1 presented a certificate this system does not trust: "
+                              "The certificate is self-signed, and untrusted...");
+        scripted("500",
+                 ScriptedHttpServer::Answer(500, "Internal Server Error", "boom", "text/plain"),
+                 Failure::ServerError, "The server %1 failed with error 500 Internal Server Error");
+        scripted("stalled", QByteArray(), Failure::TimedOut,
+                 "The server %1 did not answer within 1 second");
+        scripted("malformed report",
+                 ScriptedHttpServer::Answer(207, "Multi-Status",
+                                            "<multistatus xmlns=\"DAV:\"><response><href>/a"),
+                 Failure::Malformed,
+                 "The server %1 sent an answer that cannot be read (line 1: ...");
+        scripted("report without token",
+                 ScriptedHttpServer::Answer(207, "Multi-Status", "<multistatus xmlns=\"DAV:\"/>"),
+                 Failure::Malformed,
+                 "The server %1 sent an answer that cannot be read (the sync report gave no sync "
+                 "token)");
+        scripted("not xml", ScriptedHttpServer::Answer(207, "Multi-Status", "<html>oops</html>"),
+                 Failure::Malformed,
+                 "The server %1 sent an answer that cannot be read (the answer is <html>, not a "
+                 "WebDAV multistatus)");
+        scripted("too large",
+                 ScriptedHttpServer::Answer(207, "Multi-Status", QByteArray(3 << 20, ' ')),
+                 Failure::TooLarge, "The server %1 sent an answer larger than 2 MB");
+    }
+    void failures() {
+        QFETCH(QString, setup);
+        QFETCH(QByteArray, answer);
+        QFETCH(int, kind);
+        QFETCH(QString, message);
+
+        CalDavClient client;
+        client.setCredentials(QStringLiteral("test"), QStringLiteral("wrong"));
+        // A short wait only for the server that never answers (Radicale delays a refused login).
+        client.setTimeout(answer.isEmpty() && setup == QLatin1String("scripted") ? 1000 : 20000);
+        client.setMaxBodySize(2 << 20);
+        std::unique_ptr<DavServer> dav;
+        std::unique_ptr<ScriptedHttpServer> scripted;
+        QTemporaryDir temp;
+        QUrl calendar;
+        if (setup == QLatin1String("password") || setup == QLatin1String("missing")) {
+            if (DavServer::Program(DavServer::Radicale).isEmpty())
+                QSKIP("radicale is not installed (scripts/setup.sh installs it)");
+            dav = std::make_unique<DavServer>(
+                DavServer::Radicale,
+                setup == QLatin1String("password") ? QByteArray("test:right\n") : QByteArray());
+            QVERIFY2(dav->isRunning(), qPrintable(dav->error()));
+            calendar = dav->calendar(QStringLiteral("nothing"));
+        } else if (setup == QLatin1String("refused")) {
+            calendar = QUrl(QStringLiteral("http://127.0.0.1:%1/cal/").arg(DavServer::FreePort()));
+        } else {
+            QString certificate, key;
+            if (setup == QLatin1String("tls")) {
+                certificate = temp.filePath(QStringLiteral("cert.pem"));
+                key = temp.filePath(QStringLiteral("key.pem"));
+                const ToolRun made = RunTool(
+                    QStringLiteral("openssl"),
+                    {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                     QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                     QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                     QStringLiteral("-keyout"), key, QStringLiteral("-out"), certificate,
+                     QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                     QStringLiteral("/CN=127.0.0.1")});
+                if (made.exitCode != 0)
+                    QSKIP("openssl cannot make a test certificate here");
+            }
+            scripted = std::make_unique<ScriptedHttpServer>(
+                [answer](const ScriptedHttpServer::Request&) { return answer; }, certificate, key);
+            calendar = scripted->root().resolved(QUrl(QStringLiteral("/cal/")));
+        }
+
+        const auto fetched = await<CalDavClient::Changes>(
+            [&](auto done) { client.fetchChanges(calendar, {}, done); });
+        QVERIFY(fetched.done);
+        QCOMPARE(int(fetched.failure.kind), kind);
+        const QString expected =
+            QString(message)
+                .replace(QLatin1String("%1"), CalDavClient::ServerName(calendar))
+                .replace(QLatin1String("%2"), calendar.path());
+        if (expected.endsWith(QLatin1String("...")))
+            QVERIFY2(fetched.failure.message.startsWith(expected.chopped(3)),
+                     qPrintable(fetched.failure.message));
+        else
+            QCOMPARE(fetched.failure.message, expected);
+    }
+
+    // Another client reads what we write and writes what we read.
+    void interop_data() { ServerRows(); }
+    void interop() {
+        START_SERVER();
+        const QString python = QStringLiteral("/usr/bin/python3");
+        if (RunTool(python, {QStringLiteral("-c"), QStringLiteral("import caldav")}).exitCode != 0)
+            QSKIP("python3-caldav is not installed (scripts/setup.sh installs it)");
+        const QUrl calendar = MakeCalendar(client, dav);
+        QTemporaryDir temp;
+        const QString script = temp.filePath(QStringLiteral("other.py"));
+        QFile file(script);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("import datetime, sys, caldav\n"
+                   "url = sys.argv[2]\n"
+                   "cal = caldav.Calendar(client=caldav.DAVClient(url, username='test', "
+                   "password='pw'), url=url)\n"
+                   "if sys.argv[1] == 'read':\n"
+                   "    for t in cal.todos(include_completed=True):\n"
+                   "        c = t.icalendar_component\n"
+                   "        print(c['uid'], c['summary'], c['status'], c['priority'],\n"
+                   "              c['due'].dt.isoformat(), sep='|')\n"
+                   "else:\n"
+                   "    t = cal.save_todo(summary='From elsewhere', priority=7,\n"
+                   "                      due=datetime.date(2025, 4, 1))\n"
+                   "    print(t.icalendar_component['uid'])\n");
+        file.close();
+
+        Put(client, calendar, CalDavClient::HrefFor(calendar, QStringLiteral("ours-1")),
+            Todo("ours-1", "Written here"));
+        const ToolRun read = RunTool(python, {script, QStringLiteral("read"), calendar.toString()});
+        QCOMPARE(read.err, QString());
+        QCOMPARE(read.out.trimmed(), QStringLiteral("ours-1|Written here|IN-PROCESS|1|2025-03-20"));
+
+        const ToolRun wrote =
+            RunTool(python, {script, QStringLiteral("write"), calendar.toString()});
+        QCOMPARE(wrote.exitCode, 0);
+        const auto changes = await<CalDavClient::Changes>(
+            [&](auto done) { client.fetchChanges(calendar, {}, done); });
+        QStringList hrefs;
+        for (const auto& member : changes.result.members)
+            hrefs.append(member.href);
+        const auto fetched = await<CalDavClient::Fetched>(
+            [&](auto done) { client.multiget(calendar, hrefs, done); });
+        QCOMPARE(fetched.result.resources.size(), 2);
+        int found = 0;
+        for (const auto& resource : fetched.result.resources)
+            if (resource.data.contains("SUMMARY:From elsewhere") &&
+                resource.data.contains("UID:" + wrote.out.trimmed().toUtf8()))
+                ++found;
+        QCOMPARE(found, 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCalDav)
+#include "tst_caldav.moc"

@@ -1,0 +1,406 @@
+#include "sync/CalDavSync.h"
+
+#include "support/AwaitCall.h"
+#include "support/DavServer.h"
+#include "support/TableSyncList.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <utility>
+
+using Failure = CalDavClient::Failure;
+using Side = SyncConflict::Side;
+
+namespace {
+
+// One copy of a list on one machine: its table, its sync state and its sync, with the user's
+// answers to conflicts scripted.
+struct Device {
+    Device(const QString& name, const QString& folder, const QUrl& calendar)
+        : list(name), state(folder + QLatin1Char('/') + name + QStringLiteral(".cv1"),
+                            folder + QStringLiteral("/sync-") + name) {
+        state.load();
+        SyncState::Settings settings;
+        settings.calendar = calendar;
+        settings.userName = QStringLiteral("test");
+        settings.enabled = true;
+        state.setSettings(settings);
+        sync = std::make_unique<CalDavSync>(list, state);
+        sync->setPassword(QStringLiteral("pw"));
+        sync->setAsk([this](const std::vector<SyncConflict>& conflicts, auto answer) {
+            asked.insert(asked.end(), conflicts.begin(), conflicts.end());
+            if (whileAsked)
+                std::exchange(whileAsked, nullptr)();
+            answer(answers);
+        });
+    }
+
+    struct Outcome {
+        bool done = false;
+        Failure failure;
+        CalDavSync::Summary summary;
+    };
+    // Runs one sync to its end, then saves the list as a Save would.
+    Outcome run(bool save = true) {
+        Outcome outcome;
+        QEventLoop loop;
+        const auto connection =
+            QObject::connect(sync.get(), &CalDavSync::finished, &loop,
+                             [&](const Failure& failure, const CalDavSync::Summary& summary) {
+                                 outcome = {true, failure, summary};
+                                 loop.quit();
+                             });
+        sync->start();
+        if (!outcome.done) {
+            QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+            loop.exec();
+        }
+        QObject::disconnect(connection);
+        if (save) {
+            list.markSaved();
+            sync->listSaved();
+        }
+        return outcome;
+    }
+    // UID -> the synced values, for comparing two copies.
+    std::map<QString, QStringList> contents() {
+        std::map<QString, QStringList> out;
+        for (const auto& task : list.tasks())
+            out[task.uid] = task.values;
+        return out;
+    }
+
+    TableSyncList list;
+    SyncState state;
+    std::unique_ptr<CalDavSync> sync;
+    SyncChoices answers;
+    std::vector<SyncConflict> asked;
+    std::function<void()> whileAsked; // what the user does while the conflicts are shown
+};
+
+QStringList TextsOf(Device& device) {
+    QStringList texts;
+    for (const auto& task : device.list.tasks())
+        texts.append(task.text);
+    texts.sort();
+    return texts;
+}
+
+} // namespace
+
+#define CHECK_SYNC(outcome)                                                                        \
+    do {                                                                                           \
+        const auto checked = (outcome);                                                            \
+        QVERIFY(checked.done);                                                                     \
+        QVERIFY2(!checked.failure, qPrintable(checked.failure.message));                           \
+    } while (false)
+
+class TestCalDavSync : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<DavServer> m_dav;
+    std::unique_ptr<QTemporaryDir> m_temp;
+    std::unique_ptr<Device> m_a, m_b;
+    QUrl m_calendar;
+
+    // Two copies of a list, A and B, syncing with a new calendar on the row's server.
+    bool setUp() {
+        QFETCH(QString, server);
+        const auto kind = DavServer::KindNamed(server);
+        if (DavServer::Program(kind).isEmpty())
+            return false;
+        m_dav = std::make_unique<DavServer>(kind);
+        m_temp = std::make_unique<QTemporaryDir>();
+        CalDavClient client;
+        client.setCredentials(QStringLiteral("test"), QStringLiteral("pw"));
+        m_calendar = AwaitCall<Failure, CalDavClient::Calendar>([&](auto done) {
+                         client.makeCalendar(m_dav->home(), QStringLiteral("Tasks"), done);
+                     }).result.url;
+        m_a = std::make_unique<Device>(QStringLiteral("a"), m_temp->path(), m_calendar);
+        m_b = std::make_unique<Device>(QStringLiteral("b"), m_temp->path(), m_calendar);
+        return m_calendar.isValid() && m_dav->isRunning();
+    }
+    int objectsOnServer() {
+        CalDavClient client;
+        client.setCredentials(QStringLiteral("test"), QStringLiteral("pw"));
+        return int(AwaitCall<Failure, QList<CalDavClient::Member>>([&](auto done) {
+                       client.listEtags(m_calendar, done);
+                   }).result.size());
+    }
+
+private slots:
+    void cleanup() {
+        m_a.reset();
+        m_b.reset();
+        m_dav.reset();
+        m_temp.reset();
+    }
+
+    void editsAddsAndDeletesBothWays_data() { ServerRows(); }
+    void editsAddsAndDeletesBothWays() {
+        if (!setUp())
+            QSKIP("the CalDAV server is not installed (scripts/setup.sh installs it)");
+        Device& a = *m_a;
+        Device& b = *m_b;
+        a.list.add(QStringLiteral("one"));
+        a.list.add(QStringLiteral("two"), TaskRecord::High, QStringLiteral("line 1\nline 2, more"));
+        a.list.add(QStringLiteral("three"));
+        CHECK_SYNC(a.run());
+        CHECK_SYNC(b.run());
+        QCOMPARE(b.contents(), a.contents());
+        QCOMPARE(b.contents().size(), std::size_t(3));
+
+        a.list.set(a.list.rowOf(QStringLiteral("one")), TaskRecord::Task, QStringLiteral("one!"));
+        b.list.set(b.list.rowOf(QStringLiteral("two")), TaskRecord::Status, TaskRecord::Complete);
+        b.list.remove(b.list.rowOf(QStringLiteral("three")));
+        b.list.add(QStringLiteral("four"), TaskRecord::Low);
+        CHECK_SYNC(a.run());
+        CHECK_SYNC(b.run());
+        CHECK_SYNC(a.run());
+        QCOMPARE(TextsOf(a), (QStringList{"four", "one!", "two"}));
+        QCOMPARE(b.contents(), a.contents());
+        QVERIFY(a.asked.empty() && b.asked.empty());
+        QCOMPARE(objectsOnServer(), 3);
+
+        // Nothing changed: nothing moves.
+        const auto idle = a.run();
+        CHECK_SYNC(idle);
+        QCOMPARE(idle.summary.added + idle.summary.edited + idle.summary.deleted +
+                     idle.summary.pushed + idle.summary.removed,
+                 0);
+    }
+
+    // A true conflict is asked once and each answer holds on both sides; fields changed on one
+    // side only merge without a question.
+    void trueConflicts_data() {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("side");
+        QTest::addColumn<QString>("expected"); // the task's text on both sides afterwards
+        for (const char* server : {"radicale", "xandikos"}) {
+            const auto row = [&](const char* kind, Side side, const char* expected) {
+                QTest::addRow("%s, %s, %s", server, kind,
+                              side == Side::ThisList ? "this list" : "server")
+                    << QString::fromLatin1(server) << QString::fromLatin1(kind) << int(side)
+                    << QString::fromLatin1(expected);
+            };
+            row("field", Side::ThisList, "A says");
+            row("field", Side::Server, "B says");
+            row("deleted here", Side::ThisList, "");
+            row("deleted here", Side::Server, "B says");
+            row("deleted there", Side::ThisList, "A says");
+            row("deleted there", Side::Server, "");
+        }
+    }
+    void trueConflicts() {
+        QFETCH(QString, kind);
+        QFETCH(int, side);
+        QFETCH(QString, expected);
+        if (!setUp())
+            QSKIP("the CalDAV server is not installed (scripts/setup.sh installs it)");
+        Device& a = *m_a;
+        Device& b = *m_b;
+        a.list.add(QStringLiteral("task"));
+        CHECK_SYNC(a.run());
+        CHECK_SYNC(b.run());
+
+        // Each side deletes the task or changes its text and one field of its own.
+        const auto change = [](Device& device, bool deletes, const QString& text,
+                               const QString& field, const QString& value) {
+            const DataTable::RowId row = device.list.rowOf(QStringLiteral("task"));
+            if (deletes) {
+                device.list.remove(row);
+                return;
+            }
+            device.list.set(row, TaskRecord::Task, text);
+            device.list.set(row, field, value);
+        };
+        change(a, kind == QLatin1String("deleted here"), QStringLiteral("A says"),
+               TaskRecord::Details, QStringLiteral("from A"));
+        change(b, kind == QLatin1String("deleted there"), QStringLiteral("B says"),
+               TaskRecord::Priority, TaskRecord::High);
+        CHECK_SYNC(b.run());
+        a.answers = {Side(side)};
+        CHECK_SYNC(a.run());
+        CHECK_SYNC(b.run());
+
+        QCOMPARE(a.asked.size(), std::size_t(1));
+        QCOMPARE(a.asked.front().kind, kind == QLatin1String("field")
+                                           ? SyncConflict::Kind::Field
+                                           : SyncConflict::Kind::DeletedVsEdited);
+        QCOMPARE(a.asked.front().deletedHere, kind == QLatin1String("deleted here"));
+        QCOMPARE(TextsOf(a), expected.isEmpty() ? QStringList() : QStringList{expected});
+        QCOMPARE(b.contents(), a.contents());
+        if (kind == QLatin1String("field")) {
+            // The fields only one side changed came through from both.
+            const QStringList values = a.contents().begin()->second;
+            QCOMPARE(values.value(2), TaskRecord::High);
+            QCOMPARE(values.value(4), QStringLiteral("from A"));
+            QCOMPARE(a.asked.front().base, QStringLiteral("task"));
+        }
+        QCOMPARE(objectsOnServer(), expected.isEmpty() ? 0 : 1);
+    }
+
+    // An edit made while the conflicts are shown is kept, and merged by the next sync.
+    void editWhileAsked_data() { ServerRows(); }
+    void editWhileAsked() {
+        if (!setUp())
+            QSKIP("the CalDAV server is not installed (scripts/setup.sh installs it)");
+        Device& a = *m_a;
+        Device& b = *m_b;
+        a.list.add(QStringLiteral("task"));
+        CHECK_SYNC(a.run());
+        CHECK_SYNC(b.run());
+        a.list.set(a.list.rowOf(QStringLiteral("task")), TaskRecord::Task, QStringLiteral("A"));
+        b.list.set(b.list.rowOf(QStringLiteral("task")), TaskRecord::Task, QStringLiteral("B"));
+        b.list.set(b.list.rowOf(QStringLiteral("B")), TaskRecord::Priority, TaskRecord::Low);
+        CHECK_SYNC(b.run());
+        a.answers = {Side::Server};
+        a.whileAsked = [&] {
+            a.list.set(a.list.rowOf(QStringLiteral("A")), TaskRecord::Task, QStringLiteral("C"));
+        };
+        CHECK_SYNC(a.run());
+        QCOMPARE(TextsOf(a), QStringList{"C"}); // not overwritten by the answer
+
+        a.answers = {Side::ThisList};
+        CHECK_SYNC(a.run());
+        CHECK_SYNC(b.run());
+        QCOMPARE(a.asked.size(), std::size_t(2));
+        QCOMPARE(a.asked.back().thisList, QStringLiteral("C"));
+        QCOMPARE(TextsOf(b), QStringList{"C"});
+        QCOMPARE(b.contents(), a.contents());
+        QCOMPARE(a.contents().begin()->second.value(2), TaskRecord::Low);
+    }
+
+    // A task whose UID another client stored under a name of its own is found by its UID, not
+    // sent a second time.
+    void uidUnderAnotherName_data() { ServerRows(); }
+    void uidUnderAnotherName() {
+        if (!setUp())
+            QSKIP("the CalDAV server is not installed (scripts/setup.sh installs it)");
+        Device& a = *m_a;
+        a.list.add(QStringLiteral("task"));
+        CHECK_SYNC(a.run());
+        const QString uid = a.list.tasks().front().uid;
+        const SyncState::Item item = *a.state.item(uid);
+        CalDavClient other;
+        other.setCredentials(QStringLiteral("test"), QStringLiteral("pw"));
+        const QString elsewhere = CalDavClient::HrefFor(m_calendar, QStringLiteral("elsewhere"));
+        const auto removed = AwaitCall<Failure, bool>([&](auto done) {
+            other.remove(m_calendar, item.href, item.etag,
+                         [done](const Failure& f) { done(f, true); });
+        });
+        QVERIFY(!removed.failure);
+        const auto put = AwaitCall<Failure, QByteArray>(
+            [&](auto done) { other.put(m_calendar, elsewhere, item.ics, {}, done); });
+        QVERIFY(!put.failure);
+        // As if this copy had never seen the task, and had seen the server since.
+        a.state.removeItem(uid);
+        const auto now = AwaitCall<Failure, CalDavClient::Changes>(
+            [&](auto done) { other.fetchChanges(m_calendar, {}, done); });
+        a.state.setCursor(now.result.cursor.syncToken, now.result.cursor.ctag);
+        CHECK_SYNC(a.run());
+        CHECK_SYNC(a.run());
+        QCOMPARE(a.state.item(uid) ? a.state.item(uid)->href : QString(), elsewhere);
+        QCOMPARE(objectsOnServer(), 1);
+        QVERIFY(a.asked.empty());
+    }
+
+    // The server goes away halfway through an upload; the next sync finishes it, with every
+    // task on the server once.
+    void interruptedAndResumed_data() { ServerRows(); }
+    void interruptedAndResumed() {
+        if (!setUp())
+            QSKIP("the CalDAV server is not installed (scripts/setup.sh installs it)");
+        Device& a = *m_a;
+        for (int i = 0; i < 40; ++i)
+            a.list.add(QStringLiteral("task %1").arg(i));
+        a.sync->setParallelRequests(1);
+        const auto stopHalfway = QObject::connect(a.sync.get(), &CalDavSync::progress,
+                                                  [&](const QString&, int done, int total) {
+                                                      if (total > 0 && done == total / 2)
+                                                          m_dav->stop();
+                                                  });
+        const auto cut = a.run(false);
+        QObject::disconnect(stopHalfway);
+        QVERIFY(cut.done);
+        QCOMPARE(cut.failure.kind, Failure::Offline);
+        QVERIFY2(cut.failure.message.contains(CalDavClient::ServerName(m_calendar)),
+                 qPrintable(cut.failure.message));
+        QCOMPARE(a.list.tasks().size(), std::size_t(40)); // nothing here is lost
+
+        QVERIFY(m_dav->start());
+        CHECK_SYNC(a.run());
+        CHECK_SYNC(m_b->run());
+        QCOMPARE(objectsOnServer(), 40);
+        QCOMPARE(m_b->contents(), a.contents());
+        QVERIFY(a.asked.empty());
+
+        // A push the server made but whose answer never came is found again, not made twice.
+        const QString uid = a.list.tasks().front().uid;
+        a.state.removeItem(uid);
+        const auto again = a.run();
+        CHECK_SYNC(again);
+        QCOMPARE(again.summary.pushed, 0);
+        QVERIFY(a.state.item(uid));
+        QCOMPARE(objectsOnServer(), 40);
+        QVERIFY(a.asked.empty());
+    }
+
+    // A pulled change is written to the state only once the list holding it is saved; a state
+    // file that cannot be read gives a full resync that neither doubles nor asks.
+    void stateFollowsTheSavedList_data() { ServerRows(); }
+    void stateFollowsTheSavedList() {
+        if (!setUp())
+            QSKIP("the CalDAV server is not installed (scripts/setup.sh installs it)");
+        Device& a = *m_a;
+        Device& b = *m_b;
+        a.list.add(QStringLiteral("task"));
+        CHECK_SYNC(a.run());
+        CHECK_SYNC(b.run());
+        const auto etagOnDisk = [&] {
+            SyncState fresh(m_temp->filePath(QStringLiteral("a.cv1")),
+                            m_temp->filePath(QStringLiteral("sync-a")));
+            fresh.load();
+            return fresh.items().isEmpty() ? QByteArray() : fresh.items().begin()->etag;
+        };
+        const QByteArray synced = etagOnDisk();
+        QVERIFY(!synced.isEmpty());
+
+        b.list.set(b.list.rowOf(QStringLiteral("task")), TaskRecord::Task, QStringLiteral("new"));
+        CHECK_SYNC(b.run());
+        CHECK_SYNC(a.run(false));
+        QCOMPARE(TextsOf(a), QStringList{"new"});
+        QCOMPARE(etagOnDisk(), synced); // the list file does not hold the change yet
+        a.list.markSaved();
+        QCOMPARE(a.sync->listSaved(), QString());
+        QVERIFY(etagOnDisk() != synced);
+
+        QFile damaged(a.state.stateFile());
+        QVERIFY(damaged.open(QIODevice::WriteOnly));
+        damaged.write("corvantis-sync-state 1\nnonsense\n");
+        damaged.close();
+        a.state.load();
+        QVERIFY(!a.state.problem().isEmpty());
+        CHECK_SYNC(a.run());
+        QVERIFY(a.asked.empty());
+        QCOMPARE(objectsOnServer(), 1);
+        QCOMPARE(a.contents(), b.contents());
+    }
+
+private:
+    static void ServerRows() {
+        QTest::addColumn<QString>("server");
+        QTest::newRow("radicale") << QStringLiteral("radicale");
+        QTest::newRow("xandikos") << QStringLiteral("xandikos");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCalDavSync)
+#include "tst_caldavsync.moc"
