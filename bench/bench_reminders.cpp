@@ -52,7 +52,7 @@ std::size_t look(const DataTable& table, const DueDateIndex& index, ReminderLog&
     std::vector<ReminderPlanner::DueTask> due = ReminderPlanner::DueTasks(index, log, today);
     const std::size_t count = due.size();
     for (const ReminderPlanner::DueTask& task : due)
-        log.MarkReminded(task.mark, today);
+        log.markReminded(task.mark, today);
     (void)ReminderPlanner::Notices(table, std::move(due), QStringLiteral("Week plan"), today);
     return count;
 }
@@ -92,25 +92,25 @@ int main(int argc, char** argv) {
     Cost build, first, keep, restart, nextDay, edit;
     std::size_t indexed = 0, due = 0, quietAfterRestart = 0, dueNextDay = 0;
     for (int run = 0; run < runs; ++run) {
-        QFile::remove(store.FileFor(listFile));
+        QFile::remove(store.fileFor(listFile));
         std::unique_ptr<DueDateIndex> index;
         build.time([&] { index = std::make_unique<DueDateIndex>(&table); });
-        indexed = std::size_t(index->Size());
+        indexed = std::size_t(index->size());
 
         ReminderLog log;
         first.time([&] { due = look(table, *index, log, today); });
-        keep.time([&] { store.Update(listFile, log, today); });
+        keep.time([&] { store.update(listFile, log, today); });
 
         restart.time([&] {
-            ReminderLog again = store.Load(listFile);
+            ReminderLog again = store.load(listFile);
             quietAfterRestart = due - look(table, *index, again, today);
         });
 
-        ReminderLog yesterday = store.Load(listFile);
+        ReminderLog yesterday = store.load(listFile);
         nextDay.time([&] { dueNextDay = look(table, *index, yesterday, today.addDays(1)); });
 
         // One edit of a due date, stored: the index moves that one task.
-        const DataTable::RowId row = index->DueBy(today).front().row;
+        const DataTable::RowId row = index->dueBy(today).front().row;
         table.goToRow(row);
         const QDate was = table.asDate(TaskRecord::DueDate);
         table.edit();

@@ -35,29 +35,29 @@ TfrmReminders::TfrmReminders(QWidget* parent) : QDialog(parent) {
     ConnectGuarded(cbReminders, &QCheckBox::toggled, this, &TfrmReminders::cbRemindersClick);
     ConnectGuarded(ok, &QPushButton::clicked, this, &TfrmReminders::btnOKClick);
     ConnectGuarded(cancel, &QPushButton::clicked, this, &TfrmReminders::btnCancelClick);
-    SetOptions({});
+    setOptions({});
 }
 
 std::optional<ReminderSettings::Options>
-TfrmReminders::Ask(const ReminderSettings::Options& options) {
-    SetOptions(options);
+TfrmReminders::ask(const ReminderSettings::Options& start) {
+    setOptions(start);
     if (exec() != QDialog::Accepted)
         return std::nullopt;
-    return Options();
+    return options();
 }
 
-void TfrmReminders::SetOptions(const ReminderSettings::Options& options) {
+void TfrmReminders::setOptions(const ReminderSettings::Options& options) {
     cbReminders->setChecked(options.enabled);
     edtTime->setTime(options.time);
     cbRemindersClick();
 }
 
-ReminderSettings::Options TfrmReminders::Options() const {
-    ReminderSettings::Options options;
-    options.enabled = cbReminders->isChecked();
+ReminderSettings::Options TfrmReminders::options() const {
+    ReminderSettings::Options chosen;
+    chosen.enabled = cbReminders->isChecked();
     const QTime time = edtTime->time();
-    options.time = QTime(time.hour(), time.minute());
-    return options;
+    chosen.time = QTime(time.hour(), time.minute());
+    return chosen;
 }
 
 void TfrmReminders::cbRemindersClick() {

@@ -18,10 +18,10 @@ public:
     explicit TfrmReminders(QWidget* parent = nullptr);
 
     // Shows the window modally on these options; the options chosen by OK, none on Cancel.
-    std::optional<ReminderSettings::Options> Ask(const ReminderSettings::Options& options);
+    std::optional<ReminderSettings::Options> ask(const ReminderSettings::Options& options);
 
-    void SetOptions(const ReminderSettings::Options& options);
-    ReminderSettings::Options Options() const;
+    void setOptions(const ReminderSettings::Options& options);
+    ReminderSettings::Options options() const;
 
     void cbRemindersClick();
     void btnOKClick();

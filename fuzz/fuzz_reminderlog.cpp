@@ -19,13 +19,13 @@ QList<QByteArray> sortedLines(const QByteArray& bytes) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     const QString listFile = QStringLiteral("/home/u/Week plan.cv1");
-    const std::optional<ReminderLog> log = ReminderLog::FromBytes(bytes, listFile);
+    const std::optional<ReminderLog> log = ReminderLog::fromBytes(bytes, listFile);
     if (!log)
         return 0;
-    const QByteArray written = log->ToBytes(listFile);
-    const std::optional<ReminderLog> again = ReminderLog::FromBytes(written, listFile);
-    if (!again || again->Size() != log->Size() ||
-        sortedLines(again->ToBytes(listFile)) != sortedLines(written))
+    const QByteArray written = log->toBytes(listFile);
+    const std::optional<ReminderLog> again = ReminderLog::fromBytes(written, listFile);
+    if (!again || again->size() != log->size() ||
+        sortedLines(again->toBytes(listFile)) != sortedLines(written))
         std::abort();
     return 0;
 }

@@ -28,7 +28,7 @@ DesktopNotifier::DesktopNotifier(const QDBusConnection& bus, QObject* parent)
 
 DesktopNotifier::~DesktopNotifier() = default;
 
-void DesktopNotifier::Send(const Notice& notice, Sent sent) {
+void DesktopNotifier::send(const Notice& notice, Sent sent) {
     if (!m_bus.isConnected()) {
         refuse(std::move(sent));
         return;
@@ -99,7 +99,7 @@ void DesktopNotifier::deliver(Pending pending) {
             });
 }
 
-void DesktopNotifier::Close(quint32 id) {
+void DesktopNotifier::close(quint32 id) {
     if (!m_bus.isConnected() || !m_ours.contains(id))
         return;
     QDBusMessage call = methodCall(QStringLiteral("CloseNotification"));

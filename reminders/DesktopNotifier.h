@@ -34,14 +34,14 @@ public:
     explicit DesktopNotifier(const QDBusConnection& bus, QObject* parent = nullptr);
     ~DesktopNotifier() override;
 
-    void SetTimeoutMs(int ms) { m_timeoutMs = ms; }
+    void setTimeoutMs(int ms) { m_timeoutMs = ms; }
     // Sends a notification; `sent` is called later, from the event loop, never from inside.
-    void Send(const Notice& notice, Sent sent);
+    void send(const Notice& notice, Sent sent);
     // Takes a notification off the screen (a list closed, an action taken).
-    void Close(quint32 id);
+    void close(quint32 id);
 
     // What the service said it offers at its last answer; empty before one or without a service.
-    QStringList Capabilities() const { return m_capabilities; }
+    QStringList capabilities() const { return m_capabilities; }
 
     inline static const QString ServiceName = QStringLiteral("org.freedesktop.Notifications");
     inline static const QString ObjectPath = QStringLiteral("/org/freedesktop/Notifications");

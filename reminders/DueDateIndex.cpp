@@ -23,7 +23,7 @@ DueDateIndex::DueDateIndex(DataTable* table, QObject* parent) : QObject(parent),
     rebuild();
 }
 
-bool DueDateIndex::IsOpenStatus(std::string_view status) {
+bool DueDateIndex::isOpenStatus(std::string_view status) {
     return status != CompleteBytes && status != CancelledBytes;
 }
 
@@ -36,7 +36,7 @@ DueDateIndex::Mark DueDateIndex::markOf(DataTable::RowId row, std::int32_t versi
         return mark;
     const std::string_view status =
         m_statusField >= 0 ? data.raw(m_statusField) : std::string_view();
-    if (!IsOpenStatus(status))
+    if (!isOpenStatus(status))
         return mark;
     const FieldDef& def = m_table->fields()[std::size_t(m_dueField)];
     if (def.kind == FieldKind::Date) {
@@ -54,11 +54,11 @@ DueDateIndex::Mark DueDateIndex::markOf(DataTable::RowId row, std::int32_t versi
     }
     if (mark.day == NoDay)
         return mark;
-    mark.key = ReminderLog::KeyOf(m_idField >= 0 && !data.isNull(m_idField)
+    mark.key = ReminderLog::keyOf(m_idField >= 0 && !data.isNull(m_idField)
                                       ? std::optional<std::int32_t>(data.int32(m_idField))
                                       : std::nullopt,
                                   row);
-    mark.status = ReminderLog::StatusHash(status);
+    mark.status = ReminderLog::statusHash(status);
     return mark;
 }
 
@@ -135,7 +135,7 @@ void DueDateIndex::place(DataTable::RowId row, std::int32_t version) {
     m_byDay.emplace(Place{mark.day, row}, std::make_pair(mark.key, mark.status));
 }
 
-std::vector<DueDateIndex::Entry> DueDateIndex::DueBy(const QDate& day) const {
+std::vector<DueDateIndex::Entry> DueDateIndex::dueBy(const QDate& day) const {
     std::vector<Entry> due;
     if (!day.isValid())
         return due;

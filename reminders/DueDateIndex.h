@@ -29,12 +29,12 @@ public:
         ReminderLog::Task mark; // key, due date, status
     };
     // The open tasks due on or before `day`, earliest due date first (then in row order).
-    std::vector<Entry> DueBy(const QDate& day) const;
-    int Size() const { return static_cast<int>(m_byDay.size()); }
+    std::vector<Entry> dueBy(const QDate& day) const;
+    int size() const { return static_cast<int>(m_byDay.size()); }
 
     // Whether a task of that status (its text in UTF-8, as rows keep it) can still be due:
     // neither complete nor cancelled.
-    static bool IsOpenStatus(std::string_view status);
+    static bool isOpenStatus(std::string_view status);
 
 private:
     static constexpr std::int32_t NoDay = INT32_MIN;

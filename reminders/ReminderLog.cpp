@@ -40,7 +40,7 @@ bool readNumber(const char*& at, const char* end, std::int64_t& value, std::int6
 }
 } // namespace
 
-std::uint32_t ReminderLog::StatusHash(std::string_view utf8) {
+std::uint32_t ReminderLog::statusHash(std::string_view utf8) {
     std::uint32_t hash = 2166136261u;
     for (const char c : utf8) {
         hash ^= std::uint8_t(c);
@@ -63,7 +63,7 @@ ReminderLog::Entry& ReminderLog::entryFor(const Task& task) {
     return entry;
 }
 
-bool ReminderLog::IsQuiet(const Task& task, const QDate& today) const {
+bool ReminderLog::isQuiet(const Task& task, const QDate& today) const {
     const auto it = m_entries.constFind(task.key);
     if (it == m_entries.cend() || !it->covers(task))
         return false;
@@ -71,22 +71,22 @@ bool ReminderLog::IsQuiet(const Task& task, const QDate& today) const {
     return it->reminded == day || it->snoozedUntil > day;
 }
 
-void ReminderLog::MarkReminded(const Task& task, const QDate& today) {
+void ReminderLog::markReminded(const Task& task, const QDate& today) {
     entryFor(task).reminded = dayOf(today);
 }
 
-void ReminderLog::Snooze(const Task& task, const QDate& until) {
+void ReminderLog::snooze(const Task& task, const QDate& until) {
     entryFor(task).snoozedUntil = dayOf(until);
 }
 
-void ReminderLog::Prune(const QDate& today) {
+void ReminderLog::prune(const QDate& today) {
     const std::int64_t day = today.toJulianDay();
     m_entries.removeIf([day](const QHash<Key, Entry>::iterator& it) {
         return it->reminded < day && it->snoozedUntil <= day;
     });
 }
 
-void ReminderLog::Merge(const ReminderLog& other) {
+void ReminderLog::merge(const ReminderLog& other) {
     for (auto it = other.m_entries.cbegin(); it != other.m_entries.cend(); ++it) {
         const auto mine = m_entries.find(it.key());
         if (mine == m_entries.end()) {
@@ -100,13 +100,13 @@ void ReminderLog::Merge(const ReminderLog& other) {
     }
 }
 
-QByteArray ReminderLog::ToBytes(const QString& listFile) const {
+QByteArray ReminderLog::toBytes(const QString& listFile) const {
     QByteArray out;
     out.reserve(64 + m_entries.size() * 40);
     out += QByteArray(Magic.data(), qsizetype(Magic.size())) + '\n';
     out += QUrl::toPercentEncoding(listFile, "/") + '\n';
     for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it) {
-        if (!IsKeptKey(it.key()))
+        if (!isKeptKey(it.key()))
             continue;
         out += QByteArray::number(it.key());
         out += ' ';
@@ -122,7 +122,7 @@ QByteArray ReminderLog::ToBytes(const QString& listFile) const {
     return out;
 }
 
-std::optional<ReminderLog> ReminderLog::FromBytes(const QByteArray& bytes,
+std::optional<ReminderLog> ReminderLog::fromBytes(const QByteArray& bytes,
                                                   const QString& listFile) {
     const qsizetype magicEnd = bytes.indexOf('\n');
     const qsizetype nameEnd = bytes.indexOf('\n', magicEnd + 1);
@@ -139,7 +139,7 @@ std::optional<ReminderLog> ReminderLog::FromBytes(const QByteArray& bytes,
         if (!readNumber(at, end, key, NoDay) || !readNumber(at, end, entry.reminded, NoDay) ||
             !readNumber(at, end, entry.snoozedUntil, NoDay) ||
             !readNumber(at, end, entry.due, NoDay) || !readNumber(at, end, status, NoDay) ||
-            (at < end && *at++ != '\n') || !IsKeptKey(key) || status < 0 || status > UINT32_MAX)
+            (at < end && *at++ != '\n') || !isKeptKey(key) || status < 0 || status > UINT32_MAX)
             return std::nullopt;
         entry.status = std::uint32_t(status);
         log.m_entries.insert(key, entry);

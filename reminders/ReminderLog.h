@@ -20,9 +20,9 @@ class ReminderLog {
 public:
     using Key = std::int64_t;
     static constexpr Key RowKeyBase = Key(1) << 40;
-    static bool IsKeptKey(Key key) { return key > -RowKeyBase && key < RowKeyBase; }
+    static bool isKeptKey(Key key) { return key > -RowKeyBase && key < RowKeyBase; }
     // The key of a task: its ID, or its row in this run when it has none.
-    static Key KeyOf(const std::optional<std::int32_t>& id, std::int32_t row) {
+    static Key keyOf(const std::optional<std::int32_t>& id, std::int32_t row) {
         return id ? Key(*id) : RowKeyBase + row;
     }
 
@@ -33,28 +33,28 @@ public:
         std::uint32_t status = 0; // StatusHash of its status text
     };
     // A hash of a status text in UTF-8, the same in every run and on every machine (FNV-1a).
-    static std::uint32_t StatusHash(std::string_view utf8);
+    static std::uint32_t statusHash(std::string_view utf8);
 
     // Whether no reminder is due for the task as it stands now: it was reminded today, or a
     // snooze lasts beyond today, while its due date and status stayed as they were.
-    bool IsQuiet(const Task& task, const QDate& today) const;
-    void MarkReminded(const Task& task, const QDate& today);
+    bool isQuiet(const Task& task, const QDate& today) const;
+    void markReminded(const Task& task, const QDate& today);
     // No reminder of the task before the reminder time of `until`.
-    void Snooze(const Task& task, const QDate& until);
+    void snooze(const Task& task, const QDate& until);
 
     // Drops what no longer keeps any reminder away: entries of earlier days without a snooze
     // beyond today.
-    void Prune(const QDate& today);
+    void prune(const QDate& today);
     // Takes in another log of the same list (another run's): per task the later reminder and
     // the later snooze.
-    void Merge(const ReminderLog& other);
-    bool IsEmpty() const { return m_entries.isEmpty(); }
-    int Size() const { return int(m_entries.size()); }
+    void merge(const ReminderLog& other);
+    bool isEmpty() const { return m_entries.isEmpty(); }
+    int size() const { return int(m_entries.size()); }
 
     // The log as stored, naming its list file, and back; no value when the bytes are not such a
     // log or name another file.
-    QByteArray ToBytes(const QString& listFile) const;
-    static std::optional<ReminderLog> FromBytes(const QByteArray& bytes, const QString& listFile);
+    QByteArray toBytes(const QString& listFile) const;
+    static std::optional<ReminderLog> fromBytes(const QByteArray& bytes, const QString& listFile);
 
 private:
     static constexpr std::int64_t NoDay = INT64_MIN; // Julian days below

@@ -33,12 +33,12 @@ const RowData* storedRow(const DataTable& table, DataTable::RowId row) {
 // The key and status of a task (its due date is the caller's).
 ReminderLog::Task markOf(const Fields& fields, const RowData& data, DataTable::RowId row) {
     ReminderLog::Task mark;
-    mark.key = ReminderLog::KeyOf(fields.id >= 0 && !data.isNull(fields.id)
+    mark.key = ReminderLog::keyOf(fields.id >= 0 && !data.isNull(fields.id)
                                       ? std::optional<std::int32_t>(data.int32(fields.id))
                                       : std::nullopt,
                                   row);
     mark.status =
-        ReminderLog::StatusHash(fields.status >= 0 ? data.raw(fields.status) : std::string_view());
+        ReminderLog::statusHash(fields.status >= 0 ? data.raw(fields.status) : std::string_view());
     return mark;
 }
 
@@ -75,14 +75,14 @@ DueTask TaskAt(const DataTable& table, DataTable::RowId row) {
 bool IsClosed(const DataTable& table, DataTable::RowId row) {
     const RowData* data = storedRow(table, row);
     const int status = table.fieldIndex(TaskRecord::Status);
-    return !data || (status >= 0 && !DueDateIndex::IsOpenStatus(data->raw(status)));
+    return !data || (status >= 0 && !DueDateIndex::isOpenStatus(data->raw(status)));
 }
 
 std::vector<DueTask> DueTasks(const DueDateIndex& index, const ReminderLog& log,
                               const QDate& today) {
     std::vector<DueTask> due;
-    for (const DueDateIndex::Entry& entry : index.DueBy(today))
-        if (!log.IsQuiet(entry.mark, today))
+    for (const DueDateIndex::Entry& entry : index.dueBy(today))
+        if (!log.isQuiet(entry.mark, today))
             due.push_back({entry.row, entry.mark, QString()});
     return due;
 }

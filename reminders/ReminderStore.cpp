@@ -16,7 +16,7 @@
 
 ReminderStore::ReminderStore(const QString& root) : m_root(root) {}
 
-QString ReminderStore::DefaultRoot() {
+QString ReminderStore::defaultRoot() {
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
            QStringLiteral("/reminders");
 }
@@ -25,7 +25,7 @@ QString ReminderStore::absolute(const QString& listFile) {
     return QFileInfo(listFile).absoluteFilePath();
 }
 
-QString ReminderStore::FileFor(const QString& listFile) const {
+QString ReminderStore::fileFor(const QString& listFile) const {
     const QByteArray hash =
         QCryptographicHash::hash(absolute(listFile).toUtf8(), QCryptographicHash::Sha256)
             .toHex()
@@ -33,13 +33,13 @@ QString ReminderStore::FileFor(const QString& listFile) const {
     return m_root + u'/' + QString::fromLatin1(hash) + QStringLiteral(".json");
 }
 
-ReminderLog ReminderStore::Load(const QString& listFile) const {
-    const QString fileName = FileFor(listFile);
+ReminderLog ReminderStore::load(const QString& listFile) const {
+    const QString fileName = fileFor(listFile);
     if (!QFileInfo::exists(fileName))
         return {};
     try {
         const InputFile input(fileName, MaxFileSize);
-        return ReminderLog::FromBytes(input.readAll(), absolute(listFile)).value_or(ReminderLog{});
+        return ReminderLog::fromBytes(input.readAll(), absolute(listFile)).value_or(ReminderLog{});
     } catch (const CorvantisError&) {
         return {};
     }
@@ -53,16 +53,16 @@ void ReminderStore::makeRoot() const {
                                       QString::fromLocal8Bit(std::strerror(errno))));
 }
 
-void ReminderStore::Update(const QString& listFile, ReminderLog& log, const QDate& today) const {
-    log.Merge(Load(listFile));
-    log.Prune(today);
-    const QString fileName = FileFor(listFile);
-    if (log.IsEmpty()) {
+void ReminderStore::update(const QString& listFile, ReminderLog& log, const QDate& today) const {
+    log.merge(load(listFile));
+    log.prune(today);
+    const QString fileName = fileFor(listFile);
+    if (log.isEmpty()) {
         QFile::remove(fileName);
         return;
     }
     makeRoot();
-    const QByteArray bytes = log.ToBytes(absolute(listFile));
+    const QByteArray bytes = log.toBytes(absolute(listFile));
     SaveFile file(fileName);
     if (::fchmod(file.descriptor(), 0600) != 0)
         file.fail(QString::fromLocal8Bit(std::strerror(errno)));

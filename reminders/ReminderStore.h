@@ -13,17 +13,17 @@ class ReminderStore {
 public:
     explicit ReminderStore(const QString& root);
 
-    static QString DefaultRoot();
-    QString Root() const { return m_root; }
+    static QString defaultRoot();
+    QString root() const { return m_root; }
     // Where the log of a list file lives.
-    QString FileFor(const QString& listFile) const;
+    QString fileFor(const QString& listFile) const;
 
     // The log of a list file; empty when there is none or it cannot be read.
-    ReminderLog Load(const QString& listFile) const;
+    ReminderLog load(const QString& listFile) const;
     // Takes what the stored log holds into `log` (another run may have written it since), drops
     // what no longer counts on `today`, and writes the result. A log left empty removes the
     // file. Throws CorvantisError when it cannot be written.
-    void Update(const QString& listFile, ReminderLog& log, const QDate& today) const;
+    void update(const QString& listFile, ReminderLog& log, const QDate& today) const;
 
     // The largest log read: far beyond the entries of any list.
     static constexpr qint64 MaxFileSize = qint64(64) << 20;

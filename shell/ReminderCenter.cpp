@@ -42,7 +42,7 @@ ReminderCenter::ReminderCenter(const QString& settingsFile, const QString& store
     m_options = ReminderSettings::Read(settingsFile);
     m_timer->setSingleShot(true);
     m_timer->setTimerType(Qt::VeryCoarseTimer);
-    connect(m_timer, &QTimer::timeout, this, [this] { RunGuarded([this] { CheckClock(); }); });
+    connect(m_timer, &QTimer::timeout, this, [this] { RunGuarded([this] { checkClock(); }); });
     connect(m_notifier, &DesktopNotifier::actionInvoked, this,
             [this](quint32 id, const QString& action) {
                 RunGuarded([&] { actionInvoked(id, action); });
@@ -59,28 +59,28 @@ ReminderCenter::Watched* ReminderCenter::find(DataTable* table) const {
     return nullptr;
 }
 
-void ReminderCenter::Start() {
+void ReminderCenter::start() {
     m_started = true;
-    QTimer::singleShot(0, this, [this] { RunGuarded([this] { CheckClock(); }); });
+    QTimer::singleShot(0, this, [this] { RunGuarded([this] { checkClock(); }); });
 }
 
-void ReminderCenter::AddList(const List& list) {
+void ReminderCenter::addList(const List& list) {
     if (!list.table || find(list.table))
         return;
     auto watched = std::make_unique<Watched>();
     watched->list = list;
     watched->index = std::make_unique<DueDateIndex>(list.table);
     connect(list.table, &QObject::destroyed, this,
-            [this, table = list.table] { RemoveList(table); });
+            [this, table = list.table] { removeList(table); });
     m_lists.push_back(std::move(watched));
     if (m_started)
-        QTimer::singleShot(0, this, [this] { RunGuarded([this] { CheckClock(); }); });
+        QTimer::singleShot(0, this, [this] { RunGuarded([this] { checkClock(); }); });
 }
 
-void ReminderCenter::RemoveList(DataTable* table) {
+void ReminderCenter::removeList(DataTable* table) {
     for (auto it = m_sent.begin(); it != m_sent.end();) {
         if (it->table == table) {
-            m_notifier->Close(it.key());
+            m_notifier->close(it.key());
             it = m_sent.erase(it);
         } else {
             ++it;
@@ -97,9 +97,9 @@ void ReminderCenter::RemoveList(DataTable* table) {
         disconnect(table, &QObject::destroyed, this, nullptr);
 }
 
-void ReminderCenter::SetOptions(const ReminderSettings::Options& options) {
+void ReminderCenter::setOptions(const ReminderSettings::Options& options) {
     m_options = options;
-    QTimer::singleShot(0, this, [this] { RunGuarded([this] { CheckClock(); }); });
+    QTimer::singleShot(0, this, [this] { RunGuarded([this] { checkClock(); }); });
     ReminderSettings::Save(m_settingsFile, options);
 }
 
@@ -111,7 +111,7 @@ void ReminderCenter::armTimer(const QDateTime& now) {
     m_timer->start(int(std::clamp<qint64>(wait, 1000, LongestWaitMs)));
 }
 
-void ReminderCenter::CheckClock() {
+void ReminderCenter::checkClock() {
     const QDateTime now = uGeneral::Now();
     if (!m_started || !m_options.enabled) {
         m_timer->stop();
@@ -135,16 +135,16 @@ void ReminderCenter::readLog(Watched& watched) {
     // A list saved under a new name keeps what was reminded of it under the old one.
     watched.logFile = watched.list.fileName ? watched.list.fileName() : QString();
     if (!watched.logFile.isEmpty())
-        watched.log.Merge(m_store.Load(watched.logFile));
+        watched.log.merge(m_store.load(watched.logFile));
 }
 
 void ReminderCenter::keepLog(Watched& watched, const QDate& today) {
     if (watched.logFile.isEmpty()) {
-        watched.log.Prune(today);
+        watched.log.prune(today);
         return;
     }
     try {
-        m_store.Update(watched.logFile, watched.log, today);
+        m_store.update(watched.logFile, watched.log, today);
     } catch (const CorvantisError& failure) {
         status(QStringLiteral("Reminders cannot be noted: ") + failure.message());
     }
@@ -159,7 +159,7 @@ void ReminderCenter::check(Watched& watched, const QDate& today) {
         return;
     // Noted before they go out: a slow service must not make the next look remind again.
     for (const ReminderPlanner::DueTask& task : due)
-        watched.log.MarkReminded(task.mark, today);
+        watched.log.markReminded(task.mark, today);
     keepLog(watched, today);
     const QString caption = watched.list.caption ? watched.list.caption() : QString();
     for (ReminderPlanner::Notice& notice :
@@ -173,13 +173,13 @@ void ReminderCenter::send(Watched& watched, ReminderPlanner::Notice notice) {
     message.body = notice.body;
     message.actions = notice.isSummary() ? SummaryActions : TaskActions;
     Sent sent{watched.list.table, notice.tasks};
-    m_notifier->Send(message, [this, sent, notice](quint32 id) {
+    m_notifier->send(message, [this, sent, notice](quint32 id) {
         if (id == 0)
             fallBack(sent, notice);
         else if (find(sent.table))
             m_sent.insert(id, sent);
         else
-            m_notifier->Close(id); // the list closed while the notification was on its way
+            m_notifier->close(id); // the list closed while the notification was on its way
     });
 }
 
@@ -193,11 +193,11 @@ void ReminderCenter::actionInvoked(quint32 id, const QString& action) {
         return;
     if (action == CompleteAction) {
         m_sent.remove(id);
-        m_notifier->Close(id);
+        m_notifier->close(id);
         complete(*watched, sent);
     } else if (action == TomorrowAction) {
         m_sent.remove(id);
-        m_notifier->Close(id);
+        m_notifier->close(id);
         snooze(*watched, sent);
     } else if (action == DefaultAction) {
         show(sent);
@@ -223,7 +223,7 @@ void ReminderCenter::snooze(Watched& watched, const Sent& sent) {
     for (const ReminderPlanner::DueTask& task : sent.tasks) {
         const ReminderPlanner::DueTask now = ReminderPlanner::TaskAt(*watched.list.table, task.row);
         if (now.row >= 0)
-            watched.log.Snooze(now.mark, today.addDays(1));
+            watched.log.snooze(now.mark, today.addDays(1));
     }
     keepLog(watched, today);
 }

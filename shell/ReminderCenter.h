@@ -44,33 +44,33 @@ public:
     };
 
     // settingsFile: Corvantis.ini, for the options; storeRoot: the folder of the reminder logs
-    // (ReminderStore::DefaultRoot()); bus: the session bus (QDBusConnection::sessionBus()).
+    // (ReminderStore::defaultRoot()); bus: the session bus (QDBusConnection::sessionBus()).
     ReminderCenter(const QString& settingsFile, const QString& storeRoot,
                    const QDBusConnection& bus, QObject* parent = nullptr);
     ~ReminderCenter() override;
 
     // Where a reminder goes when neither a notification service nor a tray takes it.
-    void SetStatusMessage(std::function<void(const QString&)> show) {
+    void setStatusMessage(std::function<void(const QString&)> show) {
         m_statusMessage = std::move(show);
     }
 
     // Begins reminding, once the windows stand: the lists open now are looked at at once.
-    void Start();
+    void start();
     // A list was opened (or made); a list opened after the reminder time is looked at at once.
-    void AddList(const List& list);
+    void addList(const List& list);
     // The list is closing; its notifications are taken off the screen. A table destroyed is
     // removed by itself.
-    void RemoveList(DataTable* table);
+    void removeList(DataTable* table);
 
-    ReminderSettings::Options Options() const { return m_options; }
+    ReminderSettings::Options options() const { return m_options; }
     // Applies the options for this run and writes them into the settings file. Throws
     // CorvantisError when the file cannot be written (the options are in force all the same).
-    void SetOptions(const ReminderSettings::Options& options);
+    void setOptions(const ReminderSettings::Options& options);
 
     // What the timer does each time it fires: the reminders due by the clock now.
-    void CheckClock();
+    void checkClock();
 
-    DesktopNotifier& Notifier() { return *m_notifier; }
+    DesktopNotifier& notifier() { return *m_notifier; }
 
     inline static const QString CompleteAction = QStringLiteral("complete");
     inline static const QString TomorrowAction = QStringLiteral("tomorrow");

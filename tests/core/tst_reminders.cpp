@@ -62,7 +62,7 @@ QStringList dueByScan(const DataTable& table) {
 
 QStringList dueByIndex(const DueDateIndex& index) {
     QStringList rows;
-    for (const DueDateIndex::Entry& entry : index.DueBy(QDate(9999, 12, 31)))
+    for (const DueDateIndex::Entry& entry : index.dueBy(QDate(9999, 12, 31)))
         rows << QStringLiteral("%1@%2").arg(entry.row).arg(entry.mark.due.toString(Qt::ISODate));
     return rows;
 }
@@ -132,9 +132,9 @@ void TestReminders::whatIsDue() {
         const QStringList words = op.split(u' ');
         const auto task = ReminderPlanner::TaskAt(list.table, rowOfTask(list.table, words[1]));
         if (words[0] == u"remind")
-            reminders.MarkReminded(task.mark, TaskListFixture::day(words[2]));
+            reminders.markReminded(task.mark, TaskListFixture::day(words[2]));
         else
-            reminders.Snooze(task.mark, TaskListFixture::day(words[2]));
+            reminders.snooze(task.mark, TaskListFixture::day(words[2]));
     }
     if (!change.isEmpty())
         ::change(list, change);
@@ -190,7 +190,7 @@ void TestReminders::indexFollowsTheTable() {
         DataPacket::Read(list.table, DataPacket::Write(other.table));
     } else if (operation == u"close") {
         list.table.close();
-        QCOMPARE(index.Size(), 0);
+        QCOMPARE(index.size(), 0);
         return;
     }
     QCOMPARE(dueByIndex(index), dueByScan(list.table));
@@ -233,42 +233,42 @@ void TestReminders::storeKeepsAcrossRuns() {
     const QString listFile = dir.filePath("Week plan.cv1");
     const QDate today = uGeneral::Today();
     const auto status = [](const QString& text) {
-        return ReminderLog::StatusHash(text.toStdString());
+        return ReminderLog::statusHash(text.toStdString());
     };
     const ReminderLog::Task first{1, today, status(NotStarted)};
     const ReminderLog::Task second{2, today.addDays(-1), status(Paused)};
     const ReminderLog::Task unkept{ReminderLog::RowKeyBase + 4, today, status(NotStarted)};
 
     // Two runs of the same list, each noting its own reminder: neither loses the other's.
-    ReminderLog run1 = ReminderStore(root).Load(listFile);
-    ReminderLog run2 = ReminderStore(root).Load(listFile);
-    run1.MarkReminded(first, today);
-    run1.MarkReminded(unkept, today);
-    ReminderStore(root).Update(listFile, run1, today);
-    run2.Snooze(second, today.addDays(2));
-    ReminderStore(root).Update(listFile, run2, today);
+    ReminderLog run1 = ReminderStore(root).load(listFile);
+    ReminderLog run2 = ReminderStore(root).load(listFile);
+    run1.markReminded(first, today);
+    run1.markReminded(unkept, today);
+    ReminderStore(root).update(listFile, run1, today);
+    run2.snooze(second, today.addDays(2));
+    ReminderStore(root).update(listFile, run2, today);
 
     // The next run finds the list by another spelling of its path.
-    const ReminderLog next = ReminderStore(root).Load(dir.filePath("data/../Week plan.cv1"));
-    QVERIFY(next.IsQuiet(first, today));
-    QVERIFY(next.IsQuiet(second, today));
-    QVERIFY(!next.IsQuiet(unkept, today));
+    const ReminderLog next = ReminderStore(root).load(dir.filePath("data/../Week plan.cv1"));
+    QVERIFY(next.isQuiet(first, today));
+    QVERIFY(next.isQuiet(second, today));
+    QVERIFY(!next.isQuiet(unkept, today));
 
     struct stat folder {
     }, file{};
     QCOMPARE(::stat(QFile::encodeName(root).constData(), &folder), 0);
-    QCOMPARE(::stat(QFile::encodeName(ReminderStore(root).FileFor(listFile)).constData(), &file),
+    QCOMPARE(::stat(QFile::encodeName(ReminderStore(root).fileFor(listFile)).constData(), &file),
              0);
     QCOMPARE(folder.st_mode & 0777, 0700u);
     QCOMPARE(file.st_mode & 0777, 0600u);
 
     // A day later the reminder counts no more, the snooze still does; once that is over too, the
     // log is gone.
-    ReminderLog later = ReminderStore(root).Load(listFile);
-    ReminderStore(root).Update(listFile, later, today.addDays(1));
-    QCOMPARE(later.Size(), 1);
-    ReminderStore(root).Update(listFile, later, today.addDays(2));
-    QVERIFY(!QFileInfo::exists(ReminderStore(root).FileFor(listFile)));
+    ReminderLog later = ReminderStore(root).load(listFile);
+    ReminderStore(root).update(listFile, later, today.addDays(1));
+    QCOMPARE(later.size(), 1);
+    ReminderStore(root).update(listFile, later, today.addDays(2));
+    QVERIFY(!QFileInfo::exists(ReminderStore(root).fileFor(listFile)));
 }
 
 void TestReminders::storeStartsAfresh_data() {
@@ -286,16 +286,16 @@ void TestReminders::storeStartsAfresh() {
     QTemporaryDir dir;
     const ReminderStore store(dir.filePath("reminders"));
     const QString listFile = dir.filePath("list.cv1");
-    QVERIFY(QDir().mkpath(store.Root()));
-    WriteFileBytes(store.FileFor(listFile), QByteArray(bytes).replace("%LIST%", listFile.toUtf8()));
+    QVERIFY(QDir().mkpath(store.root()));
+    WriteFileBytes(store.fileFor(listFile), QByteArray(bytes).replace("%LIST%", listFile.toUtf8()));
 
-    ReminderLog log = store.Load(listFile);
-    QVERIFY(log.IsEmpty());
+    ReminderLog log = store.load(listFile);
+    QVERIFY(log.isEmpty());
     // The damaged log is replaced by the next reminder.
-    const ReminderLog::Task task{1, uGeneral::Today(), ReminderLog::StatusHash("Not Started")};
-    log.MarkReminded(task, uGeneral::Today());
-    store.Update(listFile, log, uGeneral::Today());
-    QVERIFY(store.Load(listFile).IsQuiet(task, uGeneral::Today()));
+    const ReminderLog::Task task{1, uGeneral::Today(), ReminderLog::statusHash("Not Started")};
+    log.markReminded(task, uGeneral::Today());
+    store.update(listFile, log, uGeneral::Today());
+    QVERIFY(store.load(listFile).isQuiet(task, uGeneral::Today()));
 }
 
 void TestReminders::settings_data() {

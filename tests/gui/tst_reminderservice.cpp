@@ -1,10 +1,10 @@
 #include "core/TaskListFixture.h"
+#include "document/TaskUndo.h"
 #include "model/TaskCommands.h"
 #include "reminders/DesktopNotifier.h"
 #include "shell/ReminderCenter.h"
 #include "support/FileBytes.h"
 #include "support/TestSupport.h"
-#include "document/TaskUndo.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -209,7 +209,7 @@ void TestReminderService::stopService() {
 std::unique_ptr<ReminderCenter> TestReminderService::makeCenter(const QDBusConnection& bus) {
     auto center = std::make_unique<ReminderCenter>(m_dir->filePath("Corvantis.ini"),
                                                    m_dir->filePath("reminders"), bus);
-    center->SetStatusMessage([this](const QString& text) { m_status << text; });
+    center->setStatusMessage([this](const QString& text) { m_status << text; });
     return center;
 }
 
@@ -257,8 +257,8 @@ void TestReminderService::notifications() {
         open.list.add(task);
 
     const auto center = makeCenter(QDBusConnection::sessionBus());
-    center->AddList(open.handle());
-    center->Start();
+    center->addList(open.handle());
+    center->start();
     QTRY_COMPARE(calls(), sent);
 }
 
@@ -275,8 +275,8 @@ void TestReminderService::actions() {
     open.list.add("Task=a|DueDate=yesterday");
     open.list.add("Task=b|DueDate=today|Status=Paused");
     const auto center = makeCenter(QDBusConnection::sessionBus());
-    center->AddList(open.handle());
-    center->Start();
+    center->addList(open.handle());
+    center->start();
     QTRY_COMPARE(calls().size(), 2);
 
     const int steps = open.undo.count();
@@ -302,8 +302,8 @@ void TestReminderService::tomorrowSkipsTheNextDay() {
     OpenList open("Week plan", m_dir->path());
     open.list.add("Task=a|DueDate=yesterday");
     const auto center = makeCenter(QDBusConnection::sessionBus());
-    center->AddList(open.handle());
-    center->Start();
+    center->addList(open.handle());
+    center->start();
     QTRY_COMPARE(calls().size(), 1);
 
     // The notification stayed overnight; Tomorrow the next morning skips that day's reminder.
@@ -311,9 +311,9 @@ void TestReminderService::tomorrowSkipsTheNextDay() {
     invoke(1, "tomorrow");
     QTRY_VERIFY(QString::fromUtf8(ReadFileBytes(m_log)).contains("CloseNotification 1"));
     setClock("2025-03-13T09:00:00");
-    center->CheckClock();
+    center->checkClock();
     setClock("2025-03-14T09:00:00");
-    center->CheckClock();
+    center->checkClock();
     QTRY_COMPARE(calls().size(), 2);
     QCOMPARE(calls().last(), "Overdue since 3/11/2025|a\nWeek plan|" + TaskActions);
     QCOMPARE(open.statusOf("a"), NotStarted);
@@ -324,8 +324,8 @@ void TestReminderService::noSecondReminderAfterRestart() {
     auto open = std::make_unique<OpenList>("Week plan", m_dir->path());
     open->list.add("Task=a|DueDate=today");
     auto center = makeCenter(QDBusConnection::sessionBus());
-    center->AddList(open->handle());
-    center->Start();
+    center->addList(open->handle());
+    center->start();
     QTRY_COMPARE(calls().size(), 1);
     center.reset();
 
@@ -336,9 +336,9 @@ void TestReminderService::noSecondReminderAfterRestart() {
     OpenList other("Home", m_dir->path());
     other.list.add("Task=x|DueDate=today");
     center = makeCenter(QDBusConnection::sessionBus());
-    center->AddList(open->handle());
-    center->AddList(other.handle());
-    center->Start();
+    center->addList(open->handle());
+    center->addList(other.handle());
+    center->start();
     QTRY_COMPARE(calls().size(), 2);
     QCOMPARE(calls().last(), "Due today|x\nHome|" + TaskActions);
 }
@@ -349,22 +349,22 @@ void TestReminderService::reminderTimeCrossedWhileRunning() {
     OpenList open("Week plan", m_dir->path());
     open.list.add("Task=a|DueDate=today");
     const auto center = makeCenter(QDBusConnection::sessionBus());
-    center->AddList(open.handle());
-    center->Start();
-    center->CheckClock();
+    center->addList(open.handle());
+    center->start();
+    center->checkClock();
     setClock("2025-03-12T09:00:00");
-    center->CheckClock();
-    center->CheckClock();
+    center->checkClock();
+    center->checkClock();
     QTRY_COMPARE(calls().size(), 1);
 
     // Off, the day's time passing reminds of nothing; on again, the reminders follow.
-    center->SetOptions({false, QTime(9, 0)});
+    center->setOptions({false, QTime(9, 0)});
     setClock("2025-03-13T09:30:00");
-    center->CheckClock();
-    center->SetOptions({true, QTime(9, 45)});
-    center->CheckClock();
+    center->checkClock();
+    center->setOptions({true, QTime(9, 45)});
+    center->checkClock();
     setClock("2025-03-13T09:45:00");
-    center->CheckClock();
+    center->checkClock();
     QTRY_COMPARE(calls().size(), 2);
     QCOMPARE(ReminderSettings::Read(m_dir->filePath("Corvantis.ini")).time, QTime(9, 45));
 }
@@ -390,10 +390,10 @@ void TestReminderService::withoutService() {
     OpenList open("Week plan", m_dir->path());
     open.list.add("Task=a|DueDate=today");
     const auto center = makeCenter(bus);
-    center->Notifier().SetTimeoutMs(300);
-    center->AddList(open.handle());
-    center->Start();
-    center->CheckClock();
+    center->notifier().setTimeoutMs(300);
+    center->addList(open.handle());
+    center->start();
+    center->checkClock();
     // The look at the clock returned before any answer: the window goes on meanwhile.
     QVERIFY(m_status.isEmpty());
     QTRY_COMPARE(m_status, QStringList{"Due today: a - Week plan"});
