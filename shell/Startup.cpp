@@ -77,6 +77,7 @@ std::unique_ptr<TfrmMain> StartCorvantis(const QString& programFolder,
     RunGuarded([&] { window->RecoverLists(); });
     for (const QString& fileName : listFiles)
         RunGuarded([&] { window->OpenListFile(fileName); });
+    window->StartReminders();
     return window;
 }
 

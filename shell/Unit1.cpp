@@ -10,15 +10,19 @@
 #include "dialogs/uFrmDetails.h"
 #include "dialogs/uFrmHistory.h"
 #include "dialogs/uFrmProgress.h"
+#include "dialogs/uFrmReminders.h"
 #include "dialogs/uFrmURL.h"
 #include "dialogs/ufrmDateSelect.h"
 #include "dialogs/ufrmReOpen.h"
 #include "document/ListRecovery.h"
 #include "document/TaskUndo.h"
 #include "model/DataTable.h"
+#include "reminders/ReminderStore.h"
 #include "report/uQRptTasks.h"
-#include "storage/Import.h"
+#include "shell/ReminderCenter.h"
 #include "storage/CategoryList.h"
+#include "storage/CategorySettings.h"
+#include "storage/Import.h"
 #include "storage/RecentLists.h"
 #include "view/TaskViewServices.h"
 #include "view/uFrTasks.h"
@@ -32,9 +36,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDBusConnection>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QScopedValueRollback>
 #include <QScreen>
 #include <QTabBar>
@@ -97,6 +104,11 @@ void TfrmMain::CreateSecondaryWindows() {
     frmHistory = new TfrmHistory(this);
     frmDeletedTasks = new TfrmDeletedTasks(this);
     QRptTasks = new TQRptTasks(this);
+    frmReminders = new TfrmReminders(this);
+    m_reminders =
+        new ReminderCenter(CategorySettings::FileName(m_programFolder),
+                           ReminderStore::defaultRoot(), QDBusConnection::sessionBus(), this);
+    m_reminders->setStatusMessage([this](const QString& text) { lblReminders->setText(text); });
 }
 
 TaskViewServices TfrmMain::ViewServices() {
@@ -211,6 +223,7 @@ void TfrmMain::AddListTab(const QString& name, bool isNew) {
         throw;
     }
     view->SetCategoryChoices(m_categories ? m_categories->lines() : QStringList());
+    remindOf(view);
     PageControl1->setCurrentWidget(page);
     // The page just became visible: only now can its quick-add box take the focus.
     view->FocusQuickAdd();
@@ -219,6 +232,70 @@ void TfrmMain::AddListTab(const QString& name, bool isNew) {
 void TfrmMain::ExplorerPathClick() {
     if (TfrTasks* view = ActiveTaskView())
         DesktopShell::ExploreFolder(uGeneral::FolderPart(view->ListFileName()));
+}
+
+void TfrmMain::Reminders1Click() {
+    if (!frmReminders || !m_reminders)
+        return;
+    if (const auto chosen = frmReminders->ask(m_reminders->options()))
+        m_reminders->setOptions(*chosen);
+}
+
+void TfrmMain::StartReminders() {
+    if (m_reminders)
+        m_reminders->start();
+}
+
+void TfrmMain::remindOf(TfrTasks* view) {
+    if (!m_reminders)
+        return;
+    ReminderCenter::List list;
+    list.table = view->cdsTasks();
+    list.caption = [view] {
+        QString caption = view->Caption();
+        if (caption.endsWith(QStringLiteral(" *")))
+            caption.chop(2);
+        return caption;
+    };
+    list.fileName = [view] {
+        const QString file = view->ListFileName();
+        return file.isEmpty() ? file : QFileInfo(file).absoluteFilePath();
+    };
+    const QPointer<TfrTasks> guarded(view);
+    // The task a notification names may be hidden by a filter: the filter goes, so the command
+    // acts on that task and on no other.
+    const auto showRow = [guarded](DataTable::RowId row) {
+        DataTable* table = guarded->cdsTasks();
+        table->settle();
+        if (table->positionOf(row) < 0 && table->currentVersionOf(row) >= 0)
+            guarded->bnCancelFilterClick();
+        table->goToRow(row);
+        return table->positionOf(row) >= 0 && table->currentRow() == row;
+    };
+    list.completeTask = [this, guarded, showRow](DataTable::RowId row) {
+        if (guarded)
+            runCommand([&] {
+                if (!showRow(row))
+                    throw CorvantisError(QStringLiteral("The task is no longer in the list."));
+                guarded->actCompleteExecute();
+            });
+    };
+    list.showTask = [this, guarded, showRow](DataTable::RowId row) {
+        if (!guarded)
+            return;
+        if (isMinimized())
+            showNormal();
+        raise();
+        activateWindow();
+        runCommand([&] {
+            const int index = PageControl1->indexOf(guarded->parentWidget());
+            if (index >= 0 && index != PageControl1->currentIndex())
+                PageControl1->setCurrentIndex(index); // as the user's own choice of the tab
+            if (row >= 0)
+                showRow(row);
+        });
+    };
+    m_reminders->addList(list);
 }
 
 void TfrmMain::Categories1Click() {

@@ -27,6 +27,9 @@ class TfrmDetails;
 class TfrmURL;
 class TfrmHistory;
 class TfrmDeletedTasks;
+class TfrmReminders;
+class ReminderCenter;
+class QLabel;
 class TQRptTasks;
 struct TaskViewServices;
 
@@ -41,6 +44,9 @@ public:
 
     // Creates every secondary window once, in start-up order.
     void CreateSecondaryWindows();
+    // Begins reminding of due tasks, once the windows stand and the first lists are open.
+    void StartReminders();
+    ReminderCenter* Reminders() const { return m_reminders; }
 
     QString ProgramFolder() const { return m_programFolder; }
     // The folder the Open and Import dialogs show first: the program folder unless start-up
@@ -82,6 +88,8 @@ public:
     void actExitExecute();
     void ExplorerPathClick();
     void Categories1Click();
+    // Options > Reminders...: whether and when due tasks are reminded of.
+    void Reminders1Click();
     void About1Click();
     void tbPrintClick();
     void tbImportClick();
@@ -122,6 +130,8 @@ private:
     bool runCommand(const std::function<void()>& body);
     void connectCommand(QAction* action, void (TfrmMain::*handler)());
     void endCellEdits();
+    // The reminders follow the list a view shows, from when it stands until its tab closes.
+    void remindOf(TfrTasks* view);
     // Undo and Redo act on, and are named after, this history (none: disabled).
     void followUndo(TaskUndo* history);
     // How a save treats the file it writes to; options combine with |.
@@ -198,5 +208,9 @@ private:
     TfrmURL* frmURL = nullptr;
     TfrmHistory* frmHistory = nullptr;
     TfrmDeletedTasks* frmDeletedTasks = nullptr;
+    TfrmReminders* frmReminders = nullptr;
+    ReminderCenter* m_reminders = nullptr;
+    QAction* actReminders = nullptr;
+    QLabel* lblReminders = nullptr; // reminders shown without a notification service or tray
     TQRptTasks* QRptTasks = nullptr;
 };

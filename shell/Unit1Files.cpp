@@ -6,14 +6,14 @@
 #include "base/CorvantisError.h"
 #include "base/TextLines.h"
 #include "calendar/CalendarFile.h"
+#include "dialogs/ufrmReOpen.h"
 #include "document/ListDocument.h"
 #include "document/ListRecovery.h"
 #include "model/DataTable.h"
 #include "model/TaskHistory.h"
+#include "storage/CategoryList.h"
 #include "storage/DataPacket.h"
 #include "storage/SaveFile.h"
-#include "dialogs/ufrmReOpen.h"
-#include "storage/CategoryList.h"
 #include "view/uFrTasks.h"
 #include "widgets/BusyCursor.h"
 
@@ -53,6 +53,7 @@ void TfrmMain::RecoverLists() {
         }
         m_recovery->follow(view->document(), copy.id);
         view->SetCategoryChoices(m_categories ? m_categories->lines() : QStringList());
+        remindOf(view);
         PageControl1->show();
         PageControl1->setCurrentWidget(view->parentWidget());
         ++recovered;

@@ -126,6 +126,9 @@ void TfrmMain::buildActions() {
     connectCommand(actExit, &TfrmMain::actExitExecute);
     connectCommand(actCloseAll, &TfrmMain::CloseAll1Click);
     connectCommand(actCategories, &TfrmMain::Categories1Click);
+    actReminders = makeAction(QStringLiteral("actReminders"), QStringLiteral("Reminders..."),
+                              QStringLiteral("appointment-new"));
+    connectCommand(actReminders, &TfrmMain::Reminders1Click);
 
     connectCommand(actPrint, &TfrmMain::tbPrintClick);
     connectCommand(actImport, &TfrmMain::tbImportClick);
@@ -179,6 +182,7 @@ void TfrmMain::buildMenus() {
     QMenu* options = bar->addMenu(QStringLiteral("Options"));
     options->setObjectName(QStringLiteral("Options1"));
     addMirror(options, QStringLiteral("Categories"), QStringLiteral("Categories1"), actCategories);
+    addMirror(options, QStringLiteral("Reminders..."), QStringLiteral("Reminders1"), actReminders);
 
     QMenu* tools = bar->addMenu(QStringLiteral("Tools"));
     tools->setObjectName(QStringLiteral("Tools1"));
@@ -263,6 +267,9 @@ void TfrmMain::buildFooter() {
     footer->setFixedHeight(22);
     auto* layout = new QHBoxLayout(footer);
     layout->setContentsMargins(6, 0, 8, 0);
+    lblReminders = new QLabel(footer);
+    lblReminders->setObjectName(QStringLiteral("lblReminders"));
+    layout->addWidget(lblReminders);
     layout->addStretch();
     auto* address = new QLabel(TfrmAbout::webAddress(), footer);
     address->setObjectName(QStringLiteral("lblWebAddress"));

@@ -651,7 +651,8 @@ void TestMainWindow::secondaryWindowsInStartUpOrder() {
     QCOMPARE(classes,
              (QStringList{"TfrmReOpen", "TfrmAbout", "TfrmProgress", "TfrmComments",
                           "TfrmDateSelect", "TfrmBatchImport", "TfrmCategories", "TfrmDetails",
-                          "TfrmURL", "TfrmHistory", "TfrmDeletedTasks", "TQRptTasks"}));
+                          "TfrmURL", "TfrmHistory", "TfrmDeletedTasks", "TQRptTasks",
+                          "TfrmReminders"}));
 }
 
 // The Edit and Search menus run the active view's commands.

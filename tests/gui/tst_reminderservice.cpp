@@ -1,21 +1,28 @@
 #include "core/TaskListFixture.h"
+#include "document/ListDocument.h"
 #include "document/TaskUndo.h"
 #include "model/TaskCommands.h"
 #include "reminders/DesktopNotifier.h"
 #include "shell/ReminderCenter.h"
+#include "shell/Startup.h"
+#include "shell/Unit1.h"
 #include "support/FileBytes.h"
+#include "support/ScriptedPrompt.h"
 #include "support/TestSupport.h"
+#include "view/uFrTasks.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QUndoStack>
 
 #include <csignal>
 #include <sys/wait.h>
@@ -141,6 +148,7 @@ private slots:
     void notifications();
     void actions_data();
     void actions();
+    void throughTheMainWindow();
     void tomorrowSkipsTheNextDay();
     void noSecondReminderAfterRestart();
     void reminderTimeCrossedWhileRunning();
@@ -295,6 +303,51 @@ void TestReminderService::actions() {
                  "b");
         QCOMPARE(open.statusOf("b"), Paused);
     }
+}
+
+// The real window: a due task hidden by a filter in the second tab is completed from its
+// notification as the task bar completes it, one step Undo takes back; a click shows it.
+void TestReminderService::throughTheMainWindow() {
+    startService();
+    const QString file = m_dir->filePath("Week plan.cv1");
+    {
+        ListDocument made;
+        made.createNew();
+        for (const char* task : {"a", "b"}) {
+            made.table()->append();
+            made.table()->setString(Task, QString::fromLatin1(task));
+            if (task == QByteArray("b"))
+                made.table()->setDate(DueDate, uGeneral::Today());
+            made.table()->post();
+        }
+        made.save(file, true);
+    }
+    ScriptedPrompt prompt;
+    const QString folder = m_dir->filePath("program/");
+    QDir().mkpath(folder);
+    const auto main = StartCorvantis(folder, {file});
+    main->actNewExecute();
+    TfrTasks* view = qobject_cast<TfrTasks*>(
+        main->PageControl()->widget(0)->findChild<TfrTasks*>(QStringLiteral("frTasks")));
+    QTRY_COMPARE(calls().size(), 1);
+    view->cdsTasks()->setFilter(QStringLiteral("Task = 'a'"));
+    view->cdsTasks()->setFiltered(true);
+
+    invoke(1, "default");
+    QTRY_COMPARE(main->PageControl()->currentIndex(), 0);
+    QCOMPARE(view->cdsTasks()->asString(Task), QStringLiteral("b"));
+    QVERIFY(!view->cdsTasks()->filtered());
+
+    view->cdsTasks()->setFiltered(true); // hidden again: Complete must still find it
+    main->PageControl()->setCurrentIndex(1);
+    invoke(1, "complete");
+    QTRY_COMPARE(view->cdsTasks()->asString(Status), Complete);
+    QCOMPARE(view->cdsTasks()->asString(Task), QStringLiteral("b"));
+    QVERIFY(view->Unsaved());
+    main->PageControl()->setCurrentIndex(0);
+    main->findChild<QAction*>(QStringLiteral("actUndo"))->trigger();
+    QCOMPARE(view->cdsTasks()->asString(Status), NotStarted);
+    QVERIFY(prompt.errors.isEmpty());
 }
 
 void TestReminderService::tomorrowSkipsTheNextDay() {
