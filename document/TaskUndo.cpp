@@ -117,7 +117,10 @@ void TaskUndo::replay(const std::vector<Change>& changes, bool backward) {
         const std::int32_t from = backward ? change.after : change.before;
         const std::int32_t to = backward ? change.before : change.after;
         if (from < 0) {
-            batch.push_back({RowChange::Add, -1, static_cast<std::uint32_t>(to)});
+            // The task comes back under its own ID: IDs are never given twice, so none holds it.
+            RowChange add{RowChange::Add, -1, static_cast<std::uint32_t>(to)};
+            add.keepId = true;
+            batch.push_back(add);
             addedFor.push_back(change.row);
         } else if (to < 0) {
             batch.push_back({RowChange::Delete, resolve(change.row), 0});

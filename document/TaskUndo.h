@@ -13,7 +13,7 @@
 // The undo history of one open list, for this run: every change stored in its task table,
 // grouped into the user's commands, undone and redone as ordinary changes, so the list file ends
 // up exactly as the same changes made by hand would leave it (an undone edit is an edit back, an
-// undone add a delete, an undone delete the task added again under a new ID).
+// undone add a delete, an undone delete the task added again under its own ID).
 //
 // Changes stored while a step is open (Step, around a command) make one step. Any other change,
 // such as a grid edit stored when the user moves to another task, is a step of its own, and so is

@@ -1,5 +1,8 @@
 #include "model/TaskHistory.h"
 
+#include <optional>
+#include <unordered_set>
+
 namespace TaskHistory {
 
 namespace {
@@ -21,6 +24,17 @@ Entry entryAt(const DataTable& table, std::size_t index) {
     return {numbers[0], numbers[1], numbers[2]};
 }
 
+// The ID a stored version carries; none in a list without an ID field or for a version without one.
+std::optional<std::int32_t> idOf(const DataTable& table, std::uint32_t version) {
+    const int field = table.autoIncField();
+    if (field < 0 || version >= table.versionCount())
+        return std::nullopt;
+    const RowData& data = table.versionData(version);
+    if (data.isNull(field))
+        return std::nullopt;
+    return data.int32(field);
+}
+
 } // namespace
 
 std::vector<Version> versionsOfRow(const DataTable& table, DataTable::RowId row) {
@@ -28,19 +42,36 @@ std::vector<Version> versionsOfRow(const DataTable& table, DataTable::RowId row)
     const std::int32_t current = table.currentVersionOf(row);
     if (current < 0)
         return versions;
+    const std::optional<std::int32_t> id = idOf(table, static_cast<std::uint32_t>(current));
     versions.push_back({static_cast<std::uint32_t>(current), 0});
     // The log runs in the order the changes were made, so each version's maker lies before the
-    // maker of the version that replaced it: one backward pass finds the whole chain.
+    // maker of the version that replaced it: one backward pass finds the whole chain. A task
+    // deleted and brought back (undo, restore) keeps its ID: where its chain starts, it goes on
+    // from the deletion of the same ID before it.
     std::uint32_t wanted = static_cast<std::uint32_t>(current) + 1;
+    bool seekingDeletion = false;
     for (std::size_t i = entryCount(table); i-- > 0;) {
         const Entry entry = entryAt(table, i);
+        if (seekingDeletion) {
+            if (!(entry.kind & DataTable::Deleted) || entry.version == 0 ||
+                entry.version >= wanted || idOf(table, entry.version - 1) != id)
+                continue;
+            seekingDeletion = false;
+            wanted = entry.version;
+            versions.push_back({wanted - 1, static_cast<int>(i + 1)});
+            continue;
+        }
         if (entry.version != wanted || (entry.kind & DataTable::Deleted))
             continue;
-        versions.back().change = static_cast<int>(i + 1);
+        if (versions.back().change == 0)
+            versions.back().change = static_cast<int>(i + 1);
+        if (!(entry.kind & DataTable::Modified)) {
+            seekingDeletion = id.has_value(); // an insertion: the task may have lived before
+            continue;
+        }
         // A replaced version always comes before its replacement; anything else ends the chain
         // rather than looping in a damaged file.
-        if (!(entry.kind & DataTable::Modified) || entry.replaced == 0 ||
-            entry.replaced >= entry.version)
+        if (entry.replaced == 0 || entry.replaced >= entry.version)
             break;
         wanted = entry.replaced;
         versions.push_back({wanted - 1, 0});
@@ -54,6 +85,16 @@ std::vector<Version> deletedTasks(const DataTable& table) {
         const std::uint32_t state = table.versionState(v);
         return (state & DataTable::Deleted) && !(state & DataTable::Void);
     };
+    // A task that is live again (its deletion undone, or restored) is not offered, and a task
+    // deleted more than once is offered once, as it was last deleted.
+    std::unordered_set<std::int32_t> ids;
+    for (const DataTable::RowId row : table.allRows())
+        if (const auto id = idOf(table, static_cast<std::uint32_t>(table.currentVersionOf(row))))
+            ids.insert(*id);
+    const auto offer = [&](std::size_t v) {
+        const std::optional<std::int32_t> id = idOf(table, static_cast<std::uint32_t>(v));
+        return !id || ids.insert(*id).second;
+    };
     std::vector<Version> deleted;
     std::vector<bool> listed(count, false);
     for (std::size_t i = entryCount(table); i-- > 0;) {
@@ -64,11 +105,12 @@ std::vector<Version> deletedTasks(const DataTable& table) {
         if (listed[v] || !isDeletedTask(v))
             continue;
         listed[v] = true;
-        deleted.push_back({static_cast<std::uint32_t>(v), static_cast<int>(i + 1)});
+        if (offer(v))
+            deleted.push_back({static_cast<std::uint32_t>(v), static_cast<int>(i + 1)});
     }
     // Deletions the log does not name (a file written without one) follow, the latest first.
     for (std::size_t v = count; v-- > 0;)
-        if (!listed[v] && isDeletedTask(v))
+        if (!listed[v] && isDeletedTask(v) && offer(v))
             deleted.push_back({static_cast<std::uint32_t>(v), 0});
     return deleted;
 }

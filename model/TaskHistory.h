@@ -18,10 +18,12 @@ struct Version {
 };
 
 // Every stored version of a live row, newest first: the one it shows now, then each one that it
-// replaced, followed back through the change log. One pass over the log at most.
+// replaced, followed back through the change log, across a deletion of the task and its return
+// under the same ID. One pass over the log at most.
 std::vector<Version> versionsOfRow(const DataTable& table, DataTable::RowId row);
 
-// The last version of every task deleted from the list, the latest deletion first.
+// The last version of every task deleted from the list and not live again (no live task has
+// its ID), each task once, the latest deletion first.
 std::vector<Version> deletedTasks(const DataTable& table);
 
 // The fields whose values differ between two stored versions, in field order.

@@ -34,8 +34,12 @@ void TfrTasks::DeletedTasks1Click() {
         if (versions.empty())
             return;
         std::vector<DataTable::RowChange> changes;
-        for (std::uint32_t version : versions)
-            changes.push_back({DataTable::RowChange::Add, -1, version});
+        for (std::uint32_t version : versions) {
+            // A restored task keeps its ID, so its history runs on across the deletion.
+            DataTable::RowChange add{DataTable::RowChange::Add, -1, version};
+            add.keepId = true;
+            changes.push_back(add);
+        }
         m_cdsTasks->applyChanges(changes);
         MarkUnsaved();
     });

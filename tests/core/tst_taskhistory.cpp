@@ -78,6 +78,7 @@ private slots:
     void changesMatchTheSameByHand_data();
     void changesMatchTheSameByHand();
     void copyWithoutHistory();
+    void taskBroughtBackUnderItsId();
 };
 
 void TestTaskHistory::versionsAndDeletions() {
@@ -219,6 +220,31 @@ void TestTaskHistory::copyWithoutHistory() {
     QCOMPARE(rows.join(u' '), QStringLiteral("1=alpha/0 2=bravo/80 3=charlie/0"));
     QVERIFY(TaskHistory::deletedTasks(read).empty());
     QCOMPARE(DataPacket::Write(table), before);
+}
+
+// Undo of a delete and a restore bring a task back under its own ID: the history runs on across
+// the deletion, and the task is no longer offered among the deleted ones.
+void TestTaskHistory::taskBroughtBackUnderItsId() {
+    DataTable table;
+    Load(table, ListWithHistory());
+    const std::vector<TaskHistory::Version> deleted = TaskHistory::deletedTasks(table);
+    QCOMPARE(deleted.size(), std::size_t(2)); // echo, delta
+    DataTable::RowChange back{DataTable::RowChange::Add, -1, deleted[1].version};
+    back.keepId = true;
+    const DataTable::RowId delta = table.applyChanges({back}).front();
+    QCOMPARE(table.rowData(delta).int32(table.fieldIndex(ID)), 4);
+    table.goToRow(delta);
+    table.edit();
+    table.setString(Comments, QStringLiteral("again"));
+    table.post();
+
+    // Its two versions since, then the one it had when deleted.
+    const std::vector<TaskHistory::Version> versions = TaskHistory::versionsOfRow(table, delta);
+    QCOMPARE(versions.size(), std::size_t(3));
+    QCOMPARE(versions[2].version, deleted[1].version);
+    const std::vector<TaskHistory::Version> still = TaskHistory::deletedTasks(table);
+    QCOMPARE(still.size(), std::size_t(1)); // echo only
+    QCOMPARE(still[0].version, deleted[0].version);
 }
 
 QTEST_GUILESS_MAIN(TestTaskHistory)

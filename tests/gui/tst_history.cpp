@@ -5,6 +5,7 @@
 #include "dialogs/uFrmDeletedTasks.h"
 #include "dialogs/uFrmHistory.h"
 #include "dialogs/ufrmReOpen.h"
+#include "document/TaskUndo.h"
 #include "gui/DialogDriver.h"
 #include "gui/ViewHost.h"
 #include "model/TaskHistory.h"
@@ -15,7 +16,6 @@
 #include "storage/Import.h"
 #include "storage/RecentLists.h"
 #include "support/FileBytes.h"
-#include "document/TaskUndo.h"
 #include "widgets/ProgramColours.h"
 
 #include <QAction>
@@ -53,7 +53,9 @@ DataTable::RowId RowOfId(const DataTable& table, int id) {
 
 // Edits made by hand, ";" between them: "edit ID: Field=value|...", "add: Field=value|...",
 // "add like ID" (a new task typed with every value the task of that ID last had) and
-// "delete ID". Values are field texts, dates ISO; "<null>" empties a field.
+// "back ID" (the last version of the task of that ID added again under its own ID, as undo and
+// restore bring a task back) and "delete ID". Values are field texts, dates ISO; "<null>"
+// empties a field.
 void ByHand(DataTable& table, const QString& script) {
     const auto type = [&](const QString& values) {
         for (const QString& pair : values.split(u'|', Qt::SkipEmptyParts)) {
@@ -80,10 +82,16 @@ void ByHand(DataTable& table, const QString& script) {
         } else if (words[0] == u"delete") {
             table.goToRow(RowOfId(table, words[1].toInt()));
             table.remove();
-        } else if (words.size() == 3) { // add like ID
+        } else if (words[0] == u"back" || words.size() == 3) { // back ID, add like ID
             const int idField = table.fieldIndex(ID);
             std::size_t v = table.versionCount();
-            while (v-- > 0 && table.versionData(v).int32(idField) != words[2].toInt()) {
+            while (v-- > 0 && table.versionData(v).int32(idField) != words.last().toInt()) {
+            }
+            if (words[0] == u"back") {
+                DataTable::RowChange back{DataTable::RowChange::Add, -1, std::uint32_t(v)};
+                back.keepId = true;
+                table.applyChanges({back});
+                continue;
             }
             table.append();
             for (int f = 0; f < int(table.fields().size()); ++f) {
@@ -175,14 +183,13 @@ void TestHistory::undoRedoEachKind_data() {
         {"state command", "", "complete", "Complete",
          "edit 2: CompletedDate=<null>|LastActioned=<null>|Progress=0|Status=Not Started",
          "edit 2: CompletedDate=2025-03-12|LastActioned=2025-03-12|Progress=100|Status=Complete"},
-        {"quick add", "", "quick", "Add Task", "delete 4", "add like 4"},
-        {"delete", "", "delete", "Delete", "add like 2", "delete 4"},
+        {"quick add", "", "quick", "Add Task", "delete 4", "back 4"},
+        {"delete", "", "delete", "Delete", "back 2", "delete 2"},
         {"restore version", "edit 2: Progress=50|Status=In progress", "history", "Restore Version",
          "edit 2: Progress=50|Status=In progress", "edit 2: Progress=0|Status=Not Started"},
-        {"restore deleted", "delete 3", "deleted", "Restore Deleted Tasks", "delete 4",
-         "add like 4"},
-        {"batch insert", "", "batch", "Add 2 Tasks", "delete 5;delete 4", "add like 4;add like 5"},
-        {"import", "", "import", "Add 2 Tasks", "delete 5;delete 4", "add like 4;add like 5"},
+        {"restore deleted", "delete 3", "deleted", "Restore Deleted Tasks", "delete 3", "back 3"},
+        {"batch insert", "", "batch", "Add 2 Tasks", "delete 5;delete 4", "back 4;back 5"},
+        {"import", "", "import", "Add 2 Tasks", "delete 5;delete 4", "back 4;back 5"},
     });
 }
 
@@ -346,13 +353,13 @@ void TestHistory::restoreThroughTheWindowsAsByHand() {
     WhenShown(deleted, [&] { CloseBy(*deleted, QStringLiteral("btnRestore")); });
     opened.action("actDeletedTasks")->trigger();
     QCOMPARE(view->cdsTasks()->asString(ID) + u' ' + view->cdsTasks()->asString(Task),
-             QStringLiteral("4 three"));
+             QStringLiteral("3 three")); // back under its own ID
     opened.action("actSave")->trigger();
     QVERIFY(!view->Unsaved());
 
     // The same two edits by hand, saved: the same bytes, the old deletion still there.
     ReadList byHand(original);
-    ByHand(byHand.list.table, QStringLiteral("edit 2: Progress=0|Comments=<null>;add like 3"));
+    ByHand(byHand.list.table, QStringLiteral("edit 2: Progress=0|Comments=<null>;back 3"));
     const QString expected = m_folder.filePath(QStringLiteral("byhand.cv1"));
     DataPacket::SaveToFile(byHand.list.table, expected);
     QCOMPARE(ReadFileBytes(file), ReadFileBytes(expected));
