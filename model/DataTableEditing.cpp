@@ -366,7 +366,7 @@ std::vector<DataTable::RowId> DataTable::applyChanges(const std::vector<RowChang
             switch (change.kind) {
             case RowChange::Add: {
                 requireVersion(change.version);
-                RowData values = m_versions[change.version].clone();
+                RowData values = versionData(change.version).clone();
                 const auto row = static_cast<RowId>(m_rowVersion.size());
                 m_rowVersion.push_back(-1);
                 try {
@@ -382,7 +382,7 @@ std::vector<DataTable::RowId> DataTable::applyChanges(const std::vector<RowChang
             case RowChange::Store: {
                 requireStoredRow(change.row);
                 requireVersion(change.version);
-                RowData values = m_versions[change.version].clone();
+                RowData values = versionData(change.version).clone();
                 if (storeEditedRow(change.row, values))
                     touched.push_back(change.row);
                 break;
@@ -419,7 +419,7 @@ void DataTable::applyOneChange(const RowChange& change, std::vector<RowId>& adde
         emit rowAboutToBeInserted(position);
         m_rowVersion.push_back(-1);
         m_visible.push_back(row);
-        m_pending = m_versions[change.version].clone();
+        m_pending = versionData(change.version).clone();
         m_pendingRow = row;
         m_pendingModified = true;
         m_rowBeforeInsert = before;
@@ -438,7 +438,7 @@ void DataTable::applyOneChange(const RowChange& change, std::vector<RowId>& adde
     case RowChange::Store: {
         requireVersion(change.version);
         setCurrent(positionOf(change.row));
-        m_pending = m_versions[change.version].clone();
+        m_pending = versionData(change.version).clone();
         m_pendingRow = change.row;
         m_pendingModified = true;
         m_state = State::Edit;

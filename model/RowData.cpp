@@ -130,8 +130,24 @@ char* RowArena::carryOver(const char* from, std::size_t keep, std::size_t size) 
 
 // --- ArenaRowWriter --------------------------------------------------------------------------
 
-ArenaRowWriter::ArenaRowWriter(RowArena& arena, int fieldCount)
-    : m_arena(arena), m_count(fieldCount), m_headerSize(RowData::headerSize(fieldCount)) {}
+ArenaRowWriter::ArenaRowWriter(RowArena& arena, int fieldCount, Layout layout)
+    : m_arena(arena), m_count(fieldCount), m_packed(layout == Packed),
+      m_headerSize(m_packed ? sizeof(std::uint32_t) : RowData::headerSize(fieldCount)) {
+    if (m_packed)
+        m_tables.resize(std::size_t(fieldCount) + (std::size_t(fieldCount) + 7) / 32 + 1);
+}
+
+// Where the row's ends and null bits go: in the row, or beside it while a packed row is built.
+void ArenaRowWriter::placeTables() {
+    if (m_packed) {
+        m_ends = m_tables.data();
+        m_nulls = reinterpret_cast<std::uint8_t*>(m_tables.data() + m_count);
+    } else {
+        m_ends = reinterpret_cast<std::uint32_t*>(m_row + sizeof(RowData::Header));
+        m_nulls = reinterpret_cast<std::uint8_t*>(m_row + sizeof(RowData::Header) +
+                                                  4 * std::size_t(m_count));
+    }
+}
 
 void ArenaRowWriter::begin() {
     char* row = m_arena.m_cursor ? aligned(m_arena.m_cursor) : nullptr;
@@ -140,13 +156,13 @@ void ArenaRowWriter::begin() {
     m_arena.populateTo(row + m_headerSize + 256);
     m_row = row;
     m_limit = m_arena.m_limit;
+    placeTables();
     // Every field null until a value arrives; the bits past the last field stay clear, as a
     // RowBuilder leaves them, so that equal rows have equal bytes.
-    std::uint8_t* nulls = nullsOf();
     const std::size_t bytes = (std::size_t(m_count) + 7) / 8;
-    std::memset(nulls, 0xFF, bytes);
+    std::memset(m_nulls, 0xFF, bytes);
     if (m_count % 8)
-        nulls[bytes - 1] = std::uint8_t((1u << (m_count % 8)) - 1);
+        m_nulls[bytes - 1] = std::uint8_t((1u << (m_count % 8)) - 1);
     m_out = m_row + m_headerSize;
     m_valueStart = m_out;
     m_next = 0;
@@ -159,6 +175,7 @@ void ArenaRowWriter::grow(std::size_t size) {
     m_out = m_row + used;
     m_valueStart = m_row + valueAt;
     m_limit = m_arena.m_limit;
+    placeTables();
 }
 
 RowData ArenaRowWriter::finish() {
@@ -169,6 +186,32 @@ RowData ArenaRowWriter::finish() {
     header->reserved = 0;
     m_arena.commit(m_out);
     return RowData::borrowing(m_row);
+}
+
+// A packed record: the size of the values, the values, the null bits, then the length of each
+// value that is not null, seven bits a byte (most take one byte).
+const char* ArenaRowWriter::finishPacked() {
+    open(m_count);
+    const auto valueBytes = std::uint32_t(m_out - m_row - m_headerSize);
+    const std::size_t nullBytes = (std::size_t(m_count) + 7) / 8;
+    reserve(nullBytes + 5 * std::size_t(m_count));
+    std::memcpy(m_row, &valueBytes, sizeof valueBytes);
+    std::memcpy(m_out, m_nulls, nullBytes);
+    m_out += nullBytes;
+    std::uint32_t start = 0;
+    for (int f = 0; f < m_count; ++f) {
+        if ((m_nulls[f >> 3] >> (f & 7)) & 1u)
+            continue;
+        std::uint32_t length = m_ends[f] - start;
+        start = m_ends[f];
+        while (length >= 0x80) {
+            *m_out++ = char(length | 0x80);
+            length >>= 7;
+        }
+        *m_out++ = char(length);
+    }
+    m_arena.commit(m_out);
+    return m_row;
 }
 
 // --- RowBuilder ------------------------------------------------------------------------------

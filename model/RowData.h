@@ -105,6 +105,7 @@ public:
 private:
     friend class RowBuilder;
     friend class ArenaRowWriter;
+    friend class RowDataStore;
     // The low bit of m_bits marks memory that a RowArena owns; rows there are 8-byte aligned.
     static constexpr std::uintptr_t Borrowed = 1;
 
@@ -184,13 +185,16 @@ private:
 };
 
 // Builds rows straight into a RowArena with the fields given in ascending order: the list file
-// reader unescapes each value into its final place, without a second copy.
+// reader unescapes each value into its final place, without a second copy. A writer lays its
+// rows out as RowData, or packs them (Packed): the values without the row's table of ends and
+// null bits, for versions that are kept but not read (RowDataStore).
 class ArenaRowWriter {
 public:
+    enum Layout { Rows, Packed };
     // Bytes a caller may write past what it asked room for (a sixteen-byte copy running ahead).
     static constexpr std::size_t Slack = 16;
 
-    ArenaRowWriter(RowArena& arena, int fieldCount);
+    ArenaRowWriter(RowArena& arena, int fieldCount, Layout layout = Rows);
     // Starts a row with every field null.
     void begin();
     // Drops the row being built.
@@ -204,38 +208,46 @@ public:
     const char* limit() const { return m_limit; }
     // The value of field (greater than the previous one's) starts at the cursor.
     void open(int field) {
-        auto* ends = endsOf();
         const auto end = std::uint32_t(m_out - m_row - m_headerSize);
         for (; m_next < field; ++m_next)
-            ends[m_next] = end;
+            m_ends[m_next] = end;
         m_valueStart = m_out;
     }
     // The value of field ends at the cursor.
     void close(int field) {
-        endsOf()[field] = std::uint32_t(m_out - m_row - m_headerSize);
-        nullsOf()[field >> 3] &= std::uint8_t(~(1u << (field & 7)));
+        m_ends[field] = std::uint32_t(m_out - m_row - m_headerSize);
+        m_nulls[field >> 3] &= std::uint8_t(~(1u << (field & 7)));
         m_next = field + 1;
     }
     // Leaves field null, dropping what was written since open().
     void leaveNull() { m_out = m_valueStart; }
     std::size_t valueSize() const { return std::size_t(m_out - m_valueStart); }
     char* valueStart() const { return m_valueStart; }
-    // Ends the row; the arena owns its memory.
+    // What the row being built takes laid out as a row (RowData::byteSize), packed or not.
+    std::size_t rowSize() const {
+        return RowData::headerSize(m_count) + std::size_t(m_out - m_row - m_headerSize);
+    }
+    // Ends the row; the arena owns its memory. (Rows)
     RowData finish();
+    // Ends the row; returns its record, which the arena owns. (Packed)
+    const char* finishPacked();
 
 private:
     void grow(std::size_t size);
-    std::uint32_t* endsOf() { return reinterpret_cast<std::uint32_t*>(m_row + 8); }
-    std::uint8_t* nullsOf() { return reinterpret_cast<std::uint8_t*>(m_row + 8 + 4 * m_count); }
+    void placeTables();
 
     RowArena& m_arena;
     int m_count;
-    std::size_t m_headerSize;
+    bool m_packed;
+    std::size_t m_headerSize; // before the values: a row's header, or a record's value size
     char* m_row = nullptr;
     char* m_out = nullptr;
     char* m_limit = nullptr;
     char* m_valueStart = nullptr;
     int m_next = 0;
+    std::uint32_t* m_ends = nullptr; // in the row, or (packed) in m_tables
+    std::uint8_t* m_nulls = nullptr;
+    std::vector<std::uint32_t> m_tables; // a packed row's ends and null bits while it is built
 };
 
 // Collects field values in any order and lays them out as a RowData. Reusable: reset() keeps

@@ -4,6 +4,7 @@
 #include "model/DataTable.h"
 #include "storage/HelperThread.h"
 #include "storage/InputFile.h"
+#include "storage/PacketReader.h"
 #include "storage/PacketScanner.h"
 #include "storage/PacketWriter.h"
 #include "storage/SaveFile.h"
@@ -248,19 +249,30 @@ void SaveToFile(DataTable& table, const QString& fileName) {
     }
 }
 
-void LoadFromFile(DataTable& table, const QString& fileName, qint64 maxSize) {
+ReadNotice LoadFromFile(DataTable& table, const QString& fileName, qint64 maxSize) {
     table.close();
     const InputFile file(fileName, maxSize);
     if (file.size() > 0 && !mayBeginPacket(file.head(4096)))
         PacketScanner::mismatch();
     {
+        // Nothing read from the mapping outlives it: the table owns every byte it keeps.
         const MappedFile mapped(file);
-        if (mapped.data()) {
-            Read(table, QByteArray::fromRawData(mapped.data(), mapped.size()));
-            return;
-        }
+        if (mapped.data())
+            return PacketReader::readInto(
+                table, QByteArray::fromRawData(mapped.data(), mapped.size()), true);
     }
-    Read(table, file.readAll());
+    return Read(table, file.readAll());
+}
+
+QString ReadNotice::text(const QString& fileName) const {
+    if (!notUtf8)
+        return QString();
+    return QStringLiteral("The list \"%1\" held bytes that were not UTF-8 text. %2 Saving the "
+                          "list writes its text as UTF-8.")
+        .arg(InputFile::FullName(fileName),
+             replaced ? QStringLiteral("Each was read as the replacement character \uFFFD.")
+                      : QStringLiteral("Each was read as the Windows-1252 character of its "
+                                       "number, the rest of the text as UTF-8."));
 }
 
 } // namespace DataPacket

@@ -1,0 +1,560 @@
+#include "storage/PacketReader.h"
+
+#include "base/CorvantisError.h"
+#include "model/FieldValues.h"
+#include "storage/PacketEncoding.h"
+#include "storage/PacketValues.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <cstring>
+#include <limits>
+
+// The rows of a list file: the plain path for rows as writers lay them out and the general path
+// for any other layout (see PacketReader.h).
+
+using PacketEncoding::equalsIgnoringCase;
+using PacketValues::Parse;
+
+// Reads the rows and whatever else ROWDATA holds, up to its end tag or to where another reader
+// took over.
+void PacketReader::scanRows() {
+    std::string_view name;
+    while (m_p != m_stopAt) {
+        if (m_mapped && m_p >= m_releaseNext)
+            releaseBehind();
+        // Rows follow one another directly: "<ROW " needs no trip through the tag reader.
+        if (m_end - m_p > 4 && std::memcmp(m_p, "<ROW", 4) == 0 &&
+            (isSpace(m_p[4]) || m_p[4] == '/' || m_p[4] == '>')) {
+            m_p += 4;
+            readRow();
+            continue;
+        }
+        switch (next(name)) {
+        case Tag::Eof:
+            unexpectedEnd("ROWDATA");
+        case Tag::End:
+            if (name != "ROWDATA")
+                damaged(QStringLiteral("\"ROWDATA\" is closed by \"%1\"").arg(shown(name)));
+            return;
+        case Tag::Start:
+            if (name == "ROW")
+                readRow();
+            else if (!skipAttributes(name))
+                skipChildren(name);
+            break;
+        }
+    }
+}
+
+// The field a row attribute names: the one after the previous attribute's field first (rows
+// list their values in field order, leaving out empty ones), then the rest; or OtherName or
+// RowStateName.
+int PacketReader::fieldOf(std::string_view name, int hint) const {
+    const int count = int(m_slots.size());
+    auto is = [&](int f) {
+        const std::string& candidate = m_slots[std::size_t(f)].name;
+        return candidate.size() == name.size() &&
+               std::memcmp(candidate.data(), name.data(), name.size()) == 0;
+    };
+    if (hint < count && is(hint))
+        return hint;
+    if (name == "RowState")
+        return RowStateName;
+    for (int f = hint + 1; f < count; ++f)
+        if (is(f))
+            return f;
+    const auto it = m_byName.find(name);
+    return it == m_byName.end() ? OtherName : it->second;
+}
+
+// The field whose attribute start (`Name="`) is at p, p moved past it, or RowStateName;
+// NotLaidOut when the attribute is laid out otherwise or names no field.
+int PacketReader::matchStart(const char*& p, int hint) const {
+    if (p >= m_end)
+        return NotLaidOut;
+    const int field = m_starts.match(p, m_end, hint);
+    if (field != OtherName)
+        return field;
+    if (const std::size_t n = m_rowStateStart.at(p, m_end)) {
+        p += n;
+        return RowStateName;
+    }
+    return NotLaidOut;
+}
+
+// Reads a quoted value (the cursor after its opening quote) onto out, references decoded.
+void PacketReader::readValue(char quote, std::string& out) {
+    const char* v = m_p;
+    while (true) {
+        const char* q = findEither(v, m_end, quote, '&');
+        if (q >= m_end)
+            unexpectedEnd("ROW");
+        out.append(v, std::size_t(q - v));
+        if (*q == quote) {
+            m_p = q + 1;
+            return;
+        }
+        v = decodeReference(out, q, m_end);
+    }
+}
+
+// The same as a view: the file's own bytes when the value holds no reference.
+std::string_view PacketReader::readValue(char quote) {
+    const char* v = m_p;
+    const char* q = findEither(v, m_end, quote, '&');
+    if (q >= m_end)
+        unexpectedEnd("ROW");
+    if (*q == quote) {
+        m_p = q + 1;
+        return std::string_view(v, std::size_t(q - v));
+    }
+    m_scratch.clear();
+    readValue(quote, m_scratch);
+    return m_scratch;
+}
+
+// One ROW element, the cursor after its name. Rows as writers lay them out take the plain
+// path; anything else (other quotes, unknown or repeated attributes, values out of field order,
+// nested rows, odd numbers, bad references) is read again from the start by the general path,
+// which also words every error.
+void PacketReader::readRow() {
+    const char* start = m_p;
+    if (readPlainRow())
+        return;
+    m_p = start;
+
+    RowBuilder& builder = *m_builder;
+    builder.reset();
+    std::uint32_t state = 0;
+    int hint = 0;
+    bool open = false;
+    while (true) {
+        skipSpaces();
+        if (m_p >= m_end)
+            unexpectedEnd("ROW");
+        if (*m_p == '/') {
+            ++m_p;
+            if (m_p >= m_end || *m_p != '>')
+                damaged(QStringLiteral("the tag \"ROW\" is malformed"));
+            ++m_p;
+            break;
+        }
+        if (*m_p == '>') {
+            ++m_p;
+            open = true;
+            break;
+        }
+        int field = matchStart(m_p, hint);
+        char quote = '"';
+        std::string_view name;
+        if (field == NotLaidOut) {
+            name = readName();
+            quote = valueStart("ROW", name);
+            field = fieldOf(name, hint);
+        }
+        if (field == OtherName) {
+            // An attribute that names no field.
+            const auto* close =
+                static_cast<const char*>(std::memchr(m_p, quote, std::size_t(m_end - m_p)));
+            if (!close)
+                unexpectedEnd("ROW");
+            m_p = close + 1;
+            continue;
+        }
+        if (field == RowStateName) {
+            const std::string_view text = readValue(quote);
+            std::int64_t value = 0;
+            if (PacketValues::parseInteger(text, value) != Parse::Ok || value < 0 ||
+                value > std::numeric_limits<std::uint32_t>::max())
+                damaged(QStringLiteral("the row state \"%1\" is not valid").arg(shown(text)));
+            state = static_cast<std::uint32_t>(value);
+            continue;
+        }
+        if (builder.isSet(field))
+            damaged(QStringLiteral("a row gives \"%1\" twice")
+                        .arg(m_slots[std::size_t(field)].displayName));
+        const FieldKind kind = m_slots[std::size_t(field)].kind;
+        if (kind == FieldKind::String || kind == FieldKind::Memo)
+            setText(field, quote);
+        else
+            setScalar(field, readValue(quote));
+        hint = field + 1;
+    }
+    if (open)
+        skipChildren("ROW"); // nested rows of other writers
+
+    if (m_idField >= 0 && builder.isSet(m_idField)) {
+        std::int32_t id = 0;
+        std::memcpy(&id, builder.value(m_idField).data(), sizeof id);
+        m_idCeiling = std::max(m_idCeiling, std::int64_t(id) + 1);
+    }
+    keepRow(builder.build(m_content.arena), state);
+}
+
+// Counts what a row takes laid out against what a list file may take.
+void PacketReader::countRow(std::size_t bytes) {
+    m_used += bytes + sizeof(RowData) + sizeof(std::uint32_t);
+    if (m_used > m_budget)
+        damaged(QStringLiteral("its rows need more memory than a list file can take"));
+}
+
+void PacketReader::keepRow(RowData&& row, std::uint32_t state) {
+    countRow(row.byteSize());
+    m_content.versions.push_back(std::move(row));
+    m_content.packed.skip();
+    m_content.states.push_back(state);
+}
+
+void PacketReader::keepPacked(ArenaRowWriter& row, std::uint32_t state) {
+    countRow(row.rowSize());
+    m_content.versions.emplace_back();
+    m_content.packed.add(row.finishPacked());
+    m_content.states.push_back(state);
+}
+
+namespace {
+
+// A plain decimal number ("123", "-7") up to its closing quote at most nine digits long;
+// false for anything else (blanks, a plus sign, longer numbers), left to the general path.
+bool plainNumber(const char*& p, const char* e, std::int32_t& value) {
+    // A sign, nine digits and the byte after them at most are looked at.
+    if (e - p < 12)
+        return false;
+    const char* q = p;
+    const bool negative = *q == '-';
+    q += negative;
+    const char* digits = q;
+    std::int32_t n = 0;
+    while (unsigned(*q - '0') < 10) {
+        if (q - digits == 9)
+            return false; // a tenth digit
+        n = n * 10 + (*q++ - '0');
+    }
+    if (q == digits || *q != '"')
+        return false;
+    value = negative ? -n : n;
+    p = q + 1;
+    return true;
+}
+
+bool isAscii(std::string_view text) {
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) & 0x80)
+            return false;
+    return true;
+}
+
+// The bytes of a plain value up to its closing quote; false when it holds a reference.
+bool plainValue(const char*& p, const char* e, std::string_view& value) {
+    const char* q = PacketScanner::findEither(p, e, '"', '&');
+    if (q >= e || *q != '"')
+        return false;
+    value = std::string_view(p, std::size_t(q - p));
+    p = q + 1;
+    return true;
+}
+
+} // namespace
+
+// A date of eight digits and its closing quote at p, p moved past them; false for any other
+// form, left to the general date reading.
+bool PacketReader::eightDigitDate(const char*& p, std::int32_t& day) {
+    if (m_end - p < 9 || p[8] != '"')
+        return false;
+    std::uint64_t text;
+    std::memcpy(&text, p, sizeof text);
+    // Every byte a digit: none below '0' (the subtraction sets its top bit) or above '9' (the
+    // addition does).
+    const std::uint64_t digits = text - 0x3030303030303030ull;
+    if (((text + 0x4646464646464646ull) | digits) & 0x8080808080808080ull)
+        return false;
+    DateSlot& slot = m_dates[(text * 0x9E3779B97F4A7C15ull) >> 56];
+    if (slot.digits != text) {
+        unsigned char d[8];
+        std::memcpy(d, &digits, sizeof d);
+        const std::optional<std::int32_t> value = PacketValues::dayOf(
+            d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3], d[4] * 10 + d[5], d[6] * 10 + d[7]);
+        if (!value)
+            return false;
+        slot.digits = text;
+        slot.day = *value;
+    }
+    day = slot.day;
+    p += 9;
+    return true;
+}
+
+// A row whose attributes are all `Name="value"` in field order, values decoded straight into
+// their final place; false, having consumed nothing that counts, for any other row.
+bool PacketReader::readPlainRow() {
+    // Everything before the row checked first; "<ROW" itself is ASCII.
+    const char* const start = m_p;
+    if (start - m_checked > 4)
+        checkUpTo(start);
+    else if (m_checked < start)
+        m_checked = start;
+    const char* p = m_p;
+    std::uint32_t state = 0;
+    bool stateRead = false;
+    // The state comes first as writers lay rows out: a version that is not shown is packed.
+    if (p + 1 < m_end) {
+        const char* q = p + (*p == ' ');
+        while (isSpace(*q) && q + 1 < m_end)
+            ++q;
+        if (const std::size_t n = m_rowStateStart.at(q, m_end)) {
+            std::int32_t value = 0;
+            if (!plainNumber(q += n, m_end, value) || value < 0)
+                return false;
+            state = std::uint32_t(value);
+            stateRead = true;
+            p = q;
+        }
+    }
+    const bool packed = stateRead && !DataTable::isLiveState(state);
+    ArenaRowWriter& row = packed ? *m_packer : *m_writer;
+    row.begin();
+    std::int64_t idCeiling = 0;
+    int hint = 0;
+    while (true) {
+        if (p + 1 >= m_end)
+            return false;
+        p += *p == ' '; // attributes are one blank apart
+        while (isSpace(*p) && p + 1 < m_end)
+            ++p;
+        if (p + 1 >= m_end)
+            return false;
+        if (*p == '/') {
+            if (p[1] != '>')
+                return false;
+            p += 2;
+            break;
+        }
+        const int field = m_starts.match(p, m_end, hint);
+        if (field == OtherName) {
+            // The state once, anywhere (a row giving it again is left to the general path).
+            const std::size_t n = m_rowStateStart.at(p, m_end);
+            std::int32_t value = 0;
+            if (!n || stateRead || !plainNumber(p += n, m_end, value) || value < 0)
+                return false;
+            state = std::uint32_t(value);
+            stateRead = true;
+            continue;
+        }
+        const Slot& slot = m_slots[std::size_t(field)];
+        row.open(field);
+        switch (slot.kind) {
+        case FieldKind::String:
+        case FieldKind::Memo:
+            p = copyText(row, p, slot.kind == FieldKind::String ? slot.width : 0);
+            if (!p)
+                return false;
+            break;
+        case FieldKind::Integer:
+        case FieldKind::AutoInc:
+        case FieldKind::Word:
+        case FieldKind::Date: {
+            if (*p == '"') { // empty: the field stays empty
+                ++p;
+                hint = field + 1;
+                continue;
+            }
+            std::int32_t value = 0;
+            if (slot.kind == FieldKind::Date && eightDigitDate(p, value)) {
+                // the form every writer uses
+            } else if (slot.kind == FieldKind::Date) {
+                std::string_view text;
+                if (!plainValue(p, m_end, text) || (text.size() != 8 && !isAscii(text)))
+                    return false; // (a date may carry any time after "T", which is ignored)
+                const std::optional<std::int32_t> day = PacketValues::parseDate(text);
+                if (!day)
+                    return false;
+                value = *day;
+            } else if (!plainNumber(p, m_end, value) ||
+                       (slot.kind == FieldKind::Word && (value < 0 || value > 65535))) {
+                return false;
+            }
+            if (slot.kind == FieldKind::AutoInc)
+                idCeiling = std::int64_t(value) + 1;
+            row.reserve(sizeof value);
+            std::memcpy(row.cursor(), &value, sizeof value);
+            row.cursor() += sizeof value;
+            break;
+        }
+        case FieldKind::DateTime:
+        case FieldKind::Boolean: {
+            std::string_view text;
+            if (!plainValue(p, m_end, text))
+                return false;
+            if (text.empty()) {
+                hint = field + 1;
+                continue;
+            }
+            row.reserve(8);
+            if (slot.kind == FieldKind::DateTime) {
+                const std::optional<std::int64_t> stamp = PacketValues::parseDateTime(text);
+                if (!stamp)
+                    return false;
+                std::memcpy(row.cursor(), &*stamp, sizeof *stamp);
+                row.cursor() += sizeof *stamp;
+            } else if (text == "TRUE" || text == "FALSE") {
+                *row.cursor()++ = text[0] == 'T' ? 1 : 0;
+            } else {
+                return false;
+            }
+            break;
+        }
+        }
+        row.close(field);
+        hint = field + 1;
+    }
+    if (m_checked == start)
+        m_checked = p;
+    m_p = p;
+    m_idCeiling = std::max(m_idCeiling, idCeiling);
+    if (packed)
+        keepPacked(row, state);
+    else
+        keepRow(row.finish(), state);
+    return true;
+}
+
+// Copies a text value (p after its opening quote) to the row being written, references
+// decoded, cut to width characters unless width is 0; returns what follows its closing quote,
+// nullptr when it holds a reference that is not valid or has no closing quote. Sixteen bytes
+// are copied at a time and the cursor advanced past those that are neither quote nor "&".
+const char* PacketReader::copyText(ArenaRowWriter& row, const char* p, std::size_t width) {
+    // Where the first byte above 0x7F may be: what comes before it is ASCII, so only the rest
+    // needs a check of its UTF-8.
+    const char* high = nullptr;
+    char* out = row.cursor();
+    const char* limit = row.limit();
+    const auto room = [&](std::size_t size) {
+        if (std::size_t(limit - out) < size + ArenaRowWriter::Slack) {
+            row.cursor() = out;
+            row.reserve(size);
+            out = row.cursor();
+            limit = row.limit();
+        }
+    };
+    while (true) {
+        bool found = false; // the cursor is at a quote or "&"
+#if defined(__SSE2__)
+        const __m128i quotes = _mm_set1_epi8('"');
+        const __m128i amps = _mm_set1_epi8('&');
+        while (m_end - p >= 16) {
+            room(16);
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), x);
+            const auto hits = unsigned(_mm_movemask_epi8(
+                _mm_or_si128(_mm_cmpeq_epi8(x, quotes), _mm_cmpeq_epi8(x, amps))));
+            const auto upper = unsigned(_mm_movemask_epi8(x));
+            if (!hits) {
+                if (upper && !high)
+                    high = p;
+                p += 16;
+                out += 16;
+                continue;
+            }
+            const int clean = __builtin_ctz(hits);
+            if ((upper & ((1u << clean) - 1)) && !high)
+                high = p;
+            p += clean;
+            out += clean;
+            found = true;
+            break;
+        }
+#endif
+        if (!found) {
+            while (p < m_end && *p != '"' && *p != '&') {
+                room(1);
+                if ((static_cast<unsigned char>(*p) & 0x80u) && !high)
+                    high = p;
+                *out++ = *p++;
+            }
+            if (p >= m_end)
+                return nullptr;
+        }
+        if (*p == '"')
+            break;
+        char32_t cp = 0;
+        const char* next = readReference(p, m_end, cp);
+        if (!next)
+            return nullptr;
+        room(4);
+        if (cp < 0x80)
+            *out++ = char(cp);
+        else
+            out = PacketEncoding::writeUtf8(out, cp);
+        p = next;
+    }
+    if (high && m_checked < m_end &&
+        !PacketEncoding::isWellFormedUtf8(std::string_view(high, std::size_t(p - high))))
+        throw NotUtf8{};
+    row.cursor() = out;
+    if (width && row.valueSize() > width)
+        row.cursor() = row.valueStart() + utf8Prefix(row.valueStart(), row.valueSize(), width);
+    return p + 1;
+}
+
+void PacketReader::setText(int field, char quote) {
+    const Slot& slot = m_slots[std::size_t(field)];
+    RowBuilder& builder = *m_builder;
+    std::string& out = builder.begin(field);
+    const std::size_t start = out.size();
+    readValue(quote, out);
+    if (slot.kind == FieldKind::String && out.size() - start > slot.width)
+        out.resize(start + utf8Prefix(out.data() + start, out.size() - start, slot.width));
+    builder.finish(field);
+}
+
+void PacketReader::setScalar(int field, std::string_view text) {
+    if (text.empty())
+        return; // an empty value leaves the field empty
+    const Slot& slot = m_slots[std::size_t(field)];
+    RowBuilder& builder = *m_builder;
+    switch (slot.kind) {
+    case FieldKind::Integer:
+    case FieldKind::AutoInc:
+    case FieldKind::Word: {
+        std::int64_t value = 0;
+        if (PacketValues::parseInteger(text, value) != Parse::Ok)
+            throw CorvantisError(QStringLiteral("'%1' is not a valid integer value for field '%2'")
+                                     .arg(shown(text), slot.displayName));
+        builder.setInt32(field, FieldValues::checkedInteger(slot.kind, slot.displayName, value));
+        return;
+    }
+    case FieldKind::Date: {
+        const std::optional<std::int32_t> day = PacketValues::parseDate(text);
+        if (!day)
+            throw CorvantisError(QStringLiteral("'%1' is not a valid date").arg(shown(text)));
+        builder.setInt32(field, *day);
+        return;
+    }
+    case FieldKind::DateTime: {
+        const std::optional<std::int64_t> stamp = PacketValues::parseDateTime(text);
+        if (!stamp)
+            throw CorvantisError(
+                QStringLiteral("'%1' is not a valid date and time").arg(shown(text)));
+        builder.setInt64(field, *stamp);
+        return;
+    }
+    case FieldKind::Boolean: {
+        // Any leading part of "true" or "false", case ignored, as typed values are read.
+        const bool isTrue =
+            text.size() <= 4 && equalsIgnoringCase(text, std::string_view("true", text.size()));
+        const bool isFalse =
+            text.size() <= 5 && equalsIgnoringCase(text, std::string_view("false", text.size()));
+        if (!isTrue && !isFalse)
+            throw CorvantisError(QStringLiteral("'%1' is not a valid boolean value for field '%2'")
+                                     .arg(shown(text), slot.displayName));
+        builder.setBool(field, isTrue);
+        return;
+    }
+    case FieldKind::String:
+    case FieldKind::Memo:
+        return;
+    }
+}
