@@ -471,6 +471,7 @@ void TestDataPacket::counterRule() {
 void TestDataPacket::encodings_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("task");
+    QTest::addColumn<bool>("told"); // that the file held bytes that were not UTF-8
 
     const QByteArray field = R"(<FIELD attrname="Task" fieldtype="string" WIDTH="255"/>)";
     const QByteArray plain = R"(<?xml version="1.0" standalone="yes"?>  )";
@@ -478,43 +479,52 @@ void TestDataPacket::encodings_data() {
         return packet(field, "", "<ROW Task=\"" + value + "\"/>", declaration);
     };
     QTest::newRow("UTF-8 declared")
-        << withTask("caf\xC3\xA9", Declaration) << QStringLiteral("caf\u00e9");
+        << withTask("caf\xC3\xA9", Declaration) << QStringLiteral("caf\u00e9") << false;
     QTest::newRow("declared in other case and quotes")
         << withTask("caf\xC3\xA9", "<?xml version='1.0' encoding = 'utf-8'?>")
-        << QStringLiteral("caf\u00e9");
+        << QStringLiteral("caf\u00e9") << false;
     QTest::newRow("declared UTF-8 but not UTF-8")
-        << withTask("caf\xE9", Declaration) << QStringLiteral("caf\u00e9");
-    QTest::newRow("one bad byte makes the whole file single-byte")
-        << packet(field, "", "<ROW Task=\"\xC3\xA9\"/><ROW Task=\"\xE9\"/>", Declaration)
-        << QStringLiteral("\u00c3\u00a9");
+        << withTask("caf\xE9", Declaration) << QStringLiteral("caf\u00e9") << true;
+    QTest::newRow("declared UTF-8, one bad byte elsewhere")
+        << packet(field, "", "<!-- \xFF --><ROW Task=\"caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC\"/>",
+                  Declaration)
+        << QStringLiteral("caf\u00e9 \u65e5\u672c") << true;
+    QTest::newRow("declared UTF-8, single bytes and UTF-8 in one text")
+        << withTask("caf\xC3\xA9 \xE9t\xE9 \x80 \xE2\x82 \xE2\x82\xAC", Declaration)
+        << QStringLiteral("caf\u00e9 \u00e9t\u00e9 \u20ac \u00e2\u201a \u20ac") << true;
     QTest::newRow("no declaration: Windows-1252")
         << withTask("\x80 \x93q\x94 \x81\xFF", plain)
-        << QStringLiteral("\u20ac \u201cq\u201d \u0081\u00ff");
+        << QStringLiteral("\u20ac \u201cq\u201d \u0081\u00ff") << false;
     QTest::newRow("no declaration, UTF-8 bytes read as single bytes")
-        << withTask("caf\xC3\xA9", plain) << QStringLiteral("caf\u00c3\u00a9");
+        << withTask("caf\xC3\xA9", plain) << QStringLiteral("caf\u00c3\u00a9") << false;
     QTest::newRow("byte-order mark")
-        << "\xEF\xBB\xBF" + withTask("caf\xC3\xA9", plain) << QStringLiteral("caf\u00e9");
+        << "\xEF\xBB\xBF" + withTask("caf\xC3\xA9", plain) << QStringLiteral("caf\u00e9") << false;
     QTest::newRow("byte-order mark over a bad byte")
-        << "\xEF\xBB\xBF" + withTask("a\xFF", plain) << QStringLiteral("a\ufffd");
+        << "\xEF\xBB\xBF" + withTask("a\xFF", plain) << QStringLiteral("a\ufffd") << true;
     QTest::newRow("character references") << withTask("&#233;&#xE9;&#x1F600;&#65;&#0000066;", plain)
                                           << QString::fromUtf8("\xC3\xA9\xC3\xA9\xF0\x9F\x98\x80"
-                                                               "AB");
+                                                               "AB")
+                                          << false;
 }
 
 void TestDataPacket::encodings() {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, task);
+    QFETCH(bool, told);
     DataTable table;
-    DataPacket::Read(table, bytes);
+    const DataPacket::ReadNotice notice = DataPacket::Read(table, bytes);
     QCOMPARE(table.asString(Task), task);
+    QCOMPARE(notice.notUtf8, told);
+    QCOMPARE(notice.text(QStringLiteral("list.cv1")).isEmpty(), !told);
     // Written back, the text is UTF-8 whatever it was read from.
     DataTable again;
     DataPacket::Read(again, DataPacket::Write(table));
     QCOMPARE(again.asString(Task), task);
 }
 
-// A declared UTF-8 file is read as single-byte text when a single sequence anywhere in it is
-// ill-formed: in a row's text, in markup, skipped parts or values that are not text.
+// A declared UTF-8 file keeps its UTF-8 text when a single sequence anywhere in it is
+// ill-formed (in a row's text, in markup, skipped parts or values that are not text): only the
+// bytes outside a sequence are read as single-byte characters, and the user is told.
 void TestDataPacket::oneBadByteAnywhere_data() {
     QTest::addColumn<QByteArray>("fields");
     QTest::addColumn<QByteArray>("rows");
@@ -525,36 +535,35 @@ void TestDataPacket::oneBadByteAnywhere_data() {
                               R"(<FIELD attrname="N" fieldtype="i4"/>)";
     const QByteArray first = "<ROW Task=\"caf\xC3\xA9\"/>";
     const QString utf8 = QStringLiteral("caf\u00e9");
-    const QString single = QStringLiteral("caf\u00c3\u00a9");
     const QByteArray longText = "a long value that takes the sixteen-byte path";
 
     QTest::newRow("none") << fields << first + "<ROW Task=\"" + longText + "\"/>" << utf8;
     QTest::newRow("long text") << fields
                                << first + "<ROW Task=\"" + longText + "\xE9" + longText + "\"/>"
-                               << single;
-    QTest::newRow("short text") << fields << first + "<ROW Task=\"x\xE9\"/>" << single;
+                               << utf8;
+    QTest::newRow("short text") << fields << first + "<ROW Task=\"x\xE9\"/>" << utf8;
     QTest::newRow("cut sequence ending a text")
-        << fields << first + "<ROW Task=\"" + longText + "\xC3\"/>" << single;
+        << fields << first + "<ROW Task=\"" + longText + "\xC3\"/>" << utf8;
     QTest::newRow("surrogate in a text")
-        << fields << first + "<ROW Task=\"" + longText + "\xED\xA0\x80\"/>" << single;
+        << fields << first + "<ROW Task=\"" + longText + "\xED\xA0\x80\"/>" << utf8;
     QTest::newRow("text after a reference")
-        << fields << first + "<ROW Task=\"&amp;\xE9&lt;\"/>" << single;
+        << fields << first + "<ROW Task=\"&amp;\xE9&lt;\"/>" << utf8;
     QTest::newRow("first row") << fields << QByteArray("<ROW Task=\"caf\xC3\xA9\xE9\"/>")
-                               << QStringLiteral("caf\u00c3\u00a9\u00e9");
-    QTest::newRow("between rows") << fields << first + " \xE9 <ROW/>" << single;
-    QTest::newRow("comment between rows") << fields << first + "<!-- \xE9 --><ROW/>" << single;
+                               << QStringLiteral("caf\u00e9\u00e9");
+    QTest::newRow("between rows") << fields << first + " \xE9 <ROW/>" << utf8;
+    QTest::newRow("comment between rows") << fields << first + "<!-- \xE9 --><ROW/>" << utf8;
     QTest::newRow("unknown attribute")
-        << fields << first + "<ROW Task=\"b\" Other=\"\xE9\"/>" << single;
+        << fields << first + "<ROW Task=\"b\" Other=\"\xE9\"/>" << utf8;
     QTest::newRow("row read by the general path")
-        << fields << first + "<ROW N=\"1\" Task='\xE9'/>" << single;
+        << fields << first + "<ROW N=\"1\" Task='\xE9'/>" << utf8;
     QTest::newRow("nested in a row")
-        << fields << first + "<ROW Task=\"b\"><X Y=\"\xE9\"/></ROW>" << single;
-    QTest::newRow("time of a date") << fields << first + "<ROW D=\"20250101T\xE9\"/>" << single;
+        << fields << first + "<ROW Task=\"b\"><X Y=\"\xE9\"/></ROW>" << utf8;
+    QTest::newRow("time of a date") << fields << first + "<ROW D=\"20250101T\xE9\"/>" << utf8;
     QTest::newRow("field list") << fields + "<FIELD attrname=\"E\" fieldtype=\"i4\" Note=\"\xE9\"/>"
-                                << first << single;
+                                << first << utf8;
     QTest::newRow("error, then a bad byte")
         << fields << QByteArray("<ROW N=\"\xC3\xA9\"/><ROW Task=\"\xE9\"/>")
-        << QStringLiteral("'\u00c3\u00a9' is not a valid integer value for field 'N'");
+        << QStringLiteral("'\u00e9' is not a valid integer value for field 'N'");
     QTest::newRow("error in well-formed text")
         << fields << QByteArray("<ROW N=\"\xC3\xA9\"/>")
         << QStringLiteral("'\u00e9' is not a valid integer value for field 'N'");
@@ -565,8 +574,11 @@ void TestDataPacket::oneBadByteAnywhere() {
     QFETCH(QByteArray, rows);
     QFETCH(QString, result);
     DataTable table;
-    const QString error = errorOf([&] { DataPacket::Read(table, packet(fields, "", rows)); });
+    DataPacket::ReadNotice notice;
+    const QString error =
+        errorOf([&] { notice = DataPacket::Read(table, packet(fields, "", rows)); });
     QCOMPARE(error.isEmpty() ? table.asString(Task) : error, result);
+    QCOMPARE(notice.notUtf8, error.isEmpty() && QByteArray(QTest::currentDataTag()) != "none");
 }
 
 void TestDataPacket::tolerantForms_data() {
