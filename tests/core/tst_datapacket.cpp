@@ -5,6 +5,7 @@
 #include "model/TaskTable.h"
 #include "storage/DataPacket.h"
 #include "support/FileBytes.h"
+#include "support/ReferencePacketReader.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -255,6 +256,8 @@ private slots:
     void ownFilesReloadStably_data();
     void ownFilesReloadStably();
     void otherProgramsFiles();
+    void sameAsReference_data();
+    void sameAsReference();
     void saveReplacesWholeFile();
     void saveIntoMissingFolder();
     void saveFailingHalfWay();
@@ -931,6 +934,8 @@ void TestDataPacket::randomRoundTrip() {
         c = c == '"' ? '\'' : c == '\'' ? '"' : c;
     DataTable general;
     DataPacket::Read(general, singleQuoted);
+    QCOMPARE(ReferencePacketReader::Difference(bytes), QString());
+    QCOMPARE(ReferencePacketReader::Difference(singleQuoted), QString());
     QCOMPARE(general.versionCount(), loaded.versionCount());
     for (std::size_t v = 0; v < loaded.versionCount(); ++v)
         QVERIFY(general.versionData(v).sameAs(loaded.versionData(v)));
@@ -987,6 +992,56 @@ void TestDataPacket::otherProgramsFiles() {
     }
     qInfo("%d of %d files loaded; the others failed with the reader's messages", loaded,
           int(files.size()));
+}
+
+// The reader reads what the reference reader reads (the same error, or the same fields,
+// versions, counter and written packet) from our own files, other programs' files and mutants of
+// each: a byte changed, a stretch cut out or repeated, a delimiter or a stray byte put in.
+void TestDataPacket::sameAsReference_data() {
+    QTest::addColumn<QString>("fileName");
+    for (const QString& path :
+         {QStringLiteral(CORVANTIS_TEST_DATA "/datapacket"),
+          QStringLiteral(CORVANTIS_TEST_DATA "/../../fuzz/seeds/fuzz_datapacket"),
+          QStringLiteral(CORVANTIS_CORPUS_DIR "/datapackets")}) {
+        const QDir folder(path);
+        for (const QString& name :
+             folder.entryList({QStringLiteral("*.xml"), QStringLiteral("*.cv1")}, QDir::Files))
+            QTest::newRow(qPrintable(name)) << folder.filePath(name);
+    }
+}
+
+void TestDataPacket::sameAsReference() {
+    QFETCH(QString, fileName);
+    const QByteArray bytes = ReadFileBytes(fileName);
+    QCOMPARE(ReferencePacketReader::Difference(bytes), QString());
+    quint32 seed = 1;
+    for (const QChar c : QFileInfo(fileName).fileName())
+        seed = seed * 31 + c.unicode();
+    QRandomGenerator random(seed);
+    static const char Inserts[] = {'<', '>', '/', '"', '\'', '&', ';', '=', ' ', '\xE9', '\xC3'};
+    for (int mutant = 0; mutant < 40; ++mutant) {
+        QByteArray changed = bytes;
+        const auto at = qsizetype(random.bounded(quint32(changed.size())));
+        const auto length = qsizetype(random.bounded(1u, 64u));
+        switch (random.bounded(4)) {
+        case 0:
+            changed[at] = char(random.bounded(256));
+            break;
+        case 1:
+            changed.remove(at, length);
+            break;
+        case 2:
+            changed.insert(at, changed.mid(at, length));
+            break;
+        default:
+            changed.insert(at, Inserts[random.bounded(quint32(sizeof Inserts))]);
+        }
+        const QString difference = ReferencePacketReader::Difference(changed);
+        QVERIFY2(
+            difference.isEmpty(),
+            qPrintable(
+                QStringLiteral("mutant %1 (byte %2): %3").arg(mutant).arg(at).arg(difference)));
+    }
 }
 
 void TestDataPacket::saveReplacesWholeFile() {
