@@ -199,17 +199,25 @@ const char* ArenaRowWriter::finishPacked() {
     std::memcpy(m_out, m_nulls, nullBytes);
     m_out += nullBytes;
     std::uint32_t start = 0;
-    for (int f = 0; f < m_count; ++f) {
-        if ((m_nulls[f >> 3] >> (f & 7)) & 1u)
-            continue;
-        std::uint32_t length = m_ends[f] - start;
-        start = m_ends[f];
-        while (length >= 0x80) {
-            *m_out++ = char(length | 0x80);
-            length >>= 7;
+    char* out = m_out;
+    for (int group = 0; group * 8 < m_count; ++group) {
+        // The fields of eight that are not null (the bits past the last field are clear).
+        unsigned present = ~unsigned(m_nulls[group]) & 0xFFu;
+        if ((group + 1) * 8 > m_count)
+            present &= (1u << (m_count - group * 8)) - 1;
+        while (present) {
+            const std::uint32_t end = m_ends[group * 8 + __builtin_ctz(present)];
+            std::uint32_t length = end - start;
+            start = end;
+            while (length >= 0x80) {
+                *out++ = char(length | 0x80);
+                length >>= 7;
+            }
+            *out++ = char(length);
+            present &= present - 1;
         }
-        *m_out++ = char(length);
     }
+    m_out = out;
     m_arena.commit(m_out);
     return m_row;
 }

@@ -25,8 +25,8 @@ using PacketValues::Parse;
 // A row holds at most this many fields (its header counts them in 16 bits).
 constexpr std::size_t MaxFields = 65535;
 
-// How far a mapped file's reader goes before it gives back the pages it has read.
-constexpr std::ptrdiff_t ReleaseStep = std::ptrdiff_t(8) << 20;
+// How far a mapped file's reader goes before it moves its window of pages on.
+constexpr std::ptrdiff_t WindowStep = std::ptrdiff_t(4) << 20;
 
 // Keeps the decoded value of an attribute (of one given twice, the last).
 void keep(std::optional<std::string>& slot, const char* s, const char* e) {
@@ -39,28 +39,41 @@ void keep(std::optional<std::string>& slot, const char* s, const char* e) {
 PacketReader::PacketReader(std::string_view text, std::size_t fileSize, bool checking, bool mapped)
     : PacketScanner(text.data(), text.data() + text.size()), m_begin(text.data()),
       m_checked(checking ? text.data() : m_end), m_mapped(mapped), m_released(text.data()),
-      m_releaseNext(text.data() + std::min<std::ptrdiff_t>(ReleaseStep, m_end - m_begin)),
-      m_budget(std::size_t(256) << 20) {
+      m_populated(text.data()), m_windowNext(text.data()), m_budget(std::size_t(256) << 20) {
     // Rows may take many times their text (a short row of many empty fields), but not
     // without bound: a hostile file must fail, not exhaust memory.
     const std::size_t room = (std::numeric_limits<std::size_t>::max() - m_budget) / 32;
     m_budget += std::min(fileSize, room) * 32;
+    if (m_mapped)
+        moveWindow();
 }
 
 PacketReader::PacketReader(const PacketReader& first, const char* from)
     : PacketScanner(from, first.m_end), m_begin(first.m_begin),
       m_checked(first.m_checked < first.m_end ? from : first.m_end), m_mapped(first.m_mapped),
-      m_released(from), m_releaseNext(from + std::min<std::ptrdiff_t>(ReleaseStep, m_end - from)),
-      m_budget(first.m_budget), m_slots(first.m_slots), m_idField(first.m_idField),
+      m_released(from), m_populated(from), m_windowNext(from), m_budget(first.m_budget),
+      m_stop(&first.m_stopSecond), m_slots(first.m_slots), m_idField(first.m_idField),
       m_byName(first.m_byName), m_starts(first.m_starts) {
+    // Versions as many as the rows' text could hold; room not used is never touched.
+    reserveRows(std::size_t(m_end - from) / 64 + 1024);
+}
+
+PacketReader::~PacketReader() {
+    if (m_helper.joinable()) {
+        m_stopSecond = true;
+        m_helper.join();
+    }
+}
+
+void PacketReader::reserveRows(std::size_t expected) {
     const int count = int(m_slots.size());
     m_builder.emplace(count);
+    m_content.versions.reserve(expected);
+    m_content.states.reserve(expected);
     m_content.packed = RowDataStore(count);
+    m_content.packed.reserve(expected);
     m_writer.emplace(m_content.arena, count);
     m_packer.emplace(m_content.packed.memory(), count, ArenaRowWriter::Packed);
-    m_content.versions.reserve(first.m_content.versions.capacity() / 2);
-    m_content.states.reserve(first.m_content.states.capacity() / 2);
-    m_content.packed.reserve(first.m_content.versions.capacity() / 2);
 }
 
 void PacketReader::checkUpTo(const char* to) {
@@ -71,18 +84,34 @@ void PacketReader::checkUpTo(const char* to) {
     m_checked = to;
 }
 
-// The pages of a mapped file behind the cursor go back to the system's file cache: the
-// memory a load takes then holds its rows, not the file as well.
-void PacketReader::releaseBehind() {
+// A mapped file's pages are brought in a window ahead of the reader, in one call rather than a
+// fault each, and the ones behind it go back to the system's file cache: the memory a load
+// takes then holds its rows, not the file as well.
+void PacketReader::moveWindow() {
+    const std::ptrdiff_t ahead = std::min<std::ptrdiff_t>(2 * WindowStep, m_end - m_p);
+    m_windowNext = m_p + std::min<std::ptrdiff_t>(WindowStep, m_end - m_p);
 #if defined(__linux__) && defined(MADV_DONTNEED)
     static const auto page = std::uintptr_t(::sysconf(_SC_PAGESIZE));
-    const std::uintptr_t from =
-        (reinterpret_cast<std::uintptr_t>(m_released) + page - 1) & ~(page - 1);
-    const std::uintptr_t to = reinterpret_cast<std::uintptr_t>(m_p) & ~(page - 1);
-    if (to > from && ::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED) == 0)
-        m_released = reinterpret_cast<const char*>(to);
+    const auto down = [](const char* p) {
+        return reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(p) & ~(page - 1));
+    };
+    const auto up = [](const char* p) {
+        return reinterpret_cast<const char*>((reinterpret_cast<std::uintptr_t>(p) + page - 1) &
+                                             ~(page - 1));
+    };
+    const char* behind = down(m_p);
+    const char* from = up(m_released);
+    if (behind > from &&
+        ::madvise(const_cast<char*>(from), std::size_t(behind - from), MADV_DONTNEED) == 0)
+        m_released = behind;
+#if defined(MADV_POPULATE_READ)
+    const char* start = std::max(down(m_populated), behind);
+    const char* end = up(m_p + ahead);
+    if (end > start)
+        (void)::madvise(const_cast<char*>(start), std::size_t(end - start), MADV_POPULATE_READ);
 #endif
-    m_releaseNext = m_p + std::min<std::ptrdiff_t>(ReleaseStep, m_end - m_p);
+#endif
+    m_populated = std::max(m_populated, m_p + ahead);
 }
 
 DataTable::Content PacketReader::run() {
@@ -106,6 +135,8 @@ DataTable::Content PacketReader::run() {
         if (name != "FIELDS")
             mismatch();
         readFields();
+        indexFields();
+        startSecondHalf(); // while this reader reads the change log
         readMetadataRest();
         const Tag tag = next(name);
         if (tag == Tag::Start) {
@@ -123,6 +154,8 @@ DataTable::Content PacketReader::run() {
             ended = true;
         }
     } else if (name == "ROWDATA") {
+        indexFields();
+        startSecondHalf();
         readRows();
     } else {
         mismatch();
@@ -331,16 +364,41 @@ const char* PacketReader::splitPoint() const {
     return at == std::string_view::npos ? nullptr : rest.data() + at + 2;
 }
 
-void PacketReader::readRows() {
-    const int count = int(m_slots.size());
-    for (int i = 0; i < count; ++i) {
-        const Slot& slot = m_slots[std::size_t(i)];
-        m_byName.emplace(slot.name, i);
+void PacketReader::indexFields() {
+    for (std::size_t i = 0; i < m_slots.size(); ++i) {
+        const Slot& slot = m_slots[i];
+        m_byName.emplace(slot.name, int(i));
         m_starts.add(slot.name);
         if (slot.kind == FieldKind::AutoInc)
-            m_idField = i;
+            m_idField = int(i);
     }
-    m_builder.emplace(count);
+}
+
+// A large list's rows are read in two halves at once when a second processor is free, the
+// second begun before the change log is read. The second half starts at a row near the middle;
+// it counts only if this reader, going row by row, arrives exactly there (else the place was
+// inside something else, and this reader simply reads on to the end).
+void PacketReader::startSecondHalf() {
+    const char* split = splitPoint();
+    if (!split)
+        return;
+    m_second = std::make_unique<PacketReader>(*this, split);
+    try {
+        m_helper = HelperThread::Start([this] {
+            try {
+                m_second->checkUpTo(m_second->m_end);
+                m_second->scanRows();
+            } catch (...) {
+                m_secondFailure = std::current_exception();
+            }
+        });
+        m_stopAt = split;
+    } catch (const std::system_error&) {
+        m_second.reset(); // no thread to be had: one reader does it all
+    }
+}
+
+void PacketReader::readRows() {
     // The change log tells how many versions to expect; reserving them up front saves the
     // vector's regrowth on large lists. Deletes add no version.
     std::size_t expected = 0;
@@ -352,63 +410,28 @@ void PacketReader::readRows() {
     // With room for the tasks added after opening: the first of them would otherwise move every
     // version. Room not used is never touched.
     expected += expected / 4 + 1024;
-    m_content.versions.reserve(expected);
-    m_content.states.reserve(expected);
-    m_content.packed = RowDataStore(count);
-    m_content.packed.reserve(expected);
-
-    m_writer.emplace(m_content.arena, count);
-    m_packer.emplace(m_content.packed.memory(), count, ArenaRowWriter::Packed);
-    if (skipAttributes("ROWDATA"))
-        return;
-
-    // A large list's rows are read in two halves at once when a second processor is free. The
-    // second half starts at a row near the middle; it counts only if this reader, going row by
-    // row, arrives exactly there (else the place was inside something else, and this reader
-    // simply reads on to the end).
-    const char* split = splitPoint();
-    std::optional<PacketReader> second;
-    std::exception_ptr secondFailure;
-    std::thread helper;
-    if (split) {
-        second.emplace(*this, split);
-        try {
-            helper = HelperThread::Start([&] {
-                try {
-                    second->scanRows();
-                } catch (...) {
-                    secondFailure = std::current_exception();
-                }
-            });
-            m_stopAt = split;
-        } catch (const std::system_error&) {
-            second.reset(); // no thread to be had: one reader does it all
-        }
-    }
-    try {
+    reserveRows(expected);
+    if (!skipAttributes("ROWDATA")) {
+        checkUpTo(m_stopAt ? m_stopAt : m_end);
         scanRows();
-    } catch (...) {
-        if (helper.joinable())
-            helper.join();
-        throw;
     }
-    if (!helper.joinable())
-        return;
-    helper.join();
-    m_stopAt = nullptr;
-    if (m_p != split)
-        return; // this reader never met the second half's start and has read on to the end
-    if (secondFailure)
-        std::rethrow_exception(secondFailure);
-    joinSecond(*second);
+    joinSecondHalf();
 }
 
 // Takes over what the reader of the second half read, as if this one had read on.
-void PacketReader::joinSecond(PacketReader& second) {
-    if (m_checked < m_end) {
-        checkUpTo(m_p); // the end of this half, where the second began
+void PacketReader::joinSecondHalf() {
+    if (!m_helper.joinable())
+        return;
+    m_helper.join();
+    const char* split = m_stopAt;
+    m_stopAt = nullptr;
+    if (m_p != split)
+        return; // this reader never met the second half's start and has read on to the end
+    if (m_secondFailure)
+        std::rethrow_exception(m_secondFailure);
+    PacketReader& second = *m_second;
+    if (m_checked < m_end)
         m_checked = second.m_checked;
-    }
     m_used += second.m_used;
     if (m_used > m_budget)
         damaged(QStringLiteral("its rows need more memory than a list file can take"));
@@ -420,6 +443,7 @@ void PacketReader::joinSecond(PacketReader& second) {
                             second.m_content.states.end());
     m_idCeiling = std::max(m_idCeiling, second.m_idCeiling);
     m_p = second.m_p;
+    m_second.reset();
 }
 
 DataPacket::ReadNotice PacketReader::readInto(DataTable& table, const QByteArray& bytes,

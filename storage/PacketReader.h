@@ -8,10 +8,14 @@
 #include <QHash>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
+#include <exception>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -37,12 +41,15 @@ public:
     // Thrown when text that should be UTF-8 is not.
     struct NotUtf8 {};
 
-    // With `checking`, the text must prove well-formed UTF-8 as it is scanned, or the scan
-    // stops with NotUtf8. `mapped`: the text is a file mapped for reading, whose pages are
-    // given back once read.
+    // With `checking`, the text must prove well-formed UTF-8, or the read stops with NotUtf8.
+    // `mapped`: the text is a file mapped for reading, whose pages are brought in ahead of the
+    // reader and given back behind it.
     PacketReader(std::string_view text, std::size_t fileSize, bool checking, bool mapped);
     // A reader of the rows from `from` on, beside `first`, which has read the fields.
     PacketReader(const PacketReader& first, const char* from);
+    ~PacketReader();
+    PacketReader(const PacketReader&) = delete;
+    PacketReader& operator=(const PacketReader&) = delete;
 
     DataTable::Content run();
 
@@ -70,17 +77,20 @@ private:
     void addField(std::string_view element);
     void readMetadataRest();
     void readParams();
+    void indexFields();
+    void startSecondHalf();
     void readRows();
     const char* splitPoint() const;
-    void joinSecond(PacketReader& second);
+    void joinSecondHalf();
     void checkUpTo(const char* to);
-    void releaseBehind();
+    void moveWindow();
 
     // PacketReaderRows.cpp: the rows.
     void scanRows();
     void readRow();
     bool readPlainRow();
     const char* copyText(ArenaRowWriter& row, const char* p, std::size_t width);
+    void reserveRows(std::size_t expected);
     void keepRow(RowData&& row, std::uint32_t state);
     void keepPacked(ArenaRowWriter& row, std::uint32_t state);
     void countRow(std::size_t bytes);
@@ -93,18 +103,26 @@ private:
     void setScalar(int field, std::string_view text);
 
     const char* m_begin;
-    const char* m_stopAt = nullptr; // where another reader took over the rows
     // Text before this point is known to be well-formed UTF-8 (when checking; else the end).
-    // Plain rows are checked as they are read: their markup is ASCII by the way it is matched,
-    // and only text values with bytes above 0x7F need a look. Everything else is checked in
-    // sweeps over the stretches between them.
+    // Each reader checks its stretch in one sweep before it reads the rows there.
     const char* m_checked;
+    // A mapping's pages from m_released to m_populated are in place; the reader moves that
+    // window on when it passes m_windowNext.
     bool m_mapped;
-    const char* m_released;    // a mapping's pages before here are given back
-    const char* m_releaseNext; // the cursor position at which to give back more
+    const char* m_released;
+    const char* m_populated;
+    const char* m_windowNext;
     std::size_t m_budget;
     std::size_t m_used = 0;
     std::int64_t m_idCeiling = 0; // one above the highest ID read
+
+    // The second half of a large list's rows, read by a helper thread from m_stopAt on.
+    const char* m_stopAt = nullptr;
+    std::unique_ptr<PacketReader> m_second;
+    std::thread m_helper;
+    std::exception_ptr m_secondFailure;
+    std::atomic<bool> m_stopSecond{false};
+    const std::atomic<bool>* m_stop = nullptr; // (the second half's) the first gave up
 
     DataTable::Content m_content;
     std::vector<Slot> m_slots;
@@ -122,5 +140,5 @@ private:
         std::uint64_t digits = 0;
         std::int32_t day = 0;
     };
-    DateSlot m_dates[256];
+    DateSlot m_dates[2048];
 };

@@ -23,8 +23,11 @@ using PacketValues::Parse;
 void PacketReader::scanRows() {
     std::string_view name;
     while (m_p != m_stopAt) {
-        if (m_mapped && m_p >= m_releaseNext)
-            releaseBehind();
+        if (m_mapped && m_p >= m_windowNext) {
+            moveWindow();
+            if (m_stop && m_stop->load(std::memory_order_relaxed))
+                return; // the reader of the first half failed: this half counts for nothing
+        }
         // Rows follow one another directly: "<ROW " needs no trip through the tag reader.
         if (m_end - m_p > 4 && std::memcmp(m_p, "<ROW", 4) == 0 &&
             (isSpace(m_p[4]) || m_p[4] == '/' || m_p[4] == '>')) {
@@ -271,7 +274,7 @@ bool PacketReader::eightDigitDate(const char*& p, std::int32_t& day) {
     const std::uint64_t digits = text - 0x3030303030303030ull;
     if (((text + 0x4646464646464646ull) | digits) & 0x8080808080808080ull)
         return false;
-    DateSlot& slot = m_dates[(text * 0x9E3779B97F4A7C15ull) >> 56];
+    DateSlot& slot = m_dates[(text * 0x9E3779B97F4A7C15ull) >> 53];
     if (slot.digits != text) {
         unsigned char d[8];
         std::memcpy(d, &digits, sizeof d);
@@ -290,12 +293,6 @@ bool PacketReader::eightDigitDate(const char*& p, std::int32_t& day) {
 // A row whose attributes are all `Name="value"` in field order, values decoded straight into
 // their final place; false, having consumed nothing that counts, for any other row.
 bool PacketReader::readPlainRow() {
-    // Everything before the row checked first; "<ROW" itself is ASCII.
-    const char* const start = m_p;
-    if (start - m_checked > 4)
-        checkUpTo(start);
-    else if (m_checked < start)
-        m_checked = start;
     const char* p = m_p;
     std::uint32_t state = 0;
     bool stateRead = false;
@@ -410,8 +407,6 @@ bool PacketReader::readPlainRow() {
         row.close(field);
         hint = field + 1;
     }
-    if (m_checked == start)
-        m_checked = p;
     m_p = p;
     m_idCeiling = std::max(m_idCeiling, idCeiling);
     if (packed)
@@ -426,9 +421,6 @@ bool PacketReader::readPlainRow() {
 // nullptr when it holds a reference that is not valid or has no closing quote. Sixteen bytes
 // are copied at a time and the cursor advanced past those that are neither quote nor "&".
 const char* PacketReader::copyText(ArenaRowWriter& row, const char* p, std::size_t width) {
-    // Where the first byte above 0x7F may be: what comes before it is ASCII, so only the rest
-    // needs a check of its UTF-8.
-    const char* high = nullptr;
     char* out = row.cursor();
     const char* limit = row.limit();
     const auto room = [&](std::size_t size) {
@@ -450,17 +442,12 @@ const char* PacketReader::copyText(ArenaRowWriter& row, const char* p, std::size
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out), x);
             const auto hits = unsigned(_mm_movemask_epi8(
                 _mm_or_si128(_mm_cmpeq_epi8(x, quotes), _mm_cmpeq_epi8(x, amps))));
-            const auto upper = unsigned(_mm_movemask_epi8(x));
             if (!hits) {
-                if (upper && !high)
-                    high = p;
                 p += 16;
                 out += 16;
                 continue;
             }
             const int clean = __builtin_ctz(hits);
-            if ((upper & ((1u << clean) - 1)) && !high)
-                high = p;
             p += clean;
             out += clean;
             found = true;
@@ -470,8 +457,6 @@ const char* PacketReader::copyText(ArenaRowWriter& row, const char* p, std::size
         if (!found) {
             while (p < m_end && *p != '"' && *p != '&') {
                 room(1);
-                if ((static_cast<unsigned char>(*p) & 0x80u) && !high)
-                    high = p;
                 *out++ = *p++;
             }
             if (p >= m_end)
@@ -490,9 +475,6 @@ const char* PacketReader::copyText(ArenaRowWriter& row, const char* p, std::size
             out = PacketEncoding::writeUtf8(out, cp);
         p = next;
     }
-    if (high && m_checked < m_end &&
-        !PacketEncoding::isWellFormedUtf8(std::string_view(high, std::size_t(p - high))))
-        throw NotUtf8{};
     row.cursor() = out;
     if (width && row.valueSize() > width)
         row.cursor() = row.valueStart() + utf8Prefix(row.valueStart(), row.valueSize(), width);
