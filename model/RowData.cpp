@@ -132,93 +132,80 @@ char* RowArena::carryOver(const char* from, std::size_t keep, std::size_t size) 
 
 ArenaRowWriter::ArenaRowWriter(RowArena& arena, int fieldCount, Layout layout)
     : m_arena(arena), m_count(fieldCount), m_packed(layout == Packed),
-      m_headerSize(m_packed ? sizeof(std::uint32_t) : RowData::headerSize(fieldCount)) {
-    if (m_packed)
-        m_tables.resize(std::size_t(fieldCount) + (std::size_t(fieldCount) + 7) / 32 + 1);
-}
+      m_headerSize(m_packed ? sizeof(std::uint32_t) : RowData::headerSize(fieldCount)) {}
 
-// Where the row's ends and null bits go: in the row, or beside it while a packed row is built.
-void ArenaRowWriter::placeTables() {
-    if (m_packed) {
-        m_ends = m_tables.data();
-        m_nulls = reinterpret_cast<std::uint8_t*>(m_tables.data() + m_count);
-    } else {
-        m_ends = reinterpret_cast<std::uint32_t*>(m_row + sizeof(RowData::Header));
-        m_nulls = reinterpret_cast<std::uint8_t*>(m_row + sizeof(RowData::Header) +
-                                                  4 * std::size_t(m_count));
-    }
-}
-
-void ArenaRowWriter::begin() {
+ArenaRowWriter::Room ArenaRowWriter::begin() {
     char* row = m_arena.m_cursor ? aligned(m_arena.m_cursor) : nullptr;
     if (!row || row > m_arena.m_limit || std::size_t(m_arena.m_limit - row) < m_headerSize + 256)
         row = m_arena.carryOver(nullptr, 0, m_headerSize + 256);
     m_arena.populateTo(row + m_headerSize + 256);
     m_row = row;
-    m_limit = m_arena.m_limit;
-    placeTables();
-    // Every field null until a value arrives; the bits past the last field stay clear, as a
-    // RowBuilder leaves them, so that equal rows have equal bytes.
-    const std::size_t bytes = (std::size_t(m_count) + 7) / 8;
-    std::memset(m_nulls, 0xFF, bytes);
-    if (m_count % 8)
-        m_nulls[bytes - 1] = std::uint8_t((1u << (m_count % 8)) - 1);
-    m_out = m_row + m_headerSize;
-    m_valueStart = m_out;
-    m_next = 0;
+    return Room{m_row + m_headerSize, m_arena.m_limit};
 }
 
-void ArenaRowWriter::grow(std::size_t size) {
-    const std::size_t used = std::size_t(m_out - m_row);
-    const std::size_t valueAt = std::size_t(m_valueStart - m_row);
-    m_row = m_arena.carryOver(m_row, used, size);
-    m_out = m_row + used;
-    m_valueStart = m_row + valueAt;
-    m_limit = m_arena.m_limit;
-    placeTables();
+ArenaRowWriter::Room ArenaRowWriter::grow(std::size_t used, std::size_t size) {
+    const std::size_t kept = m_headerSize + used;
+    if (std::size_t(m_arena.m_limit - m_row) < kept + size + Slack)
+        m_row = m_arena.carryOver(m_row, kept, size + Slack);
+    m_arena.populateTo(m_row + kept + size + Slack);
+    return Room{m_row + m_headerSize, m_arena.m_limit};
 }
 
-RowData ArenaRowWriter::finish() {
-    open(m_count); // the ends of the fields after the last value
+RowData ArenaRowWriter::finish(const Values& values) {
+    const std::size_t used = values.count ? values.ends[values.count - 1] : 0;
     auto* header = reinterpret_cast<RowData::Header*>(m_row);
-    header->size = std::uint32_t(m_out - m_row);
+    header->size = std::uint32_t(m_headerSize + used);
     header->count = std::uint16_t(m_count);
     header->reserved = 0;
-    m_arena.commit(m_out);
+    auto* ends = reinterpret_cast<std::uint32_t*>(m_row + sizeof(RowData::Header));
+    auto* nulls = reinterpret_cast<std::uint8_t*>(ends + m_count);
+    // Every field null but those given; the bits past the last field stay clear, as a
+    // RowBuilder leaves them, so that equal rows have equal bytes.
+    const std::size_t nullBytes = (std::size_t(m_count) + 7) / 8;
+    std::memset(nulls, 0xFF, nullBytes);
+    if (m_count % 8)
+        nulls[nullBytes - 1] = std::uint8_t((1u << (m_count % 8)) - 1);
+    std::uint32_t end = 0;
+    int field = 0;
+    for (int i = 0; i < values.count; ++i) {
+        const int given = values.fields[i];
+        for (; field < given; ++field)
+            ends[field] = end;
+        end = values.ends[i];
+        ends[field++] = end;
+        nulls[given >> 3] &= std::uint8_t(~(1u << (given & 7)));
+    }
+    for (; field < m_count; ++field)
+        ends[field] = end;
+    m_arena.commit(m_row + m_headerSize + used);
     return RowData::borrowing(m_row);
 }
 
 // A packed record: the size of the values, the values, the null bits, then the length of each
 // value that is not null, seven bits a byte (most take one byte).
-const char* ArenaRowWriter::finishPacked() {
-    open(m_count);
-    const auto valueBytes = std::uint32_t(m_out - m_row - m_headerSize);
+const char* ArenaRowWriter::finishPacked(const Values& values) {
+    const std::uint32_t used = values.count ? values.ends[values.count - 1] : 0;
     const std::size_t nullBytes = (std::size_t(m_count) + 7) / 8;
-    reserve(nullBytes + 5 * std::size_t(m_count));
-    std::memcpy(m_row, &valueBytes, sizeof valueBytes);
-    std::memcpy(m_out, m_nulls, nullBytes);
-    m_out += nullBytes;
+    grow(used, nullBytes + 5 * std::size_t(values.count));
+    std::memcpy(m_row, &used, sizeof used);
+    auto* nulls = reinterpret_cast<std::uint8_t*>(m_row + m_headerSize + used);
+    std::memset(nulls, 0xFF, nullBytes);
+    if (m_count % 8)
+        nulls[nullBytes - 1] = std::uint8_t((1u << (m_count % 8)) - 1);
+    char* out = reinterpret_cast<char*>(nulls + nullBytes);
     std::uint32_t start = 0;
-    char* out = m_out;
-    for (int group = 0; group * 8 < m_count; ++group) {
-        // The fields of eight that are not null (the bits past the last field are clear).
-        unsigned present = ~unsigned(m_nulls[group]) & 0xFFu;
-        if ((group + 1) * 8 > m_count)
-            present &= (1u << (m_count - group * 8)) - 1;
-        while (present) {
-            const std::uint32_t end = m_ends[group * 8 + __builtin_ctz(present)];
-            std::uint32_t length = end - start;
-            start = end;
-            while (length >= 0x80) {
-                *out++ = char(length | 0x80);
-                length >>= 7;
-            }
-            *out++ = char(length);
-            present &= present - 1;
+    for (int i = 0; i < values.count; ++i) {
+        const int field = values.fields[i];
+        nulls[field >> 3] &= std::uint8_t(~(1u << (field & 7)));
+        std::uint32_t length = values.ends[i] - start;
+        start = values.ends[i];
+        while (length >= 0x80) {
+            *out++ = char(length | 0x80);
+            length >>= 7;
         }
+        *out++ = char(length);
     }
-    m_out = out;
-    m_arena.commit(m_out);
+    m_arena.commit(out);
     return m_row;
 }
 

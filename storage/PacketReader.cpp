@@ -73,6 +73,8 @@ void PacketReader::reserveRows(std::size_t expected) {
     m_content.packed = RowDataStore(count);
     m_content.packed.reserve(expected);
     m_writer.emplace(m_content.arena, count);
+    m_given.resize(std::size_t(count));
+    m_givenEnds.resize(std::size_t(count));
     m_packer.emplace(m_content.packed.memory(), count, ArenaRowWriter::Packed);
 }
 

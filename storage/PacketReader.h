@@ -89,10 +89,8 @@ private:
     void scanRows();
     void readRow();
     bool readPlainRow();
-    const char* copyText(ArenaRowWriter& row, const char* p, std::size_t width);
     void reserveRows(std::size_t expected);
     void keepRow(RowData&& row, std::uint32_t state);
-    void keepPacked(ArenaRowWriter& row, std::uint32_t state);
     void countRow(std::size_t bytes);
     bool eightDigitDate(const char*& p, std::int32_t& day);
     int fieldOf(std::string_view name, int hint) const;
@@ -133,6 +131,8 @@ private:
     std::optional<RowBuilder> m_builder;
     std::optional<ArenaRowWriter> m_writer; // rows shown, laid out
     std::optional<ArenaRowWriter> m_packer; // versions not shown, packed
+    std::vector<int> m_given;               // a plain row's fields, and where their values end
+    std::vector<std::uint32_t> m_givenEnds;
     PacketFieldStarts m_starts;
     PacketFieldStarts::Start m_rowStateStart{"RowState"};
     // A list holds many dates of the same few days: their texts (as eight bytes) and days.

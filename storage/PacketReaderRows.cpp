@@ -211,13 +211,6 @@ void PacketReader::keepRow(RowData&& row, std::uint32_t state) {
     m_content.states.push_back(state);
 }
 
-void PacketReader::keepPacked(ArenaRowWriter& row, std::uint32_t state) {
-    countRow(row.rowSize());
-    m_content.versions.emplace_back();
-    m_content.packed.add(row.finishPacked());
-    m_content.states.push_back(state);
-}
-
 namespace {
 
 // A plain decimal number ("123", "-7") up to its closing quote at most nine digits long;
@@ -290,20 +283,106 @@ bool PacketReader::eightDigitDate(const char*& p, std::int32_t& day) {
     return true;
 }
 
+namespace {
+
+// A row's values as the plain path writes them: through a raw cursor kept in locals, so that
+// the compiler need not read it again after every byte stored (a byte store may alias any
+// object in memory, but no local whose address stays unknown).
+struct Output {
+    char* values;
+    char* out;
+    char* limit;
+    ArenaRowWriter* row;
+
+    // Room for size more bytes (plus the writer's Slack) at out.
+    void room(std::size_t size) {
+        if (std::size_t(limit - out) < size + ArenaRowWriter::Slack) {
+            const std::size_t used = std::size_t(out - values);
+            const ArenaRowWriter::Room more = row->grow(used, size);
+            values = more.values;
+            out = values + used;
+            limit = more.limit;
+        }
+    }
+};
+
+// Copies a text value (p after its opening quote, e the end of the text) to the output,
+// references decoded, cut to width characters unless width is 0; returns what follows its
+// closing quote, nullptr when it holds a reference that is not valid or has no closing quote.
+// Sixteen bytes are copied at a time and the cursor advanced past those that are neither quote
+// nor "&".
+inline const char* copyText(Output& o, const char* p, const char* e, std::size_t width) {
+    char* const start = o.out;
+    const std::size_t startAt = std::size_t(start - o.values);
+    while (true) {
+        bool found = false; // the cursor is at a quote or "&"
+#if defined(__SSE2__)
+        const __m128i quotes = _mm_set1_epi8('"');
+        const __m128i amps = _mm_set1_epi8('&');
+        while (e - p >= 16) {
+            o.room(16);
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o.out), x);
+            const auto hits = unsigned(_mm_movemask_epi8(
+                _mm_or_si128(_mm_cmpeq_epi8(x, quotes), _mm_cmpeq_epi8(x, amps))));
+            if (!hits) {
+                p += 16;
+                o.out += 16;
+                continue;
+            }
+            const int clean = __builtin_ctz(hits);
+            p += clean;
+            o.out += clean;
+            found = true;
+            break;
+        }
+#endif
+        if (!found) {
+            while (p < e && *p != '"' && *p != '&') {
+                o.room(1);
+                *o.out++ = *p++;
+            }
+            if (p >= e)
+                return nullptr;
+        }
+        if (*p == '"')
+            break;
+        char32_t cp = 0;
+        const char* next = PacketScanner::readReference(p, e, cp);
+        if (!next)
+            return nullptr;
+        o.room(4);
+        if (cp < 0x80)
+            *o.out++ = char(cp);
+        else
+            o.out = PacketEncoding::writeUtf8(o.out, cp);
+        p = next;
+    }
+    const std::size_t size = std::size_t(o.out - o.values) - startAt;
+    if (width && size > width) {
+        const char* value = o.values + startAt;
+        o.out = o.values + startAt + PacketScanner::utf8Prefix(value, size, width);
+    }
+    return p + 1;
+}
+
+} // namespace
+
 // A row whose attributes are all `Name="value"` in field order, values decoded straight into
 // their final place; false, having consumed nothing that counts, for any other row.
 bool PacketReader::readPlainRow() {
     const char* p = m_p;
+    const char* const e = m_end;
     std::uint32_t state = 0;
     bool stateRead = false;
     // The state comes first as writers lay rows out: a version that is not shown is packed.
-    if (p + 1 < m_end) {
+    if (p + 1 < e) {
         const char* q = p + (*p == ' ');
-        while (isSpace(*q) && q + 1 < m_end)
+        while (isSpace(*q) && q + 1 < e)
             ++q;
-        if (const std::size_t n = m_rowStateStart.at(q, m_end)) {
+        if (const std::size_t n = m_rowStateStart.at(q, e)) {
             std::int32_t value = 0;
-            if (!plainNumber(q += n, m_end, value) || value < 0)
+            if (!plainNumber(q += n, e, value) || value < 0)
                 return false;
             state = std::uint32_t(value);
             stateRead = true;
@@ -312,16 +391,21 @@ bool PacketReader::readPlainRow() {
     }
     const bool packed = stateRead && !DataTable::isLiveState(state);
     ArenaRowWriter& row = packed ? *m_packer : *m_writer;
-    row.begin();
+    const ArenaRowWriter::Room room = row.begin();
+    Output o{room.values, room.values, room.limit, &row};
+    int* const fields = m_given.data();
+    std::uint32_t* const ends = m_givenEnds.data();
+    const Slot* const kinds = m_slots.data();
+    int given = 0;
     std::int64_t idCeiling = 0;
     int hint = 0;
     while (true) {
-        if (p + 1 >= m_end)
+        if (p + 1 >= e)
             return false;
         p += *p == ' '; // attributes are one blank apart
-        while (isSpace(*p) && p + 1 < m_end)
+        while (isSpace(*p) && p + 1 < e)
             ++p;
-        if (p + 1 >= m_end)
+        if (p + 1 >= e)
             return false;
         if (*p == '/') {
             if (p[1] != '>')
@@ -329,23 +413,23 @@ bool PacketReader::readPlainRow() {
             p += 2;
             break;
         }
-        const int field = m_starts.match(p, m_end, hint);
+        const int field = m_starts.match(p, e, hint);
         if (field == OtherName) {
             // The state once, anywhere (a row giving it again is left to the general path).
-            const std::size_t n = m_rowStateStart.at(p, m_end);
+            const std::size_t n = m_rowStateStart.at(p, e);
             std::int32_t value = 0;
-            if (!n || stateRead || !plainNumber(p += n, m_end, value) || value < 0)
+            if (!n || stateRead || !plainNumber(p += n, e, value) || value < 0)
                 return false;
             state = std::uint32_t(value);
             stateRead = true;
             continue;
         }
-        const Slot& slot = m_slots[std::size_t(field)];
-        row.open(field);
+        hint = field + 1;
+        const Slot& slot = kinds[field];
         switch (slot.kind) {
         case FieldKind::String:
         case FieldKind::Memo:
-            p = copyText(row, p, slot.kind == FieldKind::String ? slot.width : 0);
+            p = copyText(o, p, e, slot.kind == FieldKind::String ? slot.width : 0);
             if (!p)
                 return false;
             break;
@@ -355,7 +439,6 @@ bool PacketReader::readPlainRow() {
         case FieldKind::Date: {
             if (*p == '"') { // empty: the field stays empty
                 ++p;
-                hint = field + 1;
                 continue;
             }
             std::int32_t value = 0;
@@ -363,122 +446,61 @@ bool PacketReader::readPlainRow() {
                 // the form every writer uses
             } else if (slot.kind == FieldKind::Date) {
                 std::string_view text;
-                if (!plainValue(p, m_end, text) || (text.size() != 8 && !isAscii(text)))
+                if (!plainValue(p, e, text) || (text.size() != 8 && !isAscii(text)))
                     return false; // (a date may carry any time after "T", which is ignored)
                 const std::optional<std::int32_t> day = PacketValues::parseDate(text);
                 if (!day)
                     return false;
                 value = *day;
-            } else if (!plainNumber(p, m_end, value) ||
+            } else if (!plainNumber(p, e, value) ||
                        (slot.kind == FieldKind::Word && (value < 0 || value > 65535))) {
                 return false;
             }
             if (slot.kind == FieldKind::AutoInc)
                 idCeiling = std::int64_t(value) + 1;
-            row.reserve(sizeof value);
-            std::memcpy(row.cursor(), &value, sizeof value);
-            row.cursor() += sizeof value;
+            o.room(sizeof value);
+            std::memcpy(o.out, &value, sizeof value);
+            o.out += sizeof value;
             break;
         }
         case FieldKind::DateTime:
         case FieldKind::Boolean: {
             std::string_view text;
-            if (!plainValue(p, m_end, text))
+            if (!plainValue(p, e, text))
                 return false;
-            if (text.empty()) {
-                hint = field + 1;
+            if (text.empty())
                 continue;
-            }
-            row.reserve(8);
+            o.room(8);
             if (slot.kind == FieldKind::DateTime) {
                 const std::optional<std::int64_t> stamp = PacketValues::parseDateTime(text);
                 if (!stamp)
                     return false;
-                std::memcpy(row.cursor(), &*stamp, sizeof *stamp);
-                row.cursor() += sizeof *stamp;
+                std::memcpy(o.out, &*stamp, sizeof *stamp);
+                o.out += sizeof *stamp;
             } else if (text == "TRUE" || text == "FALSE") {
-                *row.cursor()++ = text[0] == 'T' ? 1 : 0;
+                *o.out++ = text[0] == 'T' ? 1 : 0;
             } else {
                 return false;
             }
             break;
         }
         }
-        row.close(field);
-        hint = field + 1;
+        fields[given] = field;
+        ends[given] = std::uint32_t(o.out - o.values);
+        ++given;
     }
     m_p = p;
     m_idCeiling = std::max(m_idCeiling, idCeiling);
-    if (packed)
-        keepPacked(row, state);
-    else
-        keepRow(row.finish(), state);
-    return true;
-}
-
-// Copies a text value (p after its opening quote) to the row being written, references
-// decoded, cut to width characters unless width is 0; returns what follows its closing quote,
-// nullptr when it holds a reference that is not valid or has no closing quote. Sixteen bytes
-// are copied at a time and the cursor advanced past those that are neither quote nor "&".
-const char* PacketReader::copyText(ArenaRowWriter& row, const char* p, std::size_t width) {
-    char* out = row.cursor();
-    const char* limit = row.limit();
-    const auto room = [&](std::size_t size) {
-        if (std::size_t(limit - out) < size + ArenaRowWriter::Slack) {
-            row.cursor() = out;
-            row.reserve(size);
-            out = row.cursor();
-            limit = row.limit();
-        }
-    };
-    while (true) {
-        bool found = false; // the cursor is at a quote or "&"
-#if defined(__SSE2__)
-        const __m128i quotes = _mm_set1_epi8('"');
-        const __m128i amps = _mm_set1_epi8('&');
-        while (m_end - p >= 16) {
-            room(16);
-            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), x);
-            const auto hits = unsigned(_mm_movemask_epi8(
-                _mm_or_si128(_mm_cmpeq_epi8(x, quotes), _mm_cmpeq_epi8(x, amps))));
-            if (!hits) {
-                p += 16;
-                out += 16;
-                continue;
-            }
-            const int clean = __builtin_ctz(hits);
-            p += clean;
-            out += clean;
-            found = true;
-            break;
-        }
-#endif
-        if (!found) {
-            while (p < m_end && *p != '"' && *p != '&') {
-                room(1);
-                *out++ = *p++;
-            }
-            if (p >= m_end)
-                return nullptr;
-        }
-        if (*p == '"')
-            break;
-        char32_t cp = 0;
-        const char* next = readReference(p, m_end, cp);
-        if (!next)
-            return nullptr;
-        room(4);
-        if (cp < 0x80)
-            *out++ = char(cp);
-        else
-            out = PacketEncoding::writeUtf8(out, cp);
-        p = next;
+    const ArenaRowWriter::Values values{fields, ends, given};
+    if (packed) {
+        countRow(row.rowSize(values));
+        m_content.versions.emplace_back();
+        m_content.packed.add(row.finishPacked(values));
+        m_content.states.push_back(state);
+    } else {
+        keepRow(row.finish(values), state);
     }
-    row.cursor() = out;
-    if (width && row.valueSize() > width)
-        row.cursor() = row.valueStart() + utf8Prefix(row.valueStart(), row.valueSize(), width);
-    return p + 1;
+    return true;
 }
 
 void PacketReader::setText(int field, char quote) {
