@@ -57,7 +57,7 @@ void release(int descriptor) {
 class MappedFile {
 public:
     explicit MappedFile(const InputFile& file) : m_descriptor(file.descriptor()) {
-#if defined(__linux__) && defined(F_SETLEASE) && defined(F_SETSIG)
+#if defined(__linux__) && defined(F_SETLEASE) && defined(F_SETSIG) && defined(MAP_POPULATE)
         // The lease's end is announced with a signal: one whose default is to be ignored, as
         // the lease ends by itself once the file is read.
         struct stat status {};
@@ -69,9 +69,10 @@ public:
         if (::fstat(m_descriptor, &status) != 0 || !S_ISREG(status.st_mode) ||
             status.st_size <= 0 || status.st_size > file.size())
             return;
-        // Not populated here: the reader brings the pages in as it goes (PacketReader).
-        void* at =
-            ::mmap(nullptr, std::size_t(status.st_size), PROT_READ, MAP_PRIVATE, m_descriptor, 0);
+        // Populated in one call, which costs far less than a fault a page; the reader gives the
+        // pages back as it moves on (PacketReader).
+        void* at = ::mmap(nullptr, std::size_t(status.st_size), PROT_READ,
+                          MAP_PRIVATE | MAP_POPULATE, m_descriptor, 0);
         if (at == MAP_FAILED)
             return;
         m_data = static_cast<const char*>(at);
@@ -79,7 +80,7 @@ public:
 #endif
     }
     ~MappedFile() {
-#if defined(__linux__) && defined(F_SETLEASE) && defined(F_SETSIG)
+#if defined(__linux__) && defined(F_SETLEASE) && defined(F_SETSIG) && defined(MAP_POPULATE)
         if (m_data)
             ::munmap(const_cast<char*>(m_data), std::size_t(m_size));
         if (m_leased)

@@ -25,8 +25,8 @@ using PacketValues::Parse;
 // A row holds at most this many fields (its header counts them in 16 bits).
 constexpr std::size_t MaxFields = 65535;
 
-// How far a mapped file's reader goes before it moves its window of pages on.
-constexpr std::ptrdiff_t WindowStep = std::ptrdiff_t(4) << 20;
+// How far a mapped file's reader goes before it gives back the pages behind it.
+constexpr std::ptrdiff_t WindowStep = std::ptrdiff_t(8) << 20;
 
 // Keeps the decoded value of an attribute (of one given twice, the last).
 void keep(std::optional<std::string>& slot, const char* s, const char* e) {
@@ -39,21 +39,20 @@ void keep(std::optional<std::string>& slot, const char* s, const char* e) {
 PacketReader::PacketReader(std::string_view text, std::size_t fileSize, bool checking, bool mapped)
     : PacketScanner(text.data(), text.data() + text.size()), m_begin(text.data()),
       m_checked(checking ? text.data() : m_end), m_mapped(mapped), m_released(text.data()),
-      m_populated(text.data()), m_windowNext(text.data()), m_budget(std::size_t(256) << 20) {
+      m_windowNext(text.data() + std::min<std::ptrdiff_t>(WindowStep, m_end - m_begin)),
+      m_budget(std::size_t(256) << 20) {
     // Rows may take many times their text (a short row of many empty fields), but not
     // without bound: a hostile file must fail, not exhaust memory.
     const std::size_t room = (std::numeric_limits<std::size_t>::max() - m_budget) / 32;
     m_budget += std::min(fileSize, room) * 32;
-    if (m_mapped)
-        moveWindow();
 }
 
 PacketReader::PacketReader(const PacketReader& first, const char* from)
     : PacketScanner(from, first.m_end), m_begin(first.m_begin),
       m_checked(first.m_checked < first.m_end ? from : first.m_end), m_mapped(first.m_mapped),
-      m_released(from), m_populated(from), m_windowNext(from), m_budget(first.m_budget),
-      m_stop(&first.m_stopSecond), m_slots(first.m_slots), m_idField(first.m_idField),
-      m_byName(first.m_byName), m_starts(first.m_starts) {
+      m_released(from), m_windowNext(from + std::min<std::ptrdiff_t>(WindowStep, m_end - from)),
+      m_budget(first.m_budget), m_stop(&first.m_stopSecond), m_slots(first.m_slots),
+      m_idField(first.m_idField), m_byName(first.m_byName), m_starts(first.m_starts) {
     // Versions as many as the rows' text could hold; room not used is never touched.
     reserveRows(std::size_t(m_end - from) / 64 + 1024);
 }
@@ -86,34 +85,18 @@ void PacketReader::checkUpTo(const char* to) {
     m_checked = to;
 }
 
-// A mapped file's pages are brought in a window ahead of the reader, in one call rather than a
-// fault each, and the ones behind it go back to the system's file cache: the memory a load
-// takes then holds its rows, not the file as well.
+// The pages of a mapped file behind the reader go back to the system's file cache as it moves
+// on: the memory a load takes then holds its rows, not the file as well.
 void PacketReader::moveWindow() {
-    const std::ptrdiff_t ahead = std::min<std::ptrdiff_t>(2 * WindowStep, m_end - m_p);
     m_windowNext = m_p + std::min<std::ptrdiff_t>(WindowStep, m_end - m_p);
 #if defined(__linux__) && defined(MADV_DONTNEED)
     static const auto page = std::uintptr_t(::sysconf(_SC_PAGESIZE));
-    const auto down = [](const char* p) {
-        return reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(p) & ~(page - 1));
-    };
-    const auto up = [](const char* p) {
-        return reinterpret_cast<const char*>((reinterpret_cast<std::uintptr_t>(p) + page - 1) &
-                                             ~(page - 1));
-    };
-    const char* behind = down(m_p);
-    const char* from = up(m_released);
+    const auto behind = reinterpret_cast<std::uintptr_t>(m_p) & ~(page - 1);
+    const auto from = (reinterpret_cast<std::uintptr_t>(m_released) + page - 1) & ~(page - 1);
     if (behind > from &&
-        ::madvise(const_cast<char*>(from), std::size_t(behind - from), MADV_DONTNEED) == 0)
-        m_released = behind;
-#if defined(MADV_POPULATE_READ)
-    const char* start = std::max(down(m_populated), behind);
-    const char* end = up(m_p + ahead);
-    if (end > start)
-        (void)::madvise(const_cast<char*>(start), std::size_t(end - start), MADV_POPULATE_READ);
+        ::madvise(reinterpret_cast<void*>(from), behind - from, MADV_DONTNEED) == 0)
+        m_released = reinterpret_cast<const char*>(behind);
 #endif
-#endif
-    m_populated = std::max(m_populated, m_p + ahead);
 }
 
 DataTable::Content PacketReader::run() {

@@ -42,8 +42,8 @@ public:
     struct NotUtf8 {};
 
     // With `checking`, the text must prove well-formed UTF-8, or the read stops with NotUtf8.
-    // `mapped`: the text is a file mapped for reading, whose pages are brought in ahead of the
-    // reader and given back behind it.
+    // `mapped`: the text is a file mapped for reading, whose pages are given back behind the
+    // reader.
     PacketReader(std::string_view text, std::size_t fileSize, bool checking, bool mapped);
     // A reader of the rows from `from` on, beside `first`, which has read the fields.
     PacketReader(const PacketReader& first, const char* from);
@@ -104,11 +104,10 @@ private:
     // Text before this point is known to be well-formed UTF-8 (when checking; else the end).
     // Each reader checks its stretch in one sweep before it reads the rows there.
     const char* m_checked;
-    // A mapping's pages from m_released to m_populated are in place; the reader moves that
-    // window on when it passes m_windowNext.
+    // A mapping's pages before m_released are given back; the reader gives back more when it
+    // passes m_windowNext.
     bool m_mapped;
     const char* m_released;
-    const char* m_populated;
     const char* m_windowNext;
     std::size_t m_budget;
     std::size_t m_used = 0;
