@@ -25,8 +25,10 @@ using PacketValues::Parse;
 // A row holds at most this many fields (its header counts them in 16 bits).
 constexpr std::size_t MaxFields = 65535;
 
-// How far a mapped file's reader goes before it gives back the pages behind it.
-constexpr std::ptrdiff_t WindowStep = std::ptrdiff_t(8) << 20;
+// How far a mapped file's reader goes before it gives back the pages behind it, and how far
+// ahead of it the text is checked for UTF-8.
+constexpr std::ptrdiff_t ReleaseStep = std::ptrdiff_t(8) << 20;
+constexpr std::ptrdiff_t CheckStep = std::ptrdiff_t(128) << 10;
 
 // Keeps the decoded value of an attribute (of one given twice, the last).
 void keep(std::optional<std::string>& slot, const char* s, const char* e) {
@@ -39,8 +41,7 @@ void keep(std::optional<std::string>& slot, const char* s, const char* e) {
 PacketReader::PacketReader(std::string_view text, std::size_t fileSize, bool checking, bool mapped)
     : PacketScanner(text.data(), text.data() + text.size()), m_begin(text.data()),
       m_checked(checking ? text.data() : m_end), m_mapped(mapped), m_released(text.data()),
-      m_windowNext(text.data() + std::min<std::ptrdiff_t>(WindowStep, m_end - m_begin)),
-      m_budget(std::size_t(256) << 20) {
+      m_nextMove(text.data()), m_budget(std::size_t(256) << 20) {
     // Rows may take many times their text (a short row of many empty fields), but not
     // without bound: a hostile file must fail, not exhaust memory.
     const std::size_t room = (std::numeric_limits<std::size_t>::max() - m_budget) / 32;
@@ -50,9 +51,9 @@ PacketReader::PacketReader(std::string_view text, std::size_t fileSize, bool che
 PacketReader::PacketReader(const PacketReader& first, const char* from)
     : PacketScanner(from, first.m_end), m_begin(first.m_begin),
       m_checked(first.m_checked < first.m_end ? from : first.m_end), m_mapped(first.m_mapped),
-      m_released(from), m_windowNext(from + std::min<std::ptrdiff_t>(WindowStep, m_end - from)),
-      m_budget(first.m_budget), m_stop(&first.m_stopSecond), m_slots(first.m_slots),
-      m_idField(first.m_idField), m_byName(first.m_byName), m_starts(first.m_starts) {
+      m_released(from), m_nextMove(from), m_budget(first.m_budget), m_stop(&first.m_stopSecond),
+      m_slots(first.m_slots), m_idField(first.m_idField), m_byName(first.m_byName),
+      m_starts(first.m_starts) {
     // Versions as many as the rows' text could hold; room not used is never touched.
     reserveRows(std::size_t(m_end - from) / 64 + 1024);
 }
@@ -85,18 +86,41 @@ void PacketReader::checkUpTo(const char* to) {
     m_checked = to;
 }
 
-// The pages of a mapped file behind the reader go back to the system's file cache as it moves
-// on: the memory a load takes then holds its rows, not the file as well.
-void PacketReader::moveWindow() {
-    m_windowNext = m_p + std::min<std::ptrdiff_t>(WindowStep, m_end - m_p);
+// What a reader does now and then as it moves on through the rows: it checks the next stretch
+// of text for UTF-8 just before reading it (while the text is in the processor's cache, not in
+// a pass of its own over memory), and gives the pages of a mapped file behind it back to the
+// system's file cache, so that the memory a load takes holds its rows, not the file as well.
+void PacketReader::moveOn() {
+    const char* next = m_end;
+    if (m_checked < m_end) {
+        const char* limit = m_stopAt ? m_stopAt : m_end;
+        if (m_checked < limit) {
+            // Up to a character's start: a stretch must not end inside a sequence.
+            const char* to = m_p + std::min<std::ptrdiff_t>(CheckStep, limit - m_p);
+            for (int back = 0; back < 3 && to < m_end && to > m_checked &&
+                               (static_cast<unsigned char>(*to) & 0xC0) == 0x80;
+                 ++back)
+                --to;
+            checkUpTo(to);
+            next = std::min(next,
+                            m_checked - std::min<std::ptrdiff_t>(CheckStep / 2, m_checked - m_p));
+        }
+    }
+    if (m_mapped) {
 #if defined(__linux__) && defined(MADV_DONTNEED)
-    static const auto page = std::uintptr_t(::sysconf(_SC_PAGESIZE));
-    const auto behind = reinterpret_cast<std::uintptr_t>(m_p) & ~(page - 1);
-    const auto from = (reinterpret_cast<std::uintptr_t>(m_released) + page - 1) & ~(page - 1);
-    if (behind > from &&
-        ::madvise(reinterpret_cast<void*>(from), behind - from, MADV_DONTNEED) == 0)
-        m_released = reinterpret_cast<const char*>(behind);
+        static const auto page = std::uintptr_t(::sysconf(_SC_PAGESIZE));
+        if (m_p - m_released >= ReleaseStep) {
+            const auto behind = reinterpret_cast<std::uintptr_t>(m_p) & ~(page - 1);
+            const auto from =
+                (reinterpret_cast<std::uintptr_t>(m_released) + page - 1) & ~(page - 1);
+            if (behind > from &&
+                ::madvise(reinterpret_cast<void*>(from), behind - from, MADV_DONTNEED) == 0)
+                m_released = reinterpret_cast<const char*>(behind);
+        }
 #endif
+        next = std::min(next, m_released + ReleaseStep);
+    }
+    m_nextMove = std::max(next, m_p + 1);
 }
 
 DataTable::Content PacketReader::run() {
@@ -371,7 +395,6 @@ void PacketReader::startSecondHalf() {
     try {
         m_helper = HelperThread::Start([this] {
             try {
-                m_second->checkUpTo(m_second->m_end);
                 m_second->scanRows();
             } catch (...) {
                 m_secondFailure = std::current_exception();
@@ -396,10 +419,8 @@ void PacketReader::readRows() {
     // version. Room not used is never touched.
     expected += expected / 4 + 1024;
     reserveRows(expected);
-    if (!skipAttributes("ROWDATA")) {
-        checkUpTo(m_stopAt ? m_stopAt : m_end);
+    if (!skipAttributes("ROWDATA"))
         scanRows();
-    }
     joinSecondHalf();
 }
 

@@ -83,7 +83,7 @@ private:
     const char* splitPoint() const;
     void joinSecondHalf();
     void checkUpTo(const char* to);
-    void moveWindow();
+    void moveOn();
 
     // PacketReaderRows.cpp: the rows.
     void scanRows();
@@ -102,13 +102,12 @@ private:
 
     const char* m_begin;
     // Text before this point is known to be well-formed UTF-8 (when checking; else the end).
-    // Each reader checks its stretch in one sweep before it reads the rows there.
+    // Each reader checks its stretch a little ahead of the rows it reads.
     const char* m_checked;
-    // A mapping's pages before m_released are given back; the reader gives back more when it
-    // passes m_windowNext.
+    // A mapping's pages before m_released are given back.
     bool m_mapped;
     const char* m_released;
-    const char* m_windowNext;
+    const char* m_nextMove; // where the reader checks and gives back more (moveOn)
     std::size_t m_budget;
     std::size_t m_used = 0;
     std::int64_t m_idCeiling = 0; // one above the highest ID read

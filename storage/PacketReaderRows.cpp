@@ -23,8 +23,8 @@ using PacketValues::Parse;
 void PacketReader::scanRows() {
     std::string_view name;
     while (m_p != m_stopAt) {
-        if (m_mapped && m_p >= m_windowNext) {
-            moveWindow();
+        if (m_p >= m_nextMove) {
+            moveOn();
             if (m_stop && m_stop->load(std::memory_order_relaxed))
                 return; // the reader of the first half failed: this half counts for nothing
         }
