@@ -436,8 +436,10 @@ void PacketReader::joinSecondHalf() {
     if (m_secondFailure)
         std::rethrow_exception(m_secondFailure);
     PacketReader& second = *m_second;
-    if (m_checked < m_end)
+    if (m_checked < m_end) {
+        checkUpTo(m_p); // the rest of this half, then what the second checked
         m_checked = second.m_checked;
+    }
     m_used += second.m_used;
     if (m_used > m_budget)
         damaged(QStringLiteral("its rows need more memory than a list file can take"));
