@@ -263,6 +263,7 @@ private slots:
     void saveFailingHalfWay();
     void loadFailures();
     void largeFile();
+    void badByteInALongRowBeforeTheMiddle();
 };
 
 void TestDataPacket::workedExample() {
@@ -1188,6 +1189,27 @@ void TestDataPacket::largeFile() {
             QCOMPARE(row.int32(1), r);
         }
     }
+}
+
+// A large list is read in two halves from a row near the middle; a stray byte in a long row that
+// ends just there is found all the same, and only that byte is read as a single-byte character.
+void TestDataPacket::badByteInALongRowBeforeTheMiddle() {
+    QByteArray small;
+    for (int r = 0; r < 45000; ++r)
+        small += "<ROW Task=\"task " + QByteArray::number(r) + " caf\xC3\xA9 with some words\"/>";
+    QByteArray longText(300000, 'x');
+    longText[longText.size() - 10000] = '\xE9';
+    const QByteArray bytes =
+        packet(R"(<FIELD attrname="Task" fieldtype="bin.hex" SUBTYPE="Text"/>)", "",
+               small + "<ROW Task=\"" + longText + "\"/>" + small);
+    QVERIFY(bytes.size() > 4 << 20);
+    DataTable table;
+    QVERIFY(DataPacket::Read(table, bytes).notUtf8);
+    table.moveToPosition(45000);
+    QCOMPARE(table.asString(Task).size(), longText.size());
+    QCOMPARE(table.asString(Task).at(longText.size() - 10000), QChar(0xE9));
+    table.first();
+    QCOMPARE(table.asString(Task), QStringLiteral("task 0 caf\u00e9 with some words"));
 }
 
 QTEST_GUILESS_MAIN(TestDataPacket)
