@@ -50,12 +50,17 @@ public:
         const char* value = record + sizeof(std::uint32_t);
         const auto* nulls = reinterpret_cast<const std::uint8_t*>(value + valueBytes(record));
         const auto* length = reinterpret_cast<const std::uint8_t*>(nulls) + nullBytes();
-        for (int field = 0; field < m_count; ++field) {
-            if ((nulls[field >> 3] >> (field & 7)) & 1u)
-                continue;
-            const std::size_t size = readLength(length);
-            f(field, std::string_view(value, size));
-            value += size;
+        for (int group = 0; group * 8 < m_count; ++group) {
+            // The fields of eight that are not null (the bits past the last field are clear).
+            unsigned present = ~unsigned(nulls[group]) & 0xFFu;
+            if ((group + 1) * 8 > m_count)
+                present &= (1u << (m_count - group * 8)) - 1;
+            while (present) {
+                const std::size_t size = readLength(length);
+                f(group * 8 + __builtin_ctz(present), std::string_view(value, size));
+                value += size;
+                present &= present - 1;
+            }
         }
     }
 
@@ -67,6 +72,8 @@ private:
     }
     std::size_t nullBytes() const { return (std::size_t(m_count) + 7) / 8; }
     static std::size_t readLength(const std::uint8_t*& p) {
+        if (*p < 0x80)
+            return *p++;
         std::size_t length = 0;
         for (int shift = 0;; shift += 7) {
             const std::uint8_t byte = *p++;
