@@ -53,7 +53,9 @@ void release(int descriptor) {
 // fresh memory of its size. Only under a read lease, which keeps every other program from opening
 // the file for writing or cutting it short until the lease ends (a mapped file that shrank would
 // crash the reader); where no lease can be had (a file of another user, a network file system,
-// a file open for writing now), data() is nullptr and the file is read as usual.
+// a file open for writing now), data() is nullptr and the file is read as usual. It lasts for the
+// load only: the table keeps its own copy of everything it read, so another program may change
+// the file as soon as the load is over.
 class MappedFile {
 public:
     explicit MappedFile(const InputFile& file) : m_descriptor(file.descriptor()) {
