@@ -3,6 +3,7 @@
 #include "bench/Timing.h"
 
 #include "dialogs/uFrmBatchImport.h"
+#include "model/DataTable.h"
 #include "shell/Startup.h"
 #include "shell/Unit1.h"
 #include "support/ScriptedPrompt.h"
@@ -11,6 +12,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPlainTextEdit>
@@ -153,6 +155,24 @@ int RunWindowCase(const QStringList& args) {
         });
         session.trigger(QStringLiteral("ToolButton5"));
         watch.stop("batch", session.grid());
+    } else if (what == u"history" || what == u"deleted") {
+        // A history window on the list as loaded: its past versions not laid out yet. The task
+        // History shows is the one in the middle of the list.
+        session.openAndPaint(args.value(1));
+        DataTable& table = *session.view()->cdsTasks();
+        table.moveToPosition(table.visibleRowCount() / 2);
+        const bool history = what == u"history";
+        Stopwatch watch;
+        QTimer::singleShot(0, &session.main(), [&] {
+            QWidget* window = QApplication::activeModalWidget();
+            if (!window)
+                return;
+            watch.stop(history ? "history" : "deleted", window);
+            if (auto* dialog = qobject_cast<QDialog*>(window))
+                dialog->reject();
+        });
+        watch.start();
+        session.trigger(history ? QStringLiteral("actHistory") : QStringLiteral("actDeletedTasks"));
     } else if (what == u"save") {
         session.openAndPaint(args.value(1));
         timed("save", session.grid(), [&] { session.trigger(QStringLiteral("actSave")); });

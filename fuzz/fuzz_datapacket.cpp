@@ -1,15 +1,19 @@
 // Feeds arbitrary bytes to the list file reader. A load either fails with a message and leaves
 // the table closed, or gives a table that writes a packet which reads back to the same bytes,
-// shows every cell and takes a new row without a key violation.
+// shows every cell and takes a new row without a key violation. Either way it agrees with the
+// reference reader of the tests (the same error, or the same versions, counter and packet).
 #include "base/CorvantisError.h"
 #include "model/DataTable.h"
 #include "storage/DataPacket.h"
+#include "support/ReferencePacketReader.h"
 
 #include <cstdint>
 #include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    if (!ReferencePacketReader::Difference(bytes).isEmpty())
+        std::abort();
     DataTable table;
     table.setObjectName(QStringLiteral("cdsTasks"));
     try {

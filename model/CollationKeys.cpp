@@ -221,13 +221,20 @@ CollationKeys::CollationKeys(int field, bool caseInsensitive)
 
 CollationKeys::~CollationKeys() = default;
 
-void CollationKeys::grow(std::size_t versions) {
-    // Room for the list to grow: moving every key of a large list to make room for a few new
-    // ones would cost more than making theirs.
-    if (m_keys.capacity() < versions)
-        m_keys.reserve(versions + versions / 4 + 1024);
-    if (m_keys.size() < versions)
-        m_keys.resize(versions);
+// A slot for a version's key, with room for `more` keys to follow: moving every key of a large
+// list to make room for a few new ones would cost more than making theirs.
+CollationKeys::Key& CollationKeys::newKey(std::uint32_t version, std::size_t more) {
+    if (m_slot.size() <= version) {
+        const std::size_t versions = std::size_t(version) + 1;
+        if (m_slot.capacity() < versions)
+            m_slot.reserve(versions + versions / 4 + 1024);
+        m_slot.resize(versions, 0);
+    }
+    if (m_keys.capacity() < m_keys.size() + more)
+        m_keys.reserve(m_keys.size() + more + more / 4 + 1024);
+    m_keys.emplace_back();
+    m_slot[version] = std::uint32_t(m_keys.size());
+    return m_keys.back();
 }
 
 void CollationKeys::makeKey(std::string_view text, Key& slot) {
@@ -294,32 +301,39 @@ void CollationKeys::makeKey(std::string_view text, Key& slot) {
 
 const CollationKeys::Key& CollationKeys::key(const std::vector<RowData>& versions,
                                              std::uint32_t version) {
-    grow(versions.size());
-    Key& slot = m_keys[version];
-    if (!slot.ranks)
-        makeKey(versions[version].raw(m_field), slot);
-    return slot;
+    if (!isMade(version))
+        makeKey(versions[version].raw(m_field), newKey(version, 1));
+    return made(version);
 }
 
 void CollationKeys::forget(std::uint32_t version) {
-    if (version < m_keys.size())
-        m_keys[version] = Key();
+    if (version < m_slot.size())
+        m_slot[version] = 0;
 }
 
 void CollationKeys::make(const std::vector<RowData>& versions,
                          const std::vector<std::uint32_t>& which) {
-    grow(versions.size());
+    // The versions wanted, marked and then taken in ascending order.
+    std::vector<bool> wanted(versions.size(), false);
+    std::size_t count = 0;
     for (const std::uint32_t v : which)
-        if (!m_keys[v].ranks && !versions[v].isNull(m_field))
-            makeKey(versions[v].raw(m_field), m_keys[v]);
+        if (!isMade(v) && !wanted[v]) {
+            wanted[v] = true;
+            ++count;
+        }
+    for (std::uint32_t v = 0; count > 0; ++v) {
+        if (!wanted[v])
+            continue;
+        if (!versions[v].isNull(m_field))
+            makeKey(versions[v].raw(m_field), newKey(v, count));
+        --count;
+    }
 }
 
-int CollationKeys::compare(const std::vector<RowData>& versions, std::uint32_t a,
-                           std::uint32_t b) const {
+int CollationKeys::compare(const std::vector<RowData>& versions, std::uint32_t a, const Key& x,
+                           std::uint32_t b, const Key& y) const {
     if (m_bytewise)
         return compareBytes(versions[a].raw(m_field), versions[b].raw(m_field));
-    const Key& x = m_keys[a];
-    const Key& y = m_keys[b];
     // The first primary weight that differs decides; a text whose weights all came before
     // the other's end comes first.
     const int c = std::memcmp(x.ranks, y.ranks, std::min(x.length, y.length));

@@ -41,28 +41,43 @@ public:
     int field() const { return m_field; }
     bool caseInsensitive() const { return m_caseInsensitive; }
 
-    // Makes what the listed versions keep, where not made yet and the field is not empty.
+    // Makes what the listed versions keep, where not made yet and the field is not empty: in the
+    // order of the versions, so that the rows are read one after another.
     void make(const std::vector<RowData>& versions, const std::vector<std::uint32_t>& which);
     // What one version keeps, made now if needed (its field must not be empty).
     const Key& key(const std::vector<RowData>& versions, std::uint32_t version);
+    // Where a made key is kept (a version's key stays in its slot until forgotten).
+    std::uint32_t slotOf(std::uint32_t version) const { return m_slot[version] - 1; }
+    const Key& inSlot(std::uint32_t slot) const { return m_keys[slot]; }
     // What make() made.
-    const Key& made(std::uint32_t version) const { return m_keys[version]; }
+    const Key& made(std::uint32_t version) const { return m_keys[slotOf(version)]; }
     // Drops what a version keeps once its text was replaced in place.
     void forget(std::uint32_t version);
 
     // The order of the texts of two versions (both present, their keys made): < 0, 0, > 0.
-    int compare(const std::vector<RowData>& versions, std::uint32_t a, std::uint32_t b) const;
+    int compare(const std::vector<RowData>& versions, std::uint32_t a, std::uint32_t b) const {
+        return compare(versions, a, made(a), b, made(b));
+    }
+    // The same with their keys at hand.
+    int compare(const std::vector<RowData>& versions, std::uint32_t a, const Key& x,
+                std::uint32_t b, const Key& y) const;
 
 private:
     class Collator;
     class ByteBlocks;
     void makeKey(std::string_view text, Key& slot);
-    void grow(std::size_t versions);
+    bool isMade(std::uint32_t version) const {
+        return version < m_slot.size() && m_slot[version] != 0;
+    }
+    Key& newKey(std::uint32_t version, std::size_t more);
 
     int m_field;
     bool m_caseInsensitive;
     bool m_bytewise; // the C locale: QCollator orders by the UTF-8 bytes
     std::unique_ptr<Collator> m_collator;
+    // The keys of the versions that have one (rows shown, not every version of the list), and
+    // each version's slot among them plus one (0: none).
     std::vector<Key, PrefaultAllocator<Key>> m_keys;
+    std::vector<std::uint32_t, PrefaultAllocator<std::uint32_t>> m_slot;
     std::unique_ptr<ByteBlocks> m_store;
 };

@@ -57,6 +57,7 @@ void DataTable::adopt(Content&& content) {
         indexFieldNames();
         m_versions = std::move(content.versions);
         m_arena = std::move(content.arena);
+        m_packed = std::move(content.packed);
         m_states = std::move(content.states);
         m_states.resize(m_versions.size(), 0);
         m_log = std::move(content.changeLog);
@@ -70,14 +71,23 @@ void DataTable::adopt(Content&& content) {
         if (m_autoIncField >= 0) {
             // A counter at or below a stored ID would refuse every new row as a key
             // violation; keep it above every ID the list ever had.
-            for (const RowData& version : m_versions)
-                if (!version.isNull(m_autoIncField))
-                    m_counter = std::max<std::int64_t>(
-                        m_counter, std::int64_t(version.int32(m_autoIncField)) + 1);
+            std::int64_t ceiling = content.idCeiling.value_or(0);
+            if (!content.idCeiling) {
+                for (std::size_t v = 0; v < m_versions.size(); ++v) {
+                    const RowData& version = versionData(v);
+                    if (!version.isNull(m_autoIncField))
+                        ceiling = std::max<std::int64_t>(
+                            ceiling, std::int64_t(version.int32(m_autoIncField)) + 1);
+                }
+            }
+            m_counter = std::max(m_counter, ceiling);
         }
-        for (std::size_t v = 0; v < m_versions.size(); ++v)
-            if (isLiveState(m_states[v]))
-                m_rowVersion.push_back(static_cast<std::int32_t>(v));
+        for (std::size_t v = 0; v < m_versions.size(); ++v) {
+            if (!isLiveState(m_states[v]))
+                continue;
+            (void)versionData(v); // the rows shown are laid out
+            m_rowVersion.push_back(static_cast<std::int32_t>(v));
+        }
         m_ordered.resize(m_rowVersion.size());
         for (std::size_t r = 0; r < m_ordered.size(); ++r)
             m_ordered[r] = static_cast<RowId>(r);
@@ -95,6 +105,7 @@ void DataTable::close() {
         indexFieldNames();
         m_versions.clear();
         m_arena = RowArena();
+        m_packed = RowDataStore();
         m_states.clear();
         m_log.clear();
         m_counter = 1;
@@ -154,6 +165,18 @@ int DataTable::fieldIndexOrThrow(const QString& name) const {
 int DataTable::checkedField(const QString& name) const {
     requireActive();
     return fieldIndexOrThrow(name);
+}
+
+const RowData& DataTable::versionData(std::size_t version) const {
+    RowData& row = m_versions[version];
+    if (!row.isValid() && m_packed.holds(version))
+        row = m_packed.unpack(version);
+    return row;
+}
+
+std::size_t DataTable::versionSize(std::size_t version) const {
+    const RowData& row = m_versions[version];
+    return !row.isValid() && m_packed.holds(version) ? m_packed.rowSize(version) : row.byteSize();
 }
 
 std::vector<DataTable::RowId> DataTable::naturalOrder() const {

@@ -4,6 +4,7 @@
 #include "model/FieldValues.h"
 #include "model/FilterExpression.h"
 #include "model/RowData.h"
+#include "model/RowDataStore.h"
 #include "model/RowOrder.h"
 
 #include <QDate>
@@ -45,10 +46,16 @@ public:
     struct Content {
         FieldList fields;
         RowArena arena; // memory of versions that do not own theirs
+        // A version held packed (see RowDataStore) has an empty row here, laid out when read.
         std::vector<RowData> versions;
+        RowDataStore packed;
         std::vector<std::uint32_t> states; // one per version
         std::vector<std::uint32_t> changeLog;
         std::optional<std::int64_t> autoIncValue;
+        // One more than the highest ID (the auto-increment field's value) among the versions,
+        // 0 when none has one, when the maker of the content knows it (else adopt reads every
+        // version for it).
+        std::optional<std::int64_t> idCeiling;
     };
 
     // Row-state bits of a stored version.
@@ -86,7 +93,19 @@ public:
 
     // --- history, for the file writer ----------------------------------------------------------
     std::size_t versionCount() const { return m_versions.size(); }
-    const RowData& versionData(std::size_t version) const { return m_versions[version]; }
+    // A stored version; one held packed since loading is laid out now, and stays so.
+    const RowData& versionData(std::size_t version) const;
+    // The values of a stored version without laying out one held packed (a save reads every
+    // version once): f(field, bytes) for each field that is not null, in field order.
+    template <class F> void forEachValueOf(std::size_t version, F&& f) const {
+        const RowData& row = m_versions[version];
+        if (!row.isValid() && m_packed.holds(version))
+            m_packed.forEachValue(version, f);
+        else
+            row.forEachValue(f);
+    }
+    // What a stored version takes laid out (RowData::byteSize), without laying it out.
+    std::size_t versionSize(std::size_t version) const;
     std::uint32_t versionState(std::size_t version) const { return m_states[version]; }
     const std::vector<std::uint32_t>& changeLog() const { return m_log; }
     std::int64_t autoIncValue() const { return m_counter; }
@@ -265,7 +284,7 @@ private:
         if (change.values)
             return change.values->clone();
         requireVersion(change.version);
-        return m_versions[change.version].clone();
+        return versionData(change.version).clone();
     }
     // Puts the touched rows back where the order and the filter want them, in one pass.
     void replaceRows(const std::vector<RowId>& touched, RowId keepCurrent);
@@ -290,8 +309,9 @@ private:
     int m_autoIncField = -1;
     bool m_keepHistory = true;
 
-    RowArena m_arena; // loaded versions; declared first, so it goes last
-    std::vector<RowData> m_versions;
+    RowArena m_arena;                        // loaded versions; declared first, so it goes last
+    mutable std::vector<RowData> m_versions; // a packed one is laid out when first read
+    RowDataStore m_packed;
     std::vector<std::uint32_t> m_states;
     std::vector<std::uint32_t> m_log;
     std::int64_t m_counter = 1;

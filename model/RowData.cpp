@@ -130,45 +130,83 @@ char* RowArena::carryOver(const char* from, std::size_t keep, std::size_t size) 
 
 // --- ArenaRowWriter --------------------------------------------------------------------------
 
-ArenaRowWriter::ArenaRowWriter(RowArena& arena, int fieldCount)
-    : m_arena(arena), m_count(fieldCount), m_headerSize(RowData::headerSize(fieldCount)) {}
+ArenaRowWriter::ArenaRowWriter(RowArena& arena, int fieldCount, Layout layout)
+    : m_arena(arena), m_count(fieldCount), m_packed(layout == Packed),
+      m_headerSize(m_packed ? sizeof(std::uint32_t) : RowData::headerSize(fieldCount)) {}
 
-void ArenaRowWriter::begin() {
+ArenaRowWriter::Room ArenaRowWriter::begin() {
     char* row = m_arena.m_cursor ? aligned(m_arena.m_cursor) : nullptr;
     if (!row || row > m_arena.m_limit || std::size_t(m_arena.m_limit - row) < m_headerSize + 256)
         row = m_arena.carryOver(nullptr, 0, m_headerSize + 256);
     m_arena.populateTo(row + m_headerSize + 256);
     m_row = row;
-    m_limit = m_arena.m_limit;
-    // Every field null until a value arrives; the bits past the last field stay clear, as a
-    // RowBuilder leaves them, so that equal rows have equal bytes.
-    std::uint8_t* nulls = nullsOf();
-    const std::size_t bytes = (std::size_t(m_count) + 7) / 8;
-    std::memset(nulls, 0xFF, bytes);
-    if (m_count % 8)
-        nulls[bytes - 1] = std::uint8_t((1u << (m_count % 8)) - 1);
-    m_out = m_row + m_headerSize;
-    m_valueStart = m_out;
-    m_next = 0;
+    return Room{m_row + m_headerSize, m_arena.m_limit};
 }
 
-void ArenaRowWriter::grow(std::size_t size) {
-    const std::size_t used = std::size_t(m_out - m_row);
-    const std::size_t valueAt = std::size_t(m_valueStart - m_row);
-    m_row = m_arena.carryOver(m_row, used, size);
-    m_out = m_row + used;
-    m_valueStart = m_row + valueAt;
-    m_limit = m_arena.m_limit;
+ArenaRowWriter::Room ArenaRowWriter::grow(std::size_t used, std::size_t size) {
+    const std::size_t kept = m_headerSize + used;
+    if (std::size_t(m_arena.m_limit - m_row) < kept + size + Slack)
+        m_row = m_arena.carryOver(m_row, kept, size + Slack);
+    m_arena.populateTo(m_row + kept + size + Slack);
+    return Room{m_row + m_headerSize, m_arena.m_limit};
 }
 
-RowData ArenaRowWriter::finish() {
-    open(m_count); // the ends of the fields after the last value
+RowData ArenaRowWriter::finish(const Values& values) {
+    const std::size_t used = values.count ? values.ends[values.count - 1] : 0;
     auto* header = reinterpret_cast<RowData::Header*>(m_row);
-    header->size = std::uint32_t(m_out - m_row);
+    header->size = std::uint32_t(m_headerSize + used);
     header->count = std::uint16_t(m_count);
     header->reserved = 0;
-    m_arena.commit(m_out);
+    auto* ends = reinterpret_cast<std::uint32_t*>(m_row + sizeof(RowData::Header));
+    auto* nulls = reinterpret_cast<std::uint8_t*>(ends + m_count);
+    // Every field null but those given; the bits past the last field stay clear, as a
+    // RowBuilder leaves them, so that equal rows have equal bytes.
+    const std::size_t nullBytes = (std::size_t(m_count) + 7) / 8;
+    std::memset(nulls, 0xFF, nullBytes);
+    if (m_count % 8)
+        nulls[nullBytes - 1] = std::uint8_t((1u << (m_count % 8)) - 1);
+    std::uint32_t end = 0;
+    int field = 0;
+    for (int i = 0; i < values.count; ++i) {
+        const int given = values.fields[i];
+        for (; field < given; ++field)
+            ends[field] = end;
+        end = values.ends[i];
+        ends[field++] = end;
+        nulls[given >> 3] &= std::uint8_t(~(1u << (given & 7)));
+    }
+    for (; field < m_count; ++field)
+        ends[field] = end;
+    m_arena.commit(m_row + m_headerSize + used);
     return RowData::borrowing(m_row);
+}
+
+// A packed record: the size of the values, the values, the null bits, then the length of each
+// value that is not null, seven bits a byte (most take one byte).
+const char* ArenaRowWriter::finishPacked(const Values& values) {
+    const std::uint32_t used = values.count ? values.ends[values.count - 1] : 0;
+    const std::size_t nullBytes = (std::size_t(m_count) + 7) / 8;
+    grow(used, nullBytes + 5 * std::size_t(values.count));
+    std::memcpy(m_row, &used, sizeof used);
+    auto* nulls = reinterpret_cast<std::uint8_t*>(m_row + m_headerSize + used);
+    std::memset(nulls, 0xFF, nullBytes);
+    if (m_count % 8)
+        nulls[nullBytes - 1] = std::uint8_t((1u << (m_count % 8)) - 1);
+    char* out = reinterpret_cast<char*>(nulls + nullBytes);
+    std::uint32_t start = 0;
+    for (int i = 0; i < values.count; ++i) {
+        const int field = values.fields[i];
+        nulls[field >> 3] &= std::uint8_t(~(1u << (field & 7)));
+        std::uint32_t length = values.ends[i] - start;
+        start = values.ends[i];
+        while (length >= 0x80) {
+            *out++ = char(length | 0x80);
+            length >>= 7;
+        }
+        *out++ = char(length);
+    }
+    m_arena.commit(out);
+    return m_row;
 }
 
 // --- RowBuilder ------------------------------------------------------------------------------

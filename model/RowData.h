@@ -105,6 +105,7 @@ public:
 private:
     friend class RowBuilder;
     friend class ArenaRowWriter;
+    friend class RowDataStore;
     // The low bit of m_bits marks memory that a RowArena owns; rows there are 8-byte aligned.
     static constexpr std::uintptr_t Borrowed = 1;
 
@@ -183,59 +184,52 @@ private:
     std::size_t m_nextBlock = std::size_t(64) << 10;
 };
 
-// Builds rows straight into a RowArena with the fields given in ascending order: the list file
-// reader unescapes each value into its final place, without a second copy.
+// Builds rows straight into a RowArena: the list file reader unescapes each value into its final
+// place, without a second copy. The caller writes the values one after another through a raw
+// cursor (kept in its own variables, which stores through the cursor cannot disturb) and lists
+// the fields it gave; the writer lays out the row around them, as RowData, or packed (Packed):
+// the values without the row's table of ends and null bits, for versions that are kept but not
+// read (RowDataStore).
 class ArenaRowWriter {
 public:
+    enum Layout { Rows, Packed };
     // Bytes a caller may write past what it asked room for (a sixteen-byte copy running ahead).
     static constexpr std::size_t Slack = 16;
 
-    ArenaRowWriter(RowArena& arena, int fieldCount);
-    // Starts a row with every field null.
-    void begin();
-    // Drops the row being built.
-    void abandon() { m_out = m_row + m_headerSize; }
-    // Room for size more bytes (plus Slack) at cursor(); the cursor may move to a new block.
-    void reserve(std::size_t size) {
-        if (std::size_t(m_limit - m_out) < size + Slack)
-            grow(size + Slack);
+    ArenaRowWriter(RowArena& arena, int fieldCount, Layout layout = Rows);
+
+    // Where a row's values go: from `values` on; a caller asks for more room before it would
+    // write past `limit` less Slack.
+    struct Room {
+        char* values;
+        char* limit;
+    };
+    // Starts a row (dropping one begun and not finished).
+    Room begin();
+    // Room for `size` more bytes after the `used` bytes written: the values may move.
+    Room grow(std::size_t used, std::size_t size);
+    // The fields that are not null, ascending, and where each one's value ends (counted from the
+    // start of the values); the last end is the size of the values.
+    struct Values {
+        const int* fields;
+        const std::uint32_t* ends;
+        int count;
+    };
+    // Ends the row; the arena owns its memory. (Rows)
+    RowData finish(const Values& values);
+    // Ends the row; returns its record, which the arena owns. (Packed)
+    const char* finishPacked(const Values& values);
+    // What a row of these values takes laid out as a row (RowData::byteSize).
+    std::size_t rowSize(const Values& values) const {
+        return RowData::headerSize(m_count) + (values.count ? values.ends[values.count - 1] : 0);
     }
-    char*& cursor() { return m_out; }
-    const char* limit() const { return m_limit; }
-    // The value of field (greater than the previous one's) starts at the cursor.
-    void open(int field) {
-        auto* ends = endsOf();
-        const auto end = std::uint32_t(m_out - m_row - m_headerSize);
-        for (; m_next < field; ++m_next)
-            ends[m_next] = end;
-        m_valueStart = m_out;
-    }
-    // The value of field ends at the cursor.
-    void close(int field) {
-        endsOf()[field] = std::uint32_t(m_out - m_row - m_headerSize);
-        nullsOf()[field >> 3] &= std::uint8_t(~(1u << (field & 7)));
-        m_next = field + 1;
-    }
-    // Leaves field null, dropping what was written since open().
-    void leaveNull() { m_out = m_valueStart; }
-    std::size_t valueSize() const { return std::size_t(m_out - m_valueStart); }
-    char* valueStart() const { return m_valueStart; }
-    // Ends the row; the arena owns its memory.
-    RowData finish();
 
 private:
-    void grow(std::size_t size);
-    std::uint32_t* endsOf() { return reinterpret_cast<std::uint32_t*>(m_row + 8); }
-    std::uint8_t* nullsOf() { return reinterpret_cast<std::uint8_t*>(m_row + 8 + 4 * m_count); }
-
     RowArena& m_arena;
     int m_count;
-    std::size_t m_headerSize;
+    bool m_packed;
+    std::size_t m_headerSize; // before the values: a row's header, or a record's value size
     char* m_row = nullptr;
-    char* m_out = nullptr;
-    char* m_limit = nullptr;
-    char* m_valueStart = nullptr;
-    int m_next = 0;
 };
 
 // Collects field values in any order and lays them out as a RowData. Reusable: reset() keeps

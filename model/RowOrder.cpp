@@ -128,6 +128,7 @@ void RowOrder::sortByKey(std::vector<std::int32_t>& rows, const std::vector<std:
         std::uint64_t more;  // a text: the next eight
         std::uint32_t version;
         std::int32_t row;
+        std::uint32_t slot; // a text: where its key is kept
         std::uint8_t known; // a text: how many of those sixteen are its own
         bool null;
     };
@@ -139,9 +140,10 @@ void RowOrder::sortByKey(std::vector<std::int32_t>& rows, const std::vector<std:
     for (std::size_t i = 0; i < of.size(); ++i) {
         const std::uint32_t version = of[i];
         const RowData& data = versions[version];
-        Keyed k{0, 0, version, rows[i], 0, data.isNull(f)};
+        Keyed k{0, 0, version, rows[i], 0, 0, data.isNull(f)};
         if (!k.null && m_text) {
-            const CollationKeys::Key& key = m_text->made(version);
+            k.slot = m_text->slotOf(version);
+            const CollationKeys::Key& key = m_text->inSlot(k.slot);
             // The head flipped into a signed number that orders the same way.
             k.number = std::int64_t(key.head[0] ^ (std::uint64_t(1) << 63));
             k.more = key.head[1];
@@ -171,7 +173,8 @@ void RowOrder::sortByKey(std::vector<std::int32_t>& rows, const std::vector<std:
             else if (first == 0 && second != 0 && 8 + __builtin_clzll(second) / 8 < known)
                 c = a.more < b.more ? -1 : 1;
             else
-                c = text->compare(versions, a.version, b.version);
+                c = text->compare(versions, a.version, text->inSlot(a.slot), b.version,
+                                  text->inSlot(b.slot));
         }
         if (descending)
             c = -c;

@@ -1,7 +1,9 @@
 # The list file format: writer, reader and the text forms they share.
 target_sources(corvantis_core PRIVATE
     DataPacket.cpp DataPacket.h
-    DataPacketReader.cpp
+    PacketFieldStarts.h
+    PacketReader.cpp PacketReader.h
+    PacketReaderRows.cpp
     PacketScanner.h
     DataPacketWriter.cpp
     HelperThread.cpp HelperThread.h

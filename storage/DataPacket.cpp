@@ -4,6 +4,7 @@
 #include "model/DataTable.h"
 #include "storage/HelperThread.h"
 #include "storage/InputFile.h"
+#include "storage/PacketReader.h"
 #include "storage/PacketScanner.h"
 #include "storage/PacketWriter.h"
 #include "storage/SaveFile.h"
@@ -52,7 +53,9 @@ void release(int descriptor) {
 // fresh memory of its size. Only under a read lease, which keeps every other program from opening
 // the file for writing or cutting it short until the lease ends (a mapped file that shrank would
 // crash the reader); where no lease can be had (a file of another user, a network file system,
-// a file open for writing now), data() is nullptr and the file is read as usual.
+// a file open for writing now), data() is nullptr and the file is read as usual. It lasts for the
+// load only: the table keeps its own copy of everything it read, so another program may change
+// the file as soon as the load is over.
 class MappedFile {
 public:
     explicit MappedFile(const InputFile& file) : m_descriptor(file.descriptor()) {
@@ -68,6 +71,8 @@ public:
         if (::fstat(m_descriptor, &status) != 0 || !S_ISREG(status.st_mode) ||
             status.st_size <= 0 || status.st_size > file.size())
             return;
+        // Populated in one call, which costs far less than a fault a page; the reader gives the
+        // pages back as it moves on (PacketReader).
         void* at = ::mmap(nullptr, std::size_t(status.st_size), PROT_READ,
                           MAP_PRIVATE | MAP_POPULATE, m_descriptor, 0);
         if (at == MAP_FAILED)
@@ -248,19 +253,30 @@ void SaveToFile(DataTable& table, const QString& fileName) {
     }
 }
 
-void LoadFromFile(DataTable& table, const QString& fileName, qint64 maxSize) {
+ReadNotice LoadFromFile(DataTable& table, const QString& fileName, qint64 maxSize) {
     table.close();
     const InputFile file(fileName, maxSize);
     if (file.size() > 0 && !mayBeginPacket(file.head(4096)))
         PacketScanner::mismatch();
     {
+        // Nothing read from the mapping outlives it: the table owns every byte it keeps.
         const MappedFile mapped(file);
-        if (mapped.data()) {
-            Read(table, QByteArray::fromRawData(mapped.data(), mapped.size()));
-            return;
-        }
+        if (mapped.data())
+            return PacketReader::readInto(
+                table, QByteArray::fromRawData(mapped.data(), mapped.size()), true);
     }
-    Read(table, file.readAll());
+    return Read(table, file.readAll());
+}
+
+QString ReadNotice::text(const QString& fileName) const {
+    if (!notUtf8)
+        return QString();
+    return QStringLiteral("The list \"%1\" held bytes that were not UTF-8 text. %2 Saving the "
+                          "list writes its text as UTF-8.")
+        .arg(InputFile::fullName(fileName),
+             replaced ? QStringLiteral("Each was read as the replacement character \uFFFD.")
+                      : QStringLiteral("Each was read as the Windows-1252 character of its "
+                                       "number, the rest of the text as UTF-8."));
 }
 
 } // namespace DataPacket

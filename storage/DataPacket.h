@@ -17,9 +17,21 @@ QByteArray Write(DataTable& table);
 // "Cannot create file "<full name>". <system text>".
 void SaveToFile(DataTable& table, const QString& fileName);
 
+// What a read noticed that the user is to be told once, though the list loaded.
+struct ReadNotice {
+    // The file was taken as UTF-8 (it says so, or begins with a byte-order mark) but held bytes
+    // that are not: each such byte was read as the Windows-1252 character of the same number
+    // (after a byte-order mark, as the replacement character U+FFFD), the rest as UTF-8. A save
+    // writes the list as UTF-8.
+    bool notUtf8 = false;
+    bool replaced = false; // (after a byte-order mark)
+    // The message about a file, empty when there is nothing to tell.
+    QString text(const QString& fileName) const;
+};
+
 // Makes the table anew from a packet: the table is closed first and stays closed, without
 // fields or rows, when reading fails. Throws CorvantisError with the reader's messages.
-void Read(DataTable& table, const QByteArray& bytes);
+ReadNotice Read(DataTable& table, const QByteArray& bytes);
 
 // The largest list file read: its rows may take three times its size in memory, and a row
 // must stay within 4 GB.
@@ -28,6 +40,6 @@ constexpr qint64 MaxFileSize = qint64(1) << 30;
 // Reads the file whole, then as Read. Throws CorvantisError
 // "Cannot open file "<full name>". <reason>" when it cannot be read: a system error, anything
 // but a regular file, a file larger than maxSize.
-void LoadFromFile(DataTable& table, const QString& fileName, qint64 maxSize = MaxFileSize);
+ReadNotice LoadFromFile(DataTable& table, const QString& fileName, qint64 maxSize = MaxFileSize);
 
 } // namespace DataPacket

@@ -186,7 +186,17 @@ public:
 
 private:
     void writeField(Sink& out, const FieldDef& field);
-    void writeRow(Sink& out, const RowData& row, std::uint32_t state);
+    // One row: `rowBytes` is what it takes laid out, `values(f)` calls f(field, bytes) for each
+    // value in field order.
+    template <class Values>
+    void writeRow(Sink& out, std::size_t rowBytes, std::uint32_t state, const Values& values);
+    void writeVersion(Sink& out, std::size_t version) {
+        writeRow(out, m_table.versionSize(version), m_table.versionState(version),
+                 [&](const auto& f) { m_table.forEachValueOf(version, f); });
+    }
+    void writeRow(Sink& out, const RowData& row) {
+        writeRow(out, row.byteSize(), 0, [&](const auto& f) { row.forEachValue(f); });
+    }
 
     // Lists hold many rows of the same few days; their texts are kept once made.
     char* writeDate(char* out, std::int32_t day) {
@@ -236,8 +246,9 @@ std::size_t Writer::expectedSize() const {
     const bool history = !m_table.changeLog().empty();
     const std::size_t rows = history ? m_table.versionCount() : m_natural.size();
     for (std::size_t i = 0; i < rows; ++i) {
-        const RowData& row = history ? m_table.versionData(i) : m_table.rowData(m_natural[i]);
-        expected += m_rowOverhead + row.byteSize() + row.byteSize() / 8;
+        const std::size_t bytes =
+            history ? m_table.versionSize(i) : m_table.rowData(m_natural[i]).byteSize();
+        expected += m_rowOverhead + bytes + bytes / 8;
     }
     return expected;
 }
@@ -276,9 +287,9 @@ void Writer::run(Sink& out) {
     out.put("/></METADATA><ROWDATA>");
     for (std::size_t i = 0; i < rows; ++i) {
         if (history)
-            writeRow(out, m_table.versionData(i), m_table.versionState(i));
+            writeVersion(out, i);
         else
-            writeRow(out, m_table.rowData(m_natural[i]), 0);
+            writeRow(out, m_table.rowData(m_natural[i]));
     }
     out.reserve(32);
     out.put("</ROWDATA></DATAPACKET>");
@@ -327,8 +338,9 @@ void Writer::writeField(Sink& out, const FieldDef& field) {
     out.put("/>");
 }
 
-void Writer::writeRow(Sink& out, const RowData& row, std::uint32_t state) {
-    out.reserve(m_rowOverhead + row.byteSize() * LongestEscape);
+template <class Values>
+void Writer::writeRow(Sink& out, std::size_t rowBytes, std::uint32_t state, const Values& values) {
+    out.reserve(m_rowOverhead + rowBytes * LongestEscape);
     char* o = out.cursor();
     std::memcpy(o, "<ROW", 4);
     o += 4;
@@ -338,7 +350,7 @@ void Writer::writeRow(Sink& out, const RowData& row, std::uint32_t state) {
         *o++ = '"';
     }
     const int count = int(m_columns.size());
-    row.forEachValue([&](int f, std::string_view value) {
+    values([&](int f, std::string_view value) {
         if (f >= count)
             return;
         const Column& column = m_columns[std::size_t(f)];

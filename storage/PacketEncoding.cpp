@@ -203,13 +203,33 @@ std::string convertBeyondAscii(std::string_view bytes, std::size_t expected, Con
 
 } // namespace
 
+namespace {
+
+// A byte above 0x7F as the Windows-1252 character of its number.
+void appendWindows1252(std::string& out, unsigned char c) {
+    appendUtf8(out, c < 0xA0 ? char32_t(HighControls[c - 0x80]) : char32_t(c));
+}
+
+} // namespace
+
 std::string windows1252ToUtf8(std::string_view bytes) {
     return convertBeyondAscii(bytes, bytes.size() + bytes.size() / 8,
                               [](std::string& out, const unsigned char* p, std::size_t) {
-                                  const unsigned char c = *p;
-                                  appendUtf8(out, c < 0xA0 ? char32_t(HighControls[c - 0x80])
-                                                           : char32_t(c));
+                                  appendWindows1252(out, *p);
                                   return std::size_t(1);
+                              });
+}
+
+std::string mendUtf8(std::string_view bytes) {
+    return convertBeyondAscii(bytes, bytes.size() + 16,
+                              [](std::string& out, const unsigned char* p, std::size_t left) {
+                                  const std::size_t n = sequenceLength(p, left);
+                                  if (n == 0) {
+                                      appendWindows1252(out, *p);
+                                      return std::size_t(1);
+                                  }
+                                  out.append(reinterpret_cast<const char*>(p), n);
+                                  return n;
                               });
 }
 
@@ -244,7 +264,7 @@ std::string fallbackText(const Reading& reading) {
     case Reading::Fallback::Repair:
         return repairUtf8(reading.text);
     case Reading::Fallback::Windows1252:
-        return windows1252ToUtf8(reading.text);
+        return mendUtf8(reading.text);
     case Reading::Fallback::None:
         break;
     }

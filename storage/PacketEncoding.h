@@ -26,6 +26,10 @@ std::string windows1252ToUtf8(std::string_view bytes);
 // UTF-8 text with every ill-formed sequence replaced by U+FFFD.
 std::string repairUtf8(std::string_view bytes);
 
+// Text meant as UTF-8 that is not wholly so: its well-formed sequences as they are, and each
+// byte that is not part of one as the Windows-1252 character of that byte.
+std::string mendUtf8(std::string_view bytes);
+
 // Appends the UTF-8 form of a Unicode scalar value (not a surrogate, at most U+10FFFF).
 void appendUtf8(std::string& out, char32_t codePoint);
 // The same written at out (up to four bytes); returns the end of what was written.
@@ -37,7 +41,7 @@ char* writeUtf8(char* out, char32_t codePoint);
 struct Reading {
     enum class Fallback {
         None,        // text is well-formed UTF-8 already
-        Windows1252, // ill-formed: the bytes are single-byte text
+        Windows1252, // ill-formed: each byte outside a UTF-8 sequence is single-byte text
         Repair,      // ill-formed after a byte-order mark: replace what is ill-formed
     };
     std::string_view text; // the byte-order mark dropped

@@ -5,6 +5,7 @@
 #include "model/TaskTable.h"
 #include "storage/DataPacket.h"
 #include "support/FileBytes.h"
+#include "support/ReferencePacketReader.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -255,11 +256,14 @@ private slots:
     void ownFilesReloadStably_data();
     void ownFilesReloadStably();
     void otherProgramsFiles();
+    void sameAsReference_data();
+    void sameAsReference();
     void saveReplacesWholeFile();
     void saveIntoMissingFolder();
     void saveFailingHalfWay();
     void loadFailures();
     void largeFile();
+    void badByteInALongRowBeforeTheMiddle();
 };
 
 void TestDataPacket::workedExample() {
@@ -471,6 +475,7 @@ void TestDataPacket::counterRule() {
 void TestDataPacket::encodings_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("task");
+    QTest::addColumn<bool>("told"); // that the file held bytes that were not UTF-8
 
     const QByteArray field = R"(<FIELD attrname="Task" fieldtype="string" WIDTH="255"/>)";
     const QByteArray plain = R"(<?xml version="1.0" standalone="yes"?>  )";
@@ -478,43 +483,52 @@ void TestDataPacket::encodings_data() {
         return packet(field, "", "<ROW Task=\"" + value + "\"/>", declaration);
     };
     QTest::newRow("UTF-8 declared")
-        << withTask("caf\xC3\xA9", Declaration) << QStringLiteral("caf\u00e9");
+        << withTask("caf\xC3\xA9", Declaration) << QStringLiteral("caf\u00e9") << false;
     QTest::newRow("declared in other case and quotes")
         << withTask("caf\xC3\xA9", "<?xml version='1.0' encoding = 'utf-8'?>")
-        << QStringLiteral("caf\u00e9");
+        << QStringLiteral("caf\u00e9") << false;
     QTest::newRow("declared UTF-8 but not UTF-8")
-        << withTask("caf\xE9", Declaration) << QStringLiteral("caf\u00e9");
-    QTest::newRow("one bad byte makes the whole file single-byte")
-        << packet(field, "", "<ROW Task=\"\xC3\xA9\"/><ROW Task=\"\xE9\"/>", Declaration)
-        << QStringLiteral("\u00c3\u00a9");
+        << withTask("caf\xE9", Declaration) << QStringLiteral("caf\u00e9") << true;
+    QTest::newRow("declared UTF-8, one bad byte elsewhere")
+        << packet(field, "", "<!-- \xFF --><ROW Task=\"caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC\"/>",
+                  Declaration)
+        << QStringLiteral("caf\u00e9 \u65e5\u672c") << true;
+    QTest::newRow("declared UTF-8, single bytes and UTF-8 in one text")
+        << withTask("caf\xC3\xA9 \xE9t\xE9 \x80 \xE2\x82 \xE2\x82\xAC", Declaration)
+        << QStringLiteral("caf\u00e9 \u00e9t\u00e9 \u20ac \u00e2\u201a \u20ac") << true;
     QTest::newRow("no declaration: Windows-1252")
         << withTask("\x80 \x93q\x94 \x81\xFF", plain)
-        << QStringLiteral("\u20ac \u201cq\u201d \u0081\u00ff");
+        << QStringLiteral("\u20ac \u201cq\u201d \u0081\u00ff") << false;
     QTest::newRow("no declaration, UTF-8 bytes read as single bytes")
-        << withTask("caf\xC3\xA9", plain) << QStringLiteral("caf\u00c3\u00a9");
+        << withTask("caf\xC3\xA9", plain) << QStringLiteral("caf\u00c3\u00a9") << false;
     QTest::newRow("byte-order mark")
-        << "\xEF\xBB\xBF" + withTask("caf\xC3\xA9", plain) << QStringLiteral("caf\u00e9");
+        << "\xEF\xBB\xBF" + withTask("caf\xC3\xA9", plain) << QStringLiteral("caf\u00e9") << false;
     QTest::newRow("byte-order mark over a bad byte")
-        << "\xEF\xBB\xBF" + withTask("a\xFF", plain) << QStringLiteral("a\ufffd");
+        << "\xEF\xBB\xBF" + withTask("a\xFF", plain) << QStringLiteral("a\ufffd") << true;
     QTest::newRow("character references") << withTask("&#233;&#xE9;&#x1F600;&#65;&#0000066;", plain)
                                           << QString::fromUtf8("\xC3\xA9\xC3\xA9\xF0\x9F\x98\x80"
-                                                               "AB");
+                                                               "AB")
+                                          << false;
 }
 
 void TestDataPacket::encodings() {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, task);
+    QFETCH(bool, told);
     DataTable table;
-    DataPacket::Read(table, bytes);
+    const DataPacket::ReadNotice notice = DataPacket::Read(table, bytes);
     QCOMPARE(table.asString(Task), task);
+    QCOMPARE(notice.notUtf8, told);
+    QCOMPARE(notice.text(QStringLiteral("list.cv1")).isEmpty(), !told);
     // Written back, the text is UTF-8 whatever it was read from.
     DataTable again;
     DataPacket::Read(again, DataPacket::Write(table));
     QCOMPARE(again.asString(Task), task);
 }
 
-// A declared UTF-8 file is read as single-byte text when a single sequence anywhere in it is
-// ill-formed: in a row's text, in markup, skipped parts or values that are not text.
+// A declared UTF-8 file keeps its UTF-8 text when a single sequence anywhere in it is
+// ill-formed (in a row's text, in markup, skipped parts or values that are not text): only the
+// bytes outside a sequence are read as single-byte characters, and the user is told.
 void TestDataPacket::oneBadByteAnywhere_data() {
     QTest::addColumn<QByteArray>("fields");
     QTest::addColumn<QByteArray>("rows");
@@ -525,36 +539,35 @@ void TestDataPacket::oneBadByteAnywhere_data() {
                               R"(<FIELD attrname="N" fieldtype="i4"/>)";
     const QByteArray first = "<ROW Task=\"caf\xC3\xA9\"/>";
     const QString utf8 = QStringLiteral("caf\u00e9");
-    const QString single = QStringLiteral("caf\u00c3\u00a9");
     const QByteArray longText = "a long value that takes the sixteen-byte path";
 
     QTest::newRow("none") << fields << first + "<ROW Task=\"" + longText + "\"/>" << utf8;
     QTest::newRow("long text") << fields
                                << first + "<ROW Task=\"" + longText + "\xE9" + longText + "\"/>"
-                               << single;
-    QTest::newRow("short text") << fields << first + "<ROW Task=\"x\xE9\"/>" << single;
+                               << utf8;
+    QTest::newRow("short text") << fields << first + "<ROW Task=\"x\xE9\"/>" << utf8;
     QTest::newRow("cut sequence ending a text")
-        << fields << first + "<ROW Task=\"" + longText + "\xC3\"/>" << single;
+        << fields << first + "<ROW Task=\"" + longText + "\xC3\"/>" << utf8;
     QTest::newRow("surrogate in a text")
-        << fields << first + "<ROW Task=\"" + longText + "\xED\xA0\x80\"/>" << single;
+        << fields << first + "<ROW Task=\"" + longText + "\xED\xA0\x80\"/>" << utf8;
     QTest::newRow("text after a reference")
-        << fields << first + "<ROW Task=\"&amp;\xE9&lt;\"/>" << single;
+        << fields << first + "<ROW Task=\"&amp;\xE9&lt;\"/>" << utf8;
     QTest::newRow("first row") << fields << QByteArray("<ROW Task=\"caf\xC3\xA9\xE9\"/>")
-                               << QStringLiteral("caf\u00c3\u00a9\u00e9");
-    QTest::newRow("between rows") << fields << first + " \xE9 <ROW/>" << single;
-    QTest::newRow("comment between rows") << fields << first + "<!-- \xE9 --><ROW/>" << single;
+                               << QStringLiteral("caf\u00e9\u00e9");
+    QTest::newRow("between rows") << fields << first + " \xE9 <ROW/>" << utf8;
+    QTest::newRow("comment between rows") << fields << first + "<!-- \xE9 --><ROW/>" << utf8;
     QTest::newRow("unknown attribute")
-        << fields << first + "<ROW Task=\"b\" Other=\"\xE9\"/>" << single;
+        << fields << first + "<ROW Task=\"b\" Other=\"\xE9\"/>" << utf8;
     QTest::newRow("row read by the general path")
-        << fields << first + "<ROW N=\"1\" Task='\xE9'/>" << single;
+        << fields << first + "<ROW N=\"1\" Task='\xE9'/>" << utf8;
     QTest::newRow("nested in a row")
-        << fields << first + "<ROW Task=\"b\"><X Y=\"\xE9\"/></ROW>" << single;
-    QTest::newRow("time of a date") << fields << first + "<ROW D=\"20250101T\xE9\"/>" << single;
+        << fields << first + "<ROW Task=\"b\"><X Y=\"\xE9\"/></ROW>" << utf8;
+    QTest::newRow("time of a date") << fields << first + "<ROW D=\"20250101T\xE9\"/>" << utf8;
     QTest::newRow("field list") << fields + "<FIELD attrname=\"E\" fieldtype=\"i4\" Note=\"\xE9\"/>"
-                                << first << single;
+                                << first << utf8;
     QTest::newRow("error, then a bad byte")
         << fields << QByteArray("<ROW N=\"\xC3\xA9\"/><ROW Task=\"\xE9\"/>")
-        << QStringLiteral("'\u00c3\u00a9' is not a valid integer value for field 'N'");
+        << QStringLiteral("'\u00e9' is not a valid integer value for field 'N'");
     QTest::newRow("error in well-formed text")
         << fields << QByteArray("<ROW N=\"\xC3\xA9\"/>")
         << QStringLiteral("'\u00e9' is not a valid integer value for field 'N'");
@@ -565,8 +578,11 @@ void TestDataPacket::oneBadByteAnywhere() {
     QFETCH(QByteArray, rows);
     QFETCH(QString, result);
     DataTable table;
-    const QString error = errorOf([&] { DataPacket::Read(table, packet(fields, "", rows)); });
+    DataPacket::ReadNotice notice;
+    const QString error =
+        errorOf([&] { notice = DataPacket::Read(table, packet(fields, "", rows)); });
     QCOMPARE(error.isEmpty() ? table.asString(Task) : error, result);
+    QCOMPARE(notice.notUtf8, error.isEmpty() && QByteArray(QTest::currentDataTag()) != "none");
 }
 
 void TestDataPacket::tolerantForms_data() {
@@ -919,6 +935,8 @@ void TestDataPacket::randomRoundTrip() {
         c = c == '"' ? '\'' : c == '\'' ? '"' : c;
     DataTable general;
     DataPacket::Read(general, singleQuoted);
+    QCOMPARE(ReferencePacketReader::Difference(bytes), QString());
+    QCOMPARE(ReferencePacketReader::Difference(singleQuoted), QString());
     QCOMPARE(general.versionCount(), loaded.versionCount());
     for (std::size_t v = 0; v < loaded.versionCount(); ++v)
         QVERIFY(general.versionData(v).sameAs(loaded.versionData(v)));
@@ -975,6 +993,56 @@ void TestDataPacket::otherProgramsFiles() {
     }
     qInfo("%d of %d files loaded; the others failed with the reader's messages", loaded,
           int(files.size()));
+}
+
+// The reader reads what the reference reader reads (the same error, or the same fields,
+// versions, counter and written packet) from our own files, other programs' files and mutants of
+// each: a byte changed, a stretch cut out or repeated, a delimiter or a stray byte put in.
+void TestDataPacket::sameAsReference_data() {
+    QTest::addColumn<QString>("fileName");
+    for (const QString& path :
+         {QStringLiteral(CORVANTIS_TEST_DATA "/datapacket"),
+          QStringLiteral(CORVANTIS_TEST_DATA "/../../fuzz/seeds/fuzz_datapacket"),
+          QStringLiteral(CORVANTIS_CORPUS_DIR "/datapackets")}) {
+        const QDir folder(path);
+        for (const QString& name :
+             folder.entryList({QStringLiteral("*.xml"), QStringLiteral("*.cv1")}, QDir::Files))
+            QTest::newRow(qPrintable(name)) << folder.filePath(name);
+    }
+}
+
+void TestDataPacket::sameAsReference() {
+    QFETCH(QString, fileName);
+    const QByteArray bytes = ReadFileBytes(fileName);
+    QCOMPARE(ReferencePacketReader::Difference(bytes), QString());
+    quint32 seed = 1;
+    for (const QChar c : QFileInfo(fileName).fileName())
+        seed = seed * 31 + c.unicode();
+    QRandomGenerator random(seed);
+    static const char Inserts[] = {'<', '>', '/', '"', '\'', '&', ';', '=', ' ', '\xE9', '\xC3'};
+    for (int mutant = 0; mutant < 40; ++mutant) {
+        QByteArray changed = bytes;
+        const auto at = qsizetype(random.bounded(quint32(changed.size())));
+        const auto length = qsizetype(random.bounded(1u, 64u));
+        switch (random.bounded(4)) {
+        case 0:
+            changed[at] = char(random.bounded(256));
+            break;
+        case 1:
+            changed.remove(at, length);
+            break;
+        case 2:
+            changed.insert(at, changed.mid(at, length));
+            break;
+        default:
+            changed.insert(at, Inserts[random.bounded(quint32(sizeof Inserts))]);
+        }
+        const QString difference = ReferencePacketReader::Difference(changed);
+        QVERIFY2(
+            difference.isEmpty(),
+            qPrintable(
+                QStringLiteral("mutant %1 (byte %2): %3").arg(mutant).arg(at).arg(difference)));
+    }
 }
 
 void TestDataPacket::saveReplacesWholeFile() {
@@ -1081,7 +1149,8 @@ void TestDataPacket::loadFailures() {
                  .arg(temp.filePath(QStringLiteral("rel.cv1"))));
 }
 
-// A list far larger than the reader's first blocks of memory: every row arrives whole.
+// A list far larger than the reader's first blocks of memory: every row arrives whole, and its
+// UTF-8 text (checked a stretch at a time) is taken as UTF-8 throughout.
 void TestDataPacket::largeFile() {
     QRandomGenerator rng(11);
     QByteArray rows;
@@ -1089,8 +1158,9 @@ void TestDataPacket::largeFile() {
     for (int r = 0; r < 6000; ++r) {
         // Now and then a value larger than a whole first block of rows.
         const int size = rng.bounded(50) == 0 ? 100000 + r : int(rng.bounded(300));
-        const QString text =
-            QString::number(r) + QString(size, QChar(u'a' + r % 26)) + QStringLiteral("\u00e9&<");
+        const QString text = QString::number(r) +
+                             QString(size, QChar(char16_t(u'a' + r % 26 + (r % 2 ? 0x80 : 0)))) +
+                             QStringLiteral("\u00e9&<");
         QByteArray escaped = text.toUtf8();
         escaped.replace("&", "&amp;").replace("<", "&lt;");
         rows += "<ROW Task=\"" + escaped + "\" Progress=\"" + QByteArray::number(r) + "\"/>";
@@ -1111,7 +1181,7 @@ void TestDataPacket::largeFile() {
         if (openForWriting)
             QVERIFY(writer.open(QIODevice::WriteOnly | QIODevice::Append));
         DataTable table;
-        DataPacket::LoadFromFile(table, fileName);
+        QVERIFY(!DataPacket::LoadFromFile(table, fileName).notUtf8);
         QCOMPARE(table.visibleRowCount(), int(expected.size()));
         for (int r = 0; r < table.visibleRowCount(); ++r) {
             const RowData& row = table.rowDataAt(r);
@@ -1119,6 +1189,27 @@ void TestDataPacket::largeFile() {
             QCOMPARE(row.int32(1), r);
         }
     }
+}
+
+// A large list is read in two halves from a row near the middle; a stray byte in a long row that
+// ends just there is found all the same, and only that byte is read as a single-byte character.
+void TestDataPacket::badByteInALongRowBeforeTheMiddle() {
+    QByteArray small;
+    for (int r = 0; r < 45000; ++r)
+        small += "<ROW Task=\"task " + QByteArray::number(r) + " caf\xC3\xA9 with some words\"/>";
+    QByteArray longText(300000, 'x');
+    longText[longText.size() - 10000] = '\xE9';
+    const QByteArray bytes =
+        packet(R"(<FIELD attrname="Task" fieldtype="bin.hex" SUBTYPE="Text"/>)", "",
+               small + "<ROW Task=\"" + longText + "\"/>" + small);
+    QVERIFY(bytes.size() > 4 << 20);
+    DataTable table;
+    QVERIFY(DataPacket::Read(table, bytes).notUtf8);
+    table.moveToPosition(45000);
+    QCOMPARE(table.asString(Task).size(), longText.size());
+    QCOMPARE(table.asString(Task).at(longText.size() - 10000), QChar(0xE9));
+    table.first();
+    QCOMPARE(table.asString(Task), QStringLiteral("task 0 caf\u00e9 with some words"));
 }
 
 QTEST_GUILESS_MAIN(TestDataPacket)

@@ -47,6 +47,7 @@ private slots:
     void deleteRules();
     void viewSignalsMatchRows();
     void counterRaisedAboveStoredIds();
+    void arenaRowsMatchBuiltRows_data();
     void arenaRowsMatchBuiltRows();
     void textOrderIsQtCollation_data();
     void textOrderIsQtCollation();
@@ -780,18 +781,33 @@ void TestDataTable::counterRaisedAboveStoredIds() {
     QCOMPARE(table->asInteger(ID), 8);
 }
 
-// Rows written straight into an arena (as a loaded list's are) have the bytes of the same rows
-// built one by one, across block boundaries, abandoned rows and rows of every size.
+// Rows written straight into an arena (as a loaded list's are), laid out or packed, have the
+// bytes of the same rows built one by one, across block boundaries, abandoned rows and rows of
+// every size.
+void TestDataTable::arenaRowsMatchBuiltRows_data() {
+    QTest::addColumn<bool>("packed");
+    QTest::newRow("laid out") << false;
+    QTest::newRow("packed") << true;
+}
+
 void TestDataTable::arenaRowsMatchBuiltRows() {
+    QFETCH(bool, packed);
     QRandomGenerator rng(7);
     const int fields = 70; // more than the 64 a byte mask covers
+    RowDataStore store(fields);
     RowArena arena;
-    ArenaRowWriter writer(arena, fields);
+    ArenaRowWriter writer(packed ? store.memory() : arena, fields,
+                          packed ? ArenaRowWriter::Packed : ArenaRowWriter::Rows);
     std::vector<RowData> written;
     std::vector<RowData> built;
+    std::vector<int> given;
+    std::vector<std::uint32_t> ends;
     for (int r = 0; r < 3000; ++r) {
         RowBuilder builder(fields);
-        writer.begin();
+        ArenaRowWriter::Room room = writer.begin();
+        std::size_t used = 0;
+        given.clear();
+        ends.clear();
         for (int f = 0; f < fields; ++f) {
             const int pick = int(rng.bounded(6));
             if (pick < 3)
@@ -804,20 +820,26 @@ void TestDataTable::arenaRowsMatchBuiltRows() {
             if (!value.empty())
                 value[0] = char(r);
             builder.setBytes(f, value);
-            writer.open(f);
-            writer.reserve(value.size());
-            std::memcpy(writer.cursor(), value.data(), value.size());
-            writer.cursor() += value.size();
-            writer.close(f);
+            if (room.limit - (room.values + used) < std::ptrdiff_t(size + ArenaRowWriter::Slack))
+                room = writer.grow(used, size);
+            std::memcpy(room.values + used, value.data(), value.size());
+            used += size;
+            given.push_back(f);
+            ends.push_back(std::uint32_t(used));
         }
-        if (r % 10 == 9) {
-            writer.abandon(); // a row left half way leaves nothing behind
-            continue;
+        if (r % 10 == 9)
+            continue; // a row left half way leaves nothing behind
+        const ArenaRowWriter::Values values{given.data(), ends.data(), int(given.size())};
+        if (packed) {
+            store.add(writer.finishPacked(values));
+            written.push_back(store.unpack(written.size()));
+        } else {
+            written.push_back(writer.finish(values));
         }
-        written.push_back(writer.finish());
         built.push_back(builder.build());
+        QCOMPARE(writer.rowSize(values), built.back().byteSize());
     }
-    QVERIFY(arena.blockCount() > 3);
+    QVERIFY((packed ? store.memory() : arena).blockCount() > 3);
     for (std::size_t i = 0; i < written.size(); ++i) {
         QVERIFY2(written[i].sameAs(built[i]), qPrintable(QString::number(i)));
         QCOMPARE(written[i].fieldCount(), fields);
@@ -826,6 +848,7 @@ void TestDataTable::arenaRowsMatchBuiltRows() {
     RowData copy = written.back().clone();
     written.clear();
     arena = RowArena();
+    store = RowDataStore();
     QVERIFY(copy.sameAs(built.back()));
 }
 

@@ -4,6 +4,7 @@
 #include "storage/DataPacket.h"
 #include "storage/HelperThread.h"
 #include "support/ChildProcess.h"
+#include "support/ReferencePacketReader.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -194,7 +195,8 @@ void TestHostileFiles::loadOrFailInBounds() {
 }
 
 // A large list is read in two halves at once; a byte changed anywhere, near the middle where the
-// halves meet above all, must give the same table or the same error as reading it in one go.
+// halves meet above all, must give the same table or the same error as reading it in one go,
+// and (every fourth mutant) as the reference reader.
 void TestHostileFiles::oneThreadOrTwoAlike() {
     if (std::thread::hardware_concurrency() < 2)
         QSKIP("one processor: lists are read in one go");
@@ -239,6 +241,8 @@ void TestHostileFiles::oneThreadOrTwoAlike() {
                  qPrintable(QStringLiteral("byte %1: \"%2\" / \"%3\"")
                                 .arg(at)
                                 .arg(twoThreads.error, oneThread.error)));
+        if (mutant % 4 == 0)
+            QCOMPARE(ReferencePacketReader::Difference(bytes), QString());
         failed += !twoThreads.error.isEmpty();
         list[at] = char(list[at] ^ flip);
     }

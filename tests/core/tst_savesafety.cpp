@@ -1,4 +1,5 @@
 #include "model/DataTable.h"
+#include "model/TaskHistory.h"
 #include "model/TaskRecord.h"
 #include "model/TaskTable.h"
 #include "storage/DataPacket.h"
@@ -13,8 +14,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 // What a save must survive and keep: a kill at any moment leaves the old file or the new one,
-// never a mixture; helper threads that cannot be had change nothing; rows keep the file's order.
+// never a mixture; helper threads that cannot be had change nothing; rows keep the file's order;
+// a list whose file another program changes while it is open keeps all it read.
 class TestSaveSafety : public QObject {
     Q_OBJECT
 private slots:
@@ -22,6 +27,8 @@ private slots:
     void killedAtAnyMoment();
     void withoutHelperThreads();
     void rowsKeepTheFileOrder();
+    void fileChangedUnderAnOpenList_data();
+    void fileChangedUnderAnOpenList();
 };
 
 namespace {
@@ -161,6 +168,76 @@ void TestSaveSafety::rowsKeepTheFileOrder() {
     DataPacket::SaveToFile(table, fileName);
     const QByteArray written = ReadFileBytes(fileName);
     QVERIFY(written.contains("<ROWDATA>" + rows + "</ROWDATA>"));
+}
+
+// Another program cuts the list's file short, overwrites or replaces it while the list is open:
+// the list keeps everything it read (its rows, every version of its history) and saves exactly
+// what the same list read from an untouched copy saves.
+void TestSaveSafety::fileChangedUnderAnOpenList_data() {
+    QTest::addColumn<QString>("change");
+    for (const char* change : {"cut to nothing", "cut in half", "overwritten", "replaced"})
+        QTest::newRow(change) << QString::fromLatin1(change);
+}
+
+void TestSaveSafety::fileChangedUnderAnOpenList() {
+    QFETCH(QString, change);
+    QTemporaryDir temp;
+    const QString fileName = temp.filePath(QStringLiteral("list.cv1"));
+    const QString copy = temp.filePath(QStringLiteral("copy.cv1"));
+    {
+        // Large enough to be read in two halves, with edits and deletions in its history.
+        DataTable table;
+        fill(table, 12000);
+        for (int i = 0; i < 3000; ++i)
+            edit(table, (i * 7) % 12000, QStringLiteral("edited %1").arg(i));
+        for (int i = 0; i < 400; ++i) {
+            table.moveToPosition(i * 20);
+            table.remove();
+        }
+        DataPacket::SaveToFile(table, fileName);
+    }
+    QVERIFY(QFile::copy(fileName, copy));
+    QVERIFY(QFileInfo(fileName).size() > 4 << 20);
+    DataTable list;
+    DataPacket::LoadFromFile(list, fileName);
+    DataTable untouched;
+    DataPacket::LoadFromFile(untouched, copy);
+
+    const QByteArray path = QFile::encodeName(fileName);
+    const qint64 size = QFileInfo(fileName).size();
+    if (change == u"cut to nothing") {
+        QCOMPARE(truncate(path.constData(), 0), 0);
+    } else if (change == u"cut in half") {
+        QCOMPARE(truncate(path.constData(), size / 2), 0);
+    } else if (change == u"overwritten") {
+        QFile file(fileName);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QCOMPARE(file.write(QByteArray(int(size), 'x')), size);
+    } else {
+        const QString other = temp.filePath(QStringLiteral("other.cv1"));
+        QVERIFY(WriteFileBytes(other, QByteArray("<DATAPACKET/>")));
+        QCOMPARE(::rename(QFile::encodeName(other).constData(), path.constData()), 0);
+    }
+
+    // The rows, every version and the deleted tasks as read.
+    QCOMPARE(list.visibleRowCount(), untouched.visibleRowCount());
+    for (int r = 0; r < list.visibleRowCount(); r += 97)
+        for (int f = 0; f < int(list.fields().size()); ++f)
+            QCOMPARE(list.displayTextOf(list.rowDataAt(r), f),
+                     untouched.displayTextOf(untouched.rowDataAt(r), f));
+    QCOMPARE(TaskHistory::versionsOfRow(list, list.rowIdAt(5)).size(),
+             TaskHistory::versionsOfRow(untouched, untouched.rowIdAt(5)).size());
+    QCOMPARE(TaskHistory::deletedTasks(list).size(), std::size_t(400));
+
+    // Edited and saved over whatever is there now (the versions not read yet written as they
+    // were kept), then every version read.
+    for (DataTable* table : {&list, &untouched})
+        edit(*table, 3, QStringLiteral("edited after the change"));
+    DataPacket::SaveToFile(list, fileName);
+    QCOMPARE(ReadFileBytes(fileName), DataPacket::Write(untouched));
+    QCOMPARE(list.versionCount(), untouched.versionCount());
+    for (std::size_t v = 0; v < list.versionCount(); ++v)
+        QVERIFY(list.versionData(v).sameAs(untouched.versionData(v)));
 }
 
 QTEST_GUILESS_MAIN(TestSaveSafety)
