@@ -34,7 +34,7 @@ bool ListDocument::load(const QString& fileName) {
         return false;
     // Taken before reading: a change made meanwhile is then caught at the next save.
     const FileFingerprint onDisk = FileFingerprint::of(fileName);
-    DataPacket::LoadFromFile(*m_table, fileName);
+    m_loadNotice = DataPacket::LoadFromFile(*m_table, fileName).text(fileName);
     m_fileOnDisk = onDisk;
     setFileName(fileName);
     m_table->first();
@@ -44,7 +44,7 @@ bool ListDocument::load(const QString& fileName) {
 
 void ListDocument::loadRecovered(const QString& copyFile, const QString& originalFile, bool isNew,
                                  const FileFingerprint& original) {
-    DataPacket::LoadFromFile(*m_table, copyFile);
+    m_loadNotice = DataPacket::LoadFromFile(*m_table, copyFile).text(originalFile);
     m_isNew = isNew;
     m_fileOnDisk = original;
     setFileName(originalFile);

@@ -39,6 +39,10 @@ public:
     void loadRecovered(const QString& copyFile, const QString& originalFile, bool isNew,
                        const FileFingerprint& original);
 
+    // What the last load has to tell the user once (a file that held bytes that were not
+    // UTF-8); empty when nothing.
+    QString loadNotice() const { return m_loadNotice; }
+
     QString fileName() const { return m_fileName; }
     bool isNew() const { return m_isNew; }
     bool isUnsaved() const { return m_unsaved; }
@@ -96,6 +100,7 @@ private:
     DataTable* m_table;
     TaskUndo* m_undo;
     QString m_fileName;
+    QString m_loadNotice;
     bool m_isNew = false;
     bool m_unsaved = false;
     FileFingerprint m_fileOnDisk;

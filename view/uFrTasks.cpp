@@ -174,6 +174,8 @@ void TfrTasks::InitList(const QString& name, bool isNew) {
         showItemCount();
     } else if (!m_document->load(name)) {
         return;
+    } else if (!m_document->loadNotice().isEmpty()) {
+        Prompt::Notice(m_document->loadNotice());
     }
     // The boxes only show the start state; their handlers do not run.
     cbOrder->setCurrentIndex(ListViews::OrderChoices().indexOf(ListViews::OrderID));

@@ -60,6 +60,7 @@ private slots:
     void exitWithTwoUnsavedAnsweredNo();
     void exitWithNeverSavedListCancelled();
     void closeBoxAsksLikeExit();
+    void strayByteIsToldOnce();
     void textBoxKeepsItsUndoKeys_data();
     void textBoxKeepsItsUndoKeys();
     void saveQuestionDismissedKeepsTheList_data();
@@ -368,6 +369,20 @@ void TestMainWindow::closeBoxAsksLikeExit() {
     QVERIFY(recorded(target));
 }
 
+// One stray byte in a UTF-8 list leaves the rest UTF-8, and the user is told, naming the file.
+void TestMainWindow::strayByteIsToldOnce() {
+    const QString file = makeList(QStringLiteral("Stray.cv1"), 1);
+    QByteArray bytes = ReadFileBytes(file);
+    bytes.replace("task 1", "caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac \xff");
+    QVERIFY(WriteFileBytes(file, bytes));
+    m_prompt->openNames << file;
+    trigger(QStringLiteral("actOpen"));
+    QCOMPARE(view()->cdsTasks()->asString(TaskRecord::Task),
+             QStringLiteral("caf\u00e9 \u65e5\u672c \u00ff"));
+    QCOMPARE(m_prompt->notices.size(), 1);
+    QVERIFY(m_prompt->notices.first().contains(QStringLiteral("Stray.cv1")));
+}
+
 void TestMainWindow::textBoxKeepsItsUndoKeys_data() {
     QTest::addColumn<QString>("box");
     QTest::addColumn<QKeySequence>("keys");
@@ -648,11 +663,10 @@ void TestMainWindow::secondaryWindowsInStartUpOrder() {
     for (QObject* child : m_main->children())
         if (child->inherits("QDialog") || child->inherits("TQRptTasks"))
             classes << QString::fromLatin1(child->metaObject()->className());
-    QCOMPARE(classes,
-             (QStringList{"TfrmReOpen", "TfrmAbout", "TfrmProgress", "TfrmComments",
-                          "TfrmDateSelect", "TfrmBatchImport", "TfrmCategories", "TfrmDetails",
-                          "TfrmURL", "TfrmHistory", "TfrmDeletedTasks", "TQRptTasks",
-                          "TfrmReminders"}));
+    QCOMPARE(classes, (QStringList{"TfrmReOpen", "TfrmAbout", "TfrmProgress", "TfrmComments",
+                                   "TfrmDateSelect", "TfrmBatchImport", "TfrmCategories",
+                                   "TfrmDetails", "TfrmURL", "TfrmHistory", "TfrmDeletedTasks",
+                                   "TQRptTasks", "TfrmReminders"}));
 }
 
 // The Edit and Search menus run the active view's commands.
