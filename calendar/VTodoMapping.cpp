@@ -529,13 +529,24 @@ QByteArray serialized(icalproperty* property) {
     return bytes;
 }
 
+// libical writes some text values (a category's) without escapes and drops their CRs, so two
+// that differ can write alike: a text value is compared as its text as well.
+bool sameProperty(icalproperty* a, icalproperty* b) {
+    const icalvalue* va = icalproperty_get_value(a);
+    const icalvalue* vb = icalproperty_get_value(b);
+    if (va && vb && icalvalue_isa(va) == ICAL_TEXT_VALUE && icalvalue_isa(vb) == ICAL_TEXT_VALUE &&
+        qstrcmp(icalvalue_get_text(va), icalvalue_get_text(vb)) != 0)
+        return false;
+    return serialized(a) == serialized(b);
+}
+
 // Puts the replacement in place of the slot's properties, unless they are what it holds already.
 bool replace(icalcomponent* vtodo, Replacement& replacement) {
     const std::vector<icalproperty*> existing = propertiesIn(vtodo, replacement.slot);
     if (!replacement.property && existing.empty())
         return false;
     if (replacement.property && existing.size() == 1 &&
-        serialized(existing.front()) == serialized(replacement.property.get()))
+        sameProperty(existing.front(), replacement.property.get()))
         return false;
     for (icalproperty* property : existing) {
         icalcomponent_remove_property(vtodo, property);
