@@ -15,9 +15,6 @@ int& delayMs() {
     return delay;
 }
 
-// While a task is being edited the copy waits; it looks again this soon.
-constexpr int RetryMs = 1000;
-
 } // namespace
 
 ListRecovery::ListRecovery(const QString& root, QObject* parent) : QObject(parent), m_store(root) {}
@@ -46,6 +43,11 @@ void ListRecovery::follow(ListDocument* document, const QString& id) {
     m_entries.push_back(std::move(entry));
     connect(document, &ListDocument::modified, this, [this, document] { changed(document); });
     connect(document, &ListDocument::saved, this, [this, document] { saved(document); });
+    // A task being edited changes with every value written into it, before it is stored.
+    connect(document->table(), &DataTable::rowChanged, this, [this, document] {
+        if (document->isUnsaved())
+            changed(document);
+    });
     if (document->isUnsaved())
         changed(document);
 }
@@ -68,10 +70,6 @@ void ListRecovery::writeDue(Entry& entry) {
     DataTable& table = *document->table();
     if (!table.isActive())
         return;
-    if (table.isEditing()) {
-        entry.timer->start(RetryMs);
-        return;
-    }
     // A new list with nothing in it holds nothing to lose.
     if (document->isNew() && document->fileName().isEmpty() && table.versionCount() == 0)
         return;
@@ -101,6 +99,7 @@ void ListRecovery::closing(ListDocument* document) {
         return;
     m_store.remove(entry->id);
     disconnect(document, nullptr, this, nullptr);
+    disconnect(document->table(), nullptr, this, nullptr);
     delete entry->timer;
     m_entries.erase(std::find_if(m_entries.begin(), m_entries.end(),
                                  [entry](const auto& e) { return e.get() == entry; }));

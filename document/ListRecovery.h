@@ -14,9 +14,10 @@ class ListDocument;
 
 // Keeps a recovery copy of every open list that has unsaved changes: written by the list file
 // writer within the delay (30 seconds) of a change and never more often than once per delay,
-// never while a task is being edited (the copy waits for the row to be stored, so typing is not
-// interrupted), removed when the list is saved or closed, and all of them removed at a normal
-// end. What a program that did not end normally left is offered at the next start.
+// with a task being edited written as it stands (its values are not stored in the list, so the
+// editing goes on undisturbed), removed when the list is saved or closed, and all of them
+// removed at a normal end. What a program that did not end normally left is offered at the next
+// start.
 class ListRecovery : public QObject {
     Q_OBJECT
 public:

@@ -116,6 +116,18 @@ public:
     // The stored version a live row shows now; -1 for a row that is gone or not stored yet.
     std::int32_t currentVersionOf(RowId row) const;
 
+    // What storing the pending row would add, without storing it: its new version's values (a
+    // new task with the ID it would get), the version it would replace (-1: none), its state and
+    // the counter afterwards. None when no row is pending, the row is unchanged, or the table
+    // keeps no history. A recovery copy is written so while the user is still editing.
+    struct PostedVersion {
+        RowData values;
+        std::int32_t replaces = -1;
+        std::uint32_t state = 0;
+        std::int64_t counter = 0;
+    };
+    std::optional<PostedVersion> pendingAsPosted() const;
+
     // --- cursor ------------------------------------------------------------------------------
     void first();
     void last();

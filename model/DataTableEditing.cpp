@@ -70,6 +70,37 @@ RowData& DataTable::pendingRowData() {
     return m_pending;
 }
 
+std::optional<DataTable::PostedVersion> DataTable::pendingAsPosted() const {
+    if (!isEditing() || !m_pendingModified || !m_keepHistory)
+        return std::nullopt;
+    PostedVersion posted;
+    posted.counter = m_counter;
+    const RowData& values = pendingData();
+    if (m_state == State::Insert) {
+        posted.state = Inserted;
+        if (m_autoIncField >= 0) {
+            const std::int32_t id = nextId();
+            const auto stored = FieldValues::Stored::number(id);
+            const std::string_view bytes = stored.bytes();
+            posted.values = values.withField(m_autoIncField, &bytes);
+            posted.counter = std::max<std::int64_t>(m_counter, std::int64_t(id) + 1);
+        } else {
+            posted.values = values.clone();
+        }
+        return posted;
+    }
+    const std::int32_t old = m_rowVersion[static_cast<std::size_t>(m_pendingRow)];
+    if (old < 0 || values.sameAs(m_versions[static_cast<std::size_t>(old)]))
+        return std::nullopt;
+    posted.values = values.clone();
+    posted.replaces = old;
+    posted.state = Modified | (m_states[static_cast<std::size_t>(old)] & Inserted);
+    if (m_autoIncField >= 0 && !values.isNull(m_autoIncField))
+        posted.counter =
+            std::max<std::int64_t>(m_counter, std::int64_t(values.int32(m_autoIncField)) + 1);
+    return posted;
+}
+
 const RowData& DataTable::pendingData() const {
     if (m_pendingInBuilder) {
         m_pending = m_builder->build();

@@ -219,8 +219,9 @@ private:
 
 namespace DataPacket {
 
-void SaveToFile(DataTable& table, const QString& fileName) {
-    PacketWriter::prepare(table);
+namespace {
+
+void save(const DataTable& table, const QString& fileName, bool withPending) {
     // Every step is checked and the temporary file dropped on any failure, so the old file
     // stays as it was.
     SaveFile file(fileName);
@@ -229,7 +230,7 @@ void SaveToFile(DataTable& table, const QString& fileName) {
         PieceWriter pieces(file);
         PacketWriter::writeTo(
             table, std::size_t(4) << 20,
-            [&](const char* bytes, std::size_t size) { pieces.deliver(bytes, size); });
+            [&](const char* bytes, std::size_t size) { pieces.deliver(bytes, size); }, withPending);
     } catch (const WriteFailure& writeFailure) {
         failure = writeFailure.reason;
     }
@@ -251,6 +252,19 @@ void SaveToFile(DataTable& table, const QString& fileName) {
     } catch (const std::system_error&) {
         release(replaced); // no thread to be had: here, then
     }
+}
+
+} // namespace
+
+void SaveToFile(DataTable& table, const QString& fileName) {
+    PacketWriter::prepare(table);
+    save(table, fileName, false);
+}
+
+void SaveCopyToFile(const DataTable& table, const QString& fileName) {
+    if (!table.isActive())
+        throw CorvantisError(QStringLiteral("Cannot perform this operation on a closed dataset"));
+    save(table, fileName, true);
 }
 
 ReadNotice LoadFromFile(DataTable& table, const QString& fileName, qint64 maxSize) {

@@ -6,6 +6,7 @@
 #include "storage/PacketWriter.h"
 
 #include <cstring>
+#include <optional>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -179,7 +180,10 @@ std::int32_t int32Of(std::string_view value) {
 
 class Writer {
 public:
-    explicit Writer(const DataTable& table);
+    // withPending: the pending row is written as storing it would write it (the table is left
+    // as it is): its new version after the others, the version it replaces marked superseded,
+    // its change-log entry and the counter after it.
+    explicit Writer(const DataTable& table, bool withPending = false);
     // A generous guess of the packet's size.
     std::size_t expectedSize() const;
     void run(Sink& out);
@@ -191,7 +195,10 @@ private:
     template <class Values>
     void writeRow(Sink& out, std::size_t rowBytes, std::uint32_t state, const Values& values);
     void writeVersion(Sink& out, std::size_t version) {
-        writeRow(out, m_table.versionSize(version), m_table.versionState(version),
+        std::uint32_t state = m_table.versionState(version);
+        if (m_pending && m_pending->replaces == static_cast<std::int32_t>(version))
+            state |= DataTable::Superseded;
+        writeRow(out, m_table.versionSize(version), state,
                  [&](const auto& f) { m_table.forEachValueOf(version, f); });
     }
     void writeRow(Sink& out, const RowData& row) {
@@ -218,12 +225,15 @@ private:
     DateText m_dates[512];
 
     const DataTable& m_table;
+    std::optional<DataTable::PostedVersion> m_pending;
+    std::vector<std::uint32_t> m_log;        // the change log, with the pending row's entry
     std::vector<DataTable::RowId> m_natural; // the rows written while the change log is empty
     std::vector<Column> m_columns;
     std::size_t m_rowOverhead = 0; // room for a row's names and numbers, beside its text
 };
 
-Writer::Writer(const DataTable& table) : m_table(table) {
+Writer::Writer(const DataTable& table, bool withPending)
+    : m_table(table), m_pending(withPending ? table.pendingAsPosted() : std::nullopt) {
     for (const FieldDef& field : m_table.fields()) {
         const std::string name = utf8(field.name);
         if (!PacketValues::isFieldName(name))
@@ -236,14 +246,25 @@ Writer::Writer(const DataTable& table) : m_table(table) {
         m_rowOverhead += m_columns.back().prefix.size() + 1 + PacketValues::MaxNumberText;
     }
     m_rowOverhead += 32; // <ROW RowState="nnnnnnnnnn"/>
-    if (m_table.changeLog().empty())
+    m_log = m_table.changeLog();
+    if (m_pending) {
+        const auto made = static_cast<std::uint32_t>(m_table.versionCount() + 1);
+        if (m_pending->replaces < 0)
+            m_log.insert(m_log.end(), {made, 0u, std::uint32_t(DataTable::Inserted)});
+        else
+            m_log.insert(m_log.end(), {made, std::uint32_t(m_pending->replaces + 1),
+                                       std::uint32_t(DataTable::Modified)});
+    }
+    if (m_log.empty())
         m_natural = m_table.naturalOrder();
 }
 
 std::size_t Writer::expectedSize() const {
     // Escaping grows text little in practice; the sink grows if it does more.
-    std::size_t expected = 4096 + 32 * m_table.changeLog().size() + 64 * m_table.fields().size();
-    const bool history = !m_table.changeLog().empty();
+    std::size_t expected = 4096 + 32 * m_log.size() + 64 * m_table.fields().size();
+    if (m_pending)
+        expected += m_rowOverhead + 2 * m_pending->values.byteSize();
+    const bool history = !m_log.empty();
     const std::size_t rows = history ? m_table.versionCount() : m_natural.size();
     for (std::size_t i = 0; i < rows; ++i) {
         const std::size_t bytes =
@@ -255,7 +276,7 @@ std::size_t Writer::expectedSize() const {
 
 void Writer::run(Sink& out) {
     const FieldList& fields = m_table.fields();
-    const std::vector<std::uint32_t>& log = m_table.changeLog();
+    const std::vector<std::uint32_t>& log = m_log;
     const bool history = !log.empty();
     const std::size_t rows = history ? m_table.versionCount() : m_natural.size();
 
@@ -281,7 +302,8 @@ void Writer::run(Sink& out) {
     }
     if (m_table.autoIncField() >= 0) {
         out.put(R"( AUTOINCVALUE=")");
-        out.cursor() = PacketValues::writeInteger(out.cursor(), m_table.autoIncValue());
+        out.cursor() = PacketValues::writeInteger(out.cursor(), m_pending ? m_pending->counter
+                                                                          : m_table.autoIncValue());
         out.put('"');
     }
     out.put("/></METADATA><ROWDATA>");
@@ -291,6 +313,9 @@ void Writer::run(Sink& out) {
         else
             writeRow(out, m_table.rowData(m_natural[i]));
     }
+    if (m_pending)
+        writeRow(out, m_pending->values.byteSize(), m_pending->state,
+                 [&](const auto& f) { m_pending->values.forEachValue(f); });
     out.reserve(32);
     out.put("</ROWDATA></DATAPACKET>");
     out.flush();
@@ -419,8 +444,8 @@ void prepare(DataTable& table) {
     table.settle();
 }
 
-void writeTo(const DataTable& table, std::size_t piece, const Deliver& deliver) {
-    Writer writer(table);
+void writeTo(const DataTable& table, std::size_t piece, const Deliver& deliver, bool withPending) {
+    Writer writer(table, withPending);
     Sink out(piece, deliver);
     try {
         writer.run(out);

@@ -18,7 +18,9 @@ void prepare(DataTable& table);
 
 // Writes the packet of a prepared table in pieces of about `piece` bytes. deliver may go on
 // using a piece's bytes until it is called again; at the end it is called with no bytes, and by
-// its return must have let go of every piece. Whatever it throws ends the writing.
-void writeTo(const DataTable& table, std::size_t piece, const Deliver& deliver);
+// its return must have let go of every piece. Whatever it throws ends the writing. withPending:
+// a pending row (of an unprepared table) is written as storing it would write it.
+void writeTo(const DataTable& table, std::size_t piece, const Deliver& deliver,
+             bool withPending = false);
 
 } // namespace PacketWriter

@@ -121,13 +121,13 @@ QString RecoveryStore::sessionPath(const QString& name) const {
     return m_session + u'/' + name;
 }
 
-void RecoveryStore::write(const QString& id, DataTable& table, const Note& note) {
+void RecoveryStore::write(const QString& id, const DataTable& table, const Note& note) {
     if (!openSession())
         throw CorvantisError(
             QStringLiteral("Cannot create folder \"%1\".").arg(QDir::toNativeSeparators(m_root)));
     // The note first: a copy never stands without the note that says what it is.
     writeAtomically(sessionPath(id + NoteSuffix), noteBytes(note));
-    DataPacket::SaveToFile(table, sessionPath(id + CopySuffix));
+    DataPacket::SaveCopyToFile(table, sessionPath(id + CopySuffix));
 }
 
 void RecoveryStore::remove(const QString& id) {

@@ -42,8 +42,9 @@ public:
     // A new name for the copy of one list.
     static QString newId();
 
-    // Writes the copy of a list and its note. Throws CorvantisError when they cannot be written.
-    void write(const QString& id, DataTable& table, const Note& note);
+    // Writes the copy of a list (a pending row as it stands, the table untouched) and its note.
+    // Throws CorvantisError when they cannot be written.
+    void write(const QString& id, const DataTable& table, const Note& note);
     // Removes the copy of one list (it was saved, or closed without saving).
     void remove(const QString& id);
     // The program ends normally: every copy of this session goes, and the session with them.

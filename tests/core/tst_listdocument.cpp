@@ -100,6 +100,12 @@ private slots:
         QCOMPARE(recovered.fileName(), file);
         QCOMPARE(recovered.table()->recordCount(), 3);
         QVERIFY(!recovered.changedOnDisk(file));
+
+        // A task still being typed is in the copy, though the list has not posted it.
+        list.table()->append();
+        list.table()->setString(TaskRecord::Task, QStringLiteral("delta"));
+        QTRY_COMPARE(recoveredTasks(copies(root).first(), file), 4);
+        QVERIFY(list.table()->isEditing());
         recovery.endNormally();
     }
 
@@ -109,6 +115,11 @@ private:
         list.table()->append();
         list.table()->setString(TaskRecord::Task, task);
         list.table()->post();
+    }
+    static int recoveredTasks(const QString& copy, const QString& file) {
+        ListDocument recovered;
+        recovered.loadRecovered(copy, file, false, {});
+        return recovered.table()->recordCount();
     }
     static QStringList copies(const QString& root) {
         QStringList found;
