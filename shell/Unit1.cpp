@@ -17,8 +17,9 @@
 #include "document/TaskUndo.h"
 #include "model/DataTable.h"
 #include "report/uQRptTasks.h"
-#include "storage/Import.h"
+#include "shell/MergeCenter.h"
 #include "storage/CategoryList.h"
+#include "storage/Import.h"
 #include "storage/RecentLists.h"
 #include "view/TaskViewServices.h"
 #include "view/uFrTasks.h"
@@ -48,6 +49,7 @@ TfrmMain::TfrmMain(const QString& programFolder, QWidget* parent)
     : QMainWindow(parent), m_programFolder(programFolder), m_listFolder(programFolder) {
     setObjectName(QStringLiteral("frmMain"));
     m_recovery = new ListRecovery(RecoveryStore::defaultRoot(), this);
+    m_merge = new MergeCenter(this);
     qApp->installEventFilter(new TextBoxKeys(this));
     setWindowTitle(QStringLiteral("Corvantis"));
     setFont(InterfaceFont::Font());
@@ -194,6 +196,7 @@ TfrTasks* TfrmMain::addPage(const QString& name) {
         followUndo(view->UndoHistory());
     layout->addWidget(view);
     view->show();
+    m_merge->Follow(view);
     return view;
 }
 
@@ -214,6 +217,8 @@ void TfrmMain::AddListTab(const QString& name, bool isNew) {
     PageControl1->setCurrentWidget(page);
     // The page just became visible: only now can its quick-add box take the focus.
     view->FocusQuickAdd();
+    if (!isNew)
+        m_merge->Opened(view);
 }
 
 void TfrmMain::ExplorerPathClick() {

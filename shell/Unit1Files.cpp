@@ -6,14 +6,15 @@
 #include "base/CorvantisError.h"
 #include "base/TextLines.h"
 #include "calendar/CalendarFile.h"
+#include "dialogs/ufrmReOpen.h"
 #include "document/ListDocument.h"
 #include "document/ListRecovery.h"
 #include "model/DataTable.h"
 #include "model/TaskHistory.h"
+#include "shell/MergeCenter.h"
+#include "storage/CategoryList.h"
 #include "storage/DataPacket.h"
 #include "storage/SaveFile.h"
-#include "dialogs/ufrmReOpen.h"
-#include "storage/CategoryList.h"
 #include "view/uFrTasks.h"
 #include "widgets/BusyCursor.h"
 
@@ -156,13 +157,14 @@ bool TfrmMain::saveViewTo(TfrTasks* view, const QString& fileName, int options) 
             return false;
     }
     // The list's own file may have been changed by another program since it was read or saved.
-    if (document->changedOnDisk(target) &&
-        !Prompt::Question(QStringLiteral("%1 was changed by another program since it was "
-                                         "opened. Overwrite it with this list?")
-                              .arg(QDir::toNativeSeparators(target))))
+    if (!m_merge->ConfirmSaveOver(view, target))
         return false;
+    if (options & KeepName)
+        m_merge->OfferCopies(view, target);
     document->save(target, options & KeepName);
     addRecent(target);
+    if (options & KeepName)
+        m_merge->Saved(view);
     return true;
 }
 
@@ -173,6 +175,10 @@ void TfrmMain::actSaveExecute() {
 
 void TfrmMain::actSaveAsExecute() {
     saveViewTo(requireActiveView(), QString(), KeepName | AskOverwrite);
+}
+
+void TfrmMain::actMergeWithExecute() {
+    m_merge->MergeWith(requireActiveView(), m_listFolder);
 }
 
 void TfrmMain::closePage(int index) {
