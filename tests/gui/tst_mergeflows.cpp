@@ -81,6 +81,7 @@ private slots:
     void conflictOnDiskShowsTheBar();
     void conflictCopyMergedThenTrashed();
     void mergeWith();
+    void twoWindowsOnOneFile();
 
 private:
     QString makeList(const QString& name, const QStringList& tasks) const;
@@ -329,6 +330,28 @@ void TestMergeFlows::mergeWith() {
              QStringLiteral("Undo Merge"));
     trigger(QStringLiteral("actUndo"));
     QCOMPARE(Tasks(table()), QStringList({"one", "three"}));
+}
+
+// Two running programs on one list, each saving in turn: nothing is lost and nothing is asked.
+void TestMergeFlows::twoWindowsOnOneFile() {
+    const QString file = makeList(QStringLiteral("Both.cv1"), {"one", "two"});
+    QTemporaryDir otherFolder;
+    const std::unique_ptr<TfrmMain> laptop = StartCorvantis(otherFolder.path() + u'/', {file});
+    open(file);
+    TfrTasks* there = laptop->ActiveTaskView();
+    Add(table(), QStringLiteral("desk"));
+    Add(*there->cdsTasks(), QStringLiteral("laptop"));
+    Set(*there->cdsTasks(), 1, Comments, QStringLiteral("from the laptop"));
+    laptop->findChild<QAction*>(QStringLiteral("actSave"))->trigger();
+
+    const QStringList all{"desk", "laptop", "one", "two"};
+    QTRY_COMPARE(Tasks(table()), all);
+    trigger(QStringLiteral("actSave"));
+    QTRY_COMPARE(Tasks(*there->cdsTasks()), all);
+    QVERIFY(!there->Unsaved() && !view()->Unsaved());
+    QCOMPARE(Tasks(*there->cdsTasks(), Comments), Tasks(table(), Comments));
+    QCOMPARE(TasksIn(file), all);
+    QCOMPARE(m_prompt->questions, QStringList());
 }
 
 QTEST_MAIN(TestMergeFlows)
