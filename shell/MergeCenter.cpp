@@ -5,6 +5,8 @@
 #include "document/ConflictCopies.h"
 #include "document/ListDocument.h"
 #include "document/ListFileWatcher.h"
+#include "document/TaskUndo.h"
+#include "storage/FileFingerprint.h"
 #include "view/ChangedOnDiskBar.h"
 #include "view/uFrTasks.h"
 #include "widgets/ErrorBox.h"
@@ -39,6 +41,12 @@ QString counts(const ListMerge::Outcome& outcome) {
         .arg(outcome.deleted);
 }
 
+// "a conflict copy" or "2 conflict copies".
+QString copiesText(int count) {
+    return count == 1 ? QStringLiteral("a conflict copy")
+                      : QStringLiteral("%1 conflict copies").arg(count);
+}
+
 bool changedNothing(const ListMerge::Outcome& outcome) {
     return outcome.added == 0 && outcome.edited == 0 && outcome.deleted == 0;
 }
@@ -51,7 +59,19 @@ struct MergeCenter::Followed {
     QString file;                 // watched, absolute; empty for a list without a file
     bool changePending = false;   // its file changed and the change waits to be taken in
     QStringList offered;          // conflict copies offered already (absolute)
-    QStringList merged;           // conflict copies merged in since the list was last saved
+    // Conflict copies merged in since the list was last saved: each as it was merged, and the
+    // undo step after which its merge is done.
+    struct Merged {
+        QString file;
+        FileFingerprint onDisk;
+        int step = 0;
+    };
+    std::vector<Merged> merged;
+
+    bool hasMerged(const QString& file) const {
+        return std::any_of(merged.begin(), merged.end(),
+                           [&](const Merged& copy) { return copy.file == file; });
+    }
 };
 
 MergeCenter::MergeCenter(QWidget* window)
@@ -99,6 +119,17 @@ void MergeCenter::Follow(TfrTasks* view) {
             view->EndCellEdit();
             mergeOwnFile(view);
         });
+    });
+    // A merge undone is no merge: its copy is not offered for the trash (not even once redone).
+    connect(view->UndoHistory(), &TaskUndo::stateChanged, this, [this, view] {
+        if (Followed* entry = followed(view)) {
+            const int done = view->UndoHistory()->index();
+            auto& merged = entry->merged;
+            merged.erase(
+                std::remove_if(merged.begin(), merged.end(),
+                               [&](const Followed::Merged& copy) { return copy.step > done; }),
+                merged.end());
+        }
     });
     connect(view, &QObject::destroyed, this, &MergeCenter::drop);
     rewatch(*raw, view->ListFileName());
@@ -161,7 +192,7 @@ void MergeCenter::takePending() {
             continue;
         }
         entry->changePending = false;
-        takeChange(entry->view);
+        RunGuarded([&] { takeChange(entry->view); });
     }
     if (waiting)
         m_retry->start();
@@ -198,7 +229,8 @@ void MergeCenter::takeChange(TfrTasks* view) {
 
 // --- merges ------------------------------------------------------------------------------------
 
-std::optional<ListMerge::Outcome> MergeCenter::merge(TfrTasks* view, const QString& fileName) {
+std::optional<ListMerge::Outcome> MergeCenter::merge(TfrTasks* view, const QString& fileName,
+                                                     Followed* record) {
     ListDocument* document = view->document();
     const ListDocument::PreparedMerge prepared = document->prepareMerge(fileName);
     MergeChoices choices;
@@ -211,6 +243,9 @@ std::optional<ListMerge::Outcome> MergeCenter::merge(TfrTasks* view, const QStri
     }
     ListMerge::Outcome outcome;
     view->KeepingPlace([&] { outcome = document->applyMerge(prepared, choices); });
+    if (record)
+        record->merged.push_back(
+            {absolute(fileName), prepared.onDisk, view->UndoHistory()->index()});
     return outcome;
 }
 
@@ -256,15 +291,14 @@ void MergeCenter::MergeWith(TfrTasks* view, const QString& folder) {
         mergeOwnFile(view);
         return;
     }
-    const std::optional<ListMerge::Outcome> outcome = merge(view, fileName);
+    // A sync tool's conflict copy merged by hand may go to the trash like one offered.
+    const bool conflictCopy =
+        !own.isEmpty() && !ConflictCopies::ToolOf(shortName(fileName), shortName(own)).isEmpty() &&
+        QFileInfo(fileName).absolutePath() == QFileInfo(own).absolutePath();
+    const std::optional<ListMerge::Outcome> outcome =
+        merge(view, fileName, conflictCopy ? followed(view) : nullptr);
     if (!outcome)
         return;
-    // A sync tool's conflict copy merged by hand may go to the trash like one offered.
-    Followed* entry = followed(view);
-    if (entry && !own.isEmpty() &&
-        !ConflictCopies::ToolOf(shortName(fileName), shortName(own)).isEmpty() &&
-        QFileInfo(fileName).absolutePath() == QFileInfo(own).absolutePath())
-        entry->merged << absolute(fileName);
     view->ShowNote(
         changedNothing(*outcome)
             ? QStringLiteral("%1 holds no change this list lacks.").arg(shortName(fileName))
@@ -286,7 +320,7 @@ void MergeCenter::OfferCopies(TfrTasks* view, const QString& target) {
     QStringList lines;
     for (const ConflictCopies::Copy& copy : ConflictCopies::Find(target)) {
         const QString file = absolute(copy.fileName);
-        if (entry->offered.contains(file) || entry->merged.contains(file))
+        if (entry->offered.contains(file) || entry->hasMerged(file))
             continue;
         copies << file;
         lines << QStringLiteral("%1 (%2)").arg(shortName(file), copy.tool);
@@ -295,50 +329,54 @@ void MergeCenter::OfferCopies(TfrTasks* view, const QString& target) {
         return;
     // Asked once per copy while the list is open: "Not Now" is an answer too.
     entry->offered << copies;
-    if (Prompt::Choose(QStringLiteral("A sync tool left %1 conflict copy(ies) of %2 beside it:\n\n"
-                                      "%3\n\nMerge them into this list?")
-                           .arg(copies.size())
-                           .arg(shortName(target), lines.join(u'\n')),
+    const bool one = copies.size() == 1;
+    if (Prompt::Choose(QStringLiteral("A sync tool left %1 of %2 beside it:\n\n%3\n\nMerge %4 into "
+                                      "this list?")
+                           .arg(copiesText(int(copies.size())), shortName(target),
+                                lines.join(u'\n'),
+                                one ? QStringLiteral("it") : QStringLiteral("them")),
                        {QStringLiteral("Merge"), QStringLiteral("Not Now")}) != 0)
         return;
     QStringList failures;
     int merged = 0;
     for (const QString& copy : copies) {
         try {
-            if (!merge(view, copy))
+            if (!merge(view, copy, entry))
                 break; // Cancel in the Conflicts window stops the merges not made yet
         } catch (const CorvantisError& error) {
             failures << error.message();
             continue;
         }
-        // The view stays: merging opens no window that could close its tab.
-        entry->merged << copy;
         ++merged;
     }
     if (merged > 0)
-        view->ShowNote(QStringLiteral("Merged %1 conflict copy(ies) into the list.").arg(merged));
+        view->ShowNote(QStringLiteral("Merged %1 into the list.").arg(copiesText(merged)));
     if (!failures.isEmpty())
         Prompt::Error(failures.join(u'\n'));
 }
 
 void MergeCenter::Saved(TfrTasks* view) {
     Followed* entry = followed(view);
-    if (!entry || entry->merged.isEmpty())
+    if (!entry || entry->merged.empty())
         return;
+    // Only a copy as it was merged: one changed since holds something the list may lack.
     QStringList copies;
-    for (const QString& copy : std::as_const(entry->merged))
-        if (QFileInfo::exists(copy))
-            copies << copy;
+    for (const Followed::Merged& copy : entry->merged)
+        if (FileFingerprint::of(copy.file) == copy.onDisk && !copies.contains(copy.file))
+            copies << copy.file;
     entry->merged.clear();
     if (copies.isEmpty())
         return;
     QStringList names;
     for (const QString& copy : copies)
         names << shortName(copy);
-    if (Prompt::Choose(QStringLiteral("The list now holds what its conflict copies held:\n\n%1\n\n"
-                                      "Move these copies to the trash?")
-                           .arg(names.join(u'\n')),
-                       {QStringLiteral("Move to Trash"), QStringLiteral("Keep Them")}) != 0)
+    const bool one = copies.size() == 1;
+    if (Prompt::Choose(
+            QStringLiteral("The list now holds what its %1 held:\n\n%2\n\nMove %3 to "
+                           "the trash?")
+                .arg(one ? QStringLiteral("conflict copy") : QStringLiteral("conflict copies"),
+                     names.join(u'\n'), one ? QStringLiteral("it") : QStringLiteral("them")),
+            {QStringLiteral("Move to Trash"), QStringLiteral("Keep")}) != 0)
         return;
     // The desktop's trash is made in the user's data folder, which a fresh account may lack.
     QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));

@@ -63,7 +63,9 @@ private:
     void takeChange(TfrTasks* view);
     // Merges a copy into the view's list, the Conflicts window asking when needed; none when it
     // was cancelled. Throws CorvantisError when the copy cannot be read or is no copy.
-    std::optional<ListMerge::Outcome> merge(TfrTasks* view, const QString& fileName);
+    // A merge made is recorded in record's merged conflict copies.
+    std::optional<ListMerge::Outcome> merge(TfrTasks* view, const QString& fileName,
+                                            Followed* record = nullptr);
     // The list's own file merged in (the Save question's and the bar's Merge); false: cancelled.
     bool mergeOwnFile(TfrTasks* view);
 

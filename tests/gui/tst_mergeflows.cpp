@@ -79,6 +79,7 @@ private slots:
     void fileChangedOnDisk_data();
     void fileChangedOnDisk();
     void conflictOnDiskShowsTheBar();
+    void conflictCopyMergedThenTrashed_data();
     void conflictCopyMergedThenTrashed();
     void mergeWith();
     void twoWindowsOnOneFile();
@@ -119,6 +120,7 @@ void TestMergeFlows::cleanup() {
     m_main.reset();
     m_prompt.reset();
     m_folder.reset();
+    QDir(m_home.filePath(QStringLiteral("data/Trash"))).removeRecursively();
 }
 
 QString TestMergeFlows::makeList(const QString& name, const QStringList& tasks) const {
@@ -282,9 +284,16 @@ void TestMergeFlows::conflictOnDiskShowsTheBar() {
     QCOMPARE(m_prompt->questions, QStringList());
 }
 
+void TestMergeFlows::conflictCopyMergedThenTrashed_data() {
+    QTest::addColumn<bool>("undo"); // the merge is undone before the save
+    QTest::newRow("merged, saved, trashed") << false;
+    QTest::newRow("merge undone: the copy stays") << true;
+}
+
 // A sync tool's conflict copy beside the list is offered when the list opens, merged, and moved
-// to the trash once the merged list is saved.
+// to the trash once the merged list is saved; not when the merge was undone.
 void TestMergeFlows::conflictCopyMergedThenTrashed() {
+    QFETCH(bool, undo);
     const QString file = makeList(QStringLiteral("Home.cv1"), {"one"});
     const QString copy =
         m_folder->filePath(QStringLiteral("Home.sync-conflict-20250312-140509-ABCDEFG.cv1"));
@@ -292,24 +301,29 @@ void TestMergeFlows::conflictCopyMergedThenTrashed() {
     ChangeFile(copy, [](DataTable& t) { Add(t, QStringLiteral("from the laptop")); });
     ChangeFile(file, [](DataTable& t) { Add(t, QStringLiteral("from the desk")); });
 
-    m_prompt->choices << 0; // Merge
+    m_prompt->choices << 0 << 0; // Merge, then Move to Trash
     open(file);
     QCOMPARE(m_prompt->questions.size(), 1);
     QVERIFY(m_prompt->questions[0].contains(
         "Home.sync-conflict-20250312-140509-ABCDEFG.cv1 (Syncthing)"));
-    QCOMPARE(Tasks(table()), QStringList({"from the desk", "from the laptop", "one"}));
+    QStringList merged{"from the desk", "from the laptop", "one"};
+    QCOMPARE(Tasks(table()), merged);
     QVERIFY(view()->Unsaved());
+    if (undo) {
+        trigger(QStringLiteral("actUndo"));
+        merged.removeOne("from the laptop");
+    }
 
-    m_prompt->choices << 0; // Move to Trash
     trigger(QStringLiteral("actSave"));
-    QCOMPARE(m_prompt->questions.size(), 2);
-    QCOMPARE(TasksIn(file), QStringList({"from the desk", "from the laptop", "one"}));
-    QVERIFY(!QFileInfo::exists(copy));
-    QVERIFY(QFileInfo::exists(m_home.filePath(QStringLiteral("data/Trash/files/")) +
-                              QFileInfo(copy).fileName()));
+    QCOMPARE(TasksIn(file), merged);
+    QCOMPARE(m_prompt->questions.size(), undo ? 1 : 2);
+    QCOMPARE(QFileInfo::exists(copy), undo);
+    QCOMPARE(QFileInfo::exists(m_home.filePath(QStringLiteral("data/Trash/files/")) +
+                               QFileInfo(copy).fileName()),
+             !undo);
     // Asked once: the next save asks nothing.
     trigger(QStringLiteral("actSave"));
-    QCOMPARE(m_prompt->questions.size(), 2);
+    QCOMPARE(m_prompt->questions.size(), undo ? 1 : 2);
 }
 
 // File > Merge With... brings another copy in as one undo step.
