@@ -1,5 +1,6 @@
 #pragma once
 
+#include "document/ListMerge.h"
 #include "storage/FileFingerprint.h"
 
 #include <QObject>
@@ -51,6 +52,26 @@ public:
     // Whether target is this list's own file and another program changed it since it was read
     // or saved (a save over it should ask first).
     bool changedOnDisk(const QString& target) const;
+
+    // Reads the list's own file again, after another program changed it: the order and the
+    // filter stay, the undo history starts anew, the list is neither marked saved nor unsaved.
+    // A file that cannot be read leaves the list as it was.
+    void reload();
+
+    // Another copy of this list (or its own file, as another program saved it), read and merged
+    // against this list but not yet merged in: nothing has changed.
+    struct PreparedMerge {
+        QString fileName;
+        FileFingerprint onDisk; // the copy's file from before it was read
+        ListMerge::Plan plan;
+    };
+    // Stores a pending row, reads the copy and works out the merge. Throws CorvantisError when
+    // the copy cannot be read or is not a copy of this list.
+    PreparedMerge prepareMerge(const QString& fileName);
+    // Makes a prepared merge with one choice per conflict, as one undo step "Merge", and marks
+    // the list unsaved when it changed anything. After a merge of the list's own file the list
+    // holds what that file holds: a save over it no longer asks.
+    ListMerge::Outcome applyMerge(const PreparedMerge& merge, const MergeChoices& choices);
 
     // Writes the list to target (a pending row is settled first) and marks it saved; keepName
     // makes target the list's file and names the caption after it. The fingerprint follows the

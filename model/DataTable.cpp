@@ -98,6 +98,19 @@ void DataTable::adopt(Content&& content) {
     emit contentReplaced();
 }
 
+DataTable::Content DataTable::takeContent() {
+    settle();
+    Content content;
+    content.fields = m_fields;
+    content.arena = std::move(m_arena);
+    content.versions = std::move(m_versions);
+    content.states = std::move(m_states);
+    content.changeLog = std::move(m_log);
+    content.autoIncValue = m_counter;
+    close();
+    return content;
+}
+
 void DataTable::close() {
     resetViews([&] {
         resetState();

@@ -82,6 +82,9 @@ public:
 
     void createEmpty(const FieldList& fields);
     void adopt(Content&& content);
+    // Hands over everything the table holds (another table's adopt takes it), a pending row
+    // stored first, and closes the table.
+    Content takeContent();
     void close();
     bool isActive() const { return m_state != State::Inactive; }
 

@@ -19,6 +19,7 @@
 #include "model/DataTable.h"
 #include "reminders/ReminderStore.h"
 #include "report/uQRptTasks.h"
+#include "shell/MergeCenter.h"
 #include "shell/ReminderCenter.h"
 #include "storage/CategoryList.h"
 #include "storage/CategorySettings.h"
@@ -55,6 +56,7 @@ TfrmMain::TfrmMain(const QString& programFolder, QWidget* parent)
     : QMainWindow(parent), m_programFolder(programFolder), m_listFolder(programFolder) {
     setObjectName(QStringLiteral("frmMain"));
     m_recovery = new ListRecovery(RecoveryStore::defaultRoot(), this);
+    m_merge = new MergeCenter(this);
     qApp->installEventFilter(new TextBoxKeys(this));
     setWindowTitle(QStringLiteral("Corvantis"));
     setFont(InterfaceFont::Font());
@@ -206,6 +208,7 @@ TfrTasks* TfrmMain::addPage(const QString& name) {
         followUndo(view->UndoHistory());
     layout->addWidget(view);
     view->show();
+    m_merge->Follow(view);
     return view;
 }
 
@@ -227,6 +230,8 @@ void TfrmMain::AddListTab(const QString& name, bool isNew) {
     PageControl1->setCurrentWidget(page);
     // The page just became visible: only now can its quick-add box take the focus.
     view->FocusQuickAdd();
+    if (!isNew)
+        m_merge->Opened(view);
 }
 
 void TfrmMain::ExplorerPathClick() {

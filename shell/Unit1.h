@@ -13,6 +13,7 @@ class QToolBar;
 class QToolButton;
 class CategoryList;
 class ListRecovery;
+class MergeCenter;
 class RecentLists;
 class TaskUndo;
 class TfrTasks;
@@ -83,6 +84,8 @@ public:
     void actReopenExecute();
     void actSaveExecute();
     void actSaveAsExecute();
+    // Merges another copy of the active list into it.
+    void actMergeWithExecute();
     void actCloseExecute();
     void CloseAll1Click();
     void actExitExecute();
@@ -162,6 +165,7 @@ private:
     bool m_exitConfirmed = false;
     bool m_activatingPage = false; // the program, not the user, is changing the active page
     ListRecovery* m_recovery = nullptr;
+    MergeCenter* m_merge = nullptr;
 
     QTabWidget* PageControl1 = nullptr;
     QMenu* pmTabRightClick = nullptr;
@@ -172,6 +176,7 @@ private:
     QAction* actReopen = nullptr;
     QAction* actSave = nullptr;
     QAction* actSaveAs = nullptr;
+    QAction* actMergeWith = nullptr;
     QAction* actClose = nullptr;
     QAction* actExit = nullptr;
     QAction* actCloseAll = nullptr;

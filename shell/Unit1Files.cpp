@@ -11,6 +11,7 @@
 #include "document/ListRecovery.h"
 #include "model/DataTable.h"
 #include "model/TaskHistory.h"
+#include "shell/MergeCenter.h"
 #include "storage/CategoryList.h"
 #include "storage/DataPacket.h"
 #include "storage/SaveFile.h"
@@ -157,13 +158,14 @@ bool TfrmMain::saveViewTo(TfrTasks* view, const QString& fileName, int options) 
             return false;
     }
     // The list's own file may have been changed by another program since it was read or saved.
-    if (document->changedOnDisk(target) &&
-        !Prompt::Question(QStringLiteral("%1 was changed by another program since it was "
-                                         "opened. Overwrite it with this list?")
-                              .arg(QDir::toNativeSeparators(target))))
+    if (!m_merge->ConfirmSaveOver(view, target))
         return false;
+    if (options & KeepName)
+        m_merge->OfferCopies(view, target);
     document->save(target, options & KeepName);
     addRecent(target);
+    if (options & KeepName)
+        m_merge->Saved(view);
     return true;
 }
 
@@ -174,6 +176,10 @@ void TfrmMain::actSaveExecute() {
 
 void TfrmMain::actSaveAsExecute() {
     saveViewTo(requireActiveView(), QString(), KeepName | AskOverwrite);
+}
+
+void TfrmMain::actMergeWithExecute() {
+    m_merge->MergeWith(requireActiveView(), m_listFolder);
 }
 
 void TfrmMain::closePage(int index) {

@@ -58,6 +58,8 @@ void TfrmMain::buildActions() {
     actSaveAs = makeAction(QStringLiteral("actSaveAs"), QStringLiteral("Save As..."),
                            QStringLiteral("document-save-as"));
     actSaveAs->setIconText(QStringLiteral("Save As..."));
+    actMergeWith = makeAction(QStringLiteral("actMergeWith"), QStringLiteral("Merge With..."),
+                              QStringLiteral("merge"));
     actClose = makeAction(QStringLiteral("actClose"), QStringLiteral("Close List"),
                           QStringLiteral("document-close"));
     actExit = makeAction(QStringLiteral("actExit"), QStringLiteral("Exit"),
@@ -122,6 +124,7 @@ void TfrmMain::buildActions() {
     connectCommand(actReopen, &TfrmMain::actReopenExecute);
     connectCommand(actSave, &TfrmMain::actSaveExecute);
     connectCommand(actSaveAs, &TfrmMain::actSaveAsExecute);
+    connectCommand(actMergeWith, &TfrmMain::actMergeWithExecute);
     connectCommand(actClose, &TfrmMain::actCloseExecute);
     connectCommand(actExit, &TfrmMain::actExitExecute);
     connectCommand(actCloseAll, &TfrmMain::CloseAll1Click);
@@ -154,6 +157,7 @@ void TfrmMain::buildMenus() {
     file->addSeparator();
     file->addAction(actSave);
     file->addAction(actSaveAs);
+    file->addAction(actMergeWith);
     file->addAction(actSaveCopy);
     file->addAction(actExportICal);
     addMirror(file, QStringLiteral("Close"), QStringLiteral("Close1"), actClose);

@@ -3,3 +3,5 @@
 corvantis_test(tst_listmerge core)
 corvantis_test(tst_syncedfiles core)
 corvantis_test(tst_merge gui)
+# The same through the main window: the Save question, the watched file, conflict copies.
+corvantis_test(tst_mergeflows gui)

@@ -8,6 +8,7 @@
 #include "model/TaskRecord.h"
 #include "model/TaskTable.h"
 #include "storage/DataPacket.h"
+#include "view/ChangedOnDiskBar.h"
 #include "view/TaskGrid.h"
 #include "view/TaskGridDelegate.h"
 #include "view/TaskGridModel.h"
@@ -94,6 +95,7 @@ TfrTasks::TfrTasks(QWidget* parent) : QWidget(parent) {
     buildToolBar(toolBand);
 
     buildGrid();
+    m_diskBar = new ChangedOnDiskBar(this);
 
     auto* quickAdd = new DecorativeStrip(this, Shade::Soft);
     quickAdd->setObjectName(QStringLiteral("pnlQuickAdd"));
@@ -112,6 +114,7 @@ TfrTasks::TfrTasks(QWidget* parent) : QWidget(parent) {
     layout->setSpacing(0);
     layout->addWidget(filterBar);
     layout->addWidget(toolBand);
+    layout->addWidget(m_diskBar);
     layout->addWidget(DBGrid1, 1);
     layout->addWidget(quickAdd);
     layout->addWidget(statusBar);

@@ -8,8 +8,10 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <functional>
 #include <optional>
 
+class ChangedOnDiskBar;
 class QAction;
 class QButtonGroup;
 class QComboBox;
@@ -19,6 +21,7 @@ class QLineEdit;
 class QMenu;
 class QModelIndex;
 class QPushButton;
+class QTimer;
 class QToolBar;
 class QToolButton;
 class TaskGrid;
@@ -150,6 +153,22 @@ public:
     void cbShowChange();
     void cbOrderChange();
 
+    // --- the list's file changed on disk (uFrTasksDisk.cpp) ----------------------------------
+    // The bar above the grid that offers to merge a change another program made to the file.
+    ChangedOnDiskBar* DiskBar() const { return m_diskBar; }
+    // Whether a change on disk may be taken in now: no cell editor or date picker is open and
+    // no batch of tasks is being added.
+    bool CanTakeDiskChange() const;
+    // Runs a change of the whole list (read again, merged) keeping the current task (by its ID)
+    // and the grid's scroll position.
+    void KeepingPlace(const std::function<void()>& change);
+    // Reads the list's file again (ListDocument::reload) keeping the place, and says so in the
+    // status bar.
+    void ReloadFromDisk();
+    // A note beside the status panels, shown for a while.
+    void ShowNote(const QString& text);
+    QString NoteText() const;
+
 signals:
     void captionChanged(const QString& caption);
 
@@ -221,6 +240,9 @@ private:
     QComboBox* cbCat;
     QPushButton* btnQuickAdd;
     QLabel* m_panels[2];
+    QLabel* m_note;
+    QTimer* m_noteTimer;
+    ChangedOnDiskBar* m_diskBar;
     std::optional<QString> m_deferredState;
 
     QWidget* m_calendarPopup = nullptr;

@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -334,7 +335,14 @@ void TfrTasks::buildStatusBar(QWidget* bar) {
         m_panels[i]->setFixedWidth(std::max(widths[i], need));
         layout->addWidget(m_panels[i]);
     }
-    layout->addStretch();
+    m_note = new QLabel(bar);
+    m_note->setObjectName(QStringLiteral("StatusNote"));
+    m_note->setIndent(4);
+    m_note->setTextFormat(Qt::PlainText);
+    layout->addWidget(m_note, 1);
+    m_noteTimer = new QTimer(this);
+    m_noteTimer->setSingleShot(true);
+    connect(m_noteTimer, &QTimer::timeout, m_note, &QLabel::clear);
 }
 
 // --- context menu ----------------------------------------------------------------------------

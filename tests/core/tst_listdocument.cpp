@@ -4,6 +4,7 @@
 #include "document/TaskUndo.h"
 #include "model/DataTable.h"
 #include "model/TaskRecord.h"
+#include "model/TaskTable.h"
 #include "storage/DataPacket.h"
 #include "support/FileBytes.h"
 #include "support/TestSupport.h"
@@ -109,7 +110,78 @@ private slots:
         recovery.endNormally();
     }
 
+    // Another program saved its copy over the list's file: merging that file brings its changes
+    // in as one undo step, the list is unsaved, and a save over the file asks no more.
+    void mergeTheFileOnDisk() {
+        const QString file = makeList(QStringLiteral("Shared.cv1"), {"alpha", "bravo"});
+        ListDocument mine, theirs;
+        QVERIFY(mine.load(file) && theirs.load(file));
+        addTask(mine, QStringLiteral("mine"));
+        addTask(theirs, QStringLiteral("theirs"));
+        theirs.save(file, true);
+        QVERIFY(mine.changedOnDisk(file));
+
+        const ListDocument::PreparedMerge prepared = mine.prepareMerge(file);
+        QVERIFY(prepared.plan.conflicts.empty());
+        const int steps = mine.undo()->count();
+        QCOMPARE(mine.applyMerge(prepared, {}).added, 1);
+        QCOMPARE(tasks(mine), QStringList({"alpha", "bravo", "mine", "theirs"}));
+        QCOMPARE(mine.undo()->count(), steps + 1);
+        QCOMPARE(mine.undo()->undoText(), QStringLiteral("Merge"));
+        QVERIFY(mine.isUnsaved() && !mine.changedOnDisk(file));
+        mine.undo()->undo();
+        QCOMPARE(tasks(mine), QStringList({"alpha", "bravo", "mine"}));
+
+        const QString stranger = makeList(QStringLiteral("Stranger.cv1"), {"x"});
+        QCOMPARE(errorOf([&] { mine.prepareMerge(stranger); }),
+                 QStringLiteral("Stranger.cv1 is not a copy of this list."));
+    }
+
+    // The file read again keeps how the list is shown; a file that cannot be read leaves it.
+    void reloadTheFileOnDisk() {
+        const QString file = makeList(QStringLiteral("Reread.cv1"), {"charlie", "alpha"});
+        ListDocument list, other;
+        QVERIFY(list.load(file) && other.load(file));
+        list.table()->setIndexName(TaskTable::IndexTaskName);
+        list.table()->setFilter(QStringLiteral("Task <> 'alpha'"));
+        list.table()->setFiltered(true);
+        addTask(other, QStringLiteral("bravo"));
+        other.save(file, true);
+
+        list.reload();
+        QCOMPARE(shown(list), QStringList({"bravo", "charlie"}));
+        QVERIFY(!list.isUnsaved() && !list.changedOnDisk(file) && !list.undo()->canUndo());
+
+        QVERIFY(WriteFileBytes(file, "not a list"));
+        QVERIFY(!errorOf([&] { list.reload(); }).isEmpty());
+        QCOMPARE(shown(list), QStringList({"bravo", "charlie"}));
+        QVERIFY(list.changedOnDisk(file));
+    }
+
 private:
+    QString makeList(const QString& name, const QStringList& tasks) {
+        const QString file = m_folder.filePath(name);
+        ListDocument made;
+        made.createNew();
+        for (const QString& task : tasks)
+            addTask(made, task);
+        made.save(file, true);
+        return file;
+    }
+    static QStringList shown(const ListDocument& list) {
+        QStringList found;
+        for (int at = 0; at < list.table()->recordCount(); ++at)
+            found << list.table()->textOf(list.table()->rowDataAt(at),
+                                          list.table()->fieldIndex(TaskRecord::Task));
+        return found;
+    }
+    static QStringList tasks(const ListDocument& list) {
+        QStringList found;
+        for (DataTable::RowId row : list.table()->naturalOrder())
+            found << list.table()->textOf(list.table()->rowData(row),
+                                          list.table()->fieldIndex(TaskRecord::Task));
+        return found;
+    }
     static void addTask(ListDocument& list, const QString& task) {
         const TaskUndo::Step step(*list.undo());
         list.table()->append();

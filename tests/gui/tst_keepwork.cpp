@@ -1,9 +1,9 @@
 #include "core/TaskListFixture.h"
 #include "dialogs/uFrmDetails.h"
 #include "dialogs/uFrmProgress.h"
+#include "document/ListRecovery.h"
 #include "gui/DialogDriver.h"
 #include "report/uQRptTasks.h"
-#include "document/ListRecovery.h"
 #include "shell/Startup.h"
 #include "shell/Unit1.h"
 #include "storage/DataPacket.h"
@@ -270,9 +270,9 @@ void TestKeepWork::detailsCancelKeepsTheSavedState() {
 void TestKeepWork::fileChangedByAnotherProgram_data() {
     QTest::addColumn<QString>("change"); // what the other program does to the file
     QTest::addColumn<bool>("overwrite"); // the answer to the question
-    QTest::newRow("bytes and time, No") << "rewrite" << false;
-    QTest::newRow("bytes and time, Yes") << "rewrite" << true;
-    QTest::newRow("same size and time, No") << "same size and time" << false;
+    QTest::newRow("bytes and time, Cancel") << "rewrite" << false;
+    QTest::newRow("bytes and time, Overwrite") << "rewrite" << true;
+    QTest::newRow("same size and time, Cancel") << "same size and time" << false;
     QTest::newRow("deleted: written again") << "delete" << true;
     QTest::newRow("unchanged: no question") << "none" << true;
 }
@@ -300,7 +300,7 @@ void TestKeepWork::fileChangedByAnotherProgram() {
     } else if (change == u"delete") {
         QVERIFY(QFile::remove(file));
     }
-    m_prompt->answers << overwrite;
+    m_prompt->choices << (overwrite ? 0 : 2); // Overwrite, Merge, Cancel
     trigger(QStringLiteral("actSave"));
 
     const bool asked = change == u"rewrite" || change == u"same size and time";
