@@ -17,8 +17,9 @@
 #include "document/TaskUndo.h"
 #include "model/DataTable.h"
 #include "report/uQRptTasks.h"
-#include "storage/Import.h"
+#include "shell/SyncCenter.h"
 #include "storage/CategoryList.h"
+#include "storage/Import.h"
 #include "storage/RecentLists.h"
 #include "view/TaskViewServices.h"
 #include "view/uFrTasks.h"
@@ -55,6 +56,8 @@ TfrmMain::TfrmMain(const QString& programFolder, QWidget* parent)
     pal.setColor(QPalette::Window, ProgramColours::ViewBackground);
     setPalette(pal);
     setAutoFillBackground(true);
+    m_syncCenter = new SyncCenter(
+        *this, [this](const std::function<void()>& body) { return runCommand(body); });
     resize(1138, 622);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -211,6 +214,7 @@ void TfrmMain::AddListTab(const QString& name, bool isNew) {
         throw;
     }
     view->SetCategoryChoices(m_categories ? m_categories->lines() : QStringList());
+    m_syncCenter->AddList(view);
     PageControl1->setCurrentWidget(page);
     // The page just became visible: only now can its quick-add box take the focus.
     view->FocusQuickAdd();

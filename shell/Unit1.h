@@ -14,6 +14,7 @@ class QToolButton;
 class CategoryList;
 class ListRecovery;
 class RecentLists;
+class SyncCenter;
 class TaskUndo;
 class TfrTasks;
 class TfrmReOpen;
@@ -152,6 +153,7 @@ private:
     bool m_exitConfirmed = false;
     bool m_activatingPage = false; // the program, not the user, is changing the active page
     ListRecovery* m_recovery = nullptr;
+    SyncCenter* m_syncCenter = nullptr; // the calendar sync of the open lists
 
     QTabWidget* PageControl1 = nullptr;
     QMenu* pmTabRightClick = nullptr;

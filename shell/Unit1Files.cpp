@@ -6,14 +6,15 @@
 #include "base/CorvantisError.h"
 #include "base/TextLines.h"
 #include "calendar/CalendarFile.h"
+#include "dialogs/ufrmReOpen.h"
 #include "document/ListDocument.h"
 #include "document/ListRecovery.h"
 #include "model/DataTable.h"
 #include "model/TaskHistory.h"
+#include "shell/SyncCenter.h"
+#include "storage/CategoryList.h"
 #include "storage/DataPacket.h"
 #include "storage/SaveFile.h"
-#include "dialogs/ufrmReOpen.h"
-#include "storage/CategoryList.h"
 #include "view/uFrTasks.h"
 #include "widgets/BusyCursor.h"
 
@@ -52,6 +53,7 @@ void TfrmMain::RecoverLists() {
             continue;
         }
         m_recovery->follow(view->document(), copy.id);
+        m_syncCenter->AddList(view);
         view->SetCategoryChoices(m_categories ? m_categories->lines() : QStringList());
         PageControl1->show();
         PageControl1->setCurrentWidget(view->parentWidget());

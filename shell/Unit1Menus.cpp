@@ -3,6 +3,7 @@
 
 #include "dialogs/uAbout.h"
 #include "document/TaskUndo.h"
+#include "shell/SyncCenter.h"
 #include "view/uFrTasks.h"
 #include "widgets/DecorativeStrip.h"
 #include "widgets/Icons.h"
@@ -156,6 +157,9 @@ void TfrmMain::buildMenus() {
     addMirror(file, QStringLiteral("Close"), QStringLiteral("Close1"), actClose);
     file->addAction(actCloseAll);
     file->addSeparator();
+    file->addAction(m_syncCenter->SettingsAction());
+    file->addAction(m_syncCenter->SyncAction());
+    file->addSeparator();
     addMirror(file, QStringLiteral("Print"), QStringLiteral("Print1"), actPrint);
     file->addSeparator();
     addMirror(file, QStringLiteral("Exit"), QStringLiteral("Exit1"), actExit);
@@ -221,6 +225,7 @@ void TfrmMain::buildToolBar() {
     add(actImport, QStringLiteral("tbImportButton"));
     add(actBatchInsertTool, QStringLiteral("tbBatchInsert"));
     add(actCategories, QStringLiteral("tbCategories"));
+    add(m_syncCenter->SyncAction(), QStringLiteral("tbSync"));
     m_toolBar->addSeparator();
     add(actExit, QStringLiteral("tbExit"));
 }
@@ -263,6 +268,7 @@ void TfrmMain::buildFooter() {
     footer->setFixedHeight(22);
     auto* layout = new QHBoxLayout(footer);
     layout->setContentsMargins(6, 0, 8, 0);
+    layout->addWidget(m_syncCenter->Footer());
     layout->addStretch();
     auto* address = new QLabel(TfrmAbout::webAddress(), footer);
     address->setObjectName(QStringLiteral("lblWebAddress"));
