@@ -67,7 +67,10 @@ SyncCenter::SyncCenter(TfrmMain& main, std::function<bool(const std::function<vo
     layout->addWidget(lblSync);
     layout->addWidget(btnSyncCancel);
     ConnectGuarded(btnSyncCancel, &QToolButton::clicked, this, &SyncCenter::btnSyncCancelClick);
-    showFooter();
+    // Nothing to tell before a list syncs.
+    for (QWidget* part : {static_cast<QWidget*>(pbSync), static_cast<QWidget*>(lblSync),
+                          static_cast<QWidget*>(btnSyncCancel)})
+        part->hide();
 
     frmSyncSettings = new TfrmSyncSettings(&main);
 }
