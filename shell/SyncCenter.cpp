@@ -71,8 +71,10 @@ SyncCenter::SyncCenter(TfrmMain& main, std::function<bool(const std::function<vo
     for (QWidget* part : {static_cast<QWidget*>(pbSync), static_cast<QWidget*>(lblSync),
                           static_cast<QWidget*>(btnSyncCancel)})
         part->hide();
+}
 
-    frmSyncSettings = new TfrmSyncSettings(&main);
+void SyncCenter::CreateSettingsWindow() {
+    frmSyncSettings = new TfrmSyncSettings(&m_main);
 }
 
 SyncCenter::~SyncCenter() = default;
@@ -154,6 +156,8 @@ void SyncCenter::withPassword(ListSync& sync, std::function<void(const QString&)
 
 void SyncCenter::actSyncSettingsExecute() {
     ListSync& sync = requireSync();
+    if (!frmSyncSettings)
+        return;
     const QPointer<ListSync> guard(&sync);
     withPassword(sync, [this, guard](const QString& password) {
         // Out of the keyring's callback before the window waits for the user.
@@ -193,6 +197,8 @@ void SyncCenter::startSync(ListSync& sync, bool chosen) {
 
 void SyncCenter::showSettings(ListSync& sync, const QString& password, const QString& note,
                               bool chosen) {
+    if (!frmSyncSettings)
+        return;
     const QString before = sync.settings().calendar.isEmpty() ? QString() : password;
     const std::optional<TfrmSyncSettings::Choice> choice =
         frmSyncSettings->Ask(sync.listName(), sync.settings(), password, note);

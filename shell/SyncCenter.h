@@ -40,6 +40,8 @@ public:
     QAction* SyncAction() const { return actSync; }
     // The footer's part for the sync: a label, a busy bar and Cancel, at the footer's left.
     QWidget* Footer() const { return pnlSync; }
+    // Makes the Sync Settings window, after the main window's other secondary windows.
+    void CreateSettingsWindow();
     TfrmSyncSettings* SettingsWindow() const { return frmSyncSettings; }
 
     // A tab was built for a list (opened, made or recovered): its sync starts when it syncs.

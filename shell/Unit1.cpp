@@ -100,6 +100,7 @@ void TfrmMain::CreateSecondaryWindows() {
     frmHistory = new TfrmHistory(this);
     frmDeletedTasks = new TfrmDeletedTasks(this);
     QRptTasks = new TQRptTasks(this);
+    m_syncCenter->CreateSettingsWindow();
 }
 
 TaskViewServices TfrmMain::ViewServices() {
