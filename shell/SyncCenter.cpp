@@ -141,16 +141,20 @@ void SyncCenter::withPassword(ListSync& sync, std::function<void(const QString&)
         then(m_passwords.value(key));
         return;
     }
+    // The keyring may answer after the list, or the window, is gone.
     const QPointer<ListSync> guard(&sync);
+    const QPointer<SyncCenter> self(this);
     SyncPassword::Read(
-        key, [this, guard, key, then](const QString& error, bool found, const QString& password) {
+        key, [self, guard, key, then](const QString& error, bool found, const QString& password) {
             // No keyring, or no password kept for the account: a server that wants one says so,
             // and the settings window asks for it.
             Q_UNUSED(error);
+            if (!self)
+                return;
             if (found)
-                m_passwords.insert(key, password);
+                self->m_passwords.insert(key, password);
             if (guard)
-                then(found ? password : m_passwords.value(key));
+                then(found ? password : self->m_passwords.value(key));
         });
 }
 

@@ -9,6 +9,7 @@
 #include "storage/DataPacket.h"
 #include "support/AwaitCall.h"
 #include "support/DavServer.h"
+#include "support/ScriptedHttpServer.h"
 #include "support/ScriptedPrompt.h"
 #include "sync/SyncPassword.h"
 #include "view/uFrTasks.h"
@@ -20,11 +21,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 
 #include <functional>
 #include <memory>
@@ -79,6 +82,7 @@ private slots:
     void trueConflictAsked();
     void failuresNameTheServerAndLoseNothing_data();
     void failuresNameTheServerAndLoseNothing();
+    void busyUntilCancelled();
 
 private:
     static void ServerRows() {
@@ -93,8 +97,9 @@ private:
     TfrTasks* view() const { return m_main->ActiveTaskView(); }
     ListSync* sync() const { return SyncCenter::SyncOf(view()); }
     QString makeList(const QString& name, const QStringList& tasks);
-    // Sets the list up to sync with a new calendar of the server, as the settings window does.
-    void configure(const QString& fileName, const QString& user = QStringLiteral("test"));
+    // Sets the list up to sync with a calendar, as the settings window does: by default a new
+    // calendar of the test's server.
+    void configure(const QString& fileName, QUrl server = QUrl(), QUrl calendar = QUrl());
     void open(const QString& fileName);
     // Another program's client, on the calendar; its output.
     QString other(const QStringList& arguments, const QString& password = QStringLiteral("pw"));
@@ -145,17 +150,21 @@ QString TestSyncWindow::makeList(const QString& name, const QStringList& texts) 
     return fileName;
 }
 
-void TestSyncWindow::configure(const QString& fileName, const QString& user) {
-    CalDavClient client;
-    client.setCredentials(QStringLiteral("test"), QStringLiteral("pw"));
-    m_calendar = AwaitCall<CalDavClient::Failure, CalDavClient::Calendar>([&](auto done) {
-                     client.makeCalendar(m_dav->home(), QStringLiteral("Tasks"), done);
-                 }).result.url;
+void TestSyncWindow::configure(const QString& fileName, QUrl server, QUrl calendar) {
+    if (server.isEmpty()) {
+        CalDavClient client;
+        client.setCredentials(QStringLiteral("test"), QStringLiteral("pw"));
+        server = m_dav->root();
+        calendar = AwaitCall<CalDavClient::Failure, CalDavClient::Calendar>([&](auto done) {
+                       client.makeCalendar(m_dav->home(), QStringLiteral("Tasks"), done);
+                   }).result.url;
+    }
+    m_calendar = calendar;
     SyncState state(fileName);
     SyncState::Settings settings;
-    settings.server = m_dav->root();
-    settings.calendar = m_calendar;
-    settings.userName = user;
+    settings.server = server;
+    settings.calendar = calendar;
+    settings.userName = QStringLiteral("test");
     settings.enabled = true;
     state.setSettings(settings);
 }
@@ -396,6 +405,28 @@ void TestSyncWindow::failuresNameTheServerAndLoseNothing() {
         QCOMPARE(other({"list"}), QStringLiteral("Bread|5||\nMilk|5||"));
     }
     QCOMPARE(tasks(), QStringList({"Bread", "Milk"}));
+}
+
+// A server that never answers keeps the footer busy, the window working, until Cancel, which
+// says nothing more and changes nothing.
+void TestSyncWindow::busyUntilCancelled() {
+    ScriptedHttpServer stalled([](const ScriptedHttpServer::Request&) { return QByteArray(); });
+    const QString list = makeList(QStringLiteral("Groceries.cv1"), {"Milk"});
+    configure(list, stalled.root(), stalled.root().resolved(QUrl(QStringLiteral("tasks/"))));
+    open(list);
+    QSignalSpy synced(sync(), &ListSync::finished);
+    auto* cancel = m_main->findChild<QToolButton*>(QStringLiteral("btnSyncCancel"));
+    QTRY_VERIFY(cancel->isVisible() && !stalled.requests().isEmpty());
+    QVERIFY(m_main->findChild<QProgressBar*>(QStringLiteral("pbSync"))->isVisible());
+    QVERIFY(m_main->findChild<QLabel*>(QStringLiteral("lblSync"))
+                ->text()
+                .contains(stalled.root().authority()));
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    QCOMPARE(synced.count(), 1);
+    QVERIFY(!cancel->isVisible());
+    QVERIFY(m_main->findChild<QLabel*>(QStringLiteral("lblSync"))->text().contains("cancelled"));
+    QCOMPARE(tasks(), QStringList{"Milk"});
+    QVERIFY(m_prompt->errors.isEmpty());
 }
 
 QTEST_MAIN(TestSyncWindow)
