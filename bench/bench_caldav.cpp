@@ -9,7 +9,7 @@
 #include "bench/Timing.h"
 #include "support/AwaitCall.h"
 #include "support/DavServer.h"
-#include "support/TableSyncList.h"
+#include "support/SyncedDocument.h"
 #include "sync/CalDavSync.h"
 
 #include <QCoreApplication>
@@ -29,8 +29,9 @@ using Failure = CalDavClient::Failure;
 
 struct Copy {
     Copy(const QString& name, const QString& folder, const QUrl& calendar)
-        : list(name), state(folder + QLatin1Char('/') + name + QStringLiteral(".cv1"),
-                            folder + QStringLiteral("/sync-") + name),
+        : copy(folder + QLatin1Char('/') + name + QStringLiteral(".cv1")), list(copy.list),
+          state(folder + QLatin1Char('/') + name + QStringLiteral(".cv1"),
+                folder + QStringLiteral("/sync-") + name),
           sync(list, state) {
         state.load();
         SyncState::Settings settings;
@@ -55,14 +56,15 @@ struct Copy {
                 loop.exec();
         });
         QObject::disconnect(connection);
-        list.markSaved();
+        copy.markSaved();
         sync.listSaved();
         if (failure)
             std::fprintf(stderr, "sync failed: %s\n", qPrintable(failure.message));
         return ms;
     }
 
-    TableSyncList list;
+    SyncedDocument copy;
+    DocumentSync& list;
     SyncState state;
     CalDavSync sync;
 };
@@ -75,7 +77,7 @@ QUrl makeCalendar(const DavServer& dav, const QString& name) {
         .result.url;
 }
 
-void fill(TableSyncList& list, int tasks) {
+void fill(SyncedDocument& list, int tasks) {
     for (int i = 0; i < tasks; ++i)
         list.add(QStringLiteral("Task %1 of the bench, with a few words to it").arg(i),
                  i % 3 == 0 ? TaskRecord::High : TaskRecord::Normal,
@@ -149,7 +151,7 @@ int main(int argc, char** argv) {
     other.setTimeout(3600000);
 
     Copy first(QStringLiteral("upload"), temp.path(), makeCalendar(dav, QStringLiteral("upload")));
-    fill(first.list, upload);
+    fill(first.copy, upload);
     const Timed uploaded = timedRun(first);
     std::printf("first upload of %d tasks: %.0f ms (this program's processor time %.0f ms)\n",
                 upload, uploaded.wall, uploaded.cpu);
@@ -176,7 +178,7 @@ int main(int argc, char** argv) {
         idleCpu.push_back(still.cpu);
 
         const auto row = DataTable::RowId(large.list.tasks()[std::size_t(run)].key);
-        large.list.set(row, TaskRecord::Task, QStringLiteral("Edited here %1").arg(run));
+        large.copy.set(row, TaskRecord::Task, QStringLiteral("Edited here %1").arg(run));
         pushOne.push_back(large.run());
         large.run(); // the ctag moved with the push: one report finds nothing new
 

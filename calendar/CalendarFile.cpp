@@ -345,6 +345,38 @@ QByteArray Write(const DataTable& table, const QString& listIdentity) {
     return out + end;
 }
 
+namespace {
+
+// One calendar object parsed, and its to-do without RECURRENCE-ID (nullptr when it has none).
+ComponentPtr parsedObject(const QByteArray& object, icalcomponent*& vtodo) {
+    requireText(object);
+    if (object.size() > MaxTodoSize)
+        throw CorvantisError(QStringLiteral("It is larger than %1 MB.").arg(MaxTodoSize >> 20));
+    requireShallow(object);
+    ComponentPtr calendar(parsed(object));
+    if (!calendar || icalcomponent_isa(calendar.get()) != ICAL_VCALENDAR_COMPONENT)
+        throw notCalendar();
+    // libical's notes on what it could not read are not part of the object.
+    icalcomponent_strip_errors(calendar.get());
+    vtodo = nullptr;
+    for (icalcomponent* c = icalcomponent_get_first_component(calendar.get(), ICAL_VTODO_COMPONENT);
+         c && !vtodo; c = icalcomponent_get_next_component(calendar.get(), ICAL_VTODO_COMPONENT))
+        if (!isOccurrence(c))
+            vtodo = c;
+    return calendar;
+}
+
+} // namespace
+
+std::optional<Todo> ReadObject(const QByteArray& object, const FieldList& fields) {
+    icalcomponent* vtodo = nullptr;
+    const ComponentPtr calendar = parsedObject(object, vtodo);
+    const QString uid = vtodo ? uidOf(vtodo) : QString();
+    if (uid.isEmpty())
+        return std::nullopt;
+    return Todo{uid, VTodoMapping::Read(vtodo, fields, uid)};
+}
+
 QByteArray WithTask(const QByteArray& lastCopy, const FieldList& fields, const RowData& row,
                     const QString& fallbackUid) {
     ComponentPtr calendar;
@@ -354,21 +386,7 @@ QByteArray WithTask(const QByteArray& lastCopy, const FieldList& fields, const R
         vtodo = icalcomponent_new(ICAL_VTODO_COMPONENT);
         icalcomponent_add_component(calendar.get(), vtodo);
     } else {
-        requireText(lastCopy);
-        if (lastCopy.size() > MaxTodoSize)
-            throw CorvantisError(QStringLiteral("It is larger than %1 MB.").arg(MaxTodoSize >> 20));
-        requireShallow(lastCopy);
-        calendar.reset(parsed(lastCopy));
-        if (!calendar || icalcomponent_isa(calendar.get()) != ICAL_VCALENDAR_COMPONENT)
-            throw notCalendar();
-        // libical's notes on what it could not read are not part of the object.
-        icalcomponent_strip_errors(calendar.get());
-        for (icalcomponent* c =
-                 icalcomponent_get_first_component(calendar.get(), ICAL_VTODO_COMPONENT);
-             c && !vtodo;
-             c = icalcomponent_get_next_component(calendar.get(), ICAL_VTODO_COMPONENT))
-            if (!isOccurrence(c))
-                vtodo = c;
+        calendar = parsedObject(lastCopy, vtodo);
         if (!vtodo)
             throw CorvantisError(QStringLiteral("It holds no to-do."));
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "document/MergeConflict.h"
+#include "sync/MergeConflict.h"
 
 #include <QDialog>
 

@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes to the iCalendar reader (a bound on nesting, libical one to-do at a time,
-// then the to-do mapping) and writes a task over the object's to-do as a sync does. Reading
-// refuses the text with a message or gives tasks with distinct UIDs; an object written back
-// reads back with the task's values, and holds the task, so writing it again sends nothing.
+// then the to-do mapping), reads it as one server object, and writes a task over the object's
+// to-do as a sync does. Reading refuses the text with a message or gives tasks with distinct UIDs
+// (an object's task has one); an object written back reads back with the task's values, and
+// holds the task, so writing it again sends nothing.
 #include "base/CorvantisError.h"
 #include "calendar/CalendarFile.h"
 #include "model/DataTable.h"
@@ -76,6 +77,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     (i > 0 && todo.values[i].field <= todo.values[i - 1].field))
                     std::abort();
         }
+    } catch (const CorvantisError& e) {
+        if (e.message().isEmpty())
+            std::abort();
+    }
+
+    try {
+        const std::optional<CalendarFile::Todo> object = CalendarFile::ReadObject(bytes, fields);
+        if (object && object->uid.isEmpty())
+            std::abort();
     } catch (const CorvantisError& e) {
         if (e.message().isEmpty())
             std::abort();

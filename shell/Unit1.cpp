@@ -21,6 +21,7 @@
 #include "report/uQRptTasks.h"
 #include "shell/MergeCenter.h"
 #include "shell/ReminderCenter.h"
+#include "shell/SyncCenter.h"
 #include "storage/CategoryList.h"
 #include "storage/CategorySettings.h"
 #include "storage/Import.h"
@@ -64,6 +65,8 @@ TfrmMain::TfrmMain(const QString& programFolder, QWidget* parent)
     pal.setColor(QPalette::Window, ProgramColours::ViewBackground);
     setPalette(pal);
     setAutoFillBackground(true);
+    m_syncCenter = new SyncCenter(
+        *this, [this](const std::function<void()>& body) { return runCommand(body); });
     resize(1138, 622);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -111,6 +114,7 @@ void TfrmMain::CreateSecondaryWindows() {
         new ReminderCenter(CategorySettings::FileName(m_programFolder),
                            ReminderStore::defaultRoot(), QDBusConnection::sessionBus(), this);
     m_reminders->setStatusMessage([this](const QString& text) { lblReminders->setText(text); });
+    m_syncCenter->CreateSettingsWindow();
 }
 
 TaskViewServices TfrmMain::ViewServices() {
@@ -227,6 +231,7 @@ void TfrmMain::AddListTab(const QString& name, bool isNew) {
     }
     view->SetCategoryChoices(m_categories ? m_categories->lines() : QStringList());
     remindOf(view);
+    m_syncCenter->AddList(view);
     PageControl1->setCurrentWidget(page);
     // The page just became visible: only now can its quick-add box take the focus.
     view->FocusQuickAdd();

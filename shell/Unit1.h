@@ -15,6 +15,7 @@ class CategoryList;
 class ListRecovery;
 class MergeCenter;
 class RecentLists;
+class SyncCenter;
 class TaskUndo;
 class TfrTasks;
 class TfrmReOpen;
@@ -166,6 +167,7 @@ private:
     bool m_activatingPage = false; // the program, not the user, is changing the active page
     ListRecovery* m_recovery = nullptr;
     MergeCenter* m_merge = nullptr;
+    SyncCenter* m_syncCenter = nullptr; // the calendar sync of the open lists
 
     QTabWidget* PageControl1 = nullptr;
     QMenu* pmTabRightClick = nullptr;

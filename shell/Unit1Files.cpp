@@ -12,6 +12,7 @@
 #include "model/DataTable.h"
 #include "model/TaskHistory.h"
 #include "shell/MergeCenter.h"
+#include "shell/SyncCenter.h"
 #include "storage/CategoryList.h"
 #include "storage/DataPacket.h"
 #include "storage/SaveFile.h"
@@ -53,6 +54,7 @@ void TfrmMain::RecoverLists() {
             continue;
         }
         m_recovery->follow(view->document(), copy.id);
+        m_syncCenter->AddList(view);
         view->SetCategoryChoices(m_categories ? m_categories->lines() : QStringList());
         remindOf(view);
         PageControl1->show();

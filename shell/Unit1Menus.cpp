@@ -3,6 +3,7 @@
 
 #include "dialogs/uAbout.h"
 #include "document/TaskUndo.h"
+#include "shell/SyncCenter.h"
 #include "view/uFrTasks.h"
 #include "widgets/DecorativeStrip.h"
 #include "widgets/Icons.h"
@@ -163,6 +164,9 @@ void TfrmMain::buildMenus() {
     addMirror(file, QStringLiteral("Close"), QStringLiteral("Close1"), actClose);
     file->addAction(actCloseAll);
     file->addSeparator();
+    file->addAction(m_syncCenter->SettingsAction());
+    file->addAction(m_syncCenter->SyncAction());
+    file->addSeparator();
     addMirror(file, QStringLiteral("Print"), QStringLiteral("Print1"), actPrint);
     file->addSeparator();
     addMirror(file, QStringLiteral("Exit"), QStringLiteral("Exit1"), actExit);
@@ -229,6 +233,7 @@ void TfrmMain::buildToolBar() {
     add(actImport, QStringLiteral("tbImportButton"));
     add(actBatchInsertTool, QStringLiteral("tbBatchInsert"));
     add(actCategories, QStringLiteral("tbCategories"));
+    add(m_syncCenter->SyncAction(), QStringLiteral("tbSync"));
     m_toolBar->addSeparator();
     add(actExit, QStringLiteral("tbExit"));
 }
@@ -274,6 +279,7 @@ void TfrmMain::buildFooter() {
     lblReminders = new QLabel(footer);
     lblReminders->setObjectName(QStringLiteral("lblReminders"));
     layout->addWidget(lblReminders);
+    layout->addWidget(m_syncCenter->Footer());
     layout->addStretch();
     auto* address = new QLabel(TfrmAbout::webAddress(), footer);
     address->setObjectName(QStringLiteral("lblWebAddress"));

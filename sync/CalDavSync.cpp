@@ -1,6 +1,7 @@
 #include "sync/CalDavSync.h"
 
 #include "base/CorvantisError.h"
+#include "sync/FieldMerge.h"
 
 #include <QCryptographicHash>
 #include <QPointer>
@@ -14,6 +15,17 @@ constexpr int MaxRounds = 4;
 
 QString deletedText() {
     return QObject::tr("Deleted");
+}
+
+// "Changed: Task, Priority": the fields one side changed since the last sync, as a merge of two
+// copies of a list tells them.
+QString changedText(const QStringList& names, const SyncedList::Values& base,
+                    const SyncedList::Values& values) {
+    QStringList changed;
+    for (int f = 0; f < values.size(); ++f)
+        if (values[f] != base.value(f))
+            changed << names.value(f);
+    return QObject::tr("Changed: %1").arg(changed.join(QStringLiteral(", ")));
 }
 
 } // namespace
@@ -61,7 +73,7 @@ struct CalDavSync::Run {
     QSet<QString> handled; // UIDs a pulled or fetched object settled this round
 
     std::vector<Pending> pending;
-    std::vector<SyncConflict> conflicts;
+    std::vector<MergeConflict> conflicts;
     std::vector<SyncedList::Change> changes;
     struct Record {
         QString uid;
@@ -123,6 +135,14 @@ void CalDavSync::takeLocalSnapshot() {
     for (std::size_t i = 0; i < run.local.size(); ++i)
         if (!run.local[i].uid.isEmpty() && !run.localByUid.contains(run.local[i].uid))
             run.localByUid.insert(run.local[i].uid, i);
+}
+
+SyncedList::Values CalDavSync::lastValues(const SyncState::Item& item) const {
+    QString uid;
+    SyncedList::Values values;
+    if (!m_list.read(item.ics, uid, values))
+        values.clear();
+    return values;
 }
 
 const SyncedList::Task* CalDavSync::localTask(const QString& uid) const {
@@ -275,12 +295,12 @@ void CalDavSync::reconcileRemote(const CalDavClient::Resource& resource) {
         }
         pending.kind = Pending::DeletedHere;
         run.pending.push_back(pending);
-        SyncConflict conflict;
-        conflict.kind = SyncConflict::Kind::DeletedVsEdited;
-        conflict.deletedHere = true;
+        MergeConflict conflict;
+        conflict.kind = MergeConflict::Kind::DeletedVsEdited;
+        conflict.deletedInThisCopy = true;
         conflict.task = theirs.value(0);
-        conflict.thisList = deletedText();
-        conflict.server = theirs.join(QStringLiteral(", "));
+        conflict.thisCopy = deletedText();
+        conflict.otherCopy = changedText(m_list.fieldNames(), lastValues(*item), theirs);
         run.conflicts.push_back(conflict);
         return;
     }
@@ -295,27 +315,26 @@ void CalDavSync::reconcileRemote(const CalDavClient::Resource& resource) {
         record();
         return;
     }
-    // Changed on both sides: field by field against the last sync (none: every difference is a
-    // question).
-    SyncedList::Values base;
-    QString ignored;
-    if (item && !m_list.read(item->ics, ignored, base))
-        base.clear();
+    // Changed on both sides: field by field against the last sync, by the rule of a merge of
+    // two copies of a list (no last sync: every difference is a question).
+    const SyncedList::Values base = item ? lastValues(*item) : SyncedList::Values();
     pending.merged = pending.mine;
     const QStringList names = m_list.fieldNames();
     for (int f = 0; f < pending.mine.size() && f < theirs.size(); ++f) {
         const bool mineChanged = !item || pending.mine[f] != base.value(f);
         const bool theirsChanged = !item || theirs[f] != base.value(f);
-        if (!theirsChanged || pending.mine[f] == theirs[f])
-            continue;
-        if (!mineChanged) {
+        switch (ListMerge::MergeField(mineChanged, theirsChanged, pending.mine[f] == theirs[f])) {
+        case ListMerge::Take::Mine:
+            break;
+        case ListMerge::Take::Theirs:
             pending.merged[f] = theirs[f];
-            continue;
+            break;
+        case ListMerge::Take::Conflict:
+            pending.fields.push_back(f);
+            run.conflicts.push_back({MergeConflict::Kind::Field, false, mine->id, mine->text,
+                                     names.value(f), base.value(f), pending.mine[f], theirs[f]});
+            break;
         }
-        pending.fields.push_back(f);
-        run.conflicts.push_back({SyncConflict::Kind::Field, false, mine->id, mine->text,
-                                 names.value(f), item ? base.value(f) : QString(), pending.mine[f],
-                                 theirs[f]});
     }
     if (pending.fields.empty())
         settle(pending, pending.merged);
@@ -335,12 +354,12 @@ void CalDavSync::reconcileRemoved(const QString& href) {
         Pending pending{Pending::DeletedThere, uid, href, {}, {}, mine->key,
                         mine->values,          {},  {},   {}};
         run.pending.push_back(pending);
-        SyncConflict conflict;
-        conflict.kind = SyncConflict::Kind::DeletedVsEdited;
+        MergeConflict conflict;
+        conflict.kind = MergeConflict::Kind::DeletedVsEdited;
         conflict.taskId = mine->id;
         conflict.task = mine->text;
-        conflict.thisList = mine->values.join(QStringLiteral(", "));
-        conflict.server = deletedText();
+        conflict.thisCopy = changedText(m_list.fieldNames(), lastValues(*item), mine->values);
+        conflict.otherCopy = deletedText();
         run.conflicts.push_back(conflict);
         return;
     }
@@ -408,7 +427,7 @@ void CalDavSync::ask() {
                   0);
     const int id = run.id;
     QPointer<CalDavSync> self(this);
-    m_ask(run.conflicts, [self, id](const SyncChoices& choices) {
+    m_ask(run.conflicts, [self, id](const MergeChoices& choices) {
         if (!self || !self->m_run || self->m_run->id != id)
             return;
         if (choices.size() != self->m_run->conflicts.size())
@@ -421,7 +440,7 @@ void CalDavSync::ask() {
     });
 }
 
-void CalDavSync::resolve(const SyncChoices& choices) {
+void CalDavSync::resolve(const MergeChoices& choices) {
     Run& run = *m_run;
     std::size_t next = 0;
     for (const Pending& pending : run.pending) {
@@ -429,13 +448,13 @@ void CalDavSync::resolve(const SyncChoices& choices) {
         case Pending::Merge: {
             SyncedList::Values merged = pending.merged;
             for (int field : pending.fields)
-                if (choices[next++] == SyncConflict::Side::Server)
+                if (choices[next++] == MergeConflict::Side::OtherCopy)
                     merged[field] = pending.theirs[field];
             settle(pending, merged);
             break;
         }
         case Pending::DeletedHere:
-            if (choices[next++] == SyncConflict::Side::ThisList) {
+            if (choices[next++] == MergeConflict::Side::ThisCopy) {
                 run.drops.push_back({pending.uid, pending.href, pending.etag});
             } else {
                 run.changes.push_back({SyncedList::Change::Add, -1, pending.uid, pending.theirs});
@@ -446,7 +465,7 @@ void CalDavSync::resolve(const SyncChoices& choices) {
             break;
         case Pending::DeletedThere:
             run.records.push_back({pending.uid, pending.href, {}, {}, true});
-            if (choices[next++] == SyncConflict::Side::ThisList) {
+            if (choices[next++] == MergeConflict::Side::ThisCopy) {
                 run.pushes.push_back({pending.uid, pending.href, {}, {}, true});
             } else {
                 run.changes.push_back({SyncedList::Change::Delete, pending.key, pending.uid, {}});

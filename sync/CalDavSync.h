@@ -1,7 +1,7 @@
 #pragma once
 
 #include "sync/CalDavClient.h"
-#include "sync/SyncConflict.h"
+#include "sync/MergeConflict.h"
 #include "sync/SyncState.h"
 #include "sync/SyncedList.h"
 
@@ -62,8 +62,9 @@ public:
     };
     // Shows the conflicts and answers once the user has chosen: one choice per conflict, or none
     // to stop the sync (nothing is then changed for those tasks; the next sync asks again).
-    using Ask = std::function<void(const std::vector<SyncConflict>& conflicts,
-                                   std::function<void(const SyncChoices& choices)> answer)>;
+    // This list is "this copy" of the conflicts, the server "the other copy".
+    using Ask = std::function<void(const std::vector<MergeConflict>& conflicts,
+                                   std::function<void(const MergeChoices& choices)> answer)>;
 
     // The list and the state outlive the sync object; the state is loaded.
     CalDavSync(SyncedList& list, SyncState& state, QObject* parent = nullptr);
@@ -105,7 +106,7 @@ private:
     void reconcileRemoved(const QString& href);
     void scanLocal();
     void ask();
-    void resolve(const SyncChoices& choices);
+    void resolve(const MergeChoices& choices);
     void keepEditsMadeMeanwhile();
     void applyAndPush();
     void pushRound();
@@ -120,6 +121,8 @@ private:
                           const QByteArray& object);
     void takeLocalSnapshot();
     const SyncedList::Task* localTask(const QString& uid) const;
+    // The values of a task as last synced (none when its copy cannot be read).
+    SyncedList::Values lastValues(const SyncState::Item& item) const;
     static QByteArray Fingerprint(const SyncedList::Values& values);
     CalDavClient::Failure localFailure(const QString& message) const;
     QString serverName() const;

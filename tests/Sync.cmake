@@ -13,3 +13,13 @@ add_test(NAME tst_syncpassword
 set_tests_properties(tst_syncpassword PROPERTIES TIMEOUT 120)
 # Two copies of a list synced through each server.
 corvantis_test(tst_caldavsync core)
+# A list synced through the real windows, with a keyring of its own.
+add_executable(tst_syncwindow gui/tst_syncwindow.cpp)
+target_link_libraries(tst_syncwindow PRIVATE corvantis_testsupport)
+target_include_directories(tst_syncwindow PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_definitions(tst_syncwindow PRIVATE
+    CORVANTIS_TEST_SUPPORT="${CMAKE_CURRENT_SOURCE_DIR}/support")
+add_test(NAME tst_syncwindow
+         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/keyring-session.sh
+                 $<TARGET_FILE:tst_syncwindow>)
+set_tests_properties(tst_syncwindow PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 600)

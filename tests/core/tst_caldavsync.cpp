@@ -2,7 +2,7 @@
 
 #include "support/AwaitCall.h"
 #include "support/DavServer.h"
-#include "support/TableSyncList.h"
+#include "support/SyncedDocument.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -15,7 +15,7 @@
 #include <utility>
 
 using Failure = CalDavClient::Failure;
-using Side = SyncConflict::Side;
+using Side = MergeConflict::Side;
 
 namespace {
 
@@ -23,8 +23,9 @@ namespace {
 // answers to conflicts scripted.
 struct Device {
     Device(const QString& name, const QString& folder, const QUrl& calendar)
-        : list(name), state(folder + QLatin1Char('/') + name + QStringLiteral(".cv1"),
-                            folder + QStringLiteral("/sync-") + name) {
+        : copy(folder + QLatin1Char('/') + name + QStringLiteral(".cv1")), list(copy.list),
+          state(folder + QLatin1Char('/') + name + QStringLiteral(".cv1"),
+                folder + QStringLiteral("/sync-") + name) {
         state.load();
         SyncState::Settings settings;
         settings.calendar = calendar;
@@ -33,7 +34,7 @@ struct Device {
         state.setSettings(settings);
         sync = std::make_unique<CalDavSync>(list, state);
         sync->setPassword(QStringLiteral("pw"));
-        sync->setAsk([this](const std::vector<SyncConflict>& conflicts, auto answer) {
+        sync->setAsk([this](const std::vector<MergeConflict>& conflicts, auto answer) {
             asked.insert(asked.end(), conflicts.begin(), conflicts.end());
             if (whileAsked)
                 std::exchange(whileAsked, nullptr)();
@@ -63,7 +64,7 @@ struct Device {
         }
         QObject::disconnect(connection);
         if (save) {
-            list.markSaved();
+            copy.markSaved();
             sync->listSaved();
         }
         return outcome;
@@ -76,11 +77,17 @@ struct Device {
         return out;
     }
 
-    TableSyncList list;
+    // The synced value of a field of the one task on this copy.
+    QString onlyTaskValue(const QString& field) {
+        return SyncedDocument::valueOf(list.tasks().front(), list, field);
+    }
+
+    SyncedDocument copy;
+    DocumentSync& list;
     SyncState state;
     std::unique_ptr<CalDavSync> sync;
-    SyncChoices answers;
-    std::vector<SyncConflict> asked;
+    MergeChoices answers;
+    std::vector<MergeConflict> asked;
     std::function<void()> whileAsked; // what the user does while the conflicts are shown
 };
 
@@ -148,18 +155,18 @@ private slots:
             QSKIP("the CalDAV server is not installed (scripts/setup.sh installs it)");
         Device& a = *m_a;
         Device& b = *m_b;
-        a.list.add(QStringLiteral("one"));
-        a.list.add(QStringLiteral("two"), TaskRecord::High, QStringLiteral("line 1\nline 2, more"));
-        a.list.add(QStringLiteral("three"));
+        a.copy.add(QStringLiteral("one"));
+        a.copy.add(QStringLiteral("two"), TaskRecord::High, QStringLiteral("line 1\nline 2, more"));
+        a.copy.add(QStringLiteral("three"));
         CHECK_SYNC(a.run());
         CHECK_SYNC(b.run());
         QCOMPARE(b.contents(), a.contents());
         QCOMPARE(b.contents().size(), std::size_t(3));
 
-        a.list.set(a.list.rowOf(QStringLiteral("one")), TaskRecord::Task, QStringLiteral("one!"));
-        b.list.set(b.list.rowOf(QStringLiteral("two")), TaskRecord::Status, TaskRecord::Complete);
-        b.list.remove(b.list.rowOf(QStringLiteral("three")));
-        b.list.add(QStringLiteral("four"), TaskRecord::Low);
+        a.copy.set(a.copy.rowOf(QStringLiteral("one")), TaskRecord::Task, QStringLiteral("one!"));
+        b.copy.set(b.copy.rowOf(QStringLiteral("two")), TaskRecord::Status, TaskRecord::Complete);
+        b.copy.remove(b.copy.rowOf(QStringLiteral("three")));
+        b.copy.add(QStringLiteral("four"), TaskRecord::Low);
         CHECK_SYNC(a.run());
         CHECK_SYNC(b.run());
         CHECK_SYNC(a.run());
@@ -186,16 +193,16 @@ private slots:
         for (const char* server : {"radicale", "xandikos"}) {
             const auto row = [&](const char* kind, Side side, const char* expected) {
                 QTest::addRow("%s, %s, %s", server, kind,
-                              side == Side::ThisList ? "this list" : "server")
+                              side == Side::ThisCopy ? "this list" : "server")
                     << QString::fromLatin1(server) << QString::fromLatin1(kind) << int(side)
                     << QString::fromLatin1(expected);
             };
-            row("field", Side::ThisList, "A says");
-            row("field", Side::Server, "B says");
-            row("deleted here", Side::ThisList, "");
-            row("deleted here", Side::Server, "B says");
-            row("deleted there", Side::ThisList, "A says");
-            row("deleted there", Side::Server, "");
+            row("field", Side::ThisCopy, "A says");
+            row("field", Side::OtherCopy, "B says");
+            row("deleted here", Side::ThisCopy, "");
+            row("deleted here", Side::OtherCopy, "B says");
+            row("deleted there", Side::ThisCopy, "A says");
+            row("deleted there", Side::OtherCopy, "");
         }
     }
     void trueConflicts() {
@@ -206,20 +213,20 @@ private slots:
             QSKIP("the CalDAV server is not installed (scripts/setup.sh installs it)");
         Device& a = *m_a;
         Device& b = *m_b;
-        a.list.add(QStringLiteral("task"));
+        a.copy.add(QStringLiteral("task"));
         CHECK_SYNC(a.run());
         CHECK_SYNC(b.run());
 
         // Each side deletes the task or changes its text and one field of its own.
         const auto change = [](Device& device, bool deletes, const QString& text,
                                const QString& field, const QString& value) {
-            const DataTable::RowId row = device.list.rowOf(QStringLiteral("task"));
+            const DataTable::RowId row = device.copy.rowOf(QStringLiteral("task"));
             if (deletes) {
-                device.list.remove(row);
+                device.copy.remove(row);
                 return;
             }
-            device.list.set(row, TaskRecord::Task, text);
-            device.list.set(row, field, value);
+            device.copy.set(row, TaskRecord::Task, text);
+            device.copy.set(row, field, value);
         };
         change(a, kind == QLatin1String("deleted here"), QStringLiteral("A says"),
                TaskRecord::Details, QStringLiteral("from A"));
@@ -232,16 +239,15 @@ private slots:
 
         QCOMPARE(a.asked.size(), std::size_t(1));
         QCOMPARE(a.asked.front().kind, kind == QLatin1String("field")
-                                           ? SyncConflict::Kind::Field
-                                           : SyncConflict::Kind::DeletedVsEdited);
-        QCOMPARE(a.asked.front().deletedHere, kind == QLatin1String("deleted here"));
+                                           ? MergeConflict::Kind::Field
+                                           : MergeConflict::Kind::DeletedVsEdited);
+        QCOMPARE(a.asked.front().deletedInThisCopy, kind == QLatin1String("deleted here"));
         QCOMPARE(TextsOf(a), expected.isEmpty() ? QStringList() : QStringList{expected});
         QCOMPARE(b.contents(), a.contents());
         if (kind == QLatin1String("field")) {
             // The fields only one side changed came through from both.
-            const QStringList values = a.contents().begin()->second;
-            QCOMPARE(values.value(2), TaskRecord::High);
-            QCOMPARE(values.value(4), QStringLiteral("from A"));
+            QCOMPARE(a.onlyTaskValue(TaskRecord::Priority), TaskRecord::High);
+            QCOMPARE(a.onlyTaskValue(TaskRecord::Details), QStringLiteral("from A"));
             QCOMPARE(a.asked.front().base, QStringLiteral("task"));
         }
         QCOMPARE(objectsOnServer(), expected.isEmpty() ? 0 : 1);
@@ -254,28 +260,28 @@ private slots:
             QSKIP("the CalDAV server is not installed (scripts/setup.sh installs it)");
         Device& a = *m_a;
         Device& b = *m_b;
-        a.list.add(QStringLiteral("task"));
+        a.copy.add(QStringLiteral("task"));
         CHECK_SYNC(a.run());
         CHECK_SYNC(b.run());
-        a.list.set(a.list.rowOf(QStringLiteral("task")), TaskRecord::Task, QStringLiteral("A"));
-        b.list.set(b.list.rowOf(QStringLiteral("task")), TaskRecord::Task, QStringLiteral("B"));
-        b.list.set(b.list.rowOf(QStringLiteral("B")), TaskRecord::Priority, TaskRecord::Low);
+        a.copy.set(a.copy.rowOf(QStringLiteral("task")), TaskRecord::Task, QStringLiteral("A"));
+        b.copy.set(b.copy.rowOf(QStringLiteral("task")), TaskRecord::Task, QStringLiteral("B"));
+        b.copy.set(b.copy.rowOf(QStringLiteral("B")), TaskRecord::Priority, TaskRecord::Low);
         CHECK_SYNC(b.run());
-        a.answers = {Side::Server};
+        a.answers = {Side::OtherCopy};
         a.whileAsked = [&] {
-            a.list.set(a.list.rowOf(QStringLiteral("A")), TaskRecord::Task, QStringLiteral("C"));
+            a.copy.set(a.copy.rowOf(QStringLiteral("A")), TaskRecord::Task, QStringLiteral("C"));
         };
         CHECK_SYNC(a.run());
         QCOMPARE(TextsOf(a), QStringList{"C"}); // not overwritten by the answer
 
-        a.answers = {Side::ThisList};
+        a.answers = {Side::ThisCopy};
         CHECK_SYNC(a.run());
         CHECK_SYNC(b.run());
         QCOMPARE(a.asked.size(), std::size_t(2));
-        QCOMPARE(a.asked.back().thisList, QStringLiteral("C"));
+        QCOMPARE(a.asked.back().thisCopy, QStringLiteral("C"));
         QCOMPARE(TextsOf(b), QStringList{"C"});
         QCOMPARE(b.contents(), a.contents());
-        QCOMPARE(a.contents().begin()->second.value(2), TaskRecord::Low);
+        QCOMPARE(a.onlyTaskValue(TaskRecord::Priority), TaskRecord::Low);
     }
 
     // A task whose UID another client stored under a name of its own is found by its UID, not
@@ -285,7 +291,7 @@ private slots:
         if (!setUp())
             QSKIP("the CalDAV server is not installed (scripts/setup.sh installs it)");
         Device& a = *m_a;
-        a.list.add(QStringLiteral("task"));
+        a.copy.add(QStringLiteral("task"));
         CHECK_SYNC(a.run());
         const QString uid = a.list.tasks().front().uid;
         const SyncState::Item item = *a.state.item(uid);
@@ -320,7 +326,7 @@ private slots:
             QSKIP("the CalDAV server is not installed (scripts/setup.sh installs it)");
         Device& a = *m_a;
         for (int i = 0; i < 40; ++i)
-            a.list.add(QStringLiteral("task %1").arg(i));
+            a.copy.add(QStringLiteral("task %1").arg(i));
         a.sync->setParallelRequests(1);
         const auto stopHalfway = QObject::connect(a.sync.get(), &CalDavSync::progress,
                                                   [&](const QString&, int done, int total) {
@@ -361,7 +367,7 @@ private slots:
             QSKIP("the CalDAV server is not installed (scripts/setup.sh installs it)");
         Device& a = *m_a;
         Device& b = *m_b;
-        a.list.add(QStringLiteral("task"));
+        a.copy.add(QStringLiteral("task"));
         CHECK_SYNC(a.run());
         CHECK_SYNC(b.run());
         const auto etagOnDisk = [&] {
@@ -373,12 +379,12 @@ private slots:
         const QByteArray synced = etagOnDisk();
         QVERIFY(!synced.isEmpty());
 
-        b.list.set(b.list.rowOf(QStringLiteral("task")), TaskRecord::Task, QStringLiteral("new"));
+        b.copy.set(b.copy.rowOf(QStringLiteral("task")), TaskRecord::Task, QStringLiteral("new"));
         CHECK_SYNC(b.run());
         CHECK_SYNC(a.run(false));
         QCOMPARE(TextsOf(a), QStringList{"new"});
         QCOMPARE(etagOnDisk(), synced); // the list file does not hold the change yet
-        a.list.markSaved();
+        a.copy.markSaved();
         QCOMPARE(a.sync->listSaved(), QString());
         QVERIFY(etagOnDisk() != synced);
 

@@ -666,7 +666,7 @@ void TestMainWindow::secondaryWindowsInStartUpOrder() {
     QCOMPARE(classes, (QStringList{"TfrmReOpen", "TfrmAbout", "TfrmProgress", "TfrmComments",
                                    "TfrmDateSelect", "TfrmBatchImport", "TfrmCategories",
                                    "TfrmDetails", "TfrmURL", "TfrmHistory", "TfrmDeletedTasks",
-                                   "TQRptTasks", "TfrmReminders"}));
+                                   "TQRptTasks", "TfrmReminders", "TfrmSyncSettings"}));
 }
 
 // The Edit and Search menus run the active view's commands.

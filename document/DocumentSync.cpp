@@ -1,0 +1,264 @@
+#include "document/DocumentSync.h"
+
+#include "base/CorvantisError.h"
+#include "calendar/CalendarFile.h"
+#include "calendar/VTodoMapping.h"
+#include "document/ListDocument.h"
+#include "document/TaskUndo.h"
+#include "model/FieldValues.h"
+#include "model/RowData.h"
+#include "model/TaskRecord.h"
+
+#include <QFileInfo>
+
+namespace {
+
+bool isDay(const FieldDef& def) {
+    return def.kind == FieldKind::Date || def.kind == FieldKind::DateTime;
+}
+
+bool named(const FieldDef& def, const QString& name) {
+    return def.name.compare(name, Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+DocumentSync::DocumentSync(ListDocument& document) : m_document(document) {}
+
+DocumentSync::~DocumentSync() = default;
+
+DataTable& DocumentSync::table() const {
+    return *m_document.table();
+}
+
+const std::vector<int>& DocumentSync::synced() const {
+    const FieldList& fields = table().fields();
+    if (m_fieldCount == fields.size() && !m_synced.empty())
+        return m_synced;
+    m_fieldCount = fields.size();
+    m_synced.clear();
+    // The task's text first, then the others the mapping carries, in the list's order.
+    const int text = table().fieldIndex(TaskRecord::Task);
+    if (text >= 0)
+        m_synced.push_back(text);
+    for (const FieldDef& def : TaskRecord::Fields()) {
+        if (def.name == TaskRecord::Task || def.name == TaskRecord::ID ||
+            def.name == TaskRecord::LastActioned)
+            continue;
+        const int field = table().fieldIndex(def.name);
+        if (field >= 0)
+            m_synced.push_back(field);
+    }
+    return m_synced;
+}
+
+SyncedList::Values DocumentSync::valuesOf(const RowData& row) const {
+    const FieldList& fields = table().fields();
+    Values values;
+    values.reserve(qsizetype(synced().size()));
+    for (const int field : synced()) {
+        const FieldDef& def = fields[std::size_t(field)];
+        QString text;
+        try {
+            if (isDay(def)) {
+                text = FieldValues::toDate(def, row, field).toString(Qt::ISODate);
+            } else {
+                text = FieldValues::text(def, row, field);
+            }
+        } catch (const CorvantisError&) {
+            // A value that does not read as its kind is sent as nothing, as the mapping does.
+        }
+        if (def.isText()) {
+            text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+            text.replace(u'\r', u'\n');
+        }
+        if (text.isEmpty() && named(def, TaskRecord::Status))
+            text = TaskRecord::NotStarted;
+        else if (text.isEmpty() && named(def, TaskRecord::Priority))
+            text = TaskRecord::Normal;
+        values.append(text);
+    }
+    return values;
+}
+
+RowData DocumentSync::withValue(const RowData& row, int field, const QString& text) const {
+    const FieldDef& def = table().fields()[std::size_t(field)];
+    const FieldValues::Stored stored =
+        isDay(def) ? FieldValues::fromDate(def, QDate::fromString(text, Qt::ISODate))
+                   : FieldValues::fromText(def, text);
+    const std::string_view bytes = stored.bytes();
+    return row.withField(field, stored.isNull() ? nullptr : &bytes);
+}
+
+RowData DocumentSync::rowOf(const Values& values, const QString& uid) const {
+    RowData row = RowData::empty(int(table().fields().size()));
+    const std::vector<int>& fields = synced();
+    for (std::size_t i = 0; i < fields.size() && i < std::size_t(values.size()); ++i)
+        row = withValue(row, fields[i], values[qsizetype(i)]);
+    const int properties = table().fieldIndex(TaskRecord::Properties);
+    if (properties >= 0 && !uid.isEmpty())
+        row =
+            withValue(row, properties, VTodoMapping::WithUid(table().textOf(row, properties), uid));
+    return row;
+}
+
+QStringList DocumentSync::fieldNames() const {
+    QStringList names;
+    for (const int field : synced())
+        names << table().fields()[std::size_t(field)].name;
+    return names;
+}
+
+bool DocumentSync::isUnsaved() const {
+    return m_document.isUnsaved();
+}
+
+std::vector<SyncedList::Task> DocumentSync::tasks() {
+    DataTable& list = table();
+    if (m_endEdit) {
+        try {
+            m_endEdit();
+        } catch (const CorvantisError&) {
+            // The editor stays open with what the task refuses; its row is read as stored.
+        }
+    }
+    try {
+        list.settle();
+    } catch (const CorvantisError&) {
+        // A pending row the table refuses to store stays pending; the stored rows are read.
+    }
+    const int id = list.fieldIndex(TaskRecord::ID);
+    const int properties = list.fieldIndex(TaskRecord::Properties);
+    std::unordered_map<DataTable::RowId, Known> known;
+    known.reserve(m_known.size());
+    std::vector<Task> out;
+    const std::vector<DataTable::RowId> rows = list.naturalOrder();
+    out.reserve(rows.size());
+    for (const DataTable::RowId row : rows) {
+        const std::int32_t version = list.currentVersionOf(row);
+        const auto found = m_known.find(row);
+        if (found != m_known.end() && found->second.version == version) {
+            out.push_back(found->second.task);
+        } else {
+            // The stored version, never a row being edited.
+            const RowData& data = list.versionData(std::size_t(version));
+            Task task;
+            task.key = row;
+            task.id = id >= 0 ? data.int32(id) : 0;
+            task.values = valuesOf(data);
+            task.text = task.values.value(0);
+            task.uid =
+                properties >= 0 ? VTodoMapping::UidOf(list.textOf(data, properties)) : QString();
+            out.push_back(std::move(task));
+        }
+        known.emplace(row, Known{version, out.back()});
+    }
+    m_known = std::move(known);
+    return out;
+}
+
+QString DocumentSync::newUid(const Task& task) const {
+    const QString file = m_document.fileName();
+    return VTodoMapping::DerivedUid(file.isEmpty() ? file : QFileInfo(file).absoluteFilePath(),
+                                    task.id);
+}
+
+bool DocumentSync::read(const QByteArray& object, QString& uid, Values& values) const {
+    try {
+        const std::optional<CalendarFile::Todo> todo =
+            CalendarFile::ReadObject(object, table().fields());
+        if (!todo)
+            return false;
+        RowBuilder row(int(table().fields().size()));
+        for (const VTodoMapping::FieldValue& value : todo->values)
+            if (!value.value.isNull())
+                row.setBytes(value.field, value.value.bytes());
+        uid = todo->uid;
+        values = valuesOf(row.build());
+        return true;
+    } catch (const CorvantisError&) {
+        return false; // not iCalendar: the sync leaves it be
+    }
+}
+
+QByteArray DocumentSync::write(const QByteArray& lastCopy, Key key, const QString& uid) const {
+    const DataTable& list = table();
+    const auto row = DataTable::RowId(key);
+    const std::int32_t version = list.currentVersionOf(row);
+    RowData gone;
+    if (version < 0) {
+        // Deleted since the sync read the list: sent as it was read; the next sync deletes it.
+        const auto known = m_known.find(row);
+        gone = rowOf(known == m_known.end() ? Values() : known->second.task.values, uid);
+    }
+    // The stored version, never a row being edited: what is sent is what the sync read.
+    const RowData& data = version < 0 ? gone : list.versionData(std::size_t(version));
+    try {
+        const QByteArray object = CalendarFile::WithTask(lastCopy, list.fields(), data, uid);
+        return object.isEmpty() ? lastCopy : object;
+    } catch (const CorvantisError&) {
+        // The server's copy cannot be read: a whole new object takes its place.
+        return CalendarFile::WithTask(QByteArray(), list.fields(), data, uid);
+    }
+}
+
+std::vector<SyncedList::Key> DocumentSync::apply(const std::vector<Change>& changes) {
+    if (m_endEdit)
+        m_endEdit(); // a refused value stops the changes before any is made
+    DataTable& list = table();
+    list.settle();
+    const int properties = list.fieldIndex(TaskRecord::Properties);
+    const std::vector<int>& fields = synced();
+
+    // Every change is worked out first; the rows they write live until the table has them.
+    std::vector<RowData> rows;
+    rows.reserve(changes.size());
+    std::vector<DataTable::RowChange> made;
+    std::unordered_map<DataTable::RowId, std::size_t> edited; // row -> its Store in `made`
+    for (const Change& change : changes) {
+        const auto row = DataTable::RowId(change.key);
+        if (change.kind == Change::Add) {
+            rows.push_back(rowOf(change.values, change.uid));
+            made.push_back({DataTable::RowChange::Add, -1, 0, &rows.back(), false});
+            continue;
+        }
+        if (change.kind == Change::Delete) {
+            made.push_back({DataTable::RowChange::Delete, row, 0, nullptr, false});
+            continue;
+        }
+        if (list.currentVersionOf(row) < 0)
+            throw CorvantisError(QStringLiteral("The task the sync changes is no longer there."));
+        auto store = edited.find(row);
+        if (store == edited.end()) {
+            rows.push_back(list.rowData(row).clone());
+            made.push_back({DataTable::RowChange::Store, row, 0, &rows.back(), false});
+            store = edited.emplace(row, made.size() - 1).first;
+        }
+        RowData& values = rows[std::size_t(made[store->second].values - rows.data())];
+        if (change.kind == Change::SetUid) {
+            if (properties >= 0)
+                values =
+                    withValue(values, properties,
+                              VTodoMapping::WithUid(list.textOf(values, properties), change.uid));
+            continue;
+        }
+        // Only the fields the sync changes are written: the others keep their own form.
+        const Values now = valuesOf(values);
+        for (std::size_t i = 0; i < fields.size() && i < std::size_t(change.values.size()); ++i)
+            if (change.values[qsizetype(i)] != now.value(qsizetype(i)))
+                values = withValue(values, fields[i], change.values[qsizetype(i)]);
+    }
+    if (made.empty())
+        return {};
+
+    const TaskUndo::Step step(*m_document.undo(), QStringLiteral("Sync"));
+    std::vector<DataTable::RowId> added;
+    try {
+        added = list.applyChanges(made);
+    } catch (...) {
+        m_document.markUnsaved(); // the changes before the refused one stay made
+        throw;
+    }
+    m_document.markUnsaved();
+    return std::vector<Key>(added.begin(), added.end());
+}

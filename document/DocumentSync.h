@@ -1,0 +1,61 @@
+#pragma once
+
+#include "model/DataTable.h"
+#include "sync/SyncedList.h"
+
+#include <functional>
+#include <unordered_map>
+#include <vector>
+
+class ListDocument;
+class RowData;
+
+// An open list as the calendar sync sees it: its tasks as to-dos through the VTODO mapping
+// (calendar/VTodoMapping, objects updated in place by CalendarFile::WithTask), the UID in the
+// "X-Corvantis-UID=" line of Properties, and the sync's changes made as ordinary changes of the
+// list (DataTable::applyChanges) in one undo step named "Sync", which mark the list unsaved.
+//
+// The synced values are the fields the mapping carries, but ID and LastActioned: the day a task
+// was last acted on is stamped by every command, so two sides editing different fields on
+// different days would otherwise always ask about it. Each value is the text both sides compare
+// alike: a day in ISO form (the locale may change between syncs), line breaks as LF, an empty
+// Status or Priority as the word a to-do without them reads as.
+class DocumentSync final : public SyncedList {
+public:
+    explicit DocumentSync(ListDocument& document);
+    ~DocumentSync() override;
+
+    // Runs before the list is read or changed, as before any command: a window ends its cell
+    // edit there, so what was typed is part of the list. It may throw CorvantisError (a typed
+    // value the task refuses): the list is then read without it, and changes are not made.
+    void setEndEdit(std::function<void()> endEdit) { m_endEdit = std::move(endEdit); }
+
+    QStringList fieldNames() const override;
+    bool isUnsaved() const override;
+    std::vector<Task> tasks() override;
+    QString newUid(const Task& task) const override;
+    bool read(const QByteArray& object, QString& uid, Values& values) const override;
+    QByteArray write(const QByteArray& lastCopy, Key key, const QString& uid) const override;
+    std::vector<Key> apply(const std::vector<Change>& changes) override;
+
+private:
+    DataTable& table() const;
+    // The synced fields of the list's table (worked out once its fields are known).
+    const std::vector<int>& synced() const;
+    Values valuesOf(const RowData& row) const;
+    // A value's text as the field stores it.
+    RowData withValue(const RowData& row, int field, const QString& text) const;
+    RowData rowOf(const Values& values, const QString& uid) const;
+
+    ListDocument& m_document;
+    std::function<void()> m_endEdit;
+    mutable std::vector<int> m_synced;
+    mutable std::size_t m_fieldCount = 0;
+    // The values of each task as last read, by row and the version they were read from: a sync
+    // of a large list with few changes reads few rows.
+    struct Known {
+        std::int32_t version = -1;
+        Task task;
+    };
+    std::unordered_map<DataTable::RowId, Known> m_known;
+};
