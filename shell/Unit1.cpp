@@ -17,8 +17,9 @@
 #include "document/TaskUndo.h"
 #include "model/DataTable.h"
 #include "report/uQRptTasks.h"
-#include "storage/Import.h"
+#include "shell/StartPage.h"
 #include "storage/CategoryList.h"
+#include "storage/Import.h"
 #include "storage/RecentLists.h"
 #include "view/TaskViewServices.h"
 #include "view/uFrTasks.h"
@@ -28,6 +29,7 @@
 #include "widgets/Icons.h"
 #include "widgets/InterfaceFont.h"
 #include "widgets/ProgramColours.h"
+#include "widgets/SurfaceColours.h"
 #include "widgets/TextBoxKeys.h"
 
 #include <QAction>
@@ -51,9 +53,7 @@ TfrmMain::TfrmMain(const QString& programFolder, QWidget* parent)
     qApp->installEventFilter(new TextBoxKeys(this));
     setWindowTitle(QStringLiteral("Corvantis"));
     setFont(InterfaceFont::Font());
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, ProgramColours::ViewBackground);
-    setPalette(pal);
+    SurfaceColours::Fix(*this, ProgramColours::ViewBackground);
     setAutoFillBackground(true);
     resize(1138, 622);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -70,6 +70,7 @@ TfrmMain::TfrmMain(const QString& programFolder, QWidget* parent)
     setCentralWidget(central);
     buildTabs();
     layout->addWidget(PageControl1, 1);
+    buildStartPage(layout);
     layout->addStretch();
     buildFooter();
 }
@@ -83,6 +84,7 @@ TfrmMain::~TfrmMain() {
 void TfrmMain::CreateSecondaryWindows() {
     m_recentLists = new RecentLists(m_programFolder, this);
     m_recentLists->LoadRecent();
+    m_startPage->SetRecentLists(m_recentLists);
     frmReOpen = new TfrmReOpen(*m_recentLists, this);
     frmAbout = new TfrmAbout(this);
     frmProgress = new TfrmProgress(this);
@@ -310,8 +312,10 @@ void TfrmMain::followUndo(TaskUndo* history) {
         actRedo->setEnabled(history && history->canRedo());
         const QString undo = history ? history->undoText() : QString();
         const QString redo = history ? history->redoText() : QString();
-        actUndo->setText(undo.isEmpty() ? QStringLiteral("Undo") : QStringLiteral("Undo ") + undo);
-        actRedo->setText(redo.isEmpty() ? QStringLiteral("Redo") : QStringLiteral("Redo ") + redo);
+        actUndo->setText(undo.isEmpty() ? QStringLiteral("&Undo")
+                                        : QStringLiteral("&Undo ") + undo);
+        actRedo->setText(redo.isEmpty() ? QStringLiteral("&Redo")
+                                        : QStringLiteral("&Redo ") + redo);
     };
     if (history)
         m_followedUndo = connect(history, &TaskUndo::stateChanged, this, show);
