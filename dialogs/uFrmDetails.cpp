@@ -32,9 +32,11 @@ constexpr int WideBox = 500;
 constexpr int NarrowBox = 100;
 constexpr int MemoHeight = 97;
 
+// A box in a colour of its own keeps dark text on it in any theme.
 void setBase(QWidget* widget, const QColor& color) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Base, color);
+    palette.setColor(QPalette::Text, Qt::black);
     widget->setPalette(palette);
 }
 

@@ -138,7 +138,7 @@ void TfrmHistory::showSelected() {
         value->setToolTip(text);
         if (std::binary_search(changed.begin(), changed.end(), f))
             for (QTableWidgetItem* item : {name, value})
-                for (const int role : {Qt::BackgroundRole, Qt::FontRole})
+                for (const int role : {Qt::BackgroundRole, Qt::ForegroundRole, Qt::FontRole})
                     item->setData(role, VersionListModel::changedLook(role));
         grdFields->setItem(f, 0, name);
         grdFields->setItem(f, 1, value);

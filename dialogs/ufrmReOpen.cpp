@@ -132,7 +132,7 @@ void TfrmReOpen::buildGrid() {
     DBGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     DBGrid1->horizontalHeader()->setStretchLastSection(true);
     DBGrid1->horizontalHeader()->setStyleSheet(
-        QStringLiteral("QHeaderView::section { background-color: %1; }")
+        QStringLiteral("QHeaderView::section { background-color: %1; color: black; }")
             .arg(ProgramColours::Css(ProgramColours::ViewBackground)));
     DBGrid1->setColumnWidth(0, 475);
     DBGrid1->setWordWrap(false);

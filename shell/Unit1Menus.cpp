@@ -256,6 +256,7 @@ void TfrmMain::buildTabs() {
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
     PageControl1->tabBar()->setSelectionBehaviorOnRemove(QTabBar::SelectLeftTab);
     PageControl1->setDocumentMode(true);
+    SurfaceColours::FixWithButtons(*PageControl1->tabBar(), ProgramColours::ViewBackground);
     PageControl1->hide();
     // Only the user's choice of another tab (left button, keyboard) names the window; the tab
     // bar switches on nothing else, and the pages the program activates are let through quietly.
