@@ -78,6 +78,7 @@ TfrmDetails::TfrmDetails(QWidget* parent) : QDialog(parent) {
 
     m_scroll = new QScrollArea(this);
     m_scroll->setObjectName(QStringLiteral("sbFields"));
+    m_scroll->setAccessibleName(QStringLiteral("Fields"));
     m_scroll->setWidgetResizable(false);
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_fields = new QWidget;
@@ -197,6 +198,9 @@ void TfrmDetails::Rebuild() {
             value = box;
         }
 
+        // The caption box says which field this is; a reader hears the name with the value.
+        caption->setAccessibleName(def.name);
+        value->setAccessibleName(def.name);
         auto* link = new FieldLink(value, m_table, def.name);
         link->onEditBegun = [this](FieldLink& begun) { reloadExcept(&begun); };
         link->load();

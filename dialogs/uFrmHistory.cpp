@@ -43,6 +43,7 @@ TfrmHistory::TfrmHistory(QWidget* parent) : QDialog(parent) {
     grdVersions = new QTableView;
     VersionTable::setUp(grdVersions, QStringLiteral("grdVersions"), m_versions,
                         QAbstractItemView::SingleSelection, {90, 86, 60, 69, 300});
+    grdVersions->setAccessibleName(QStringLiteral("Versions"));
     connect(grdVersions->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this] { RunGuarded([this] { showSelected(); }); });
 

@@ -123,6 +123,7 @@ DataTable& TfrmReOpen::cdsFiles() const {
 void TfrmReOpen::buildGrid() {
     DBGrid1 = new QTableView(this);
     DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
+    DBGrid1->setAccessibleName(QStringLiteral("Recent lists"));
     DBGrid1->setModel(new RecentFilesModel(cdsFiles(), DBGrid1));
     DBGrid1->setItemDelegate(new StruckOutDelegate(DBGrid1));
     DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -173,6 +174,7 @@ void TfrmReOpen::buildBottom() {
     Label1->setObjectName(QStringLiteral("Label1"));
     edFilter = new QLineEdit(bottom);
     edFilter->setObjectName(QStringLiteral("edFilter"));
+    Label1->setBuddy(edFilter);
     btnFilter = new QPushButton(QStringLiteral("Filter"), bottom);
     btnFilter->setObjectName(QStringLiteral("btnFilter"));
     btnOpen = new QPushButton(QStringLiteral("Open"), bottom);

@@ -254,6 +254,7 @@ void TfrmMain::buildToolBar() {
 void TfrmMain::buildTabs() {
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    PageControl1->setAccessibleName(QStringLiteral("Open lists"));
     PageControl1->tabBar()->setSelectionBehaviorOnRemove(QTabBar::SelectLeftTab);
     PageControl1->setDocumentMode(true);
     SurfaceColours::FixWithButtons(*PageControl1->tabBar(), ProgramColours::ViewBackground);

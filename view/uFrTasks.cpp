@@ -283,6 +283,7 @@ bool TfrTasks::AddTasksInBulk(const std::function<bool(const DataTable::Progress
 void TfrTasks::buildGrid() {
     DBGrid1 = new TaskGrid(this);
     DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
+    DBGrid1->setAccessibleName(QStringLiteral("Tasks"));
     m_delegate = new TaskGridDelegate(DBGrid1);
     DBGrid1->setItemDelegate(m_delegate);
     connect(m_delegate, &TaskGridDelegate::typingStarted, this,
