@@ -9,6 +9,7 @@
 #include <QtEndian>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -118,8 +119,8 @@ bool SingleInstance::handOver(const QStringList& files) {
 void SingleInstance::receive(QLocalSocket* socket) {
     socket->setParent(this);
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-    auto* buffer = new QByteArray;
-    connect(socket, &QObject::destroyed, this, [buffer] { delete buffer; });
+    // What arrived so far; it lives as long as the connection that reads into it.
+    const auto buffer = std::make_shared<QByteArray>();
     const auto read = [this, socket, buffer] {
         *buffer += socket->readAll();
         if (buffer->size() < 4)
