@@ -109,7 +109,9 @@ QStringList unreadableTexts(QWidget& window) {
             window.grab(QRect(at, widget->size())).toImage().convertToFormat(QImage::Format_RGB32);
         widget->setPalette(kept);
         // Where the text is: the pixels that took the other colour.
-        const QRect inside = markedImage.rect() & painted.rect().translated(-at);
+        // Only what shows: a box scrolled half out of its area is cut at the area's edge.
+        const QRect inside = markedImage.rect() & painted.rect().translated(-at) &
+                             widget->visibleRegion().boundingRect();
         const auto isText = [&](int x, int y) {
             return apart(markedImage.pixel(x, y), painted.pixel(at.x() + x, at.y() + y));
         };
@@ -204,7 +206,6 @@ private:
 
 void TestThemes::initTestCase() {
     PinLocaleAndClock();
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     // A list with tasks in each state, a task with a history and a deleted one.
     m_list = m_folder.filePath(QStringLiteral("States.cv1"));
     QVERIFY(
@@ -220,16 +221,23 @@ std::unique_ptr<TfrmMain> TestThemes::start(bool withList) {
 }
 
 void TestThemes::textsRead_data() {
+    QTest::addColumn<QString>("style");
     QTest::addColumn<bool>("dark");
     QTest::addColumn<int>("window");
-    for (const bool dark : {false, true})
-        for (int i = 0; i < EveryWindow().size(); ++i)
-            QTest::addRow("%s, %s", dark ? "dark" : "light", EveryWindow()[i].name) << dark << i;
+    // Each style draws bars, tabs and buttons its own way, from the same palette roles.
+    for (const char* style : {"Fusion", "Windows"})
+        for (const bool dark : {false, true})
+            for (int i = 0; i < EveryWindow().size(); ++i)
+                QTest::addRow("%s, %s, %s", style, dark ? "dark" : "light", EveryWindow()[i].name)
+                    << QString::fromLatin1(style) << dark << i;
 }
 
 void TestThemes::textsRead() {
+    QFETCH(QString, style);
     QFETCH(bool, dark);
     QFETCH(int, window);
+    if (QApplication::style()->name().compare(style, Qt::CaseInsensitive) != 0)
+        QApplication::setStyle(QStyleFactory::create(style));
     QApplication::setPalette(dark ? darkPalette() : lightPalette());
     ScriptedPrompt prompt;
     const WindowShowing& showing = EveryWindow()[window];
@@ -242,6 +250,7 @@ void TestThemes::textsRead() {
 
 void TestThemes::gridKeepsItsColours() {
     // The grid's colours tell the tasks' states: they are the same in every theme.
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     ScriptedPrompt prompt;
     QImage shown[2];
     for (const bool dark : {false, true}) {
