@@ -53,7 +53,7 @@ def walk(node, faults, depth=0):
 def main():
     pid, title = int(sys.argv[1]), sys.argv[2]
     window = None
-    for _ in range(100):  # the program registers itself, and its window shows, a moment later
+    for _ in range(300):  # the program registers itself, and its window shows, a moment later
         for app in pyatspi.Registry.getDesktop(0):
             if app is None or app.get_process_id() != pid:
                 continue
