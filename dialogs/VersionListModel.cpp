@@ -60,6 +60,8 @@ QVariant VersionListModel::changedLook(int role) {
     switch (role) {
     case Qt::BackgroundRole:
         return ProgramColours::ChangedValue;
+    case Qt::ForegroundRole: // the theme's text may be light: the yellow wants dark text
+        return QColor(Qt::black);
     case Qt::FontRole: {
         QFont bold;
         bold.setBold(true);
@@ -135,6 +137,7 @@ QVariant VersionListModel::data(const QModelIndex& index, int role) const {
                                                     : Qt::AlignLeft | Qt::AlignVCenter);
     }
     case Qt::BackgroundRole:
+    case Qt::ForegroundRole:
     case Qt::FontRole:
         return changed ? changedLook(role) : QVariant();
     case ChangedRole:

@@ -5,6 +5,8 @@
 #include "widgets/ErrorBox.h"
 #include "widgets/Icons.h"
 #include "widgets/InterfaceFont.h"
+#include "widgets/ProgramColours.h"
+#include "widgets/SurfaceColours.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -30,6 +32,8 @@ QLabel* makeLabel(QWidget* parent, const QString& name, const QString& text, int
 TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
     DialogParts::SetUp(*this, QStringLiteral("frmAbout"), QStringLiteral("About"), QSize(380, 173),
                        DialogParts::Frame::Fixed);
+    // The window keeps its own colours: its navy addresses need a light background in any theme.
+    SurfaceColours::Fix(*this, ProgramColours::ViewBackground);
     const QFont font = this->font();
 
     auto* picture = new QLabel(this);

@@ -23,6 +23,7 @@ TfrmBatchImport::TfrmBatchImport(QWidget* parent) : QDialog(parent) {
     // No word wrap: every line of the box is one line of the text, so one task.
     Memo1 = new QPlainTextEdit(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setAccessibleName(QStringLiteral("Tasks, one per line"));
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setPlainText(QString()); // one empty line

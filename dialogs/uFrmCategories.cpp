@@ -41,6 +41,7 @@ TfrmCategories::TfrmCategories(CategoryList& categories, QWidget* parent)
 
     mCats = new QPlainTextEdit(this);
     mCats->setObjectName(QStringLiteral("mCats"));
+    mCats->setAccessibleName(QStringLiteral("Categories, one per line"));
     mCats->setLineWrapMode(QPlainTextEdit::NoWrap);
     mCats->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 

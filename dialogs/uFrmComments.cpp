@@ -14,6 +14,7 @@ TfrmComments::TfrmComments(QWidget* parent) : QDialog(parent) {
 
     memComments = new QPlainTextEdit(this);
     memComments->setObjectName(QStringLiteral("memComments"));
+    memComments->setAccessibleName(QStringLiteral("Comments"));
     memComments->setLineWrapMode(QPlainTextEdit::NoWrap);
     memComments->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     memComments->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

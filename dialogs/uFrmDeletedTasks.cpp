@@ -42,6 +42,7 @@ TfrmDeletedTasks::TfrmDeletedTasks(QWidget* parent) : QDialog(parent) {
     grdDeleted = new QTableView(this);
     VersionTable::setUp(grdDeleted, QStringLiteral("grdDeleted"), m_tasks,
                         QAbstractItemView::ExtendedSelection, {45, 300, 86, 69, 60, 100, 85});
+    grdDeleted->setAccessibleName(QStringLiteral("Deleted tasks"));
     connect(grdDeleted, &QTableView::doubleClicked, this,
             [this] { RunGuarded([this] { btnRestoreClick(); }); });
     connect(grdDeleted->selectionModel(), &QItemSelectionModel::selectionChanged, this,

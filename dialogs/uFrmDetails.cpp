@@ -32,9 +32,11 @@ constexpr int WideBox = 500;
 constexpr int NarrowBox = 100;
 constexpr int MemoHeight = 97;
 
+// A box in a colour of its own keeps dark text on it in any theme.
 void setBase(QWidget* widget, const QColor& color) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Base, color);
+    palette.setColor(QPalette::Text, Qt::black);
     widget->setPalette(palette);
 }
 
@@ -76,6 +78,7 @@ TfrmDetails::TfrmDetails(QWidget* parent) : QDialog(parent) {
 
     m_scroll = new QScrollArea(this);
     m_scroll->setObjectName(QStringLiteral("sbFields"));
+    m_scroll->setAccessibleName(QStringLiteral("Fields"));
     m_scroll->setWidgetResizable(false);
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_fields = new QWidget;
@@ -195,6 +198,9 @@ void TfrmDetails::Rebuild() {
             value = box;
         }
 
+        // The caption box says which field this is; a reader hears the name with the value.
+        caption->setAccessibleName(def.name);
+        value->setAccessibleName(def.name);
         auto* link = new FieldLink(value, m_table, def.name);
         link->onEditBegun = [this](FieldLink& begun) { reloadExcept(&begun); };
         link->load();

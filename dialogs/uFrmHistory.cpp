@@ -43,6 +43,7 @@ TfrmHistory::TfrmHistory(QWidget* parent) : QDialog(parent) {
     grdVersions = new QTableView;
     VersionTable::setUp(grdVersions, QStringLiteral("grdVersions"), m_versions,
                         QAbstractItemView::SingleSelection, {90, 86, 60, 69, 300});
+    grdVersions->setAccessibleName(QStringLiteral("Versions"));
     connect(grdVersions->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this] { RunGuarded([this] { showSelected(); }); });
 
@@ -138,7 +139,7 @@ void TfrmHistory::showSelected() {
         value->setToolTip(text);
         if (std::binary_search(changed.begin(), changed.end(), f))
             for (QTableWidgetItem* item : {name, value})
-                for (const int role : {Qt::BackgroundRole, Qt::FontRole})
+                for (const int role : {Qt::BackgroundRole, Qt::ForegroundRole, Qt::FontRole})
                     item->setData(role, VersionListModel::changedLook(role));
         grdFields->setItem(f, 0, name);
         grdFields->setItem(f, 1, value);

@@ -76,6 +76,7 @@ TfrmProgress::TfrmProgress(QWidget* parent) : QDialog(parent) {
         auto* button = new QToolButton(arrows);
         button->setObjectName(QLatin1String(half.name));
         button->setArrowType(half.arrow);
+        button->setAccessibleName(half.delta > 0 ? QStringLiteral("Up") : QStringLiteral("Down"));
         button->setGeometry(0, half.y, 16, half.height);
         button->setAutoRepeat(true);
         button->setFocusPolicy(Qt::NoFocus);

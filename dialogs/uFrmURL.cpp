@@ -33,6 +33,7 @@ TfrmURL::TfrmURL(QWidget* parent) : QDialog(parent) {
     SpeedButton1->setGeometry(752, 40, 23, 22);
     SpeedButton1->setFocusPolicy(Qt::NoFocus);
     SpeedButton1->setToolTip(QStringLiteral("Fetch the page's description or title"));
+    SpeedButton1->setAccessibleName(SpeedButton1->toolTip());
     ConnectGuarded(SpeedButton1, &QToolButton::clicked, this, &TfrmURL::SpeedButton1Click);
 
     edtText = addBox(QStringLiteral("edtText"), QStringLiteral("Text"), 64);

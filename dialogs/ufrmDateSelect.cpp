@@ -5,6 +5,7 @@
 #include "widgets/ErrorBox.h"
 #include "widgets/Prompt.h"
 
+#include <QAbstractItemView>
 #include <QCalendarWidget>
 #include <QComboBox>
 #include <QLabel>
@@ -28,6 +29,10 @@ TfrmDateSelect::TfrmDateSelect(QWidget* parent) : QDialog(parent) {
 
     Calendar1 = new QCalendarWidget(this);
     Calendar1->setObjectName(QStringLiteral("Calendar1"));
+    // The calendar reads as a table of days, which is what takes the focus.
+    Calendar1->setAccessibleName(QStringLiteral("Calendar"));
+    for (QWidget* days : Calendar1->findChildren<QAbstractItemView*>())
+        days->setAccessibleName(QStringLiteral("Calendar"));
     Calendar1->setGeometry(32, 72, 217, 154);
     Calendar1->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
     Calendar1->setGridVisible(false);

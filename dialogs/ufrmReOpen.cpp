@@ -123,6 +123,7 @@ DataTable& TfrmReOpen::cdsFiles() const {
 void TfrmReOpen::buildGrid() {
     DBGrid1 = new QTableView(this);
     DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
+    DBGrid1->setAccessibleName(QStringLiteral("Recent lists"));
     DBGrid1->setModel(new RecentFilesModel(cdsFiles(), DBGrid1));
     DBGrid1->setItemDelegate(new StruckOutDelegate(DBGrid1));
     DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -132,7 +133,7 @@ void TfrmReOpen::buildGrid() {
     DBGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     DBGrid1->horizontalHeader()->setStretchLastSection(true);
     DBGrid1->horizontalHeader()->setStyleSheet(
-        QStringLiteral("QHeaderView::section { background-color: %1; }")
+        QStringLiteral("QHeaderView::section { background-color: %1; color: black; }")
             .arg(ProgramColours::Css(ProgramColours::ViewBackground)));
     DBGrid1->setColumnWidth(0, 475);
     DBGrid1->setWordWrap(false);
@@ -173,6 +174,7 @@ void TfrmReOpen::buildBottom() {
     Label1->setObjectName(QStringLiteral("Label1"));
     edFilter = new QLineEdit(bottom);
     edFilter->setObjectName(QStringLiteral("edFilter"));
+    Label1->setBuddy(edFilter);
     btnFilter = new QPushButton(QStringLiteral("Filter"), bottom);
     btnFilter->setObjectName(QStringLiteral("btnFilter"));
     btnOpen = new QPushButton(QStringLiteral("Open"), bottom);

@@ -6,12 +6,15 @@
 #include "widgets/ErrorBox.h"
 
 #include <QFontMetricsF>
+#include <QGraphicsView>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPagedPaintDevice>
 #include <QPainter>
 #include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QRegularExpression>
 #include <QScreen>
@@ -276,6 +279,16 @@ void TQRptTasks::preview(QWidget* parent) {
     // The preview and the printing both ask for the pages here, so they get the same ones.
     connect(&dialog, &QPrintPreviewDialog::paintRequested, this,
             [this](QPrinter* target) { RunGuarded([&] { render(*target); }); });
+    // Names for the parts a screen reader reaches: the page number box and the pages.
+    for (QLineEdit* page : dialog.findChildren<QLineEdit*>())
+        page->setAccessibleName(QStringLiteral("Page"));
+    for (QWidget* pages : dialog.findChildren<QPrintPreviewWidget*>()) {
+        pages->setAccessibleName(QStringLiteral("Pages"));
+        for (QGraphicsView* view : pages->findChildren<QGraphicsView*>()) {
+            view->setAccessibleName(QStringLiteral("Pages"));
+            view->viewport()->setAccessibleName(QStringLiteral("Pages"));
+        }
+    }
     if (Runner())
         Runner()(dialog);
     else

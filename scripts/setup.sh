@@ -10,6 +10,8 @@ packages=(
     libpugixml-dev libical-dev
     fonts-liberation fonts-wine libicu-dev
     xauth xvfb
+    # the screen reader test: the accessibility bus and registry, and their Python client
+    at-spi2-core python3-pyatspi
     # the desktop files: drawing the icons, checking the entry, metadata and file type; packaging
     librsvg2-bin desktop-file-utils appstream shared-mime-info dpkg-dev lintian
     # reminders: the D-Bus module, and a private session bus with a notification service in tests

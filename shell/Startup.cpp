@@ -1,5 +1,7 @@
 #include "shell/Startup.h"
 
+#include "base/CorvantisError.h"
+#include "shell/SingleInstance.h"
 #include "shell/Unit1.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Icons.h"
@@ -9,6 +11,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <csignal>
 #include <cstring>
@@ -37,7 +40,26 @@ QString documentsFolder() {
     return QFileInfo(documents).isDir() ? documents : QDir::homePath();
 }
 
+// Later starts' files open here. A modal window (a question, a dialog) has the user's attention
+// and may be in the middle of a command: they wait until it is closed.
+void openHandedOver(TfrmMain* window, const QStringList& files) {
+    if (QApplication::activeModalWidget()) {
+        QTimer::singleShot(250, window, [window, files] { openHandedOver(window, files); });
+        return;
+    }
+    OpenNamedLists(*window, files);
+    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
 } // namespace
+
+void ReceiveHandedOverLists(SingleInstance& instance, TfrmMain& window) {
+    QObject::connect(&instance, &SingleInstance::filesHandedOver, &window,
+                     [w = &window](const QStringList& files) { openHandedOver(w, files); });
+}
 
 QString ProgramFilesFolder(const QString& executableFolder) {
     // A writable folder is not enough: ~/.local/bin is one, and holds other programs.
@@ -50,7 +72,7 @@ QString ProgramFilesFolder(const QString& executableFolder) {
     return config;
 }
 
-QStringList ListFilesFromCommandLine(const QStringList& arguments) {
+CommandLine ReadCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Corvantis keeps to-do lists, one file each, side by side in tabs."));
@@ -59,11 +81,35 @@ QStringList ListFilesFromCommandLine(const QStringList& arguments) {
     parser.addPositionalArgument(QStringLiteral("files"),
                                  QStringLiteral("List files (.cv1) to open, each in its own tab."),
                                  QStringLiteral("[FILE...]"));
+    const QCommandLineOption newWindow(
+        QStringLiteral("new-window"),
+        QStringLiteral("Open a window of its own instead of handing the files to a running "
+                       "Corvantis."));
+    parser.addOption(newWindow);
     parser.process(arguments);
-    QStringList files;
+    CommandLine line;
+    line.newWindow = parser.isSet(newWindow);
     for (const QString& name : parser.positionalArguments())
-        files << QFileInfo(name).absoluteFilePath();
-    return files;
+        line.files << QFileInfo(name).absoluteFilePath();
+    return line;
+}
+
+void OpenNamedLists(TfrmMain& window, const QStringList& files) {
+    for (const QString& fileName : files) {
+        RunGuarded([&] {
+            if (window.ShowOpenList(fileName))
+                return;
+            try {
+                window.OpenListFile(fileName);
+            } catch (const CorvantisError& error) {
+                // Several files may be named at once: say which one failed.
+                if (error.message().contains(fileName))
+                    throw;
+                throw CorvantisError(QDir::toNativeSeparators(fileName) + QStringLiteral(":\n") +
+                                     error.message());
+            }
+        });
+    }
 }
 
 std::unique_ptr<TfrmMain> StartCorvantis(const QString& programFolder,
@@ -75,8 +121,7 @@ std::unique_ptr<TfrmMain> StartCorvantis(const QString& programFolder,
     window->CreateSecondaryWindows();
     window->show();
     RunGuarded([&] { window->RecoverLists(); });
-    for (const QString& fileName : listFiles)
-        RunGuarded([&] { window->OpenListFile(fileName); });
+    OpenNamedLists(*window, listFiles);
     window->StartReminders();
     return window;
 }
@@ -85,17 +130,23 @@ int RunCorvantis(int argc, char** argv) {
     nameTheApplication();
     if (asksOnlyForText(argc, argv)) {
         QCoreApplication app(argc, argv);
-        ListFilesFromCommandLine(QCoreApplication::arguments());
+        ReadCommandLine(QCoreApplication::arguments());
         return 0;
     }
     QApplication app(argc, argv);
     QApplication::setWindowIcon(ThemeIcon(ApplicationId()));
-    const QStringList listFiles = ListFilesFromCommandLine(QCoreApplication::arguments());
+    const CommandLine commandLine = ReadCommandLine(QCoreApplication::arguments());
 
     const QString executableFolder = QCoreApplication::applicationDirPath();
     const QString filesFolder = ProgramFilesFolder(executableFolder);
-    const auto window = StartCorvantis(filesFolder, listFiles);
+    SingleInstance instance(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation),
+                            filesFolder);
+    if (!commandLine.newWindow &&
+        instance.start(commandLine.files) == SingleInstance::Role::HandedOver)
+        return 0;
+    const auto window = StartCorvantis(filesFolder, commandLine.files);
     if (filesFolder != executableFolder)
         window->SetListFolder(documentsFolder());
+    ReceiveHandedOverLists(instance, *window);
     return app.exec();
 }

@@ -34,9 +34,10 @@ const QString NoFileMessage =
 SyncCenter::SyncCenter(TfrmMain& main, std::function<bool(const std::function<void()>&)> runCommand)
     : QObject(&main), m_main(main), m_runCommand(std::move(runCommand)) {
     actSyncSettings = new QAction(ThemeIcon(QStringLiteral("folder-sync")),
-                                  QStringLiteral("Sync Settings..."), &main);
+                                  QStringLiteral("Sync Se&ttings..."), &main);
     actSyncSettings->setObjectName(QStringLiteral("actSyncSettings"));
-    actSync = new QAction(ThemeIcon(QStringLiteral("view-refresh")), QStringLiteral("Sync"), &main);
+    actSync =
+        new QAction(ThemeIcon(QStringLiteral("view-refresh")), QStringLiteral("S&ync"), &main);
     actSync->setObjectName(QStringLiteral("actSync"));
     connect(actSyncSettings, &QAction::triggered, this,
             [this] { m_runCommand([this] { actSyncSettingsExecute(); }); });

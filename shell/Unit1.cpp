@@ -21,6 +21,7 @@
 #include "report/uQRptTasks.h"
 #include "shell/MergeCenter.h"
 #include "shell/ReminderCenter.h"
+#include "shell/StartPage.h"
 #include "shell/SyncCenter.h"
 #include "storage/CategoryList.h"
 #include "storage/CategorySettings.h"
@@ -34,6 +35,7 @@
 #include "widgets/Icons.h"
 #include "widgets/InterfaceFont.h"
 #include "widgets/ProgramColours.h"
+#include "widgets/SurfaceColours.h"
 #include "widgets/TextBoxKeys.h"
 
 #include <QAction>
@@ -61,9 +63,7 @@ TfrmMain::TfrmMain(const QString& programFolder, QWidget* parent)
     qApp->installEventFilter(new TextBoxKeys(this));
     setWindowTitle(QStringLiteral("Corvantis"));
     setFont(InterfaceFont::Font());
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, ProgramColours::ViewBackground);
-    setPalette(pal);
+    SurfaceColours::Fix(*this, ProgramColours::ViewBackground);
     setAutoFillBackground(true);
     m_syncCenter = new SyncCenter(
         *this, [this](const std::function<void()>& body) { return runCommand(body); });
@@ -82,6 +82,7 @@ TfrmMain::TfrmMain(const QString& programFolder, QWidget* parent)
     setCentralWidget(central);
     buildTabs();
     layout->addWidget(PageControl1, 1);
+    buildStartPage(layout);
     layout->addStretch();
     buildFooter();
 }
@@ -95,6 +96,7 @@ TfrmMain::~TfrmMain() {
 void TfrmMain::CreateSecondaryWindows() {
     m_recentLists = new RecentLists(m_programFolder, this);
     m_recentLists->LoadRecent();
+    m_startPage->SetRecentLists(m_recentLists);
     frmReOpen = new TfrmReOpen(*m_recentLists, this);
     frmAbout = new TfrmAbout(this);
     frmProgress = new TfrmProgress(this);
@@ -397,8 +399,10 @@ void TfrmMain::followUndo(TaskUndo* history) {
         actRedo->setEnabled(history && history->canRedo());
         const QString undo = history ? history->undoText() : QString();
         const QString redo = history ? history->redoText() : QString();
-        actUndo->setText(undo.isEmpty() ? QStringLiteral("Undo") : QStringLiteral("Undo ") + undo);
-        actRedo->setText(redo.isEmpty() ? QStringLiteral("Redo") : QStringLiteral("Redo ") + redo);
+        actUndo->setText(undo.isEmpty() ? QStringLiteral("&Undo")
+                                        : QStringLiteral("&Undo ") + undo);
+        actRedo->setText(redo.isEmpty() ? QStringLiteral("&Redo")
+                                        : QStringLiteral("&Redo ") + redo);
     };
     if (history)
         m_followedUndo = connect(history, &TaskUndo::stateChanged, this, show);

@@ -7,6 +7,7 @@
 #include <functional>
 
 class QAction;
+class QBoxLayout;
 class QMenu;
 class QTabWidget;
 class QToolBar;
@@ -16,6 +17,7 @@ class ListRecovery;
 class MergeCenter;
 class RecentLists;
 class SyncCenter;
+class StartPage;
 class TaskUndo;
 class TfrTasks;
 class TfrmReOpen;
@@ -74,6 +76,8 @@ public:
     ListRecovery& Recovery() { return *m_recovery; }
     // Open after its dialog: the list file in a new tab, recorded among the recent lists.
     void OpenListFile(const QString& fileName);
+    // Makes the tab of the list file active when the file is open; false when it is not.
+    bool ShowOpenList(const QString& fileName);
     // Opens a list file in a new tab without recording it among the recent lists.
     void OpenTaskList(const QString& fileName);
     // Asks about every unsaved list; false when the user abandoned the exit.
@@ -127,6 +131,8 @@ private:
     void buildToolBar();
     void buildTabs();
     void buildFooter();
+    // What shows while no list is open.
+    void buildStartPage(QBoxLayout* layout);
     QAction* makeAction(const QString& name, const QString& text, const QString& icon);
     // Every command of the main window runs through here: first each list's open cell editor
     // writes its text into its task, so a save, close, switch or print sees what was typed; a
@@ -172,6 +178,7 @@ private:
     QTabWidget* PageControl1 = nullptr;
     QMenu* pmTabRightClick = nullptr;
     QToolBar* m_toolBar = nullptr;
+    StartPage* m_startPage = nullptr;
 
     QAction* actNew = nullptr;
     QAction* actOpen = nullptr;

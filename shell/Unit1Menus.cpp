@@ -7,6 +7,8 @@
 #include "view/uFrTasks.h"
 #include "widgets/DecorativeStrip.h"
 #include "widgets/Icons.h"
+#include "widgets/ProgramColours.h"
+#include "widgets/SurfaceColours.h"
 
 #include <QAction>
 #include <QEvent>
@@ -22,8 +24,11 @@
 namespace {
 
 // A menu entry that runs another action (a tool bar command), with that action's picture.
+// It shows that action's key, which stays the action's own: one key for two actions would run
+// neither.
 QAction* addMirror(QMenu* menu, const QString& text, const QString& name, QAction* target) {
-    QAction* entry = menu->addAction(target->icon(), text);
+    const QString key = target->shortcut().toString(QKeySequence::NativeText);
+    QAction* entry = menu->addAction(target->icon(), key.isEmpty() ? text : text + u'\t' + key);
     entry->setObjectName(name);
     QObject::connect(entry, &QAction::triggered, target, &QAction::trigger);
     return entry;
@@ -40,7 +45,17 @@ protected:
     }
 };
 
+// The desktop's keys for a standard command, the usual one first (added where the desktop has
+// none).
+QList<QKeySequence> standardKeys(QKeySequence::StandardKey command, const QKeySequence& usual) {
+    QList<QKeySequence> keys = QKeySequence::keyBindings(command);
+    keys.removeAll(usual);
+    keys.prepend(usual);
+    return keys;
+}
+
 } // namespace
+
 QAction* TfrmMain::makeAction(const QString& name, const QString& text, const QString& icon) {
     auto* action = new QAction(ThemeIcon(icon), text, this);
     action->setObjectName(name);
@@ -48,26 +63,27 @@ QAction* TfrmMain::makeAction(const QString& name, const QString& text, const QS
 }
 
 void TfrmMain::buildActions() {
-    actNew =
-        makeAction(QStringLiteral("actNew"), QStringLiteral("New"), QStringLiteral("document-new"));
-    actOpen = makeAction(QStringLiteral("actOpen"), QStringLiteral("Open"),
+    actNew = makeAction(QStringLiteral("actNew"), QStringLiteral("&New"),
+                        QStringLiteral("document-new"));
+    actOpen = makeAction(QStringLiteral("actOpen"), QStringLiteral("&Open"),
                          QStringLiteral("document-open"));
     actReopen = makeAction(QStringLiteral("actReopen"), QStringLiteral("Reopen"),
                            QStringLiteral("document-open-recent"));
-    actSave = makeAction(QStringLiteral("actSave"), QStringLiteral("Save"),
+    actSave = makeAction(QStringLiteral("actSave"), QStringLiteral("&Save"),
                          QStringLiteral("document-save"));
-    actSaveAs = makeAction(QStringLiteral("actSaveAs"), QStringLiteral("Save As..."),
+    actSaveAs = makeAction(QStringLiteral("actSaveAs"), QStringLiteral("Save &As..."),
                            QStringLiteral("document-save-as"));
     actSaveAs->setIconText(QStringLiteral("Save As..."));
-    actMergeWith = makeAction(QStringLiteral("actMergeWith"), QStringLiteral("Merge With..."),
+    actMergeWith = makeAction(QStringLiteral("actMergeWith"), QStringLiteral("&Merge With..."),
                               QStringLiteral("merge"));
     actClose = makeAction(QStringLiteral("actClose"), QStringLiteral("Close List"),
                           QStringLiteral("document-close"));
     actExit = makeAction(QStringLiteral("actExit"), QStringLiteral("Exit"),
                          QStringLiteral("application-exit"));
-    actExit->setShortcut(QKeySequence(Qt::Key_F10));
+    actExit->setShortcuts(QList<QKeySequence>{QKeySequence(Qt::Key_F10)} +
+                          standardKeys(QKeySequence::Quit, Qt::CTRL | Qt::Key_Q));
     actExit->setShortcutContext(Qt::ApplicationShortcut);
-    actCloseAll = makeAction(QStringLiteral("CloseAll1"), QStringLiteral("Close All"),
+    actCloseAll = makeAction(QStringLiteral("CloseAll1"), QStringLiteral("Close A&ll"),
                              QStringLiteral("window-close"));
     actPrint = makeAction(QStringLiteral("tbPrint"), QStringLiteral("Print"),
                           QStringLiteral("document-print"));
@@ -77,39 +93,39 @@ void TfrmMain::buildActions() {
     actImport->setToolTip(QStringLiteral("Import Doc"));
     actBatchInsertTool = makeAction(QStringLiteral("ToolButton5"), QStringLiteral("Batch Insert"),
                                     QStringLiteral("view-task-add"));
-    actBatchInsertMenu = makeAction(QStringLiteral("BatchInsert1"), QStringLiteral("Batch Insert"),
+    actBatchInsertMenu = makeAction(QStringLiteral("BatchInsert1"), QStringLiteral("&Batch Insert"),
                                     QStringLiteral("view-task-add"));
     actCategories = makeAction(QStringLiteral("actCategories"), QStringLiteral("Categories"),
                                QStringLiteral("tag"));
-    actAbout =
-        makeAction(QStringLiteral("About1"), QStringLiteral("About"), QStringLiteral("help-about"));
-    actDetailView = makeAction(QStringLiteral("DetailView1"), QStringLiteral("Detail View"),
+    actAbout = makeAction(QStringLiteral("About1"), QStringLiteral("&About"),
+                          QStringLiteral("help-about"));
+    actDetailView = makeAction(QStringLiteral("DetailView1"), QStringLiteral("&Detail View"),
                                QStringLiteral("document-properties"));
-    actComments = makeAction(QStringLiteral("Comments1"), QStringLiteral("Comments"),
+    actComments = makeAction(QStringLiteral("Comments1"), QStringLiteral("&Comments"),
                              QStringLiteral("edit-comment"));
-    actApplyFilter = makeAction(QStringLiteral("ApplyFilter1"), QStringLiteral("Apply Filter"),
+    actApplyFilter = makeAction(QStringLiteral("ApplyFilter1"), QStringLiteral("&Apply Filter"),
                                 QStringLiteral("edit-find"));
-    actCancelFilter = makeAction(QStringLiteral("CancelFilter1"), QStringLiteral("Cancel Filter"),
+    actCancelFilter = makeAction(QStringLiteral("CancelFilter1"), QStringLiteral("&Cancel Filter"),
                                  QStringLiteral("edit-clear"));
 
     actUndo =
-        makeAction(QStringLiteral("actUndo"), QStringLiteral("Undo"), QStringLiteral("edit-undo"));
+        makeAction(QStringLiteral("actUndo"), QStringLiteral("&Undo"), QStringLiteral("edit-undo"));
     actUndo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
     actRedo =
-        makeAction(QStringLiteral("actRedo"), QStringLiteral("Redo"), QStringLiteral("edit-redo"));
+        makeAction(QStringLiteral("actRedo"), QStringLiteral("&Redo"), QStringLiteral("edit-redo"));
     actRedo->setShortcuts(
         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
-    actHistory = makeAction(QStringLiteral("actHistory"), QStringLiteral("History..."),
+    actHistory = makeAction(QStringLiteral("actHistory"), QStringLiteral("&History..."),
                             QStringLiteral("view-history"));
     actHistory->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
     actDeletedTasks =
-        makeAction(QStringLiteral("actDeletedTasks"), QStringLiteral("Show deleted tasks..."),
+        makeAction(QStringLiteral("actDeletedTasks"), QStringLiteral("Show d&eleted tasks..."),
                    QStringLiteral("user-trash"));
     actSaveCopy =
-        makeAction(QStringLiteral("actSaveCopy"), QStringLiteral("Save Copy Without History..."),
+        makeAction(QStringLiteral("actSaveCopy"), QStringLiteral("Save Copy &Without History..."),
                    QStringLiteral("document-export"));
     actExportICal =
-        makeAction(QStringLiteral("actExportICal"), QStringLiteral("Export to iCalendar..."),
+        makeAction(QStringLiteral("actExportICal"), QStringLiteral("&Export to iCalendar..."),
                    QStringLiteral("x-office-calendar"));
     connectCommand(actExportICal, &TfrmMain::actExportICalExecute);
     // Undo and Redo follow the active list's history: its next step names them.
@@ -119,6 +135,14 @@ void TfrmMain::buildActions() {
     connectCommand(actHistory, &TfrmMain::actHistoryExecute);
     connectCommand(actDeletedTasks, &TfrmMain::actDeletedTasksExecute);
     connectCommand(actSaveCopy, &TfrmMain::actSaveCopyExecute);
+
+    // None of these is a key of the grid (Ctrl+F, Ctrl+U, Ctrl+C, Ctrl+H, Del, F12).
+    actNew->setShortcuts(standardKeys(QKeySequence::New, Qt::CTRL | Qt::Key_N));
+    actOpen->setShortcuts(standardKeys(QKeySequence::Open, Qt::CTRL | Qt::Key_O));
+    actSave->setShortcuts(standardKeys(QKeySequence::Save, Qt::CTRL | Qt::Key_S));
+    actSaveAs->setShortcuts(standardKeys(QKeySequence::SaveAs, Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    actClose->setShortcuts(standardKeys(QKeySequence::Close, Qt::CTRL | Qt::Key_W));
+    actPrint->setShortcuts(standardKeys(QKeySequence::Print, Qt::CTRL | Qt::Key_P));
 
     connectCommand(actNew, &TfrmMain::actNewExecute);
     connectCommand(actOpen, &TfrmMain::actOpenExecute);
@@ -148,30 +172,31 @@ void TfrmMain::buildActions() {
 void TfrmMain::buildMenus() {
     QMenuBar* bar = menuBar();
     bar->setObjectName(QStringLiteral("MainMenu1"));
+    SurfaceColours::FixWithButtons(*bar, ProgramColours::ViewBackground);
 
-    QMenu* file = bar->addMenu(QStringLiteral("File"));
+    QMenu* file = bar->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("File1"));
     file->addAction(actNew);
     file->addAction(actOpen);
     // The menu's Reopen, Close and Exit entries run the tool bar's commands.
-    addMirror(file, QStringLiteral("Reopen"), QStringLiteral("Reopen1"), actReopen);
+    addMirror(file, QStringLiteral("&Reopen"), QStringLiteral("Reopen1"), actReopen);
     file->addSeparator();
     file->addAction(actSave);
     file->addAction(actSaveAs);
     file->addAction(actMergeWith);
     file->addAction(actSaveCopy);
     file->addAction(actExportICal);
-    addMirror(file, QStringLiteral("Close"), QStringLiteral("Close1"), actClose);
+    addMirror(file, QStringLiteral("&Close"), QStringLiteral("Close1"), actClose);
     file->addAction(actCloseAll);
     file->addSeparator();
     file->addAction(m_syncCenter->SettingsAction());
     file->addAction(m_syncCenter->SyncAction());
     file->addSeparator();
-    addMirror(file, QStringLiteral("Print"), QStringLiteral("Print1"), actPrint);
+    addMirror(file, QStringLiteral("&Print"), QStringLiteral("Print1"), actPrint);
     file->addSeparator();
-    addMirror(file, QStringLiteral("Exit"), QStringLiteral("Exit1"), actExit);
+    addMirror(file, QStringLiteral("E&xit"), QStringLiteral("Exit1"), actExit);
 
-    QMenu* edit = bar->addMenu(QStringLiteral("Edit"));
+    QMenu* edit = bar->addMenu(QStringLiteral("&Edit"));
     edit->setObjectName(QStringLiteral("Edit1"));
     edit->addAction(actUndo);
     edit->addAction(actRedo);
@@ -182,22 +207,22 @@ void TfrmMain::buildMenus() {
     edit->addAction(actHistory);
     edit->addAction(actDeletedTasks);
 
-    QMenu* search = bar->addMenu(QStringLiteral("Search"));
+    QMenu* search = bar->addMenu(QStringLiteral("&Search"));
     search->setObjectName(QStringLiteral("Search1"));
     search->addAction(actApplyFilter);
     search->addAction(actCancelFilter);
 
-    QMenu* options = bar->addMenu(QStringLiteral("Options"));
+    QMenu* options = bar->addMenu(QStringLiteral("&Options"));
     options->setObjectName(QStringLiteral("Options1"));
-    addMirror(options, QStringLiteral("Categories"), QStringLiteral("Categories1"), actCategories);
-    addMirror(options, QStringLiteral("Reminders..."), QStringLiteral("Reminders1"), actReminders);
+    addMirror(options, QStringLiteral("&Categories"), QStringLiteral("Categories1"), actCategories);
+    addMirror(options, QStringLiteral("&Reminders..."), QStringLiteral("Reminders1"), actReminders);
 
-    QMenu* tools = bar->addMenu(QStringLiteral("Tools"));
+    QMenu* tools = bar->addMenu(QStringLiteral("&Tools"));
     tools->setObjectName(QStringLiteral("Tools1"));
-    addMirror(tools, QStringLiteral("Import"), QStringLiteral("Import1"), actImport);
+    addMirror(tools, QStringLiteral("&Import"), QStringLiteral("Import1"), actImport);
     tools->addAction(actBatchInsertMenu);
 
-    QMenu* help = bar->addMenu(QStringLiteral("Help"));
+    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("Help1"));
     help->addAction(actAbout);
 }
@@ -205,6 +230,7 @@ void TfrmMain::buildMenus() {
 void TfrmMain::buildToolBar() {
     m_toolBar = addToolBar(QStringLiteral("Main"));
     m_toolBar->setObjectName(QStringLiteral("ToolBar1"));
+    SurfaceColours::FixWithButtons(*m_toolBar, ProgramColours::ViewBackground);
     m_toolBar->setMovable(false);
     m_toolBar->setFloatable(false);
     m_toolBar->setIconSize(QSize(32, 32));
@@ -241,8 +267,10 @@ void TfrmMain::buildToolBar() {
 void TfrmMain::buildTabs() {
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    PageControl1->setAccessibleName(QStringLiteral("Open lists"));
     PageControl1->tabBar()->setSelectionBehaviorOnRemove(QTabBar::SelectLeftTab);
     PageControl1->setDocumentMode(true);
+    SurfaceColours::FixWithButtons(*PageControl1->tabBar(), ProgramColours::ViewBackground);
     PageControl1->hide();
     // Only the user's choice of another tab (left button, keyboard) names the window; the tab
     // bar switches on nothing else, and the pages the program activates are let through quietly.

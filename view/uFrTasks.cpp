@@ -18,6 +18,7 @@
 #include "widgets/InterfaceFont.h"
 #include "widgets/ProgramColours.h"
 #include "widgets/Prompt.h"
+#include "widgets/SurfaceColours.h"
 
 #include <QApplication>
 #include <QCalendarWidget>
@@ -62,9 +63,7 @@ TfrTasks::TfrTasks(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("frTasks"));
     setFont(InterfaceFont::Font());
     setAutoFillBackground(true);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, ProgramColours::ViewBackground);
-    setPalette(pal);
+    SurfaceColours::Fix(*this, ProgramColours::ViewBackground);
 
     m_document = new ListDocument(this);
     m_cdsTasks = m_document->table();
@@ -289,6 +288,7 @@ bool TfrTasks::AddTasksInBulk(const std::function<bool(const DataTable::Progress
 void TfrTasks::buildGrid() {
     DBGrid1 = new TaskGrid(this);
     DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
+    DBGrid1->setAccessibleName(QStringLiteral("Tasks"));
     m_delegate = new TaskGridDelegate(DBGrid1);
     DBGrid1->setItemDelegate(m_delegate);
     connect(m_delegate, &TaskGridDelegate::typingStarted, this,
@@ -305,8 +305,11 @@ void TfrTasks::buildGrid() {
     DBGrid1->verticalHeader()->hide();
     DBGrid1->verticalHeader()->setDefaultSectionSize(18);
     QPalette pal = DBGrid1->palette();
+    // The grid keeps its own colours in any theme; the cells' looks are chosen against them.
     pal.setColor(QPalette::Base, Qt::white);
     pal.setColor(QPalette::Text, Qt::black);
+    pal.setColor(QPalette::Highlight, ProgramColours::SelectedCell);
+    pal.setColor(QPalette::HighlightedText, Qt::white);
     DBGrid1->setPalette(pal);
 
     QHeaderView* header = DBGrid1->horizontalHeader();

@@ -55,12 +55,14 @@ void TfrTasks::buildFilterBar(QWidget* bar) {
     edSearch = new QLineEdit(bar);
     edSearch->setObjectName(QStringLiteral("edSearch"));
     edSearch->setGeometry(64, 6, 337, 21);
+    filterLabel->setBuddy(edSearch); // a screen reader names the box by its label
 
     auto filterButton = [bar](const QString& name, const QString& hint, const QString& icon,
                               int x) {
         auto* button = new QToolButton(bar);
         button->setObjectName(name);
         button->setToolTip(hint);
+        button->setAccessibleName(hint.trimmed()); // a picture alone says nothing to a reader
         button->setIcon(ThemeIcon(icon));
         button->setAutoRaise(true);
         button->setCheckable(true);
@@ -88,6 +90,8 @@ void TfrTasks::buildFilterBar(QWidget* bar) {
     cbOrder = addChoiceBox(bar, QStringLiteral("cbOrder"), ListViews::OrderChoices(),
                            QRect(744, 6, 97, 21));
     cbOrder->setCurrentIndex(ListViews::OrderChoices().indexOf(ListViews::OrderID));
+    showLabel->setBuddy(cbShow);
+    orderLabel->setBuddy(cbOrder);
     // A wider face moves the boxes right rather than run the labels into them.
     using DialogParts::Natural;
     DialogParts::PlaceInRow({{filterLabel, 8, Natural},
@@ -232,6 +236,7 @@ void TfrTasks::buildToolBar(QWidget* band) {
         auto* button = new QToolButton(ToolBar1);
         button->setObjectName(QLatin1String(entry.name));
         button->setToolTip(QLatin1String(entry.hint));
+        button->setAccessibleName(QString::fromLatin1(entry.hint).trimmed());
         button->setIcon(ThemeIcon(QLatin1String(entry.icon)));
         button->setAutoRaise(true);
         button->setFixedSize(25, 24);
@@ -252,6 +257,7 @@ void TfrTasks::buildQuickAddBar(QWidget* bar) {
     taskFont.setPointSize(9);
     Edit2->setFont(taskFont);
     Edit2->setGeometry(72, 10, 465, 22);
+    addTaskLabel->setBuddy(Edit2);
     auto* paste =
         new QAction(ThemeIcon(QStringLiteral("edit-paste")), QStringLiteral("Paste"), Edit2);
     paste->setObjectName(QStringLiteral("Paste1"));
@@ -262,14 +268,17 @@ void TfrTasks::buildQuickAddBar(QWidget* bar) {
     cbDifficulty = addChoiceBox(bar, QStringLiteral("cbDifficulty"), QuickAddDifficultyChoices(),
                                 QRect(544, 10, 89, 21));
     cbDifficulty->setToolTip(QStringLiteral("Difficulty"));
+    cbDifficulty->setAccessibleName(QStringLiteral("Difficulty"));
     cbDifficulty->setCurrentIndex(QuickAddDifficultyChoices().indexOf(Moderate));
     cbPriority = addChoiceBox(bar, QStringLiteral("cbPriority"), QuickAddPriorityChoices(),
                               QRect(640, 10, 89, 21));
     cbPriority->setToolTip(QStringLiteral("Priority"));
+    cbPriority->setAccessibleName(QStringLiteral("Priority"));
     cbCat = addChoiceBox(bar, QStringLiteral("cbCat"), {}, QRect(736, 10, 145, 21));
     cbCat->setEditable(true);
     cbCat->setInsertPolicy(QComboBox::NoInsert);
     cbCat->setToolTip(QStringLiteral("Category"));
+    cbCat->setAccessibleName(QStringLiteral("Category"));
     cbCat->setCurrentText(QString());
 
     btnQuickAdd =

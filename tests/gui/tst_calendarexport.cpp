@@ -42,7 +42,7 @@ void TestCalendarExport::exportAndImportThroughTheWindow() {
     // In the File menu right after the copy without history.
     const QList<QAction*> entries = main->findChild<QMenu*>(QStringLiteral("File1"))->actions();
     QCOMPARE(entries.indexOf(action("actExportICal")), entries.indexOf(action("actSaveCopy")) + 1);
-    QCOMPARE(action("actExportICal")->text(), QStringLiteral("Export to iCalendar..."));
+    QCOMPARE(action("actExportICal")->text(), QStringLiteral("&Export to iCalendar..."));
 
     action("actNew")->trigger();
     DataTable* tasks = main->ActiveTaskView()->cdsTasks();

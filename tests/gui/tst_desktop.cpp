@@ -1,6 +1,7 @@
 #include "core/RunTool.h"
 #include "core/TaskListFixture.h"
 #include "dialogs/ufrmReOpen.h"
+#include "shell/SingleInstance.h"
 #include "shell/Startup.h"
 #include "shell/Unit1.h"
 #include "storage/DataPacket.h"
@@ -13,6 +14,7 @@
 #include <QCalendarWidget>
 #include <QDir>
 #include <QLineEdit>
+#include <QLocalSocket>
 #include <QMenu>
 #include <QStandardPaths>
 #include <QTabBar>
@@ -20,6 +22,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 // The program as the desktop starts it: the command line, where its own files go, and the
 // pictures on its buttons and menu entries.
@@ -35,9 +42,15 @@ private slots:
     void programFilesFolder_data();
     void programFilesFolder();
     void everyButtonAndEntryHasAPicture();
+    void secondStartHandsOverItsLists();
+    void socketOfAnEndedProgramIsTakenOver();
 
 private:
     QString writeList(const QString& name, const QStringList& tasks) const;
+    // The built program, started offscreen with its runtime folder (and nothing else of the
+    // user's) in the test's folders.
+    void startProgram(QProcess& program, const QStringList& arguments) const;
+    QTemporaryDir m_runtime;
     QTemporaryDir m_folder;
 };
 
@@ -74,7 +87,7 @@ void TestDesktop::commandLineOpensEachList() {
         prompt.errors,
         QStringList(
             {QStringLiteral("Cannot open file \"%1\". No such file or directory.").arg(missing),
-             QStringLiteral("Mismatch in datapacket.")}));
+             damaged + QStringLiteral(":\nMismatch in datapacket.")}));
     QTabWidget* tabs = main->PageControl();
     QVERIFY(tabs->isVisible());
     QCOMPARE(tabs->count(), 2);
@@ -97,19 +110,27 @@ void TestDesktop::commandLineOpensEachList() {
 void TestDesktop::commandLineNames_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QStringList>("files");
+    QTest::addColumn<bool>("newWindow");
     const QString here = QDir::currentPath();
-    QTest::newRow("none") << QStringList{} << QStringList{};
-    QTest::newRow("relative names") << QStringList{"Week.cv1", "lists/Home.cv1"}
-                                    << QStringList{here + "/Week.cv1", here + "/lists/Home.cv1"};
+    QTest::newRow("none") << QStringList{} << QStringList{} << false;
+    QTest::newRow("relative names")
+        << QStringList{"Week.cv1", "lists/Home.cv1"}
+        << QStringList{here + "/Week.cv1", here + "/lists/Home.cv1"} << false;
     QTest::newRow("a path with ..")
-        << QStringList{"/srv/lists/../Old.cv1"} << QStringList{"/srv/Old.cv1"};
-    QTest::newRow("after --") << QStringList{"--", "-dash.cv1"} << QStringList{here + "/-dash.cv1"};
+        << QStringList{"/srv/lists/../Old.cv1"} << QStringList{"/srv/Old.cv1"} << false;
+    QTest::newRow("after --") << QStringList{"--", "-dash.cv1"} << QStringList{here + "/-dash.cv1"}
+                              << false;
+    QTest::newRow("a window of its own")
+        << QStringList{"--new-window", "/srv/Old.cv1"} << QStringList{"/srv/Old.cv1"} << true;
 }
 
 void TestDesktop::commandLineNames() {
     QFETCH(QStringList, arguments);
     QFETCH(QStringList, files);
-    QCOMPARE(ListFilesFromCommandLine(QStringList{QStringLiteral("Corvantis")} + arguments), files);
+    QFETCH(bool, newWindow);
+    const CommandLine line = ReadCommandLine(QStringList{QStringLiteral("Corvantis")} + arguments);
+    QCOMPARE(line.files, files);
+    QCOMPARE(line.newWindow, newWindow);
 }
 
 void TestDesktop::textOptions_data() {
@@ -202,6 +223,87 @@ void TestDesktop::everyButtonAndEntryHasAPicture() {
             faults << name + u' ' + icon.name();
     }
     QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QStringLiteral(", "))));
+}
+
+void TestDesktop::startProgram(QProcess& program, const QStringList& arguments) const {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), m_folder.filePath(QStringLiteral("data")));
+    program.setProcessEnvironment(environment);
+    program.setWorkingDirectory(m_folder.path());
+    program.start(QStringLiteral(CORVANTIS_PROGRAM), arguments);
+    QVERIFY(program.waitForStarted());
+}
+
+// The program's own files tell running programs apart: the built one keeps them beside it.
+static QString builtProgramFolder() {
+    return QFileInfo(QStringLiteral(CORVANTIS_PROGRAM)).absolutePath();
+}
+
+void TestDesktop::secondStartHandsOverItsLists() {
+    const QString home = writeList(QStringLiteral("Home.cv1"), {"Paint the fence"});
+    writeList(QStringLiteral("Work.cv1"), {"Send the report", "Book the room"});
+    const QString gone = m_folder.filePath(QStringLiteral("Gone.cv1"));
+    // This test is the running program; the built one is started a second time.
+    SingleInstance running(m_runtime.path(), builtProgramFolder());
+    QCOMPARE(running.start({}), SingleInstance::Role::Primary);
+    QTemporaryDir programFolder;
+    ScriptedPrompt prompt;
+    const auto main = StartCorvantis(programFolder.path(), {home});
+    ReceiveHandedOverLists(running, *main);
+
+    // A name relative to where the second start ran, a file that is gone, one open already.
+    QProcess second;
+    startProgram(second, {QStringLiteral("Work.cv1"), gone, home});
+    QTRY_COMPARE(second.state(), QProcess::NotRunning);
+    QCOMPARE(second.exitCode(), 0);
+    QCOMPARE(second.readAllStandardError(), QByteArray());
+
+    QTabWidget* tabs = main->PageControl();
+    QCOMPARE(tabs->count(), 2);
+    QCOMPARE(tabs->tabText(1), QStringLiteral("Work"));
+    QCOMPARE(tabs->widget(1)->findChild<TfrTasks*>()->cdsTasks()->recordCount(), 2);
+    QCOMPARE(tabs->currentIndex(), 0); // the file open already: its tab is shown
+    QCOMPARE(main->windowTitle(), QStringLiteral("Corvantis - Home"));
+    QCOMPARE(prompt.errors,
+             QStringList{
+                 QStringLiteral("Cannot open file \"%1\". No such file or directory.").arg(gone)});
+    QVERIFY(main->ReOpenWindow()->store().contains(m_folder.filePath(QStringLiteral("Work.cv1"))));
+}
+
+void TestDesktop::socketOfAnEndedProgramIsTakenOver() {
+    const QString home = writeList(QStringLiteral("Home.cv1"), {"Paint the fence"});
+    const QString socketName = SingleInstance(m_runtime.path(), builtProgramFolder()).socketName();
+    // What a program killed while it ran leaves: the socket file, and no one listening on it.
+    {
+        const int left = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray path = QFile::encodeName(socketName);
+        std::memcpy(address.sun_path, path.constData(), std::size_t(path.size()));
+        QCOMPARE(::bind(left, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ::close(left);
+    }
+    QProcess first;
+    startProgram(first, {home});
+    const auto listening = [&] {
+        QLocalSocket probe;
+        probe.connectToServer(socketName);
+        return probe.waitForConnected(100);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(listening() || first.state() == QProcess::NotRunning, 30000);
+    QCOMPARE(first.state(), QProcess::Running);
+
+    // The program that took the socket over answers the next start.
+    QProcess second;
+    startProgram(second, {home});
+    QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 30000);
+    QCOMPARE(second.exitCode(), 0);
+    QCOMPARE(second.readAllStandardError(), QByteArray());
+    QCOMPARE(first.state(), QProcess::Running);
+    first.kill();
+    first.waitForFinished();
 }
 
 QTEST_MAIN(TestDesktop)

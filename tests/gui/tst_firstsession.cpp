@@ -133,7 +133,7 @@ void TestFirstSession::firstMinutes() {
 
     // The next start, given the file on its command line, shows it all, in ID order.
     m_main = StartCorvantis(folder.path(),
-                            ListFilesFromCommandLine({QStringLiteral("Corvantis"), fileName}));
+                            ReadCommandLine({QStringLiteral("Corvantis"), fileName}).files);
     tabs = m_main->PageControl();
     QCOMPARE(tabs->count(), 1);
     QCOMPARE(tabs->tabText(0), QStringLiteral("First steps"));

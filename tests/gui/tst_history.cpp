@@ -386,10 +386,10 @@ void TestHistory::undoThroughTheMenus() {
     });
     action("ToolButton5")->trigger();
     QCOMPARE(view->cdsTasks()->recordCount(), 3);
-    QCOMPARE(action("actUndo")->text(), QStringLiteral("Undo Batch Insert"));
+    QCOMPARE(action("actUndo")->text(), QStringLiteral("&Undo Batch Insert"));
     action("actUndo")->trigger();
     QCOMPARE(view->cdsTasks()->recordCount(), 0);
-    QCOMPARE(action("actRedo")->text(), QStringLiteral("Redo Batch Insert"));
+    QCOMPARE(action("actRedo")->text(), QStringLiteral("&Redo Batch Insert"));
 
     // The keys act on the list from the grid; a text box keeps them to itself, also when it has
     // no typing of its own to undo.

@@ -23,14 +23,17 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPrintPreviewDialog>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <QToolTip>
 
 namespace {
@@ -81,6 +84,11 @@ private slots:
     void listCommandsReachTheView();
     void importAndBatchInsert();
     void printTheActiveList();
+    void standardKeys_data();
+    void standardKeys();
+    void gridKeysStayTheGrids();
+    void menuAccelerators();
+    void startPageWhileNoListIsOpen();
 
 private:
     QAction* action(const QString& name) const;
@@ -727,6 +735,105 @@ void TestMainWindow::printTheActiveList() {
     QCOMPARE(m_main->Report()->pageCount(), 2);
     QCOMPARE(view()->cdsTasks()->currentPosition(), 50);
     QVERIFY(!view()->Unsaved());
+}
+
+void TestMainWindow::standardKeys_data() {
+    QTest::addColumn<QKeySequence>("key");
+    QTest::addColumn<QString>("command");
+    QTest::newRow("New") << QKeySequence(Qt::CTRL | Qt::Key_N) << "actNew";
+    QTest::newRow("Open") << QKeySequence(Qt::CTRL | Qt::Key_O) << "actOpen";
+    QTest::newRow("Save") << QKeySequence(Qt::CTRL | Qt::Key_S) << "actSave";
+    QTest::newRow("Save As") << QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S) << "actSaveAs";
+    QTest::newRow("Close List") << QKeySequence(Qt::CTRL | Qt::Key_W) << "actClose";
+    QTest::newRow("Print") << QKeySequence(Qt::CTRL | Qt::Key_P) << "tbPrint";
+    QTest::newRow("Quit") << QKeySequence(Qt::CTRL | Qt::Key_Q) << "actExit";
+    QTest::newRow("F10") << QKeySequence(Qt::Key_F10) << "actExit";
+}
+
+void TestMainWindow::standardKeys() {
+    QFETCH(QKeySequence, key);
+    QFETCH(QString, command);
+    QVERIFY(QTest::qWaitForWindowActive(m_main.get()));
+    QSignalSpy ran(action(command), &QAction::triggered);
+    QTest::keySequence(m_main.get(), key);
+    QCOMPARE(ran.size(), 1);
+    // With no list open: the list commands say so, Exit ends.
+    m_prompt->errors.clear();
+}
+
+void TestMainWindow::gridKeysStayTheGrids() {
+    // The grid's keys run the grid's commands; the main window takes none of them (Ctrl+H is
+    // the History of both).
+    trigger(QStringLiteral("actNew"));
+    QList<QKeySequence> gridKeys;
+    for (const QAction* entry : view()->findChild<QMenu*>(QStringLiteral("PopupMenu1"))->actions())
+        gridKeys << entry->shortcuts();
+    QVERIFY(gridKeys.size() >= 5);
+    QStringList taken;
+    for (const QAction* command : m_main->findChildren<QAction*>()) {
+        if (view()->isAncestorOf(qobject_cast<QWidget*>(command->parent())) ||
+            command->parent() == view() || command->objectName() == u"actHistory")
+            continue;
+        for (const QKeySequence& key : command->shortcuts())
+            if (gridKeys.contains(key))
+                taken << command->objectName() + u' ' + key.toString();
+    }
+    QVERIFY2(taken.isEmpty(), qPrintable(taken.join(u'\n')));
+}
+
+void TestMainWindow::menuAccelerators() {
+    // Every menu and every entry has an Alt key of its own within its menu.
+    const auto letters = [](const QList<QAction*>& entries) {
+        QStringList faults;
+        QList<QKeySequence> seen;
+        for (const QAction* entry : entries) {
+            if (entry->isSeparator())
+                continue;
+            const QKeySequence key = QKeySequence::mnemonic(entry->text());
+            if (key.isEmpty() || seen.contains(key))
+                faults << entry->text();
+            seen << key;
+        }
+        return faults;
+    };
+    const QMenuBar* bar = m_main->menuBar();
+    QStringList faults = letters(bar->actions());
+    for (const QAction* title : bar->actions())
+        faults << letters(title->menu()->actions());
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(u'\n')));
+}
+
+void TestMainWindow::startPageWhileNoListIsOpen() {
+    const QString chores = makeList(QStringLiteral("Chores.cv1"), 2);
+    const QString gone = makeList(QStringLiteral("Gone.cv1"), 1);
+    QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+    auto* page = m_main->findChild<QWidget*>(QStringLiteral("StartPage"));
+    QVERIFY(page->isVisible());
+    const auto button = [this](const char* name) {
+        return m_main->findChild<QToolButton*>(QLatin1String(name));
+    };
+    QCOMPARE(button("btnStartNew")->text(), QStringLiteral("New (Ctrl+N)"));
+    QCOMPARE(button("btnStartOpen")->text(), QStringLiteral("Open (Ctrl+O)"));
+    QCOMPARE(button("btnStartReopen")->text(), QStringLiteral("Reopen"));
+    // It runs the commands, and makes way for the first tab.
+    m_prompt->openNames << chores;
+    QTest::mouseClick(button("btnStartOpen"), Qt::LeftButton);
+    QCOMPARE(m_main->PageControl()->count(), 1);
+    QVERIFY(!page->isVisible());
+    trigger(QStringLiteral("actClose"));
+    QVERIFY(page->isVisible());
+
+    // The lists used before that are still there, each opened with a click.
+    m_main->ReOpenWindow()->AddRecent(gone);
+    QVERIFY(QFile::remove(gone));
+    page->hide();
+    page->show();
+    QVERIFY(!button("btnRecent2"));
+    QVERIFY(button("btnRecent1")->text().startsWith(u"Chores"));
+    QTest::mouseClick(button("btnRecent1"), Qt::LeftButton);
+    QCOMPARE(tabText(0), QStringLiteral("Chores"));
+    QCOMPARE(m_main->windowTitle(), QStringLiteral("Corvantis - Chores"));
+    QVERIFY(!page->isVisible());
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -341,7 +341,7 @@ void TestMergeFlows::mergeWith() {
     QCOMPARE(view()->NoteText(),
              QStringLiteral("Merged Laptop.cv1 (1 added, 0 changed, 0 deleted)."));
     QCOMPARE(m_main->findChild<QAction*>(QStringLiteral("actUndo"))->text(),
-             QStringLiteral("Undo Merge"));
+             QStringLiteral("&Undo Merge"));
     trigger(QStringLiteral("actUndo"));
     QCOMPARE(Tasks(table()), QStringList({"one", "three"}));
 }

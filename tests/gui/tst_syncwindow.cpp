@@ -277,7 +277,7 @@ void TestSyncWindow::setUpAndSyncBothWays() {
     QCOMPARE(tasks(), QStringList({"Bread", "Eggs", "Milk, 2 litres"}));
     QCOMPARE(valueOf(QStringLiteral("Eggs"), Priority), High);
     QVERIFY(view()->Unsaved());
-    QCOMPARE(action("actUndo")->text(), QStringLiteral("Undo Sync"));
+    QCOMPARE(action("actUndo")->text(), QStringLiteral("&Undo Sync"));
     QVERIFY(m_main->findChild<QLabel*>(QStringLiteral("lblSync"))->text().startsWith("Synced"));
 
     // An edit here goes with the sync after Save; what the other program wrote stays.
@@ -373,6 +373,7 @@ void TestSyncWindow::failuresNameTheServerAndLoseNothing() {
             QStringLiteral("frmSyncSettings"),
             [&](QWidget* window) {
                 QVERIFY(static_cast<TfrmSyncSettings*>(window)->Status().contains(failure));
+                QVERIFY(!view()->Unsaved()); // the refused sync changed nothing
                 Child<QLineEdit>(window, "edtPassword")->setText(QStringLiteral("pw"));
                 QTest::mouseClick(Child<QPushButton>(window, "btnOK"), Qt::LeftButton);
             },
@@ -385,7 +386,8 @@ void TestSyncWindow::failuresNameTheServerAndLoseNothing() {
     QVERIFY2(message.contains(failure) && message.contains(m_dav->root().authority()),
              qPrintable(message));
     QCOMPARE(tasks(), QStringList({"Bread", "Milk"}));
-    QVERIFY(!view()->Unsaved());
+    // Once the password is given again, the next sync may already have stamped the tasks.
+    QVERIFY(refused || !view()->Unsaved());
 
     if (refused) {
         // The right password syncs, and the keyring keeps it.
