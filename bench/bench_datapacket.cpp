@@ -516,7 +516,19 @@ void printTargets(const Result& r, const std::map<std::string, double>& window) 
 
 } // namespace
 
+const char* const Usage =
+    "usage: corvantis_bench [--runs N] [--window-runs N] [--sizes 1000,10000,100000]\n"
+    "       corvantis_bench --generate TASKS FILE    one generated list file\n"
+    "       corvantis_bench --repeat N FILE [load|write|save|sort]\n"
+    "       corvantis_bench --peak FILE              peak memory of loading FILE, in MB\n"
+    "       corvantis_bench --window ACTION ...      one case through the window\n";
+
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(Usage, stdout);
+            return 0;
+        }
     if (argc > 2 && std::strcmp(argv[1], "--window") == 0) {
         QApplication app(argc, argv);
         return RunWindowCase(app.arguments().mid(2));
@@ -569,7 +581,12 @@ int main(int argc, char** argv) {
     int runs = 5;
     int windowRuns = 5;
     std::vector<int> sizes{1000, 10000, 100000};
-    for (int i = 1; i + 1 < args.size(); i += 2) {
+    for (int i = 1; i < args.size(); i += 2) {
+        // A word it does not know, or one without its value, runs nothing.
+        if (i + 1 >= args.size()) {
+            std::fputs(Usage, stderr);
+            return 2;
+        }
         if (args[i] == QStringLiteral("--window-runs")) {
             windowRuns = std::max(0, args[i + 1].toInt());
         } else if (args[i] == QStringLiteral("--runs")) {
@@ -578,6 +595,9 @@ int main(int argc, char** argv) {
             sizes.clear();
             for (const QString& s : args[i + 1].split(u','))
                 sizes.push_back(s.toInt());
+        } else {
+            std::fputs(Usage, stderr);
+            return 2;
         }
     }
 
