@@ -11,7 +11,9 @@ namespace {
 
 QString dialogFileName(const FileDialogRequest& request, bool save) {
     QFileDialog dialog(request.parent ? request.parent : QApplication::activeWindow());
-    dialog.setWindowTitle(save ? QStringLiteral("Save As") : QStringLiteral("Open"));
+    dialog.setWindowTitle(!request.title.isEmpty() ? request.title
+                          : save                   ? QStringLiteral("Save As")
+                                                   : QStringLiteral("Open"));
     dialog.setNameFilter(Prompt::QtNameFilter(request.filter));
     dialog.setDefaultSuffix(request.defaultExtension);
     if (!request.directory.isEmpty())

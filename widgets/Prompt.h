@@ -10,6 +10,7 @@ struct FileDialogRequest {
     QString filter;
     QString defaultExtension; // without the dot
     QString directory;        // empty: the platform's choice
+    QString title;            // empty: "Open" or "Save As"
     QWidget* parent = nullptr;
 };
 

@@ -459,6 +459,18 @@ void TestHistory::saveCopyWithoutHistory() {
     QCOMPARE(prompt.questions.last(), QStringLiteral("File already exists! Overwrite ?"));
     QCOMPARE(ReadFileBytes(copy), copied);
     QVERIFY(prompt.errors.isEmpty());
+    QCOMPARE(prompt.saveRequests.last().title, QStringLiteral("Save Copy Without History"));
+    QCOMPARE(prompt.saveRequests.last().directory, QFileInfo(file).absolutePath());
+
+    // Never over the file of an open list, its history with it: nothing is asked or written.
+    const QByteArray own = ReadFileBytes(file);
+    const int asked = prompt.questions.size();
+    prompt.saveNames << file;
+    opened.action("actSaveCopy")->trigger();
+    QCOMPARE(prompt.questions.size(), asked);
+    QCOMPARE(prompt.errors.size(), 1);
+    QVERIFY(prompt.errors.first().contains(QDir::toNativeSeparators(file)));
+    QCOMPARE(ReadFileBytes(file), own);
 }
 
 QTEST_MAIN(TestHistory)
