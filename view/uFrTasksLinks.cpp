@@ -9,6 +9,9 @@
 #include "widgets/DesktopShell.h"
 #include "widgets/Prompt.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 using namespace TaskRecord;
 
 FileDialogRequest TfrTasks::AllFilesDialog() {
@@ -85,7 +88,11 @@ void TfrTasks::openTrimmed(const QString& field, const std::function<void(const 
 }
 
 void TfrTasks::OpenRelatedFile1Click() {
-    openTrimmed(RelatedFile, [](const QString& target) { DesktopShell::Open(target); });
+    // A relative path is the list's neighbour, wherever the program was started.
+    const QString list = ListFileName();
+    const QString folder = QDir::isAbsolutePath(list) ? QFileInfo(list).absolutePath() : QString();
+    openTrimmed(RelatedFile,
+                [&folder](const QString& target) { DesktopShell::Open(target, folder); });
 }
 
 void TfrTasks::OpenURL1Click() {

@@ -1,39 +1,90 @@
 #include "widgets/DesktopShell.h"
 
+#include "base/CorvantisError.h"
+#include "widgets/Prompt.h"
+
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
 
 namespace DesktopShell {
 
 namespace {
-std::function<void(const QUrl&)>& opener() {
-    static std::function<void(const QUrl&)> hook;
-    return hook;
+struct Opener {
+    std::function<void(const QUrl&)> hook;
+    bool opens = true;
+};
+Opener& opener() {
+    static Opener instance;
+    return instance;
 }
 
-void hand(const QUrl& url) {
-    if (opener())
-        opener()(url);
-    else
-        QDesktopServices::openUrl(url);
+bool hand(const QUrl& url) {
+    if (opener().hook) {
+        opener().hook(url);
+        return opener().opens;
+    }
+    return QDesktopServices::openUrl(url);
+}
+
+// "c:" is a drive, not a scheme: a scheme has two letters at least.
+bool hasScheme(const QString& text) {
+    const qsizetype colon = text.indexOf(u':');
+    if (colon < 2)
+        return false;
+    for (qsizetype i = 0; i < colon; ++i) {
+        const QChar c = text[i];
+        if (!(c.isLetterOrNumber() || c == u'+' || c == u'-' || c == u'.') || c.unicode() > 127)
+            return false;
+    }
+    return text[0].isLetter();
+}
+
+bool runsProgram(const QString& path) {
+    const QFileInfo info(path);
+    return info.suffix().compare(QLatin1String("desktop"), Qt::CaseInsensitive) == 0 ||
+           (info.isFile() && info.isExecutable());
 }
 } // namespace
 
-void Open(const QString& pathOrAddress) {
-    // A path that exists, or one that looks like a path, is a file; anything else an address.
-    const bool looksLikeFile = QFileInfo::exists(pathOrAddress) || pathOrAddress.startsWith(u'/') ||
-                               pathOrAddress.startsWith(u'~');
-    const QUrl url =
-        looksLikeFile ? QUrl::fromLocalFile(pathOrAddress) : QUrl::fromUserInput(pathOrAddress);
-    hand(url);
+void Open(const QString& pathOrAddress, const QString& baseFolder) {
+    QUrl url;
+    if (!hasScheme(pathOrAddress) &&
+        (QFileInfo::exists(pathOrAddress) || pathOrAddress.startsWith(u'/') ||
+         pathOrAddress.startsWith(u'~') || !baseFolder.isEmpty())) {
+        QString path = pathOrAddress;
+        if (QDir::isRelativePath(path) && !path.startsWith(u'~') && !baseFolder.isEmpty())
+            path = QDir(baseFolder).absoluteFilePath(path);
+        url = QUrl::fromLocalFile(QDir::cleanPath(path));
+    } else {
+        url = QUrl::fromUserInput(pathOrAddress);
+    }
+    static const QStringList opened{QStringLiteral("http"), QStringLiteral("https"),
+                                    QStringLiteral("ftp"), QStringLiteral("mailto"),
+                                    QStringLiteral("file")};
+    if (!url.isValid() || !opened.contains(url.scheme().toLower()))
+        throw CorvantisError(
+            QStringLiteral(
+                "\"%1\" is not opened: only http, https, ftp, mailto and file links are.")
+                .arg(pathOrAddress));
+    const QString shown =
+        url.isLocalFile() ? QDir::toNativeSeparators(url.toLocalFile()) : url.toDisplayString();
+    if (url.isLocalFile() && runsProgram(url.toLocalFile()) &&
+        !Prompt::Question(QStringLiteral("%1 runs a program. Open it anyway?").arg(shown)))
+        return;
+    if (!hand(url))
+        throw CorvantisError(QStringLiteral("No program could open %1.").arg(shown));
 }
 
 void ExploreFolder(const QString& folder) {
-    hand(QUrl::fromLocalFile(folder));
+    if (!hand(QUrl::fromLocalFile(folder)))
+        Prompt::Error(
+            QStringLiteral("No program could show %1.").arg(QDir::toNativeSeparators(folder)));
 }
 
-void SetOpenerForTesting(std::function<void(const QUrl&)> hook) {
-    opener() = std::move(hook);
+void SetOpenerForTesting(std::function<void(const QUrl&)> hook, bool opens) {
+    opener().hook = std::move(hook);
+    opener().opens = opens;
 }
 
 } // namespace DesktopShell

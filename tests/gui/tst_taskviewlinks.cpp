@@ -1,11 +1,13 @@
 #include "base/CorvantisError.h"
 #include "base/DatesAndClock.h"
 #include "core/TaskListFixture.h"
+#include "document/ListDocument.h"
 #include "gui/ViewHost.h"
 #include "widgets/DesktopShell.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QTemporaryDir>
 #include <QToolButton>
 
 using namespace TaskRecord;
@@ -159,16 +161,28 @@ void TestTaskViewLinks::openLinks_data() {
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("opened"); // empty: nothing opened
+    QTest::addColumn<QString>("asked");  // the question, answered Yes when something opens
+    QTest::addColumn<QString>("error");  // a part of the error shown
     AddTextRows({
         {"related file, leading blanks", "OpenRelatedFile1", "RelatedFile", "  /tmp/a b.txt",
-         "file:///tmp/a b.txt"},
+         "file:///tmp/a b.txt", "", ""},
         {"related file from the toolbar", "tbOpenFile", "RelatedFile", "/tmp/x.pdf",
-         "file:///tmp/x.pdf"},
-        {"empty related file", "OpenRelatedFile1", "RelatedFile", "", ""},
-        {"url", "OpenURL1", "URL", "https://example.org/x", "https://example.org/x"},
+         "file:///tmp/x.pdf", "", ""},
+        {"empty related file", "OpenRelatedFile1", "RelatedFile", "", "", "", ""},
+        {"url", "OpenURL1", "URL", "https://example.org/x", "https://example.org/x", "", ""},
         {"url from the toolbar", "tbOpenURL", "URL", " https://example.org/",
-         "https://example.org/"},
-        {"url of blanks", "OpenURL1", "URL", "   ", ""},
+         "https://example.org/", "", ""},
+        {"url of blanks", "OpenURL1", "URL", "   ", "", "", ""},
+        {"related file beside the list", "OpenRelatedFile1", "RelatedFile", "notes/a.txt",
+         "file:///lists/notes/a.txt", "", ""},
+        {"other scheme refused", "OpenURL1", "URL", "javascript:alert(1)", "", "",
+         "only http, https, ftp, mailto and file"},
+        {"program declined", "OpenRelatedFile1", "RelatedFile", "/bin/sh", "",
+         "/bin/sh runs a program. Open it anyway?", ""},
+        {"launcher agreed", "OpenURL1", "URL", "file:///tmp/x.desktop", "file:///tmp/x.desktop",
+         "/tmp/x.desktop runs a program. Open it anyway?", ""},
+        {"nothing opens it", "OpenURL1", "URL", "mailto:a@example.org", "", "",
+         "No program could open mailto:a@example.org."},
     });
 }
 
@@ -177,23 +191,39 @@ void TestTaskViewLinks::openLinks() {
     QFETCH(QString, field);
     QFETCH(QString, value);
     QFETCH(QString, opened);
+    QFETCH(QString, asked);
+    QFETCH(QString, error);
     ViewHost host;
     host.add({"one"});
+    // The list is saved in a folder that stands for "/lists" in the rows.
+    QTemporaryDir lists;
+    host.view->document()->save(lists.filePath(QStringLiteral("Week.cv1")), true);
+    opened.replace(QLatin1String("/lists"), lists.path());
     host.table().edit();
     host.table().setString(field, value);
     host.table().post();
     host.view->MarkSaved();
     m_busyWhileOpening.clear();
+    host.prompt.answers << !opened.isEmpty();
+    const bool fails = !error.isEmpty() && value.startsWith(QLatin1String("mailto"));
+    if (fails)
+        DesktopShell::SetOpenerForTesting([](const QUrl&) {}, false);
     trigger(host, command);
+    if (fails)
+        initTestCase();
     if (opened.isEmpty()) {
         QVERIFY(m_opened.isEmpty());
     } else {
         QCOMPARE(m_opened, QList<QUrl>{QUrl(opened)});
         QCOMPARE(m_busyWhileOpening, QList<bool>{true});
     }
+    QCOMPARE(host.prompt.questions, asked.isEmpty() ? QStringList() : QStringList{asked});
+    QCOMPARE(host.prompt.errors.size(), error.isEmpty() ? 0 : 1);
+    if (!error.isEmpty())
+        QVERIFY2(host.prompt.errors.first().contains(error),
+                 qPrintable(host.prompt.errors.first()));
     QVERIFY(!QApplication::overrideCursor());
     QVERIFY(!host.view->Unsaved());
-    QVERIFY(host.prompt.errors.isEmpty());
 }
 
 void TestTaskViewLinks::openLinkedListTwice() {
