@@ -221,10 +221,11 @@ namespace DataPacket {
 
 namespace {
 
-void save(const DataTable& table, const QString& fileName, bool withPending) {
+void save(const DataTable& table, const QString& fileName, bool withPending,
+          SaveFile::Access access) {
     // Every step is checked and the temporary file dropped on any failure, so the old file
     // stays as it was.
-    SaveFile file(fileName);
+    SaveFile file(fileName, access);
     QString failure;
     try {
         PieceWriter pieces(file);
@@ -258,13 +259,13 @@ void save(const DataTable& table, const QString& fileName, bool withPending) {
 
 void SaveToFile(DataTable& table, const QString& fileName) {
     PacketWriter::prepare(table);
-    save(table, fileName, false);
+    save(table, fileName, false, SaveFile::Access::Shared);
 }
 
 void SaveCopyToFile(const DataTable& table, const QString& fileName) {
     if (!table.isActive())
         throw CorvantisError(QStringLiteral("Cannot perform this operation on a closed dataset"));
-    save(table, fileName, true);
+    save(table, fileName, true, SaveFile::Access::Private);
 }
 
 ReadNotice LoadFromFile(DataTable& table, const QString& fileName, qint64 maxSize) {

@@ -17,8 +17,9 @@ QByteArray Write(DataTable& table);
 // "Cannot create file "<full name>". <system text>".
 void SaveToFile(DataTable& table, const QString& fileName);
 
-// The same, for a copy of the list: the table is not touched, and a pending row is written as
-// storing it would write it (its values as they stand, the editing going on).
+// The same, for a copy of the list kept for the user alone (0600): the table is not touched, and
+// a pending row is written as storing it would write it (its values as they stand, the editing
+// going on).
 void SaveCopyToFile(const DataTable& table, const QString& fileName);
 
 // What a read noticed that the user is to be told once, though the list loaded.

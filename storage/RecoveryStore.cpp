@@ -2,12 +2,13 @@
 
 #include "base/CorvantisError.h"
 #include "storage/DataPacket.h"
+#include "storage/SaveFile.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QUuid>
 
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -72,11 +74,18 @@ bool readNote(const QString& fileName, RecoveryStore::Note* note) {
     return true;
 }
 
-void writeAtomically(const QString& fileName, const QByteArray& bytes) {
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw CorvantisError(QStringLiteral("Cannot create file \"%1\". %2")
-                                 .arg(QDir::toNativeSeparators(fileName), file.errorString()));
+// A folder of the user's alone: made 0700 (never wider for a moment), or narrowed to it when an
+// earlier run left it wider. Its parents are made the usual way.
+bool makePrivateFolder(const QString& path) {
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return false;
+    const QByteArray name = QFile::encodeName(path);
+    if (::mkdir(name.constData(), 0700) == 0)
+        return true;
+    struct stat st {};
+    if (errno != EEXIST || ::stat(name.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return false;
+    return (st.st_mode & 077) == 0 || ::chmod(name.constData(), 0700) == 0;
 }
 
 } // namespace
@@ -100,14 +109,14 @@ QString RecoveryStore::newId() {
 bool RecoveryStore::openSession() {
     if (!m_session.isEmpty())
         return true;
-    if (!QDir().mkpath(m_root))
+    if (!makePrivateFolder(m_root))
         return false;
     const QString name = newId();
     const QString folder = m_root + u'/' + name;
     const int lock = takeLock(folder + LockSuffix);
     if (lock < 0)
         return false;
-    if (!QDir().mkpath(folder)) {
+    if (!makePrivateFolder(folder)) {
         ::close(lock);
         QFile::remove(folder + LockSuffix);
         return false;
@@ -126,7 +135,7 @@ void RecoveryStore::write(const QString& id, const DataTable& table, const Note&
         throw CorvantisError(
             QStringLiteral("Cannot create folder \"%1\".").arg(QDir::toNativeSeparators(m_root)));
     // The note first: a copy never stands without the note that says what it is.
-    writeAtomically(sessionPath(id + NoteSuffix), noteBytes(note));
+    SaveFile::Save(sessionPath(id + NoteSuffix), noteBytes(note), SaveFile::Access::Private);
     DataPacket::SaveCopyToFile(table, sessionPath(id + CopySuffix));
 }
 
@@ -186,7 +195,7 @@ QList<RecoveryStore::Left> RecoveryStore::takeOver() {
 
 QString RecoveryStore::setAside(const Left& copy) {
     const QString aside = m_root + QStringLiteral("/unreadable");
-    QDir().mkpath(aside);
+    makePrivateFolder(aside);
     QString target = aside + u'/' + copy.id + CopySuffix;
     if (QFile::rename(copy.copyFile, target))
         QFile::rename(sessionPath(copy.id + NoteSuffix), aside + u'/' + copy.id + NoteSuffix);

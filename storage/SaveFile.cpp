@@ -45,7 +45,8 @@ QString finalTarget(const QString& fileName) {
 
 } // namespace
 
-SaveFile::SaveFile(const QString& fileName) : m_fileName(fileName) {
+SaveFile::SaveFile(const QString& fileName, Access access)
+    : m_fileName(fileName), m_mode(access == Access::Private ? 0600 : 0666) {
     m_target = QFile::encodeName(QFileInfo(finalTarget(fileName)).absoluteFilePath());
     m_temporary = m_target + ".saving";
     struct stat existing {};
@@ -55,14 +56,14 @@ SaveFile::SaveFile(const QString& fileName) : m_fileName(fileName) {
     if (exists && ::access(m_target.constData(), W_OK) != 0)
         fail(systemText(errno));
 #if defined(O_TMPFILE)
-    m_descriptor = ::open(folderOf(m_target).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    m_descriptor = ::open(folderOf(m_target).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, m_mode);
     if (m_descriptor < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
         fail(systemText(errno));
 #endif
     if (m_descriptor < 0)
         openNamed();
-    // The new file keeps the old one's permissions.
-    if (exists)
+    // The new file keeps the old one's permissions; a private one never takes wider ones.
+    if (exists && access == Access::Shared)
         (void)::fchmod(m_descriptor, existing.st_mode & 07777);
 }
 
@@ -84,7 +85,7 @@ void SaveFile::fail(const QString& reason) const {
 // (a leftover of an interrupted save is replaced).
 void SaveFile::openNamed() {
     ::unlink(m_temporary.constData());
-    m_descriptor = ::open(m_temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    m_descriptor = ::open(m_temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, m_mode);
     if (m_descriptor < 0)
         fail(systemText(errno));
     m_named = true;
@@ -112,8 +113,8 @@ QString SaveFile::write(const char* bytes, std::size_t size) {
     return QString();
 }
 
-void SaveFile::Save(const QString& fileName, const QByteArray& bytes) {
-    SaveFile file(fileName);
+void SaveFile::Save(const QString& fileName, const QByteArray& bytes, Access access) {
+    SaveFile file(fileName, access);
     const QString reason = file.write(bytes.constData(), std::size_t(bytes.size()));
     if (!reason.isNull())
         file.fail(reason);

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <cstddef>
+#include <sys/types.h>
 
 // A file written through a temporary file beside it that takes the target's place in one step,
 // and only once every byte of it is on the disk: a failed or interrupted save leaves the old file
@@ -13,9 +14,14 @@
 // "<target>.saving", which the next save of that target replaces.
 class SaveFile {
 public:
+    // Who may read the file: Shared keeps an existing file's permissions and gives a new one the
+    // usual ones (the umask's); Private makes it the user's alone (0600) from its creation on,
+    // whatever the old file allowed.
+    enum class Access { Shared, Private };
+
     // Opens the temporary file for a target (a link's final target when it is a link). Throws
     // CorvantisError "Cannot create file "<full name>". <reason>".
-    explicit SaveFile(const QString& fileName);
+    explicit SaveFile(const QString& fileName, Access access = Access::Shared);
     // Drops the temporary file unless it was committed.
     ~SaveFile();
     SaveFile(const SaveFile&) = delete;
@@ -33,7 +39,8 @@ public:
 
     // A whole file of bytes, written, put on the disk and in the target's place; throws as the
     // constructor.
-    static void Save(const QString& fileName, const QByteArray& bytes);
+    static void Save(const QString& fileName, const QByteArray& bytes,
+                     Access access = Access::Shared);
 
     // Tests only: the call that puts a file's data on the disk (fdatasync), to make it fail;
     // nullptr restores it.
@@ -47,6 +54,7 @@ private:
     QString m_fileName; // as given, for messages
     QByteArray m_target;
     QByteArray m_temporary; // "<target>.saving"
+    mode_t m_mode;          // of a new file, before the umask
     int m_descriptor = -1;
     bool m_named = false; // the temporary file has its name already
     bool m_committed = false;

@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 // A list document driven as the windows drive it, with no display: open, edit, undo, save, a
 // file changed behind its back, and the recovery copy of its unsaved changes.
 class TestListDocument : public QObject {
@@ -110,6 +112,26 @@ private slots:
         recovery.endNormally();
     }
 
+    // Copies tell what the user is writing: no other user may read them or their notes, not
+    // even for a moment, nor list their folders.
+    void recoveryCopiesAreTheUsersAlone() {
+        const mode_t before = ::umask(022);
+        ListRecovery::setDelayForTesting(0);
+        const QString root = m_folder.filePath(QStringLiteral("private/recovery"));
+        ListRecovery recovery(root);
+        ListDocument list;
+        list.createNew();
+        recovery.follow(&list);
+        addTask(list, QStringLiteral("secret"));
+        QTRY_VERIFY(!copies(root).isEmpty());
+        const QString copy = copies(root).first();
+        const QString note = copy.chopped(4) + QStringLiteral(".note");
+        for (const QString& path : {root, QFileInfo(copy).path(), copy, note})
+            QCOMPARE(modeOf(path), QFileInfo(path).isDir() ? 0700 : 0600);
+        recovery.endNormally();
+        ::umask(before);
+    }
+
     // Another program saved its copy over the list's file: merging that file brings its changes
     // in as one undo step, the list is unsaved, and a save over the file asks no more.
     void mergeTheFileOnDisk() {
@@ -192,6 +214,10 @@ private:
         ListDocument recovered;
         recovered.loadRecovered(copy, file, false, {});
         return recovered.table()->recordCount();
+    }
+    static int modeOf(const QString& path) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
     }
     static QStringList copies(const QString& root) {
         QStringList found;
