@@ -62,10 +62,10 @@ bool ListDocument::changedOnDisk(const QString& target) const {
     return target == m_fileName && m_fileOnDisk.changedOnDisk(target);
 }
 
-void ListDocument::save(const QString& target, bool keepName) {
+QString ListDocument::save(const QString& target, bool keepName) {
     const bool ownFile = target == m_fileName;
     m_table->settle();
-    DataPacket::SaveToFile(*m_table, target);
+    const QString warning = DataPacket::SaveToFile(*m_table, target);
     if (keepName)
         setFileName(target);
     if (ownFile || keepName)
@@ -74,6 +74,7 @@ void ListDocument::save(const QString& target, bool keepName) {
     if (keepName)
         setCaption(uGeneral::CaptionFromFileName(target));
     emit saved(target);
+    return warning;
 }
 
 void ListDocument::setCaption(const QString& caption) {

@@ -75,8 +75,9 @@ public:
 
     // Writes the list to target (a pending row is settled first) and marks it saved; keepName
     // makes target the list's file and names the caption after it. The fingerprint follows the
-    // list's own file.
-    void save(const QString& target, bool keepName);
+    // list's own file. A save whose folder could not be synced afterwards stands (the file is the
+    // new one): its warning, for the user to be told once, is returned; a null text when none.
+    QString save(const QString& target, bool keepName);
 
     // The caption of the tab that shows the list, with " *" while it is unsaved. A document
     // never given one stands on no tab: its unsaved mark cannot be shown.

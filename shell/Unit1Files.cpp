@@ -164,10 +164,12 @@ bool TfrmMain::saveViewTo(TfrTasks* view, const QString& fileName, int options) 
         return false;
     if (options & KeepName)
         m_merge->OfferCopies(view, target);
-    document->save(target, options & KeepName);
+    const QString warning = document->save(target, options & KeepName);
     addRecent(target);
     if (options & KeepName)
         m_merge->Saved(view);
+    if (!warning.isEmpty())
+        Prompt::Notice(warning);
     return true;
 }
 
@@ -278,7 +280,9 @@ void TfrmMain::actSaveCopyExecute() {
     DataTable copy;
     copy.setObjectName(table->objectName());
     copy.adopt(TaskHistory::withoutHistory(*table));
-    DataPacket::SaveToFile(copy, target);
+    const QString warning = DataPacket::SaveToFile(copy, target);
+    if (!warning.isEmpty())
+        Prompt::Notice(warning);
 }
 
 void TfrmMain::actExportICalExecute() {
@@ -295,7 +299,9 @@ void TfrmMain::actExportICalExecute() {
     view->cdsTasks()->settle();
     // A saved list's file names it, so its tasks keep their UIDs from one export to the next.
     const QString list = view->ListFileName();
-    SaveFile::Save(target,
-                   CalendarFile::Write(*view->cdsTasks(),
-                                       list.isEmpty() ? list : QFileInfo(list).absoluteFilePath()));
+    const QString warning = SaveFile::Save(
+        target, CalendarFile::Write(*view->cdsTasks(),
+                                    list.isEmpty() ? list : QFileInfo(list).absoluteFilePath()));
+    if (!warning.isEmpty())
+        Prompt::Notice(warning);
 }

@@ -32,20 +32,24 @@ public:
     // when they were. One caller at a time, from any thread.
     QString write(const char* bytes, std::size_t size);
     // Puts the data on the disk, the file in the target's place and the rename on the disk.
-    // Throws as the constructor when a step fails; up to the rename the old file stays.
-    void commit();
+    // Throws as the constructor when a step up to the rename fails: the old file stays. Once the
+    // new file has taken its place the save stands, so a folder that cannot be synced after it
+    // is no failure: the warning that tells so is returned (a null text when all went well).
+    QString commit();
     // Throws CorvantisError "Cannot create file "<full name>". <reason>" for this target.
     [[noreturn]] void fail(const QString& reason) const;
 
     // A whole file of bytes, written, put on the disk and in the target's place; throws as the
-    // constructor.
-    static void Save(const QString& fileName, const QByteArray& bytes,
-                     Access access = Access::Shared);
+    // constructor, and returns commit's warning.
+    static QString Save(const QString& fileName, const QByteArray& bytes,
+                        Access access = Access::Shared);
 
     // Tests only: the call that puts a file's data on the disk (fdatasync), to make it fail;
     // nullptr restores it.
     using DataSync = int (*)(int descriptor);
     static void setDataSyncForTesting(DataSync sync);
+    // Tests only: the call that puts the folder's rename on the disk (fsync of the folder).
+    static void setFolderSyncForTesting(DataSync sync);
 
 private:
     void openNamed();
