@@ -1,11 +1,13 @@
 #include "document/ListDocument.h"
 
+#include "base/CorvantisError.h"
 #include "base/TextLines.h"
 #include "document/TaskUndo.h"
 #include "model/DataTable.h"
 #include "model/TaskTable.h"
 #include "storage/DataPacket.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 ListDocument::ListDocument(QObject* parent) : QObject(parent) {
@@ -44,9 +46,14 @@ bool ListDocument::load(const QString& fileName) {
 
 void ListDocument::loadRecovered(const QString& copyFile, const QString& originalFile, bool isNew,
                                  const FileFingerprint& original) {
+    if (!originalFile.isEmpty() && QDir::isRelativePath(originalFile))
+        throw CorvantisError(
+            QStringLiteral("Its note names the list file \"%1\" without its folder.")
+                .arg(originalFile));
     m_loadNotice = DataPacket::LoadFromFile(*m_table, copyFile).text(originalFile);
     m_isNew = isNew;
-    m_fileOnDisk = original;
+    m_fileOnDisk =
+        original.isValid() || originalFile.isEmpty() ? original : FileFingerprint::unknown();
     setFileName(originalFile);
     m_table->first();
     started();

@@ -37,6 +37,8 @@ public:
     bool load(const QString& fileName);
     // Reads the recovery copy of a list that a program ending abnormally left: the list carries
     // its original file, "made by New" flag and the fingerprint of that file, and starts unsaved.
+    // Without a fingerprint the file counts as changed since (a save over it asks); an original
+    // file given without its folder is refused (CorvantisError), as nothing says where it is.
     void loadRecovered(const QString& copyFile, const QString& originalFile, bool isNew,
                        const FileFingerprint& original);
 

@@ -132,6 +132,25 @@ private slots:
         ::umask(before);
     }
 
+    // A note that does not vouch for the file it names directs no silent overwrite.
+    void recoveredFromANote_data() {
+        QTest::addColumn<QString>("original");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("no fingerprint: a save asks") << "Week.cv1" << QString();
+        QTest::newRow("relative path: refused")
+            << "./Week.cv1"
+            << "Its note names the list file \"./Week.cv1\" without its folder.";
+    }
+    void recoveredFromANote() {
+        QFETCH(QString, original);
+        QFETCH(QString, error);
+        const QString file = makeList(QStringLiteral("Week.cv1"), {"alpha"});
+        const QString named = error.isEmpty() ? file : original;
+        ListDocument recovered;
+        QCOMPARE(errorOf([&] { recovered.loadRecovered(file, named, false, {}); }), error);
+        QCOMPARE(recovered.changedOnDisk(named), error.isEmpty());
+    }
+
     // Another program saved its copy over the list's file: merging that file brings its changes
     // in as one undo step, the list is unsaved, and a save over the file asks no more.
     void mergeTheFileOnDisk() {
