@@ -41,6 +41,7 @@ private:
         QString id;
         QTimer* timer = nullptr;
         QElapsedTimer lastWrite; // invalid until the first copy
+        qint64 order = 0;        // the list's place among those followed
     };
     Entry* entryOf(const ListDocument* document);
     void changed(ListDocument* document);
@@ -49,4 +50,5 @@ private:
 
     RecoveryStore m_store;
     std::vector<std::unique_ptr<Entry>> m_entries;
+    qint64 m_nextOrder = 0;
 };

@@ -49,8 +49,14 @@ void TfrmMain::RecoverLists() {
         }
         if (!failure.isEmpty()) {
             closePage(PageControl1->indexOf(view->parentWidget()));
-            setAside << QStringLiteral("%1\n%2").arg(
-                QDir::toNativeSeparators(m_recovery->store().setAside(copy)), failure);
+            const QString of = copy.note.originalFile.isEmpty()
+                                   ? QString()
+                                   : QStringLiteral(" of %1").arg(
+                                         QDir::toNativeSeparators(copy.note.originalFile));
+            setAside << QStringLiteral(
+                            "A recovery copy%1 could not be read. It was kept in\n%2\n%3")
+                            .arg(of, QDir::toNativeSeparators(m_recovery->store().setAside(copy)),
+                                 failure);
             continue;
         }
         m_recovery->follow(view->document(), copy.id);
@@ -65,9 +71,8 @@ void TfrmMain::RecoverLists() {
         Prompt::Notice(QStringLiteral("Corvantis did not end normally. Unsaved changes to %1 "
                                       "list(s) were recovered.")
                            .arg(recovered));
-    for (const QString& copy : setAside)
-        Prompt::Notice(
-            QStringLiteral("A recovery copy could not be read. It was kept in\n%1").arg(copy));
+    for (const QString& message : setAside)
+        Prompt::Notice(message);
 }
 
 void TfrmMain::OpenTaskList(const QString& fileName) {

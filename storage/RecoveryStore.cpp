@@ -12,11 +12,13 @@
 #include <QStandardPaths>
 #include <QUuid>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -44,6 +46,8 @@ QByteArray noteBytes(const RecoveryStore::Note& note) {
     QJsonObject object;
     object.insert(QStringLiteral("file"), note.originalFile);
     object.insert(QStringLiteral("new"), note.isNew);
+    if (note.order >= 0)
+        object.insert(QStringLiteral("order"), note.order);
     if (note.original.isValid()) {
         object.insert(QStringLiteral("size"), QString::number(note.original.size));
         object.insert(QStringLiteral("modified"), QString::number(note.original.modifiedNs));
@@ -63,6 +67,7 @@ bool readNote(const QString& fileName, RecoveryStore::Note* note) {
     const QJsonObject object = document.object();
     note->originalFile = object.value(QStringLiteral("file")).toString();
     note->isNew = object.value(QStringLiteral("new")).toBool();
+    note->order = std::max<qint64>(-1, object.value(QStringLiteral("order")).toInteger(-1));
     bool sizeOk = false, timeOk = false, changeOk = false, inodeOk = false;
     FileFingerprint original;
     original.size = object.value(QStringLiteral("size")).toString().toLongLong(&sizeOk);
@@ -174,17 +179,26 @@ QList<RecoveryStore::Left> RecoveryStore::takeOver() {
             ::close(lock);
             continue;
         }
+        QList<Left> found;
         for (const QString& copy : copies) {
             const QString id = copy.chopped(CopySuffix.size());
-            Left found;
-            found.id = id;
-            found.copyFile = sessionPath(id + CopySuffix);
-            QFile::rename(QDir(folder).filePath(copy), found.copyFile);
+            Left one;
+            one.id = id;
+            one.copyFile = sessionPath(id + CopySuffix);
+            QFile::rename(QDir(folder).filePath(copy), one.copyFile);
             if (QFile::rename(QDir(folder).filePath(id + NoteSuffix), sessionPath(id + NoteSuffix)))
-                found.noteRead = readNote(sessionPath(id + NoteSuffix), &found.note);
-            if (QFile::exists(found.copyFile))
-                left << found;
+                one.noteRead = readNote(sessionPath(id + NoteSuffix), &one.note);
+            if (QFile::exists(one.copyFile))
+                found << one;
         }
+        // The ids are random: the lists come back in the order they had.
+        const auto key = [](const Left& copy) {
+            return std::make_tuple(copy.note.order < 0, copy.note.order, copy.note.originalFile,
+                                   copy.id);
+        };
+        std::sort(found.begin(), found.end(),
+                  [&](const Left& a, const Left& b) { return key(a) < key(b); });
+        left << found;
         // Notes without a copy (a write cut short) tell of nothing to recover.
         QDir(folder).removeRecursively();
         QFile::remove(folder + LockSuffix);

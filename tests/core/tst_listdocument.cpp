@@ -6,6 +6,7 @@
 #include "model/TaskRecord.h"
 #include "model/TaskTable.h"
 #include "storage/DataPacket.h"
+#include "storage/RecoveryStore.h"
 #include "support/FileBytes.h"
 #include "support/TestSupport.h"
 
@@ -149,6 +150,32 @@ private slots:
         ListDocument recovered;
         QCOMPARE(errorOf([&] { recovered.loadRecovered(file, named, false, {}); }), error);
         QCOMPARE(recovered.changedOnDisk(named), error.isEmpty());
+    }
+
+    // The lists of a program that did not end normally come back in the order it had them.
+    void recoveredListsKeepTheirOrder() {
+        ListRecovery::setDelayForTesting(0);
+        const QString root = m_folder.filePath(QStringLiteral("ordered"));
+        const QStringList files{m_folder.filePath(QStringLiteral("C.cv1")),
+                                m_folder.filePath(QStringLiteral("A.cv1")),
+                                m_folder.filePath(QStringLiteral("B.cv1"))};
+        {
+            ListRecovery crashed(root);
+            std::vector<std::unique_ptr<ListDocument>> lists;
+            for (const QString& file : files) {
+                lists.push_back(std::make_unique<ListDocument>());
+                QVERIFY(lists.back()->load(makeList(QFileInfo(file).fileName(), {"x"})));
+                crashed.follow(lists.back().get());
+                addTask(*lists.back(), QStringLiteral("unsaved"));
+            }
+            QTRY_COMPARE(copies(root).size(), 3);
+        } // no normal end: the copies stay
+        QStringList order;
+        RecoveryStore next(root);
+        for (const RecoveryStore::Left& left : next.takeOver())
+            order << left.note.originalFile;
+        QCOMPARE(order, files);
+        next.close();
     }
 
     // Another program saved its copy over the list's file: merging that file brings its changes

@@ -69,6 +69,7 @@ private slots:
     void fileChangedByAnotherProgram_data();
     void fileChangedByAnotherProgram();
     void recoveryAfterAKill();
+    void unreadableRecoveryCopyIsKeptAside_data();
     void unreadableRecoveryCopyIsKeptAside();
 
 private:
@@ -355,20 +356,38 @@ void TestKeepWork::recoveryAfterAKill() {
     QVERIFY(recoveryCopies().isEmpty());
 }
 
+void TestKeepWork::unreadableRecoveryCopyIsKeptAside_data() {
+    QTest::addColumn<QByteArray>("note");
+    QTest::addColumn<bool>("readable"); // the copy itself
+    QTest::addColumn<QString>("told");  // how the message begins
+    QTest::newRow("new list, not a list") << QByteArray(R"({"file":"","new":true})") << false
+                                          << "A recovery copy could not be read. It was kept in";
+    QTest::newRow("names its file")
+        << QByteArray(R"({"file":"/lists/Week.cv1","new":false})") << false
+        << "A recovery copy of /lists/Week.cv1 could not be read. It was kept in";
+    QTest::newRow("relative path")
+        << QByteArray(R"({"file":"Week.cv1","new":false})") << true
+        << "A recovery copy of Week.cv1 could not be read. It was kept in";
+}
+
 void TestKeepWork::unreadableRecoveryCopyIsKeptAside() {
+    QFETCH(QByteArray, note);
+    QFETCH(bool, readable);
+    QFETCH(QString, told);
     m_main.reset();
+    const QByteArray copy =
+        readable ? ReadFileBytes(makeList(QStringLiteral("Week.cv1"), {"x"})) : "not a list";
     const QString session = RecoveryStore::defaultRoot() + QStringLiteral("/left-by-a-crash");
     QVERIFY(QDir().mkpath(session));
-    QVERIFY(WriteFileBytes(session + QStringLiteral("/broken.note"), R"({"file":"","new":true})"));
-    QVERIFY(WriteFileBytes(session + QStringLiteral("/broken.cv1"), "not a list"));
+    QVERIFY(WriteFileBytes(session + QStringLiteral("/broken.note"), note));
+    QVERIFY(WriteFileBytes(session + QStringLiteral("/broken.cv1"), copy));
     m_main = StartCorvantis(m_folder->path() + u'/');
     QCOMPARE(m_main->PageControl()->count(), 0);
     QCOMPARE(m_prompt->notices.size(), 1);
-    QVERIFY(
-        m_prompt->notices.first().startsWith(QStringLiteral("A recovery copy could not be read")));
+    QVERIFY2(m_prompt->notices.first().startsWith(told), qPrintable(m_prompt->notices.first()));
     const QString aside = RecoveryStore::defaultRoot() + QStringLiteral("/unreadable/broken.cv1");
     QVERIFY(m_prompt->notices.first().contains(aside));
-    QCOMPARE(ReadFileBytes(aside), QByteArray("not a list"));
+    QCOMPARE(ReadFileBytes(aside), copy);
 }
 
 namespace {
