@@ -81,9 +81,10 @@ void ListRecovery::writeDue(Entry& entry) {
     note.order = entry.order;
     try {
         m_store.write(entry.id, table, note);
-    } catch (const CorvantisError&) {
+    } catch (const CorvantisError& error) {
         // A copy that cannot be written (a full disk) must not interrupt the user's work;
         // the next change tries again.
+        emit writeFailed(m_store.root(), error.message());
     }
     entry.lastWrite.start();
 }

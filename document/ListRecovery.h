@@ -35,6 +35,11 @@ public:
     // The delay between a change and its copy (30 seconds).
     static void setDelayForTesting(int milliseconds);
 
+signals:
+    // A copy could not be written in folder (the work goes on unprotected; the next change tries
+    // again).
+    void writeFailed(const QString& folder, const QString& reason);
+
 private:
     struct Entry {
         QPointer<ListDocument> document;

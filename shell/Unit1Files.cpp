@@ -22,7 +22,9 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
 #include <QScopedValueRollback>
+#include <QStatusBar>
 #include <QTabWidget>
 
 #include <cerrno>
@@ -73,6 +75,21 @@ void TfrmMain::RecoverLists() {
                            .arg(recovered));
     for (const QString& message : setAside)
         Prompt::Notice(message);
+}
+
+void TfrmMain::recoveryWriteFailed(const QString& folder, const QString& reason) {
+    if (m_recoveryFailureTold)
+        return;
+    m_recoveryFailureTold = true;
+    auto* label = new QLabel(
+        QStringLiteral("Unsaved changes are not protected: no recovery copy can be written."),
+        statusBar());
+    label->setObjectName(QStringLiteral("RecoveryWarning"));
+    statusBar()->setObjectName(QStringLiteral("StatusBar"));
+    statusBar()->addPermanentWidget(label);
+    Prompt::Notice(QStringLiteral("Unsaved changes are not protected against a crash: recovery "
+                                  "copies cannot be written in\n%1\n%2")
+                       .arg(QDir::toNativeSeparators(folder), reason));
 }
 
 void TfrmMain::OpenTaskList(const QString& fileName) {

@@ -137,8 +137,9 @@ QString RecoveryStore::sessionPath(const QString& name) const {
 
 void RecoveryStore::write(const QString& id, const DataTable& table, const Note& note) {
     if (!openSession())
-        throw CorvantisError(
-            QStringLiteral("Cannot create folder \"%1\".").arg(QDir::toNativeSeparators(m_root)));
+        throw CorvantisError(QStringLiteral("Cannot create folder \"%1\". %2")
+                                 .arg(QDir::toNativeSeparators(m_root),
+                                      QString::fromLocal8Bit(std::strerror(errno))));
     // The note first: a copy never stands without the note that says what it is.
     SaveFile::Save(sessionPath(id + NoteSuffix), noteBytes(note), SaveFile::Access::Private);
     DataPacket::SaveCopyToFile(table, sessionPath(id + CopySuffix));

@@ -16,6 +16,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDirIterator>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPrintPreviewDialog>
 #include <QProcess>
@@ -69,6 +70,7 @@ private slots:
     void fileChangedByAnotherProgram_data();
     void fileChangedByAnotherProgram();
     void recoveryAfterAKill();
+    void unwritableRecoveryIsToldOnce();
     void unreadableRecoveryCopyIsKeptAside_data();
     void unreadableRecoveryCopyIsKeptAside();
 
@@ -106,6 +108,8 @@ void TestKeepWork::cleanup() {
     m_prompt.reset();
     m_folder.reset();
     QDir(RecoveryStore::defaultRoot()).removeRecursively();
+    QFile::remove(RecoveryStore::defaultRoot()); // a file put in its place
+    ListRecovery::setDelayForTesting(30 * 1000);
 }
 
 QString TestKeepWork::makeList(const QString& name, const QStringList& tasks) {
@@ -354,6 +358,30 @@ void TestKeepWork::recoveryAfterAKill() {
     QVERIFY(m_prompt->questions.isEmpty());
     QVERIFY(ReadFileBytes(file).contains("added before the crash"));
     QVERIFY(recoveryCopies().isEmpty());
+}
+
+// Work goes on when no copy can be written, but the user learns once that it is unprotected.
+void TestKeepWork::unwritableRecoveryIsToldOnce() {
+    m_main.reset();
+    const QString root = RecoveryStore::defaultRoot();
+    QVERIFY(QDir().mkpath(QFileInfo(root).path()));
+    QVERIFY(WriteFileBytes(root, "a file where the folder goes"));
+    ListRecovery::setDelayForTesting(0);
+    m_main = StartCorvantis(m_folder->path() + u'/');
+    for (const QString& task : {QStringLiteral("one"), QStringLiteral("two")}) {
+        trigger(QStringLiteral("actNew"));
+        view()->cdsTasks()->append();
+        view()->cdsTasks()->setString(Task, task);
+        view()->cdsTasks()->post();
+    }
+    QTRY_COMPARE(m_prompt->notices.size(), 1);
+    QTest::qWait(100); // the other list's copy fails too
+    QCOMPARE(m_prompt->notices.size(), 1);
+    QVERIFY(m_prompt->notices.first().contains(QDir::toNativeSeparators(root)));
+    const auto* label = m_main->findChild<QLabel*>(QStringLiteral("RecoveryWarning"));
+    QVERIFY(label && label->isVisible());
+    QVERIFY(label->text().contains(QStringLiteral("not protected")));
+    QCOMPARE(m_main->PageControl()->count(), 2);
 }
 
 void TestKeepWork::unreadableRecoveryCopyIsKeptAside_data() {
