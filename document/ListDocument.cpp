@@ -1,11 +1,13 @@
 #include "document/ListDocument.h"
 
+#include "base/CorvantisError.h"
 #include "base/TextLines.h"
 #include "document/TaskUndo.h"
 #include "model/DataTable.h"
 #include "model/TaskTable.h"
 #include "storage/DataPacket.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 ListDocument::ListDocument(QObject* parent) : QObject(parent) {
@@ -44,9 +46,14 @@ bool ListDocument::load(const QString& fileName) {
 
 void ListDocument::loadRecovered(const QString& copyFile, const QString& originalFile, bool isNew,
                                  const FileFingerprint& original) {
+    if (!originalFile.isEmpty() && QDir::isRelativePath(originalFile))
+        throw CorvantisError(
+            QStringLiteral("Its note names the list file \"%1\" without its folder.")
+                .arg(originalFile));
     m_loadNotice = DataPacket::LoadFromFile(*m_table, copyFile).text(originalFile);
     m_isNew = isNew;
-    m_fileOnDisk = original;
+    m_fileOnDisk =
+        original.isValid() || originalFile.isEmpty() ? original : FileFingerprint::unknown();
     setFileName(originalFile);
     m_table->first();
     started();
@@ -62,10 +69,10 @@ bool ListDocument::changedOnDisk(const QString& target) const {
     return target == m_fileName && m_fileOnDisk.changedOnDisk(target);
 }
 
-void ListDocument::save(const QString& target, bool keepName) {
+QString ListDocument::save(const QString& target, bool keepName) {
     const bool ownFile = target == m_fileName;
     m_table->settle();
-    DataPacket::SaveToFile(*m_table, target);
+    const QString warning = DataPacket::SaveToFile(*m_table, target);
     if (keepName)
         setFileName(target);
     if (ownFile || keepName)
@@ -74,6 +81,7 @@ void ListDocument::save(const QString& target, bool keepName) {
     if (keepName)
         setCaption(uGeneral::CaptionFromFileName(target));
     emit saved(target);
+    return warning;
 }
 
 void ListDocument::setCaption(const QString& caption) {

@@ -37,6 +37,8 @@ public:
     bool load(const QString& fileName);
     // Reads the recovery copy of a list that a program ending abnormally left: the list carries
     // its original file, "made by New" flag and the fingerprint of that file, and starts unsaved.
+    // Without a fingerprint the file counts as changed since (a save over it asks); an original
+    // file given without its folder is refused (CorvantisError), as nothing says where it is.
     void loadRecovered(const QString& copyFile, const QString& originalFile, bool isNew,
                        const FileFingerprint& original);
 
@@ -75,8 +77,9 @@ public:
 
     // Writes the list to target (a pending row is settled first) and marks it saved; keepName
     // makes target the list's file and names the caption after it. The fingerprint follows the
-    // list's own file.
-    void save(const QString& target, bool keepName);
+    // list's own file. A save whose folder could not be synced afterwards stands (the file is the
+    // new one): its warning, for the user to be told once, is returned; a null text when none.
+    QString save(const QString& target, bool keepName);
 
     // The caption of the tab that shows the list, with " *" while it is unsaved. A document
     // never given one stands on no tab: its unsaved mark cannot be shown.

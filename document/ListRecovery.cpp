@@ -36,6 +36,7 @@ void ListRecovery::follow(ListDocument* document, const QString& id) {
     auto entry = std::make_unique<Entry>();
     entry->document = document;
     entry->id = id.isEmpty() ? RecoveryStore::newId() : id;
+    entry->order = m_nextOrder++; // lists are followed in the order of their tabs
     entry->timer = new QTimer(this);
     entry->timer->setSingleShot(true);
     Entry* raw = entry.get();
@@ -77,11 +78,13 @@ void ListRecovery::writeDue(Entry& entry) {
     note.originalFile = document->fileName();
     note.isNew = document->isNew();
     note.original = document->fileOnDisk();
+    note.order = entry.order;
     try {
         m_store.write(entry.id, table, note);
-    } catch (const CorvantisError&) {
+    } catch (const CorvantisError& error) {
         // A copy that cannot be written (a full disk) must not interrupt the user's work;
         // the next change tries again.
+        emit writeFailed(m_store.root(), error.message());
     }
     entry.lastWrite.start();
 }

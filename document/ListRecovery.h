@@ -35,12 +35,18 @@ public:
     // The delay between a change and its copy (30 seconds).
     static void setDelayForTesting(int milliseconds);
 
+signals:
+    // A copy could not be written in folder (the work goes on unprotected; the next change tries
+    // again).
+    void writeFailed(const QString& folder, const QString& reason);
+
 private:
     struct Entry {
         QPointer<ListDocument> document;
         QString id;
         QTimer* timer = nullptr;
         QElapsedTimer lastWrite; // invalid until the first copy
+        qint64 order = 0;        // the list's place among those followed
     };
     Entry* entryOf(const ListDocument* document);
     void changed(ListDocument* document);
@@ -49,4 +55,5 @@ private:
 
     RecoveryStore m_store;
     std::vector<std::unique_ptr<Entry>> m_entries;
+    qint64 m_nextOrder = 0;
 };

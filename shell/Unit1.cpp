@@ -59,6 +59,7 @@ TfrmMain::TfrmMain(const QString& programFolder, QWidget* parent)
     : QMainWindow(parent), m_programFolder(programFolder), m_listFolder(programFolder) {
     setObjectName(QStringLiteral("frmMain"));
     m_recovery = new ListRecovery(RecoveryStore::defaultRoot(), this);
+    connect(m_recovery, &ListRecovery::writeFailed, this, &TfrmMain::recoveryWriteFailed);
     m_merge = new MergeCenter(this);
     qApp->installEventFilter(new TextBoxKeys(this));
     setWindowTitle(QStringLiteral("Corvantis"));

@@ -166,12 +166,15 @@ private:
     // list cannot be loaded.
     void addTitledTab(const QString& titlePrefix, const QString& fileName);
     void requireExistingFile(const QString& fileName);
+    // Recovery copies cannot be written: the status bar says so, and a message once a session.
+    void recoveryWriteFailed(const QString& folder, const QString& reason);
 
     QString m_programFolder;
     QString m_listFolder;
     bool m_exitConfirmed = false;
     bool m_activatingPage = false; // the program, not the user, is changing the active page
     ListRecovery* m_recovery = nullptr;
+    bool m_recoveryFailureTold = false;
     MergeCenter* m_merge = nullptr;
     SyncCenter* m_syncCenter = nullptr; // the calendar sync of the open lists
 

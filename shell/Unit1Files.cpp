@@ -22,7 +22,9 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
 #include <QScopedValueRollback>
+#include <QStatusBar>
 #include <QTabWidget>
 
 #include <cerrno>
@@ -49,8 +51,14 @@ void TfrmMain::RecoverLists() {
         }
         if (!failure.isEmpty()) {
             closePage(PageControl1->indexOf(view->parentWidget()));
-            setAside << QStringLiteral("%1\n%2").arg(
-                QDir::toNativeSeparators(m_recovery->store().setAside(copy)), failure);
+            const QString of = copy.note.originalFile.isEmpty()
+                                   ? QString()
+                                   : QStringLiteral(" of %1").arg(
+                                         QDir::toNativeSeparators(copy.note.originalFile));
+            setAside << QStringLiteral(
+                            "A recovery copy%1 could not be read. It was kept in\n%2\n%3")
+                            .arg(of, QDir::toNativeSeparators(m_recovery->store().setAside(copy)),
+                                 failure);
             continue;
         }
         m_recovery->follow(view->document(), copy.id);
@@ -65,9 +73,23 @@ void TfrmMain::RecoverLists() {
         Prompt::Notice(QStringLiteral("Corvantis did not end normally. Unsaved changes to %1 "
                                       "list(s) were recovered.")
                            .arg(recovered));
-    for (const QString& copy : setAside)
-        Prompt::Notice(
-            QStringLiteral("A recovery copy could not be read. It was kept in\n%1").arg(copy));
+    for (const QString& message : setAside)
+        Prompt::Notice(message);
+}
+
+void TfrmMain::recoveryWriteFailed(const QString& folder, const QString& reason) {
+    if (m_recoveryFailureTold)
+        return;
+    m_recoveryFailureTold = true;
+    auto* label = new QLabel(
+        QStringLiteral("Unsaved changes are not protected: no recovery copy can be written."),
+        statusBar());
+    label->setObjectName(QStringLiteral("RecoveryWarning"));
+    statusBar()->setObjectName(QStringLiteral("StatusBar"));
+    statusBar()->addPermanentWidget(label);
+    Prompt::Notice(QStringLiteral("Unsaved changes are not protected against a crash: recovery "
+                                  "copies cannot be written in\n%1\n%2")
+                       .arg(QDir::toNativeSeparators(folder), reason));
 }
 
 void TfrmMain::OpenTaskList(const QString& fileName) {
@@ -164,10 +186,12 @@ bool TfrmMain::saveViewTo(TfrTasks* view, const QString& fileName, int options) 
         return false;
     if (options & KeepName)
         m_merge->OfferCopies(view, target);
-    document->save(target, options & KeepName);
+    const QString warning = document->save(target, options & KeepName);
     addRecent(target);
     if (options & KeepName)
         m_merge->Saved(view);
+    if (!warning.isEmpty())
+        Prompt::Notice(warning);
     return true;
 }
 
@@ -292,7 +316,9 @@ void TfrmMain::actSaveCopyExecute() {
     DataTable copy;
     copy.setObjectName(table->objectName());
     copy.adopt(TaskHistory::withoutHistory(*table));
-    DataPacket::SaveToFile(copy, target);
+    const QString warning = DataPacket::SaveToFile(copy, target);
+    if (!warning.isEmpty())
+        Prompt::Notice(warning);
 }
 
 void TfrmMain::actExportICalExecute() {
@@ -309,7 +335,9 @@ void TfrmMain::actExportICalExecute() {
     view->cdsTasks()->settle();
     // A saved list's file names it, so its tasks keep their UIDs from one export to the next.
     const QString list = view->ListFileName();
-    SaveFile::Save(target,
-                   CalendarFile::Write(*view->cdsTasks(),
-                                       list.isEmpty() ? list : QFileInfo(list).absoluteFilePath()));
+    const QString warning = SaveFile::Save(
+        target, CalendarFile::Write(*view->cdsTasks(),
+                                    list.isEmpty() ? list : QFileInfo(list).absoluteFilePath()));
+    if (!warning.isEmpty())
+        Prompt::Notice(warning);
 }

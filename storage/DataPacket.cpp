@@ -221,10 +221,11 @@ namespace DataPacket {
 
 namespace {
 
-void save(const DataTable& table, const QString& fileName, bool withPending) {
+QString save(const DataTable& table, const QString& fileName, bool withPending,
+             SaveFile::Access access) {
     // Every step is checked and the temporary file dropped on any failure, so the old file
     // stays as it was.
-    SaveFile file(fileName);
+    SaveFile file(fileName, access);
     QString failure;
     try {
         PieceWriter pieces(file);
@@ -239,32 +240,34 @@ void save(const DataTable& table, const QString& fileName, bool withPending) {
     // The file being replaced is let go of beside the program: freeing the blocks of a large
     // list would otherwise hold up the rename that puts the new one in its place.
     const int replaced = holdOpen(fileName);
+    QString warning;
     try {
-        file.commit();
+        warning = file.commit();
     } catch (...) {
         release(replaced);
         throw;
     }
     if (replaced < 0)
-        return;
+        return warning;
     try {
         HelperThread::Start([replaced] { release(replaced); }).detach();
     } catch (const std::system_error&) {
         release(replaced); // no thread to be had: here, then
     }
+    return warning;
 }
 
 } // namespace
 
-void SaveToFile(DataTable& table, const QString& fileName) {
+QString SaveToFile(DataTable& table, const QString& fileName) {
     PacketWriter::prepare(table);
-    save(table, fileName, false);
+    return save(table, fileName, false, SaveFile::Access::Shared);
 }
 
-void SaveCopyToFile(const DataTable& table, const QString& fileName) {
+QString SaveCopyToFile(const DataTable& table, const QString& fileName) {
     if (!table.isActive())
         throw CorvantisError(QStringLiteral("Cannot perform this operation on a closed dataset"));
-    save(table, fileName, true);
+    return save(table, fileName, true, SaveFile::Access::Private);
 }
 
 ReadNotice LoadFromFile(DataTable& table, const QString& fileName, qint64 maxSize) {

@@ -14,12 +14,14 @@ QByteArray Write(DataTable& table);
 
 // Writes the packet to a temporary file beside fileName and renames it over fileName, so a
 // failed save leaves the old file whole. Throws CorvantisError
-// "Cannot create file "<full name>". <system text>".
-void SaveToFile(DataTable& table, const QString& fileName);
+// "Cannot create file "<full name>". <system text>". Returns the warning of a save that stands
+// though its folder could not be synced (SaveFile::commit), a null text when none.
+QString SaveToFile(DataTable& table, const QString& fileName);
 
-// The same, for a copy of the list: the table is not touched, and a pending row is written as
-// storing it would write it (its values as they stand, the editing going on).
-void SaveCopyToFile(const DataTable& table, const QString& fileName);
+// The same, for a copy of the list kept for the user alone (0600): the table is not touched, and
+// a pending row is written as storing it would write it (its values as they stand, the editing
+// going on).
+QString SaveCopyToFile(const DataTable& table, const QString& fileName);
 
 // What a read noticed that the user is to be told once, though the list loaded.
 struct ReadNotice {

@@ -17,6 +17,9 @@ struct FileFingerprint {
     quint64 inode = 0;
 
     bool isValid() const { return size >= 0; }
+    // A fingerprint no existing file has (no file has inode 0): for a file whose state when last
+    // read is not known, so that any file of that name counts as changed by another program.
+    static FileFingerprint unknown() { return {0, 0, 0, 0}; }
     friend bool operator==(const FileFingerprint& a, const FileFingerprint& b) {
         return a.size == b.size && a.modifiedNs == b.modifiedNs && a.changedNs == b.changedNs &&
                a.inode == b.inode;

@@ -2,19 +2,23 @@
 
 #include "base/CorvantisError.h"
 #include "storage/DataPacket.h"
+#include "storage/SaveFile.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QUuid>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -42,6 +46,8 @@ QByteArray noteBytes(const RecoveryStore::Note& note) {
     QJsonObject object;
     object.insert(QStringLiteral("file"), note.originalFile);
     object.insert(QStringLiteral("new"), note.isNew);
+    if (note.order >= 0)
+        object.insert(QStringLiteral("order"), note.order);
     if (note.original.isValid()) {
         object.insert(QStringLiteral("size"), QString::number(note.original.size));
         object.insert(QStringLiteral("modified"), QString::number(note.original.modifiedNs));
@@ -61,6 +67,7 @@ bool readNote(const QString& fileName, RecoveryStore::Note* note) {
     const QJsonObject object = document.object();
     note->originalFile = object.value(QStringLiteral("file")).toString();
     note->isNew = object.value(QStringLiteral("new")).toBool();
+    note->order = std::max<qint64>(-1, object.value(QStringLiteral("order")).toInteger(-1));
     bool sizeOk = false, timeOk = false, changeOk = false, inodeOk = false;
     FileFingerprint original;
     original.size = object.value(QStringLiteral("size")).toString().toLongLong(&sizeOk);
@@ -72,11 +79,18 @@ bool readNote(const QString& fileName, RecoveryStore::Note* note) {
     return true;
 }
 
-void writeAtomically(const QString& fileName, const QByteArray& bytes) {
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw CorvantisError(QStringLiteral("Cannot create file \"%1\". %2")
-                                 .arg(QDir::toNativeSeparators(fileName), file.errorString()));
+// A folder of the user's alone: made 0700 (never wider for a moment), or narrowed to it when an
+// earlier run left it wider. Its parents are made the usual way.
+bool makePrivateFolder(const QString& path) {
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return false;
+    const QByteArray name = QFile::encodeName(path);
+    if (::mkdir(name.constData(), 0700) == 0)
+        return true;
+    struct stat st {};
+    if (errno != EEXIST || ::stat(name.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return false;
+    return (st.st_mode & 077) == 0 || ::chmod(name.constData(), 0700) == 0;
 }
 
 } // namespace
@@ -100,14 +114,14 @@ QString RecoveryStore::newId() {
 bool RecoveryStore::openSession() {
     if (!m_session.isEmpty())
         return true;
-    if (!QDir().mkpath(m_root))
+    if (!makePrivateFolder(m_root))
         return false;
     const QString name = newId();
     const QString folder = m_root + u'/' + name;
     const int lock = takeLock(folder + LockSuffix);
     if (lock < 0)
         return false;
-    if (!QDir().mkpath(folder)) {
+    if (!makePrivateFolder(folder)) {
         ::close(lock);
         QFile::remove(folder + LockSuffix);
         return false;
@@ -123,10 +137,11 @@ QString RecoveryStore::sessionPath(const QString& name) const {
 
 void RecoveryStore::write(const QString& id, const DataTable& table, const Note& note) {
     if (!openSession())
-        throw CorvantisError(
-            QStringLiteral("Cannot create folder \"%1\".").arg(QDir::toNativeSeparators(m_root)));
+        throw CorvantisError(QStringLiteral("Cannot create folder \"%1\". %2")
+                                 .arg(QDir::toNativeSeparators(m_root),
+                                      QString::fromLocal8Bit(std::strerror(errno))));
     // The note first: a copy never stands without the note that says what it is.
-    writeAtomically(sessionPath(id + NoteSuffix), noteBytes(note));
+    SaveFile::Save(sessionPath(id + NoteSuffix), noteBytes(note), SaveFile::Access::Private);
     DataPacket::SaveCopyToFile(table, sessionPath(id + CopySuffix));
 }
 
@@ -165,17 +180,26 @@ QList<RecoveryStore::Left> RecoveryStore::takeOver() {
             ::close(lock);
             continue;
         }
+        QList<Left> found;
         for (const QString& copy : copies) {
             const QString id = copy.chopped(CopySuffix.size());
-            Left found;
-            found.id = id;
-            found.copyFile = sessionPath(id + CopySuffix);
-            QFile::rename(QDir(folder).filePath(copy), found.copyFile);
+            Left one;
+            one.id = id;
+            one.copyFile = sessionPath(id + CopySuffix);
+            QFile::rename(QDir(folder).filePath(copy), one.copyFile);
             if (QFile::rename(QDir(folder).filePath(id + NoteSuffix), sessionPath(id + NoteSuffix)))
-                found.noteRead = readNote(sessionPath(id + NoteSuffix), &found.note);
-            if (QFile::exists(found.copyFile))
-                left << found;
+                one.noteRead = readNote(sessionPath(id + NoteSuffix), &one.note);
+            if (QFile::exists(one.copyFile))
+                found << one;
         }
+        // The ids are random: the lists come back in the order they had.
+        const auto key = [](const Left& copy) {
+            return std::make_tuple(copy.note.order < 0, copy.note.order, copy.note.originalFile,
+                                   copy.id);
+        };
+        std::sort(found.begin(), found.end(),
+                  [&](const Left& a, const Left& b) { return key(a) < key(b); });
+        left << found;
         // Notes without a copy (a write cut short) tell of nothing to recover.
         QDir(folder).removeRecursively();
         QFile::remove(folder + LockSuffix);
@@ -186,7 +210,7 @@ QList<RecoveryStore::Left> RecoveryStore::takeOver() {
 
 QString RecoveryStore::setAside(const Left& copy) {
     const QString aside = m_root + QStringLiteral("/unreadable");
-    QDir().mkpath(aside);
+    makePrivateFolder(aside);
     QString target = aside + u'/' + copy.id + CopySuffix;
     if (QFile::rename(copy.copyFile, target))
         QFile::rename(sessionPath(copy.id + NoteSuffix), aside + u'/' + copy.id + NoteSuffix);

@@ -22,6 +22,7 @@ public:
         QString originalFile; // empty for a list never saved
         bool isNew = false;
         FileFingerprint original;
+        qint64 order = -1; // the list's place among its session's lists; -1: not told
     };
     // A copy left by a program that did not end normally, now held by this session.
     struct Left {
@@ -51,7 +52,8 @@ public:
     void close();
 
     // Takes over the copies of every session whose program did not end normally: they move into
-    // this session, under their ids, and stay there until saved, closed or the normal end.
+    // this session, under their ids, and stay there until saved, closed or the normal end. Each
+    // session's copies come in their lists' order (notes that do not tell it last, by file).
     QList<Left> takeOver();
     // Moves a copy that cannot be read out of the way (into the "unreadable" folder), never
     // deleting it; returns where it now is.

@@ -17,6 +17,7 @@
 namespace {
 
 std::atomic<SaveFile::DataSync> dataSyncOverride{nullptr};
+std::atomic<SaveFile::DataSync> folderSyncOverride{nullptr};
 
 QString systemText(int code) {
     return QString::fromLocal8Bit(std::strerror(code));
@@ -45,7 +46,8 @@ QString finalTarget(const QString& fileName) {
 
 } // namespace
 
-SaveFile::SaveFile(const QString& fileName) : m_fileName(fileName) {
+SaveFile::SaveFile(const QString& fileName, Access access)
+    : m_fileName(fileName), m_mode(access == Access::Private ? 0600 : 0666) {
     m_target = QFile::encodeName(QFileInfo(finalTarget(fileName)).absoluteFilePath());
     m_temporary = m_target + ".saving";
     struct stat existing {};
@@ -55,14 +57,14 @@ SaveFile::SaveFile(const QString& fileName) : m_fileName(fileName) {
     if (exists && ::access(m_target.constData(), W_OK) != 0)
         fail(systemText(errno));
 #if defined(O_TMPFILE)
-    m_descriptor = ::open(folderOf(m_target).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    m_descriptor = ::open(folderOf(m_target).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, m_mode);
     if (m_descriptor < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
         fail(systemText(errno));
 #endif
     if (m_descriptor < 0)
         openNamed();
-    // The new file keeps the old one's permissions.
-    if (exists)
+    // The new file keeps the old one's permissions; a private one never takes wider ones.
+    if (exists && access == Access::Shared)
         (void)::fchmod(m_descriptor, existing.st_mode & 07777);
 }
 
@@ -75,6 +77,10 @@ void SaveFile::setDataSyncForTesting(DataSync sync) {
     dataSyncOverride = sync;
 }
 
+void SaveFile::setFolderSyncForTesting(DataSync sync) {
+    folderSyncOverride = sync;
+}
+
 void SaveFile::fail(const QString& reason) const {
     throw CorvantisError(QStringLiteral("Cannot create file \"%1\". %2")
                              .arg(InputFile::fullName(m_fileName), reason));
@@ -84,7 +90,7 @@ void SaveFile::fail(const QString& reason) const {
 // (a leftover of an interrupted save is replaced).
 void SaveFile::openNamed() {
     ::unlink(m_temporary.constData());
-    m_descriptor = ::open(m_temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    m_descriptor = ::open(m_temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, m_mode);
     if (m_descriptor < 0)
         fail(systemText(errno));
     m_named = true;
@@ -112,15 +118,15 @@ QString SaveFile::write(const char* bytes, std::size_t size) {
     return QString();
 }
 
-void SaveFile::Save(const QString& fileName, const QByteArray& bytes) {
-    SaveFile file(fileName);
+QString SaveFile::Save(const QString& fileName, const QByteArray& bytes, Access access) {
+    SaveFile file(fileName, access);
     const QString reason = file.write(bytes.constData(), std::size_t(bytes.size()));
     if (!reason.isNull())
         file.fail(reason);
-    file.commit();
+    return file.commit();
 }
 
-void SaveFile::commit() {
+QString SaveFile::commit() {
     const auto failHere = [this](int code) {
         discard();
         fail(systemText(code));
@@ -149,11 +155,15 @@ void SaveFile::commit() {
     m_descriptor = -1;
     // The rename reaches the disk with the folder.
     const int folder = ::open(folderOf(m_target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0)
-        fail(systemText(errno));
-    const int synced = ::fsync(folder);
-    const int code = errno;
-    ::close(folder);
-    if (synced != 0 && code != EINVAL && code != EROFS)
-        fail(systemText(code));
+    int code = errno;
+    if (folder >= 0) {
+        const DataSync sync = folderSyncOverride.load();
+        code = (sync ? sync(folder) : ::fsync(folder)) == 0 ? 0 : errno;
+        ::close(folder);
+    }
+    if (code == 0 || code == EINVAL || code == EROFS)
+        return QString();
+    return QStringLiteral("\"%1\" was saved, but its folder could not be synced to the disk: %2. "
+                          "A power loss now could bring back the file as it was before.")
+        .arg(InputFile::fullName(m_fileName), systemText(code));
 }

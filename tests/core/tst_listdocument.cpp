@@ -6,6 +6,7 @@
 #include "model/TaskRecord.h"
 #include "model/TaskTable.h"
 #include "storage/DataPacket.h"
+#include "storage/RecoveryStore.h"
 #include "support/FileBytes.h"
 #include "support/TestSupport.h"
 
@@ -13,6 +14,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 // A list document driven as the windows drive it, with no display: open, edit, undo, save, a
 // file changed behind its back, and the recovery copy of its unsaved changes.
@@ -110,6 +113,71 @@ private slots:
         recovery.endNormally();
     }
 
+    // Copies tell what the user is writing: no other user may read them or their notes, not
+    // even for a moment, nor list their folders.
+    void recoveryCopiesAreTheUsersAlone() {
+        const mode_t before = ::umask(022);
+        ListRecovery::setDelayForTesting(0);
+        const QString root = m_folder.filePath(QStringLiteral("private/recovery"));
+        ListRecovery recovery(root);
+        ListDocument list;
+        list.createNew();
+        recovery.follow(&list);
+        addTask(list, QStringLiteral("secret"));
+        QTRY_VERIFY(!copies(root).isEmpty());
+        const QString copy = copies(root).first();
+        const QString note = copy.chopped(4) + QStringLiteral(".note");
+        for (const QString& path : {root, QFileInfo(copy).path(), copy, note})
+            QCOMPARE(modeOf(path), QFileInfo(path).isDir() ? 0700 : 0600);
+        recovery.endNormally();
+        ::umask(before);
+    }
+
+    // A note that does not vouch for the file it names directs no silent overwrite.
+    void recoveredFromANote_data() {
+        QTest::addColumn<QString>("original");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("no fingerprint: a save asks") << "Week.cv1" << QString();
+        QTest::newRow("relative path: refused")
+            << "./Week.cv1"
+            << "Its note names the list file \"./Week.cv1\" without its folder.";
+    }
+    void recoveredFromANote() {
+        QFETCH(QString, original);
+        QFETCH(QString, error);
+        const QString file = makeList(QStringLiteral("Week.cv1"), {"alpha"});
+        const QString named = error.isEmpty() ? file : original;
+        ListDocument recovered;
+        QCOMPARE(errorOf([&] { recovered.loadRecovered(file, named, false, {}); }), error);
+        QCOMPARE(recovered.changedOnDisk(named), error.isEmpty());
+    }
+
+    // The lists of a program that did not end normally come back in the order it had them.
+    void recoveredListsKeepTheirOrder() {
+        ListRecovery::setDelayForTesting(0);
+        const QString root = m_folder.filePath(QStringLiteral("ordered"));
+        const QStringList files{m_folder.filePath(QStringLiteral("C.cv1")),
+                                m_folder.filePath(QStringLiteral("A.cv1")),
+                                m_folder.filePath(QStringLiteral("B.cv1"))};
+        {
+            ListRecovery crashed(root);
+            std::vector<std::unique_ptr<ListDocument>> lists;
+            for (const QString& file : files) {
+                lists.push_back(std::make_unique<ListDocument>());
+                QVERIFY(lists.back()->load(makeList(QFileInfo(file).fileName(), {"x"})));
+                crashed.follow(lists.back().get());
+                addTask(*lists.back(), QStringLiteral("unsaved"));
+            }
+            QTRY_COMPARE(copies(root).size(), 3);
+        } // no normal end: the copies stay
+        QStringList order;
+        RecoveryStore next(root);
+        for (const RecoveryStore::Left& left : next.takeOver())
+            order << left.note.originalFile;
+        QCOMPARE(order, files);
+        next.close();
+    }
+
     // Another program saved its copy over the list's file: merging that file brings its changes
     // in as one undo step, the list is unsaved, and a save over the file asks no more.
     void mergeTheFileOnDisk() {
@@ -192,6 +260,10 @@ private:
         ListDocument recovered;
         recovered.loadRecovered(copy, file, false, {});
         return recovered.table()->recordCount();
+    }
+    static int modeOf(const QString& path) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
     }
     static QStringList copies(const QString& root) {
         QStringList found;

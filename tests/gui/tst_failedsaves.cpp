@@ -27,9 +27,13 @@ class TestFailedSaves : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() { PinLocaleAndClock(); }
-    void cleanup() { SaveFile::setDataSyncForTesting(nullptr); }
+    void cleanup() {
+        SaveFile::setDataSyncForTesting(nullptr);
+        SaveFile::setFolderSyncForTesting(nullptr);
+    }
     void saveFails_data();
     void saveFails();
+    void folderSyncFailsAfterTheRename();
 };
 
 namespace {
@@ -124,6 +128,43 @@ void TestFailedSaves::saveFails() {
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System),
                  QStringList{QStringLiteral("Week.cv1")});
     }
+}
+
+// The new file is in place when the folder's sync fails: the list is saved, with a warning told
+// once, and its fingerprint is taken, so the next save asks nothing.
+void TestFailedSaves::folderSyncFailsAfterTheRename() {
+    QTemporaryDir temp;
+    const QString fileName = temp.filePath(QStringLiteral("Week.cv1"));
+    ScriptedPrompt prompt;
+    const std::unique_ptr<TfrmMain> window = StartCorvantis(temp.path() + u'/');
+    window->findChild<QAction*>(QStringLiteral("actNew"))->trigger();
+    TfrTasks* view = window->ActiveTaskView();
+    view->cdsTasks()->append();
+    view->cdsTasks()->setString(TaskRecord::Task, QStringLiteral("one"));
+    view->cdsTasks()->post();
+    prompt.saveNames << fileName;
+    window->findChild<QAction*>(QStringLiteral("actSave"))->trigger();
+    view->cdsTasks()->append();
+    view->cdsTasks()->setString(TaskRecord::Task, QStringLiteral("two"));
+    view->cdsTasks()->post();
+
+    SaveFile::setFolderSyncForTesting([](int) {
+        errno = EIO;
+        return -1;
+    });
+    window->findChild<QAction*>(QStringLiteral("actSave"))->trigger();
+    QVERIFY(prompt.errors.isEmpty());
+    QCOMPARE(prompt.notices.size(), 1);
+    QVERIFY(prompt.notices.first().contains(QStringLiteral("could not be synced")));
+    QVERIFY(prompt.notices.first().contains(fileName));
+    QVERIFY(!view->Unsaved());
+    QCOMPARE(window->PageControl()->tabText(0), QStringLiteral("Week"));
+    QVERIFY(ReadFileBytes(fileName).contains("two"));
+
+    SaveFile::setFolderSyncForTesting(nullptr);
+    window->findChild<QAction*>(QStringLiteral("actSave"))->trigger();
+    QVERIFY(prompt.questions.isEmpty());
+    QCOMPARE(prompt.notices.size(), 1);
 }
 
 QTEST_MAIN(TestFailedSaves)

@@ -16,6 +16,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDirIterator>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPrintPreviewDialog>
 #include <QProcess>
@@ -69,6 +70,8 @@ private slots:
     void fileChangedByAnotherProgram_data();
     void fileChangedByAnotherProgram();
     void recoveryAfterAKill();
+    void unwritableRecoveryIsToldOnce();
+    void unreadableRecoveryCopyIsKeptAside_data();
     void unreadableRecoveryCopyIsKeptAside();
 
 private:
@@ -105,6 +108,8 @@ void TestKeepWork::cleanup() {
     m_prompt.reset();
     m_folder.reset();
     QDir(RecoveryStore::defaultRoot()).removeRecursively();
+    QFile::remove(RecoveryStore::defaultRoot()); // a file put in its place
+    ListRecovery::setDelayForTesting(30 * 1000);
 }
 
 QString TestKeepWork::makeList(const QString& name, const QStringList& tasks) {
@@ -355,20 +360,62 @@ void TestKeepWork::recoveryAfterAKill() {
     QVERIFY(recoveryCopies().isEmpty());
 }
 
-void TestKeepWork::unreadableRecoveryCopyIsKeptAside() {
+// Work goes on when no copy can be written, but the user learns once that it is unprotected.
+void TestKeepWork::unwritableRecoveryIsToldOnce() {
     m_main.reset();
+    const QString root = RecoveryStore::defaultRoot();
+    QVERIFY(QDir().mkpath(QFileInfo(root).path()));
+    QVERIFY(WriteFileBytes(root, "a file where the folder goes"));
+    ListRecovery::setDelayForTesting(0);
+    m_main = StartCorvantis(m_folder->path() + u'/');
+    for (const QString& task : {QStringLiteral("one"), QStringLiteral("two")}) {
+        trigger(QStringLiteral("actNew"));
+        view()->cdsTasks()->append();
+        view()->cdsTasks()->setString(Task, task);
+        view()->cdsTasks()->post();
+    }
+    QTRY_COMPARE(m_prompt->notices.size(), 1);
+    QTest::qWait(100); // the other list's copy fails too
+    QCOMPARE(m_prompt->notices.size(), 1);
+    QVERIFY(m_prompt->notices.first().contains(QDir::toNativeSeparators(root)));
+    const auto* label = m_main->findChild<QLabel*>(QStringLiteral("RecoveryWarning"));
+    QVERIFY(label && label->isVisible());
+    QVERIFY(label->text().contains(QStringLiteral("not protected")));
+    QCOMPARE(m_main->PageControl()->count(), 2);
+}
+
+void TestKeepWork::unreadableRecoveryCopyIsKeptAside_data() {
+    QTest::addColumn<QByteArray>("note");
+    QTest::addColumn<bool>("readable"); // the copy itself
+    QTest::addColumn<QString>("told");  // how the message begins
+    QTest::newRow("new list, not a list") << QByteArray(R"({"file":"","new":true})") << false
+                                          << "A recovery copy could not be read. It was kept in";
+    QTest::newRow("names its file")
+        << QByteArray(R"({"file":"/lists/Week.cv1","new":false})") << false
+        << "A recovery copy of /lists/Week.cv1 could not be read. It was kept in";
+    QTest::newRow("relative path")
+        << QByteArray(R"({"file":"Week.cv1","new":false})") << true
+        << "A recovery copy of Week.cv1 could not be read. It was kept in";
+}
+
+void TestKeepWork::unreadableRecoveryCopyIsKeptAside() {
+    QFETCH(QByteArray, note);
+    QFETCH(bool, readable);
+    QFETCH(QString, told);
+    m_main.reset();
+    const QByteArray copy =
+        readable ? ReadFileBytes(makeList(QStringLiteral("Week.cv1"), {"x"})) : "not a list";
     const QString session = RecoveryStore::defaultRoot() + QStringLiteral("/left-by-a-crash");
     QVERIFY(QDir().mkpath(session));
-    QVERIFY(WriteFileBytes(session + QStringLiteral("/broken.note"), R"({"file":"","new":true})"));
-    QVERIFY(WriteFileBytes(session + QStringLiteral("/broken.cv1"), "not a list"));
+    QVERIFY(WriteFileBytes(session + QStringLiteral("/broken.note"), note));
+    QVERIFY(WriteFileBytes(session + QStringLiteral("/broken.cv1"), copy));
     m_main = StartCorvantis(m_folder->path() + u'/');
     QCOMPARE(m_main->PageControl()->count(), 0);
     QCOMPARE(m_prompt->notices.size(), 1);
-    QVERIFY(
-        m_prompt->notices.first().startsWith(QStringLiteral("A recovery copy could not be read")));
+    QVERIFY2(m_prompt->notices.first().startsWith(told), qPrintable(m_prompt->notices.first()));
     const QString aside = RecoveryStore::defaultRoot() + QStringLiteral("/unreadable/broken.cv1");
     QVERIFY(m_prompt->notices.first().contains(aside));
-    QCOMPARE(ReadFileBytes(aside), QByteArray("not a list"));
+    QCOMPARE(ReadFileBytes(aside), copy);
 }
 
 namespace {
