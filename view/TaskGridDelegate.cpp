@@ -1,5 +1,6 @@
 #include "view/TaskGridDelegate.h"
 
+#include "model/DataTable.h"
 #include "model/TaskRecord.h"
 #include "view/TaskGridModel.h"
 
@@ -144,13 +145,25 @@ QWidget* TaskGridDelegate::createEditor(QWidget* parent, const QStyleOptionViewI
     const QString field = model ? model->fieldName(index.column()) : QString();
     const bool category = sameName(field, Category);
     auto* self = const_cast<TaskGridDelegate*>(this); // the editors report to it
+    // A text box takes no more characters than its field holds: none is cut off when stored.
+    const auto holdOnly = [&](QLineEdit* line) {
+        const DataTable* table = model ? model->table() : nullptr;
+        const int f = table ? table->fieldIndex(field) : -1;
+        if (f < 0)
+            return;
+        const FieldDef& def = table->fields()[static_cast<std::size_t>(f)];
+        if (def.kind == FieldKind::String && def.width > 0)
+            line->setMaxLength(def.width);
+    };
     if (!isVocabularyField(field) && !category) {
         QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
         if (editor)
             editor->setFont(option.font);
-        if (auto* line = qobject_cast<QLineEdit*>(editor))
+        if (auto* line = qobject_cast<QLineEdit*>(editor)) {
+            holdOnly(line);
             connect(line, &QLineEdit::textEdited, self,
                     [self, line] { emit self->typingStarted(line); });
+        }
         return editor;
     }
     auto* combo = new QComboBox(parent);
@@ -159,6 +172,7 @@ QWidget* TaskGridDelegate::createEditor(QWidget* parent, const QStyleOptionViewI
     combo->setEditable(category); // any category may be typed; the vocabularies only chosen
     if (category) {
         combo->setInsertPolicy(QComboBox::NoInsert);
+        holdOnly(combo->lineEdit());
         combo->lineEdit()->installEventFilter(self);
         connect(combo->lineEdit(), &QLineEdit::textEdited, self,
                 [self, combo] { emit self->typingStarted(combo); });

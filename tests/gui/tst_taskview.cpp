@@ -48,6 +48,8 @@ private slots:
     void datePicker();
     void keys();
     void editingInPlace();
+    void editorsHoldTheFieldsWidth_data();
+    void editorsHoldTheFieldsWidth();
     void pickLists();
     void bookmarkedTyped_data();
     void bookmarkedTyped();
@@ -502,6 +504,32 @@ void TestTaskView::keys() {
     QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("0"));
     QTest::keyClick(grid, Qt::Key_F12);
     QCOMPARE(details, 1);
+}
+
+// A text typed into a cell is never longer than its field holds, so nothing is cut off unseen.
+void TestTaskView::editorsHoldTheFieldsWidth_data() {
+    QTest::addColumn<QString>("column");
+    QTest::addColumn<int>("width");
+    QTest::newRow("Task") << "Task" << 255;
+    QTest::newRow("Category, typed into its pick list") << "Category" << 30;
+    QTest::newRow("Assigned To") << "Assigned To" << 30;
+}
+
+void TestTaskView::editorsHoldTheFieldsWidth() {
+    QFETCH(QString, column);
+    QFETCH(int, width);
+    ViewHost host;
+    host.add({"one"});
+    TaskGrid* grid = host.focusCell(0, column);
+    QTest::keyClick(grid, Qt::Key_F2);
+    QVERIFY(grid->isEditingCell());
+    QWidget* typedInto = QApplication::focusWidget();
+    auto* pickList = qobject_cast<QComboBox*>(typedInto);
+    auto* editor = pickList ? pickList->lineEdit() : qobject_cast<QLineEdit*>(typedInto);
+    QVERIFY(editor);
+    editor->selectAll();
+    QTest::keyClicks(typedInto, QString(width + 10, u'x'));
+    QCOMPARE(editor->text().size(), width);
 }
 
 void TestTaskView::editingInPlace() {
