@@ -2,7 +2,9 @@
 
 #include "model/DataTable.h"
 #include "model/TaskRecord.h"
+#include "view/CellLook.h"
 #include "view/TaskGridModel.h"
+#include "widgets/ProgramColours.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -117,15 +119,18 @@ void TaskGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
 
     painter->save();
     painter->setClipRect(option.rect);
+    QColor under = window;
     if (bar.isValid()) {
         // The bar sits on the cell's plain background, untouched by the row colours.
-        painter->fillRect(option.rect,
-                          selected ? option.palette.color(QPalette::Highlight) : window);
+        if (selected)
+            under = option.palette.color(QPalette::Highlight);
+        painter->fillRect(option.rect, under);
         PaintProgressBar(*painter, option.rect, bar.toInt(), text, window, option.font);
     } else {
         const QVariant background = look(Qt::BackgroundRole, TaskGridModel::SelectedBackgroundRole);
-        painter->fillRect(option.rect,
-                          background.isValid() ? background.value<QBrush>().color() : window);
+        if (background.isValid())
+            under = background.value<QBrush>().color();
+        painter->fillRect(option.rect, under);
         painter->setFont(qvariant_cast<QFont>(look(Qt::FontRole, TaskGridModel::SelectedFontRole))
                              .resolve(option.font));
         painter->setPen(text);
@@ -135,6 +140,12 @@ void TaskGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
         painter->drawText(
             area, (right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop | Qt::TextSingleLine,
             index.data(Qt::DisplayRole).toString());
+    }
+    // A paused or cancelled task keeps its colour in the current cell: a frame marks the cell.
+    if (selected) {
+        painter->setPen(IsLight(under) ? ProgramColours::SelectedCell : QColor(Qt::white));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(option.rect.adjusted(0, 0, -1, -1));
     }
     painter->restore();
 }
