@@ -13,6 +13,8 @@
 #include <QLineEdit>
 #include <QPainter>
 
+#include <algorithm>
+
 using namespace TaskRecord;
 
 namespace {
@@ -51,30 +53,38 @@ ProgressBarLayout LayOutProgressBar(const QRect& cell, int progress, const QFont
     const double exact = double(progress) * width / 100.0;
     // A negative progress fills nothing; more than 100 fills the whole column.
     const int filled = exact > width ? width : (exact < 0 ? 0 : static_cast<int>(exact));
+    // The bar keeps a pixel free above it and two below, whatever the row's height.
+    const int bottom = top + std::max(cell.height() - 3, 2);
 
     ProgressBarLayout layout;
-    layout.frame = QRect(QPoint(left + 1, top + 1), QPoint(left + width - 1, top + 14));
+    layout.frame = QRect(QPoint(left + 1, top + 1), QPoint(left + width - 1, bottom));
     if (filled > 1)
-        layout.filled = QRect(QPoint(left + 1, top + 1), QPoint(left + filled - 1, top + 14));
+        layout.filled = QRect(QPoint(left + 1, top + 1), QPoint(left + filled - 1, bottom));
     layout.text = QString::number(progress) + u'%';
-    layout.textTopLeft =
-        QPoint(left + width / 2 - metrics.horizontalAdvance(layout.text) / 2, top + 1);
+    // Centred in the bar: the line's height split evenly above and below.
+    const QRect inside = layout.frame.adjusted(1, 1, -1, -1);
+    layout.textTopLeft = QPoint(left + width / 2 - metrics.horizontalAdvance(layout.text) / 2,
+                                inside.top() + (inside.height() - metrics.height() + 1) / 2);
     return layout;
 }
 
-QFont ProgressBarFont(const QFont& gridFont) {
+QFont ProgressBarFont(const QFont& gridFont, int cellHeight) {
     QFont font = gridFont;
     font.setPointSize(7);
     font.setBold(false);
     font.setUnderline(false);
     font.setStrikeOut(false);
+    // The percentage fits inside the bar's frame: a smaller face in a low row.
+    const int room = std::max(cellHeight - 5, 1);
+    while (QFontMetrics(font).height() > room && font.pointSizeF() > 4)
+        font.setPointSizeF(font.pointSizeF() - 0.5);
     return font;
 }
 
 void PaintProgressBar(QPainter& painter, const QRect& cell, int progress, const QColor& textColour,
                       const QColor& window, const QFont& gridFont) {
     painter.save();
-    painter.setFont(ProgressBarFont(gridFont));
+    painter.setFont(ProgressBarFont(gridFont, cell.height()));
     const QFontMetrics metrics = painter.fontMetrics();
     const ProgressBarLayout layout = LayOutProgressBar(cell, progress, metrics);
     drawFramedRect(painter, layout.frame, BarPen, window);
