@@ -1,6 +1,7 @@
 #include "widgets/DialogParts.h"
 
 #include "widgets/InterfaceFont.h"
+#include "widgets/ScreenFit.h"
 
 #include <QDialog>
 #include <QFontMetrics>
@@ -70,6 +71,7 @@ void SetUp(QDialog& window, const QString& name, const QString& caption, const Q
     window.setObjectName(name);
     window.setWindowTitle(caption);
     window.setFont(InterfaceFont::Font());
+    ScreenFit::KeepOnScreen(window);
     const Qt::WindowFlags closeOnly =
         Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
     switch (frame) {
