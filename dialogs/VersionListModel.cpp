@@ -73,21 +73,10 @@ QVariant VersionListModel::changedLook(int role) {
 }
 
 QString VersionListModel::whenText(int row) const {
-    const TaskHistory::Version& version = versionAt(row);
-    // A LastActioned that the version set itself says when it was made; one carried over from
-    // the version before says nothing more than the order of the changes.
-    if (m_table && m_lastActioned >= 0) {
-        const RowData& data = m_table->versionData(version.version);
-        const bool older = static_cast<std::size_t>(row) + 1 < m_versions.size();
-        const bool carried =
-            older && m_table->versionData(versionAt(row + 1).version).raw(m_lastActioned) ==
-                         data.raw(m_lastActioned);
-        if (!data.isNull(m_lastActioned) && !carried)
-            return m_table->displayTextOf(data, m_lastActioned);
-    }
-    if (version.change > 0)
-        return QStringLiteral("Change %1").arg(version.change);
-    return QStringLiteral("Version %1").arg(version.version + 1);
+    if (!m_table || m_lastActioned < 0)
+        return {};
+    const RowData& data = m_table->versionData(versionAt(row).version);
+    return data.isNull(m_lastActioned) ? QString() : m_table->displayTextOf(data, m_lastActioned);
 }
 
 int VersionListModel::rowCount(const QModelIndex& parent) const {
@@ -109,6 +98,13 @@ QVariant VersionListModel::data(const QModelIndex& index, int role) const {
     case WhenColumn:
         if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
             return whenText(row);
+        return {};
+    case ChangeColumn:
+        // A version read from a list without its change log has no number.
+        if ((role == Qt::DisplayRole || role == Qt::ToolTipRole) && versionAt(row).change > 0)
+            return QString::number(versionAt(row).change);
+        if (role == Qt::TextAlignmentRole)
+            return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
         return {};
     case ChangedColumn:
         if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {

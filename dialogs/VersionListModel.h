@@ -19,7 +19,8 @@ class VersionListModel : public QAbstractTableModel {
 public:
     enum ColumnKind {
         FieldColumn,   // the value of a field
-        WhenColumn,    // the version's LastActioned, or its place in the change log
+        WhenColumn,    // the version's LastActioned
+        ChangeColumn,  // the number of the change that made it
         ChangedColumn, // the names of the fields it changed
     };
     struct Column {
@@ -41,7 +42,7 @@ public:
     }
     // The fields the row's version changed; empty when changes are not marked.
     const std::vector<int>& changedAt(int row) const;
-    // How the version of a row reads in a "When" column.
+    // How the version of a row reads in a "When" column: its LastActioned, empty without one.
     QString whenText(int row) const;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;

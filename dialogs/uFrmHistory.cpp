@@ -24,6 +24,7 @@ std::vector<VersionListModel::Column> HistoryColumns() {
     using M = VersionListModel;
     return {
         {QStringLiteral("When"), M::WhenColumn, {}},
+        {QStringLiteral("Change"), M::ChangeColumn, {}},
         {QStringLiteral("Status"), M::FieldColumn, Status},
         {QStringLiteral("Progress"), M::FieldColumn, Progress},
         {QStringLiteral("Priority"), M::FieldColumn, Priority},
@@ -42,7 +43,7 @@ TfrmHistory::TfrmHistory(QWidget* parent) : QDialog(parent) {
     m_versions = new VersionListModel(HistoryColumns(), this);
     grdVersions = new QTableView;
     VersionTable::setUp(grdVersions, QStringLiteral("grdVersions"), m_versions,
-                        QAbstractItemView::SingleSelection, {90, 86, 60, 69, 300});
+                        QAbstractItemView::SingleSelection, {90, 50, 86, 60, 69, 300});
     grdVersions->setAccessibleName(QStringLiteral("Versions"));
     connect(grdVersions->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this] { RunGuarded([this] { showSelected(); }); });
@@ -132,6 +133,7 @@ void TfrmHistory::showSelected() {
     const std::vector<int>& changed = m_versions->changedAt(row);
     const FieldList& fields = table->fields();
     grdFields->setRowCount(static_cast<int>(fields.size()));
+    grdFields->scrollToTop(); // each version is read from its first field
     for (int f = 0; f < static_cast<int>(fields.size()); ++f) {
         const QString text = table->displayTextOf(values, f);
         auto* name = new QTableWidgetItem(fields[static_cast<std::size_t>(f)].name);

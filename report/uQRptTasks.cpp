@@ -4,6 +4,7 @@
 #include "model/DataTable.h"
 #include "model/TaskRecord.h"
 #include "widgets/ErrorBox.h"
+#include "widgets/ScreenFit.h"
 
 #include <QFontMetricsF>
 #include <QGraphicsView>
@@ -276,6 +277,7 @@ void TQRptTasks::preview(QWidget* parent) {
     if (const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen())
         dialog.setGeometry(screen->availableGeometry());
     dialog.setWindowState(dialog.windowState() | Qt::WindowMaximized);
+    ScreenFit::KeepOnScreen(dialog);
     // The preview and the printing both ask for the pages here, so they get the same ones.
     connect(&dialog, &QPrintPreviewDialog::paintRequested, this,
             [this](QPrinter* target) { RunGuarded([&] { render(*target); }); });

@@ -35,6 +35,7 @@
 #include "widgets/Icons.h"
 #include "widgets/InterfaceFont.h"
 #include "widgets/ProgramColours.h"
+#include "widgets/ScreenFit.h"
 #include "widgets/SurfaceColours.h"
 #include "widgets/TextBoxKeys.h"
 
@@ -71,6 +72,7 @@ TfrmMain::TfrmMain(const QString& programFolder, QWidget* parent)
     resize(1138, 622);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+    ScreenFit::KeepOnScreen(*this);
 
     buildActions();
     buildMenus();

@@ -311,7 +311,6 @@ void TfrmMain::buildFooter() {
     layout->addStretch();
     auto* address = new QLabel(TfrmAbout::webAddress(), footer);
     address->setObjectName(QStringLiteral("lblWebAddress"));
-    address->setEnabled(false);
     layout->addWidget(address);
     centralWidget()->layout()->addWidget(footer);
 }

@@ -1,7 +1,10 @@
 #include "view/TaskGridDelegate.h"
 
+#include "model/DataTable.h"
 #include "model/TaskRecord.h"
+#include "view/CellLook.h"
 #include "view/TaskGridModel.h"
+#include "widgets/ProgramColours.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -9,6 +12,8 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
+
+#include <algorithm>
 
 using namespace TaskRecord;
 
@@ -48,30 +53,38 @@ ProgressBarLayout LayOutProgressBar(const QRect& cell, int progress, const QFont
     const double exact = double(progress) * width / 100.0;
     // A negative progress fills nothing; more than 100 fills the whole column.
     const int filled = exact > width ? width : (exact < 0 ? 0 : static_cast<int>(exact));
+    // The bar keeps a pixel free above it and two below, whatever the row's height.
+    const int bottom = top + std::max(cell.height() - 3, 2);
 
     ProgressBarLayout layout;
-    layout.frame = QRect(QPoint(left + 1, top + 1), QPoint(left + width - 1, top + 14));
+    layout.frame = QRect(QPoint(left + 1, top + 1), QPoint(left + width - 1, bottom));
     if (filled > 1)
-        layout.filled = QRect(QPoint(left + 1, top + 1), QPoint(left + filled - 1, top + 14));
+        layout.filled = QRect(QPoint(left + 1, top + 1), QPoint(left + filled - 1, bottom));
     layout.text = QString::number(progress) + u'%';
-    layout.textTopLeft =
-        QPoint(left + width / 2 - metrics.horizontalAdvance(layout.text) / 2, top + 1);
+    // Centred in the bar: the line's height split evenly above and below.
+    const QRect inside = layout.frame.adjusted(1, 1, -1, -1);
+    layout.textTopLeft = QPoint(left + width / 2 - metrics.horizontalAdvance(layout.text) / 2,
+                                inside.top() + (inside.height() - metrics.height() + 1) / 2);
     return layout;
 }
 
-QFont ProgressBarFont(const QFont& gridFont) {
+QFont ProgressBarFont(const QFont& gridFont, int cellHeight) {
     QFont font = gridFont;
     font.setPointSize(7);
     font.setBold(false);
     font.setUnderline(false);
     font.setStrikeOut(false);
+    // The percentage fits inside the bar's frame: a smaller face in a low row.
+    const int room = std::max(cellHeight - 5, 1);
+    while (QFontMetrics(font).height() > room && font.pointSizeF() > 4)
+        font.setPointSizeF(font.pointSizeF() - 0.5);
     return font;
 }
 
 void PaintProgressBar(QPainter& painter, const QRect& cell, int progress, const QColor& textColour,
                       const QColor& window, const QFont& gridFont) {
     painter.save();
-    painter.setFont(ProgressBarFont(gridFont));
+    painter.setFont(ProgressBarFont(gridFont, cell.height()));
     const QFontMetrics metrics = painter.fontMetrics();
     const ProgressBarLayout layout = LayOutProgressBar(cell, progress, metrics);
     drawFramedRect(painter, layout.frame, BarPen, window);
@@ -116,15 +129,18 @@ void TaskGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
 
     painter->save();
     painter->setClipRect(option.rect);
+    QColor under = window;
     if (bar.isValid()) {
         // The bar sits on the cell's plain background, untouched by the row colours.
-        painter->fillRect(option.rect,
-                          selected ? option.palette.color(QPalette::Highlight) : window);
+        if (selected)
+            under = option.palette.color(QPalette::Highlight);
+        painter->fillRect(option.rect, under);
         PaintProgressBar(*painter, option.rect, bar.toInt(), text, window, option.font);
     } else {
         const QVariant background = look(Qt::BackgroundRole, TaskGridModel::SelectedBackgroundRole);
-        painter->fillRect(option.rect,
-                          background.isValid() ? background.value<QBrush>().color() : window);
+        if (background.isValid())
+            under = background.value<QBrush>().color();
+        painter->fillRect(option.rect, under);
         painter->setFont(qvariant_cast<QFont>(look(Qt::FontRole, TaskGridModel::SelectedFontRole))
                              .resolve(option.font));
         painter->setPen(text);
@@ -135,6 +151,12 @@ void TaskGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
             area, (right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop | Qt::TextSingleLine,
             index.data(Qt::DisplayRole).toString());
     }
+    // A paused or cancelled task keeps its colour in the current cell: a frame marks the cell.
+    if (selected) {
+        painter->setPen(IsLight(under) ? ProgramColours::SelectedCell : QColor(Qt::white));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(option.rect.adjusted(0, 0, -1, -1));
+    }
     painter->restore();
 }
 
@@ -144,13 +166,25 @@ QWidget* TaskGridDelegate::createEditor(QWidget* parent, const QStyleOptionViewI
     const QString field = model ? model->fieldName(index.column()) : QString();
     const bool category = sameName(field, Category);
     auto* self = const_cast<TaskGridDelegate*>(this); // the editors report to it
+    // A text box takes no more characters than its field holds: none is cut off when stored.
+    const auto holdOnly = [&](QLineEdit* line) {
+        const DataTable* table = model ? model->table() : nullptr;
+        const int f = table ? table->fieldIndex(field) : -1;
+        if (f < 0)
+            return;
+        const FieldDef& def = table->fields()[static_cast<std::size_t>(f)];
+        if (def.kind == FieldKind::String && def.width > 0)
+            line->setMaxLength(def.width);
+    };
     if (!isVocabularyField(field) && !category) {
         QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
         if (editor)
             editor->setFont(option.font);
-        if (auto* line = qobject_cast<QLineEdit*>(editor))
+        if (auto* line = qobject_cast<QLineEdit*>(editor)) {
+            holdOnly(line);
             connect(line, &QLineEdit::textEdited, self,
                     [self, line] { emit self->typingStarted(line); });
+        }
         return editor;
     }
     auto* combo = new QComboBox(parent);
@@ -159,6 +193,7 @@ QWidget* TaskGridDelegate::createEditor(QWidget* parent, const QStyleOptionViewI
     combo->setEditable(category); // any category may be typed; the vocabularies only chosen
     if (category) {
         combo->setInsertPolicy(QComboBox::NoInsert);
+        holdOnly(combo->lineEdit());
         combo->lineEdit()->installEventFilter(self);
         connect(combo->lineEdit(), &QLineEdit::textEdited, self,
                 [self, combo] { emit self->typingStarted(combo); });

@@ -15,15 +15,16 @@ class QPainter;
 // Where the parts of a progress bar go in a cell. Rectangles follow the grid's drawing
 // convention: right and bottom edges are not painted (so a width below 1 paints nothing).
 struct ProgressBarLayout {
-    QRect frame;  // left, top, right, bottom: (L+1, T+1, L+W, T+15)
-    QRect filled; // (L+1, T+1, L+F, T+15); empty when F <= 1
+    QRect frame;  // left, top, right, bottom: (L+1, T+1, L+W, T+H-2)
+    QRect filled; // (L+1, T+1, L+F, T+H-2); empty when F <= 1
     QString text; // "40%"
     QPoint textTopLeft;
 };
 ProgressBarLayout LayOutProgressBar(const QRect& cell, int progress, const QFontMetrics& metrics);
 
-// The font of the bar's percentage text: the grid's family at 7 points.
-QFont ProgressBarFont(const QFont& gridFont);
+// The font of the bar's percentage text: the grid's family at 7 points, smaller where the
+// cell is too low for it.
+QFont ProgressBarFont(const QFont& gridFont, int cellHeight);
 
 // Draws the bar over a cell already filled with its plain background.
 void PaintProgressBar(QPainter& painter, const QRect& cell, int progress, const QColor& textColour,

@@ -1,11 +1,16 @@
 #include "widgets/DialogParts.h"
 
 #include "widgets/InterfaceFont.h"
+#include "widgets/ScreenFit.h"
 
 #include <QDialog>
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QWindow>
+
+#include <algorithm>
 
 namespace {
 
@@ -66,6 +71,7 @@ void SetUp(QDialog& window, const QString& name, const QString& caption, const Q
     window.setObjectName(name);
     window.setWindowTitle(caption);
     window.setFont(InterfaceFont::Font());
+    ScreenFit::KeepOnScreen(window);
     const Qt::WindowFlags closeOnly =
         Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
     switch (frame) {
@@ -82,7 +88,15 @@ void SetUp(QDialog& window, const QString& name, const QString& caption, const Q
         window.setWindowFlags(Qt::Tool | closeOnly);
         break;
     }
-    window.setFixedSize(size);
+    window.setFixedSize(std::max(size.width(), LeastWidthForCaption(caption)), size.height());
+}
+
+int LeastWidthForCaption(const QString& caption) {
+    constexpr int CloseBoxAndMargins = 96;
+    QFont font = QGuiApplication::font();
+    font.setBold(true);
+    font.setPointSizeF(std::max(font.pointSizeF(), 11.0));
+    return QFontMetrics(font).horizontalAdvance(caption) + CloseBoxAndMargins;
 }
 
 QLabel* AddLabel(QWidget* parent, const QString& name, const QString& text, const QPoint& at) {

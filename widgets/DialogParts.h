@@ -26,6 +26,11 @@ enum class Frame {
 void SetUp(QDialog& window, const QString& name, const QString& caption, const QSize& size,
            Frame frame);
 
+// The least width of a window whose title bar shows its caption whole: the caption in a title
+// bar's font (bold, 11 points at least) beside the close box and the frame's margins. A fixed
+// window is made at least this wide.
+int LeastWidthForCaption(const QString& caption);
+
 // A label at a position, as wide as its text.
 QLabel* AddLabel(QWidget* parent, const QString& name, const QString& text, const QPoint& at);
 

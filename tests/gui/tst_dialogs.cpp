@@ -11,9 +11,11 @@
 #include "widgets/DesktopShell.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCalendarWidget>
 #include <QComboBox>
 #include <QDir>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -106,6 +108,11 @@ void TestDialogs::outerSizes() {
 void TestDialogs::progressLayout() {
     TfrmProgress window;
     grabTo(window, "corvantis-progress.png");
+    // Its title bar has room for "Progress" in a title bar's bold face beside the close box.
+    QFont title = QApplication::font();
+    title.setBold(true);
+    title.setPointSize(11);
+    QVERIFY(window.width() >= QFontMetrics(title).horizontalAdvance(window.windowTitle()) + 64);
 }
 
 void TestDialogs::progressButtons_data() {

@@ -22,6 +22,8 @@ private slots:
     void progressBarLayout_data();
     void progressBarLayout();
     void progressBarPixels();
+    void progressTextFits_data();
+    void progressTextFits();
 };
 
 namespace {
@@ -186,7 +188,7 @@ void TestGridDelegate::progressBarLayout() {
         QCOMPARE(layout.filled.bottomRight(), QPoint(filledRight, 34));
     }
     QCOMPARE(layout.text, text);
-    QCOMPARE(layout.textTopLeft, QPoint(10 + width / 2 - metrics.horizontalAdvance(text) / 2, 21));
+    QCOMPARE(layout.textTopLeft.x(), 10 + width / 2 - metrics.horizontalAdvance(text) / 2);
 }
 
 void TestGridDelegate::progressBarPixels() {
@@ -216,6 +218,55 @@ void TestGridDelegate::progressBarPixels() {
         for (int y = 21; y < 35 && !white; ++y)
             white = at(x, y) == QColor(Qt::white);
     QVERIFY(white);
+}
+
+void TestGridDelegate::progressTextFits_data() {
+    QTest::addColumn<int>("height"); // the cell's
+    QTest::addColumn<qreal>("scale");
+    for (const qreal scale : {1.0, 2.0})
+        for (const int height : {17, 14, 24})
+            QTest::addRow("%d high at %gx", height, scale) << height << scale;
+}
+
+// The percentage stands whole inside the bar's frame, as far from its top as from its bottom.
+void TestGridDelegate::progressTextFits() {
+    QFETCH(int, height);
+    QFETCH(qreal, scale);
+    QImage image(int(200 * scale), int(60 * scale), QImage::Format_RGB32);
+    image.setDevicePixelRatio(scale);
+    image.fill(Window);
+    const QRect cell(10, 20, 120, height);
+    {
+        QPainter painter(&image);
+        PaintProgressBar(painter, cell, 8, Qt::red, Window, QFont(QStringLiteral("Tahoma"), 8));
+    }
+    // The text's rows in device pixels: those with a reddish pixel.
+    int first = -1;
+    int last = -1;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor pixel(image.pixel(x, y));
+            if (pixel.red() - pixel.green() > 60 && pixel.red() - pixel.blue() > 60) {
+                first = first < 0 ? y : first;
+                last = y;
+            }
+        }
+    QVERIFY(first >= 0);
+    // Inside the frame: its lines are device rows from (T+1)*s to (T+2)*s-1 and from
+    // (T+H-2)*s to (T+H-1)*s-1.
+    const int frameTop = int((cell.top() + 2) * scale);
+    const int frameBottom = int((cell.top() + height - 2) * scale) - 1;
+    QVERIFY2(first >= frameTop && last <= frameBottom,
+             qPrintable(QStringLiteral("text %1-%2, inside %3-%4")
+                            .arg(first)
+                            .arg(last)
+                            .arg(frameTop)
+                            .arg(frameBottom)));
+    // Centred: digits stand on the baseline, so the room below them holds the font's descent.
+    const int above = first - frameTop;
+    const int below = frameBottom - last;
+    QVERIFY2(std::abs(above - below) <= 3 * scale,
+             qPrintable(QStringLiteral("%1 above, %2 below").arg(above).arg(below)));
 }
 
 QTEST_MAIN(TestGridDelegate)

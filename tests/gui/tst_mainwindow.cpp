@@ -1,6 +1,7 @@
 #include "dialogs/uFrmBatchImport.h"
 #include "dialogs/ufrmReOpen.h"
 #include "gui/DialogDriver.h"
+#include "gui/EveryWindow.h"
 #include "model/DataTable.h"
 #include "model/TaskRecord.h"
 #include "report/uQRptTasks.h"
@@ -27,6 +28,7 @@
 #include <QPlainTextEdit>
 #include <QPrintPreviewDialog>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
@@ -51,6 +53,8 @@ private slots:
     void noListRouting_data();
     void noListRouting();
     void startUp();
+    void everyWindowFitsTheScreen_data();
+    void everyWindowFitsTheScreen();
     void toolBarHints_data();
     void toolBarHints();
     void titles();
@@ -177,7 +181,11 @@ void TestMainWindow::noListRouting() {
 
 void TestMainWindow::startUp() {
     QCOMPARE(m_main->windowTitle(), QStringLiteral("Corvantis"));
-    QCOMPARE(m_main->size(), QSize(1138, 622));
+    // Its first size, narrowed to the test screen's width.
+    QCOMPARE(m_main->height(), 622);
+    QCOMPARE(m_main->frameGeometry().width(),
+             std::min(1138 + m_main->frameGeometry().width() - m_main->width(),
+                      m_main->screen()->availableGeometry().width()));
     QVERIFY(!m_main->PageControl()->isVisible());
     QVERIFY(m_main->ReOpenWindow());
     QVERIFY(m_main->CategoriesWindow());
@@ -834,6 +842,38 @@ void TestMainWindow::startPageWhileNoListIsOpen() {
     QCOMPARE(tabText(0), QStringLiteral("Chores"));
     QCOMPARE(m_main->windowTitle(), QStringLiteral("Corvantis - Chores"));
     QVERIFY(!page->isVisible());
+}
+
+void TestMainWindow::everyWindowFitsTheScreen_data() {
+    QTest::addColumn<int>("window");
+    for (int i = 0; i < EveryWindow().size(); ++i)
+        QTest::newRow(EveryWindow()[i].name) << i;
+}
+
+// The offscreen screen (800 x 600) is smaller than the main window's first size: every window
+// stands whole within the screen's free area, its title bar reachable.
+void TestMainWindow::everyWindowFitsTheScreen() {
+    QFETCH(int, window);
+    const WindowShowing& showing = EveryWindow()[window];
+    const QString list = m_folder->filePath(QStringLiteral("States.cv1"));
+    QVERIFY(QFile::copy(QStringLiteral(CORVANTIS_TEST_DATA "/datapacket/task-history.cv1"), list));
+    QFile(list).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    m_main.reset();
+    m_main = StartCorvantis(m_folder->path() + u'/',
+                            showing.withList ? QStringList{list} : QStringList{});
+    QRect frame;
+    QRect area;
+    QVERIFY(WithWindowShown(*m_main, showing.command, [&](QWidget& shown) {
+        frame = shown.frameGeometry();
+        area = shown.screen()->availableGeometry();
+    }));
+    QVERIFY2(area.contains(frame), qPrintable(QStringLiteral("%1,%2 %3x%4 outside %5x%6")
+                                                  .arg(frame.x())
+                                                  .arg(frame.y())
+                                                  .arg(frame.width())
+                                                  .arg(frame.height())
+                                                  .arg(area.width())
+                                                  .arg(area.height())));
 }
 
 QTEST_MAIN(TestMainWindow)

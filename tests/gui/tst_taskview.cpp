@@ -48,6 +48,8 @@ private slots:
     void datePicker();
     void keys();
     void editingInPlace();
+    void editorsHoldTheFieldsWidth_data();
+    void editorsHoldTheFieldsWidth();
     void pickLists();
     void bookmarkedTyped_data();
     void bookmarkedTyped();
@@ -55,6 +57,8 @@ private slots:
     void wheelMovesOneTask();
     void shortcutsWhileEditing();
     void paintsByTheRules();
+    void currentCellShows_data();
+    void currentCellShows();
     void barsHavePictures_data();
     void barsHavePictures();
     void bulkAdd_data();
@@ -504,6 +508,32 @@ void TestTaskView::keys() {
     QCOMPARE(details, 1);
 }
 
+// A text typed into a cell is never longer than its field holds, so nothing is cut off unseen.
+void TestTaskView::editorsHoldTheFieldsWidth_data() {
+    QTest::addColumn<QString>("column");
+    QTest::addColumn<int>("width");
+    QTest::newRow("Task") << "Task" << 255;
+    QTest::newRow("Category, typed into its pick list") << "Category" << 30;
+    QTest::newRow("Assigned To") << "Assigned To" << 30;
+}
+
+void TestTaskView::editorsHoldTheFieldsWidth() {
+    QFETCH(QString, column);
+    QFETCH(int, width);
+    ViewHost host;
+    host.add({"one"});
+    TaskGrid* grid = host.focusCell(0, column);
+    QTest::keyClick(grid, Qt::Key_F2);
+    QVERIFY(grid->isEditingCell());
+    QWidget* typedInto = QApplication::focusWidget();
+    auto* pickList = qobject_cast<QComboBox*>(typedInto);
+    auto* editor = pickList ? pickList->lineEdit() : qobject_cast<QLineEdit*>(typedInto);
+    QVERIFY(editor);
+    editor->selectAll();
+    QTest::keyClicks(typedInto, QString(width + 10, u'x'));
+    QCOMPARE(editor->text().size(), width);
+}
+
 void TestTaskView::editingInPlace() {
     ViewHost host;
     host.add({"one", "two"});
@@ -746,6 +776,65 @@ void TestTaskView::paintsByTheRules() {
     const QRect empty = host.grid()->visualRect(host.cell(0, QStringLiteral("Progress")));
     QCOMPARE(QColor(image.pixel(empty.left() + 5, empty.top() + 3)), QColor(Qt::white));
     QCOMPARE(QColor(image.pixel(empty.left() + 1, empty.top() + 1)), QColor(128, 128, 128));
+}
+
+void TestTaskView::currentCellShows_data() {
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("values"); // Field=value|..., dates ISO
+    QTest::addColumn<QString>("column");
+    QTest::newRow("plain") << 0 << ""
+                           << "Task";
+    QTest::newRow("even row") << 1 << ""
+                              << "Task";
+    QTest::newRow("in progress") << 0 << "Status=In progress"
+                                 << "Task";
+    QTest::newRow("high") << 0 << "Priority=High"
+                          << "Task";
+    QTest::newRow("urgent") << 0 << "Priority=Urgent"
+                            << "Task";
+    QTest::newRow("half done") << 0 << "Progress=60"
+                               << "Task";
+    QTest::newRow("overdue") << 0 << "DueDate=2020-01-01"
+                             << "Task";
+    QTest::newRow("complete") << 0 << "Status=Complete"
+                              << "Task";
+    QTest::newRow("cancelled") << 0 << "Status=Cancelled"
+                               << "Task";
+    QTest::newRow("paused") << 0 << "Status=Paused"
+                            << "Task";
+    QTest::newRow("paused, its bar") << 0 << "Status=Paused|Progress=30"
+                                     << "Progress";
+    QTest::newRow("paused, bookmarked") << 0 << "Status=Paused|Bookmarked=True"
+                                        << "Bookmarked";
+}
+
+// Whatever the row's state, the current cell looks other than the same cell not current.
+void TestTaskView::currentCellShows() {
+    QFETCH(int, row);
+    QFETCH(QString, values);
+    QFETCH(QString, column);
+    ViewHost host;
+    host.add({"one", "two"});
+    DataTable& table = host.table();
+    table.moveToPosition(row);
+    table.edit();
+    for (const QString& pair : values.split(u'|', Qt::SkipEmptyParts)) {
+        const QString field = pair.section(u'=', 0, 0);
+        const QString value = pair.section(u'=', 1);
+        if (field == u"DueDate")
+            table.setDate(field, QDate::fromString(value, Qt::ISODate));
+        else
+            table.setString(field, value);
+    }
+    table.post();
+    const QModelIndex cell = host.cell(row, column);
+    const auto painted = [&](const QModelIndex& current) {
+        host.grid()->setCurrentIndex(current);
+        QApplication::processEvents();
+        return host.grid()->viewport()->grab(host.grid()->visualRect(cell)).toImage();
+    };
+    const QImage current = painted(cell);
+    QVERIFY(current != painted(host.cell(row, QStringLiteral("ID"))));
 }
 
 void TestTaskView::barsHavePictures_data() {

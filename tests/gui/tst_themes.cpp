@@ -95,8 +95,10 @@ QStringList unreadableTexts(QWidget& window) {
     QStringList faults;
     const QImage painted = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
     for (QWidget* widget : window.findChildren<QWidget*>()) {
-        if (!widget->isVisible() || !widget->isEnabled() || widget->window() != &window ||
-            !showsText(*widget))
+        // A control greyed out need not read; a label of no control greyed out for its looks must.
+        const auto* label = qobject_cast<const QLabel*>(widget);
+        const bool greyed = !widget->isEnabled() && (!label || label->buddy());
+        if (!widget->isVisible() || greyed || widget->window() != &window || !showsText(*widget))
             continue;
         const QPalette kept = widget->palette();
         QPalette marked = kept;
