@@ -156,6 +156,8 @@ private:
     bool saveViewTo(TfrTasks* view, const QString& fileName, int options);
     // The view of the page at index; nullptr when there is none.
     TfrTasks* viewAt(int index) const;
+    // The tab showing the list saved in this file; -1 when none.
+    int tabOfFile(const QString& fileName) const;
     // The active view; with no list open, fails with "Open or create a list first!".
     TfrTasks* requireActiveView() const;
     void closePage(int index);

@@ -299,15 +299,10 @@ void TfrmMain::actSaveCopyExecute() {
         return;
     // A copy over an open list's file would take that list's history and leave the list
     // believing its file was changed by another program.
-    const QFileInfo wanted(target);
-    for (int index = 0; index < PageControl1->count(); ++index) {
-        const TfrTasks* open = viewAt(index);
-        if (open && QDir::isAbsolutePath(open->ListFileName()) &&
-            QFileInfo(open->ListFileName()) == wanted)
-            throw CorvantisError(
-                QStringLiteral("%1 is the file of an open list. Save the copy under another name.")
-                    .arg(QDir::toNativeSeparators(target)));
-    }
+    if (tabOfFile(target) >= 0)
+        throw CorvantisError(
+            QStringLiteral("%1 is the file of an open list. Save the copy under another name.")
+                .arg(QDir::toNativeSeparators(target)));
     if (QFileInfo::exists(target) &&
         !Prompt::Question(QStringLiteral("File already exists! Overwrite ?")))
         return;

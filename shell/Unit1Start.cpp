@@ -26,16 +26,22 @@ void TfrmMain::buildStartPage(QBoxLayout* layout) {
     follow();
 }
 
-bool TfrmMain::ShowOpenList(const QString& fileName) {
+int TfrmMain::tabOfFile(const QString& fileName) const {
     const QFileInfo wanted(fileName);
     for (int index = 0; index < PageControl1->count(); ++index) {
         const TfrTasks* view = viewAt(index);
-        if (!view || !QDir::isAbsolutePath(view->ListFileName()) ||
-            QFileInfo(view->ListFileName()) != wanted)
-            continue;
-        PageControl1->setCurrentIndex(index);
-        PageControl1Change(index); // as when the user picks the tab: the title names it
-        return true;
+        if (view && QDir::isAbsolutePath(view->ListFileName()) &&
+            QFileInfo(view->ListFileName()) == wanted)
+            return index;
     }
-    return false;
+    return -1;
+}
+
+bool TfrmMain::ShowOpenList(const QString& fileName) {
+    const int index = tabOfFile(fileName);
+    if (index < 0)
+        return false;
+    PageControl1->setCurrentIndex(index);
+    PageControl1Change(index); // as when the user picks the tab: the title names it
+    return true;
 }
