@@ -3,11 +3,7 @@
 # offers no accessibility), a private session bus and the accessibility bus and registry of
 # at-spi2-core, in a throwaway home, all ended with the test.
 set -u
-home=$(mktemp -d)
-trap 'rm -rf "$home"' EXIT
-export HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" \
-    XDG_RUNTIME_DIR="$home/run"
-mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+. "$(dirname "$0")/throwaway-home.sh"
 dbus-run-session -- sh -c '
     # The server writes the number of the display it found free once it is ready.
     Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$HOME/display" >/dev/null 2>&1 &
