@@ -17,6 +17,7 @@
 #include "document/ListRecovery.h"
 #include "document/TaskUndo.h"
 #include "model/DataTable.h"
+#include "reminders/DesktopNotifier.h"
 #include "reminders/ReminderStore.h"
 #include "report/uQRptTasks.h"
 #include "shell/MergeCenter.h"
@@ -31,6 +32,7 @@
 #include "view/uFrTasks.h"
 #include "widgets/BusyCursor.h"
 #include "widgets/DesktopShell.h"
+#include "widgets/ElidedLabel.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Icons.h"
 #include "widgets/InterfaceFont.h"
@@ -118,7 +120,10 @@ void TfrmMain::CreateSecondaryWindows() {
     m_reminders =
         new ReminderCenter(CategorySettings::FileName(m_programFolder),
                            ReminderStore::defaultRoot(), QDBusConnection::sessionBus(), this);
-    m_reminders->setStatusMessage([this](const QString& text) { lblReminders->setText(text); });
+    m_reminders->setStatusMessage([this](const QString& text) { lblReminders->setFullText(text); });
+    frmReminders->setServiceCheck([notifier = &m_reminders->notifier()](auto answer) {
+        notifier->checkService(std::move(answer));
+    });
     m_syncCenter->CreateSettingsWindow();
 }
 
