@@ -75,6 +75,7 @@ TfrmConflicts::TfrmConflicts(QWidget* parent) : QDialog(parent) {
     grdConflicts->verticalHeader()->setMinimumSectionSize(24);
     grdConflicts->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     grdConflicts->setFocusPolicy(Qt::NoFocus);
+    grdConflicts->setAccessibleName(QStringLiteral("Conflicts"));
 
     auto* strip = new DecorativeStrip(this);
     strip->setObjectName(QStringLiteral("pnlButtons"));
