@@ -32,6 +32,7 @@
 #include "view/uFrTasks.h"
 #include "widgets/BusyCursor.h"
 #include "widgets/DesktopShell.h"
+#include "widgets/DialogParts.h"
 #include "widgets/ElidedLabel.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Icons.h"
@@ -205,8 +206,9 @@ void TfrmMain::requireExistingFile(const QString& fileName) {
 
 TfrTasks* TfrmMain::addPage(const QString& name) {
     auto* page = new QWidget(PageControl1);
+    // A list's name shows as it is: no letter of it is a key.
     PageControl1->addTab(page, ThemeIcon(QStringLiteral("application-x-corvantis-list")),
-                         uGeneral::CaptionFromFileName(name));
+                         DialogParts::Verbatim(uGeneral::CaptionFromFileName(name)));
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     auto* view = new TfrTasks(page);
@@ -215,7 +217,7 @@ TfrTasks* TfrmMain::addPage(const QString& name) {
     connect(view, &TfrTasks::captionChanged, PageControl1, [this, page](const QString& caption) {
         const int index = PageControl1->indexOf(page);
         if (index >= 0)
-            PageControl1->setTabText(index, caption);
+            PageControl1->setTabText(index, DialogParts::Verbatim(caption));
     });
     view->SetCaption(uGeneral::CaptionFromFileName(name));
     if (PageControl1->currentWidget() == page) // the first tab was current before its view
@@ -332,7 +334,7 @@ void TfrmMain::tbPrintClick() {
     TfrTasks* view = ActiveTaskView();
     if (!view || !QRptTasks)
         return;
-    QRptTasks->print(*view->cdsTasks(), PageControl1->tabText(PageControl1->currentIndex()), this);
+    QRptTasks->print(*view->cdsTasks(), view->Caption(), this);
 }
 
 void TfrmMain::tbImportClick() {

@@ -262,7 +262,7 @@ bool TfrmMain::QuerySaveAll() {
         if (!view || !view->Unsaved())
             continue;
         const Prompt::Answer answer =
-            Prompt::YesNoCancel(PageControl1->tabText(index) + QStringLiteral(" - Save changes ?"));
+            Prompt::YesNoCancel(view->Caption() + QStringLiteral(" - Save changes ?"));
         if (answer == Prompt::Answer::Cancel)
             return false;
         if (answer == Prompt::Answer::No)

@@ -139,6 +139,10 @@ QPushButton* AddButton(QWidget* parent, const QString& name, const QString& text
     return button;
 }
 
+QString Verbatim(const QString& name) {
+    return QString(name).replace(u'&', QStringLiteral("&&"));
+}
+
 void NameScrollBars(QAbstractScrollArea& area, const QString& name) {
     area.verticalScrollBar()->setAccessibleName(name);
     area.horizontalScrollBar()->setAccessibleName(name);

@@ -16,6 +16,7 @@
 #include "widgets/DesktopShell.h"
 #include "widgets/ErrorBox.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
@@ -93,6 +94,7 @@ private slots:
     void gridKeysStayTheGrids();
     void menuAccelerators();
     void startPageWhileNoListIsOpen();
+    void listNamesShowAsTheyAre();
 
 private:
     QAction* action(const QString& name) const;
@@ -882,6 +884,28 @@ void TestMainWindow::everyWindowFitsTheScreen() {
                                                   .arg(frame.height())
                                                   .arg(area.width())
                                                   .arg(area.height())));
+}
+
+// No letter of a list's name becomes a key ("R&D" must not read "RD") in its tab, in the
+// question that names it, or among the recent lists.
+void TestMainWindow::listNamesShowAsTheyAre() {
+    const QString file = makeList(QStringLiteral("R&D <v2>.cv1"), 1);
+    m_prompt->openNames << file;
+    trigger(QStringLiteral("actOpen"));
+    QTabBar* tabs = m_main->PageControl()->tabBar();
+    QVERIFY(QKeySequence::mnemonic(tabs->tabText(0)).isEmpty());
+    QCOMPARE(QAccessible::queryAccessibleInterface(tabs)->child(0)->text(QAccessible::Name),
+             QStringLiteral("R&D <v2>"));
+    view()->MarkUnsaved();
+    QVERIFY(QKeySequence::mnemonic(tabs->tabText(0)).isEmpty());
+    m_prompt->answers << false;
+    QVERIFY(m_main->QuerySaveAll()); // No: nothing saved, the program may end
+    QCOMPARE(m_prompt->questions, QStringList{"R&D <v2> * - Save changes ?"});
+    m_prompt->answers << false;
+    trigger(QStringLiteral("actClose"));
+    auto* recent = m_main->findChild<QToolButton*>(QStringLiteral("btnRecent1"));
+    QVERIFY(recent);
+    QVERIFY2(QKeySequence::mnemonic(recent->text()).isEmpty(), qPrintable(recent->text()));
 }
 
 QTEST_MAIN(TestMainWindow)
