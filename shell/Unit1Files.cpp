@@ -232,7 +232,7 @@ void TfrmMain::actCloseExecute() {
         case Prompt::Answer::Yes:
             // Once saved it closes; a save not made (its dialog cancelled, Cancel at the question
             // over a changed file or in the Conflicts window) keeps it open.
-            if (!page || !saveViewTo(view, view->ListFileName(), KeepName | AskOverwrite) || !page)
+            if (!page || !saveViewTo(view, view->ListFileName(), KeepName | AskOverwrite))
                 return;
             break;
         case Prompt::Answer::Cancel:
