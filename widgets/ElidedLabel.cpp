@@ -1,6 +1,9 @@
 #include "widgets/ElidedLabel.h"
 
+#include <QFontMetricsF>
 #include <QResizeEvent>
+
+#include <cmath>
 
 ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) {
     setTextFormat(Qt::PlainText);
@@ -17,10 +20,14 @@ void ElidedLabel::setFullText(const QString& text) {
     elide();
 }
 
+int ElidedLabel::lineWidth(const QString& line) const {
+    // The text's own width, rounded up: the whole-pixel width can fall short of it.
+    return int(std::ceil(QFontMetricsF(font()).horizontalAdvance(line)));
+}
+
 QSize ElidedLabel::sizeHint() const {
     const QMargins margins = contentsMargins();
-    return {fontMetrics().horizontalAdvance(oneLine()) + margins.left() + margins.right(),
-            QLabel::sizeHint().height()};
+    return {lineWidth(oneLine()) + margins.left() + margins.right(), QLabel::sizeHint().height()};
 }
 
 QSize ElidedLabel::minimumSizeHint() const {
@@ -34,8 +41,9 @@ void ElidedLabel::resizeEvent(QResizeEvent* event) {
 
 void ElidedLabel::elide() {
     const QString line = oneLine();
+    const int width = std::max(0, contentsRect().width());
     const QString shown =
-        fontMetrics().elidedText(line, Qt::ElideRight, std::max(0, contentsRect().width()));
+        lineWidth(line) <= width ? line : fontMetrics().elidedText(line, Qt::ElideRight, width);
     setText(shown);
     setToolTip(shown == line && !m_full.contains(u'\n') ? QString() : m_full);
 }

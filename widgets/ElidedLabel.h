@@ -21,6 +21,7 @@ protected:
 
 private:
     QString oneLine() const;
+    int lineWidth(const QString& line) const;
     void elide();
 
     QString m_full;
