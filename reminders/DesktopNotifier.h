@@ -14,11 +14,10 @@ class QDBusPendingCallWatcher;
 // The desktop's notification service (org.freedesktop.Notifications on the session bus), spoken
 // to with asynchronous calls only: a missing, hung or slow service never holds up the program.
 // Each batch of notifications first asks the service what it offers (GetCapabilities); a
-// notification's actions are sent only where it offers them. Its body is always sent escaped, as
-// the freedesktop.org standard lets every service take it: some services read markup without
-// saying so, and would cut a text at its "&" or "<". A notification the service did not take (no
-// bus, no service, an error, no answer within the time limit) is reported with id 0, so the
-// caller can show it another way.
+// notification's actions are sent only where it offers them. Its body is always sent escaped:
+// some services read markup without offering it, and would cut a text at its "&" or "<". A
+// notification the service did not take (no bus, no service, an error, no answer within the time
+// limit) is reported with id 0, so the caller can show it another way.
 class DesktopNotifier : public QObject {
     Q_OBJECT
 public:
