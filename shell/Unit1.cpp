@@ -17,6 +17,7 @@
 #include "document/ListRecovery.h"
 #include "document/TaskUndo.h"
 #include "model/DataTable.h"
+#include "reminders/DesktopNotifier.h"
 #include "reminders/ReminderStore.h"
 #include "report/uQRptTasks.h"
 #include "shell/MergeCenter.h"
@@ -31,6 +32,8 @@
 #include "view/uFrTasks.h"
 #include "widgets/BusyCursor.h"
 #include "widgets/DesktopShell.h"
+#include "widgets/DialogParts.h"
+#include "widgets/ElidedLabel.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Icons.h"
 #include "widgets/InterfaceFont.h"
@@ -118,7 +121,10 @@ void TfrmMain::CreateSecondaryWindows() {
     m_reminders =
         new ReminderCenter(CategorySettings::FileName(m_programFolder),
                            ReminderStore::defaultRoot(), QDBusConnection::sessionBus(), this);
-    m_reminders->setStatusMessage([this](const QString& text) { lblReminders->setText(text); });
+    m_reminders->setStatusMessage([this](const QString& text) { lblReminders->setFullText(text); });
+    frmReminders->setServiceCheck([notifier = &m_reminders->notifier()](auto answer) {
+        notifier->checkService(std::move(answer));
+    });
     m_syncCenter->CreateSettingsWindow();
 }
 
@@ -200,8 +206,9 @@ void TfrmMain::requireExistingFile(const QString& fileName) {
 
 TfrTasks* TfrmMain::addPage(const QString& name) {
     auto* page = new QWidget(PageControl1);
+    // A list's name shows as it is: no letter of it is a key.
     PageControl1->addTab(page, ThemeIcon(QStringLiteral("application-x-corvantis-list")),
-                         uGeneral::CaptionFromFileName(name));
+                         DialogParts::Verbatim(uGeneral::CaptionFromFileName(name)));
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     auto* view = new TfrTasks(page);
@@ -210,7 +217,7 @@ TfrTasks* TfrmMain::addPage(const QString& name) {
     connect(view, &TfrTasks::captionChanged, PageControl1, [this, page](const QString& caption) {
         const int index = PageControl1->indexOf(page);
         if (index >= 0)
-            PageControl1->setTabText(index, caption);
+            PageControl1->setTabText(index, DialogParts::Verbatim(caption));
     });
     view->SetCaption(uGeneral::CaptionFromFileName(name));
     if (PageControl1->currentWidget() == page) // the first tab was current before its view
@@ -327,7 +334,7 @@ void TfrmMain::tbPrintClick() {
     TfrTasks* view = ActiveTaskView();
     if (!view || !QRptTasks)
         return;
-    QRptTasks->print(*view->cdsTasks(), PageControl1->tabText(PageControl1->currentIndex()), this);
+    QRptTasks->print(*view->cdsTasks(), view->Caption(), this);
 }
 
 void TfrmMain::tbImportClick() {

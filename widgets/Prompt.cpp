@@ -18,6 +18,8 @@ QString dialogFileName(const FileDialogRequest& request, bool save) {
     dialog.setDefaultSuffix(request.defaultExtension);
     if (!request.directory.isEmpty())
         dialog.setDirectory(request.directory);
+    if (!request.fileName.isEmpty())
+        dialog.selectFile(request.fileName);
     // Open takes a typed name whether or not the file exists; Save asks nothing itself.
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
@@ -32,6 +34,12 @@ public:
     bool question(const QString& text) override {
         QMessageBox box(QMessageBox::NoIcon, Prompt::AppTitle(), text,
                         QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
+        return box.exec() == QMessageBox::Yes;
+    }
+    bool riskyQuestion(const QString& text) override {
+        QMessageBox box(QMessageBox::NoIcon, Prompt::AppTitle(), text,
+                        QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
+        box.setDefaultButton(QMessageBox::No);
         return box.exec() == QMessageBox::Yes;
     }
     int choose(const QString& text, const QStringList& buttons, int escapeButton) override {
@@ -107,6 +115,10 @@ QString WithFullStop(const QString& message) {
 
 bool Question(const QString& text) {
     return Backend().question(text);
+}
+
+bool RiskyQuestion(const QString& text) {
+    return Backend().riskyQuestion(text);
 }
 
 Answer YesNoCancel(const QString& text) {
