@@ -11,6 +11,7 @@
 #include "document/ListRecovery.h"
 #include "model/DataTable.h"
 #include "model/TaskHistory.h"
+#include "shell/ListSync.h"
 #include "shell/MergeCenter.h"
 #include "shell/SyncCenter.h"
 #include "storage/CategoryList.h"
@@ -328,11 +329,14 @@ void TfrmMain::actExportICalExecute() {
         return;
     const BusyCursor busy;
     view->cdsTasks()->settle();
-    // A saved list's file names it, so its tasks keep their UIDs from one export to the next.
+    // A saved list's file names it, so its tasks keep their UIDs from one export to the next;
+    // a synced task goes out as the sync writes it, with what other clients put on it.
     const QString list = view->ListFileName();
+    const ListSync* sync = SyncCenter::SyncOf(view);
     const QString warning = SaveFile::Save(
         target, CalendarFile::Write(*view->cdsTasks(),
-                                    list.isEmpty() ? list : QFileInfo(list).absoluteFilePath()));
+                                    list.isEmpty() ? list : QFileInfo(list).absoluteFilePath(),
+                                    sync ? sync->syncedObjects() : QHash<QString, QByteArray>()));
     if (!warning.isEmpty())
         Prompt::Notice(warning);
 }
