@@ -1,11 +1,14 @@
-// The calendar sync against a local Radicale started for the run (as the tests start it):
+// The calendar sync against a local Radicale and Xandikos started for the run (as the tests start
+// them):
 //
-//   corvantis_bench_caldav [--runs N] [--tasks N] [--upload N]
+//   corvantis_bench_caldav [--runs N] [--tasks N] [--upload N] [--servers radicale,xandikos]
 //
 // Measures the first upload of a list of `upload` tasks (1,000 by default) into an empty
-// calendar, then, on a list of `tasks` tasks (10,000) already synced, the median of the runs of:
-// a sync with no change on either side, a sync pushing one task edited here, and a sync pulling
-// one task edited on the server by another client.
+// calendar of each server, beside vdirsyncer's upload of the same tasks (the same objects, one
+// .ics file each) into another empty calendar of the same server in the same run; then, on a
+// list of `tasks` tasks (10,000) already synced with Radicale, the median of the runs of: a sync
+// with no change on either side, a sync pushing one task edited here, and a sync pulling one task
+// edited on the server by another client.
 #include "bench/Timing.h"
 #include "support/AwaitCall.h"
 #include "support/DavServer.h"
@@ -16,6 +19,8 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -108,6 +113,49 @@ QUrl seedCalendar(const DavServer& dav, const QString& name, int tasks) {
     return dav.home().resolved(QUrl(name + QLatin1Char('/')));
 }
 
+// vdirsyncer's first upload of the objects (Debian's vdirsyncer, a filesystem storage of one .ics
+// file an object paired with the calendar): the wall time of its sync, in milliseconds; negative
+// when it failed. Its discovery of the calendar runs first and is not timed.
+double vdirsyncerUpload(const QUrl& calendar, const QString& folder,
+                        const QList<QByteArray>& objects) {
+    const QString vdir = folder + QStringLiteral("/vdir/tasks");
+    QDir().mkpath(vdir);
+    for (int i = 0; i < objects.size(); ++i) {
+        QFile file(vdir + QStringLiteral("/task-%1.ics").arg(i));
+        if (!file.open(QIODevice::WriteOnly))
+            return -1;
+        file.write(objects[i]);
+    }
+    const QString config = folder + QStringLiteral("/vdirsyncer.conf");
+    QFile file(config);
+    if (!file.open(QIODevice::WriteOnly))
+        return -1;
+    file.write(QStringLiteral("[general]\nstatus_path = \"%1/status/\"\n\n[pair p]\n"
+                              "a = \"local\"\nb = \"remote\"\ncollections = null\n\n"
+                              "[storage local]\ntype = \"filesystem\"\npath = \"%2/\"\n"
+                              "fileext = \".ics\"\n\n[storage remote]\ntype = \"caldav\"\n"
+                              "url = \"%3\"\nusername = \"test\"\npassword = \"pw\"\n")
+                   .arg(folder, vdir, calendar.toString())
+                   .toUtf8());
+    file.close();
+    const auto run = [&](const QString& command) {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.setStandardOutputFile(QProcess::nullDevice());
+        QStringList arguments{QStringLiteral("-c"), config, command};
+        if (command == QLatin1String("discover"))
+            arguments << QStringLiteral("p");
+        process.start(QStringLiteral("vdirsyncer"), arguments);
+        return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit &&
+               process.exitCode() == 0;
+    };
+    if (!run(QStringLiteral("discover")))
+        return -1;
+    bool ok = false;
+    const double ms = timedMs([&] { ok = run(QStringLiteral("sync")); });
+    return ok ? ms : -1;
+}
+
 // Wall time and this program's processor time of one sync, in milliseconds.
 struct Timed {
     double wall = 0;
@@ -127,6 +175,7 @@ int main(int argc, char** argv) {
     int runs = 5;
     int tasks = 10000;
     int upload = 1000;
+    QStringList servers{QStringLiteral("radicale"), QStringLiteral("xandikos")};
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
         if (args[i] == QStringLiteral("--runs"))
@@ -135,11 +184,52 @@ int main(int argc, char** argv) {
             tasks = args[i + 1].toInt();
         else if (args[i] == QStringLiteral("--upload"))
             upload = args[i + 1].toInt();
+        else if (args[i] == QStringLiteral("--servers"))
+            servers = args[i + 1].split(QLatin1Char(','), Qt::SkipEmptyParts);
     }
-    if (DavServer::Program(DavServer::Radicale).isEmpty()) {
-        std::fprintf(stderr, "radicale is not installed (scripts/setup.sh installs it)\n");
-        return 1;
+    const bool withVdirsyncer =
+        !QStandardPaths::findExecutable(QStringLiteral("vdirsyncer")).isEmpty();
+    if (!withVdirsyncer)
+        std::fprintf(stderr, "vdirsyncer is not installed: its uploads are left out\n");
+
+    // The first upload to each server, beside vdirsyncer's of the same objects.
+    std::printf("| Server | First upload of %d tasks: this program | processor time | vdirsyncer "
+                "| this program / vdirsyncer |\n|---|---:|---:|---:|---:|\n",
+                upload);
+    for (const QString& server : servers) {
+        const auto kind = DavServer::KindNamed(server);
+        if (DavServer::Program(kind).isEmpty()) {
+            std::fprintf(stderr, "%s is not installed (scripts/setup.sh installs it)\n",
+                         qPrintable(server));
+            continue;
+        }
+        DavServer dav(kind);
+        if (!dav.isRunning()) {
+            std::fprintf(stderr, "%s did not start: %s\n", qPrintable(server),
+                         qPrintable(dav.error()));
+            return 1;
+        }
+        QTemporaryDir temp;
+        Copy first(QStringLiteral("upload"), temp.path(),
+                   makeCalendar(dav, QStringLiteral("upload")));
+        fill(first.copy, upload);
+        const Timed uploaded = timedRun(first);
+        QList<QByteArray> objects;
+        for (auto it = first.state.items().cbegin(); it != first.state.items().cend(); ++it)
+            objects << it.value().ics;
+        const double theirs =
+            withVdirsyncer ? vdirsyncerUpload(makeCalendar(dav, QStringLiteral("vdirsyncer")),
+                                              temp.path(), objects)
+                           : -1;
+        std::printf("| %s | %.1f s | %.2f s | %s | %s |\n", qPrintable(server),
+                    uploaded.wall / 1000, uploaded.cpu / 1000,
+                    theirs < 0 ? "-" : qPrintable(QString::number(theirs / 1000, 'f', 1) + " s"),
+                    theirs <= 0 ? "-"
+                                : qPrintable(QString::number(uploaded.wall / theirs, 'f', 2)));
     }
+    if (!servers.contains(QStringLiteral("radicale")) || tasks <= 0)
+        return 0;
+
     DavServer dav(DavServer::Radicale);
     if (!dav.isRunning()) {
         std::fprintf(stderr, "radicale did not start: %s\n", qPrintable(dav.error()));
@@ -149,12 +239,6 @@ int main(int argc, char** argv) {
     CalDavClient other;
     other.setCredentials(QStringLiteral("test"), QStringLiteral("pw"));
     other.setTimeout(3600000);
-
-    Copy first(QStringLiteral("upload"), temp.path(), makeCalendar(dav, QStringLiteral("upload")));
-    fill(first.copy, upload);
-    const Timed uploaded = timedRun(first);
-    std::printf("first upload of %d tasks: %.0f ms (this program's processor time %.0f ms)\n",
-                upload, uploaded.wall, uploaded.cpu);
 
     const QUrl calendar = seedCalendar(dav, QStringLiteral("large"), tasks);
     // Radicale reads the objects written behind its back once, on the first listing.
