@@ -215,10 +215,15 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-// The blanks and tabs at the ends of the text values of the to-do at span: its own lines only,
-// not those of its alarms.
-VTodoMapping::TextMargins marginsOf(const QByteArray& bytes, const Span& span) {
-    VTodoMapping::TextMargins margins;
+// The blanks and tabs at the ends of the text values of the to-do at span, as its text has them,
+// by property name: its own lines only, not those of its alarms, and only of a name it has once.
+struct Margins {
+    QString leading;
+    QString trailing;
+};
+QHash<QByteArray, Margins> marginsOf(const QByteArray& bytes, const Span& span) {
+    QHash<QByteArray, Margins> margins;
+    QSet<QByteArray> seen;
     int depth = 0;
     forEachLine(bytes, span.begin, span.end, [&](const ContentLine& line) {
         if (line.name == "BEGIN") {
@@ -229,8 +234,13 @@ VTodoMapping::TextMargins marginsOf(const QByteArray& bytes, const Span& span) {
             --depth;
             return;
         }
-        if (depth != 1 || margins.contains(line.name))
+        if (depth != 1)
             return;
+        if (seen.contains(line.name)) {
+            margins.remove(line.name);
+            return;
+        }
+        seen.insert(line.name);
         const QByteArray value = valueOf(unfolded(bytes, line));
         qsizetype lead = 0;
         while (lead < value.size() && isBlank(value[lead]))
@@ -243,6 +253,45 @@ VTodoMapping::TextMargins marginsOf(const QByteArray& bytes, const Span& span) {
                                        QString::fromLatin1(value.mid(trail))});
     });
     return margins;
+}
+
+// libical's reader drops the blanks and tabs at the ends of a value, which other clients (and
+// this program) send as part of a text: they are put back into the to-do's text values as its
+// text has them, so the to-do in memory holds what the server holds.
+void restoreMargins(icalcomponent* vtodo, const QByteArray& bytes, const Span& span) {
+    const QHash<QByteArray, Margins> margins = marginsOf(bytes, span);
+    for (auto it = margins.cbegin(); it != margins.cend(); ++it) {
+        const QByteArray& name = it.key();
+        const bool x = name.startsWith("X-");
+        const icalproperty_kind kind =
+            x ? ICAL_X_PROPERTY : icalproperty_string_to_kind(name.constData());
+        if (kind == ICAL_NO_PROPERTY || kind == ICAL_CATEGORIES_PROPERTY)
+            continue;
+        for (icalproperty* p = icalcomponent_get_first_property(vtodo, kind); p;
+             p = icalcomponent_get_next_property(vtodo, kind)) {
+            if (x && qstricmp(icalproperty_get_x_name(p), name.constData()) != 0)
+                continue;
+            icalvalue* value = icalproperty_get_value(p);
+            const icalvalue_kind type = value ? icalvalue_isa(value) : ICAL_NO_VALUE;
+            if (type != ICAL_TEXT_VALUE && type != ICAL_X_VALUE)
+                break;
+            QString text = QString::fromUtf8(type == ICAL_TEXT_VALUE ? icalvalue_get_text(value)
+                                                                     : icalvalue_get_x(value));
+            qsizetype from = 0;
+            qsizetype to = text.size();
+            while (from < to && (text[from] == u' ' || text[from] == u'\t'))
+                ++from;
+            while (to > from && (text[to - 1] == u' ' || text[to - 1] == u'\t'))
+                --to;
+            // A value of blanks alone: both margins are the whole of it.
+            text =
+                from == to ? it->leading : it->leading + text.mid(from, to - from) + it->trailing;
+            const QByteArray utf8 = text.toUtf8();
+            icalproperty_set_value(p, type == ICAL_TEXT_VALUE ? icalvalue_new_text(utf8.constData())
+                                                              : icalvalue_new_x(utf8.constData()));
+            break;
+        }
+    }
 }
 
 // A category's text as iCalendar writes one value of a list: its commas, semicolons and
@@ -392,8 +441,8 @@ std::optional<std::vector<Todo>> Read(const QByteArray& bytes, const FieldList& 
         if (uid.isEmpty() || takenUids.contains(uid))
             uid = newUid();
         takenUids.insert(uid);
-        const VTodoMapping::TextMargins margins = marginsOf(text, Span{0, text.size()});
-        todos.push_back({uid, VTodoMapping::Read(vtodo.get(), fields, uid, &margins)});
+        restoreMargins(vtodo.get(), text, Span{0, text.size()});
+        todos.push_back({uid, VTodoMapping::Read(vtodo.get(), fields, uid)});
     };
     forEachBoundary(bytes, [&](const Boundary& boundary) {
         if (stopped)
@@ -562,6 +611,9 @@ ComponentPtr parsedObject(const QByteArray& object, icalcomponent*& vtodo) {
          c && !vtodo; c = icalcomponent_get_next_component(calendar.get(), ICAL_VTODO_COMPONENT))
         if (!isOccurrence(c))
             vtodo = c;
+    if (vtodo)
+        if (const Span span = masterTodo(object))
+            restoreMargins(vtodo, object, span);
     return calendar;
 }
 
@@ -573,10 +625,7 @@ std::optional<Todo> ReadObject(const QByteArray& object, const FieldList& fields
     const QString uid = vtodo ? uidOf(vtodo) : QString();
     if (uid.isEmpty())
         return std::nullopt;
-    const Span span = masterTodo(object);
-    const VTodoMapping::TextMargins margins =
-        span ? marginsOf(object, span) : VTodoMapping::TextMargins();
-    return Todo{uid, VTodoMapping::Read(vtodo, fields, uid, &margins)};
+    return Todo{uid, VTodoMapping::Read(vtodo, fields, uid)};
 }
 
 namespace {
@@ -659,9 +708,17 @@ QByteArray spliced(const QByteArray& text, const Span& span, icalcomponent* vtod
     return text.left(span.begin) + body + text.mid(span.end);
 }
 
-// The task's values as a to-do gives them, for comparing two writings of one task.
-VTodoMapping::TaskValues valuesOf(const icalcomponent* vtodo, const FieldList& fields) {
-    return VTodoMapping::Read(vtodo, fields);
+// The task's values as a calendar object's text gives them (through the reader of objects, the
+// blanks at the ends of its texts included), for comparing two writings of one task.
+std::optional<VTodoMapping::TaskValues> valuesOf(const QByteArray& object,
+                                                 const FieldList& fields) {
+    try {
+        const std::optional<Todo> todo = ReadObject(object, fields);
+        if (todo)
+            return todo->values;
+    } catch (const CorvantisError&) {
+    }
+    return std::nullopt;
 }
 
 bool sameValues(const VTodoMapping::TaskValues& a, const VTodoMapping::TaskValues& b) {
@@ -690,24 +747,20 @@ QByteArray WithTask(const QByteArray& lastCopy, const FieldList& fields, const R
     if (!vtodo)
         throw CorvantisError(QStringLiteral("It holds no to-do."));
     const Span span = masterTodo(lastCopy);
-    const VTodoMapping::TextMargins margins =
-        span ? marginsOf(lastCopy, span) : VTodoMapping::TextMargins();
     QList<QByteArray> names;
-    if (!VTodoMapping::Update(vtodo, fields, row, fallbackUid, &names, &margins))
+    if (!VTodoMapping::Update(vtodo, fields, row, fallbackUid, &names))
         return QByteArray();
+    const QByteArray whole = serialized(calendar.get());
     if (span) {
+        // The text changed in place must read as libical's writing of the changed object does;
+        // where it does not (a text libical reads in its own way), that writing is sent.
         const QByteArray text = spliced(lastCopy, span, vtodo, names);
-        // The text changed in place must read as the to-do changed by libical; where it does not
-        // (a text libical reads in its own way), libical's writing of the whole object is sent.
-        icalcomponent* check = nullptr;
-        try {
-            const ComponentPtr reread = parsedObject(text, check);
-            if (check && sameValues(valuesOf(check, fields), valuesOf(vtodo, fields)))
-                return text;
-        } catch (const CorvantisError&) {
-        }
+        const std::optional<VTodoMapping::TaskValues> expected = valuesOf(whole, fields);
+        const std::optional<VTodoMapping::TaskValues> found = valuesOf(text, fields);
+        if (expected && found && sameValues(*expected, *found))
+            return text;
     }
-    return serialized(calendar.get());
+    return whole;
 }
 
 } // namespace CalendarFile

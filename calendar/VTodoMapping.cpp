@@ -315,29 +315,11 @@ using Replacements = std::vector<Replacement>;
 struct Source {
     const icalcomponent* vtodo;
     const std::optional<QString>& uid;
-    const VTodoMapping::TextMargins* margins = nullptr;
 };
 
 QByteArray nameOf(const Slot& slot) {
     return slot.kind == ICAL_X_PROPERTY ? QByteArray(slot.xName).toUpper()
                                         : QByteArray(icalproperty_kind_to_string(slot.kind));
-}
-
-bool isBlank(QChar c) {
-    return c == u' ' || c == u'\t';
-}
-
-// The text without the blanks and tabs at its ends, then with those its to-do's text has there.
-QString withMargins(const QString& text, const VTodoMapping::Margins& margins) {
-    qsizetype from = 0;
-    qsizetype to = text.size();
-    while (from < to && isBlank(text[from]))
-        ++from;
-    while (to > from && isBlank(text[to - 1]))
-        --to;
-    if (from == to)
-        return margins.leading; // a text of blanks alone: both margins are the whole of it
-    return margins.leading + text.mid(from, to - from) + margins.trailing;
 }
 
 struct Mapping {
@@ -350,12 +332,7 @@ struct Mapping {
 
 Value readText(const Source& source, const Slot& slot) {
     const icalcomponent* vtodo = source.vtodo;
-    QString text = textIn(vtodo, slot);
-    if (source.margins && firstIn(vtodo, slot)) {
-        const auto found = source.margins->constFind(nameOf(slot));
-        if (found != source.margins->cend())
-            text = withMargins(text, *found);
-    }
+    const QString text = textIn(vtodo, slot);
     return text.isEmpty() ? Value() : Value(text);
 }
 
@@ -672,8 +649,8 @@ bool IsPrivate(const QString& fieldName, const QString& text) {
 }
 
 TaskValues Read(const icalcomponent* vtodo, const FieldList& fields,
-                const std::optional<QString>& uid, const TextMargins* margins) {
-    const Source source{vtodo, uid, margins};
+                const std::optional<QString>& uid) {
+    const Source source{vtodo, uid};
     TaskValues values;
     values.reserve(Mappings().size());
     for (const Mapping& mapping : Mappings()) {
@@ -695,8 +672,7 @@ TaskValues Read(const icalcomponent* vtodo, const FieldList& fields,
 }
 
 bool Update(icalcomponent* vtodo, const FieldList& fields, const RowData& row,
-            const QString& fallbackUid, QList<QByteArray>* changedNames,
-            const TextMargins* margins) {
+            const QString& fallbackUid, QList<QByteArray>* changedNames) {
     // A new to-do has no form of another client's to keep: it gets every value written.
     const bool fresh = icalcomponent_count_properties(vtodo, ICAL_ANY_PROPERTY) == 0;
     bool changed = false;
@@ -713,7 +689,7 @@ bool Update(icalcomponent* vtodo, const FieldList& fields, const RowData& row,
     changed |= replaceText(vtodo, UidSlot, uid, changedNames);
 
     const std::optional<QString> ownUid;
-    const Source source{vtodo, ownUid, margins};
+    const Source source{vtodo, ownUid};
     for (const Mapping& mapping : Mappings()) {
         const int field = fieldIndex(fields, mapping.field);
         if (field < 0)

@@ -4,7 +4,6 @@
 #include "model/FieldValues.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -35,7 +34,7 @@ typedef struct icalcomponent_impl icalcomponent;
 // text writes nothing too, and reads back as the empty field. Line breaks travel as iCalendar's
 // one kind: a CR LF reads back as LF (a memo field's as CR LF, as the list keeps its lines), and a
 // task and its to-do that differ only there are the same. The blanks and tabs at either end of a
-// text are kept both ways (libical's reader drops them: the to-do's own text gives them back).
+// text are kept both ways (libical's reader drops them: CalendarFile gives them back).
 //
 // Categories: the Category cell holds one category, or several joined by ", ". A to-do's several
 // categories are read so, and written back as several while the to-do holds several; one
@@ -68,24 +67,15 @@ struct FieldValue {
 };
 using TaskValues = std::vector<FieldValue>;
 
-// The blanks and tabs at the ends of a to-do's text values, as its text holds them: by property
-// name (upper case), of the first property of each name (see CalendarFile).
-struct Margins {
-    QString leading;
-    QString trailing;
-};
-using TextMargins = QHash<QByteArray, Margins>;
-
 // Whether a field's text is this machine's own default that is not published (Assigned To
 // holding the local login name).
 bool IsPrivate(const QString& fieldName, const QString& text);
 
 // What the to-do gives each mapped field of a list with these fields, in field order. A value
 // the field refuses (a number out of its range) is left out. uid, when given, is the UID the
-// task's Properties name instead of the to-do's own; margins, when given, those of its text.
+// task's Properties name instead of the to-do's own.
 TaskValues Read(const icalcomponent* vtodo, const FieldList& fields,
-                const std::optional<QString>& uid = std::nullopt,
-                const TextMargins* margins = nullptr);
+                const std::optional<QString>& uid = std::nullopt);
 
 // Writes the task (row, of a list with these fields) over the to-do in place; a new to-do
 // (without properties) gets every value. A field whose value the to-do already gives is not
@@ -95,10 +85,8 @@ TaskValues Read(const icalcomponent* vtodo, const FieldList& fields,
 // clients' X- properties). The UID becomes the one the task's Properties name; a to-do without
 // one and a task naming none take fallbackUid (a random one when it is empty). Returns whether
 // the to-do changed; a changed to-do gets DTSTAMP now, and so does a to-do that has none.
-// changed, when given, gets the names (upper case) of the properties rewritten or removed;
-// margins are those of the to-do's text (see Read).
+// changed, when given, gets the names (upper case) of the properties rewritten or removed.
 bool Update(icalcomponent* vtodo, const FieldList& fields, const RowData& row,
-            const QString& fallbackUid = QString(), QList<QByteArray>* changed = nullptr,
-            const TextMargins* margins = nullptr);
+            const QString& fallbackUid = QString(), QList<QByteArray>* changed = nullptr);
 
 } // namespace VTodoMapping

@@ -74,10 +74,9 @@ SyncedList::Values DocumentSync::valuesOf(const RowData& row) const {
         }
         if (VTodoMapping::IsPrivate(def.name, text))
             text.clear(); // not published: the server holds nothing for it
+        // A to-do without STATUS reads as Not Started; one without PRIORITY as none, as here.
         if (text.isEmpty() && named(def, TaskRecord::Status))
             text = TaskRecord::NotStarted;
-        else if (text.isEmpty() && named(def, TaskRecord::Priority))
-            text = TaskRecord::Normal;
         values.append(text);
     }
     return values;

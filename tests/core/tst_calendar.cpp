@@ -277,6 +277,8 @@ void TestCalendar::updateKeepsWhatItDoesNotMap_data() {
         {"priority of the same range", "Priority=Urgent", "X-CORVANTIS-PRIORITY:Urgent",
          "PRIORITY X-CORVANTIS-PRIORITY"},
         {"priority of the same word", "Priority=High", "", ""},
+        {"details with a tab first", "Details=\tsoil first", "DESCRIPTION:\tsoil first",
+         "DESCRIPTION"},
         {"category", "Category=Garden", "CATEGORIES:Garden", "CATEGORIES"},
         {"categories stay a list", "Category=Home, Garden, Shed", "CATEGORIES:Home,Garden,Shed",
          "CATEGORIES"},

@@ -84,9 +84,8 @@ void TestPackage::fields_data() {
     QTest::newRow("version") << QStringLiteral("Version") << QStringLiteral(CORVANTIS_VERSION);
     // The libraries come from the program's links (libqt6gui6 holds the xcb platform plugin);
     // the rest is what it loads by name.
-    for (const char* package :
-         {"libqt6widgets6", "libqt6gui6", "libical3", "libqt6svg6", "breeze-icon-theme",
-          "fonts-liberation"})
+    for (const char* package : {"libqt6widgets6", "libqt6gui6", "libical3", "libqt6svg6",
+                                "breeze-icon-theme", "fonts-liberation"})
         QTest::newRow(package) << QStringLiteral("Depends") << QString::fromLatin1(package);
     for (const char* package : {"qt6-qpa-plugins", "fonts-wine"})
         QTest::newRow(package) << QStringLiteral("Recommends") << QString::fromLatin1(package);

@@ -29,7 +29,7 @@ QByteArray PhoneObject(const QByteArray& uid, const QByteArray& priority, const 
            "END:STANDARD\r\nEND:VTIMEZONE\r\n"
            "BEGIN:VTODO\r\nUID:" +
            uid + "\r\nDTSTAMP:20250312T120000Z\r\nSUMMARY:  bread and butter " + uid +
-           "\r\nDESCRIPTION:\\tfirst line\\nsecond line  \r\nCOMMENT:\\tcall back\r\n"
+           "\r\nDESCRIPTION:\tfirst line\\nsecond line  \r\nCOMMENT:\tcall back\r\n"
            "PRIORITY:" +
            priority + "\r\n" + due +
            "\r\nCATEGORIES:Home,Urgent\r\nRRULE:FREQ=WEEKLY;BYDAY=SA\r\n"
@@ -301,7 +301,7 @@ private slots:
         if (!setUp())
             QSKIP("the CalDAV server is not installed (scripts/setup.sh installs it)");
         QByteArray object = PhoneObject("big", "5", "DUE:20250320T170000Z");
-        object.replace("DESCRIPTION:\\tfirst line\\nsecond line  ",
+        object.replace("DESCRIPTION:\tfirst line\\nsecond line  ",
                        "DESCRIPTION:" + QByteArray(10 << 20, 'x'));
         QVERIFY(!put("big", object).isEmpty());
         Device a(QStringLiteral("a"), m_temp->path(), m_calendar);

@@ -8,8 +8,6 @@ tasks of one calendar.
       the task with that summary gets the property's new value
   caldav-client.py URL USER PASSWORD add SUMMARY PRIORITY
       a new task, with an X-OTHER-CLIENT property of this client's own
-  caldav-client.py URL USER PASSWORD addraw FILE
-      a new task: the calendar object in the file, as it stands
 """
 import sys
 import uuid
@@ -47,9 +45,6 @@ def main(url, user, password, command, *args):
             "BEGIN:VTODO\r\nUID:%s\r\nDTSTAMP:20250312T120000Z\r\nSUMMARY:%s\r\n"
             "PRIORITY:%s\r\nX-OTHER-CLIENT:kept\r\nEND:VTODO\r\nEND:VCALENDAR\r\n"
             % (uuid.uuid4(), summary, priority))
-    elif command == "addraw":
-        with open(args[0], encoding="utf-8", newline="") as raw:
-            calendar.save_todo(raw.read())
     return 0
 
 
