@@ -140,14 +140,18 @@ double vdirsyncerUpload(const QUrl& calendar, const QString& folder,
     file.close();
     const auto run = [&](const QString& command) {
         QProcess process;
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.setStandardOutputFile(QProcess::nullDevice());
+        // It tells every item it uploads: only a failure is worth reading.
+        process.setProcessChannelMode(QProcess::MergedChannels);
         QStringList arguments{QStringLiteral("-c"), config, command};
         if (command == QLatin1String("discover"))
             arguments << QStringLiteral("p");
         process.start(QStringLiteral("vdirsyncer"), arguments);
-        return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit &&
-               process.exitCode() == 0;
+        const bool ok = process.waitForFinished(-1) &&
+                        process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+        if (!ok)
+            std::fprintf(stderr, "vdirsyncer %s failed: %s\n", qPrintable(command),
+                         process.readAll().right(2000).constData());
+        return ok;
     };
     if (!run(QStringLiteral("discover")))
         return -1;

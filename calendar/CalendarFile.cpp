@@ -267,10 +267,12 @@ void restoreMargins(icalcomponent* vtodo, const QByteArray& bytes, const Span& s
             x ? ICAL_X_PROPERTY : icalproperty_string_to_kind(name.constData());
         if (kind == ICAL_NO_PROPERTY || kind == ICAL_CATEGORIES_PROPERTY)
             continue;
+        bool found = false;
         for (icalproperty* p = icalcomponent_get_first_property(vtodo, kind); p;
              p = icalcomponent_get_next_property(vtodo, kind)) {
             if (x && qstricmp(icalproperty_get_x_name(p), name.constData()) != 0)
                 continue;
+            found = true;
             icalvalue* value = icalproperty_get_value(p);
             const icalvalue_kind type = value ? icalvalue_isa(value) : ICAL_NO_VALUE;
             if (type != ICAL_TEXT_VALUE && type != ICAL_X_VALUE)
@@ -290,6 +292,19 @@ void restoreMargins(icalcomponent* vtodo, const QByteArray& bytes, const Span& s
             icalproperty_set_value(p, type == ICAL_TEXT_VALUE ? icalvalue_new_text(utf8.constData())
                                                               : icalvalue_new_x(utf8.constData()));
             break;
+        }
+        // A value of blanks alone, which libical's reader drops with its property.
+        if (!found && it->trailing.isEmpty() && !it->leading.isEmpty()) {
+            const QByteArray blanks = it->leading.toUtf8();
+            icalproperty* property = x ? icalproperty_new_x(blanks.constData()) : nullptr;
+            if (x) {
+                icalproperty_set_x_name(property, name.constData());
+            } else if (icalproperty_kind_to_value_kind(kind) == ICAL_TEXT_VALUE) {
+                property = icalproperty_new(kind);
+                icalproperty_set_value(property, icalvalue_new_text(blanks.constData()));
+            }
+            if (property)
+                icalcomponent_add_property(vtodo, property);
         }
     }
 }

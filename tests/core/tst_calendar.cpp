@@ -8,6 +8,7 @@
 #include "support/TestSupport.h"
 
 #include <QDirIterator>
+#include <QRandomGenerator>
 #include <QSet>
 #include <QTemporaryDir>
 
@@ -82,6 +83,7 @@ private slots:
     void uidLineInProperties_data();
     void uidLineInProperties();
     void uidsStableAndUnique();
+    void randomTasksKeepTheirForm();
     void stoppedImportChangesNothing_data();
     void stoppedImportChangesNothing();
     void corpusFiles();
@@ -472,6 +474,127 @@ void TestCalendar::uidsStableAndUnique() {
     QCOMPARE(ImportBytes(list, text), QString());
     QCOMPARE(list.table.recordCount(), 6);
     QCOMPARE(CalendarFile::TaskUids(list.table).size(), 4);
+}
+
+// Random tasks, written as new to-dos, read back as they were; written over another client's
+// object with random edits, every line they did not change stays as that client wrote it, they
+// read back as edited, and a second writing has nothing to send.
+void TestCalendar::randomTasksKeepTheirForm() {
+    const quint32 seed = QRandomGenerator::global()->generate();
+    QRandomGenerator random(seed);
+    const auto pick = [&](const QStringList& from) {
+        return from[int(random.bounded(quint32(from.size())))];
+    };
+    const QStringList pieces{"milk",
+                             "Füße",
+                             "日本",
+                             ",",
+                             ";",
+                             "\\",
+                             ":",
+                             "\"",
+                             "  ",
+                             "\t",
+                             "a,b",
+                             "x;y",
+                             "http://e.org/?a=1,2",
+                             "C:\\dir\\f",
+                             " ",
+                             "→",
+                             "&<>",
+                             "né"};
+    const auto text = [&](bool lines) {
+        QString out;
+        const int count = int(random.bounded(6u));
+        for (int i = 0; i < count; ++i)
+            out += pick(lines && random.bounded(4u) == 0 ? QStringList{"\r\n"} : pieces);
+        return out;
+    };
+    // Values for a task, fixture form; the fields that a to-do carries as text, numbers, days and
+    // words of a vocabulary, each at times left out.
+    const auto values = [&] {
+        QStringList out;
+        const auto maybe = [&](const QString& field, const QString& value) {
+            if (random.bounded(3u) != 0)
+                out << field + u'=' + value;
+        };
+        out << QStringLiteral("Task=") + pick(pieces) + text(false);
+        maybe(Details, text(true));
+        maybe(Comments, text(false));
+        maybe(Category, pick({"Home", "Home, Garden", "a;b", "Work"}));
+        maybe(Priority, pick({"High", "Normal", "Low", "Urgent", "<null>"}));
+        maybe(Status, pick({"Not Started", "In progress", "Paused", "Complete", "Cancelled"}));
+        maybe(DueDate, QDate(2024, 1, 1).addDays(random.bounded(700)).toString(Qt::ISODate));
+        maybe(Progress, QString::number(random.bounded(101)));
+        maybe(AssignedTo, pick({"kim", "sam", "<null>"}));
+        maybe(URL, pick({"https://e.org/?a=1,2;b", "<null>"}));
+        maybe(RelatedFile, pick({"C:\\Plans\\week.odt", "/home/kim/a b"}));
+        return out.join(u'|').remove(u'\0');
+    };
+    const QStringList compared{Task,   Details, Comments, Category, Priority,
+                               Status, DueDate, Progress, URL,      RelatedFile};
+    // Another client's lines, which libical would write back in its own way.
+    const QStringList foreign{"X-OTHER-PATH:C:\\Plans\\week",
+                              "X-OTHER-LINK;VALUE=URI:https://e.org/?a=1,2;b",
+                              "X-OTHER-NOTE:a\\,b\\;c",
+                              "RRULE:FREQ=MONTHLY;BYMONTHDAY=1,15",
+                              "CATEGORIES:Home,Garden",
+                              "GEO:48.1;11.5",
+                              "LOCATION:  Hall  "};
+    for (int round = 0; round < 200; ++round) {
+        const QString why = QStringLiteral("seed %1, round %2").arg(seed).arg(round);
+        TaskListFixture source;
+        source.add(values());
+        const QByteArray written = CalendarFile::Write(source.table, QStringLiteral("/l.cv1"));
+        TaskListFixture back;
+        QCOMPARE(ImportBytes(back, written), QString());
+        for (const QString& field : compared)
+            QVERIFY2(back.current().value(field) == source.current().value(field),
+                     qPrintable(why + u' ' + field + u' ' + source.current().value(field)));
+        QCOMPARE(back.current().value(AssignedTo), source.current().value(AssignedTo) == u"kim"
+                                                       ? QString()
+                                                       : source.current().value(AssignedTo));
+
+        // The same to-do as another client keeps it, with lines of its own.
+        QByteArray object = written;
+        QStringList theirs;
+        for (const QString& line : foreign)
+            if (random.bounded(2u) == 0 &&
+                !(line.startsWith(u"CATEGORIES") && object.contains("CATEGORIES")))
+                theirs << line;
+        object.replace(
+            "END:VTODO",
+            (theirs.join(QStringLiteral("\r\n")) + QStringLiteral("\r\nEND:VTODO")).toUtf8());
+        TaskListFixture edited;
+        QCOMPARE(ImportBytes(edited, object), QString());
+        edited.table.edit();
+        for (const QString& pair : values().split(u'|'))
+            if (random.bounded(2u) == 0)
+                edited.write(pair);
+        edited.table.post();
+        const QByteArray sent = CalendarFile::WithTask(object, edited.table.fields(),
+                                                       edited.table.currentData(), QString());
+        const QByteArray now = sent.isEmpty() ? object : sent;
+        const QStringList lines = Lines(now);
+        for (const QString& line : theirs)
+            if (!line.startsWith(u"CATEGORIES") ||
+                edited.current().value(Category) == QLatin1String("Home, Garden"))
+                QVERIFY2(lines.contains(line), qPrintable(why + u' ' + line + u'\n' + now));
+        TaskListFixture reread;
+        QCOMPARE(ImportBytes(reread, now), QString());
+        for (const QString& field : compared) {
+            QString expected = edited.current().value(field);
+            // Normal on a to-do without priority leaves it without: to a list the two are one.
+            if (field == Priority && expected == Normal && !object.contains("PRIORITY:"))
+                expected.clear();
+            QVERIFY2(reread.current().value(field) == expected,
+                     qPrintable(why + u' ' + field + u' ' + expected));
+        }
+        QVERIFY2(CalendarFile::WithTask(now, edited.table.fields(), edited.table.currentData(),
+                                        QString())
+                     .isEmpty(),
+                 qPrintable(why));
+    }
 }
 
 void TestCalendar::stoppedImportChangesNothing_data() {
