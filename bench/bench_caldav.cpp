@@ -2,10 +2,12 @@
 // them):
 //
 //   corvantis_bench_caldav [--runs N] [--tasks N] [--upload N] [--servers radicale,xandikos]
+//                          [--upload-runs N] [--parallel N]
 //
 // Measures the first upload of a list of `upload` tasks (1,000 by default) into an empty
 // calendar of each server, beside vdirsyncer's upload of the same tasks (the same objects, one
-// .ics file each) into another empty calendar of the same server in the same run; then, on a
+// .ics file each) into another empty calendar of the same server in the same run, `upload-runs`
+// of each (2) taking turns; then, on a
 // list of `tasks` tasks (10,000) already synced with Radicale, the median of the runs of: a sync
 // with no change on either side, a sync pushing one task edited here, and a sync pulling one task
 // edited on the server by another client.
@@ -180,6 +182,8 @@ int main(int argc, char** argv) {
     int tasks = 10000;
     int upload = 1000;
     QStringList servers{QStringLiteral("radicale"), QStringLiteral("xandikos")};
+    int parallel = 0; // the sync's own choice
+    int uploadRuns = 2;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
         if (args[i] == QStringLiteral("--runs"))
@@ -190,15 +194,22 @@ int main(int argc, char** argv) {
             upload = args[i + 1].toInt();
         else if (args[i] == QStringLiteral("--servers"))
             servers = args[i + 1].split(QLatin1Char(','), Qt::SkipEmptyParts);
+        else if (args[i] == QStringLiteral("--parallel"))
+            parallel = args[i + 1].toInt();
+        else if (args[i] == QStringLiteral("--upload-runs"))
+            uploadRuns = std::max(1, args[i + 1].toInt());
     }
     const bool withVdirsyncer =
         !QStandardPaths::findExecutable(QStringLiteral("vdirsyncer")).isEmpty();
     if (!withVdirsyncer)
         std::fprintf(stderr, "vdirsyncer is not installed: its uploads are left out\n");
 
-    // The first upload to each server, beside vdirsyncer's of the same objects.
-    std::printf("| Server | First upload of %d tasks: this program | processor time | vdirsyncer "
-                "| this program / vdirsyncer |\n|---|---:|---:|---:|---:|\n",
+    // The first upload to each server, beside vdirsyncer's of the same objects: in the order
+    // vdirsyncer, this program, this program, vdirsyncer (and so on for more pairs), each into a
+    // new calendar, so that a server warming up or a machine growing busier weighs on both alike.
+    std::printf("| Server | First upload of %d tasks: this program (each run) | processor time | "
+                "vdirsyncer (each run) | this program / vdirsyncer, mean of the runs |\n"
+                "|---|---:|---:|---:|---:|\n",
                 upload);
     for (const QString& server : servers) {
         const auto kind = DavServer::KindNamed(server);
@@ -214,22 +225,60 @@ int main(int argc, char** argv) {
             return 1;
         }
         QTemporaryDir temp;
-        Copy first(QStringLiteral("upload"), temp.path(),
-                   makeCalendar(dav, QStringLiteral("upload")));
-        fill(first.copy, upload);
-        const Timed uploaded = timedRun(first);
+        // The objects vdirsyncer uploads are those this program sends: a first upload of ours
+        // makes them, untimed when it is not one of the runs.
         QList<QByteArray> objects;
-        for (auto it = first.state.items().cbegin(); it != first.state.items().cend(); ++it)
-            objects << it.value().ics;
-        const double theirs =
-            withVdirsyncer ? vdirsyncerUpload(makeCalendar(dav, QStringLiteral("vdirsyncer")),
-                                              temp.path(), objects)
-                           : -1;
-        std::printf("| %s | %.1f s | %.2f s | %s | %s |\n", qPrintable(server),
-                    uploaded.wall / 1000, uploaded.cpu / 1000,
-                    theirs < 0 ? "-" : qPrintable(QString::number(theirs / 1000, 'f', 1) + " s"),
-                    theirs <= 0 ? "-"
-                                : qPrintable(QString::number(uploaded.wall / theirs, 'f', 2)));
+        std::vector<double> ours, oursCpu, theirs;
+        const auto uploadOurs = [&](int run) {
+            Copy copy(QStringLiteral("upload-%1").arg(run), temp.path(),
+                      makeCalendar(dav, QStringLiteral("upload-%1").arg(run)));
+            fill(copy.copy, upload);
+            if (parallel > 0)
+                copy.sync.setParallelRequests(parallel);
+            const Timed timed = timedRun(copy);
+            if (objects.isEmpty())
+                for (auto it = copy.state.items().cbegin(); it != copy.state.items().cend(); ++it)
+                    objects << it.value().ics;
+            return timed;
+        };
+        const auto uploadTheirs = [&](int run) {
+            if (!withVdirsyncer)
+                return;
+            if (objects.isEmpty())
+                uploadOurs(-1);
+            const QString folder = temp.filePath(QStringLiteral("vdirsyncer-%1").arg(run));
+            QDir().mkpath(folder);
+            const double ms = vdirsyncerUpload(
+                makeCalendar(dav, QStringLiteral("vdirsyncer-%1").arg(run)), folder, objects);
+            if (ms > 0)
+                theirs.push_back(ms);
+        };
+        for (int pair = 0; pair < uploadRuns; ++pair) {
+            const bool theirsFirst = pair % 2 == 0;
+            if (theirsFirst)
+                uploadTheirs(pair);
+            const Timed timed = uploadOurs(pair);
+            ours.push_back(timed.wall);
+            oursCpu.push_back(timed.cpu);
+            if (!theirsFirst)
+                uploadTheirs(pair);
+        }
+        const auto seconds = [](const std::vector<double>& runs) {
+            QStringList texts;
+            for (const double ms : runs)
+                texts << QString::number(ms / 1000, 'f', 1);
+            return texts.isEmpty() ? QStringLiteral("-") : texts.join(QStringLiteral(", ")) + " s";
+        };
+        const auto mean = [](const std::vector<double>& runs) {
+            double sum = 0;
+            for (const double ms : runs)
+                sum += ms;
+            return runs.empty() ? 0 : sum / double(runs.size());
+        };
+        std::printf(
+            "| %s | %s | %.2f s | %s | %s |\n", qPrintable(server), qPrintable(seconds(ours)),
+            mean(oursCpu) / 1000, qPrintable(seconds(theirs)),
+            theirs.empty() ? "-" : qPrintable(QString::number(mean(ours) / mean(theirs), 'f', 2)));
     }
     if (!servers.contains(QStringLiteral("radicale")) || tasks <= 0)
         return 0;

@@ -5,6 +5,7 @@
 #include "widgets/DialogParts.h"
 
 #include <QDateTime>
+#include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -67,6 +68,10 @@ TfrmCertificate::TfrmCertificate(QWidget* parent) : QDialog(parent) {
     row(5, QStringLiteral("Why it is not trusted"), lblReasons, QStringLiteral("lblReasons"));
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(6, 1);
+    // A fingerprint is compared pair by pair: in a fixed-width face, sixteen pairs a line.
+    lblFingerprint->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    lblFingerprint->setWordWrap(false);
+    setMinimumWidth(560);
 
     btnTrust = new QPushButton(QStringLiteral("Trust this certificate"), this);
     btnTrust->setObjectName(QStringLiteral("btnTrust"));
@@ -101,7 +106,8 @@ bool TfrmCertificate::Ask(const QString& server, const QSslCertificate& certific
     lblValidity->setText(
         QStringLiteral("%1 to %2")
             .arg(dayOf(certificate.effectiveDate()), dayOf(certificate.expiryDate())));
-    lblFingerprint->setText(TrustedCertificates::Fingerprint(certificate));
+    const QString fingerprint = TrustedCertificates::Fingerprint(certificate);
+    lblFingerprint->setText(fingerprint.left(47) + u'\n' + fingerprint.mid(48));
     lblReasons->setText(reasons);
     setWindowTitle(QStringLiteral("Untrusted Certificate - ") + server);
     adjustSize();

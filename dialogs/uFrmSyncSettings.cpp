@@ -213,12 +213,12 @@ void TfrmSyncSettings::serverChanged() {
     if (m_busy) {
         m_client->cancel();
         setBusy(false);
-        say(QString());
     }
     m_pendingCalendar.clear();
     cbCalendar->clear();
     m_home.clear();
     m_calendarsFor.clear();
+    say(QString()); // what was said was about the old address
     updateOK();
 }
 
@@ -239,7 +239,7 @@ bool TfrmSyncSettings::allowPlain(const QUrl& url) {
     if (url.scheme() != QLatin1String("http") || isLoopback(url) ||
         (!m_plainAllowed.isEmpty() && Dav::SameOrigin(url, m_plainAllowed)))
         return true;
-    const int chosen = Prompt::Choose(
+    const int chosen = Prompt::ChooseCautiously(
         QStringLiteral("%1 is a plain http address: the password and the tasks would travel to "
                        "%2 unencrypted, readable by anyone on the way. Use an https address if "
                        "the server has one.")
