@@ -27,6 +27,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -162,6 +163,18 @@ double vdirsyncerUpload(const QUrl& calendar, const QString& folder,
     return ok ? ms : -1;
 }
 
+// The processor time a process has used so far (user and system), in milliseconds.
+double processCpuMs(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    // The fields after the command's closing parenthesis; utime and stime are the 12th and 13th.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    const double ticks = double(fields.value(11).toLongLong() + fields.value(12).toLongLong());
+    return ticks * 1000.0 / double(sysconf(_SC_CLK_TCK));
+}
+
 // Wall time and this program's processor time of one sync, in milliseconds.
 struct Timed {
     double wall = 0;
@@ -208,8 +221,9 @@ int main(int argc, char** argv) {
     // vdirsyncer, this program, this program, vdirsyncer (and so on for more pairs), each into a
     // new calendar, so that a server warming up or a machine growing busier weighs on both alike.
     std::printf("| Server | First upload of %d tasks: this program (each run) | processor time | "
-                "vdirsyncer (each run) | this program / vdirsyncer, mean of the runs |\n"
-                "|---|---:|---:|---:|---:|\n",
+                "vdirsyncer (each run) | this program / vdirsyncer, mean of the runs | the "
+                "server's processor time, this program's upload / vdirsyncer's |\n"
+                "|---|---:|---:|---:|---:|---:|\n",
                 upload);
     for (const QString& server : servers) {
         const auto kind = DavServer::KindNamed(server);
@@ -228,14 +242,17 @@ int main(int argc, char** argv) {
         // The objects vdirsyncer uploads are those this program sends: a first upload of ours
         // makes them, untimed when it is not one of the runs.
         QList<QByteArray> objects;
-        std::vector<double> ours, oursCpu, theirs;
+        std::vector<double> ours, oursCpu, theirs, serverOurs, serverTheirs;
         const auto uploadOurs = [&](int run) {
             Copy copy(QStringLiteral("upload-%1").arg(run), temp.path(),
                       makeCalendar(dav, QStringLiteral("upload-%1").arg(run)));
             fill(copy.copy, upload);
             if (parallel > 0)
                 copy.sync.setParallelRequests(parallel);
+            const double server = processCpuMs(dav.processId());
             const Timed timed = timedRun(copy);
+            if (run >= 0)
+                serverOurs.push_back(processCpuMs(dav.processId()) - server);
             if (objects.isEmpty())
                 for (auto it = copy.state.items().cbegin(); it != copy.state.items().cend(); ++it)
                     objects << it.value().ics;
@@ -248,10 +265,13 @@ int main(int argc, char** argv) {
                 uploadOurs(-1);
             const QString folder = temp.filePath(QStringLiteral("vdirsyncer-%1").arg(run));
             QDir().mkpath(folder);
-            const double ms = vdirsyncerUpload(
-                makeCalendar(dav, QStringLiteral("vdirsyncer-%1").arg(run)), folder, objects);
-            if (ms > 0)
+            const QUrl calendar = makeCalendar(dav, QStringLiteral("vdirsyncer-%1").arg(run));
+            const double server = processCpuMs(dav.processId());
+            const double ms = vdirsyncerUpload(calendar, folder, objects);
+            if (ms > 0) {
                 theirs.push_back(ms);
+                serverTheirs.push_back(processCpuMs(dav.processId()) - server);
+            }
         };
         for (int pair = 0; pair < uploadRuns; ++pair) {
             const bool theirsFirst = pair % 2 == 0;
@@ -275,10 +295,11 @@ int main(int argc, char** argv) {
                 sum += ms;
             return runs.empty() ? 0 : sum / double(runs.size());
         };
-        std::printf(
-            "| %s | %s | %.2f s | %s | %s |\n", qPrintable(server), qPrintable(seconds(ours)),
-            mean(oursCpu) / 1000, qPrintable(seconds(theirs)),
-            theirs.empty() ? "-" : qPrintable(QString::number(mean(ours) / mean(theirs), 'f', 2)));
+        std::printf("| %s | %s | %.2f s | %s | %s | %.1f s / %.1f s |\n", qPrintable(server),
+                    qPrintable(seconds(ours)), mean(oursCpu) / 1000, qPrintable(seconds(theirs)),
+                    theirs.empty() ? "-"
+                                   : qPrintable(QString::number(mean(ours) / mean(theirs), 'f', 2)),
+                    mean(serverOurs) / 1000, mean(serverTheirs) / 1000);
     }
     if (!servers.contains(QStringLiteral("radicale")) || tasks <= 0)
         return 0;
