@@ -11,6 +11,7 @@
 #include "document/ListRecovery.h"
 #include "model/DataTable.h"
 #include "model/TaskHistory.h"
+#include "shell/ListSync.h"
 #include "shell/MergeCenter.h"
 #include "shell/SyncCenter.h"
 #include "storage/CategoryList.h"
@@ -344,14 +345,19 @@ void TfrmMain::actExportICalExecute() {
     const BusyCursor busy;
     DataTable* table = view->cdsTasks();
     table->settle();
-    // A saved list's file names it, so its tasks keep their UIDs from one export to the next.
+    // A saved list's file names it, so its tasks keep their UIDs from one export to the next;
+    // a synced task goes out as the sync writes it, with what other clients put on it.
+    const ListSync* sync = SyncCenter::SyncOf(view);
     const QString warning = SaveFile::Save(
         target,
-        CalendarFile::Write(*table, list.isEmpty() ? list : QFileInfo(list).absoluteFilePath()));
+        CalendarFile::Write(*table, list.isEmpty() ? list : QFileInfo(list).absoluteFilePath(),
+                            sync ? sync->syncedObjects() : QHash<QString, QByteArray>()));
+    if (!warning.isEmpty()) {
+        Prompt::Notice(warning);
+        return;
+    }
     const auto count = static_cast<int>(table->naturalOrder().size());
     const QString shown = QDir::toNativeSeparators(target);
     view->ShowNote(count == 1 ? QStringLiteral("Exported 1 task to %1.").arg(shown)
                               : QStringLiteral("Exported %1 tasks to %2.").arg(count).arg(shown));
-    if (!warning.isEmpty())
-        Prompt::Notice(warning);
 }

@@ -43,6 +43,13 @@ public:
         return box.exec() == QMessageBox::Yes;
     }
     int choose(const QString& text, const QStringList& buttons, int escapeButton) override {
+        return ask(text, buttons, escapeButton, 0);
+    }
+    int chooseCautiously(const QString& text, const QStringList& buttons,
+                         int escapeButton) override {
+        return ask(text, buttons, escapeButton, escapeButton);
+    }
+    int ask(const QString& text, const QStringList& buttons, int escapeButton, int defaultButton) {
         QMessageBox box(QMessageBox::NoIcon, Prompt::AppTitle(), text, QMessageBox::NoButton,
                         QApplication::activeWindow());
         QList<QAbstractButton*> added;
@@ -53,8 +60,8 @@ public:
         }
         if (escapeButton >= 0 && escapeButton < added.size())
             box.setEscapeButton(added[escapeButton]);
-        if (!added.isEmpty())
-            box.setDefaultButton(qobject_cast<QPushButton*>(added.first()));
+        if (defaultButton >= 0 && defaultButton < added.size())
+            box.setDefaultButton(qobject_cast<QPushButton*>(added[defaultButton]));
         box.exec();
         const int chosen = static_cast<int>(added.indexOf(box.clickedButton()));
         return chosen >= 0 ? chosen : escapeButton;
@@ -135,6 +142,9 @@ Answer YesNoCancel(const QString& text) {
 
 int Choose(const QString& text, const QStringList& buttons) {
     return Backend().choose(text, buttons, static_cast<int>(buttons.size()) - 1);
+}
+int ChooseCautiously(const QString& text, const QStringList& buttons) {
+    return Backend().chooseCautiously(text, buttons, static_cast<int>(buttons.size()) - 1);
 }
 bool Confirm(const QString& text) {
     return Backend().confirm(text);

@@ -26,6 +26,12 @@ public:
     // A question with the given buttons; the index of the one chosen. Escape and the close box
     // choose escapeButton.
     virtual int choose(const QString& text, const QStringList& buttons, int escapeButton) = 0;
+    // As choose, but Enter too chooses the escape button: for a question whose other answers take
+    // a risk.
+    virtual int chooseCautiously(const QString& text, const QStringList& buttons,
+                                 int escapeButton) {
+        return choose(text, buttons, escapeButton);
+    }
     virtual bool confirm(const QString& text) = 0; // OK and Cancel; OK: true
     virtual void notice(const QString& text) = 0;
     virtual void error(const QString& text) = 0;
@@ -53,6 +59,8 @@ Answer YesNoCancel(const QString& text);
 // A question with the given buttons (the last one is Cancel: Escape and the close box choose
 // it); the index of the button chosen.
 int Choose(const QString& text, const QStringList& buttons);
+// As Choose, with Cancel also the default button.
+int ChooseCautiously(const QString& text, const QStringList& buttons);
 bool Confirm(const QString& text);
 void Notice(const QString& text);
 void Error(const QString& message); // the application's error box; applies WithFullStop
