@@ -37,6 +37,7 @@ void ListDocument::reload() {
     m_table->adopt(fresh.takeContent());
     m_fileOnDisk = onDisk;
     m_undo->clear();
+    keepHistoryFloor();
     // The file holds the list, not how it is shown: the order and filter are the user's.
     try {
         m_table->setIndexName(index.isEmpty() ? TaskTable::IndexID : index);

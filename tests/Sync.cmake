@@ -13,6 +13,10 @@ add_test(NAME tst_syncpassword
 set_tests_properties(tst_syncpassword PROPERTIES TIMEOUT 120)
 # Two copies of a list synced through each server.
 corvantis_test(tst_caldavsync core)
+# Random sequences over two or three machines that share a synced folder and a calendar, for
+# CORVANTIS_MODEL_SECONDS (60 by default); a finding is shrunk and kept in data/manymachines/.
+corvantis_test(tst_manymachines core)
+set_tests_properties(tst_manymachines PROPERTIES TIMEOUT 3600)
 # A list synced through the real windows, with a keyring of its own.
 add_executable(tst_syncwindow gui/tst_syncwindow.cpp)
 target_link_libraries(tst_syncwindow PRIVATE corvantis_testsupport)

@@ -400,6 +400,26 @@ private slots:
         QCOMPARE(a.contents(), b.contents());
     }
 
+    // A full resync (the state set aside) asks nothing and sends
+    // nothing where the server holds the same values as it keeps them: blanks around a task's
+    // text, line breaks in its details.
+    void fullResyncAsksNothing_data() { ServerRows(); }
+    void fullResyncAsksNothing() {
+        if (!setUp())
+            QSKIP("the CalDAV server is not installed (scripts/setup.sh installs it)");
+        Device& a = *m_a;
+        for (int i = 0; i < 6; ++i)
+            a.copy.add(QStringLiteral(" task %1  ").arg(i), TaskRecord::Normal,
+                       QStringLiteral(" line 1 \r\nline 2\r\n\r\n"));
+        CHECK_SYNC(a.run());
+        a.state.clear();
+        const auto resync = a.run();
+        CHECK_SYNC(resync);
+        QCOMPARE(int(a.asked.size()), 0);
+        QCOMPARE(resync.summary.pushed, 0);
+        QCOMPARE(objectsOnServer(), 6);
+    }
+
 private:
     static void ServerRows() {
         QTest::addColumn<QString>("server");
