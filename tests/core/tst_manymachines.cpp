@@ -219,18 +219,17 @@ private:
         m.sync->setParallelRequests(1);
     }
 
-    // A crash: what was not saved is gone, unless a recovery copy held it; a write of the sync
-    // state may be cut short.
+    // A crash: what was not saved is gone, unless a recovery copy held it (written just now,
+    // or left by an earlier crash and not saved since); a write of the sync state may be cut
+    // short.
     void kill(Machine& m, bool recover, bool cut) {
-        const bool unsaved = m.document->isUnsaved();
         const FileFingerprint original = m.document->fileOnDisk();
         const QString copy = m.folder + QStringLiteral("/recovery.cv1");
-        std::set<QString> kept;
-        if (recover && unsaved) {
+        if (recover && m.document->isUnsaved()) {
             DataPacket::SaveCopyToFile(m.table(), copy);
-            kept = VersionsIn(copy);
             persistLive(m);
         }
+        const std::set<QString> kept = VersionsIn(copy);
         m.sync.reset();
         m.list.reset();
         const QString stateFile = m.state->stateFile();
@@ -241,7 +240,7 @@ private:
             if (file.open(QIODevice::Append))
                 file.write("I dGFzaw== L3Rh");
         }
-        start(m, recover && unsaved ? copy : QString(), original);
+        start(m, QFileInfo::exists(copy) ? copy : QString(), original);
         RequireHeld(VersionsOf(m.table()), kept,
                     QStringLiteral("a recovered list lacks a version of its copy"));
     }
@@ -362,6 +361,7 @@ private:
         } catch (const CorvantisError& error) {
             Fail(QStringLiteral("a save failed"), error.message());
         }
+        QFile::remove(m.folder + QStringLiteral("/recovery.cv1")); // a saved list needs none
         const QString problem = m.sync->listSaved();
         if (!problem.isEmpty())
             Fail(QStringLiteral("the sync state was not written"), problem);
@@ -695,6 +695,12 @@ QStringList RandomSequence(quint32 seed) {
     return steps;
 }
 
+int ModelSeconds() {
+    return qEnvironmentVariableIsSet("CORVANTIS_MODEL_SECONDS")
+               ? qEnvironmentVariableIntValue("CORVANTIS_MODEL_SECONDS")
+               : 60;
+}
+
 QString RegressionFolder() {
     return QStringLiteral(CORVANTIS_TEST_DATA "/manymachines");
 }
@@ -785,9 +791,7 @@ private slots:
     }
 
     void randomSequences() {
-        const int seconds = qEnvironmentVariableIsSet("CORVANTIS_MODEL_SECONDS")
-                                ? qEnvironmentVariableIntValue("CORVANTIS_MODEL_SECONDS")
-                                : 60;
+        const int seconds = ModelSeconds();
         quint32 seed = qEnvironmentVariableIsSet("CORVANTIS_MODEL_SEED")
                            ? quint32(qEnvironmentVariableIntValue("CORVANTIS_MODEL_SEED"))
                            : quint32(QDateTime::currentMSecsSinceEpoch());
@@ -825,5 +829,14 @@ private slots:
     void cleanupTestCase() { m_dav.reset(); }
 };
 
-QTEST_GUILESS_MAIN(TestManyMachines)
+int main(int argc, char** argv) {
+    // The random sequences run as long as asked, and a finding is shrunk for up to ten minutes
+    // more: the test's watchdog waits that long.
+    const qint64 seconds = ModelSeconds() + 900;
+    qputenv("QTEST_FUNCTION_TIMEOUT", QByteArray::number(seconds * 1000));
+    QCoreApplication app(argc, argv);
+    TestManyMachines test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_manymachines.moc"
