@@ -248,8 +248,11 @@ int idField(const FieldList& fields) {
     return -1;
 }
 
+// An empty text is the empty field: a list file writes neither, so a copy read from a file holds
+// none where the table that wrote it held the empty text.
 bool sameField(const RowData& a, const RowData& b, int field) {
-    return a.isNull(field) == b.isNull(field) && a.raw(field) == b.raw(field);
+    return a.raw(field) == b.raw(field) &&
+           (a.isNull(field) == b.isNull(field) || a.raw(field).empty());
 }
 
 // "Changed: Status, Progress": the fields a side changed since the common point.
@@ -353,7 +356,7 @@ private:
         for (int f = 0; f < static_cast<int>(m_fields.size()); ++f) {
             if (f == m_id)
                 continue;
-            mix(row.isNull(f) ? 0 : 1);
+            mix(row.raw(f).empty() ? 0 : 1);
             for (const char c : row.raw(f))
                 mix(static_cast<unsigned char>(c));
             mix(0xFF);

@@ -16,7 +16,8 @@ TaskUids::TaskUids(const DataTable& table)
     const auto hashOf = [&](std::size_t version, bool withId) {
         QCryptographicHash hash(QCryptographicHash::Sha1);
         table.forEachValueOf(version, [&](int field, std::string_view bytes) {
-            if (field == id && !withId)
+            // An empty text is no value: a copy read from the list's file holds none there.
+            if ((field == id && !withId) || bytes.empty())
                 return;
             hash.addData(QByteArray::number(field) + ':' +
                          QByteArray::number(qsizetype(bytes.size())) + ':');

@@ -661,6 +661,9 @@ QStringList RandomSequence(quint32 seed) {
         else if (pick < 26)
             steps
                 << QStringLiteral("edit %1 %2 Details line %3 \\nsecond").arg(m, task(), seedText);
+        else if (pick < 27)
+            steps << QStringLiteral("edit %1 %2 Comments %3")
+                         .arg(m, task(), random.bounded(2) ? seedText : QString());
         else if (pick < 29)
             steps << QStringLiteral("edit %1 %2 DueDate %3")
                          .arg(m, task())
