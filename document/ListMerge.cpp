@@ -1,6 +1,7 @@
 #include "document/ListMerge.h"
 
 #include "base/CorvantisError.h"
+#include "document/ListMergeHistory.h"
 #include "document/TaskUids.h"
 #include "model/FieldValues.h"
 #include "model/TaskRecord.h"
@@ -22,27 +23,7 @@ namespace ListMerge {
 
 namespace {
 
-// One change-log entry, numbered as the file numbers them (from 1).
-struct Entry {
-    std::uint32_t version;
-    std::uint32_t replaced;
-    std::uint32_t kind;
-};
-
-std::size_t entryCount(const DataTable& table) {
-    return table.changeLog().size() / 3;
-}
-
-Entry entryAt(const DataTable& table, std::size_t index) {
-    const std::uint32_t* numbers = table.changeLog().data() + 3 * index;
-    return {numbers[0], numbers[1], numbers[2]};
-}
-
-// An insertion or an edit; a deletion makes no version.
-bool makesVersion(const Entry& entry) {
-    return entry.version > 0 && !(entry.kind & DataTable::Deleted) &&
-           (entry.kind & (DataTable::Inserted | DataTable::Modified));
-}
+using namespace ListMergeHistory;
 
 bool sameFields(const FieldList& a, const FieldList& b) {
     if (a.size() != b.size())
@@ -52,170 +33,6 @@ bool sameFields(const FieldList& a, const FieldList& b) {
             a[f].name.compare(b[f].name, Qt::CaseInsensitive) != 0)
             return false;
     return true;
-}
-
-// The versions before the first one a change-log entry made: the rows of a file that was read
-// without a change log.
-std::size_t unloggedVersions(const DataTable& table) {
-    const std::size_t entries = entryCount(table);
-    for (std::size_t i = 0; i < entries; ++i) {
-        const Entry entry = entryAt(table, i);
-        if (makesVersion(entry))
-            return std::min<std::size_t>(entry.version - 1, table.versionCount());
-    }
-    return table.versionCount();
-}
-
-// Where two copies parted: the versions and change-log entries they share.
-struct CommonPoint {
-    std::size_t versions = 0;
-    std::size_t entries = 0;
-};
-
-// The longest prefix of the change logs on which the copies agree entry for entry, where each
-// version an entry made holds the same values on both sides and the versions were made one
-// after another. Superseded and deleted marks are not compared: later entries set them. Each
-// shared version is read once.
-CommonPoint findCommonPoint(const DataTable& a, const DataTable& b) {
-    CommonPoint point;
-    const std::size_t unlogged = std::min(unloggedVersions(a), unloggedVersions(b));
-    while (point.versions < unlogged &&
-           SameValues(a.versionData(point.versions), b.versionData(point.versions)))
-        ++point.versions;
-    if (point.versions < unlogged)
-        return point;
-    const std::size_t entries = std::min(entryCount(a), entryCount(b));
-    const std::uint32_t* logA = a.changeLog().data();
-    const std::uint32_t* logB = b.changeLog().data();
-    for (; point.entries < entries; ++point.entries) {
-        const std::size_t at = 3 * point.entries;
-        if (!std::equal(logA + at, logA + at + 3, logB + at))
-            break;
-        const Entry entry = entryAt(a, point.entries);
-        if (!makesVersion(entry))
-            continue;
-        if (entry.version != point.versions + 1 || entry.version > a.versionCount() ||
-            entry.version > b.versionCount() ||
-            !SameValues(a.versionData(point.versions), b.versionData(point.versions)))
-            break;
-        ++point.versions;
-    }
-    return point;
-}
-
-constexpr std::uint32_t NoOrigin = std::numeric_limits<std::uint32_t>::max();
-// A deletion, in a task's chain of versions.
-constexpr std::uint32_t Gone = NoOrigin - 1;
-
-// The ID a version carries, without laying out one held packed; none without an ID field.
-std::optional<std::int32_t> idOf(const DataTable& table, std::size_t version) {
-    const int field = table.autoIncField();
-    std::optional<std::int32_t> id;
-    if (field < 0 || version >= table.versionCount())
-        return id;
-    table.forEachValueOf(version, [&](int f, std::string_view bytes) {
-        std::int32_t value = 0;
-        if (f == field && bytes.size() == sizeof value) {
-            std::memcpy(&value, bytes.data(), sizeof value);
-            id = value;
-        }
-    });
-    return id;
-}
-
-// What one copy did after the common point, task by task. A task is named by its origin: its
-// version at the common point (for a task deleted then, the version deleted), or for a task
-// added afterwards the version its insertion made. A task deleted and brought back under its ID
-// (undo, a restore, a merge's "other copy") is the same task, as the history windows show it.
-struct Lineage {
-    struct Task {
-        std::uint32_t origin;
-        // The versions made after the common point and the deletions (Gone), in order.
-        std::vector<std::uint32_t> chain;
-        bool deleted;
-        std::uint32_t last() const {
-            for (auto it = chain.rbegin(); it != chain.rend(); ++it)
-                if (*it != Gone)
-                    return *it;
-            return origin;
-        }
-    };
-    std::vector<Task> tasks; // in the order of their first change after the common point
-    std::unordered_map<std::uint32_t, std::size_t> taskOf;
-    std::vector<std::uint32_t> originOf; // per version from the common point on
-    // The origins of the tasks deleted at the common point (alike in both copies).
-    std::unordered_set<std::uint32_t> goneAtCommon;
-};
-
-// One pass over the entries after the common point; the deletions before it are read for the
-// tasks they leave deleted there.
-Lineage trace(const DataTable& table, const CommonPoint& point) {
-    Lineage lineage;
-    const std::size_t count = table.versionCount();
-    const std::size_t common = std::min(point.versions, count);
-    lineage.originOf.assign(count - common, NoOrigin);
-    const auto originOf = [&](std::size_t version) {
-        return version < common ? static_cast<std::uint32_t>(version)
-                                : lineage.originOf[version - common];
-    };
-    const auto touch = [&](std::uint32_t origin) -> Lineage::Task& {
-        const auto [it, added] = lineage.taskOf.emplace(origin, lineage.tasks.size());
-        if (added)
-            lineage.tasks.push_back({origin, {}, false});
-        return lineage.tasks[it->second];
-    };
-    // The tasks deleted and not back, by ID: a later insertion under the ID brings one back.
-    std::unordered_map<std::int32_t, std::uint32_t> deletedById;
-    const std::size_t entries = entryCount(table);
-    const auto follow = [&](std::size_t i, bool shared) {
-        const Entry entry = entryAt(table, i);
-        if (entry.kind & DataTable::Deleted) {
-            if (entry.version == 0 || entry.version > count)
-                return;
-            const std::uint32_t origin = originOf(entry.version - 1);
-            if (origin == NoOrigin)
-                return;
-            if (const auto id = idOf(table, entry.version - 1))
-                deletedById[*id] = origin;
-            if (!shared) {
-                Lineage::Task& task = touch(origin);
-                task.deleted = true;
-                task.chain.push_back(Gone);
-            }
-            return;
-        }
-        if (!makesVersion(entry) || entry.version > count)
-            return;
-        const std::size_t made = entry.version - 1;
-        std::uint32_t origin = static_cast<std::uint32_t>(made);
-        if ((entry.kind & DataTable::Modified) && entry.replaced >= 1 && entry.replaced <= made) {
-            const std::uint32_t from = originOf(entry.replaced - 1);
-            if (from != NoOrigin)
-                origin = from;
-        } else if (!(entry.kind & DataTable::Modified)) {
-            const auto id = idOf(table, made);
-            const auto back = id ? deletedById.find(*id) : deletedById.end();
-            if (back != deletedById.end()) {
-                if (!shared)
-                    origin = back->second;
-                deletedById.erase(back);
-            }
-        }
-        // A damaged log may name a shared version, one beyond the list or one twice.
-        if (shared || made < common || lineage.originOf[made - common] != NoOrigin)
-            return;
-        lineage.originOf[made - common] = origin;
-        Lineage::Task& task = touch(origin);
-        task.chain.push_back(static_cast<std::uint32_t>(made));
-        task.deleted = false;
-    };
-    for (std::size_t i = 0; i < std::min(point.entries, entries); ++i)
-        follow(i, true);
-    for (const auto& [id, origin] : deletedById)
-        lineage.goneAtCommon.insert(origin);
-    for (std::size_t i = point.entries; i < entries; ++i)
-        follow(i, false);
-    return lineage;
 }
 
 // The values with the ID of `idFrom`: a task keeps this list's ID whatever the other copy did.
