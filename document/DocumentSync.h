@@ -18,8 +18,10 @@ class RowData;
 
 // An open list as the calendar sync sees it: its tasks as to-dos through the VTODO mapping
 // (calendar/VTodoMapping, objects updated in place by CalendarFile::WithTask), the UID in the
-// "X-Corvantis-UID=" line of Properties, and the sync's changes made as ordinary changes of the
-// list (DataTable::applyChanges) in one undo step named "Sync", which mark the list unsaved.
+// "X-Corvantis-UID=" line of Properties or else the one the task derives (TaskUids), and the
+// sync's changes made as ordinary changes of the list (DataTable::applyChanges) in one undo step
+// named "Sync", which mark the list unsaved. A task the sync brings back (Restore) returns under
+// its own ID, as the same task.
 //
 // The synced values are the fields the mapping carries, but ID and LastActioned: the day a task
 // was last acted on is stamped by every command, so two sides editing different fields on

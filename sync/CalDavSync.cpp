@@ -480,10 +480,11 @@ void CalDavSync::settle(const Pending& pending, const SyncedList::Values& merged
     }
     // Whether the server holds the merged values already, as it keeps them.
     bool held = merged.size() == pending.theirs.size();
-    for (qsizetype f = 0; held && f < merged.size(); ++f)
-        held = merged[f] == pending.theirs[f] ||
-               (merged[f] == pending.mine.value(f) && pending.sent.value(f) == pending.theirs[f] &&
-                f < pending.sent.size());
+    for (qsizetype f = 0; held && f < merged.size(); ++f) {
+        const bool sentAlike = f < pending.sent.size() && merged[f] == pending.mine.value(f) &&
+                               pending.sent[f] == pending.theirs[f];
+        held = merged[f] == pending.theirs[f] || sentAlike;
+    }
     if (held)
         run.records.push_back({pending.uid, pending.href, pending.etag, pending.object, false});
     else
