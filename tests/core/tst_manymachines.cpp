@@ -5,6 +5,7 @@
 #include "model/TaskRecord.h"
 #include "model/TaskTable.h"
 #include "storage/DataPacket.h"
+#include "storage/FileFingerprint.h"
 #include "support/AwaitCall.h"
 #include "support/DavServer.h"
 #include "support/FileBytes.h"
@@ -104,11 +105,12 @@ struct Machine {
     std::unique_ptr<DocumentSync> list;
     std::unique_ptr<SyncState> state;
     std::unique_ptr<CalDavSync> sync;
-    int base = 0;          // the folder's revision its file last matched
-    QByteArray baseBytes;  // its file then
-    QStringList merged;    // conflict copies merged since its last save
-    QStringList trashable; // conflict copies merged and saved
-    int asked = 0;         // conflicts asked, merges and syncs
+    int base = 0;             // the folder's revision its file last matched
+    QByteArray baseBytes;     // its file then
+    QStringList merged;       // conflict copies merged since its last save
+    QStringList trashable;    // conflict copies merged and saved
+    int asked = 0;            // conflicts asked, merges and syncs
+    FileFingerprint copyNote; // its file as the recovery copy's note names it
 
     DataTable& table() const { return *document->table(); }
 };
@@ -223,10 +225,10 @@ private:
     // or left by an earlier crash and not saved since); a write of the sync state may be cut
     // short.
     void kill(Machine& m, bool recover, bool cut) {
-        const FileFingerprint original = m.document->fileOnDisk();
         const QString copy = m.folder + QStringLiteral("/recovery.cv1");
         if (recover && m.document->isUnsaved()) {
             DataPacket::SaveCopyToFile(m.table(), copy);
+            m.copyNote = m.document->fileOnDisk(); // what the copy's note says of the file
             persistLive(m);
         }
         const std::set<QString> kept = VersionsIn(copy);
@@ -240,7 +242,7 @@ private:
             if (file.open(QIODevice::Append))
                 file.write("I dGFzaw== L3Rh");
         }
-        start(m, QFileInfo::exists(copy) ? copy : QString(), original);
+        start(m, QFileInfo::exists(copy) ? copy : QString(), m.copyNote);
         RequireHeld(VersionsOf(m.table()), kept,
                     QStringLiteral("a recovered list lacks a version of its copy"));
     }
