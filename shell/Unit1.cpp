@@ -54,10 +54,18 @@
 #include <QScreen>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cerrno>
 #include <cstring>
+
+namespace {
+// How long after a list is opened its reminders are looked for: the user waits for the list, and
+// on a large one indexing its due dates and noting a day's reminders take a good part of what
+// reading it took.
+constexpr int RemindAfterOpenMs = 500;
+} // namespace
 
 TfrmMain::TfrmMain(const QString& programFolder, QWidget* parent)
     : QMainWindow(parent), m_programFolder(programFolder), m_listFolder(programFolder) {
@@ -242,7 +250,8 @@ void TfrmMain::AddListTab(const QString& name, bool isNew) {
         throw;
     }
     view->SetCategoryChoices(m_categories ? m_categories->lines() : QStringList());
-    remindOf(view);
+    QTimer::singleShot(RemindAfterOpenMs, view,
+                       [this, view] { RunGuarded([&] { remindOf(view); }); });
     m_syncCenter->AddList(view);
     PageControl1->setCurrentWidget(page);
     // The page just became visible: only now can its quick-add box take the focus.
