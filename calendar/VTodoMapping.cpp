@@ -648,40 +648,6 @@ bool IsPrivate(const QString& fieldName, const QString& text) {
            text == uGeneral::CurrentUserName();
 }
 
-QString UidOf(const QString& properties) {
-    const auto value = uidValueIn(properties);
-    return value ? properties.mid(value->first, value->second - value->first).trimmed() : QString();
-}
-
-QString WithUid(const QString& properties, const QString& uid) {
-    if (const auto value = uidValueIn(properties)) {
-        if (properties.mid(value->first, value->second - value->first) == uid)
-            return properties;
-        QString result = properties;
-        return result.replace(value->first, value->second - value->first, uid);
-    }
-    if (properties.isEmpty())
-        return UidName + u'=' + uid;
-    QString lineBreak = QStringLiteral("\n");
-    if (properties.contains(QLatin1String("\r\n")))
-        lineBreak = QStringLiteral("\r\n");
-    else if (properties.contains(u'\r'))
-        lineBreak = QStringLiteral("\r");
-    const bool ended = properties.endsWith(u'\n') || properties.endsWith(u'\r');
-    return properties + (ended ? QString() : lineBreak) + UidName + u'=' + uid;
-}
-
-QString DerivedUid(const QString& listIdentity, std::int32_t id) {
-    return DerivedUid(listIdentity, QString::number(id));
-}
-
-QString DerivedUid(const QString& listIdentity, const QString& taskIdentity) {
-    const QUuid uid = listIdentity.isEmpty()
-                          ? QUuid::createUuid()
-                          : QUuid::createUuidV5(UidNamespace, listIdentity + u'#' + taskIdentity);
-    return uid.toString(QUuid::WithoutBraces);
-}
-
 TaskValues Read(const icalcomponent* vtodo, const FieldList& fields,
                 const std::optional<QString>& uid) {
     const Source source{vtodo, uid};
