@@ -1,6 +1,7 @@
 #include "document/ListMerge.h"
 
 #include "base/CorvantisError.h"
+#include "calendar/VTodoMapping.h"
 #include "document/ListMergeHistory.h"
 #include "document/TaskUids.h"
 #include "model/FieldValues.h"
@@ -95,7 +96,8 @@ public:
     Planner(const DataTable& mine, const DataTable& other, const CommonPoint& point, Plan& plan)
         : m_mine(mine), m_other(other), m_plan(plan), m_fields(mine.fields()),
           m_id(idField(m_fields)), m_later(fieldNamed(m_fields, TaskRecord::LastActioned)),
-          m_common(point.versions), m_ours(trace(mine, point)), m_theirs(trace(other, point)) {}
+          m_properties(fieldNamed(m_fields, TaskRecord::Properties)), m_common(point.versions),
+          m_ours(trace(mine, point)), m_theirs(trace(other, point)) {}
 
     void run() {
         // The row each version of this list shows, where it shows one.
@@ -341,6 +343,24 @@ private:
         }
         track.now = &values;
     }
+    // Values this task ends with: the calendar UID it names here stays named, whatever the
+    // other copy did to the line (an undone sync takes it away); without it the task would
+    // derive another UID from this copy's history and reach the calendar twice.
+    RowData ending(const RowData& values, const Track& track) const {
+        RowData own = withOwnId(values, track);
+        if (m_properties < 0 || !track.idFrom)
+            return own;
+        const FieldDef& def = m_fields[std::size_t(m_properties)];
+        const QString uid =
+            VTodoMapping::UidOf(FieldValues::text(def, *track.idFrom, m_properties));
+        const QString text = FieldValues::text(def, own, m_properties);
+        if (uid.isEmpty() || !VTodoMapping::UidOf(text).isEmpty())
+            return own;
+        const FieldValues::Stored named =
+            FieldValues::fromText(def, VTodoMapping::WithUid(text, uid));
+        const std::string_view bytes = named.bytes();
+        return own.withField(m_properties, &bytes);
+    }
     // The changes that take the task from where it stands to these values (none: deleted),
     // made for one answer to a conflict, or always (-1).
     void reach(const Track& track, const RowData* values, int conflict = -1,
@@ -348,14 +368,13 @@ private:
         if (!values) {
             if (track.live)
                 change(DataTable::RowChange::Delete, track.row, RowData(), conflict, side);
-        } else if (track.live) {
-            if (!asked && track.now && same(*track.now, *values))
-                return;
-            change(DataTable::RowChange::Store, track.row, withOwnId(*values, track), conflict,
-                   side);
-        } else {
-            add(withOwnId(*values, track), true, conflict, side);
+            return;
         }
+        RowData ends = ending(*values, track);
+        if (!track.live)
+            add(std::move(ends), true, conflict, side);
+        else if (asked || !track.now || !same(*track.now, ends))
+            change(DataTable::RowChange::Store, track.row, std::move(ends), conflict, side);
     }
 
     // Where the task goes from the state both copies held (base): here, there, or both, field
@@ -475,6 +494,7 @@ private:
     const FieldList& m_fields;
     const int m_id;
     const int m_later;
+    const int m_properties;
     const std::size_t m_common;
     const Lineage m_ours;
     const Lineage m_theirs;
