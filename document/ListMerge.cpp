@@ -232,7 +232,7 @@ private:
                 return; // not a task here at the common point: a damaged history
         }
         static const std::vector<std::uint32_t> none;
-        decide(base, state, theirs, news(task, ourTask ? ourTask->chain : none));
+        decide(base, state, theirs, news(task, ourTask ? ourTask->chain : none, &then));
     }
 
     // A task the other copy added: the same task when an earlier merge brought it here,
@@ -299,15 +299,22 @@ private:
     // The versions the other copy made of a task since the common point that this list made
     // none alike, in order: a merge keeps them all, so no version a copy held is lost, and the
     // task passes here through the states it passed through there.
+    // `then`: the task as both copies held it at the common point. A version there alike it and
+    // followed by another (a delete undone, then an edit) is held here already and meets nothing
+    // a later merge looks for: not new.
     std::vector<const RowData*> news(const Lineage::Task& task,
-                                     const std::vector<std::uint32_t>& ourChain) const {
+                                     const std::vector<std::uint32_t>& ourChain,
+                                     const RowData* then = nullptr) const {
         std::vector<const RowData*> found;
+        const auto last = std::find_if(task.chain.rbegin(), task.chain.rend(),
+                                       [](std::uint32_t v) { return v != Gone; });
         for (const std::uint32_t v : task.chain) {
             if (v == Gone)
                 continue;
             const RowData& values = m_other.versionData(v);
             const auto held = [&](const RowData& other) { return same(values, other); };
-            if (std::any_of(ourChain.begin(), ourChain.end(),
+            if ((then && v != *last && held(*then)) ||
+                std::any_of(ourChain.begin(), ourChain.end(),
                             [&](std::uint32_t ours) {
                                 return ours != Gone && held(m_mine.versionData(ours));
                             }) ||
