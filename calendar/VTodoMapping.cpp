@@ -705,11 +705,6 @@ bool Update(icalcomponent* vtodo, const FieldList& fields, const RowData& row,
             const std::optional<FieldValues::Stored> wanted = toStored(def, value);
             if (given && wanted && sameStored(def, *given, *wanted))
                 continue;
-            // No priority and Normal are one to the list: an undefined one stays as it is.
-            if (mapping.slot.kind == ICAL_PRIORITY_PROPERTY && given && given->isNull() &&
-                std::get_if<QString>(&value) && std::get<QString>(value) == Normal &&
-                textIn(vtodo, PriorityWordSlot).isEmpty())
-                continue;
             if (mapping.slot.kind == ICAL_CATEGORIES_PROPERTY && countIn(vtodo, mapping.slot) > 1) {
                 changed |= writeCategoryList(vtodo, value, changedNames);
                 continue;

@@ -58,6 +58,8 @@ QString WithUid(const QString& properties, const QString& uid);
 // A UID derived from a list's identity (its file's absolute name) and a task's ID: the same
 // task of the same list gets the same UID every time. An empty identity gives a random UID.
 QString DerivedUid(const QString& listIdentity, std::int32_t id);
+// The same from a task's identity of any form (what every copy of a list holds of the task).
+QString DerivedUid(const QString& listIdentity, const QString& taskIdentity);
 
 // One field's value as a to-do gives it, in the stored form of the list's field (empty: the
 // to-do has nothing for it).

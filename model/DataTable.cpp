@@ -104,9 +104,12 @@ DataTable::Content DataTable::takeContent() {
     content.fields = m_fields;
     content.arena = std::move(m_arena);
     content.versions = std::move(m_versions);
+    content.packed = std::move(m_packed); // the versions not laid out: most of a long history
     content.states = std::move(m_states);
     content.changeLog = std::move(m_log);
     content.autoIncValue = m_counter;
+    // The counter is above every ID stored: adopt need not lay out every version to find them.
+    content.idCeiling = m_counter;
     close();
     return content;
 }
@@ -185,6 +188,13 @@ const RowData& DataTable::versionData(std::size_t version) const {
     if (!row.isValid() && m_packed.holds(version))
         row = m_packed.unpack(version);
     return row;
+}
+
+std::size_t DataTable::heldVersionCount() const {
+    std::size_t held = 0;
+    for (std::size_t v = 0; v < m_versions.size(); ++v)
+        held += m_versions[v].isValid() || m_packed.holds(v);
+    return held;
 }
 
 std::size_t DataTable::versionSize(std::size_t version) const {

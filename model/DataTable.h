@@ -107,6 +107,9 @@ public:
         else
             row.forEachValue(f);
     }
+    // The stored versions that hold their values (laid out or packed); a version that holds none
+    // would be written empty, its values lost.
+    std::size_t heldVersionCount() const;
     // What a stored version takes laid out (RowData::byteSize), without laying it out.
     std::size_t versionSize(std::size_t version) const;
     std::uint32_t versionState(std::size_t version) const { return m_states[version]; }
@@ -188,6 +191,8 @@ public:
     // Delete. The values written are those of a stored version, or given.
     struct RowChange {
         enum Kind { Add, Store, Delete };
+        // Store, Delete: the row the latest Add of the same call made; a Store keeps its ID.
+        static constexpr RowId LastAdded = -2;
         Kind kind = Add;
         RowId row = -1;            // Store, Delete
         std::uint32_t version = 0; // Add, Store
@@ -264,6 +269,9 @@ signals:
     // The rows were replaced as a whole (a list read into the table, or the table closed), after
     // the views heard their reset: what was told through changeStored no longer holds.
     void contentReplaced();
+    // A cancelled appendRows took its rows back: the table holds `versions` versions and
+    // `entries` change-log entries again, as before the call.
+    void historyWithdrawn(std::size_t versions, std::size_t entries);
 
 private:
     [[noreturn]] void fail(const QString& message) const; // table-wide: prefixed

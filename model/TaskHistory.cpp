@@ -1,6 +1,9 @@
 #include "model/TaskHistory.h"
 
+#include <cstring>
 #include <optional>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace TaskHistory {
@@ -35,7 +38,53 @@ std::optional<std::int32_t> idOf(const DataTable& table, std::uint32_t version) 
     return data.int32(field);
 }
 
+// The same without laying out a version held packed.
+std::optional<std::int32_t> packedIdOf(const DataTable& table, std::uint32_t version) {
+    const int field = table.autoIncField();
+    std::optional<std::int32_t> id;
+    if (field < 0 || version >= table.versionCount())
+        return id;
+    table.forEachValueOf(version, [&](int f, std::string_view bytes) {
+        std::int32_t value = 0;
+        if (f == field && bytes.size() == sizeof value) {
+            std::memcpy(&value, bytes.data(), sizeof value);
+            id = value;
+        }
+    });
+    return id;
+}
+
 } // namespace
+
+std::vector<std::uint32_t> firstVersions(const DataTable& table) {
+    const std::size_t count = table.versionCount();
+    std::vector<std::uint32_t> first(count);
+    for (std::size_t v = 0; v < count; ++v)
+        first[v] = static_cast<std::uint32_t>(v);
+    std::unordered_map<std::int32_t, std::uint32_t> deleted; // ID -> first version of the task
+    for (std::size_t i = 0; i < entryCount(table); ++i) {
+        const Entry entry = entryAt(table, i);
+        if (entry.version == 0 || entry.version > count)
+            continue;
+        const std::uint32_t v = entry.version - 1;
+        if (entry.kind & DataTable::Deleted) {
+            if (const auto id = packedIdOf(table, v))
+                deleted[*id] = first[v];
+        } else if (entry.kind & DataTable::Modified) {
+            // A replaced version comes before its replacement; anything else starts a task.
+            if (entry.replaced >= 1 && entry.replaced <= v)
+                first[v] = first[entry.replaced - 1];
+        } else if (entry.kind & DataTable::Inserted) {
+            const auto id = packedIdOf(table, v);
+            const auto back = id ? deleted.find(*id) : deleted.end();
+            if (back != deleted.end()) {
+                first[v] = back->second;
+                deleted.erase(back);
+            }
+        }
+    }
+    return first;
+}
 
 std::vector<Version> versionsOfRow(const DataTable& table, DataTable::RowId row) {
     std::vector<Version> versions;

@@ -26,6 +26,12 @@ std::vector<Version> versionsOfRow(const DataTable& table, DataTable::RowId row)
 // its ID), each task once, the latest deletion first.
 std::vector<Version> deletedTasks(const DataTable& table);
 
+// For every stored version, the first version of its task: followed back through the edits that
+// replaced it and, as versionsOfRow does, across a deletion and a return under the same ID. Two
+// copies of a list hold the same first version for a task both have, however each came by it.
+// One pass over the log; no version is laid out.
+std::vector<std::uint32_t> firstVersions(const DataTable& table);
+
 // The fields whose values differ between two stored versions, in field order.
 std::vector<int> changedFields(const DataTable& table, std::uint32_t newer, std::uint32_t older);
 

@@ -16,6 +16,10 @@ corvantis_test(tst_caldavsync core)
 # Other clients' tasks through the sync and back: real servers, python3-caldav, vdirsyncer and
 # todoman.
 corvantis_test(tst_syncfidelity core)
+# Random sequences over two or three machines that share a synced folder and a calendar, for
+# CORVANTIS_MODEL_SECONDS (60 by default); a finding is shrunk and kept in data/manymachines/.
+corvantis_test(tst_manymachines core)
+set_tests_properties(tst_manymachines PROPERTIES TIMEOUT 3600)
 # A list synced through the real windows, with a keyring of its own.
 add_executable(tst_syncwindow gui/tst_syncwindow.cpp)
 target_link_libraries(tst_syncwindow PRIVATE corvantis_testsupport)
