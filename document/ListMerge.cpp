@@ -2,6 +2,7 @@
 
 #include "base/CorvantisError.h"
 #include "model/FieldValues.h"
+#include "model/TaskProperties.h"
 #include "model/TaskRecord.h"
 
 #include <QFileInfo>
@@ -370,7 +371,8 @@ private:
             return;
         }
         RowData theirsHere = withIdOf(*theirs, ours, m_id);
-        TaskMerge merged = MergeTask(withIdOf(base, ours, m_id), ours, theirsHere);
+        TaskMerge merged =
+            MergeTask(withIdOf(base, ours, m_id), ours, theirsHere, PropertiesField(m_fields));
         if (merged.conflicts.empty() && SameValues(merged.merged, ours))
             return;
         const std::vector<MergeConflict> lines =
@@ -445,10 +447,22 @@ bool SameValues(const RowData& a, const RowData& b) {
     return true;
 }
 
-TaskMerge MergeTask(const RowData& base, const RowData& mine, const RowData& theirs) {
+int PropertiesField(const FieldList& fields) {
+    for (std::size_t f = 0; f < fields.size(); ++f)
+        if (fields[f].name.compare(TaskRecord::Properties, Qt::CaseInsensitive) == 0)
+            return fields[f].isText() ? static_cast<int>(f) : -1;
+    return -1;
+}
+
+TaskMerge MergeTask(const RowData& base, const RowData& mine, const RowData& theirs,
+                    int propertiesField) {
     TaskMerge result;
     const int count = mine.fieldCount();
     RowBuilder builder(count);
+    const auto text = [](const RowData& row, int f) {
+        const std::string_view bytes = row.raw(f);
+        return QString::fromUtf8(bytes.data(), qsizetype(bytes.size()));
+    };
     for (int f = 0; f < count; ++f) {
         const RowData* from = &mine;
         switch (MergeField(!sameField(mine, base, f), !sameField(theirs, base, f),
@@ -459,6 +473,13 @@ TaskMerge MergeTask(const RowData& base, const RowData& mine, const RowData& the
             from = &theirs;
             break;
         case Take::Conflict:
+            if (f == propertiesField) {
+                if (const std::optional<QString> lines =
+                        TaskProperties::Merge(text(base, f), text(mine, f), text(theirs, f))) {
+                    builder.setBytes(f, lines->toUtf8().toStdString());
+                    continue;
+                }
+            }
             result.conflicts.push_back(f);
             break;
         }

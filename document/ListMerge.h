@@ -33,7 +33,12 @@ struct TaskMerge {
     RowData merged;
     std::vector<int> conflicts;
 };
-TaskMerge MergeTask(const RowData& base, const RowData& mine, const RowData& theirs);
+// The text field `propertiesField` (none: -1) that both sides changed is merged line by line,
+// keyed by name (TaskProperties::Merge): it conflicts only where one name changed differently.
+TaskMerge MergeTask(const RowData& base, const RowData& mine, const RowData& theirs,
+                    int propertiesField = -1);
+// The Properties field of a list with these fields; -1 when it has none that holds text.
+int PropertiesField(const FieldList& fields);
 // Whether two rows hold the same value in every field (however their bytes are laid out).
 bool SameValues(const RowData& a, const RowData& b);
 // The conflict lines of a merged task, one per conflicting field, as the conflicts window shows

@@ -1,0 +1,137 @@
+// The commands that move a repeating task through its series: Complete and Skip.
+#include "base/CorvantisError.h"
+#include "base/DatesAndClock.h"
+#include "model/DataTable.h"
+#include "model/FieldValues.h"
+#include "model/Recurrence.h"
+#include "model/TaskCommands.h"
+#include "model/TaskProperties.h"
+#include "model/TaskRecord.h"
+
+using namespace TaskRecord;
+
+namespace {
+
+// Where the current task (a pending edit included) stands in its series.
+struct Standing {
+    std::optional<Recurrence::Series> series;
+    QDate due;
+};
+
+Standing StandingOfCurrent(const DataTable& table) {
+    Standing standing;
+    if (table.currentIndex() < 0 || !table.hasField(Properties))
+        return standing;
+    standing.series = Recurrence::SeriesOf(table.asString(Properties));
+    if (standing.series && table.hasField(DueDate))
+        standing.due = table.asDate(DueDate);
+    return standing;
+}
+
+// A stored task's values with one field given anew (nothing when the list lacks the field).
+void Put(const DataTable& table, RowData& values, const QString& name,
+         const FieldValues::Stored& value) {
+    const int field = table.fieldIndex(name);
+    if (field < 0)
+        return;
+    const std::string_view bytes = value.bytes();
+    values = values.withField(field, value.isNull() ? nullptr : &bytes);
+}
+
+const FieldDef& Def(const DataTable& table, const QString& name) {
+    return table.fields()[std::size_t(table.fieldIndexOrThrow(name))];
+}
+
+// Moves the stored task `row` on to the occurrence due `next`, as one stored change made
+// wherever the order and the filter put the task (the done occurrence may have left the view).
+void MoveOn(DataTable& table, DataTable::RowId row, const Standing& standing, const QDate& next) {
+    const QDate today = uGeneral::Today();
+    RowData values = table.versionData(std::size_t(table.currentVersionOf(row))).clone();
+    const auto date = [&](const QString& name, const QDate& day) {
+        if (table.hasField(name))
+            Put(table, values, name, FieldValues::fromDate(Def(table, name), day));
+    };
+    if (table.hasField(Status))
+        Put(table, values, Status, FieldValues::fromText(Def(table, Status), NotStarted));
+    if (table.hasField(Progress))
+        Put(table, values, Progress, FieldValues::fromInteger(Def(table, Progress), 0));
+    date(CompletedDate, QDate());
+    date(LastActioned, today);
+    if (table.hasField(StartDate) && standing.due.isValid()) {
+        const int start = table.fieldIndex(StartDate);
+        const QDate was = values.isNull(start)
+                              ? QDate()
+                              : FieldValues::toDate(Def(table, StartDate), values, start);
+        if (was.isValid())
+            date(StartDate, was.addDays(standing.due.daysTo(next)));
+    }
+    date(DueDate, next);
+    if (Recurrence::CountOf(standing.series->rule)) {
+        const int field = table.fieldIndex(Properties);
+        const QString properties = FieldValues::text(Def(table, Properties), values, field);
+        const QString counted = TaskProperties::WithValue(
+            properties, Recurrence::RuleName, Recurrence::CountedDown(standing.series->rule));
+        Put(table, values, Properties, FieldValues::fromText(Def(table, Properties), counted));
+    }
+    DataTable::RowChange change{DataTable::RowChange::Store, row, 0};
+    change.values = &values;
+    table.applyChanges({change});
+}
+
+} // namespace
+
+namespace TaskCommands {
+
+Occurrence CompleteTask(DataTable& table, const MarkUnsaved& markUnsaved) {
+    const QDate today = uGeneral::Today();
+    table.edit();
+    table.setDate(CompletedDate, today);
+    table.setDate(LastActioned, today);
+    table.setInteger(Progress, 100);
+    table.setString(Status, Complete);
+    const DataTable::RowId row = table.currentRow();
+    const Standing standing = StandingOfCurrent(table);
+    Occurrence done;
+    done.repeats = standing.series.has_value();
+    if (standing.series)
+        done.next = Recurrence::NextDue(*standing.series, standing.due, today);
+    table.post(); // the done occurrence, which the task's history keeps
+    if (done.next)
+        MoveOn(table, row, standing, *done.next);
+    if (markUnsaved)
+        markUnsaved();
+    return done;
+}
+
+void SetRepeat(DataTable& table, const MarkUnsaved& markUnsaved, const RepeatSetting& setting) {
+    table.edit();
+    if (table.asString(Properties) != setting.properties)
+        table.setString(Properties, setting.properties);
+    if (setting.due.isValid() && table.asDate(DueDate) != setting.due)
+        table.setDate(DueDate, setting.due);
+    table.post();
+    if (markUnsaved)
+        markUnsaved();
+}
+
+Occurrence SkipOccurrence(DataTable& table, const MarkUnsaved& markUnsaved) {
+    const Standing standing = StandingOfCurrent(table);
+    if (!standing.series)
+        throw CorvantisError(QStringLiteral("The task does not repeat."));
+    Occurrence skipped;
+    skipped.repeats = true;
+    skipped.next = Recurrence::NextDue(*standing.series, standing.due, uGeneral::Today());
+    if (!skipped.next)
+        throw CorvantisError(standing.series->fromCompletion || standing.due.isValid()
+                                 ? QStringLiteral("This is the last occurrence of the series: "
+                                                  "there is none to skip to.")
+                                 : QStringLiteral("The task has no due date to count from."));
+    const DataTable::RowId row = table.currentRow();
+    table.post(); // an edit still being typed is stored first, as a change of its own
+    MoveOn(table, row, standing, *skipped.next);
+    if (markUnsaved)
+        markUnsaved();
+    return skipped;
+}
+
+} // namespace TaskCommands
