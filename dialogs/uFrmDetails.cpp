@@ -98,8 +98,11 @@ TfrmDetails::TfrmDetails(QWidget* parent) : QDialog(parent) {
     QPushButton* cancel =
         AddButton(bar, QStringLiteral("btnCancel"), QStringLiteral("Cancel"), {104, 8});
     btnRepeat = AddButton(bar, QStringLiteral("btnRepeat"), QStringLiteral("Repeat..."), {184, 8});
-    lblSeries = AddLabel(bar, QStringLiteral("lblSeries"), QString(), {268, 13});
+    // How the task repeats, on the window's own background above the bar.
+    lblSeries = new QLabel(this);
+    lblSeries->setObjectName(QStringLiteral("lblSeries"));
     lblSeries->setTextFormat(Qt::PlainText);
+    lblSeries->setContentsMargins(11, 4, 11, 4);
     ConnectGuarded(ok, &QPushButton::clicked, this, &TfrmDetails::btnOKClick);
     ConnectGuarded(cancel, &QPushButton::clicked, this, &TfrmDetails::btnCancelClick);
     ConnectGuarded(btnRepeat, &QPushButton::clicked, this, &TfrmDetails::btnRepeatClick);
@@ -108,6 +111,7 @@ TfrmDetails::TfrmDetails(QWidget* parent) : QDialog(parent) {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(m_scroll, 1);
+    layout->addWidget(lblSeries);
     layout->addWidget(bar);
 }
 
@@ -259,7 +263,7 @@ void TfrmDetails::showSeries() {
     const QString text = SeriesText();
     lblSeries->setText(text);
     lblSeries->setToolTip(text);
-    lblSeries->adjustSize();
+    lblSeries->setVisible(!text.isEmpty());
 }
 
 void TfrmDetails::btnRepeatClick() {

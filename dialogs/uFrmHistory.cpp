@@ -16,6 +16,7 @@
 #include <QSplitter>
 #include <QTableView>
 #include <QTableWidget>
+#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -58,9 +59,17 @@ TfrmHistory::TfrmHistory(QWidget* parent) : QDialog(parent) {
                         QAbstractItemView::NoSelection, {110});
     grdFields->setFocusPolicy(Qt::NoFocus);
 
+    // The versions, and below them the choice of only the times the task was done.
+    auto* versionsPane = new QWidget;
+    auto* versionsLayout = new QVBoxLayout(versionsPane);
+    versionsLayout->setContentsMargins(0, 0, 0, 4);
+    versionsLayout->addWidget(grdVersions, 1);
+    cbDoneOnly = new QCheckBox(QStringLiteral("Done occurrences only"));
+    cbDoneOnly->setObjectName(QStringLiteral("cbDoneOnly"));
+    versionsLayout->addWidget(cbDoneOnly);
     auto* split = new QSplitter(Qt::Vertical, this);
     split->setObjectName(QStringLiteral("splVersions"));
-    split->addWidget(grdVersions);
+    split->addWidget(versionsPane);
     split->addWidget(grdFields);
     split->setChildrenCollapsible(false);
     split->setSizes({190, 290});
@@ -70,10 +79,6 @@ TfrmHistory::TfrmHistory(QWidget* parent) : QDialog(parent) {
     lblTask = frame.heading;
     btnRestore = frame.restore;
     btnClose = frame.close;
-    cbDoneOnly = new QCheckBox(QStringLiteral("Done occurrences only"), btnClose->parentWidget());
-    cbDoneOnly->setObjectName(QStringLiteral("cbDoneOnly"));
-    cbDoneOnly->move(btnClose->geometry().right() + 16, 12);
-    cbDoneOnly->adjustSize();
     ConnectGuarded(btnRestore, &QPushButton::clicked, this, &TfrmHistory::btnRestoreClick);
     ConnectGuarded(btnClose, &QPushButton::clicked, this, &TfrmHistory::btnCloseClick);
     ConnectGuarded(cbDoneOnly, &QCheckBox::clicked, this, &TfrmHistory::cbDoneOnlyClick);
