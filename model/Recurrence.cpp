@@ -3,6 +3,7 @@
 #include "base/DatesAndClock.h"
 #include "model/TaskProperties.h"
 
+#include <QHash>
 #include <QRegularExpression>
 #include <QSet>
 #include <QStringList>
@@ -243,6 +244,90 @@ bool MayHoldRule(std::string_view properties) {
     return false;
 }
 
+std::string_view Trimmed(std::string_view text) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\f' || c == '\v'; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+bool SameName(std::string_view text, std::string_view lowerName) {
+    if (text.size() != lowerName.size())
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if ((text[i] | 0x20) != lowerName[i] && text[i] != lowerName[i])
+            return false;
+    return true;
+}
+
+// A series as the bytes a row keeps say it, read as SeriesOf reads a text (the first line of
+// each name), without making texts of them: the rule's bytes and whether it counts from
+// completion. As the key of what is worked out from it, the two together.
+std::optional<QByteArray> RawSeriesKey(std::string_view properties) {
+    if (!MayHoldRule(properties))
+        return std::nullopt;
+    std::optional<std::string_view> rule;
+    std::optional<bool> fromCompletion;
+    std::size_t start = 0;
+    while (start < properties.size()) {
+        std::size_t end = properties.find_first_of("\r\n", start);
+        if (end == std::string_view::npos)
+            end = properties.size();
+        const std::string_view line = properties.substr(start, end - start);
+        start = end + 1;
+        const std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos)
+            continue;
+        const std::string_view name = Trimmed(line.substr(0, equals));
+        const std::string_view value = Trimmed(line.substr(equals + 1));
+        if (!rule && SameName(name, "rrule"))
+            rule = value;
+        else if (!fromCompletion && SameName(name, "repeat-from"))
+            fromCompletion = SameName(value, "completion");
+    }
+    if (!rule || rule->empty())
+        return std::nullopt;
+    QByteArray key(rule->data(), qsizetype(rule->size()));
+    key += fromCompletion.value_or(false) ? '\1' : '\0';
+    return key;
+}
+
+Recurrence::Series SeriesOfKey(const QByteArray& key) {
+    return {QString::fromUtf8(key.left(key.size() - 1)), key.endsWith('\1')};
+}
+
+// What a column shows and sorts on is worked out once per rule: many tasks share one, and a
+// rule is read by libical each time otherwise. A few thousand rules are kept, then forgotten.
+template <class Value>
+const Value& Remembered(QHash<QByteArray, Value>& known, const QByteArray& key,
+                        Value (*make)(const QByteArray& key)) {
+    auto it = known.constFind(key);
+    if (it == known.cend()) {
+        if (known.size() >= 4096)
+            known.clear();
+        it = known.insert(key, make(key));
+    }
+    return *it;
+}
+
+QString TextOfKey(const QByteArray& key) {
+    return Recurrence::Describe(SeriesOfKey(key));
+}
+
+std::int64_t SortKeyOfKey(const QByteArray& key) {
+    const Recurrence::Series series = SeriesOfKey(key);
+    const ParsedRule parsed(series.rule);
+    if (!parsed.isValid())
+        return std::numeric_limits<std::int64_t>::max();
+    std::int64_t seconds = PeriodSeconds(parsed->freq) * parsed->interval;
+    // Several days a week come more often than one.
+    if (parsed->freq == ICAL_WEEKLY_RECURRENCE)
+        seconds /= std::max<std::int64_t>(1, std::int64_t(ByList(parsed->by_day).size()));
+    return seconds * 2 + (series.fromCompletion ? 1 : 0);
+}
+
 } // namespace
 
 namespace Recurrence {
@@ -470,28 +555,19 @@ QString Describe(const Series& series) {
 }
 
 QString ColumnText(std::string_view properties) {
-    if (!MayHoldRule(properties))
+    const std::optional<QByteArray> key = RawSeriesKey(properties);
+    if (!key)
         return QString();
-    const std::optional<Series> series =
-        SeriesOf(QString::fromUtf8(properties.data(), qsizetype(properties.size())));
-    return series ? Describe(*series) : QString();
+    thread_local QHash<QByteArray, QString> known;
+    return Remembered(known, *key, &TextOfKey);
 }
 
 std::optional<std::int64_t> SortKey(std::string_view properties) {
-    if (!MayHoldRule(properties))
+    const std::optional<QByteArray> key = RawSeriesKey(properties);
+    if (!key)
         return std::nullopt;
-    const std::optional<Series> series =
-        SeriesOf(QString::fromUtf8(properties.data(), qsizetype(properties.size())));
-    if (!series)
-        return std::nullopt;
-    const ParsedRule parsed(series->rule);
-    if (!parsed.isValid())
-        return std::numeric_limits<std::int64_t>::max();
-    std::int64_t seconds = PeriodSeconds(parsed->freq) * parsed->interval;
-    // Several days a week come more often than one.
-    if (parsed->freq == ICAL_WEEKLY_RECURRENCE)
-        seconds /= std::max<std::int64_t>(1, std::int64_t(ByList(parsed->by_day).size()));
-    return seconds * 2 + (series->fromCompletion ? 1 : 0);
+    thread_local QHash<QByteArray, std::int64_t> known;
+    return Remembered(known, *key, &SortKeyOfKey);
 }
 
 } // namespace Recurrence

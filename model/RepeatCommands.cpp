@@ -46,6 +46,11 @@ const FieldDef& Def(const DataTable& table, const QString& name) {
 // wherever the order and the filter put the task (the done occurrence may have left the view).
 void MoveOn(DataTable& table, DataTable::RowId row, const Standing& standing, const QDate& next) {
     const QDate today = uGeneral::Today();
+    // A series only ever moves forward: past its due date, or past today when counted from then.
+    const QDate from = standing.series->fromCompletion ? today : standing.due;
+    if (!next.isValid() || (from.isValid() && next <= from))
+        throw CorvantisError(
+            QStringLiteral("The series cannot move to %1.").arg(uGeneral::FormatShortDate(next)));
     RowData values = table.versionData(std::size_t(table.currentVersionOf(row))).clone();
     const auto date = [&](const QString& name, const QDate& day) {
         if (table.hasField(name))
