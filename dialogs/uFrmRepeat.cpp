@@ -237,19 +237,25 @@ void TfrmRepeat::load(const QString& properties, const QDate& due) {
     m_loadedPattern = m_loaded ? Recurrence::PatternOf(m_loaded->rule) : std::nullopt;
     dtFirstDue->setDate(uGeneral::Today());
 
-    // A new series starts on the due date's weekday and day, as most people mean it.
+    // A new series starts on the due date's weekday and day, as most people mean it; the choices
+    // a loaded rule does not make start so too.
     const QDate day = anchor().isValid() ? anchor() : uGeneral::Today();
-    Pattern defaults;
-    defaults.weekdays = {day.dayOfWeek()};
-    defaults.monthDay = day.day();
-    defaults.month = day.month();
-    defaults.weekday = day.dayOfWeek();
-    defaults.until = day.addMonths(3);
-    defaults.count = 10;
+    Pattern shown = m_loadedPattern.value_or(Pattern());
+    if (!m_loadedPattern) {
+        shown.weekdays = {day.dayOfWeek()};
+        shown.monthDay = day.day();
+        shown.month = day.month();
+        shown.weekday = day.dayOfWeek();
+        shown.nth = day.day() + 7 > day.daysInMonth() ? -1 : (day.day() - 1) / 7 + 1;
+    }
+    if (shown.end != Pattern::Until)
+        shown.until = day.addMonths(3);
+    if (shown.end != Pattern::Count)
+        shown.count = 10;
     const QSignalBlocker block(cbFrequency);
     while (cbFrequency->count() > Custom)
         cbFrequency->removeItem(Custom);
-    setPattern(m_loadedPattern.value_or(defaults));
+    setPattern(shown);
     if (m_loaded && !m_loadedPattern) {
         cbFrequency->addItem(ChoiceTexts()[Custom]);
         cbFrequency->setCurrentIndex(Custom);
