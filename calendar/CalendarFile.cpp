@@ -1,6 +1,7 @@
 #include "calendar/CalendarFile.h"
 
 #include "base/CorvantisError.h"
+#include "calendar/RecurrenceMapping.h"
 #include "model/DataTable.h"
 #include "model/TaskRecord.h"
 
@@ -374,7 +375,9 @@ std::optional<Todo> ReadObject(const QByteArray& object, const FieldList& fields
     const QString uid = vtodo ? uidOf(vtodo) : QString();
     if (uid.isEmpty())
         return std::nullopt;
-    return Todo{uid, VTodoMapping::Read(vtodo, fields, uid)};
+    // A series another client carried on in an occurrence of its own is where that one stands.
+    const ComponentPtr moved(RecurrenceMapping::MovedOn(calendar.get(), vtodo));
+    return Todo{uid, VTodoMapping::Read(moved ? moved.get() : vtodo, fields, uid)};
 }
 
 QByteArray WithTask(const QByteArray& lastCopy, const FieldList& fields, const RowData& row,
@@ -390,7 +393,10 @@ QByteArray WithTask(const QByteArray& lastCopy, const FieldList& fields, const R
         if (!vtodo)
             throw CorvantisError(QStringLiteral("It holds no to-do."));
     }
-    const bool changed = VTodoMapping::Update(vtodo, fields, row, fallbackUid);
+    bool changed = VTodoMapping::Update(vtodo, fields, row, fallbackUid);
+    // A series moved on here leaves the occurrences other clients kept behind it to its history.
+    if (changed)
+        RecurrenceMapping::DropPassedOccurrences(calendar.get(), vtodo);
     if (!changed && !lastCopy.isEmpty())
         return QByteArray();
     return serialized(calendar.get());

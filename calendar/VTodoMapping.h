@@ -33,7 +33,9 @@ typedef struct icalcomponent_impl icalcomponent;
 // a CR LF reads back as LF, and a task and its to-do that differ only there are the same.
 //
 // The task's UID lives in a line of its Properties ("X-Corvantis-UID=<uid>"); the whole
-// Properties text also travels as X-CORVANTIS-PROPERTIES, so other lines stay as they were.
+// Properties text also travels as X-CORVANTIS-PROPERTIES, so other lines stay as they were. A
+// repeating task's "RRULE=" and "REPEAT-FROM=" lines are the to-do's RRULE and
+// X-CORVANTIS-REPEAT-FROM (calendar/RecurrenceMapping).
 namespace VTodoMapping {
 
 // The Properties line that names a task's UID.

@@ -83,9 +83,60 @@ void MoveOn(DataTable& table, DataTable::RowId row, const Standing& standing, co
     table.applyChanges({change});
 }
 
+// The day a stored row holds in a date field; none when it has none or cannot be read.
+QDate DayIn(const DataTable& table, const RowData& row, const QString& name) {
+    const int field = table.fieldIndex(name);
+    if (field < 0 || row.isNull(field))
+        return QDate();
+    try {
+        return FieldValues::toDate(Def(table, name), row, field);
+    } catch (const CorvantisError&) {
+        return QDate();
+    }
+}
+
+bool IsOpen(const DataTable& table, const RowData& row) {
+    const int field = table.fieldIndex(Status);
+    const std::string_view status = field < 0 ? std::string_view() : row.raw(field);
+    return status != "Complete" && status != "Cancelled";
+}
+
 } // namespace
 
 namespace TaskCommands {
+
+std::optional<RowData> DoneElsewhere(const DataTable& table, const RowData& before,
+                                     const RowData& after) {
+    const int properties = table.fieldIndex(Properties);
+    if (properties < 0 || !table.hasField(Status) || !IsOpen(table, before) ||
+        !IsOpen(table, after))
+        return std::nullopt;
+    const FieldDef& def = Def(table, Properties);
+    std::optional<Recurrence::Series> series =
+        Recurrence::SeriesOf(FieldValues::text(def, before, properties));
+    if (!series)
+        series = Recurrence::SeriesOf(FieldValues::text(def, after, properties));
+    const QDate was = DayIn(table, before, DueDate);
+    const QDate now = DayIn(table, after, DueDate);
+    if (!series || !was.isValid() || !now.isValid() || now <= was)
+        return std::nullopt;
+    // From its due date, a series moves on to a day of its rule; from completion, to any day.
+    if (!series->fromCompletion) {
+        const std::vector<QDate> day =
+            Recurrence::DatesAfter(series->rule, was, now.addDays(-1), 1);
+        if (day.empty() || day.front() != now)
+            return std::nullopt;
+    }
+    const QDate today = uGeneral::Today();
+    RowData done = before.clone();
+    Put(table, done, Status, FieldValues::fromText(Def(table, Status), Complete));
+    if (table.hasField(Progress))
+        Put(table, done, Progress, FieldValues::fromInteger(Def(table, Progress), 100));
+    for (const QString& field : {CompletedDate, LastActioned})
+        if (table.hasField(field))
+            Put(table, done, field, FieldValues::fromDate(Def(table, field), today));
+    return done;
+}
 
 Occurrence CompleteTask(DataTable& table, const MarkUnsaved& markUnsaved) {
     const QDate today = uGeneral::Today();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/RowData.h"
+
 #include <QDate>
 #include <QString>
 #include <QStringList>
@@ -68,6 +70,14 @@ struct RepeatSetting {
 // Writes the setting into the current task through the state-command frame (only the fields
 // that change; a setting that changes nothing stores nothing).
 void SetRepeat(DataTable& table, const MarkUnsaved& markUnsaved, const RepeatSetting& setting);
+
+// When another copy of a repeating task (a calendar's, as a sync brings it) moved its series on
+// to a later occurrence while the task here still stands open at an earlier one, the occurrence
+// that copy did: the task as it stands here (`before`, a stored row), done today. None when
+// `after` is no such move (not repeating, a due date moved by hand to a day the rule does not
+// give, a task closed on either side).
+std::optional<RowData> DoneElsewhere(const DataTable& table, const RowData& before,
+                                     const RowData& after);
 
 // Skips the current occurrence of a repeating task: it moves on as after Complete, without a
 // done occurrence. Throws CorvantisError when the task does not repeat or has no next occurrence.

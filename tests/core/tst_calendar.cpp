@@ -276,8 +276,13 @@ void TestCalendar::updateKeepsWhatItDoesNotMap_data() {
         {"category", "Category=Garden", "CATEGORIES:Garden", "CATEGORIES"},
         {"due date", "DueDate=2024-03-11", "DUE;VALUE=DATE:20240311", "DUE"},
         {"bookmark", "Bookmarked=True", "X-CORVANTIS-BOOKMARKED:TRUE", "X-CORVANTIS-BOOKMARKED"},
-        {"properties", "Properties=X-Corvantis-UID=planner-42\nmood=good",
-         "X-CORVANTIS-PROPERTIES:X-Corvantis-UID=planner-42\\nmood=good", "X-CORVANTIS-PROPERTIES"},
+        {"properties",
+         "Properties=RRULE=FREQ=WEEKLY;BYDAY=SA\nX-Corvantis-UID=planner-42\nmood=good",
+         "X-CORVANTIS-PROPERTIES:RRULE=FREQ=WEEKLY;BYDAY=SA\\nX-Corvantis-UID=planner-42\\nmood="
+         "good",
+         "X-CORVANTIS-PROPERTIES"},
+        {"repeat rule", "Properties=RRULE=FREQ=MONTHLY;BYDAY=-1FR\nX-Corvantis-UID=planner-42",
+         "RRULE:FREQ=MONTHLY;BYDAY=-1FR", "RRULE X-CORVANTIS-PROPERTIES"},
     });
 }
 
@@ -289,7 +294,8 @@ void TestCalendar::updateKeepsWhatItDoesNotMap() {
     TaskListFixture list;
     QCOMPARE(ImportBytes(list, object), QString());
     CompareFields(list, QStringLiteral("Task=Water the plants|Priority=High|Category=Home, Garden|"
-                                       "DueDate=2024-03-10|Properties=X-Corvantis-UID=planner-42"));
+                                       "DueDate=2024-03-10|Properties=RRULE=FREQ=WEEKLY;BYDAY=SA\n"
+                                       "X-Corvantis-UID=planner-42"));
     if (!edit.isEmpty()) {
         list.table.edit();
         list.write(edit);

@@ -1,3 +1,4 @@
+#include "calendar/CalendarFile.h"
 #include "core/TaskListFixture.h"
 #include "document/ListMerge.h"
 #include "document/TaskUndo.h"
@@ -8,6 +9,8 @@
 #include "model/TaskProperties.h"
 
 #include <QRandomGenerator>
+
+#include <cstring>
 
 using namespace TaskRecord;
 
@@ -46,6 +49,11 @@ private slots:
     void undoTakesBothBack();
     void repeatColumnSortsAndFilters();
     void randomSeriesOnlyGrow();
+    void seriesAsToDo_data();
+    void seriesAsToDo();
+    void occurrencesOfOtherClients();
+    void doneElsewhere_data();
+    void doneElsewhere();
 };
 
 void TestRecurrence::nextDue_data() {
@@ -410,6 +418,153 @@ void TestRecurrence::randomSeriesOnlyGrow() {
             if (count)
                 QCOMPARE(*left, *count - 1);
         }
+    }
+}
+
+namespace {
+
+// A calendar object of one to-do (and its occurrences), lines joined by "/".
+QByteArray Object(const QString& lines) {
+    QString text = QStringLiteral("BEGIN:VCALENDAR/VERSION:2.0/PRODID:-//Other//EN/") + lines +
+                   QStringLiteral("/END:VCALENDAR/");
+    return text.replace(u'/', QStringLiteral("\r\n")).toUtf8();
+}
+
+QString PropertiesOf(const TaskListFixture& list, const CalendarFile::Todo& todo) {
+    const int field = list.table.fieldIndex(Properties);
+    for (const VTodoMapping::FieldValue& value : todo.values)
+        if (value.field == field)
+            return QString::fromUtf8(value.value.bytes().data(),
+                                     qsizetype(value.value.bytes().size()));
+    return QString();
+}
+
+QString DueOf(const TaskListFixture& list, const CalendarFile::Todo& todo) {
+    const int field = list.table.fieldIndex(DueDate);
+    for (const VTodoMapping::FieldValue& value : todo.values)
+        if (value.field == field) {
+            std::int32_t day = 0;
+            std::memcpy(&day, value.value.bytes().data(), sizeof day);
+            return QDate::fromJulianDay(day).toString(Qt::ISODate);
+        }
+    return QString();
+}
+
+} // namespace
+
+// A task's series written over a to-do, and the to-do as another client may have changed it read
+// back: the rule travels as RRULE, its spelling kept while it is the same rule.
+void TestRecurrence::seriesAsToDo_data() {
+    QTest::addColumn<QString>("properties"); // the task's
+    QTest::addColumn<QString>("written");    // lines the to-do must hold, "|"-separated
+    QTest::addColumn<QString>("changed");    // "old line>new line" made there; empty: none
+    QTest::addColumn<QString>("readBack");   // the Properties read back, UID line left out
+    AddTextRows({
+        {"weekly, from completion", "A=1/RRULE=FREQ=WEEKLY;BYDAY=TH,MO/REPEAT-FROM=COMPLETION",
+         "RRULE:FREQ=WEEKLY;BYDAY=MO,TH|X-CORVANTIS-REPEAT-FROM:COMPLETION", "",
+         "A=1/RRULE=FREQ=WEEKLY;BYDAY=TH,MO/REPEAT-FROM=COMPLETION"},
+        {"spelling kept while the same rule", "RRULE=freq=daily;interval=2", "RRULE:FREQ=DAILY", "",
+         "RRULE=freq=daily;interval=2"},
+        {"COUNT counted down there", "RRULE=FREQ=DAILY;COUNT=3", "RRULE:FREQ=DAILY;COUNT=3",
+         "RRULE:FREQ=DAILY;COUNT=3>RRULE:FREQ=DAILY;COUNT=2", "RRULE=FREQ=DAILY;COUNT=2"},
+        {"rule removed there", "RRULE=FREQ=DAILY/B=2", "RRULE:FREQ=DAILY",
+         "RRULE:FREQ=DAILY>X-OTHER:1", "B=2"},
+        {"a rule libical cannot read stays in Properties only", "RRULE=FREQ=SOMETIMES", "", "",
+         "RRULE=FREQ=SOMETIMES"},
+    });
+}
+
+void TestRecurrence::seriesAsToDo() {
+    QFETCH(QString, properties);
+    QFETCH(QString, written);
+    QFETCH(QString, changed);
+    QFETCH(QString, readBack);
+    TaskListFixture list;
+    list.add(QStringLiteral("Task=t|DueDate=2025-03-10|Properties=") + Lines(properties) +
+             QStringLiteral("\nX-Corvantis-UID=series-1"));
+    const auto row = [&] { return list.table.rowData(list.table.currentRow()).clone(); };
+    QByteArray object = CalendarFile::WithTask({}, list.table.fields(), row(), QString());
+    const QString text = QString::fromUtf8(object).remove(QStringLiteral("\r\n "));
+    for (const QString& line : written.split(u'|', Qt::SkipEmptyParts))
+        QVERIFY2(text.contains(line), qPrintable(text));
+    if (written.isEmpty())
+        QVERIFY(!text.contains(QLatin1String("\r\nRRULE")));
+    QVERIFY(CalendarFile::WithTask(object, list.table.fields(), row(), QString()).isEmpty());
+    if (!changed.isEmpty())
+        object.replace(changed.section(u'>', 0, 0).toUtf8(), changed.section(u'>', 1).toUtf8());
+    const std::optional<CalendarFile::Todo> todo =
+        CalendarFile::ReadObject(object, list.table.fields());
+    QVERIFY(todo);
+    QCOMPARE(PropertiesOf(list, *todo),
+             Lines(readBack) + QStringLiteral("\nX-Corvantis-UID=series-1"));
+}
+
+// python3-caldav's "thisandfuture" completion, as it leaves an object: the occurrence done and
+// the one that carries the series on are no tasks; the series reads as moved on to the second,
+// and once the task here moves past them, its next write leaves them behind.
+void TestRecurrence::occurrencesOfOtherClients() {
+    const QByteArray object = Object(QStringLiteral(
+        "BEGIN:VTODO/UID:s/SUMMARY:water/DTSTART:20250310T090000/DUE:20250310T170000/"
+        "RRULE:FREQ=WEEKLY;BYDAY=MO/STATUS:NEEDS-ACTION/END:VTODO/"
+        "BEGIN:VTODO/UID:s/SUMMARY:water/DTSTART:20250310T090000/DUE:20250310T170000/"
+        "RECURRENCE-ID:20250310T090000/STATUS:COMPLETED/COMPLETED:20250312T120000Z/END:VTODO/"
+        "BEGIN:VTODO/UID:s/SUMMARY:water/DTSTART:20250317T090000/DUE:20250317T170000/"
+        "RECURRENCE-ID;RANGE=THISANDFUTURE:20250317T090000/STATUS:NEEDS-ACTION/END:VTODO"));
+    TaskListFixture list;
+    QCOMPARE(CalendarFile::Read(object, list.table.fields()).size(), std::size_t(1));
+    const std::optional<CalendarFile::Todo> todo =
+        CalendarFile::ReadObject(object, list.table.fields());
+    QVERIFY(todo);
+    QCOMPARE(DueOf(list, *todo), QStringLiteral("2025-03-17"));
+
+    list.add(QStringLiteral("Task=water|DueDate=2025-03-24|StartDate=2025-03-24|"
+                            "Properties=RRULE=FREQ=WEEKLY;BYDAY=MO\nX-Corvantis-UID=s"));
+    const QByteArray written = CalendarFile::WithTask(
+        object, list.table.fields(), list.table.rowData(list.table.currentRow()), QString());
+    QCOMPARE(written.count("RECURRENCE-ID"), 0);
+    QCOMPARE(written.count("BEGIN:VTODO"), 1);
+}
+
+void TestRecurrence::doneElsewhere_data() {
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<bool>("done");
+    const auto row = [](const char* name, const char* before, const char* after, bool done) {
+        QTest::newRow(name) << QString::fromLatin1(before) << QString::fromLatin1(after) << done;
+    };
+    const char* weekly =
+        "Task=w|Status=In progress|DueDate=2025-03-10|Properties=RRULE=FREQ=WEEKLY";
+    row("moved to the next occurrence", weekly, "DueDate=2025-03-17|Status=Not Started", true);
+    row("moved past two occurrences", weekly, "DueDate=2025-03-24", true);
+    row("moved by hand to another day", weekly, "DueDate=2025-03-19", false);
+    row("moved back", weekly, "DueDate=2025-03-03", false);
+    row("completed there as a one-off", weekly, "DueDate=2025-03-17|Status=Complete", false);
+    row("from completion: any later day",
+        "Task=w|DueDate=2025-03-10|Properties=RRULE=FREQ=WEEKLY\nREPEAT-FROM=COMPLETION",
+        "DueDate=2025-03-19", true);
+    row("not repeating", "Task=w|DueDate=2025-03-10", "DueDate=2025-03-17", false);
+}
+
+void TestRecurrence::doneElsewhere() {
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    QFETCH(bool, done);
+    TaskListFixture list;
+    list.add(before);
+    const RowData was = list.table.rowData(list.table.currentRow()).clone();
+    list.table.edit();
+    list.write(after);
+    const RowData now = list.table.currentData().clone();
+    list.table.cancel();
+    const std::optional<RowData> occurrence = TaskCommands::DoneElsewhere(list.table, was, now);
+    QCOMPARE(occurrence.has_value(), done);
+    if (occurrence) {
+        const auto text = [&](const QString& field) {
+            return list.table.textOf(*occurrence, list.table.fieldIndex(field));
+        };
+        QCOMPARE(text(Status) + u'|' + text(Progress) + u'|' + text(DueDate) + u'|' +
+                     text(CompletedDate),
+                 QStringLiteral("Complete|100|3/10/2025|3/12/2025"));
     }
 }
 
