@@ -373,7 +373,8 @@ std::optional<Todo> ReadObject(const QByteArray& object, const FieldList& fields
     icalcomponent* vtodo = nullptr;
     const ComponentPtr calendar = parsedObject(object, vtodo);
     const QString uid = vtodo ? uidOf(vtodo) : QString();
-    if (uid.isEmpty())
+    if (uid.isEmpty() ||
+        RecurrenceMapping::IsCopiedOccurrence(vtodo, VTodoMapping::WrittenProperties(vtodo)))
         return std::nullopt;
     // A series another client carried on in an occurrence of its own is where that one stands.
     const ComponentPtr moved(RecurrenceMapping::MovedOn(calendar.get(), vtodo));

@@ -1,5 +1,6 @@
 #include "calendar/RecurrenceMapping.h"
 
+#include "calendar/VTodoMapping.h"
 #include "model/Recurrence.h"
 #include "model/TaskProperties.h"
 
@@ -197,6 +198,16 @@ icalcomponent* MovedOn(const icalcomponent* calendar, const icalcomponent* maste
             icalcomponent_add_property(moved, icalproperty_new_clone(p));
     }
     return moved;
+}
+
+bool IsCopiedOccurrence(const icalcomponent* vtodo, const QString& properties) {
+    auto* component = const_cast<icalcomponent*>(vtodo);
+    if (icalcomponent_get_status(component) != ICAL_STATUS_COMPLETED || RuleOf(vtodo))
+        return false;
+    const std::optional<Recurrence::Series> series = Recurrence::SeriesOf(properties);
+    const QString seriesUid = VTodoMapping::UidOf(properties);
+    return series && Recurrence::IsValid(series->rule) && !seriesUid.isEmpty() &&
+           seriesUid != Utf8(icalcomponent_get_uid(component));
 }
 
 bool DropPassedOccurrences(icalcomponent* calendar, const icalcomponent* master) {

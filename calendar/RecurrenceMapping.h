@@ -31,6 +31,12 @@ bool WriteSeries(icalcomponent* vtodo, const QString& properties);
 // master (the caller frees it), or nullptr when none does.
 icalcomponent* MovedOn(const icalcomponent* calendar, const icalcomponent* master);
 
+// Whether a to-do is an occurrence another client copied out of a series as a to-do of its own
+// when it completed it (python3-caldav does by default): done, without a rule, its Properties
+// text (as X-CORVANTIS-PROPERTIES carried it) holding the series' rule under the series' UID,
+// not the to-do's. The series holds that occurrence in its history already.
+bool IsCopiedOccurrence(const icalcomponent* vtodo, const QString& properties);
+
 // Removes the occurrences of the object that start before the master to-do does (done or moved
 // past; the task's history keeps them). Returns whether any was removed.
 bool DropPassedOccurrences(icalcomponent* calendar, const icalcomponent* master);

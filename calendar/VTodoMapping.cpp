@@ -593,6 +593,10 @@ QString UidOf(const QString& properties) {
     return value ? properties.mid(value->first, value->second - value->first).trimmed() : QString();
 }
 
+QString WrittenProperties(const icalcomponent* vtodo) {
+    return textIn(vtodo, PropertiesSlot);
+}
+
 QString WithUid(const QString& properties, const QString& uid) {
     if (const auto value = uidValueIn(properties)) {
         if (properties.mid(value->first, value->second - value->first) == uid)
