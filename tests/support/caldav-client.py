@@ -47,7 +47,8 @@ def main(url, user, password, command, *args):
     elif command == "complete":
         summary, mode = args
         for todo in todos:
-            if str(todo.icalendar_component.get("SUMMARY", "")) == summary:
+            vtodo = todo.icalendar_component
+            if str(vtodo.get("SUMMARY", "")) == summary and "RRULE" in vtodo:
                 todo.complete(handle_rrule=True, rrule_mode=mode)
                 return 0
         print("no task " + summary, file=sys.stderr)
