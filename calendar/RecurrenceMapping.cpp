@@ -8,6 +8,7 @@
 
 #include <libical/ical.h>
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -133,8 +134,8 @@ QString WithSeriesOf(const icalcomponent* vtodo, const QString& properties) {
     return text;
 }
 
-bool WriteSeries(icalcomponent* vtodo, const QString& properties) {
-    bool changed = false;
+bool WriteSeries(icalcomponent* vtodo, const QString& properties, QList<QByteArray>* changed) {
+    bool ruleChanged = false;
     const std::optional<Recurrence::Series> series = Recurrence::SeriesOf(properties);
     icalrecurrencetype wanted = Parsed(series ? series->rule : QString());
     icalproperty* given = RuleOf(vtodo);
@@ -142,15 +143,17 @@ bool WriteSeries(icalcomponent* vtodo, const QString& properties) {
     if (wanted.freq == ICAL_NO_RECURRENCE) {
         for (icalproperty* p = given; p; p = RuleOf(vtodo)) {
             Remove(vtodo, p);
-            changed = true;
+            ruleChanged = true;
         }
     } else if (!given || Canonical(icalproperty_get_rrule(given)) != Canonical(wanted)) {
         for (icalproperty* p = given; p; p = RuleOf(vtodo))
             Remove(vtodo, p);
         icalcomponent_add_property(vtodo, icalproperty_new_rrule(wanted));
-        changed = true;
+        ruleChanged = true;
     }
     Free(wanted);
+    if (ruleChanged && changed)
+        changed->append(QByteArrayLiteral("RRULE"));
 
     const bool fromCompletion = series && series->fromCompletion;
     const std::vector<icalproperty*> from = RepeatFromOf(vtodo);
@@ -165,39 +168,78 @@ bool WriteSeries(icalcomponent* vtodo, const QString& properties) {
             icalproperty_set_x_name(property, RepeatFromName);
             icalcomponent_add_property(vtodo, property);
         }
-        changed = true;
+        if (changed)
+            changed->append(QByteArray(RepeatFromName));
+        return true;
     }
-    return changed;
+    return ruleChanged;
 }
+
+namespace {
+
+// A copy of the master to-do with its DUE and DTSTART moved on by whole days.
+icalcomponent* MovedBy(const icalcomponent* master, int days) {
+    icalcomponent* moved = icalcomponent_new_clone(const_cast<icalcomponent*>(master));
+    if (icalcomponent_get_first_property(moved, ICAL_DUE_PROPERTY)) {
+        icaltimetype due = icalcomponent_get_due(moved);
+        icaltime_adjust(&due, days, 0, 0, 0);
+        icalcomponent_set_due(moved, due);
+    }
+    if (icalcomponent_get_first_property(moved, ICAL_DTSTART_PROPERTY)) {
+        icaltimetype start = icalcomponent_get_dtstart(moved);
+        icaltime_adjust(&start, days, 0, 0, 0);
+        icalcomponent_set_dtstart(moved, start);
+    }
+    return moved;
+}
+
+} // namespace
 
 icalcomponent* MovedOn(const icalcomponent* calendar, const icalcomponent* master) {
     const QDate start = StartOf(master);
     const icalcomponent* latest = nullptr;
     QDate latestDay;
+    QDate doneDay; // the latest occurrence done there, from where the series stands on
     for (icalcomponent* occurrence : OccurrencesOf(calendar, master)) {
         const icalproperty_status status = icalcomponent_get_status(occurrence);
-        if (status == ICAL_STATUS_COMPLETED || status == ICAL_STATUS_CANCELLED)
-            continue;
         const QDate day = DayOf(icalcomponent_get_recurrenceid(occurrence));
-        if (day.isValid() && (!start.isValid() || day > start) &&
-            (!latestDay.isValid() || day > latestDay)) {
+        if (!day.isValid() || status == ICAL_STATUS_CANCELLED)
+            continue;
+        if (status == ICAL_STATUS_COMPLETED) {
+            if (start.isValid() && day >= start && (!doneDay.isValid() || day > doneDay))
+                doneDay = day;
+        } else if ((!start.isValid() || day > start) && (!latestDay.isValid() || day > latestDay)) {
             latest = occurrence;
             latestDay = day;
         }
     }
-    if (!latest)
-        return nullptr;
-    icalcomponent* moved = icalcomponent_new_clone(const_cast<icalcomponent*>(master));
-    for (const icalproperty_kind kind :
-         {ICAL_DUE_PROPERTY, ICAL_DTSTART_PROPERTY, ICAL_DURATION_PROPERTY}) {
-        while (icalproperty* p = icalcomponent_get_first_property(moved, kind))
-            Remove(moved, p);
-        auto* from = const_cast<icalcomponent*>(latest);
-        for (icalproperty* p = icalcomponent_get_first_property(from, kind); p;
-             p = icalcomponent_get_next_property(from, kind))
-            icalcomponent_add_property(moved, icalproperty_new_clone(p));
+    if (latest && (!doneDay.isValid() || latestDay > doneDay)) {
+        icalcomponent* moved = icalcomponent_new_clone(const_cast<icalcomponent*>(master));
+        for (const icalproperty_kind kind :
+             {ICAL_DUE_PROPERTY, ICAL_DTSTART_PROPERTY, ICAL_DURATION_PROPERTY}) {
+            while (icalproperty* p = icalcomponent_get_first_property(moved, kind))
+                Remove(moved, p);
+            auto* from = const_cast<icalcomponent*>(latest);
+            for (icalproperty* p = icalcomponent_get_first_property(from, kind); p;
+                 p = icalcomponent_get_next_property(from, kind))
+                icalcomponent_add_property(moved, icalproperty_new_clone(p));
+        }
+        return moved;
     }
-    return moved;
+    // Done there, but carried on to a day before the one done (a client that counts the next
+    // date from the moment of completion, on a series done ahead of time here): the series moves
+    // on by its own rule instead, so the occurrence done is not lost.
+    const icalproperty* rule = RuleOf(master);
+    if (!doneDay.isValid() || !rule)
+        return nullptr;
+    // The series here stands at the due date: the rule runs from there.
+    auto* component = const_cast<icalcomponent*>(master);
+    const QDate due = icalcomponent_get_first_property(component, ICAL_DUE_PROPERTY)
+                          ? DayOf(icalcomponent_get_due(component))
+                          : start;
+    const std::vector<QDate> next = Recurrence::DatesAfter(Canonical(icalproperty_get_rrule(rule)),
+                                                           due, std::max(due, doneDay), 1);
+    return next.empty() ? nullptr : MovedBy(master, int(due.daysTo(next.front())));
 }
 
 bool IsCopiedOccurrence(const icalcomponent* vtodo, const QString& properties) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 
 typedef struct icalcomponent_impl icalcomponent;
@@ -23,8 +25,10 @@ namespace RecurrenceMapping {
 QString WithSeriesOf(const icalcomponent* vtodo, const QString& properties);
 
 // Writes the series of a task's Properties over the to-do: its RRULE (left as another client
-// wrote it while it is the same rule) and X-CORVANTIS-REPEAT-FROM. Returns whether it changed.
-bool WriteSeries(icalcomponent* vtodo, const QString& properties);
+// wrote it while it is the same rule) and X-CORVANTIS-REPEAT-FROM. Returns whether it changed;
+// changed, when given, gets the names of the properties rewritten or removed.
+bool WriteSeries(icalcomponent* vtodo, const QString& properties,
+                 QList<QByteArray>* changed = nullptr);
 
 // The series of a calendar object moved on by the occurrences other clients added: a copy of the
 // master to-do with the DUE and DTSTART of the latest open occurrence that starts after the

@@ -58,6 +58,7 @@ TfrmHistory::TfrmHistory(QWidget* parent) : QDialog(parent) {
     VersionTable::setUp(grdFields, QStringLiteral("grdFields"), grdFields->model(),
                         QAbstractItemView::NoSelection, {110});
     grdFields->setFocusPolicy(Qt::NoFocus);
+    grdFields->setAccessibleName(QStringLiteral("Fields of the version"));
 
     // The versions, and below them the choice of only the times the task was done.
     auto* versionsPane = new QWidget;

@@ -75,10 +75,11 @@ SyncedList::Values DocumentSync::valuesOf(const RowData& row) const {
             text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
             text.replace(u'\r', u'\n');
         }
+        if (VTodoMapping::IsPrivate(def.name, text))
+            text.clear(); // not published: the server holds nothing for it
+        // A to-do without STATUS reads as Not Started; one without PRIORITY as none, as here.
         if (text.isEmpty() && named(def, TaskRecord::Status))
             text = TaskRecord::NotStarted;
-        else if (text.isEmpty() && named(def, TaskRecord::Priority))
-            text = TaskRecord::Normal;
         values.append(text);
     }
     return values;
@@ -86,9 +87,14 @@ SyncedList::Values DocumentSync::valuesOf(const RowData& row) const {
 
 RowData DocumentSync::withValue(const RowData& row, int field, const QString& text) const {
     const FieldDef& def = table().fields()[std::size_t(field)];
+    // A memo keeps its lines as the list keeps them: CR LF between them.
+    QString lines = text;
+    if (def.kind == FieldKind::Memo)
+        lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+            .replace(u'\n', QStringLiteral("\r\n"));
     const FieldValues::Stored stored =
         isDay(def) ? FieldValues::fromDate(def, QDate::fromString(text, Qt::ISODate))
-                   : FieldValues::fromText(def, text);
+                   : FieldValues::fromText(def, lines);
     const std::string_view bytes = stored.bytes();
     return row.withField(field, stored.isNull() ? nullptr : &bytes);
 }

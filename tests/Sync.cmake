@@ -13,6 +13,9 @@ add_test(NAME tst_syncpassword
 set_tests_properties(tst_syncpassword PROPERTIES TIMEOUT 120)
 # Two copies of a list synced through each server.
 corvantis_test(tst_caldavsync core)
+# Other clients' tasks through the sync and back: real servers, python3-caldav, vdirsyncer and
+# todoman.
+corvantis_test(tst_syncfidelity core)
 # A list synced through the real windows, with a keyring of its own.
 add_executable(tst_syncwindow gui/tst_syncwindow.cpp)
 target_link_libraries(tst_syncwindow PRIVATE corvantis_testsupport)

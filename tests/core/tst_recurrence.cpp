@@ -51,6 +51,7 @@ private slots:
     void randomSeriesOnlyGrow();
     void seriesAsToDo_data();
     void seriesAsToDo();
+    void occurrencesOfOtherClients_data();
     void occurrencesOfOtherClients();
     void doneElsewhere_data();
     void doneElsewhere();
@@ -495,29 +496,56 @@ void TestRecurrence::seriesAsToDo() {
     const std::optional<CalendarFile::Todo> todo =
         CalendarFile::ReadObject(object, list.table.fields());
     QVERIFY(todo);
-    QCOMPARE(PropertiesOf(list, *todo),
+    // A memo reads with the list's own line breaks.
+    QCOMPARE(PropertiesOf(list, *todo).replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
              Lines(readBack) + QStringLiteral("\nX-Corvantis-UID=series-1"));
 }
 
-// python3-caldav's "thisandfuture" completion, as it leaves an object: the occurrence done and
-// the one that carries the series on are no tasks; the series reads as moved on to the second,
-// and once the task here moves past them, its next write leaves them behind.
+// Occurrences other clients add to a series' object when they complete one: the series reads as
+// moved on (to the open occurrence that carries it on, or else by its rule past the one done),
+// the occurrences are no tasks, and once the task here moves past them its next write leaves
+// them behind.
+void TestRecurrence::occurrencesOfOtherClients_data() {
+    QTest::addColumn<QString>("master");      // DTSTART and DUE day of the series' to-do
+    QTest::addColumn<QString>("occurrences"); // "day STATUS [THISANDFUTURE]", ","-separated
+    QTest::addColumn<QString>("due");         // the series read, as a date
+    AddTextRows({
+        {"done and carried on", "20250310",
+         "20250310 COMPLETED,20250317 NEEDS-ACTION THISANDFUTURE", "2025-03-17"},
+        {"only the one done", "20250310", "20250310 COMPLETED", "2025-03-17"},
+        {"carried on to a day before the one done", "20250324",
+         "20250324 COMPLETED,20250317 NEEDS-ACTION THISANDFUTURE", "2025-03-31"},
+        {"an occurrence done before the series stands", "20250310", "20250303 COMPLETED",
+         "2025-03-10"},
+    });
+}
+
 void TestRecurrence::occurrencesOfOtherClients() {
-    const QByteArray object = Object(QStringLiteral(
-        "BEGIN:VTODO/UID:s/SUMMARY:water/DTSTART:20250310T090000/DUE:20250310T170000/"
-        "RRULE:FREQ=WEEKLY;BYDAY=MO/STATUS:NEEDS-ACTION/END:VTODO/"
-        "BEGIN:VTODO/UID:s/SUMMARY:water/DTSTART:20250310T090000/DUE:20250310T170000/"
-        "RECURRENCE-ID:20250310T090000/STATUS:COMPLETED/COMPLETED:20250312T120000Z/END:VTODO/"
-        "BEGIN:VTODO/UID:s/SUMMARY:water/DTSTART:20250317T090000/DUE:20250317T170000/"
-        "RECURRENCE-ID;RANGE=THISANDFUTURE:20250317T090000/STATUS:NEEDS-ACTION/END:VTODO"));
+    QFETCH(QString, master);
+    QFETCH(QString, occurrences);
+    QFETCH(QString, due);
+    const auto todo = [](const QString& day, const QString& extra) {
+        return QStringLiteral("BEGIN:VTODO/UID:s/SUMMARY:water/DTSTART:%1T090000/DUE:%1T170000/%2/"
+                              "END:VTODO/")
+            .arg(day, extra);
+    };
+    QString lines = todo(master, QStringLiteral("RRULE:FREQ=WEEKLY;BYDAY=MO"));
+    for (const QString& occurrence : occurrences.split(u',')) {
+        const QStringList words = occurrence.split(u' ');
+        lines += todo(words[0],
+                      QStringLiteral("RECURRENCE-ID%1:%2T090000/STATUS:%3")
+                          .arg(words.size() > 2 ? QStringLiteral(";RANGE=") + words[2] : QString(),
+                               words[0], words[1]));
+    }
+    const QByteArray object = Object(lines.chopped(1));
     TaskListFixture list;
     QCOMPARE(CalendarFile::Read(object, list.table.fields()).size(), std::size_t(1));
-    const std::optional<CalendarFile::Todo> todo =
+    const std::optional<CalendarFile::Todo> read =
         CalendarFile::ReadObject(object, list.table.fields());
-    QVERIFY(todo);
-    QCOMPARE(DueOf(list, *todo), QStringLiteral("2025-03-17"));
+    QVERIFY(read);
+    QCOMPARE(DueOf(list, *read), due);
 
-    list.add(QStringLiteral("Task=water|DueDate=2025-03-24|StartDate=2025-03-24|"
+    list.add(QStringLiteral("Task=water|DueDate=2025-04-07|StartDate=2025-04-07|"
                             "Properties=RRULE=FREQ=WEEKLY;BYDAY=MO\nX-Corvantis-UID=s"));
     const QByteArray written = CalendarFile::WithTask(
         object, list.table.fields(), list.table.rowData(list.table.currentRow()), QString());
