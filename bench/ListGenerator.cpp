@@ -98,10 +98,21 @@ const char* const Priorities[] = {"Normal", "High", "Urgent", "Low"};
 const char* const Difficulties[] = {"Easy", "Moderate", "Hard", "Normal"};
 
 // The current values of one task; an edit changes some of them and stores a new version.
+const char* const Rules[] = {
+    "FREQ=DAILY",
+    "FREQ=WEEKLY;BYDAY=MO,TH",
+    "FREQ=WEEKLY;BYDAY=MO,TU,WE,TH,FR",
+    "FREQ=WEEKLY;INTERVAL=2",
+    "FREQ=MONTHLY;BYDAY=-1FR;COUNT=12",
+    "FREQ=MONTHLY;BYMONTHDAY=15",
+    "FREQ=YEARLY;UNTIL=20301231",
+    "FREQ=DAILY;INTERVAL=3\r\nREPEAT-FROM=COMPLETION",
+};
+
 struct Task {
     std::int32_t id = 0;
     std::string task, status, priority, difficulty, assignedTo, comments, owner, details, category,
-        relatedFile, linkedList, url;
+        relatedFile, linkedList, properties, url;
     std::int32_t progress = 0, created = 0, completed = -1, lastActioned = -1, start = -1, due = -1,
                  time = -1, parent = -1, group = -1, points = -1;
     bool bookmarked = false;
@@ -110,7 +121,7 @@ struct Task {
 
 class Generator {
 public:
-    explicit Generator(quint32 seed) : m_rng(seed) {}
+    Generator(quint32 seed, int repeatEvery) : m_rng(seed), m_repeatEvery(repeatEvery) {}
 
     void run(DataTable& table, int count);
 
@@ -184,6 +195,12 @@ private:
             t.group = pick(10);
         if (chance(20))
             t.points = pick(100);
+        // Drawn only for these tasks: without them a seed makes the list it always made.
+        if (m_repeatEvery > 0 && id % m_repeatEvery == 0) {
+            t.properties = std::string("RRULE=") + Rules[pick(int(std::size(Rules)))];
+            if (t.due < 0)
+                t.due = day + pick(30);
+        }
     }
 
     void edit(Task& t, std::int32_t day) {
@@ -216,7 +233,8 @@ private:
             {1, &Task::task},         {2, &Task::status},      {3, &Task::priority},
             {5, &Task::difficulty},   {13, &Task::assignedTo}, {16, &Task::comments},
             {17, &Task::owner},       {18, &Task::details},    {19, &Task::category},
-            {20, &Task::relatedFile}, {21, &Task::linkedList}, {24, &Task::url},
+            {20, &Task::relatedFile}, {21, &Task::linkedList}, {22, &Task::properties},
+            {24, &Task::url},
         };
         static const std::pair<int, std::int32_t Task::*> numbers[] = {
             {0, &Task::id},        {4, &Task::progress},     {6, &Task::created},
@@ -236,6 +254,7 @@ private:
     }
 
     QRandomGenerator m_rng;
+    int m_repeatEvery;
     RowBuilder m_builder{25};
 };
 
@@ -303,8 +322,8 @@ void Generator::run(DataTable& table, int count) {
 
 namespace ListGenerator {
 
-void Generate(DataTable& table, int tasks, quint32 seed) {
-    Generator(seed).run(table, tasks);
+void Generate(DataTable& table, int tasks, quint32 seed, int repeatEvery) {
+    Generator(seed, repeatEvery).run(table, tasks);
 }
 
 } // namespace ListGenerator

@@ -11,7 +11,9 @@ class DataTable;
 // details, file paths and web addresses.
 namespace ListGenerator {
 
-// Makes `table` such a list of `tasks` tasks, as if loaded from its file (ID read-only).
-void Generate(DataTable& table, int tasks, quint32 seed = 1);
+// Makes `table` such a list of `tasks` tasks, as if loaded from its file (ID read-only). With
+// `repeatEvery` above 0, every task whose ID it divides repeats: a recurrence rule in its
+// Properties (daily to yearly, some with an end, some counted from completion) and a due date.
+void Generate(DataTable& table, int tasks, quint32 seed = 1, int repeatEvery = 0);
 
 } // namespace ListGenerator

@@ -44,7 +44,9 @@ typedef struct icalcomponent_impl icalcomponent;
 // user's word: it is not published (written as nothing, compared as empty).
 //
 // The task's UID lives in a line of its Properties ("X-Corvantis-UID=<uid>"); the whole
-// Properties text also travels as X-CORVANTIS-PROPERTIES, so other lines stay as they were.
+// Properties text also travels as X-CORVANTIS-PROPERTIES, so other lines stay as they were. A
+// repeating task's "RRULE=" and "REPEAT-FROM=" lines are the to-do's RRULE and
+// X-CORVANTIS-REPEAT-FROM (calendar/RecurrenceMapping).
 namespace VTodoMapping {
 
 // The Properties line that names a task's UID.
@@ -55,6 +57,9 @@ QString UidOf(const QString& properties);
 // The Properties text naming uid: the UID line's value replaced, or a line added at the end in
 // the text's own line breaks; every other character stays as it was.
 QString WithUid(const QString& properties, const QString& uid);
+// The Properties text a to-do carries as it was written (X-CORVANTIS-PROPERTIES), without the
+// to-do's own series and UID put in.
+QString WrittenProperties(const icalcomponent* vtodo);
 // A UID derived from a list's identity (its file's absolute name) and a task's ID: the same
 // task of the same list gets the same UID every time. An empty identity gives a random UID.
 QString DerivedUid(const QString& listIdentity, std::int32_t id);

@@ -7,12 +7,14 @@
 #include "document/TaskUndo.h"
 #include "model/FieldValues.h"
 #include "model/RowData.h"
+#include "model/TaskCommands.h"
 #include "model/TaskHistory.h"
 #include "model/TaskRecord.h"
 
 #include <QHash>
 
 #include <algorithm>
+#include <deque>
 
 namespace {
 
@@ -358,6 +360,21 @@ std::vector<SyncedList::Key> DocumentSync::apply(const std::vector<Change>& chan
     }
     if (made.empty())
         return {};
+    // A series another client moved on leaves the occurrence it did in the task's history here,
+    // as Complete here would.
+    std::deque<RowData> done;
+    for (std::size_t i = 0; i < made.size(); ++i) {
+        if (made[i].kind != DataTable::RowChange::Store)
+            continue;
+        std::optional<RowData> occurrence =
+            TaskCommands::DoneElsewhere(list, list.rowData(made[i].row), *made[i].values);
+        if (!occurrence)
+            continue;
+        done.push_back(std::move(*occurrence));
+        made.insert(made.begin() + std::ptrdiff_t(i),
+                    {DataTable::RowChange::Store, made[i].row, 0, &done.back(), false});
+        ++i;
+    }
 
     const TaskUndo::Step step(*m_document.undo(), QStringLiteral("Sync"));
     std::vector<DataTable::RowId> added;

@@ -5,6 +5,7 @@
 #include "document/ListMergeHistory.h"
 #include "document/TaskUids.h"
 #include "model/FieldValues.h"
+#include "model/TaskProperties.h"
 #include "model/TaskRecord.h"
 
 #include <QFileInfo>
@@ -442,7 +443,8 @@ private:
     void mergeBoth(const Track& track, const RowData& base, const RowData& ours,
                    const RowData& theirs) {
         RowData theirsHere = withIdOf(theirs, ours, m_id);
-        TaskMerge merged = MergeTask(withIdOf(base, ours, m_id), ours, theirsHere, m_later);
+        TaskMerge merged = MergeTask(withIdOf(base, ours, m_id), ours, theirsHere, m_later,
+                                     PropertiesField(m_fields));
         const std::vector<MergeConflict> lines =
             FieldConflicts(m_fields, base, ours, theirsHere, merged.conflicts);
         for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -527,10 +529,22 @@ bool SameValues(const RowData& a, const RowData& b) {
     return true;
 }
 
-TaskMerge MergeTask(const RowData& base, const RowData& mine, const RowData& theirs, int later) {
+int PropertiesField(const FieldList& fields) {
+    for (std::size_t f = 0; f < fields.size(); ++f)
+        if (fields[f].name.compare(TaskRecord::Properties, Qt::CaseInsensitive) == 0)
+            return fields[f].isText() ? static_cast<int>(f) : -1;
+    return -1;
+}
+
+TaskMerge MergeTask(const RowData& base, const RowData& mine, const RowData& theirs, int later,
+                    int propertiesField) {
     TaskMerge result;
     const int count = mine.fieldCount();
     RowBuilder builder(count);
+    const auto text = [](const RowData& row, int f) {
+        const std::string_view bytes = row.raw(f);
+        return QString::fromUtf8(bytes.data(), qsizetype(bytes.size()));
+    };
     for (int f = 0; f < count; ++f) {
         const RowData* from = &mine;
         switch (MergeField(!sameField(mine, base, f), !sameField(theirs, base, f),
@@ -546,6 +560,13 @@ TaskMerge MergeTask(const RowData& base, const RowData& mine, const RowData& the
                 if (mine.isNull(f) || (!theirs.isNull(f) && theirs.int32(f) > mine.int32(f)))
                     from = &theirs;
                 break;
+            }
+            if (f == propertiesField) {
+                if (const std::optional<QString> lines =
+                        TaskProperties::Merge(text(base, f), text(mine, f), text(theirs, f))) {
+                    builder.setBytes(f, lines->toUtf8().toStdString());
+                    continue;
+                }
             }
             result.conflicts.push_back(f);
             break;

@@ -37,9 +37,13 @@ struct TaskMerge {
     std::vector<int> conflicts;
 };
 // `later`: a field whose later value stands where both sides changed it (the day a task was
-// last acted on, which commands stamp), instead of a conflict.
-TaskMerge MergeTask(const RowData& base, const RowData& mine, const RowData& theirs,
-                    int later = -1);
+// last acted on, which commands stamp), instead of a conflict. The text field `propertiesField`
+// (none: -1) that both sides changed is merged line by line, keyed by name
+// (TaskProperties::Merge): it conflicts only where one name changed differently.
+TaskMerge MergeTask(const RowData& base, const RowData& mine, const RowData& theirs, int later = -1,
+                    int propertiesField = -1);
+// The Properties field of a list with these fields; -1 when it has none that holds text.
+int PropertiesField(const FieldList& fields);
 // Whether two rows hold the same value in every field (however their bytes are laid out).
 bool SameValues(const RowData& a, const RowData& b);
 // The conflict lines of a merged task, one per conflicting field, as the conflicts window shows

@@ -327,7 +327,28 @@ bool DataTable::isNull(const QString& field) const {
 }
 
 QString DataTable::asString(const QString& field) const {
+    requireActive();
+    if (const int derived = derivedIndex(field); derived >= 0)
+        return derivedTextOf(currentData(), derived);
     return textOf(currentData(), checkedField(field));
+}
+
+int DataTable::derivedIndex(const QString& name) const {
+    if (fieldIndex(name) >= 0)
+        return -1;
+    for (std::size_t d = 0; d < m_derived.size(); ++d)
+        if (m_derived[d].name.compare(name, Qt::CaseInsensitive) == 0 &&
+            fieldIndex(m_derived[d].source) >= 0)
+            return static_cast<int>(d);
+    return -1;
+}
+
+QString DataTable::derivedTextOf(const RowData& row, int derived) const {
+    const DerivedField& field = m_derived[static_cast<std::size_t>(derived)];
+    const int source = fieldIndex(field.source);
+    if (source < 0 || row.isNull(source) || !field.text)
+        return QString();
+    return field.text(row.raw(source));
 }
 
 QString DataTable::displayText(const QString& field) const {

@@ -76,6 +76,14 @@ public:
     // --- structure ---------------------------------------------------------------------------
     void setIndexDefs(IndexList indexes);
     const IndexList& indexDefs() const { return m_indexDefs; }
+    // Values worked out from a stored field: shown, sorted (an index may name one) and filtered
+    // on by name like fields, never stored.
+    void setDerivedFields(DerivedFieldList derived) { m_derived = std::move(derived); }
+    const DerivedFieldList& derivedFields() const { return m_derived; }
+    // The derived field of that name whose source the table has (case ignored); -1: none, or a
+    // stored field has that name.
+    int derivedIndex(const QString& name) const;
+    QString derivedTextOf(const RowData& row, int derived) const;
     // Without history an edit replaces the stored row and nothing is logged.
     void setKeepHistory(bool keep) { m_keepHistory = keep; }
     bool keepsHistory() const { return m_keepHistory; }
@@ -232,7 +240,8 @@ public:
     // caller's to respect.
     void writeFields(const std::function<void(RowBuilder&)>& write);
 
-    // Text forms of any stored row's field (views, copy, import).
+    // Text forms of any stored row's field (views, copy, import). asString also reads a derived
+    // field.
     QString textOf(const RowData& row, int field) const;
     QString displayTextOf(const RowData& row, int field) const;
 
@@ -329,6 +338,7 @@ private:
     FieldList m_fields;
     QHash<QString, int> m_fieldByName;
     IndexList m_indexDefs;
+    DerivedFieldList m_derived;
     int m_autoIncField = -1;
     bool m_keepHistory = true;
 

@@ -1,6 +1,12 @@
 #include "model/TaskHistory.h"
 
+#include "base/CorvantisError.h"
+#include "model/FieldValues.h"
+#include "model/TaskRecord.h"
+
+#include <algorithm>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -162,6 +168,43 @@ std::vector<Version> deletedTasks(const DataTable& table) {
         if (!listed[v] && isDeletedTask(v) && offer(v))
             deleted.push_back({static_cast<std::uint32_t>(v), 0});
     return deleted;
+}
+
+std::vector<Done> doneOccurrences(const DataTable& table, const std::vector<Version>& versions) {
+    std::vector<Done> done;
+    const int status = table.fieldIndex(TaskRecord::Status);
+    if (status < 0)
+        return done;
+    const auto dayOf = [&](const RowData& row, const QString& name) {
+        const int field = table.fieldIndex(name);
+        if (field < 0 || row.isNull(field))
+            return QDate();
+        try {
+            return FieldValues::toDate(table.fields()[std::size_t(field)], row, field);
+        } catch (const CorvantisError&) {
+            return QDate(); // a text the list holds as a date but cannot read
+        }
+    };
+    // A completion stands until the task is open again at its due date or before (an undo, a
+    // task started again): then it no longer counts.
+    const auto key = [](const QDate& day) {
+        return day.isValid() ? day.toJulianDay() : std::numeric_limits<qint64>::min();
+    };
+    bool wasComplete = false;
+    for (auto it = versions.crbegin(); it != versions.crend(); ++it) {
+        const RowData& row = table.versionData(it->version);
+        const bool complete = row.raw(status) == "Complete";
+        const QDate due = dayOf(row, TaskRecord::DueDate);
+        if (complete && !wasComplete)
+            done.push_back({it->version, dayOf(row, TaskRecord::CompletedDate), due});
+        if (!complete)
+            done.erase(std::remove_if(done.begin(), done.end(),
+                                      [&](const Done& d) { return key(d.due) >= key(due); }),
+                       done.end());
+        wasComplete = complete;
+    }
+    std::reverse(done.begin(), done.end());
+    return done;
 }
 
 std::vector<int> changedFields(const DataTable& table, std::uint32_t newer, std::uint32_t older) {

@@ -30,6 +30,7 @@ class TfrmBatchImport;
 class TfrmDetails;
 class TfrmURL;
 class TfrmHistory;
+class TfrmRepeat;
 class TfrmDeletedTasks;
 class TfrmReminders;
 class ReminderCenter;
@@ -227,6 +228,7 @@ private:
     TfrmDetails* frmDetails = nullptr;
     TfrmURL* frmURL = nullptr;
     TfrmHistory* frmHistory = nullptr;
+    TfrmRepeat* frmRepeat = nullptr;
     TfrmDeletedTasks* frmDeletedTasks = nullptr;
     TfrmReminders* frmReminders = nullptr;
     ReminderCenter* m_reminders = nullptr;

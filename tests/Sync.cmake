@@ -30,3 +30,7 @@ add_test(NAME tst_syncwindow
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/keyring-session.sh
                  $<TARGET_FILE:tst_syncwindow>)
 set_tests_properties(tst_syncwindow PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 600)
+# A repeating task completed here and by another program's client, through Radicale.
+corvantis_test(tst_repeatsync core)
+target_compile_definitions(tst_repeatsync PRIVATE
+    CORVANTIS_TEST_SUPPORT="${CMAKE_CURRENT_SOURCE_DIR}/support")

@@ -8,7 +8,8 @@
 
 #include <vector>
 
-// One column of the task grid: the field it shows, its title and width (0: the default width).
+// One column of the task grid: the field it shows (or a derived value of the table, such as
+// "Repeat"), its title and width (0: the default width).
 struct GridColumn {
     QString field;
     QString title;
@@ -54,11 +55,17 @@ public:
     DataTable* table() const { return m_table; }
     // The columns whose field the table has, in grid order.
     const std::vector<GridColumn>& columns() const { return m_columns; }
+    // The stored field a column shows; for a derived column, the field it is worked out from.
     int fieldOfColumn(int column) const {
         return m_fieldOfColumn[static_cast<std::size_t>(column)];
     }
+    // The table's derived field a column shows; -1 for a column of a stored field.
+    int derivedOfColumn(int column) const {
+        return m_derivedOfColumn[static_cast<std::size_t>(column)];
+    }
     int columnOfField(const QString& field) const;
-    // The field name of a column; empty for a column outside the grid.
+    // The field name of a column (a derived column's own name); empty for a column outside the
+    // grid.
     QString fieldName(int column) const;
     FieldKind fieldKind(int column) const;
     bool isDateColumn(int column) const;
@@ -82,6 +89,7 @@ private:
     DataTable* m_table;
     std::vector<GridColumn> m_columns;
     std::vector<int> m_fieldOfColumn;
+    std::vector<int> m_derivedOfColumn;
     int m_changing = 0;
 
     // The look last worked out: a painted cell asks for several roles in a row.

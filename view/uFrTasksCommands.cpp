@@ -22,11 +22,6 @@ void TfrTasks::acInProgressExecute() {
     command([&] { TaskCommands::StartTask(*m_cdsTasks, markUnsaved()); }, QStringLiteral("Start"));
 }
 
-void TfrTasks::actCompleteExecute() {
-    command([&] { TaskCommands::CompleteTask(*m_cdsTasks, markUnsaved()); },
-            QStringLiteral("Complete"));
-}
-
 void TfrTasks::actBookmarkExecute() {
     command([&] { TaskCommands::BookmarkTask(*m_cdsTasks, markUnsaved()); },
             QStringLiteral("Bookmark"));

@@ -287,8 +287,13 @@ void TestCalendar::updateKeepsWhatItDoesNotMap_data() {
         {"due date, its time kept", "DueDate=2024-03-11", "DUE;TZID=Europe/Berlin:20240311T180000",
          "DUE"},
         {"bookmark", "Bookmarked=True", "X-CORVANTIS-BOOKMARKED:TRUE", "X-CORVANTIS-BOOKMARKED"},
-        {"properties", "Properties=X-Corvantis-UID=planner-42\nmood=good",
-         "X-CORVANTIS-PROPERTIES:X-Corvantis-UID=planner-42\\nmood=good", "X-CORVANTIS-PROPERTIES"},
+        {"properties",
+         "Properties=RRULE=FREQ=WEEKLY;BYDAY=SA\nX-Corvantis-UID=planner-42\nmood=good",
+         "X-CORVANTIS-PROPERTIES:RRULE=FREQ=WEEKLY;BYDAY=SA\\nX-Corvantis-UID=planner-42\\nmood="
+         "good",
+         "X-CORVANTIS-PROPERTIES"},
+        {"repeat rule", "Properties=RRULE=FREQ=MONTHLY;BYDAY=-1FR\nX-Corvantis-UID=planner-42",
+         "RRULE:FREQ=MONTHLY;BYDAY=-1FR", "RRULE X-CORVANTIS-PROPERTIES"},
     });
 }
 
@@ -299,8 +304,10 @@ void TestCalendar::updateKeepsWhatItDoesNotMap() {
     const QByteArray object = Text(QString::fromUtf8(PlannerObject));
     TaskListFixture list;
     QCOMPARE(ImportBytes(list, object), QString());
-    CompareFields(list, QStringLiteral("Task=Water the plants|Priority=High|Category=Home, Garden|"
-                                       "DueDate=2024-03-10|Properties=X-Corvantis-UID=planner-42"));
+    CompareFields(list,
+                  QStringLiteral("Task=Water the plants|Priority=High|Category=Home, Garden|"
+                                 "DueDate=2024-03-10|Properties=RRULE=FREQ=WEEKLY;BYDAY=SA\r\n"
+                                 "X-Corvantis-UID=planner-42"));
     if (!edit.isEmpty()) {
         list.table.edit();
         list.write(edit);
