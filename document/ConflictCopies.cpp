@@ -1,5 +1,8 @@
 #include "document/ConflictCopies.h"
 
+#include "base/CorvantisError.h"
+#include "document/ListDocument.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -64,6 +67,18 @@ std::vector<Copy> Find(const QString& listFile) {
         return a.modified != b.modified ? a.modified > b.modified : a.fileName < b.fileName;
     });
     return copies;
+}
+
+bool Holds(const QString& listFile, const QString& copy) {
+    try {
+        ListDocument onDisk;
+        if (!onDisk.load(listFile))
+            return false;
+        const ListDocument::PreparedMerge again = onDisk.prepareMerge(copy);
+        return again.plan.isEmpty() && again.plan.conflicts.empty();
+    } catch (const CorvantisError&) {
+        return false;
+    }
 }
 
 } // namespace ConflictCopies

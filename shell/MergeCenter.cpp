@@ -391,11 +391,16 @@ void MergeCenter::Saved(TfrTasks* view) {
     // The desktop's trash is made in the user's data folder, which a fresh account may lack.
     QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
     QStringList left;
-    for (const QString& copy : copies)
-        if (!QFile::moveToTrash(copy))
+    const QString list = view->ListFileName();
+    for (const QString& copy : copies) {
+        // The file may have been replaced while the question was up (a synced folder): a copy
+        // goes only while the file on disk still holds all it holds.
+        if (!ConflictCopies::Holds(list, copy) || !QFile::moveToTrash(copy))
             left << QDir::toNativeSeparators(copy);
+    }
     if (!left.isEmpty())
-        Prompt::Notice(QStringLiteral("These copies could not be moved to the trash (the system "
-                                      "may have none there) and were left where they are:\n\n%1")
+        Prompt::Notice(QStringLiteral("These copies were left where they are: the list's file "
+                                      "no longer holds all they hold, or the system has no trash "
+                                      "there:\n\n%1")
                            .arg(left.join(u'\n')));
 }

@@ -1,3 +1,4 @@
+#include "document/ConflictCopies.h"
 #include "document/DocumentSync.h"
 #include "document/ListDocument.h"
 #include "document/TaskUndo.h"
@@ -435,7 +436,8 @@ private:
     // Move to Trash, offered once the merged list is saved.
     void trash(Machine& m) {
         for (const QString& copy : std::exchange(m.trashable, {})) {
-            if (!m_copies.contains(copy))
+            // As the program does: a copy stays unless the list's file holds it now.
+            if (!m_copies.contains(copy) || !ConflictCopies::Holds(m.file, copy))
                 continue;
             RequireHeld(VersionsIn(m.file), VersionsIn(copy),
                         QStringLiteral("a conflict copy went to the trash with versions the list "
