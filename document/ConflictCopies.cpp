@@ -1,7 +1,12 @@
 #include "document/ConflictCopies.h"
 
 #include "base/CorvantisError.h"
-#include "document/ListDocument.h"
+#include "model/DataTable.h"
+#include "model/TaskTable.h"
+#include "storage/DataPacket.h"
+
+#include <QCryptographicHash>
+#include <QSet>
 
 #include <QDir>
 #include <QFileInfo>
@@ -70,12 +75,32 @@ std::vector<Copy> Find(const QString& listFile) {
 }
 
 bool Holds(const QString& listFile, const QString& copy) {
+    // A version is its values but its ID (a merge may give a task another one); the file holds
+    // the copy when it holds every version the copy holds.
+    const auto versionsIn = [](const QString& file) {
+        DataTable table;
+        TaskTable::Configure(table);
+        DataPacket::LoadFromFile(table, file);
+        QSet<QByteArray> versions;
+        const int id = table.autoIncField();
+        for (std::size_t v = 0; v < table.versionCount(); ++v) {
+            QCryptographicHash hash(QCryptographicHash::Sha1);
+            table.forEachValueOf(v, [&](int field, std::string_view bytes) {
+                if (field == id || bytes.empty())
+                    return;
+                hash.addData(QByteArray::number(field) + ':' +
+                             QByteArray::number(qsizetype(bytes.size())) + ':');
+                hash.addData(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+            });
+            versions.insert(hash.result());
+        }
+        return versions;
+    };
     try {
-        ListDocument onDisk;
-        if (!onDisk.load(listFile))
-            return false;
-        const ListDocument::PreparedMerge again = onDisk.prepareMerge(copy);
-        return again.plan.isEmpty() && again.plan.conflicts.empty();
+        const QSet<QByteArray> held = versionsIn(listFile);
+        const QSet<QByteArray> wanted = versionsIn(copy);
+        return std::all_of(wanted.begin(), wanted.end(),
+                           [&](const QByteArray& version) { return held.contains(version); });
     } catch (const CorvantisError&) {
         return false;
     }

@@ -27,8 +27,8 @@ QString ToolOf(const QString& name, const QString& listName);
 // The conflict copies in the list file's folder, the latest written first.
 std::vector<Copy> Find(const QString& listFile);
 
-// Whether the list file, as it is on disk now, holds everything the copy holds: merging the copy
-// into it would change nothing and ask nothing. A file that cannot be read holds nothing.
+// Whether the list file, as it is on disk now, holds every version the copy holds (a merged
+// copy's are all there). A file that cannot be read holds nothing.
 bool Holds(const QString& listFile, const QString& copy);
 
 } // namespace ConflictCopies
