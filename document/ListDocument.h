@@ -43,7 +43,7 @@ public:
                        const FileFingerprint& original);
 
     // What the last load has to tell the user once (a file that held bytes that were not
-    // UTF-8); empty when nothing.
+    // UTF-8, tasks whose parent task cannot be found); empty when nothing.
     QString loadNotice() const { return m_loadNotice; }
 
     QString fileName() const { return m_fileName; }
@@ -120,6 +120,7 @@ private:
     void setFileName(const QString& fileName);
     // Orders the table by ID and forgets the undo history: the start of every list.
     void started();
+    void addOutlineNotice(const QString& fileName);
 
     DataTable* m_table;
     TaskUndo* m_undo;

@@ -1,4 +1,5 @@
 target_sources(corvantis_core PRIVATE
     ListViews.cpp ListViews.h
+    OutlineCommands.cpp OutlineCommands.h
     TaskCommands.cpp TaskCommands.h
 )

@@ -26,6 +26,8 @@ void Configure(DataTable& table) {
     table.setObjectName(Name);
     table.setIndexDefs(Indexes());
     table.setKeepHistory(true);
+    // A task whose ParentID names another task is its subtask; a complete one counts as done.
+    table.setOutlineFields(TaskRecord::ParentID, TaskRecord::Status, TaskRecord::Complete);
 }
 
 void CreateEmpty(DataTable& table) {

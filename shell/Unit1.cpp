@@ -9,6 +9,7 @@
 #include "dialogs/uFrmDeletedTasks.h"
 #include "dialogs/uFrmDetails.h"
 #include "dialogs/uFrmHistory.h"
+#include "dialogs/uFrmParentTask.h"
 #include "dialogs/uFrmProgress.h"
 #include "dialogs/uFrmReminders.h"
 #include "dialogs/uFrmURL.h"
@@ -113,6 +114,7 @@ void TfrmMain::CreateSecondaryWindows() {
     frmURL = new TfrmURL(this);
     frmHistory = new TfrmHistory(this);
     frmDeletedTasks = new TfrmDeletedTasks(this);
+    frmParentTask = new TfrmParentTask(this);
     QRptTasks = new TQRptTasks(this);
     frmReminders = new TfrmReminders(this);
     m_reminders =
@@ -144,6 +146,10 @@ TaskViewServices TfrmMain::ViewServices() {
     if (frmDeletedTasks)
         services.showDeletedTasks = [w = frmDeletedTasks](const DataTable& table) {
             return w->execute(table);
+        };
+    if (frmParentTask)
+        services.askParent = [w = frmParentTask](const DataTable& table, DataTable::RowId row) {
+            return w->execute(table, row);
         };
     return services;
 }

@@ -31,6 +31,7 @@ class TfrmDetails;
 class TfrmURL;
 class TfrmHistory;
 class TfrmDeletedTasks;
+class TfrmParentTask;
 class TfrmReminders;
 class ReminderCenter;
 class QLabel;
@@ -128,6 +129,7 @@ protected:
 private:
     void buildActions();
     void buildMenus();
+    void buildOutlineMenu(QMenu* edit);
     void buildToolBar();
     void buildTabs();
     void buildFooter();
@@ -227,6 +229,7 @@ private:
     TfrmURL* frmURL = nullptr;
     TfrmHistory* frmHistory = nullptr;
     TfrmDeletedTasks* frmDeletedTasks = nullptr;
+    TfrmParentTask* frmParentTask = nullptr;
     TfrmReminders* frmReminders = nullptr;
     ReminderCenter* m_reminders = nullptr;
     QAction* actReminders = nullptr;

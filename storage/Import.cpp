@@ -170,6 +170,92 @@ bool importCalendar(DataTable& target, const QString& fileName, const QByteArray
         adding);
 }
 
+// The outline of imported tasks: each gets a new ID from the target's counter, one after
+// another in the order they are added (the first one's when it is added), so a ParentID naming
+// an imported task names that task's new ID; one naming a task not imported (missing or
+// deleted in the file) is dropped, and the task goes to the top level.
+class ParentRenumbering {
+public:
+    // `parentOf` gives each added row's parent as its index among the added rows (-1: none).
+    ParentRenumbering(DataTable& target, std::vector<int> parentOf)
+        : m_target(target), m_parentOf(std::move(parentOf)),
+          m_field(target.fieldIndex(TaskRecord::ParentID)) {}
+    ParentRenumbering(const DataTable& source, DataTable& target)
+        : ParentRenumbering(target, parentsIn(source)) {}
+
+    void apply(int index, RowBuilder& out) const {
+        if (m_field < 0 || std::size_t(index) >= m_parentOf.size())
+            return;
+        if (index == 0)
+            m_firstId = m_target.autoIncValue();
+        const int parent = m_parentOf[std::size_t(index)];
+        if (parent < 0)
+            out.setNull(m_field);
+        else
+            out.setInt32(m_field, std::int32_t(m_firstId + parent));
+    }
+
+private:
+    static std::vector<int> parentsIn(const DataTable& source) {
+        const int id = source.autoIncField();
+        const int parent = source.fieldIndex(TaskRecord::ParentID);
+        if (id < 0 || parent < 0 || !source.fields()[std::size_t(parent)].isIntegral())
+            return {};
+        std::unordered_map<std::int32_t, int> indexOf;
+        const int count = source.visibleRowCount();
+        for (int i = 0; i < count; ++i)
+            if (!source.rowDataAt(i).isNull(id))
+                indexOf.emplace(source.rowDataAt(i).int32(id), i);
+        std::vector<int> parents(std::size_t(count), -1);
+        for (int i = 0; i < count; ++i) {
+            const RowData& row = source.rowDataAt(i);
+            if (row.isNull(parent) || row.int32(parent) == 0)
+                continue;
+            const auto it = indexOf.find(row.int32(parent));
+            if (it != indexOf.end() && it->second != i)
+                parents[std::size_t(i)] = it->second;
+        }
+        return parents;
+    }
+
+    DataTable& m_target;
+    std::vector<int> m_parentOf;
+    int m_field;
+    mutable std::int64_t m_firstId = 0;
+};
+
+// Batch insert's lines as an outline: a line indented (by tabs, or spaces two to a level) deeper
+// than a line above it goes under the nearest such line, without its indent. Any other line is
+// used whole; a line of blanks alone stands apart from the outline.
+struct OutlinedLines {
+    QStringList texts;
+    std::vector<int> parentOf; // index of the line each goes under; -1: the top level
+
+    explicit OutlinedLines(const QStringList& lines) {
+        std::vector<std::pair<int, int>> open; // level, line, of the lines that can take more
+        for (const QString& line : lines) {
+            const int index = static_cast<int>(texts.size());
+            qsizetype blanks = 0;
+            int tabs = 0;
+            int spaces = 0;
+            while (blanks < line.size() && (line[blanks] == u'\t' || line[blanks] == u' '))
+                (line[blanks++] == u'\t' ? tabs : spaces)++;
+            if (blanks == line.size()) {
+                texts << line;
+                parentOf.push_back(-1);
+                continue;
+            }
+            const int level = tabs + spaces / 2;
+            while (!open.empty() && open.back().first >= level)
+                open.pop_back();
+            const int parent = open.empty() ? -1 : open.back().second;
+            texts << (parent < 0 ? line : line.mid(blanks));
+            parentOf.push_back(parent);
+            open.emplace_back(level, index);
+        }
+    }
+};
+
 } // namespace
 
 namespace Import {
@@ -205,6 +291,7 @@ bool ImportTasks(DataTable& target, const QString& fileName, const DataTable::Pr
     }
     // A freshly read table shows its live rows in the natural order: the order of their current
     // versions in the file.
+    const ParentRenumbering parents(source, target);
     return target.appendRows(
         source.visibleRowCount(),
         [&](int position) {
@@ -212,6 +299,7 @@ bool ImportTasks(DataTable& target, const QString& fileName, const DataTable::Pr
             target.writeFields([&](RowBuilder& out) {
                 for (FieldCopy& copy : copies)
                     copy.apply(row, out);
+                parents.apply(position, out);
             });
         },
         progress);
@@ -234,9 +322,19 @@ bool BatchInsert(DataTable& target, const QString& text, const DataTable::Progre
         return true;
     // Checked before the first Append, so a list without the field gets no task without text.
     target.fieldIndexOrThrow(TaskRecord::Task);
+    // A list without ParentID takes every line whole.
+    const bool outline = target.fieldIndex(TaskRecord::ParentID) >= 0;
+    const OutlinedLines outlined(outline ? lines : QStringList());
+    const ParentRenumbering parents(target, outlined.parentOf);
     return target.appendRows(
         static_cast<int>(lines.size()),
-        [&](int index) { target.setString(TaskRecord::Task, lines.at(index)); }, progress);
+        [&](int index) {
+            target.setString(TaskRecord::Task,
+                             outline ? outlined.texts.at(index) : lines.at(index));
+            if (outline)
+                target.writeFields([&](RowBuilder& out) { parents.apply(index, out); });
+        },
+        progress);
 }
 
 } // namespace Import

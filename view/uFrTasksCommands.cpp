@@ -1,6 +1,7 @@
 // The task commands of the view: the state commands, delete, progress, dates, copy, comments
 // and details, each on the current task as one step of the list's history.
 #include "model/DataTable.h"
+#include "model/OutlineCommands.h"
 #include "model/TaskCommands.h"
 #include "view/uFrTasks.h"
 #include "widgets/ErrorBox.h"
@@ -23,8 +24,21 @@ void TfrTasks::acInProgressExecute() {
 }
 
 void TfrTasks::actCompleteExecute() {
-    command([&] { TaskCommands::CompleteTask(*m_cdsTasks, markUnsaved()); },
-            QStringLiteral("Complete"));
+    command(
+        [&] {
+            OutlineCommands::CompleteTask(*m_cdsTasks, markUnsaved(), [](const QString& question) {
+                switch (Prompt::YesNoCancel(question)) {
+                case Prompt::Answer::Yes:
+                    return OutlineCommands::Answer::Yes;
+                case Prompt::Answer::No:
+                    return OutlineCommands::Answer::No;
+                case Prompt::Answer::Cancel:
+                    break;
+                }
+                return OutlineCommands::Answer::Cancel;
+            });
+        },
+        QStringLiteral("Complete"));
 }
 
 void TfrTasks::actBookmarkExecute() {
@@ -40,9 +54,12 @@ void TfrTasks::ActLastNowExecute() {
 void TfrTasks::actDeleteExecute() {
     command(
         [&] {
-            TaskCommands::DeleteTask(*m_cdsTasks, markUnsaved(), [](const QString& question) {
-                return Prompt::Question(question);
-            });
+            OutlineCommands::DeleteTask(
+                *m_cdsTasks, markUnsaved(),
+                [](const QString& question) { return Prompt::Question(question); },
+                [](const QString& question, const QStringList& buttons) {
+                    return Prompt::Choose(question, buttons);
+                });
         },
         QStringLiteral("Delete"));
 }
