@@ -11,7 +11,11 @@ class DataTable;
 // details, file paths and web addresses.
 namespace ListGenerator {
 
+// Flat: no task stands under another. Outline: the same tasks, a fifth of them subtasks of an
+// earlier task that is never deleted, on up to six levels.
+enum class Shape { Flat, Outline };
+
 // Makes `table` such a list of `tasks` tasks, as if loaded from its file (ID read-only).
-void Generate(DataTable& table, int tasks, quint32 seed = 1);
+void Generate(DataTable& table, int tasks, quint32 seed = 1, Shape shape = Shape::Flat);
 
 } // namespace ListGenerator

@@ -93,7 +93,6 @@ TfrmParentTask::TfrmParentTask(QWidget* parent) : QDialog(parent) {
     auto* findLabel = new QLabel(QStringLiteral("&Find:"), this);
     edFind = new QLineEdit(this);
     edFind->setObjectName(QStringLiteral("edFind"));
-    edFind->setClearButtonEnabled(true);
     findLabel->setBuddy(edFind);
     lstTasks = new QListView(this);
     lstTasks->setObjectName(QStringLiteral("lstTasks"));

@@ -114,7 +114,6 @@ void TfrmMain::CreateSecondaryWindows() {
     frmURL = new TfrmURL(this);
     frmHistory = new TfrmHistory(this);
     frmDeletedTasks = new TfrmDeletedTasks(this);
-    frmParentTask = new TfrmParentTask(this);
     QRptTasks = new TQRptTasks(this);
     frmReminders = new TfrmReminders(this);
     m_reminders =
@@ -122,6 +121,7 @@ void TfrmMain::CreateSecondaryWindows() {
                            ReminderStore::defaultRoot(), QDBusConnection::sessionBus(), this);
     m_reminders->setStatusMessage([this](const QString& text) { lblReminders->setText(text); });
     m_syncCenter->CreateSettingsWindow();
+    frmParentTask = new TfrmParentTask(this);
 }
 
 TaskViewServices TfrmMain::ViewServices() {

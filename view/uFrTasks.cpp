@@ -75,6 +75,8 @@ TfrTasks::TfrTasks(QWidget* parent) : QWidget(parent) {
     connect(m_cdsTasks, &DataTable::rowChanged, this, &TfrTasks::showItemCount);
     connect(m_cdsTasks, &DataTable::rowMoved, this, &TfrTasks::showItemCount);
     connect(m_cdsTasks, &DataTable::rowRemoved, this, &TfrTasks::showItemCount);
+    connect(m_cdsTasks, &DataTable::rowsInserted, this, &TfrTasks::showItemCount);
+    connect(m_cdsTasks, &DataTable::rowsRemoved, this, &TfrTasks::showItemCount);
     connect(m_cdsTasks, &DataTable::resetDone, this, &TfrTasks::showItemCount);
     connect(m_document, &ListDocument::captionChanged, this, &TfrTasks::captionChanged);
     connect(m_document, &ListDocument::modified, this, &TfrTasks::listMarkedUnsaved);

@@ -679,10 +679,11 @@ void TestMainWindow::secondaryWindowsInStartUpOrder() {
     for (QObject* child : m_main->children())
         if (child->inherits("QDialog") || child->inherits("TQRptTasks"))
             classes << QString::fromLatin1(child->metaObject()->className());
-    QCOMPARE(classes, (QStringList{"TfrmReOpen", "TfrmAbout", "TfrmProgress", "TfrmComments",
-                                   "TfrmDateSelect", "TfrmBatchImport", "TfrmCategories",
-                                   "TfrmDetails", "TfrmURL", "TfrmHistory", "TfrmDeletedTasks",
-                                   "TQRptTasks", "TfrmReminders", "TfrmSyncSettings"}));
+    QCOMPARE(classes,
+             (QStringList{"TfrmReOpen", "TfrmAbout", "TfrmProgress", "TfrmComments",
+                          "TfrmDateSelect", "TfrmBatchImport", "TfrmCategories", "TfrmDetails",
+                          "TfrmURL", "TfrmHistory", "TfrmDeletedTasks", "TQRptTasks",
+                          "TfrmReminders", "TfrmSyncSettings", "TfrmParentTask"}));
 }
 
 // The Edit and Search menus run the active view's commands.

@@ -1,11 +1,11 @@
 #include "dialogs/uFrmConflicts.h"
 #include "document/ListMerge.h"
+#include "document/TaskUndo.h"
 #include "gui/DialogDriver.h"
 #include "model/TaskRecord.h"
 #include "model/TaskTable.h"
 #include "storage/DataPacket.h"
 #include "support/TestSupport.h"
-#include "document/TaskUndo.h"
 
 #include <QComboBox>
 #include <QTableWidget>

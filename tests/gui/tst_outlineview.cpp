@@ -1,6 +1,7 @@
 #include "document/TaskUndo.h"
 #include "gui/ViewHost.h"
 #include "model/OutlineCommands.h"
+#include "report/uQRptTasks.h"
 #include "view/TaskGridDelegate.h"
 #include "view/TaskGridModel.h"
 #include "widgets/ProgramColours.h"
@@ -111,6 +112,7 @@ void TestOutlineView::expandersAndKeys() {
     QTest::mouseClick(host.grid()->viewport(), Qt::LeftButton, {}, expander.center());
     QCOMPARE(Outline(host), QStringLiteral("a,d"));
     QCOMPARE(host.currentTask(), QStringLiteral("d"));
+    QCOMPARE(host.view->StatusPanelText(0), QStringLiteral("Items 2"));
     QCOMPARE(a.data(TaskGridModel::OutlineExpanderRole).toInt(), int(TaskGridModel::Collapsed));
     // Ctrl+Right opens it again, Collapse on a subtask folds its parent.
     Key(host, QStringLiteral("a"), Qt::Key_Right, Qt::ControlModifier);
@@ -201,6 +203,15 @@ void TestOutlineView::questionsAndLooks() {
     QCOMPARE(Outline(host), QStringLiteral("Move,-Boxes,-Van"));
     for (int id = 1; id <= 3; ++id)
         QVERIFY(t.rowOfKey(id) >= 0); // back under their own IDs
+
+    // Print indents the subtasks' Task column by their level.
+    TQRptTasks report;
+    report.fill(t);
+    QStringList tasks;
+    for (const TQRptTasks::TextElement& text : report.layoutPage(0).texts)
+        if (text.text == u"Move" || text.text == u"Van")
+            tasks << QStringLiteral("%1 %2").arg(text.text).arg(text.left - TQRptTasks::MarginMm);
+    QCOMPARE(tasks, QStringList({QStringLiteral("Move 8.5"), QStringLiteral("Van 11.5")}));
 }
 
 QTEST_MAIN(TestOutlineView)

@@ -109,7 +109,7 @@ void TestTaskView::startState() {
     QVERIFY(host.child<QDateEdit>(QStringLiteral("DateTimePicker1"))->isHidden());
 
     TaskGrid* grid = host.grid();
-    QCOMPARE(grid->model()->columnCount(), 23);
+    QCOMPARE(grid->model()->columnCount(), 24); // the fields' 23 and Subtasks
     QVERIFY(grid->isColumnHidden(host.column(QStringLiteral("Details"))));
     // Listed widths are the cells' own; the grid line comes on top.
     QCOMPARE(grid->columnWidth(host.column(QStringLiteral("Progress"))), 121);
@@ -167,6 +167,9 @@ void TestTaskView::toolbarAndMenu() {
                                           : action->text() + u' ' + action->shortcut().toString());
     QCOMPARE(entries.join(u'/'),
              QStringLiteral("Cancel Task /Pause Task /Start Task /Complete Task /Delete Task Del/"
+                            "-/New Subtask Ctrl+Shift+N/Make Subtask Of... /Indent Alt+Shift+Right/"
+                            "Outdent Alt+Shift+Left/Expand Ctrl+Right/Collapse Ctrl+Left/"
+                            "Expand All /Collapse All /"
                             "-/Progress /Set Date /Bookmark Task /Last Actioned Now /-/"
                             "Link to Task List /Link to Related File Ctrl+F/Link to URL Ctrl+U/"
                             "Open Linked Task List /Open Related File /Open URL /-/Copy Ctrl+C/"
