@@ -27,8 +27,6 @@ void TfrTasks::buildOutline() {
             [this](const std::vector<DataTable::RowId>& rows, DataTable::RowId onto) {
                 tasksDropped(rows, onto);
             });
-    Edit2->setToolTip(QStringLiteral(
-        "Enter adds the task; Shift+Enter adds it as a subtask of the current task"));
 }
 
 bool TfrTasks::expanderPressed(const QModelIndex& index, const QPoint& at) {
