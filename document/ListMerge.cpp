@@ -574,6 +574,8 @@ Outcome Apply(DataTable& table, const Plan& plan, const MergeChoices& choices) {
         changes.push_back(rowChange);
     }
 
+    std::deque<RowData> outline;
+    KeepOutline(table, plan.counter, changes, outline);
     const std::size_t logBefore = table.changeLog().size();
     table.raiseAutoIncValue(plan.counter);
     table.applyChanges(changes);

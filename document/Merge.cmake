@@ -3,6 +3,6 @@
 target_sources(corvantis_core PRIVATE
     ConflictCopies.cpp ConflictCopies.h
     ListFileWatcher.cpp ListFileWatcher.h
-    ListMerge.cpp ListMerge.h
+    ListMerge.cpp ListMerge.h ListMergeOutline.cpp
     MergeConflict.h
 )

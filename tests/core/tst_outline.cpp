@@ -1,5 +1,6 @@
 #include "core/TaskListFixture.h"
 #include "document/ListDocument.h"
+#include "document/ListMerge.h"
 #include "document/TaskUndo.h"
 #include "model/FilterExpression.h"
 #include "model/ListViews.h"
@@ -113,6 +114,8 @@ private slots:
     void batchInsertOutlines_data();
     void batchInsertOutlines();
     void randomEditsKeepTheOutline();
+    void mergeKeepsTheOutline_data();
+    void mergeKeepsTheOutline();
 };
 
 void TestOutline::shownOrder_data() {
@@ -664,6 +667,99 @@ void TestOutline::randomEditsKeepTheOutline() {
     }
     QVERIFY(deep > 100);
     QVERIFY(context > 20);
+}
+
+void TestOutline::mergeKeepsTheOutline_data() {
+    QTest::addColumn<QString>("here");
+    QTest::addColumn<QString>("there");
+    QTest::addColumn<QString>("conflicts");
+    QTest::addColumn<QString>("choice");
+    QTest::addColumn<QString>("shown");
+    // Both copies start from p (1) over k (2), x (3) and y (4).
+    QTest::newRow("parent changed on both sides") << "edit 2 ParentID=3"
+                                                  << "edit 2 ParentID=4"
+                                                  << "2 k ParentID 1/3/4"
+                                                  << "O"
+                                                  << "p,x,y,-k";
+    QTest::newRow("the same parent on both sides") << "edit 2 ParentID=3"
+                                                   << "edit 2 ParentID=3"
+                                                   << ""
+                                                   << ""
+                                                   << "p,x,-k,y";
+    QTest::newRow("added there under a task deleted here") << "delete 3"
+                                                           << "add Task=n|ParentID=3"
+                                                           << ""
+                                                           << ""
+                                                           << "p,-k,y,n";
+    QTest::newRow("added here under a task deleted there") << "add Task=n|ParentID=3"
+                                                           << "delete 3"
+                                                           << ""
+                                                           << ""
+                                                           << "p,-k,y,n";
+    QTest::newRow("a parent deleted there, its subtask left here") << "edit 2 Comments=mine"
+                                                                   << "delete 1"
+                                                                   << ""
+                                                                   << ""
+                                                                   << "k,x,y";
+    // The other copy's new parent takes another ID here; its new subtask follows it.
+    QTest::newRow("renumbered parent") << "add Task=h"
+                                       << "add Task=n; add Task=m|ParentID=5"
+                                       << ""
+                                       << ""
+                                       << "p,-k,x,y,h,-m,n";
+}
+
+// Another copy of a list merged into this one keeps the outline both made.
+void TestOutline::mergeKeepsTheOutline() {
+    QFETCH(QString, here);
+    QFETCH(QString, there);
+    QFETCH(QString, choice);
+    auto run = [](TaskListFixture& list, const QString& script) {
+        for (const QString& command : script.split(u';', Qt::SkipEmptyParts)) {
+            const QStringList words = command.trimmed().split(u' ');
+            if (words.first() == u"add") {
+                list.add(words.mid(1).join(u' '));
+                continue;
+            }
+            list.table.goToRow(list.table.rowOfKey(words.at(1).toInt()));
+            if (words.first() == u"delete") {
+                list.table.remove();
+                continue;
+            }
+            list.table.edit();
+            list.write(words.mid(2).join(u' '));
+            list.table.post();
+        }
+    };
+    QByteArray common;
+    {
+        TaskListFixture list;
+        Build(list, {"Task=p", "Task=k|Under=p", "Task=x", "Task=y"});
+        common = DataPacket::Write(list.table);
+    }
+    TaskListFixture mine;
+    TaskListFixture theirs;
+    DataPacket::Read(mine.table, common);
+    DataPacket::Read(theirs.table, common);
+    mine.table.setIndexName(TaskTable::IndexID);
+    theirs.table.setIndexName(TaskTable::IndexID);
+    run(mine, here);
+    run(theirs, there);
+    const ListMerge::Plan plan =
+        ListMerge::Prepare(mine.table, theirs.table, QStringLiteral("other.cv1"));
+    QStringList conflicts;
+    MergeChoices choices;
+    for (const MergeConflict& c : plan.conflicts) {
+        conflicts << QStringLiteral("%1 %2 %3 %4/%5/%6")
+                         .arg(c.taskId)
+                         .arg(c.task, c.field, c.base, c.thisCopy, c.otherCopy);
+        choices.push_back(choice == u"O" ? MergeConflict::Side::OtherCopy
+                                         : MergeConflict::Side::ThisCopy);
+    }
+    QTEST(conflicts.join(u'|'), "conflicts");
+    ListMerge::Apply(mine.table, plan, choices);
+    QTEST(Shown(mine.table), "shown");
+    QCOMPARE(mine.table.outlineProblems(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestOutline)
