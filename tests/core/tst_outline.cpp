@@ -706,7 +706,7 @@ void TestOutline::mergeKeepsTheOutline_data() {
                                        << "add Task=n; add Task=m|ParentID=5"
                                        << ""
                                        << ""
-                                       << "p,-k,x,y,h,-m,n";
+                                       << "p,-k,x,y,h,n,-m";
 }
 
 // Another copy of a list merged into this one keeps the outline both made.
