@@ -179,7 +179,8 @@ public:
     // `parentOf` gives each added row's parent as its index among the added rows (-1: none).
     ParentRenumbering(DataTable& target, std::vector<int> parentOf)
         : m_target(target), m_parentOf(std::move(parentOf)),
-          m_field(target.fieldIndex(TaskRecord::ParentID)) {}
+          // Without a counter the tasks keep the IDs they come with, and so do their parents.
+          m_field(target.autoIncField() < 0 ? -1 : target.fieldIndex(TaskRecord::ParentID)) {}
     ParentRenumbering(const DataTable& source, DataTable& target)
         : ParentRenumbering(target, parentsIn(source)) {}
 
