@@ -61,7 +61,7 @@ void TableOutline::setRow(RowId row, const RowData& values) {
     m_live[slot(row)] = 1;
     m_parented += parent != 0;
     if (m_keyIndexBuilt && key != NoKey)
-        m_rowOfKey[key] = row;
+        m_rowOfKey.insert(key, row);
 }
 
 void TableOutline::clearRow(RowId row) {
@@ -69,11 +69,8 @@ void TableOutline::clearRow(RowId row) {
         return;
     m_parented -= m_parentKey[slot(row)] != 0;
     const std::int32_t key = m_key[slot(row)];
-    if (m_keyIndexBuilt && key != NoKey) {
-        const auto it = m_rowOfKey.find(key);
-        if (it != m_rowOfKey.end() && it->second == row)
-            m_rowOfKey.erase(it);
-    }
+    if (m_keyIndexBuilt && key != NoKey)
+        m_rowOfKey.erase(key, row);
     m_parentKey[slot(row)] = 0;
     m_key[slot(row)] = NoKey;
     m_done[slot(row)] = 0;
@@ -96,11 +93,7 @@ void TableOutline::clearRows() {
 void TableOutline::ensureKeyIndex() const {
     if (m_keyIndexBuilt)
         return;
-    m_rowOfKey.clear();
-    m_rowOfKey.reserve(m_key.size());
-    for (std::size_t row = 0; row < m_key.size(); ++row)
-        if (m_live[row] && m_key[row] != NoKey)
-            m_rowOfKey[m_key[row]] = static_cast<RowId>(row);
+    m_rowOfKey.build(m_key, m_live);
     m_keyIndexBuilt = true;
 }
 
@@ -116,8 +109,7 @@ TableOutline::RowId TableOutline::rowOfKey(std::int32_t key) const {
     if (!isBound() || key == NoKey)
         return -1;
     ensureKeyIndex();
-    const auto it = m_rowOfKey.find(key);
-    return it == m_rowOfKey.end() ? -1 : it->second;
+    return m_rowOfKey.find(key);
 }
 
 bool TableOutline::isCollapsed(RowId row) const {
@@ -144,6 +136,62 @@ void TableOutline::setAllCollapsed(bool collapsed) {
             m_collapsedKeys.insert(m_key[slot(m_ordered[o])]);
 }
 
+// --- the index of keys ------------------------------------------------------------------------
+
+void TableOutline::KeyIndex::clear() {
+    m_hashed = false;
+    m_limit = 0;
+    m_array.clear();
+    m_hash.clear();
+}
+
+void TableOutline::KeyIndex::build(const std::vector<std::int32_t>& keys,
+                                   const std::vector<std::uint8_t>& live) {
+    clear();
+    // An array up to a few times the rows: keys a table hands out itself fill it densely.
+    m_limit = static_cast<std::int32_t>(std::min<std::size_t>(4 * keys.size() + 4096, 1u << 26));
+    for (std::size_t row = 0; row < keys.size(); ++row)
+        if (live[row] && keys[row] != NoKey)
+            insert(keys[row], static_cast<RowId>(row));
+}
+
+TableOutline::RowId TableOutline::KeyIndex::find(std::int32_t key) const {
+    if (!m_hashed)
+        return fitsArray(key) && std::size_t(key) < m_array.size() ? m_array[std::size_t(key)] : -1;
+    const auto it = m_hash.find(key);
+    return it == m_hash.end() ? -1 : it->second;
+}
+
+void TableOutline::KeyIndex::insert(std::int32_t key, RowId row) {
+    if (!m_hashed && !fitsArray(key))
+        toHash();
+    if (m_hashed) {
+        m_hash[key] = row;
+        return;
+    }
+    if (std::size_t(key) >= m_array.size())
+        m_array.resize(std::size_t(key) + 1, -1);
+    m_array[std::size_t(key)] = row;
+}
+
+void TableOutline::KeyIndex::erase(std::int32_t key, RowId row) {
+    if (find(key) != row)
+        return;
+    if (m_hashed)
+        m_hash.erase(key);
+    else
+        m_array[std::size_t(key)] = -1;
+}
+
+void TableOutline::KeyIndex::toHash() {
+    for (std::size_t key = 0; key < m_array.size(); ++key)
+        if (m_array[key] >= 0)
+            m_hash.emplace(static_cast<std::int32_t>(key), m_array[key]);
+    m_array.clear();
+    m_array.shrink_to_fit();
+    m_hashed = true;
+}
+
 // --- building ----------------------------------------------------------------------------------
 
 void TableOutline::findParents() {
@@ -156,9 +204,9 @@ void TableOutline::findParents() {
         if (parentKey == 0)
             continue;
         std::int32_t parent = -1;
-        const auto it = m_rowOfKey.find(parentKey);
-        if (it != m_rowOfKey.end() && it->second != row && inRange(it->second))
-            parent = m_ordinalOf[slot(it->second)];
+        const RowId named = m_rowOfKey.find(parentKey);
+        if (named >= 0 && named != row && inRange(named))
+            parent = m_ordinalOf[slot(named)];
         if (parent < 0)
             ++m_problems;
         m_parentOrdinal[o] = parent;

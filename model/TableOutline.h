@@ -105,7 +105,25 @@ private:
     std::vector<std::uint8_t> m_done;
     std::vector<std::uint8_t> m_live;
     int m_parented = 0;
-    mutable std::unordered_map<std::int32_t, RowId> m_rowOfKey;
+    // The row of each key: an array while the keys are small (IDs handed out one by one from 1
+    // are), else a hash.
+    class KeyIndex {
+    public:
+        void clear();
+        void build(const std::vector<std::int32_t>& keys, const std::vector<std::uint8_t>& live);
+        RowId find(std::int32_t key) const;
+        void insert(std::int32_t key, RowId row);
+        void erase(std::int32_t key, RowId row);
+
+    private:
+        bool fitsArray(std::int32_t key) const { return key >= 0 && key < m_limit; }
+        void toHash();
+        bool m_hashed = false;
+        std::int32_t m_limit = 0; // keys below it go in the array
+        std::vector<RowId> m_array;
+        std::unordered_map<std::int32_t, RowId> m_hash;
+    };
+    mutable KeyIndex m_rowOfKey;
     mutable bool m_keyIndexBuilt = false;
     std::unordered_set<std::int32_t> m_collapsedKeys;
 

@@ -101,6 +101,7 @@ private slots:
     void shownOrder();
     void badTrees_data();
     void badTrees();
+    void keysFarApart();
     void badTreeNoticeLeavesFileAlone();
     void outlineCommandsUndoAsOneStep_data();
     void outlineCommandsUndoAsOneStep();
@@ -203,6 +204,7 @@ void TestOutline::badTrees_data() {
     QTest::addColumn<int>("problems");
     using L = QStringList;
     QTest::newRow("missing") << L{"Task=a", "Task=b|Under=99"} << "a,b" << 1;
+
     QTest::newRow("zero is the top") << L{"Task=a", "Task=b|Under=0"} << "a,b" << 0;
     QTest::newRow("itself") << L{"Task=a|Under=a", "Task=b|Under=a"} << "a,-b" << 1;
     QTest::newRow("a loop of two, with a task under it")
@@ -224,6 +226,32 @@ void TestOutline::badTrees() {
 
 // A list whose tasks name a deleted parent and a loop loads with one notice naming it, shows the
 // tasks at the top level, and stays saved: nothing is written until the user changes something.
+// IDs a file gives far beyond its rows, or below zero, name parents as well as small ones.
+void TestOutline::keysFarApart() {
+    DataTable::Content content;
+    content.fields = TaskRecord::Fields();
+    const int task = 1, parent = 11;
+    const struct {
+        std::int32_t id, parent;
+        const char* text;
+    } rows[] = {{2000000000, 0, "a"}, {-5, 2000000000, "b"}, {7, -5, "c"}, {8, 0, "d"}};
+    for (const auto& r : rows) {
+        RowBuilder row(25);
+        row.setInt32(0, r.id);
+        row.setBytes(task, r.text);
+        if (r.parent != 0)
+            row.setInt32(parent, r.parent);
+        content.versions.push_back(row.build());
+        content.states.push_back(DataTable::Inserted);
+    }
+    DataTable table;
+    TaskTable::Configure(table);
+    table.adopt(std::move(content));
+    QCOMPARE(Shown(table), QStringLiteral("a,-b,--c,d"));
+    table.setIndexName(TaskTable::IndexID);
+    QCOMPARE(Shown(table), QStringLiteral("d,a,-b,--c"));
+}
+
 void TestOutline::badTreeNoticeLeavesFileAlone() {
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("bad.cv1"));
