@@ -1,8 +1,13 @@
 #include "calendar/CalendarFile.h"
 
 #include "base/CorvantisError.h"
+#include "calendar/TodoParents.h"
 #include "model/DataTable.h"
+#include "model/FieldValues.h"
+#include "model/OutlineCommands.h"
 #include "model/TaskRecord.h"
+
+#include <QHash>
 
 #include <libical/ical.h>
 
@@ -216,6 +221,28 @@ QString newUid() {
     return VTodoMapping::DerivedUid(QString(), 0);
 }
 
+// The row without its parent: a to-do names its parent by UID (RELATED-TO), not by the list's
+// own ID, nor by the parent's UID a task keeps in its Properties while the list lacks that task.
+RowData withoutParent(const FieldList& fields, const RowData& row) {
+    RowData out = row.clone();
+    for (std::size_t f = 0; f < fields.size(); ++f) {
+        const int field = int(f);
+        if (fields[f].name.compare(TaskRecord::ParentID, Qt::CaseInsensitive) == 0 &&
+            !out.isNull(field)) {
+            out = out.withField(field, nullptr);
+        } else if (fields[f].name.compare(TaskRecord::Properties, Qt::CaseInsensitive) == 0) {
+            const QString text = FieldValues::text(fields[f], out, field);
+            const QString without = OutlineCommands::WithKeptParentUid(text, QString());
+            if (without != text) {
+                const FieldValues::Stored stored = FieldValues::fromText(fields[f], without);
+                const std::string_view bytes = stored.bytes();
+                out = out.withField(field, stored.isNull() ? nullptr : &bytes);
+            }
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 namespace CalendarFile {
@@ -261,7 +288,8 @@ std::optional<std::vector<Todo>> Read(const QByteArray& bytes, const FieldList& 
         if (uid.isEmpty() || takenUids.contains(uid))
             uid = newUid();
         takenUids.insert(uid);
-        todos.push_back({uid, VTodoMapping::Read(vtodo.get(), fields, uid)});
+        todos.push_back({uid, VTodoMapping::Read(vtodo.get(), fields, uid),
+                         TodoParents::ParentUid(vtodo.get())});
     };
     forEachBoundary(bytes, [&](const Boundary& boundary) {
         if (stopped)
@@ -317,18 +345,38 @@ QByteArray Write(const DataTable& table, const QString& listIdentity) {
     // Room for a to-do of a few hundred bytes a task, so a long list is not copied as it grows.
     out.reserve(out.size() + qsizetype(table.allRows().size()) * 640);
 
+    // Every task's UID first, so a subtask can name its parent's.
     QSet<QString> sent;
-    for (const DataTable::RowId id : table.naturalOrder()) {
+    const std::vector<DataTable::RowId> rows = table.naturalOrder();
+    std::vector<QString> uids;
+    uids.reserve(rows.size());
+    QHash<std::int32_t, QString> uidOfId;
+    for (const DataTable::RowId id : rows) {
         const RowData& row = table.rowData(id);
         const QString properties =
             propertiesField < 0 ? QString() : table.textOf(row, propertiesField);
-        const QString own = VTodoMapping::UidOf(properties);
-        QString uid = own;
+        QString uid = VTodoMapping::UidOf(properties);
         if (uid.isEmpty() || sent.contains(uid))
             uid = VTodoMapping::DerivedUid(listIdentity, idField < 0 ? 0 : row.int32(idField));
         if (sent.contains(uid))
             uid = newUid();
         sent.insert(uid);
+        uids.push_back(uid);
+        if (idField >= 0 && !row.isNull(idField))
+            uidOfId.insert(row.int32(idField), uid);
+    }
+    const int parentField = table.fieldIndex(TaskRecord::ParentID);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const RowData& row = table.rowData(rows[i]);
+        const QString properties =
+            propertiesField < 0 ? QString() : table.textOf(row, propertiesField);
+        const QString own = VTodoMapping::UidOf(properties);
+        const QString& uid = uids[i];
+        QString parentUid;
+        if (parentField >= 0 && !row.isNull(parentField) && row.int32(parentField) != 0)
+            parentUid = uidOfId.value(row.int32(parentField));
+        if (parentUid.isEmpty())
+            parentUid = OutlineCommands::KeptParentUid(properties);
 
         // A task naming a UID another task took goes out naming its own in its Properties too.
         RowData renamed;
@@ -339,7 +387,9 @@ QByteArray Write(const DataTable& table, const QString& listIdentity) {
             renamed = row.withField(propertiesField, &bytes);
         }
         const ComponentPtr vtodo(icalcomponent_new(ICAL_VTODO_COMPONENT));
-        VTodoMapping::Update(vtodo.get(), fields, renamed.isValid() ? renamed : row, uid);
+        VTodoMapping::Update(vtodo.get(), fields,
+                             withoutParent(fields, renamed.isValid() ? renamed : row), uid);
+        TodoParents::SetParentUid(vtodo.get(), parentUid);
         out += serialized(vtodo.get());
     }
     return out + end;
@@ -374,11 +424,11 @@ std::optional<Todo> ReadObject(const QByteArray& object, const FieldList& fields
     const QString uid = vtodo ? uidOf(vtodo) : QString();
     if (uid.isEmpty())
         return std::nullopt;
-    return Todo{uid, VTodoMapping::Read(vtodo, fields, uid)};
+    return Todo{uid, VTodoMapping::Read(vtodo, fields, uid), TodoParents::ParentUid(vtodo)};
 }
 
 QByteArray WithTask(const QByteArray& lastCopy, const FieldList& fields, const RowData& row,
-                    const QString& fallbackUid) {
+                    const QString& fallbackUid, const QString& parentUid) {
     ComponentPtr calendar;
     icalcomponent* vtodo = nullptr;
     if (lastCopy.isEmpty()) {
@@ -390,7 +440,8 @@ QByteArray WithTask(const QByteArray& lastCopy, const FieldList& fields, const R
         if (!vtodo)
             throw CorvantisError(QStringLiteral("It holds no to-do."));
     }
-    const bool changed = VTodoMapping::Update(vtodo, fields, row, fallbackUid);
+    bool changed = VTodoMapping::Update(vtodo, fields, withoutParent(fields, row), fallbackUid);
+    changed = TodoParents::SetParentUid(vtodo, parentUid) || changed;
     if (!changed && !lastCopy.isEmpty())
         return QByteArray();
     return serialized(calendar.get());

@@ -6,6 +6,8 @@
 #include "model/TaskRecord.h"
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 using namespace TaskRecord;
 using RowId = DataTable::RowId;
@@ -65,6 +67,20 @@ void applyKeeping(DataTable& table, const std::vector<DataTable::RowChange>& cha
     }
 }
 
+// A parent set here is the task's parent: a UID kept for one that was not in the list goes.
+RowData withoutKeptParent(const DataTable& table, RowData values) {
+    const int field = table.fieldIndex(Properties);
+    if (field < 0)
+        return values;
+    const QString properties = table.textOf(values, field);
+    if (KeptParentUid(properties).isEmpty())
+        return values;
+    const FieldValues::Stored stored = FieldValues::fromText(
+        table.fields()[std::size_t(field)], WithKeptParentUid(properties, QString()));
+    const std::string_view bytes = stored.bytes();
+    return values.withField(field, stored.isNull() ? nullptr : &bytes);
+}
+
 bool isOpen(const DataTable& table, RowId row) {
     const int field = table.fieldIndex(Status);
     if (field < 0)
@@ -107,7 +123,7 @@ void MakeSubtaskOf(DataTable& table, RowId row, RowId parent, const MarkUnsaved&
     if (same)
         return;
     std::vector<RowData> values;
-    values.push_back(Rewrite(table, row).set(ParentID, value).take());
+    values.push_back(withoutKeptParent(table, Rewrite(table, row).set(ParentID, value).take()));
     DataTable::RowChange change;
     change.kind = DataTable::RowChange::Store;
     change.row = row;
@@ -229,7 +245,8 @@ void DeleteRow(DataTable& table, RowId row, bool withSubtasks) {
         const FieldValues::Stored value = parentValue(table, parent);
         for (const RowId child : under)
             if (table.parentRowOf(child) == row) {
-                values.push_back(Rewrite(table, child).set(ParentID, value).take());
+                values.push_back(
+                    withoutKeptParent(table, Rewrite(table, child).set(ParentID, value).take()));
                 DataTable::RowChange change;
                 change.kind = DataTable::RowChange::Store;
                 change.row = child;
@@ -309,6 +326,66 @@ TaskCommands::QuickAddBar QuickAddSubtask(DataTable& table, const MarkUnsaved& m
         table.goToRow(parent);
     }
     return after;
+}
+
+namespace {
+
+// Where the kept parent's line starts and ends (its line break included), in the text's lines.
+std::optional<std::pair<qsizetype, qsizetype>> keptLine(const QString& properties) {
+    const QString prefix = KeptParentName + u'=';
+    qsizetype start = 0;
+    while (start < properties.size()) {
+        qsizetype end = start;
+        while (end < properties.size() && properties[end] != u'\n' && properties[end] != u'\r')
+            ++end;
+        if (QStringView(properties).mid(start, end - start).startsWith(prefix, Qt::CaseInsensitive))
+            return std::make_pair(start, end);
+        start = end;
+        if (start < properties.size() && properties[start] == u'\r')
+            ++start;
+        if (start < properties.size() && properties[start] == u'\n')
+            ++start;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+QString KeptParentUid(const QString& properties) {
+    const auto line = keptLine(properties);
+    return line ? properties
+                      .mid(line->first + KeptParentName.size() + 1,
+                           line->second - line->first - KeptParentName.size() - 1)
+                      .trimmed()
+                : QString();
+}
+
+QString WithKeptParentUid(const QString& properties, const QString& uid) {
+    const auto line = keptLine(properties);
+    const QString wanted = uid.isEmpty() ? QString() : KeptParentName + u'=' + uid;
+    if (line) {
+        QString result = properties;
+        if (!wanted.isEmpty())
+            return result.replace(line->first, line->second - line->first, wanted);
+        // The line goes with its line break (or the one before it, when it is the last).
+        qsizetype start = line->first;
+        qsizetype end = line->second;
+        if (end < result.size())
+            end += result.mid(end, 2) == QStringLiteral("\r\n") ? 2 : 1;
+        else
+            while (start > 0 && (result[start - 1] == u'\n' || result[start - 1] == u'\r'))
+                --start;
+        return result.remove(start, end - start);
+    }
+    if (wanted.isEmpty())
+        return properties;
+    if (properties.isEmpty())
+        return wanted;
+    const QString lineBreak = properties.contains(QStringLiteral("\r\n")) ? QStringLiteral("\r\n")
+                              : properties.contains(u'\r')                ? QStringLiteral("\r")
+                                                                          : QStringLiteral("\n");
+    const bool ended = properties.endsWith(u'\n') || properties.endsWith(u'\r');
+    return properties + (ended ? QString() : lineBreak) + wanted;
 }
 
 QString SubtaskCountText(const DataTable& table, RowId row) {

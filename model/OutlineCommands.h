@@ -69,6 +69,16 @@ bool BeginSubtask(DataTable& table);
 TaskCommands::QuickAddBar QuickAddSubtask(DataTable& table, const MarkUnsaved& markUnsaved,
                                           const TaskCommands::QuickAddBar& bar);
 
+// A task whose parent is named by a calendar but is not in the list (a subtask synced or
+// imported before, or without, its parent) stands at the top and keeps the parent's UID in a line
+// of its Properties, "X-Corvantis-Parent-UID=<uid>", until that task comes; a command that sets
+// its parent drops the line.
+inline const QString KeptParentName = QStringLiteral("X-Corvantis-Parent-UID");
+// The UID a Properties text keeps; empty when none.
+QString KeptParentUid(const QString& properties);
+// The Properties text keeping uid (an empty one: keeping none); every other line stays as it was.
+QString WithKeptParentUid(const QString& properties, const QString& uid);
+
 // "2/5": the tasks under a row that are complete, of all; empty for a row without subtasks.
 QString SubtaskCountText(const DataTable& table, DataTable::RowId row);
 

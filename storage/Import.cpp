@@ -4,11 +4,13 @@
 #include "calendar/CalendarFile.h"
 #include "model/DataTable.h"
 #include "model/FieldValues.h"
+#include "model/OutlineCommands.h"
 #include "model/TaskRecord.h"
 #include "storage/DataPacket.h"
 #include "storage/InputFile.h"
 #include "storage/PacketEncoding.h"
 
+#include <QHash>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -126,58 +128,17 @@ private:
     Days& m_days;
 };
 
-// The to-dos of an iCalendar file, each one task. Read whole before the target is touched, so a
-// file that cannot be read changes nothing.
-bool importCalendar(DataTable& target, const QString& fileName, const QByteArray& bytes,
-                    const DataTable::Progress& progress) {
-    // Reading the file is the first half of the progress, adding its tasks the second.
-    constexpr int Half = 1000;
-    const auto reading = [&](qint64 done, qint64 total) {
-        return !progress || progress(int(Half * done / std::max<qint64>(total, 1)), 2 * Half);
-    };
-    std::optional<std::vector<CalendarFile::Todo>> read;
-    try {
-        read = CalendarFile::Read(bytes, target.fields(), CalendarFile::TaskUids(target), reading);
-    } catch (const CorvantisError& error) {
-        throw CorvantisError(QStringLiteral("Cannot import \"%1\". %2")
-                                 .arg(InputFile::fullName(fileName), error.message()));
-    }
-    if (!read)
-        return false;
-    const std::vector<CalendarFile::Todo>& todos = *read;
-    DataTable::Progress adding;
-    if (progress)
-        adding = [&](int done, int total) {
-            return progress(Half + int(qint64(Half) * done / std::max(total, 1)), 2 * Half);
-        };
-    std::vector<bool> writable(target.fields().size());
-    for (std::size_t field = 0; field < writable.size(); ++field)
-        writable[field] = int(field) != target.autoIncField() && !target.fields()[field].readOnly();
-    return target.appendRows(
-        static_cast<int>(todos.size()),
-        [&](int index) {
-            target.writeFields([&](RowBuilder& out) {
-                for (const VTodoMapping::FieldValue& value : todos[std::size_t(index)].values) {
-                    if (!writable[std::size_t(value.field)])
-                        continue;
-                    if (value.value.isNull())
-                        out.setNull(value.field);
-                    else
-                        out.setBytes(value.field, value.value.bytes());
-                }
-            });
-        },
-        adding);
-}
-
 // The outline of imported tasks: each gets a new ID from the target's counter, one after
 // another in the order they are added (the first one's when it is added), so a ParentID naming
 // an imported task names that task's new ID; one naming a task not imported (missing or
 // deleted in the file) is dropped, and the task goes to the top level.
 class ParentRenumbering {
 public:
-    // `parentOf` gives each added row's parent as its index among the added rows (-1: none).
-    ParentRenumbering(DataTable& target, std::vector<int> parentOf)
+    // A parent among the list's own tasks: Fixed plus its ID.
+    static constexpr std::int64_t Fixed = std::int64_t(1) << 40;
+    // `parentOf` gives each added row's parent as its index among the added rows (-1: none), or
+    // Fixed plus the ID of one of the list's tasks.
+    ParentRenumbering(DataTable& target, std::vector<std::int64_t> parentOf)
         : m_target(target), m_parentOf(std::move(parentOf)),
           // Without a counter the tasks keep the IDs they come with, and so do their parents.
           m_field(target.autoIncField() < 0 ? -1 : target.fieldIndex(TaskRecord::ParentID)) {}
@@ -189,15 +150,17 @@ public:
             return;
         if (index == 0)
             m_firstId = m_target.autoIncValue();
-        const int parent = m_parentOf[std::size_t(index)];
+        const std::int64_t parent = m_parentOf[std::size_t(index)];
         if (parent < 0)
             out.setNull(m_field);
+        else if (parent >= Fixed)
+            out.setInt32(m_field, std::int32_t(parent - Fixed));
         else
             out.setInt32(m_field, std::int32_t(m_firstId + parent));
     }
 
 private:
-    static std::vector<int> parentsIn(const DataTable& source) {
+    static std::vector<std::int64_t> parentsIn(const DataTable& source) {
         const int id = source.autoIncField();
         const int parent = source.fieldIndex(TaskRecord::ParentID);
         if (id < 0 || parent < 0 || !source.fields()[std::size_t(parent)].isIntegral())
@@ -207,7 +170,7 @@ private:
         for (int i = 0; i < count; ++i)
             if (!source.rowDataAt(i).isNull(id))
                 indexOf.emplace(source.rowDataAt(i).int32(id), i);
-        std::vector<int> parents(std::size_t(count), -1);
+        std::vector<std::int64_t> parents(std::size_t(count), -1);
         for (int i = 0; i < count; ++i) {
             const RowData& row = source.rowDataAt(i);
             if (row.isNull(parent) || row.int32(parent) == 0)
@@ -220,17 +183,62 @@ private:
     }
 
     DataTable& m_target;
-    std::vector<int> m_parentOf;
+    std::vector<std::int64_t> m_parentOf;
     int m_field;
     mutable std::int64_t m_firstId = 0;
 };
+
+// The parents of a calendar's to-dos among the tasks added (by index) or the list's own (a task
+// with that UID: ParentRenumbering::Fixed + its ID). A parent neither holds stays a UID, kept in
+// the subtask's Properties (it goes to the top level until that task comes); a ParentID the file
+// gives otherwise (an earlier version's X-CORVANTIS-PARENT-ID) named another list's task.
+std::vector<std::int64_t> calendarParents(const DataTable& target,
+                                          std::vector<CalendarFile::Todo>& todos) {
+    std::vector<std::int64_t> parents(todos.size(), -1);
+    const int properties = target.fieldIndex(TaskRecord::Properties);
+    const int id = target.autoIncField();
+    QHash<QString, int> added;
+    for (std::size_t i = 0; i < todos.size(); ++i)
+        added.insert(todos[i].uid, static_cast<int>(i));
+    QHash<QString, std::int32_t> own;
+    if (properties >= 0 && id >= 0)
+        for (const DataTable::RowId row : target.allRows()) {
+            const RowData& values = target.rowData(row);
+            const QString uid = VTodoMapping::UidOf(target.textOf(values, properties));
+            if (!uid.isEmpty() && !values.isNull(id))
+                own.insert(uid, values.int32(id));
+        }
+    for (std::size_t i = 0; i < todos.size(); ++i) {
+        const QString& uid = todos[i].parentUid;
+        if (uid.isEmpty() || uid == todos[i].uid) // a to-do under itself stands at the top
+            continue;
+        if (const auto it = added.constFind(uid); it != added.cend()) {
+            parents[i] = *it;
+        } else if (const auto mine = own.constFind(uid); mine != own.cend()) {
+            parents[i] = ParentRenumbering::Fixed + *mine;
+        } else if (properties >= 0) {
+            for (VTodoMapping::FieldValue& value : todos[i].values)
+                if (value.field == properties) {
+                    const FieldDef& def = target.fields()[std::size_t(properties)];
+                    const QString text =
+                        value.value.isNull()
+                            ? QString()
+                            : QString::fromUtf8(value.value.bytes().data(),
+                                                qsizetype(value.value.bytes().size()));
+                    value.value =
+                        FieldValues::fromText(def, OutlineCommands::WithKeptParentUid(text, uid));
+                }
+        }
+    }
+    return parents;
+}
 
 // Batch insert's lines as an outline: a line indented (by tabs, or spaces two to a level) deeper
 // than a line above it goes under the nearest such line, without its indent. Any other line is
 // used whole; a line of blanks alone stands apart from the outline.
 struct OutlinedLines {
     QStringList texts;
-    std::vector<int> parentOf; // index of the line each goes under; -1: the top level
+    std::vector<std::int64_t> parentOf; // index of the line each goes under; -1: the top level
 
     explicit OutlinedLines(const QStringList& lines) {
         std::vector<std::pair<int, int>> open; // level, line, of the lines that can take more
@@ -256,6 +264,52 @@ struct OutlinedLines {
         }
     }
 };
+
+// The to-dos of an iCalendar file, each one task. Read whole before the target is touched, so a
+// file that cannot be read changes nothing.
+bool importCalendar(DataTable& target, const QString& fileName, const QByteArray& bytes,
+                    const DataTable::Progress& progress) {
+    // Reading the file is the first half of the progress, adding its tasks the second.
+    constexpr int Half = 1000;
+    const auto reading = [&](qint64 done, qint64 total) {
+        return !progress || progress(int(Half * done / std::max<qint64>(total, 1)), 2 * Half);
+    };
+    std::optional<std::vector<CalendarFile::Todo>> read;
+    try {
+        read = CalendarFile::Read(bytes, target.fields(), CalendarFile::TaskUids(target), reading);
+    } catch (const CorvantisError& error) {
+        throw CorvantisError(QStringLiteral("Cannot import \"%1\". %2")
+                                 .arg(InputFile::fullName(fileName), error.message()));
+    }
+    if (!read)
+        return false;
+    std::vector<CalendarFile::Todo>& todos = *read;
+    const ParentRenumbering parents(target, calendarParents(target, todos));
+    DataTable::Progress adding;
+    if (progress)
+        adding = [&](int done, int total) {
+            return progress(Half + int(qint64(Half) * done / std::max(total, 1)), 2 * Half);
+        };
+    std::vector<bool> writable(target.fields().size());
+    for (std::size_t field = 0; field < writable.size(); ++field)
+        writable[field] = int(field) != target.autoIncField() && !target.fields()[field].readOnly();
+    return target.appendRows(
+        static_cast<int>(todos.size()),
+        [&](int index) {
+            target.writeFields([&](RowBuilder& out) {
+                for (const VTodoMapping::FieldValue& value : todos[std::size_t(index)].values) {
+                    if (!writable[std::size_t(value.field)])
+                        continue;
+                    if (value.value.isNull())
+                        out.setNull(value.field);
+                    else
+                        out.setBytes(value.field, value.value.bytes());
+                }
+                parents.apply(index, out);
+            });
+        },
+        adding);
+}
 
 } // namespace
 
