@@ -1,6 +1,7 @@
 #include "calendar/CalendarFile.h"
 
 #include "base/CorvantisError.h"
+#include "calendar/ContentLines.h"
 #include "calendar/TodoParents.h"
 #include "model/DataTable.h"
 #include "model/FieldValues.h"
@@ -14,6 +15,8 @@
 #include <memory>
 
 namespace {
+
+using namespace ContentLines;
 
 struct FreeComponent {
     void operator()(icalcomponent* component) const { icalcomponent_free(component); }
@@ -121,6 +124,124 @@ void requireShallow(const QByteArray& bytes) {
     });
 }
 
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// The blanks and tabs at the ends of the text values of the to-do at span, as its text has them,
+// by property name: its own lines only, not those of its alarms, and only of a name it has once.
+struct Margins {
+    QString leading;
+    QString trailing;
+};
+QHash<QByteArray, Margins> marginsOf(const QByteArray& bytes, const Span& span) {
+    QHash<QByteArray, Margins> margins;
+    QSet<QByteArray> seen;
+    int depth = 0;
+    forEachLine(bytes, span.begin, span.end, [&](const ContentLine& line) {
+        if (line.name == "BEGIN") {
+            ++depth;
+            return;
+        }
+        if (line.name == "END") {
+            --depth;
+            return;
+        }
+        if (depth != 1)
+            return;
+        if (seen.contains(line.name)) {
+            margins.remove(line.name);
+            return;
+        }
+        seen.insert(line.name);
+        const QByteArray value = valueOf(unfolded(bytes, line));
+        qsizetype lead = 0;
+        while (lead < value.size() && isBlank(value[lead]))
+            ++lead;
+        qsizetype trail = value.size();
+        while (trail > lead && isBlank(value[trail - 1]))
+            --trail;
+        if (lead > 0 || trail < value.size())
+            margins.insert(line.name, {QString::fromLatin1(value.left(lead)),
+                                       QString::fromLatin1(value.mid(trail))});
+    });
+    return margins;
+}
+
+// libical's reader drops the blanks and tabs at the ends of a value, which other clients (and
+// this program) send as part of a text: they are put back into the to-do's text values as its
+// text has them, so the to-do in memory holds what the server holds.
+void restoreMargins(icalcomponent* vtodo, const QByteArray& bytes, const Span& span) {
+    const QHash<QByteArray, Margins> margins = marginsOf(bytes, span);
+    for (auto it = margins.cbegin(); it != margins.cend(); ++it) {
+        const QByteArray& name = it.key();
+        const bool x = name.startsWith("X-");
+        const icalproperty_kind kind =
+            x ? ICAL_X_PROPERTY : icalproperty_string_to_kind(name.constData());
+        if (kind == ICAL_NO_PROPERTY || kind == ICAL_CATEGORIES_PROPERTY)
+            continue;
+        bool found = false;
+        for (icalproperty* p = icalcomponent_get_first_property(vtodo, kind); p;
+             p = icalcomponent_get_next_property(vtodo, kind)) {
+            if (x && qstricmp(icalproperty_get_x_name(p), name.constData()) != 0)
+                continue;
+            found = true;
+            icalvalue* value = icalproperty_get_value(p);
+            const icalvalue_kind type = value ? icalvalue_isa(value) : ICAL_NO_VALUE;
+            if (type != ICAL_TEXT_VALUE && type != ICAL_X_VALUE)
+                break;
+            QString text = QString::fromUtf8(type == ICAL_TEXT_VALUE ? icalvalue_get_text(value)
+                                                                     : icalvalue_get_x(value));
+            qsizetype from = 0;
+            qsizetype to = text.size();
+            while (from < to && (text[from] == u' ' || text[from] == u'\t'))
+                ++from;
+            while (to > from && (text[to - 1] == u' ' || text[to - 1] == u'\t'))
+                --to;
+            // A value of blanks alone: both margins are the whole of it.
+            text =
+                from == to ? it->leading : it->leading + text.mid(from, to - from) + it->trailing;
+            const QByteArray utf8 = text.toUtf8();
+            icalproperty_set_value(p, type == ICAL_TEXT_VALUE ? icalvalue_new_text(utf8.constData())
+                                                              : icalvalue_new_x(utf8.constData()));
+            break;
+        }
+        // A value of blanks alone, which libical's reader drops with its property.
+        if (!found && it->trailing.isEmpty() && !it->leading.isEmpty()) {
+            const QByteArray blanks = it->leading.toUtf8();
+            icalproperty* property = x ? icalproperty_new_x(blanks.constData()) : nullptr;
+            if (x) {
+                icalproperty_set_x_name(property, name.constData());
+            } else if (icalproperty_kind_to_value_kind(kind) == ICAL_TEXT_VALUE) {
+                property = icalproperty_new(kind);
+                icalproperty_set_value(property, icalvalue_new_text(blanks.constData()));
+            }
+            if (property)
+                icalcomponent_add_property(vtodo, property);
+        }
+    }
+}
+
+// A category's text as iCalendar writes one value of a list: its commas, semicolons and
+// backslashes escaped, its line breaks as "\\n".
+QByteArray escapedText(const QByteArray& text) {
+    QByteArray escaped;
+    escaped.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\\' || c == ',' || c == ';')
+            escaped += '\\';
+        if (c == '\r' || c == '\n') {
+            escaped += "\\n";
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+            continue;
+        }
+        escaped += c;
+    }
+    return escaped;
+}
+
 // libical writes the commas and semicolons of a category as they are, which would split one
 // category into several. While a component is written, each such category is a STRING value
 // holding the escaped text, which libical writes verbatim, under a VALUE=TEXT parameter that
@@ -166,24 +287,6 @@ private:
                  icalcomponent_get_first_component(component, ICAL_ANY_COMPONENT);
              child; child = icalcomponent_get_next_component(component, ICAL_ANY_COMPONENT))
             visit(child);
-    }
-
-    static QByteArray escapedText(const QByteArray& text) {
-        QByteArray escaped;
-        escaped.reserve(text.size());
-        for (qsizetype i = 0; i < text.size(); ++i) {
-            const char c = text[i];
-            if (c == '\\' || c == ',' || c == ';')
-                escaped += '\\';
-            if (c == '\r' || c == '\n') {
-                escaped += "\\n";
-                if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-                    ++i;
-                continue;
-            }
-            escaped += c;
-        }
-        return escaped;
     }
 
     std::vector<Swapped> m_swapped;
@@ -288,6 +391,7 @@ std::optional<std::vector<Todo>> Read(const QByteArray& bytes, const FieldList& 
         if (uid.isEmpty() || takenUids.contains(uid))
             uid = newUid();
         takenUids.insert(uid);
+        restoreMargins(vtodo.get(), text, Span{0, text.size()});
         todos.push_back({uid, VTodoMapping::Read(vtodo.get(), fields, uid),
                          TodoParents::ParentUid(vtodo.get())});
     };
@@ -333,7 +437,56 @@ QSet<QString> TaskUids(const DataTable& table) {
     return uids;
 }
 
-QByteArray Write(const DataTable& table, const QString& listIdentity) {
+namespace {
+
+// The text with every line ending in CR LF.
+QByteArray withCrLf(QByteArray text) {
+    text.replace("\r\n", "\n");
+    text.replace('\r', "\n");
+    text.replace("\n", "\r\n");
+    return text;
+}
+
+// The to-dos and time zones of a calendar object, as its text has them, added to an export: the
+// time zones once each (by TZID). False when the object holds no to-do.
+bool addComponents(const QByteArray& object, QByteArray& todos, QByteArray& zones,
+                   QSet<QByteArray>& zoneIds) {
+    std::vector<QByteArray> open;
+    qsizetype start = -1;
+    QByteArray tzid;
+    bool added = false;
+    forEachLine(object, 0, object.size(), [&](const ContentLine& line) {
+        if (line.name == "BEGIN") {
+            open.push_back(valueOf(unfolded(object, line)).trimmed().toUpper());
+            if (open.size() == 2 && open[0] == "VCALENDAR") {
+                start = line.start;
+                tzid.clear();
+            }
+        } else if (line.name == "END") {
+            if (open.size() == 2 && open[0] == "VCALENDAR" && start >= 0) {
+                const QByteArray text = withCrLf(object.mid(start, line.end - start));
+                if (open[1] == "VTODO") {
+                    todos += text.endsWith("\r\n") ? text : text + "\r\n";
+                    added = true;
+                } else if (open[1] == "VTIMEZONE" && !tzid.isEmpty() && !zoneIds.contains(tzid)) {
+                    zoneIds.insert(tzid);
+                    zones += text.endsWith("\r\n") ? text : text + "\r\n";
+                }
+                start = -1;
+            }
+            if (!open.empty())
+                open.pop_back();
+        } else if (open.size() == 2 && line.name == "TZID" && tzid.isEmpty()) {
+            tzid = valueOf(unfolded(object, line)).trimmed();
+        }
+    });
+    return added;
+}
+
+} // namespace
+
+QByteArray Write(const DataTable& table, const QString& listIdentity,
+                 const QHash<QString, QByteArray>& lastCopies) {
     const FieldList& fields = table.fields();
     const int idField = table.fieldIndex(TaskRecord::ID);
     const int propertiesField = table.fieldIndex(TaskRecord::Properties);
@@ -342,8 +495,11 @@ QByteArray Write(const DataTable& table, const QString& listIdentity) {
     const QByteArray frame = serialized(calendar.get());
     const QByteArray end("END:VCALENDAR\r\n");
     QByteArray out = frame.left(frame.size() - end.size());
+    QByteArray zones;
+    QSet<QByteArray> zoneIds;
     // Room for a to-do of a few hundred bytes a task, so a long list is not copied as it grows.
-    out.reserve(out.size() + qsizetype(table.allRows().size()) * 640);
+    QByteArray todos;
+    todos.reserve(qsizetype(table.allRows().size()) * 640);
 
     // Every task's UID first, so a subtask can name its parent's.
     QSet<QString> sent;
@@ -378,6 +534,21 @@ QByteArray Write(const DataTable& table, const QString& listIdentity) {
         if (parentUid.isEmpty())
             parentUid = OutlineCommands::KeptParentUid(properties);
 
+        // A synced task is written as the sync writes it: over its last synced object.
+        const auto copy = own == uid ? lastCopies.constFind(uid) : lastCopies.cend();
+        if (copy != lastCopies.cend()) {
+            QByteArray object;
+            try {
+                object = WithTask(*copy, fields, row, uid, parentUid);
+                if (object.isEmpty())
+                    object = *copy;
+            } catch (const CorvantisError&) {
+                object.clear(); // the copy cannot be read: a new to-do instead
+            }
+            if (!object.isEmpty() && addComponents(object, todos, zones, zoneIds))
+                continue;
+        }
+
         // A task naming a UID another task took goes out naming its own in its Properties too.
         RowData renamed;
         if (!own.isEmpty() && own != uid) {
@@ -390,9 +561,9 @@ QByteArray Write(const DataTable& table, const QString& listIdentity) {
         VTodoMapping::Update(vtodo.get(), fields,
                              withoutParent(fields, renamed.isValid() ? renamed : row), uid);
         TodoParents::SetParentUid(vtodo.get(), parentUid);
-        out += serialized(vtodo.get());
+        todos += serialized(vtodo.get());
     }
-    return out + end;
+    return out + zones + todos + end;
 }
 
 namespace {
@@ -413,6 +584,9 @@ ComponentPtr parsedObject(const QByteArray& object, icalcomponent*& vtodo) {
          c && !vtodo; c = icalcomponent_get_next_component(calendar.get(), ICAL_VTODO_COMPONENT))
         if (!isOccurrence(c))
             vtodo = c;
+    if (vtodo)
+        if (const Span span = masterTodo(object))
+            restoreMargins(vtodo, object, span);
     return calendar;
 }
 
@@ -427,24 +601,148 @@ std::optional<Todo> ReadObject(const QByteArray& object, const FieldList& fields
     return Todo{uid, VTodoMapping::Read(vtodo, fields, uid), TodoParents::ParentUid(vtodo)};
 }
 
+namespace {
+
+// A content line folded at 75 octets, never inside a character, with its line break.
+QByteArray folded(const QByteArray& line) {
+    QByteArray out;
+    qsizetype width = 0;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const bool continuation = (uchar(line[i]) & 0xC0) == 0x80;
+        if (width >= 75 && !continuation) {
+            out += "\r\n ";
+            width = 1;
+        }
+        out += line[i];
+        ++width;
+    }
+    return out + "\r\n";
+}
+
+// The to-do's properties of one name as content lines: as libical writes them, but a list of
+// categories on one line, as other clients write it.
+QByteArray linesFor(icalcomponent* vtodo, const QByteArray& name) {
+    QByteArray out;
+    const icalproperty_kind kind =
+        name.startsWith("X-") ? ICAL_X_PROPERTY : icalproperty_string_to_kind(name.constData());
+    if (kind == ICAL_NO_PROPERTY)
+        return out;
+    QList<QByteArray> categories;
+    for (icalproperty* p = icalcomponent_get_first_property(vtodo, kind); p;
+         p = icalcomponent_get_next_property(vtodo, kind)) {
+        if (kind == ICAL_X_PROPERTY && qstricmp(icalproperty_get_x_name(p), name.constData()) != 0)
+            continue;
+        const icalvalue* value = icalproperty_get_value(p);
+        if (kind == ICAL_CATEGORIES_PROPERTY && value && icalvalue_isa(value) == ICAL_TEXT_VALUE) {
+            categories << escapedText(QByteArray(icalvalue_get_text(value)));
+            continue;
+        }
+        char* text = icalproperty_as_ical_string_r(p);
+        out += text;
+        icalmemory_free_buffer(text);
+    }
+    if (!categories.isEmpty())
+        out += folded("CATEGORIES:" + categories.join(','));
+    return out;
+}
+
+// The object's text with the to-do at span changed where the names say: their lines there taken
+// out, the to-do's lines of those names put in where the first of them stood (or before the
+// to-do's first component, or its end). Every other byte stays as the server holds it, so
+// nothing another client wrote is rewritten by libical's reading and writing.
+QByteArray spliced(const QByteArray& text, const Span& span, icalcomponent* vtodo,
+                   const QList<QByteArray>& names) {
+    const bool lf = text.contains('\n') && !text.contains("\r\n");
+    QByteArray body;
+    qsizetype insertAt = -1;
+    int depth = 0;
+    forEachLine(text, span.begin, span.end, [&](const ContentLine& line) {
+        const bool begin = line.name == "BEGIN";
+        const bool end = line.name == "END";
+        if (insertAt < 0 && ((begin && depth == 1) || (end && depth == 1) ||
+                             (depth == 1 && !begin && !end && names.contains(line.name))))
+            insertAt = body.size();
+        if (begin)
+            ++depth;
+        else if (end)
+            --depth;
+        else if (depth == 1 && names.contains(line.name))
+            return;
+        body += text.mid(line.start, line.end - line.start);
+    });
+    QByteArray added;
+    for (const QByteArray& name : names)
+        added += linesFor(vtodo, name);
+    if (lf)
+        added.replace("\r\n", "\n");
+    if (insertAt < 0)
+        insertAt = body.size();
+    body.insert(insertAt, added);
+    return text.left(span.begin) + body + text.mid(span.end);
+}
+
+// The task's values as a calendar object's text gives them (through the reader of objects, the
+// blanks at the ends of its texts included), for comparing two writings of one task.
+std::optional<VTodoMapping::TaskValues> valuesOf(const QByteArray& object,
+                                                 const FieldList& fields) {
+    try {
+        const std::optional<Todo> todo = ReadObject(object, fields);
+        if (todo)
+            return todo->values;
+    } catch (const CorvantisError&) {
+    }
+    return std::nullopt;
+}
+
+bool sameValues(const VTodoMapping::TaskValues& a, const VTodoMapping::TaskValues& b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a[i].field != b[i].field || a[i].value.isNull() != b[i].value.isNull() ||
+            a[i].value.bytes() != b[i].value.bytes())
+            return false;
+    return true;
+}
+
+} // namespace
+
 QByteArray WithTask(const QByteArray& lastCopy, const FieldList& fields, const RowData& row,
                     const QString& fallbackUid, const QString& parentUid) {
-    ComponentPtr calendar;
-    icalcomponent* vtodo = nullptr;
+    const RowData task = withoutParent(fields, row);
     if (lastCopy.isEmpty()) {
-        calendar = newCalendar();
-        vtodo = icalcomponent_new(ICAL_VTODO_COMPONENT);
+        const ComponentPtr calendar = newCalendar();
+        icalcomponent* vtodo = icalcomponent_new(ICAL_VTODO_COMPONENT);
         icalcomponent_add_component(calendar.get(), vtodo);
-    } else {
-        calendar = parsedObject(lastCopy, vtodo);
-        if (!vtodo)
-            throw CorvantisError(QStringLiteral("It holds no to-do."));
+        VTodoMapping::Update(vtodo, fields, task, fallbackUid);
+        TodoParents::SetParentUid(vtodo, parentUid);
+        return serialized(calendar.get());
     }
-    bool changed = VTodoMapping::Update(vtodo, fields, withoutParent(fields, row), fallbackUid);
-    changed = TodoParents::SetParentUid(vtodo, parentUid) || changed;
-    if (!changed && !lastCopy.isEmpty())
+    icalcomponent* vtodo = nullptr;
+    const ComponentPtr calendar = parsedObject(lastCopy, vtodo);
+    if (!vtodo)
+        throw CorvantisError(QStringLiteral("It holds no to-do."));
+    const Span span = masterTodo(lastCopy);
+    QList<QByteArray> names;
+    bool changed = VTodoMapping::Update(vtodo, fields, task, fallbackUid, &names);
+    if (TodoParents::SetParentUid(vtodo, parentUid)) {
+        changed = true;
+        for (const char* name : {"RELATED-TO", "X-CORVANTIS-PARENT-ID"})
+            if (!names.contains(QByteArray(name)))
+                names << QByteArray(name);
+    }
+    if (!changed)
         return QByteArray();
-    return serialized(calendar.get());
+    const QByteArray whole = serialized(calendar.get());
+    if (span) {
+        // The text changed in place must read as libical's writing of the changed object does;
+        // where it does not (a text libical reads in its own way), that writing is sent.
+        const QByteArray text = spliced(lastCopy, span, vtodo, names);
+        const std::optional<VTodoMapping::TaskValues> expected = valuesOf(whole, fields);
+        const std::optional<VTodoMapping::TaskValues> found = valuesOf(text, fields);
+        if (expected && found && sameValues(*expected, *found))
+            return text;
+    }
+    return whole;
 }
 
 } // namespace CalendarFile

@@ -2,13 +2,13 @@
 
 #include "base/CorvantisError.h"
 #include "base/DatesAndClock.h"
+#include "base/LoginName.h"
 #include "model/RowData.h"
 #include "model/TaskRecord.h"
 
 #include <QDateTime>
 #include <QHash>
 #include <QRegularExpression>
-#include <QUuid>
 
 #include <libical/ical.h>
 
@@ -317,6 +317,11 @@ struct Source {
     const std::optional<QString>& uid;
 };
 
+QByteArray nameOf(const Slot& slot) {
+    return slot.kind == ICAL_X_PROPERTY ? QByteArray(slot.xName).toUpper()
+                                        : QByteArray(icalproperty_kind_to_string(slot.kind));
+}
+
 struct Mapping {
     const QString& field;
     Kind kind;
@@ -346,7 +351,7 @@ void writeText(const Value& value, const Slot& slot, Replacements& out) {
     out.push_back({slot, std::move(property)});
 }
 
-// Every category another client gave, each its own; written back as one.
+// Every category another client gave, each its own, joined as the Category cell shows them.
 Value readCategories(const Source& source, const Slot& slot) {
     const icalcomponent* vtodo = source.vtodo;
     QStringList categories;
@@ -460,7 +465,8 @@ Value readPriority(const Source& source, const Slot&) {
     const QString word = textIn(vtodo, PriorityWordSlot);
     if (!word.isEmpty() && priorityFor(word) == priority)
         return word;
-    return wordFor(priority);
+    // 0 is the standard's "undefined": no priority, as a to-do without one.
+    return priority == 0 ? Value() : Value(wordFor(priority));
 }
 
 void writePriority(const Value& value, const Slot&, Replacements& out) {
@@ -540,82 +546,106 @@ bool sameProperty(icalproperty* a, icalproperty* b) {
     return serialized(a) == serialized(b);
 }
 
-// Puts the replacement in place of the slot's properties, unless they are what it holds already.
-bool replace(icalcomponent* vtodo, Replacement& replacement) {
-    const std::vector<icalproperty*> existing = propertiesIn(vtodo, replacement.slot);
-    if (!replacement.property && existing.empty())
+// Puts the replacements of one slot in place of its properties, unless they are what it holds
+// already; the slot's name goes into changed when it changed.
+bool replaceSlot(icalcomponent* vtodo, const Slot& slot, std::vector<PropertyPtr> properties,
+                 QList<QByteArray>* changed) {
+    const std::vector<icalproperty*> existing = propertiesIn(vtodo, slot);
+    if (properties.empty() && existing.empty())
         return false;
-    if (replacement.property && existing.size() == 1 &&
-        sameProperty(existing.front(), replacement.property.get()))
-        return false;
+    if (properties.size() == existing.size()) {
+        bool same = true;
+        for (std::size_t i = 0; i < existing.size() && same; ++i)
+            same = sameProperty(existing[i], properties[i].get());
+        if (same)
+            return false;
+    }
     for (icalproperty* property : existing) {
         icalcomponent_remove_property(vtodo, property);
         icalproperty_free(property);
     }
-    if (replacement.property)
-        icalcomponent_add_property(vtodo, replacement.property.release());
+    for (PropertyPtr& property : properties)
+        icalcomponent_add_property(vtodo, property.release());
+    if (changed && !changed->contains(nameOf(slot)))
+        changed->append(nameOf(slot));
     return true;
 }
 
-bool replaceText(icalcomponent* vtodo, const Slot& slot, const QString& text) {
+bool replace(icalcomponent* vtodo, Replacement& replacement, QList<QByteArray>* changed) {
+    std::vector<PropertyPtr> properties;
+    if (replacement.property)
+        properties.push_back(std::move(replacement.property));
+    return replaceSlot(vtodo, replacement.slot, std::move(properties), changed);
+}
+
+bool replaceText(icalcomponent* vtodo, const Slot& slot, const QString& text,
+                 QList<QByteArray>* changed) {
     Replacements out;
     writeText(text.isEmpty() ? Value() : Value(text), slot, out);
-    return replace(vtodo, out.front());
+    return replace(vtodo, out.front(), changed);
 }
 
-// The line of a Properties text naming the UID: its value's start and end; nothing when none.
-std::optional<std::pair<qsizetype, qsizetype>> uidValueIn(const QString& properties) {
-    const QString prefix = VTodoMapping::UidName + u'=';
-    qsizetype start = 0;
-    while (start <= properties.size()) {
-        qsizetype end = start;
-        while (end < properties.size() && properties[end] != u'\n' && properties[end] != u'\r')
-            ++end;
-        if (QStringView(properties).mid(start, end - start).startsWith(prefix, Qt::CaseInsensitive))
-            return std::make_pair(start + prefix.size(), end);
-        if (end >= properties.size())
-            break;
-        start = end + (properties.mid(end, 2) == QLatin1String("\r\n") ? 2 : 1);
+const Slot CategoriesSlot{ICAL_CATEGORIES_PROPERTY};
+
+// A to-do holding several categories keeps holding a list: the cell's text, split where it joins
+// them, one property a category (written back on one line).
+bool writeCategoryList(icalcomponent* vtodo, const Value& value, QList<QByteArray>* changed) {
+    std::vector<PropertyPtr> properties;
+    if (const auto* text = std::get_if<QString>(&value)) {
+        for (const QString& category : text->split(QStringLiteral(", "), Qt::SkipEmptyParts)) {
+            PropertyPtr property(icalproperty_new(ICAL_CATEGORIES_PROPERTY));
+            icalproperty_set_value(property.get(),
+                                   icalvalue_new_text(category.toUtf8().constData()));
+            properties.push_back(std::move(property));
+        }
     }
-    return std::nullopt;
+    return replaceSlot(vtodo, CategoriesSlot, std::move(properties), changed);
 }
 
-// Made up for Corvantis: the namespace of the UIDs derived from a list and an ID.
-const QUuid UidNamespace(QStringLiteral("{69487545-c773-458a-9c3d-f368e782ef16}"));
+// The to-do's DATE-TIME of a slot moved to another day, its time of day and zone kept: a UTC time
+// at the same local time on the new local day. Nothing when the slot holds no DATE-TIME.
+PropertyPtr movedTo(const icalcomponent* vtodo, const Slot& slot, const QDate& day) {
+    const icalproperty* property = firstIn(vtodo, slot);
+    const icalvalue* value = property ? icalproperty_get_value(property) : nullptr;
+    if (!value || icalvalue_isa(value) != ICAL_DATETIME_VALUE || !representable(day))
+        return nullptr;
+    icaltimetype time = icalvalue_get_datetime(value);
+    if (time.is_date)
+        return nullptr;
+    if (icaltime_is_utc(time)) {
+        const QTime clock(time.hour, time.minute, std::min(time.second, 59));
+        if (!clock.isValid())
+            return nullptr;
+        const QTime local =
+            QDateTime(QDate(time.year, time.month, time.day), clock, Qt::UTC).toLocalTime().time();
+        const QDateTime utc = QDateTime(day, local).toUTC();
+        time.year = utc.date().year();
+        time.month = utc.date().month();
+        time.day = utc.date().day();
+        time.hour = utc.time().hour();
+        time.minute = utc.time().minute();
+        time.second = utc.time().second();
+    } else {
+        time.year = day.year();
+        time.month = day.month();
+        time.day = day.day();
+    }
+    PropertyPtr moved(icalproperty_new_clone(const_cast<icalproperty*>(property)));
+    icalproperty_set_value(moved.get(), icalvalue_new_datetime(time));
+    return moved;
+}
+
+int countIn(const icalcomponent* vtodo, const Slot& slot) {
+    return int(propertiesIn(vtodo, slot).size());
+}
 
 } // namespace
 
 namespace VTodoMapping {
 
-QString UidOf(const QString& properties) {
-    const auto value = uidValueIn(properties);
-    return value ? properties.mid(value->first, value->second - value->first).trimmed() : QString();
-}
-
-QString WithUid(const QString& properties, const QString& uid) {
-    if (const auto value = uidValueIn(properties)) {
-        if (properties.mid(value->first, value->second - value->first) == uid)
-            return properties;
-        QString result = properties;
-        return result.replace(value->first, value->second - value->first, uid);
-    }
-    if (properties.isEmpty())
-        return UidName + u'=' + uid;
-    QString lineBreak = QStringLiteral("\n");
-    if (properties.contains(QLatin1String("\r\n")))
-        lineBreak = QStringLiteral("\r\n");
-    else if (properties.contains(u'\r'))
-        lineBreak = QStringLiteral("\r");
-    const bool ended = properties.endsWith(u'\n') || properties.endsWith(u'\r');
-    return properties + (ended ? QString() : lineBreak) + UidName + u'=' + uid;
-}
-
-QString DerivedUid(const QString& listIdentity, std::int32_t id) {
-    const QUuid uid =
-        listIdentity.isEmpty()
-            ? QUuid::createUuid()
-            : QUuid::createUuidV5(UidNamespace, listIdentity + u'#' + QString::number(id));
-    return uid.toString(QUuid::WithoutBraces);
+bool IsPrivate(const QString& fieldName, const QString& text) {
+    return fieldName.compare(AssignedTo, Qt::CaseInsensitive) == 0 && !text.isEmpty() &&
+           text == uGeneral::CurrentUserName();
 }
 
 TaskValues Read(const icalcomponent* vtodo, const FieldList& fields,
@@ -627,8 +657,12 @@ TaskValues Read(const icalcomponent* vtodo, const FieldList& fields,
         const int field = fieldIndex(fields, mapping.field);
         if (field < 0)
             continue;
-        std::optional<FieldValues::Stored> stored =
-            toStored(fields[std::size_t(field)], mapping.read(source, mapping.slot));
+        const FieldDef& def = fields[std::size_t(field)];
+        Value value = mapping.read(source, mapping.slot);
+        // A memo keeps its lines as the list keeps them: CR LF between them.
+        if (auto* text = std::get_if<QString>(&value); text && def.kind == FieldKind::Memo)
+            text->replace(u'\n', QStringLiteral("\r\n"));
+        std::optional<FieldValues::Stored> stored = toStored(def, value);
         if (stored)
             values.push_back({field, std::move(*stored)});
     }
@@ -638,7 +672,7 @@ TaskValues Read(const icalcomponent* vtodo, const FieldList& fields,
 }
 
 bool Update(icalcomponent* vtodo, const FieldList& fields, const RowData& row,
-            const QString& fallbackUid) {
+            const QString& fallbackUid, QList<QByteArray>* changedNames) {
     // A new to-do has no form of another client's to keep: it gets every value written.
     const bool fresh = icalcomponent_count_properties(vtodo, ICAL_ANY_PROPERTY) == 0;
     bool changed = false;
@@ -652,7 +686,7 @@ bool Update(icalcomponent* vtodo, const FieldList& fields, const RowData& row,
         uid = taskUid;
     else if (uid.isEmpty())
         uid = fallbackUid.isEmpty() ? DerivedUid(QString(), 0) : fallbackUid;
-    changed |= replaceText(vtodo, UidSlot, uid);
+    changed |= replaceText(vtodo, UidSlot, uid, changedNames);
 
     const std::optional<QString> ownUid;
     const Source source{vtodo, ownUid};
@@ -661,7 +695,9 @@ bool Update(icalcomponent* vtodo, const FieldList& fields, const RowData& row,
         if (field < 0)
             continue;
         const FieldDef& def = fields[std::size_t(field)];
-        const Value value = fromRow(def, row, field, mapping.kind);
+        Value value = fromRow(def, row, field, mapping.kind);
+        if (const auto* text = std::get_if<QString>(&value); text && IsPrivate(def.name, *text))
+            value = Value();
         // A value the to-do gives already keeps the form another client wrote it in.
         if (!fresh) {
             const std::optional<FieldValues::Stored> given =
@@ -669,11 +705,27 @@ bool Update(icalcomponent* vtodo, const FieldList& fields, const RowData& row,
             const std::optional<FieldValues::Stored> wanted = toStored(def, value);
             if (given && wanted && sameStored(def, *given, *wanted))
                 continue;
+            // No priority and Normal are one to the list: an undefined one stays as it is.
+            if (mapping.slot.kind == ICAL_PRIORITY_PROPERTY && given && given->isNull() &&
+                std::get_if<QString>(&value) && std::get<QString>(value) == Normal &&
+                textIn(vtodo, PriorityWordSlot).isEmpty())
+                continue;
+            if (mapping.slot.kind == ICAL_CATEGORIES_PROPERTY && countIn(vtodo, mapping.slot) > 1) {
+                changed |= writeCategoryList(vtodo, value, changedNames);
+                continue;
+            }
+            if (mapping.write == writeDate && std::holds_alternative<QDate>(value)) {
+                if (PropertyPtr moved = movedTo(vtodo, mapping.slot, std::get<QDate>(value))) {
+                    Replacement replacement{mapping.slot, std::move(moved)};
+                    changed |= replace(vtodo, replacement, changedNames);
+                    continue;
+                }
+            }
         }
         Replacements replacements;
         mapping.write(value, mapping.slot, replacements);
         for (Replacement& replacement : replacements)
-            changed |= replace(vtodo, replacement);
+            changed |= replace(vtodo, replacement, changedNames);
     }
 
     const Slot stampSlot{ICAL_DTSTAMP_PROPERTY};
@@ -688,7 +740,7 @@ bool Update(icalcomponent* vtodo, const FieldList& fields, const RowData& row,
         stamp.second = now.time().second();
         stamp.zone = icaltimezone_get_utc_timezone();
         Replacement replacement{stampSlot, PropertyPtr(icalproperty_new_dtstamp(stamp))};
-        replace(vtodo, replacement);
+        replace(vtodo, replacement, changedNames);
     }
     return changed;
 }

@@ -17,6 +17,18 @@ target_compile_definitions(corvantis_options INTERFACE
     QT_NO_CAST_FROM_BYTEARRAY
     QT_NO_NARROWING_CONVERSIONS_IN_CONNECT)
 
+# For the package (scripts/package.sh): the folders of the sources and of the build leave no
+# trace in what is built (file names in the debug information and in messages), as
+# dpkg-buildflags maps them for Debian's own packages, so two builds of one commit in two folders
+# give the same bytes. Every target takes them, Qt's generated resource objects too. Where the
+# build folder lies inside the sources, its more particular map comes last and wins. Off
+# elsewhere: a debugger run in the build folder finds the sources by their real paths.
+option(CORVANTIS_MAP_PATHS "Build no source or build folder path into the program" OFF)
+if(CORVANTIS_MAP_PATHS)
+    add_compile_options("-ffile-prefix-map=${PROJECT_SOURCE_DIR}=."
+                        "-ffile-prefix-map=${PROJECT_BINARY_DIR}=build")
+endif()
+
 # Every program is position independent, so the system can load it at a random address.
 set(CMAKE_POSITION_INDEPENDENT_CODE ON)
 include(CheckPIESupported)

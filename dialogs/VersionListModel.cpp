@@ -1,5 +1,8 @@
 #include "dialogs/VersionListModel.h"
 
+#include "base/CorvantisError.h"
+#include "base/DatesAndClock.h"
+#include "model/FieldValues.h"
 #include "model/TaskRecord.h"
 #include "widgets/ProgramColours.h"
 
@@ -26,6 +29,8 @@ void VersionListModel::setVersions(const DataTable& table,
     for (std::size_t c = 0; c < m_columns.size(); ++c)
         m_fields[c] = m_columns[c].kind == FieldColumn ? table.fieldIndex(m_columns[c].field) : -1;
     m_lastActioned = table.fieldIndex(TaskRecord::LastActioned);
+    m_completed = table.fieldIndex(TaskRecord::CompletedDate);
+    m_created = table.fieldIndex(TaskRecord::CreatedDate);
     endResetModel();
 }
 
@@ -72,11 +77,40 @@ QVariant VersionListModel::changedLook(int role) {
     }
 }
 
-QString VersionListModel::whenText(int row) const {
-    if (!m_table || m_lastActioned < 0)
+VersionListModel::Dating VersionListModel::dating(int row) const {
+    if (!m_table || row < 0 || row >= rowCount())
         return {};
     const RowData& data = m_table->versionData(versionAt(row).version);
-    return data.isNull(m_lastActioned) ? QString() : m_table->displayTextOf(data, m_lastActioned);
+    const auto dated = [&](int field) -> Dating {
+        if (field < 0 || data.isNull(field))
+            return {};
+        const FieldDef& def = m_table->fields()[static_cast<std::size_t>(field)];
+        try {
+            return {uGeneral::FormatShortDate(FieldValues::toDate(def, data, field)),
+                    def.name + QStringLiteral(" of this version: ") +
+                        m_table->displayTextOf(data, field)};
+        } catch (const CorvantisError&) {
+            return {}; // a value that is no date dates nothing
+        }
+    };
+    const auto next = static_cast<std::size_t>(row) + 1;
+    if (next == m_versions.size())
+        return dated(m_created);
+    const std::vector<int> changed =
+        static_cast<std::size_t>(row) < m_changed.size()
+            ? m_changed[static_cast<std::size_t>(row)]
+            : TaskHistory::changedFields(*m_table, versionAt(row).version,
+                                         m_versions[next].version);
+    for (const int field : {m_lastActioned, m_completed})
+        if (field >= 0 && std::binary_search(changed.begin(), changed.end(), field))
+            if (Dating found = dated(field); !found.date.isEmpty())
+                return found;
+    return {};
+}
+
+QString VersionListModel::whenText(int row) const {
+    const QString date = dating(row).date;
+    return date.isEmpty() ? QStringLiteral("not recorded") : date;
 }
 
 int VersionListModel::rowCount(const QModelIndex& parent) const {
@@ -95,10 +129,19 @@ QVariant VersionListModel::data(const QModelIndex& index, int role) const {
     const int field = m_fields[column];
     const RowData& values = m_table->versionData(versionAt(row).version);
     switch (m_columns[column].kind) {
-    case WhenColumn:
-        if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+    case WhenColumn: {
+        if (role == Qt::DisplayRole)
             return whenText(row);
+        const Dating when = dating(row);
+        if (role == Qt::ToolTipRole)
+            return when.date.isEmpty()
+                       ? QStringLiteral("This version records no date: an edit that sets "
+                                        "neither LastActioned nor CompletedDate is not dated.")
+                       : when.field;
+        if (role == Qt::ForegroundRole && when.date.isEmpty())
+            return QColor(Qt::gray);
         return {};
+    }
     case ChangeColumn:
         // A version read from a list without its change log has no number.
         if ((role == Qt::DisplayRole || role == Qt::ToolTipRole) && versionAt(row).change > 0)

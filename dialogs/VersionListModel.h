@@ -19,7 +19,7 @@ class VersionListModel : public QAbstractTableModel {
 public:
     enum ColumnKind {
         FieldColumn,   // the value of a field
-        WhenColumn,    // the version's LastActioned
+        WhenColumn,    // the date the version can be dated by (see dating)
         ChangeColumn,  // the number of the change that made it
         ChangedColumn, // the names of the fields it changed
     };
@@ -42,7 +42,15 @@ public:
     }
     // The fields the row's version changed; empty when changes are not marked.
     const std::vector<int>& changedAt(int row) const;
-    // How the version of a row reads in a "When" column: its LastActioned, empty without one.
+    // The date a version can honestly be dated by: for the first version its CreatedDate; for
+    // a later one its LastActioned, else its CompletedDate, where the version changed that field
+    // (a state command sets them; a plain edit records no date). None: not recorded.
+    struct Dating {
+        QString date;  // the short date; empty when not recorded
+        QString field; // the field it comes from, with its whole value
+    };
+    Dating dating(int row) const;
+    // The "When" cell: the date, or "not recorded".
     QString whenText(int row) const;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -66,4 +74,6 @@ private:
     std::vector<TaskHistory::Version> m_versions;
     std::vector<std::vector<int>> m_changed;
     int m_lastActioned = -1;
+    int m_completed = -1;
+    int m_created = -1;
 };

@@ -24,6 +24,7 @@ TfrmBatchImport::TfrmBatchImport(QWidget* parent) : QDialog(parent) {
     Memo1 = new QPlainTextEdit(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setAccessibleName(QStringLiteral("Tasks, one per line"));
+    DialogParts::NameScrollBars(*Memo1, Memo1->accessibleName());
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setPlainText(QString()); // one empty line

@@ -2,6 +2,7 @@
 
 #include "storage/CategoryList.h"
 #include "widgets/DecorativeStrip.h"
+#include "widgets/DialogParts.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/InterfaceFont.h"
 #include "widgets/Prompt.h"
@@ -42,6 +43,7 @@ TfrmCategories::TfrmCategories(CategoryList& categories, QWidget* parent)
     mCats = new QPlainTextEdit(this);
     mCats->setObjectName(QStringLiteral("mCats"));
     mCats->setAccessibleName(QStringLiteral("Categories, one per line"));
+    DialogParts::NameScrollBars(*mCats, mCats->accessibleName());
     mCats->setLineWrapMode(QPlainTextEdit::NoWrap);
     mCats->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 

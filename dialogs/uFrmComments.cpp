@@ -15,6 +15,7 @@ TfrmComments::TfrmComments(QWidget* parent) : QDialog(parent) {
     memComments = new QPlainTextEdit(this);
     memComments->setObjectName(QStringLiteral("memComments"));
     memComments->setAccessibleName(QStringLiteral("Comments"));
+    DialogParts::NameScrollBars(*memComments, memComments->accessibleName());
     memComments->setLineWrapMode(QPlainTextEdit::NoWrap);
     memComments->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     memComments->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

@@ -63,8 +63,19 @@ TfrmConflicts::TfrmConflicts(QWidget* parent) : QDialog(parent) {
          QStringLiteral("Other copy"), QStringLiteral("Keep")});
     VersionTable::setUp(grdConflicts, QStringLiteral("grdConflicts"), grdConflicts->model(),
                         QAbstractItemView::NoSelection, {40, 200, 80, 120, 130, 130, 150});
-    grdConflicts->verticalHeader()->setDefaultSectionSize(24);
+    // The texts compared share the window's width and wrap, so each is read whole (its hint
+    // holds it too); the short columns take what they need.
+    QHeaderView* header = grdConflicts->horizontalHeader();
+    header->setStretchLastSection(false);
+    for (const int column : {IdColumn, FieldColumn, KeepColumn})
+        header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    for (const int column : {TaskColumn, BaseColumn, ThisColumn, OtherColumn})
+        header->setSectionResizeMode(column, QHeaderView::Stretch);
+    grdConflicts->setWordWrap(true);
+    grdConflicts->verticalHeader()->setMinimumSectionSize(24);
+    grdConflicts->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     grdConflicts->setFocusPolicy(Qt::NoFocus);
+    grdConflicts->setAccessibleName(QStringLiteral("Conflicts"));
 
     auto* strip = new DecorativeStrip(this);
     strip->setObjectName(QStringLiteral("pnlButtons"));

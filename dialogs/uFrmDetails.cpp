@@ -79,6 +79,7 @@ TfrmDetails::TfrmDetails(QWidget* parent) : QDialog(parent) {
     m_scroll = new QScrollArea(this);
     m_scroll->setObjectName(QStringLiteral("sbFields"));
     m_scroll->setAccessibleName(QStringLiteral("Fields"));
+    NameScrollBars(*m_scroll, m_scroll->accessibleName());
     m_scroll->setWidgetResizable(false);
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_fields = new QWidget;
@@ -171,6 +172,7 @@ void TfrmDetails::Rebuild() {
             memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
             memo->setTabChangesFocus(true);
             memo->setReadOnly(def.readOnly());
+            DialogParts::NameScrollBars(*memo, def.name);
             value = memo;
             extra += MemoExtra;
         } else if (name.compare(QStringLiteral("priority"), Qt::CaseInsensitive) == 0) {

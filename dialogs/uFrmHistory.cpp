@@ -53,6 +53,7 @@ TfrmHistory::TfrmHistory(QWidget* parent) : QDialog(parent) {
     VersionTable::setUp(grdFields, QStringLiteral("grdFields"), grdFields->model(),
                         QAbstractItemView::NoSelection, {110});
     grdFields->setFocusPolicy(Qt::NoFocus);
+    grdFields->setAccessibleName(QStringLiteral("Fields of the version"));
 
     auto* split = new QSplitter(Qt::Vertical, this);
     split->setObjectName(QStringLiteral("splVersions"));

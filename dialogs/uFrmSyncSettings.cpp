@@ -1,21 +1,32 @@
 #include "dialogs/uFrmSyncSettings.h"
 
 #include "base/CorvantisError.h"
+#include "dialogs/uFrmCertificate.h"
+#include "sync/DavMultistatus.h"
 #include "widgets/DialogParts.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Prompt.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHostAddress>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTimer>
 
 namespace {
 
 constexpr int BoxX = 120;
 constexpr int BoxWidth = 364;
+
+// Plain http to this machine goes nowhere; to any other, anyone on the way can read it.
+bool isLoopback(const QUrl& url) {
+    const QString host = url.host();
+    return host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 ||
+           QHostAddress(host).isLoopback();
+}
 
 QString calendarName(const CalDavClient::Calendar& calendar) {
     if (!calendar.displayName.trimmed().isEmpty())
@@ -102,6 +113,8 @@ TfrmSyncSettings::TfrmSyncSettings(QWidget* parent) : QDialog(parent) {
     ConnectGuarded(btnOK, &QPushButton::clicked, this, &TfrmSyncSettings::btnOKClick);
     ConnectGuarded(cancel, &QPushButton::clicked, this, &TfrmSyncSettings::btnCancelClick);
     ConnectGuarded(cbEnabled, &QCheckBox::toggled, this, &TfrmSyncSettings::cbEnabledClick);
+    ConnectGuarded(edtServer, &QLineEdit::textChanged, this, &TfrmSyncSettings::serverChanged);
+    ConnectGuarded(cbCalendar, &QComboBox::currentIndexChanged, this, &TfrmSyncSettings::updateOK);
     Load(SyncState::Settings(), QString());
 }
 
@@ -129,28 +142,42 @@ std::optional<TfrmSyncSettings::Choice> TfrmSyncSettings::Ask(const QString& lis
 void TfrmSyncSettings::Load(const SyncState::Settings& settings, const QString& password) {
     m_client->cancel();
     setBusy(false);
+    m_loading = true;
     edtServer->setText(settings.server.isEmpty() ? settings.calendar.toString()
                                                  : settings.server.toString());
+    m_loading = false;
     edtUserName->setText(settings.userName);
     edtPassword->setText(password);
     cbCalendar->clear();
     m_home.clear();
-    if (!settings.calendar.isEmpty())
+    m_calendarsFor = typedUrl();
+    m_plainAllowed.clear();
+    m_triedAt.clear();
+    // A calendar on another server than the one shown is not this address's.
+    if (!settings.calendar.isEmpty() && belongsHere(settings.calendar))
         addCalendar({settings.calendar, QString(), {}});
     cbEnabled->setChecked(settings.enabled);
     edtInterval->setValue(settings.intervalMinutes);
     cbEnabledClick();
     say(QString());
+    updateOK();
 }
 
 TfrmSyncSettings::Choice TfrmSyncSettings::Chosen() const {
     Choice choice;
-    choice.settings.server = QUrl::fromUserInput(edtServer->text().trimmed());
+    choice.settings.server = typedUrl();
     choice.settings.calendar = QUrl(cbCalendar->currentData().toString());
+    if (!belongsHere(choice.settings.calendar))
+        choice.settings.calendar.clear();
     choice.settings.userName = edtUserName->text().trimmed();
     choice.settings.enabled = cbEnabled->isChecked();
     choice.settings.intervalMinutes = edtInterval->value();
     choice.password = edtPassword->text();
+    // Only a password the server took from this window, for this account, counts as checked.
+    choice.passwordAccepted = m_client->credentialsAccepted() && !m_triedAt.isEmpty() &&
+                              Dav::SameOrigin(m_triedAt, choice.settings.server) &&
+                              m_triedUser == choice.settings.userName &&
+                              m_triedPassword == choice.password;
     return choice;
 }
 
@@ -169,11 +196,79 @@ QUrl TfrmSyncSettings::serverUrl() const {
     return url;
 }
 
+QUrl TfrmSyncSettings::typedUrl() const {
+    const QString typed = edtServer->text().trimmed();
+    return typed.isEmpty() ? QUrl() : QUrl::fromUserInput(typed);
+}
+
+bool TfrmSyncSettings::belongsHere(const QUrl& calendar) const {
+    const QUrl shown = typedUrl();
+    return !calendar.isEmpty() && !shown.isEmpty() && Dav::SameOrigin(calendar, shown);
+}
+
+void TfrmSyncSettings::serverChanged() {
+    if (m_loading || typedUrl() == m_calendarsFor)
+        return;
+    // The calendars found, and a search under way, were for the address as it was.
+    if (m_busy) {
+        m_client->cancel();
+        setBusy(false);
+    }
+    m_pendingCalendar.clear();
+    cbCalendar->clear();
+    m_home.clear();
+    m_calendarsFor.clear();
+    say(QString()); // what was said was about the old address
+    updateOK();
+}
+
+void TfrmSyncSettings::updateOK() {
+    const QString calendar = cbCalendar->currentData().toString();
+    btnOK->setEnabled(!m_busy && (calendar.isEmpty() || belongsHere(QUrl(calendar))));
+}
+
+void TfrmSyncSettings::useCredentials(const QUrl& url) {
+    m_triedAt = url;
+    m_triedUser = edtUserName->text().trimmed();
+    m_triedPassword = edtPassword->text();
+    m_client->setCredentials(m_triedUser, m_triedPassword);
+    m_client->setOrigin(url);
+}
+
+bool TfrmSyncSettings::allowPlain(const QUrl& url) {
+    if (url.scheme() != QLatin1String("http") || isLoopback(url) ||
+        (!m_plainAllowed.isEmpty() && Dav::SameOrigin(url, m_plainAllowed)))
+        return true;
+    const int chosen = Prompt::ChooseCautiously(
+        QStringLiteral("%1 is a plain http address: the password and the tasks would travel to "
+                       "%2 unencrypted, readable by anyone on the way. Use an https address if "
+                       "the server has one.")
+            .arg(url.toString(), CalDavClient::ServerName(url)),
+        {QStringLiteral("Send over http"), QStringLiteral("Cancel")});
+    if (chosen != 0)
+        return false;
+    m_plainAllowed = url;
+    return true;
+}
+
+void TfrmSyncSettings::offerTrust(const QUrl& url, const CalDavClient::Failure& failure,
+                                  std::function<void()> retry) {
+    if (failure.kind != CalDavClient::Failure::Tls || failure.certificate.isNull())
+        return;
+    // Out of the network's callback before a window waits for the user.
+    QTimer::singleShot(0, this, [this, url, failure, retry] {
+        RunGuarded([&] {
+            if (typedUrl() == url && TfrmCertificate::OfferTrust(this, url, failure))
+                retry();
+        });
+    });
+}
+
 void TfrmSyncSettings::setBusy(bool busy, const QString& status) {
     m_busy = busy;
     btnFindCalendars->setEnabled(!busy);
     btnNewCalendar->setEnabled(!busy);
-    btnOK->setEnabled(!busy);
+    updateOK();
     if (busy)
         say(status);
 }
@@ -197,17 +292,25 @@ void TfrmSyncSettings::btnFindCalendarsClick() {
 
 void TfrmSyncSettings::findCalendars(bool thenAccept) {
     const QUrl url = serverUrl();
-    m_client->setCredentials(edtUserName->text().trimmed(), edtPassword->text());
+    if (!allowPlain(url)) {
+        m_pendingCalendar.clear();
+        return;
+    }
+    useCredentials(url);
     setBusy(
         true,
         QStringLiteral("Looking for task calendars on %1...").arg(CalDavClient::ServerName(url)));
-    m_client->discover(url, [this, thenAccept](const CalDavClient::Failure& failure,
-                                               const CalDavClient::Discovery& found) {
+    m_client->discover(url, [this, url, thenAccept](const CalDavClient::Failure& failure,
+                                                    const CalDavClient::Discovery& found) {
+        if (typedUrl() != url)
+            return; // the address changed meanwhile: the answer is not about it
         setBusy(false);
         if (failure) {
             m_pendingCalendar.clear();
             say(failure.message, true);
+            offerTrust(url, failure, [this, thenAccept] { findCalendars(thenAccept); });
         } else {
+            m_calendarsFor = url;
             showCalendars(found, thenAccept);
         }
         emit serverAnswered();
@@ -280,33 +383,46 @@ void TfrmSyncSettings::btnNewCalendarClick() {
 }
 
 void TfrmSyncSettings::makeCalendar(const QString& name) {
-    m_client->setCredentials(edtUserName->text().trimmed(), edtPassword->text());
+    const QUrl url = serverUrl();
+    if (!allowPlain(url))
+        return;
+    useCredentials(url);
     setBusy(true, QStringLiteral("Making the calendar \"%1\" on %2...")
                       .arg(name, CalDavClient::ServerName(m_home)));
-    m_client->makeCalendar(
-        m_home, name,
-        [this, name](const CalDavClient::Failure& failure, const CalDavClient::Calendar& calendar) {
-            setBusy(false);
-            if (failure) {
-                say(failure.message, true);
-            } else {
-                addCalendar(calendar);
-                cbCalendar->setCurrentIndex(cbCalendar->count() - 1);
-                say(QStringLiteral("The calendar \"%1\" was made on %2.")
-                        .arg(name, CalDavClient::ServerName(calendar.url)));
-            }
-            emit serverAnswered();
-        });
+    m_client->makeCalendar(m_home, name,
+                           [this, url, name](const CalDavClient::Failure& failure,
+                                             const CalDavClient::Calendar& calendar) {
+                               if (typedUrl() != url)
+                                   return;
+                               setBusy(false);
+                               if (failure) {
+                                   say(failure.message, true);
+                                   offerTrust(url, failure, [this, name] { makeCalendar(name); });
+                               } else {
+                                   addCalendar(calendar);
+                                   cbCalendar->setCurrentIndex(cbCalendar->count() - 1);
+                                   say(QStringLiteral("The calendar \"%1\" was made on %2.")
+                                           .arg(name, CalDavClient::ServerName(calendar.url)));
+                               }
+                               emit serverAnswered();
+                           });
 }
 
 void TfrmSyncSettings::btnOKClick() {
     if (cbEnabled->isChecked() || !edtServer->text().trimmed().isEmpty())
         serverUrl();
-    if (cbEnabled->isChecked() && cbCalendar->currentData().toString().isEmpty()) {
+    const QString calendar = cbCalendar->currentData().toString();
+    if (!calendar.isEmpty() && !belongsHere(QUrl(calendar)))
+        throw CorvantisError(QStringLiteral("The calendar %1 is not on the server %2: find the "
+                                            "calendars of %2 first.")
+                                 .arg(calendar, CalDavClient::ServerName(typedUrl())));
+    if (cbEnabled->isChecked() && calendar.isEmpty()) {
         // No calendar chosen yet: the address may be one, or name the only one there is.
         findCalendars(true);
         return;
     }
+    if (cbEnabled->isChecked() && !allowPlain(serverUrl()))
+        return;
     accept();
 }
 

@@ -5,6 +5,7 @@
 
 #include <QDialog>
 
+#include <functional>
 #include <optional>
 
 class QCheckBox;
@@ -19,7 +20,13 @@ class QSpinBox;
 // name and password, the calendar the list syncs with (New calendar... makes one), whether the
 // list syncs and how often. Finding and making calendars runs while the window stays
 // responsive; Cancel gives every request up. The password is handed back to the opener, which
-// keeps it in the desktop's keyring; the window writes nothing.
+// keeps it in the desktop's keyring once the server has accepted it; the window writes nothing
+// but the certificates the user chose to trust.
+//
+// A calendar belongs to the address shown: changing the address forgets the calendars found for
+// the old one, and OK takes only a calendar of the server now shown. Plain http to another
+// machine than this one is sent only after the user agreed to it, and a certificate the system
+// does not trust is shown (TfrmCertificate) and trusted only when the user says so.
 class TfrmSyncSettings : public QDialog {
     Q_OBJECT
 public:
@@ -29,6 +36,7 @@ public:
     struct Choice {
         SyncState::Settings settings;
         QString password;
+        bool passwordAccepted = false; // the server accepted it in this window
     };
     // Shows the window modally on a list's settings and password; a note (why the window is
     // shown again, say a password the server refused) puts the focus in the password box. The
@@ -58,6 +66,20 @@ protected:
 private:
     // The address typed, as a URL; an error naming it when it is none.
     QUrl serverUrl() const;
+    // The address typed as it reads, valid or not.
+    QUrl typedUrl() const;
+    // Whether a calendar is on the server shown.
+    bool belongsHere(const QUrl& calendar) const;
+    void serverChanged();
+    void updateOK();
+    // The credentials typed, for requests to this address.
+    void useCredentials(const QUrl& url);
+    // False when the address is plain http to another machine and the user did not agree.
+    bool allowPlain(const QUrl& url);
+    // A failure for a certificate the system does not trust: offers to trust it, and runs
+    // `retry` once it is.
+    void offerTrust(const QUrl& url, const CalDavClient::Failure& failure,
+                    std::function<void()> retry);
     void findCalendars(bool thenAccept);
     void showCalendars(const CalDavClient::Discovery& found, bool thenAccept);
     void makeCalendar(const QString& name);
@@ -78,7 +100,14 @@ private:
     QSpinBox* edtInterval = nullptr;
     QPushButton* btnOK = nullptr;
     CalDavClient* m_client = nullptr;
-    QUrl m_home; // where new calendars go, as the server told
+    QUrl m_home;         // where new calendars go, as the server told
+    QUrl m_calendarsFor; // the address the calendars shown belong to
+    QUrl m_plainAllowed; // plain http the user agreed to
+    // The credentials the window's requests last carried.
+    QUrl m_triedAt;
+    QString m_triedUser;
+    QString m_triedPassword;
+    bool m_loading = false;
     bool m_busy = false;
     QString m_pendingCalendar; // a calendar to make once the server has told where
 };

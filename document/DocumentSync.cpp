@@ -84,10 +84,11 @@ SyncedList::Values DocumentSync::valuesOf(const RowData& row) const {
             text = links().parentUidOf(row);
         else if (named(def, TaskRecord::Properties))
             text = OutlineCommands::WithKeptParentUid(text, QString());
+        if (VTodoMapping::IsPrivate(def.name, text))
+            text.clear(); // not published: the server holds nothing for it
+        // A to-do without STATUS reads as Not Started; one without PRIORITY as none, as here.
         if (text.isEmpty() && named(def, TaskRecord::Status))
             text = TaskRecord::NotStarted;
-        else if (text.isEmpty() && named(def, TaskRecord::Priority))
-            text = TaskRecord::Normal;
         values.append(text);
     }
     return values;
@@ -97,13 +98,18 @@ RowData DocumentSync::withValue(const RowData& row, int field, const QString& te
     const FieldDef& def = table().fields()[std::size_t(field)];
     if (named(def, TaskRecord::ParentID))
         return links().withParentUid(row, text);
-    QString value = text;
+    // A memo keeps its lines as the list keeps them: CR LF between them. Properties keep the
+    // parent's UID they hold (the parent's value sets it).
+    QString lines = text;
+    if (def.kind == FieldKind::Memo)
+        lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+            .replace(u'\n', QStringLiteral("\r\n"));
     if (named(def, TaskRecord::Properties))
-        value = OutlineCommands::WithKeptParentUid(
-            text, OutlineCommands::KeptParentUid(table().textOf(row, field)));
+        lines = OutlineCommands::WithKeptParentUid(
+            lines, OutlineCommands::KeptParentUid(table().textOf(row, field)));
     const FieldValues::Stored stored =
-        isDay(def) ? FieldValues::fromDate(def, QDate::fromString(value, Qt::ISODate))
-                   : FieldValues::fromText(def, value);
+        isDay(def) ? FieldValues::fromDate(def, QDate::fromString(text, Qt::ISODate))
+                   : FieldValues::fromText(def, lines);
     const std::string_view bytes = stored.bytes();
     return row.withField(field, stored.isNull() ? nullptr : &bytes);
 }

@@ -22,8 +22,9 @@ class RowData;
 // was last acted on is stamped by every command, so two sides editing different fields on
 // different days would otherwise always ask about it. Each value is the text both sides compare
 // alike: a day in ISO form (the locale may change between syncs), line breaks as LF, an empty
-// Status or Priority as the word a to-do without them reads as. A task's parent is the parent's
-// UID (RELATED-TO), not its ID, which is the list's own (ParentLinks).
+// Status as the word a to-do without one reads as, Assigned To holding the login name as empty
+// (it is not published). A pulled memo keeps its lines as the list does: CR LF. A task's parent
+// is the parent's UID (RELATED-TO), not its ID, which is the list's own (ParentLinks).
 class DocumentSync final : public SyncedList {
 public:
     explicit DocumentSync(ListDocument& document);

@@ -42,6 +42,7 @@ bool ListDocument::load(const QString& fileName) {
     setFileName(fileName);
     m_table->first();
     started();
+    m_undo->markSaved();
     addOutlineNotice(fileName);
     return true;
 }
@@ -118,10 +119,33 @@ void ListDocument::markUnsaved() {
 }
 
 void ListDocument::markSaved() {
+    m_undo->markSaved();
     setUnsaved(false);
     if (m_caption)
         setCaption(m_savedCaption);
     emit markedSaved();
+}
+
+void ListDocument::replayStep(bool redo) {
+    const std::size_t before = m_table->changeLog().size();
+    const auto changed = [&] { return m_table->changeLog().size() != before; };
+    try {
+        if (redo)
+            m_undo->redo();
+        else
+            m_undo->undo();
+    } catch (...) {
+        if (changed())
+            markUnsaved();
+        throw;
+    }
+    if (!changed())
+        return;
+    // The file holds what the list holds again: closing it loses nothing.
+    if (m_undo->isAtSaved())
+        markSaved();
+    else
+        markUnsaved();
 }
 
 void ListDocument::restoreMarks(const Marks& marks) {

@@ -90,6 +90,11 @@ public:
     void markUnsaved();
     void markSaved();
 
+    // Undoes or redoes the list's latest step: the list is unsaved after it, unless that brought
+    // it back to what was last saved. Throws CorvantisError as TaskUndo does; what was made before
+    // the refusal marks the list unsaved.
+    void replayStep(bool redo);
+
     // The saved state as the user sees it, to be put back when a cancelled command undoes its
     // change.
     struct Marks {

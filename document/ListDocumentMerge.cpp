@@ -37,6 +37,7 @@ void ListDocument::reload() {
     m_table->adopt(fresh.takeContent());
     m_fileOnDisk = onDisk;
     m_undo->clear();
+    m_undo->markSaved();
     // The file holds the list, not how it is shown: the order and filter are the user's.
     try {
         m_table->setIndexName(index.isEmpty() ? TaskTable::IndexID : index);
@@ -82,7 +83,9 @@ ListMerge::Outcome ListDocument::applyMerge(const PreparedMerge& merge,
     }
     if (changed())
         markUnsaved();
-    if (sameFile(merge.fileName, m_fileName))
+    if (sameFile(merge.fileName, m_fileName)) {
         m_fileOnDisk = merge.onDisk;
+        m_undo->forgetSaved(); // the file no longer holds what the list held when saved
+    }
     return outcome;
 }

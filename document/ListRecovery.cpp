@@ -44,6 +44,8 @@ void ListRecovery::follow(ListDocument* document, const QString& id) {
     m_entries.push_back(std::move(entry));
     connect(document, &ListDocument::modified, this, [this, document] { changed(document); });
     connect(document, &ListDocument::saved, this, [this, document] { saved(document); });
+    // Undone back to its saved state, the list holds nothing its file lacks.
+    connect(document, &ListDocument::markedSaved, this, [this, document] { saved(document); });
     // A task being edited changes with every value written into it, before it is stored.
     connect(document->table(), &DataTable::rowChanged, this, [this, document] {
         if (document->isUnsaved())

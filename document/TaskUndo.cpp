@@ -53,6 +53,8 @@ void TaskUndo::stored(DataTable::RowId row, std::int32_t before, std::int32_t af
 void TaskUndo::push(std::vector<Change>&& changes, const QString& text) {
     // A new step ends the steps that were undone: they can no longer be made again.
     QString name = text.isEmpty() ? describe(changes) : text;
+    if (m_savedAt > static_cast<int>(m_index))
+        m_savedAt = -1; // the saved state lay among the steps undone
     m_steps.erase(m_steps.begin() + static_cast<std::ptrdiff_t>(m_index), m_steps.end());
     m_steps.push_back({std::move(changes), std::move(name)});
     m_index = m_steps.size();
@@ -154,7 +156,10 @@ void TaskUndo::replayLatest(bool redo) {
     try {
         replay(m_steps[at].changes, !redo);
     } catch (const CorvantisError&) {
-        // A step the table refuses cannot be replayed later either: it is dropped.
+        // A step the table refuses cannot be replayed later either: it is dropped. What of it
+        // was made stays made, so no count of steps gives the saved state beyond it.
+        if (m_savedAt >= static_cast<int>(at))
+            m_savedAt = -1;
         m_steps.erase(m_steps.begin() + static_cast<std::ptrdiff_t>(at));
         if (!redo)
             --m_index;
@@ -168,6 +173,7 @@ void TaskUndo::replayLatest(bool redo) {
 void TaskUndo::clear() {
     m_steps.clear();
     m_index = 0;
+    m_savedAt = -1;
     m_moved.clear();
     m_open.clear();
     emit stateChanged();

@@ -57,6 +57,13 @@ public:
     // Forgets every step (a list read afresh).
     void clear();
 
+    // The list as last saved (or read) is the state after the steps done now. Undo and redo back
+    // to that point return the list to it; a new step past an undone one, a step the table
+    // refused and clear lose it.
+    void markSaved() { m_savedAt = static_cast<int>(m_index); }
+    void forgetSaved() { m_savedAt = -1; }
+    bool isAtSaved() const { return m_savedAt == static_cast<int>(m_index); }
+
 signals:
     // What Undo and Redo can do, or their names, changed.
     void stateChanged();
@@ -87,6 +94,7 @@ private:
     DataTable* m_table;
     std::vector<Entry> m_steps;
     std::size_t m_index = 0; // steps below it are done, from it on undone
+    int m_savedAt = -1;      // the index at which the list is as saved; -1: none
     int m_depth = 0;
     QString m_text;
     std::vector<Change> m_open;

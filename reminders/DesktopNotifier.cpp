@@ -74,15 +74,14 @@ void DesktopNotifier::probed(QDBusPendingCallWatcher* watcher) {
 
 void DesktopNotifier::deliver(Pending pending) {
     const Notice& notice = pending.notice;
-    const bool markup = m_capabilities.contains(QStringLiteral("body-markup"));
     const QStringList actions =
         m_capabilities.contains(QStringLiteral("actions")) ? notice.actions : QStringList();
     QVariantMap hints;
     hints.insert(QStringLiteral("desktop-entry"), AppIcon);
     hints.insert(QStringLiteral("urgency"), QVariant::fromValue(uchar(1)));
     QDBusMessage call = methodCall(QStringLiteral("Notify"));
-    call << AppName << uint(0) << AppIcon << notice.summary
-         << (markup ? notice.body.toHtmlEscaped() : notice.body) << actions << hints << int(-1);
+    call << AppName << uint(0) << AppIcon << notice.summary << notice.body.toHtmlEscaped()
+         << actions << hints << int(-1);
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, m_timeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this, sent = std::move(pending.sent)](QDBusPendingCallWatcher* finished) {
@@ -96,6 +95,21 @@ void DesktopNotifier::deliver(Pending pending) {
                 }
                 if (sent)
                     sent(id);
+            });
+}
+
+void DesktopNotifier::checkService(std::function<void(bool)> answer) {
+    if (!m_bus.isConnected()) {
+        QTimer::singleShot(0, this, [answer = std::move(answer)] { answer(false); });
+        return;
+    }
+    const QDBusPendingCall call =
+        m_bus.asyncCall(methodCall(QStringLiteral("GetCapabilities")), m_timeoutMs);
+    auto* watcher = new QDBusPendingCallWatcher(call, this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [answer = std::move(answer)](QDBusPendingCallWatcher* finished) {
+                finished->deleteLater();
+                answer(!finished->isError());
             });
 }
 

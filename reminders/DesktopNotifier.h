@@ -14,9 +14,10 @@ class QDBusPendingCallWatcher;
 // The desktop's notification service (org.freedesktop.Notifications on the session bus), spoken
 // to with asynchronous calls only: a missing, hung or slow service never holds up the program.
 // Each batch of notifications first asks the service what it offers (GetCapabilities); a
-// notification's actions are sent only where it offers them, its body is escaped where the
-// service reads markup. A notification the service did not take (no bus, no service, an error,
-// no answer within the time limit) is reported with id 0, so the caller can show it another way.
+// notification's actions are sent only where it offers them. Its body is always sent escaped:
+// some services read markup without offering it, and would cut a text at its "&" or "<". A
+// notification the service did not take (no bus, no service, an error, no answer within the time
+// limit) is reported with id 0, so the caller can show it another way.
 class DesktopNotifier : public QObject {
     Q_OBJECT
 public:
@@ -39,6 +40,9 @@ public:
     void send(const Notice& notice, Sent sent);
     // Takes a notification off the screen (a list closed, an action taken).
     void close(quint32 id);
+    // Asks whether a service answers now (one that starts on demand is started); `answer` is
+    // called later, from the event loop, with true when one did within the time limit.
+    void checkService(std::function<void(bool present)> answer);
 
     // What the service said it offers at its last answer; empty before one or without a service.
     QStringList capabilities() const { return m_capabilities; }

@@ -100,6 +100,7 @@ void DueDateIndex::rebuild() {
               [](const auto& a, const auto& b) { return a.first < b.first; });
     for (const auto& [place, mark] : entries)
         m_byDay.emplace_hint(m_byDay.end(), place, std::make_pair(mark.key, mark.status));
+    emit entriesChanged();
 }
 
 void DueDateIndex::resetDone() {
@@ -127,12 +128,21 @@ void DueDateIndex::drop(DataTable::RowId row) {
 void DueDateIndex::place(DataTable::RowId row, std::int32_t version) {
     if (row < 0)
         return;
-    drop(row);
     const Mark mark = markOf(row, version);
+    const auto at = std::size_t(row);
+    const std::int32_t before = at < m_dayOfRow.size() ? m_dayOfRow[at] : NoDay;
+    // An edit of another field leaves the entry as it was, and owes no reminder.
+    if (before != NoDay && before == mark.day) {
+        const auto it = m_byDay.find({before, row});
+        if (it != m_byDay.end() && it->second == std::make_pair(mark.key, mark.status))
+            return;
+    }
+    drop(row);
     if (mark.day == NoDay)
         return;
     dayOf(row) = mark.day;
     m_byDay.emplace(Place{mark.day, row}, std::make_pair(mark.key, mark.status));
+    emit entriesChanged();
 }
 
 std::vector<DueDateIndex::Entry> DueDateIndex::dueBy(const QDate& day) const {

@@ -36,6 +36,11 @@ public:
     // neither complete nor cancelled.
     static bool isOpenStatus(std::string_view status);
 
+signals:
+    // A task came into the index or changed its due date or status there, or the whole index was
+    // made again: a reminder may be owed that was not before. Not told for what only leaves it.
+    void entriesChanged();
+
 private:
     static constexpr std::int32_t NoDay = INT32_MIN;
     // A task as the index keeps it: its due date's Julian day (NoDay: not in the index), and

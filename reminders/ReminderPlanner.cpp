@@ -109,8 +109,9 @@ std::vector<Notice> Notices(const DataTable& table, std::vector<DueTask> tasks,
     for (DueTask& task : tasks) {
         task.text = textOf(table, fields, task.row);
         Notice notice;
+        // The due date is the last day the task was on time: it names the day, not a start.
         notice.summary = task.mark.due >= today ? QStringLiteral("Due today")
-                                                : QStringLiteral("Overdue since ") +
+                                                : QStringLiteral("Overdue: due ") +
                                                       uGeneral::FormatShortDate(task.mark.due);
         notice.body = task.text + u'\n' + caption;
         notice.tasks.push_back(std::move(task));

@@ -21,13 +21,16 @@ QString ReminderStore::defaultRoot() {
            QStringLiteral("/reminders");
 }
 
-QString ReminderStore::absolute(const QString& listFile) {
-    return QFileInfo(listFile).absoluteFilePath();
+QString ReminderStore::canonical(const QString& listFile) {
+    // One list reached through a link, or another spelling of its folder, keeps one log.
+    const QFileInfo info(listFile);
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
 }
 
 QString ReminderStore::fileFor(const QString& listFile) const {
     const QByteArray hash =
-        QCryptographicHash::hash(absolute(listFile).toUtf8(), QCryptographicHash::Sha256)
+        QCryptographicHash::hash(canonical(listFile).toUtf8(), QCryptographicHash::Sha256)
             .toHex()
             .left(32);
     return m_root + u'/' + QString::fromLatin1(hash) + QStringLiteral(".json");
@@ -39,7 +42,7 @@ ReminderLog ReminderStore::load(const QString& listFile) const {
         return {};
     try {
         const InputFile input(fileName, MaxFileSize);
-        return ReminderLog::fromBytes(input.readAll(), absolute(listFile)).value_or(ReminderLog{});
+        return ReminderLog::fromBytes(input.readAll(), canonical(listFile)).value_or(ReminderLog{});
     } catch (const CorvantisError&) {
         return {};
     }
@@ -62,7 +65,7 @@ void ReminderStore::update(const QString& listFile, ReminderLog& log, const QDat
         return;
     }
     makeRoot();
-    const QByteArray bytes = log.toBytes(absolute(listFile));
+    const QByteArray bytes = log.toBytes(canonical(listFile));
     SaveFile file(fileName);
     if (::fchmod(file.descriptor(), 0600) != 0)
         file.fail(QString::fromLocal8Bit(std::strerror(errno)));

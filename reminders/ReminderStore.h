@@ -5,10 +5,10 @@
 #include <QString>
 
 // The reminder logs of list files, kept in the user's data folder (AppDataLocation/reminders),
-// one file per list named after a hash of the list file's absolute path, so a restart on the
-// same day reminds of nothing twice. The folder is the user's alone (0700, files 0600); a log is
-// replaced in one step; a log that cannot be read (damaged, too large, another list's) counts as
-// empty: at worst a reminder is given once more.
+// one file per list named after a hash of the list file's canonical path (links resolved), so a
+// restart on the same day reminds of nothing twice. The folder is the user's alone (0700, files
+// 0600); a log is replaced in one step; a log that cannot be read (damaged, too large, another
+// list's) counts as empty: at worst a reminder is given once more.
 class ReminderStore {
 public:
     explicit ReminderStore(const QString& root);
@@ -29,7 +29,7 @@ public:
     static constexpr qint64 MaxFileSize = qint64(64) << 20;
 
 private:
-    static QString absolute(const QString& listFile);
+    static QString canonical(const QString& listFile);
     void makeRoot() const;
 
     QString m_root;

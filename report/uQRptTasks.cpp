@@ -20,6 +20,7 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QTextLayout>
+#include <QToolBar>
 
 #include <algorithm>
 
@@ -295,6 +296,8 @@ void TQRptTasks::preview(QWidget* parent) {
     // Names for the parts a screen reader reaches: the page number box and the pages.
     for (QLineEdit* page : dialog.findChildren<QLineEdit*>())
         page->setAccessibleName(QStringLiteral("Page"));
+    for (QToolBar* tools : dialog.findChildren<QToolBar*>())
+        tools->setAccessibleName(QStringLiteral("Preview"));
     for (QWidget* pages : dialog.findChildren<QPrintPreviewWidget*>()) {
         pages->setAccessibleName(QStringLiteral("Pages"));
         for (QGraphicsView* view : pages->findChildren<QGraphicsView*>()) {

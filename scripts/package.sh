@@ -3,10 +3,13 @@
 #   scripts/package.sh [OUTPUT_FOLDER]     corvantis_VERSION_ARCH.deb and its debug symbols,
 #                                          corvantis-dbgsym_VERSION_ARCH.deb, go to OUTPUT_FOLDER
 #                                          (default: out/)
-# The package is built from a RelWithDebInfo tree in build-package/; CORVANTIS_PACKAGE_BUILD
-# names another build folder, which is used as it is configured when it already exists.
+# The package is built from a tree of its own, configured here whatever it was before:
+# RelWithDebInfo, without the tests and benchmarks, the source and build folders mapped out of
+# the program (CORVANTIS_MAP_PATHS). It is build-package/, or the folder CORVANTIS_PACKAGE_BUILD
+# names (a folder for this build alone: it is configured so).
 # Every file in the package carries the time of SOURCE_DATE_EPOCH, by default the date of the
-# latest entry of docs/changelog, so two builds of the same sources give the same bytes.
+# latest entry of docs/changelog, so two builds of the same sources give the same bytes, in any
+# folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$(realpath -m "${1:-out}")
@@ -14,9 +17,10 @@ build=${CORVANTIS_PACKAGE_BUILD:-build-package}
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
     scripts/setup.sh
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DCORVANTIS_BUILD_TESTS=OFF -DCORVANTIS_BUILD_BENCH=OFF >/dev/null
 fi
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANTIS_SANITIZE=OFF \
+    -DCORVANTIS_FUZZ=OFF -DCORVANTIS_BUILD_TESTS=OFF -DCORVANTIS_BUILD_BENCH=OFF \
+    -DCORVANTIS_MAP_PATHS=ON >/dev/null
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
     SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l docs/changelog -STimestamp)
 fi

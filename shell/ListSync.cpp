@@ -133,6 +133,20 @@ bool ListSync::isRunning() const {
     return m_sync && m_sync->isRunning();
 }
 
+bool ListSync::passwordAccepted() const {
+    return m_sync && m_sync->client().credentialsAccepted();
+}
+
+QHash<QString, QByteArray> ListSync::syncedObjects() const {
+    QHash<QString, QByteArray> objects;
+    if (!m_state)
+        return objects;
+    objects.reserve(m_state->items().size());
+    for (auto it = m_state->items().cbegin(); it != m_state->items().cend(); ++it)
+        objects.insert(it.key(), it.value().ics);
+    return objects;
+}
+
 void ListSync::armTimer() {
     if (isEnabled())
         m_timer->start(m_state->settings().intervalMinutes * 60 * 1000);

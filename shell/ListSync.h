@@ -3,6 +3,7 @@
 #include "sync/CalDavSync.h"
 #include "sync/SyncState.h"
 
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 
@@ -53,6 +54,11 @@ public:
     void start(const QString& password);
     void cancel();
     bool isRunning() const;
+    // Whether the server accepted the password of the last sync started.
+    bool passwordAccepted() const;
+    // The calendar object of each synced task as last synced, by UID (what other clients put on
+    // a task, for an export to write it along).
+    QHash<QString, QByteArray> syncedObjects() const;
 
     // What the list's sync last said (progress or outcome), for the status bar.
     QString status() const { return m_status; }

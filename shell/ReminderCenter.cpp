@@ -37,12 +37,17 @@ struct ReminderCenter::Watched {
 ReminderCenter::ReminderCenter(const QString& settingsFile, const QString& storeRoot,
                                const QDBusConnection& bus, QObject* parent)
     : QObject(parent), m_settingsFile(settingsFile), m_store(storeRoot),
-      m_notifier(new DesktopNotifier(bus, this)), m_timer(new QTimer(this)) {
+      m_notifier(new DesktopNotifier(bus, this)), m_timer(new QTimer(this)),
+      m_replan(new QTimer(this)) {
     // An unreadable settings file is reported once, by the Categories window that reads it too.
     m_options = ReminderSettings::Read(settingsFile);
     m_timer->setSingleShot(true);
     m_timer->setTimerType(Qt::VeryCoarseTimer);
     connect(m_timer, &QTimer::timeout, this, [this] { RunGuarded([this] { checkClock(); }); });
+    // Many changes at once (an import, a list read again) give one look.
+    m_replan->setSingleShot(true);
+    m_replan->setInterval(0);
+    connect(m_replan, &QTimer::timeout, this, [this] { RunGuarded([this] { checkClock(); }); });
     connect(m_notifier, &DesktopNotifier::actionInvoked, this,
             [this](quint32 id, const QString& action) {
                 RunGuarded([&] { actionInvoked(id, action); });
@@ -72,9 +77,19 @@ void ReminderCenter::addList(const List& list) {
     watched->index = std::make_unique<DueDateIndex>(list.table);
     connect(list.table, &QObject::destroyed, this,
             [this, table = list.table] { removeList(table); });
+    connect(watched->index.get(), &DueDateIndex::entriesChanged, this,
+            [this, table = list.table] { replan(table); });
     m_lists.push_back(std::move(watched));
     if (m_started)
         QTimer::singleShot(0, this, [this] { RunGuarded([this] { checkClock(); }); });
+}
+
+void ReminderCenter::replan(DataTable* table) {
+    // What was reminded today is in the log: only what came due since is reminded.
+    if (Watched* watched = find(table))
+        watched->checkedOn = QDate();
+    if (m_started && !m_replan->isActive())
+        m_replan->start();
 }
 
 void ReminderCenter::removeList(DataTable* table) {
@@ -255,7 +270,7 @@ void ReminderCenter::showFallBacks() {
     const Sent target = std::exchange(m_fallBackTarget, {});
     if (lines.isEmpty())
         return;
-    const QString text = lines.join(QStringLiteral("; "));
+    const QString text = lines.join(u'\n');
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         if (!m_tray) {
             m_tray = new QSystemTrayIcon(ThemeIcon(ApplicationId()), this);
@@ -271,7 +286,7 @@ void ReminderCenter::showFallBacks() {
         m_tray->show();
         const QString title =
             count == 1 ? m_fallBackTitle : QStringLiteral("%1 reminders").arg(count);
-        m_tray->showMessage(title, lines.join(u'\n'), ThemeIcon(ApplicationId()), TrayMessageMs);
+        m_tray->showMessage(title, text, ThemeIcon(ApplicationId()), TrayMessageMs);
         m_trayHide->start(TrayMessageMs + 1000);
     } else {
         status(text);

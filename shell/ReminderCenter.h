@@ -22,10 +22,11 @@ class QTimer;
 // Reminders of the due tasks of the open lists: once a day, at the reminder time (or as soon as
 // a list is open after it), each task due today or earlier that is neither complete nor
 // cancelled is notified through the desktop's notification service; more than five of one list
-// give one summary. The notifications offer Complete, Tomorrow and a click that shows the task.
-// Without a notification service the reminders go to the tray's balloon where there is a tray,
-// else to the status bar. What was reminded is logged per list file, so a restart on the same
-// day reminds of nothing twice.
+// give one summary. A list whose tasks come due later in the day (a due date set, a task added,
+// its file read again) is looked at again at once. The notifications offer Complete, Tomorrow and a
+// click that shows the task. Without a notification service the reminders go to the tray's balloon
+// where there is a tray, else to the status bar. What was reminded is logged per list file, so a
+// restart on the same day reminds of nothing twice.
 //
 // The center is given the open lists through List and never reaches into a view or the main
 // window itself.
@@ -49,7 +50,8 @@ public:
                    const QDBusConnection& bus, QObject* parent = nullptr);
     ~ReminderCenter() override;
 
-    // Where a reminder goes when neither a notification service nor a tray takes it.
+    // Where a reminder goes when neither a notification service nor a tray takes it: one line
+    // each.
     void setStatusMessage(std::function<void(const QString&)> show) {
         m_statusMessage = std::move(show);
     }
@@ -88,6 +90,8 @@ private:
     };
 
     Watched* find(DataTable* table) const;
+    // The list's tasks changed what is due: it is looked at again, soon.
+    void replan(DataTable* table);
     void check(Watched& watched, const QDate& today);
     void readLog(Watched& watched);
     void keepLog(Watched& watched, const QDate& today);
@@ -107,6 +111,7 @@ private:
     ReminderSettings::Options m_options;
     DesktopNotifier* m_notifier;
     QTimer* m_timer;
+    QTimer* m_replan; // the lists changed since their look are looked at again
     bool m_started = false;
     std::vector<std::unique_ptr<Watched>> m_lists;
     QHash<quint32, Sent> m_sent; // notifications on the screen

@@ -3,6 +3,7 @@
 #include "base/TextLines.h"
 #include "model/DataTable.h"
 #include "storage/RecentLists.h"
+#include "widgets/DialogParts.h"
 #include "widgets/Icons.h"
 #include "widgets/ProgramColours.h"
 #include "widgets/SurfaceColours.h"
@@ -23,7 +24,7 @@ QToolButton* addEntry(QVBoxLayout* column, const QString& name, const QIcon& ico
     button->setObjectName(name);
     button->setIcon(icon);
     button->setIconSize(QSize(22, 22));
-    button->setText(caption);
+    button->setText(DialogParts::Verbatim(caption));
     button->setAccessibleName(caption);
     button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     button->setAutoRaise(true);

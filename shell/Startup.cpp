@@ -1,8 +1,13 @@
 #include "shell/Startup.h"
 
 #include "base/CorvantisError.h"
+#include "base/DatesAndClock.h"
+#include "reminders/ReminderStore.h"
 #include "shell/SingleInstance.h"
 #include "shell/Unit1.h"
+#include "storage/RecoveryStore.h"
+#include "storage/SaveFile.h"
+#include "sync/SyncState.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Icons.h"
 
@@ -52,6 +57,16 @@ void openHandedOver(TfrmMain* window, const QStringList& files) {
     window->show();
     window->raise();
     window->activateWindow();
+}
+
+// A save the system killed between naming its new file and putting it in place leaves
+// "<file>.saving": gone from the program's own folders at each start.
+void removeSaveLeftovers(const QString& programFolder) {
+    const QDateTime now = uGeneral::Now();
+    for (const QString& folder :
+         {RecoveryStore::defaultRoot(), ReminderStore::defaultRoot(), SyncState::DefaultRoot()})
+        SaveFile::RemoveLeftovers(folder, now);
+    SaveFile::RemoveLeftoverOf(QDir(programFolder).filePath(QStringLiteral("Recent.XML")), now);
 }
 
 } // namespace
@@ -117,12 +132,15 @@ std::unique_ptr<TfrmMain> StartCorvantis(const QString& programFolder,
     // Past a file-size limit a save must fail with "File too large", not end the program and
     // every unsaved list with it.
     std::signal(SIGXFSZ, SIG_IGN);
+    removeSaveLeftovers(programFolder);
     auto window = std::make_unique<TfrmMain>(programFolder);
     window->CreateSecondaryWindows();
     window->show();
+    // Reminders first: the lists opened next are reminded of as they come, also while a message
+    // about them (the recovery's, a file that failed) waits for the user.
+    window->StartReminders();
     RunGuarded([&] { window->RecoverLists(); });
     OpenNamedLists(*window, listFiles);
-    window->StartReminders();
     return window;
 }
 

@@ -1,6 +1,7 @@
 #include "shell/SyncCenter.h"
 
 #include "base/CorvantisError.h"
+#include "dialogs/uFrmCertificate.h"
 #include "dialogs/uFrmConflicts.h"
 #include "dialogs/uFrmSyncSettings.h"
 #include "document/ListDocument.h"
@@ -211,17 +212,26 @@ void SyncCenter::showSettings(ListSync& sync, const QString& password, const QSt
         return;
     if (!RunGuarded([&] { sync.setSettings(choice->settings); }))
         return;
-    keepPassword(accountKey(sync), choice->password, before);
+    keepPassword(accountKey(sync), choice->password, before, choice->passwordAccepted);
     if (sync.isEnabled())
         startSync(sync, chosen);
     showFooter();
 }
 
-void SyncCenter::keepPassword(const QString& key, const QString& password, const QString& before) {
+void SyncCenter::keepPassword(const QString& key, const QString& password, const QString& before,
+                              bool accepted) {
     const bool known = m_passwords.contains(key);
     m_passwords.insert(key, password);
+    m_unconfirmed.remove(key);
     if (known && password == before)
         return;
+    if (accepted)
+        writePassword(key, password);
+    else
+        m_unconfirmed.insert(key, password);
+}
+
+void SyncCenter::writePassword(const QString& key, const QString& password) {
     const auto told = [](const QString& error) {
         if (!error.isEmpty())
             Prompt::Notice(error + QStringLiteral(". It is used until Corvantis ends."));
@@ -235,6 +245,16 @@ void SyncCenter::keepPassword(const QString& key, const QString& password, const
 void SyncCenter::finished(ListSync& sync, const CalDavClient::Failure& failure) {
     const bool chosen = m_chosen.remove(&sync);
     showFooter();
+    const QString key = accountKey(sync);
+    if (m_unconfirmed.contains(key) && m_unconfirmed.value(key) == m_passwords.value(key)) {
+        if (sync.passwordAccepted()) {
+            writePassword(key, m_unconfirmed.take(key));
+        } else if (failure.kind == CalDavClient::Failure::Unauthorized) {
+            // Refused: forgotten, so the kept password is the one asked about next.
+            m_unconfirmed.remove(key);
+            m_passwords.remove(key);
+        }
+    }
     if (!failure) {
         sync.lastShownFailure().clear();
         return;
@@ -250,7 +270,18 @@ void SyncCenter::finished(ListSync& sync, const CalDavClient::Failure& failure) 
     const QPointer<ListSync> guard(&sync);
     const bool refused = failure.kind == CalDavClient::Failure::Unauthorized;
     // Out of the network's callback before a window waits for the user.
-    QTimer::singleShot(0, this, [this, guard, message, refused, chosen] {
+    QTimer::singleShot(0, this, [this, guard, message, refused, chosen, failure] {
+        if (guard && failure.kind == CalDavClient::Failure::Tls && !failure.certificate.isNull()) {
+            // The certificate is shown rather than an error; once trusted, the sync runs again.
+            const SyncState::Settings settings = guard->settings();
+            const QUrl server = settings.server.isEmpty() ? settings.calendar : settings.server;
+            bool trusted = false;
+            if (RunGuarded(
+                    [&] { trusted = TfrmCertificate::OfferTrust(&m_main, server, failure); }) &&
+                trusted && guard)
+                startSync(*guard, chosen);
+            return;
+        }
         Prompt::Error(message);
         if (guard && refused)
             withPassword(*guard, [this, guard, message, chosen](const QString& password) {

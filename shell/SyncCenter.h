@@ -28,7 +28,10 @@ class TfrmSyncSettings;
 // always is. A server refusing the password shows the Sync Settings window to ask again.
 //
 // Passwords come from the desktop's keyring (SyncPassword) once per account and run, and are
-// kept in memory only; one the keyring cannot keep is used until the program ends.
+// kept in memory only; one the keyring cannot keep is used until the program ends. A password
+// typed in the settings window goes to the keyring only once the server has accepted it (in the
+// window, or by the sync that follows): a refused one never replaces the one kept. A certificate
+// the system does not trust is shown, and the sync runs again once the user trusts it.
 class SyncCenter : public QObject {
     Q_OBJECT
 public:
@@ -60,7 +63,11 @@ private:
     void startSync(ListSync& sync, bool chosen);
     // The settings window for a list; note says why it is shown (a refused password).
     void showSettings(ListSync& sync, const QString& password, const QString& note, bool chosen);
-    void keepPassword(const QString& key, const QString& password, const QString& before);
+    // The password chosen in the settings window: used from now on, and kept in the keyring
+    // now when the server accepted it, else once a sync with it has.
+    void keepPassword(const QString& key, const QString& password, const QString& before,
+                      bool accepted);
+    void writePassword(const QString& key, const QString& password);
     void finished(ListSync& sync, const CalDavClient::Failure& failure);
     void ask(ListSync& sync, const std::vector<MergeConflict>& conflicts,
              const std::function<void(const MergeChoices&)>& answer);
@@ -77,6 +84,7 @@ private:
     QToolButton* btnSyncCancel = nullptr;
     TfrmSyncSettings* frmSyncSettings = nullptr;
     bool m_followsTabs = false;
-    QHash<QString, QString> m_passwords; // by account, for this run
-    QSet<ListSync*> m_chosen;            // syncs the user started: every failure is shown
+    QHash<QString, QString> m_passwords;   // by account, for this run
+    QHash<QString, QString> m_unconfirmed; // typed, kept once the server accepts them
+    QSet<ListSync*> m_chosen;              // syncs the user started: every failure is shown
 };

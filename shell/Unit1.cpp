@@ -18,6 +18,7 @@
 #include "document/ListRecovery.h"
 #include "document/TaskUndo.h"
 #include "model/DataTable.h"
+#include "reminders/DesktopNotifier.h"
 #include "reminders/ReminderStore.h"
 #include "report/uQRptTasks.h"
 #include "shell/MergeCenter.h"
@@ -32,6 +33,8 @@
 #include "view/uFrTasks.h"
 #include "widgets/BusyCursor.h"
 #include "widgets/DesktopShell.h"
+#include "widgets/DialogParts.h"
+#include "widgets/ElidedLabel.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Icons.h"
 #include "widgets/InterfaceFont.h"
@@ -52,10 +55,18 @@
 #include <QScreen>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cerrno>
 #include <cstring>
+
+namespace {
+// How long after a list is opened its reminders are looked for: the user waits for the list, and
+// on a large one indexing its due dates and noting a day's reminders take a good part of what
+// reading it took.
+constexpr int RemindAfterOpenMs = 500;
+} // namespace
 
 TfrmMain::TfrmMain(const QString& programFolder, QWidget* parent)
     : QMainWindow(parent), m_programFolder(programFolder), m_listFolder(programFolder) {
@@ -119,7 +130,10 @@ void TfrmMain::CreateSecondaryWindows() {
     m_reminders =
         new ReminderCenter(CategorySettings::FileName(m_programFolder),
                            ReminderStore::defaultRoot(), QDBusConnection::sessionBus(), this);
-    m_reminders->setStatusMessage([this](const QString& text) { lblReminders->setText(text); });
+    m_reminders->setStatusMessage([this](const QString& text) { lblReminders->setFullText(text); });
+    frmReminders->setServiceCheck([notifier = &m_reminders->notifier()](auto answer) {
+        notifier->checkService(std::move(answer));
+    });
     m_syncCenter->CreateSettingsWindow();
     frmParentTask = new TfrmParentTask(this);
 }
@@ -206,8 +220,9 @@ void TfrmMain::requireExistingFile(const QString& fileName) {
 
 TfrTasks* TfrmMain::addPage(const QString& name) {
     auto* page = new QWidget(PageControl1);
+    // A list's name shows as it is: no letter of it is a key.
     PageControl1->addTab(page, ThemeIcon(QStringLiteral("application-x-corvantis-list")),
-                         uGeneral::CaptionFromFileName(name));
+                         DialogParts::Verbatim(uGeneral::CaptionFromFileName(name)));
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     auto* view = new TfrTasks(page);
@@ -216,7 +231,7 @@ TfrTasks* TfrmMain::addPage(const QString& name) {
     connect(view, &TfrTasks::captionChanged, PageControl1, [this, page](const QString& caption) {
         const int index = PageControl1->indexOf(page);
         if (index >= 0)
-            PageControl1->setTabText(index, caption);
+            PageControl1->setTabText(index, DialogParts::Verbatim(caption));
     });
     view->SetCaption(uGeneral::CaptionFromFileName(name));
     if (PageControl1->currentWidget() == page) // the first tab was current before its view
@@ -241,7 +256,8 @@ void TfrmMain::AddListTab(const QString& name, bool isNew) {
         throw;
     }
     view->SetCategoryChoices(m_categories ? m_categories->lines() : QStringList());
-    remindOf(view);
+    QTimer::singleShot(RemindAfterOpenMs, view,
+                       [this, view] { RunGuarded([&] { remindOf(view); }); });
     m_syncCenter->AddList(view);
     PageControl1->setCurrentWidget(page);
     // The page just became visible: only now can its quick-add box take the focus.
@@ -333,7 +349,7 @@ void TfrmMain::tbPrintClick() {
     TfrTasks* view = ActiveTaskView();
     if (!view || !QRptTasks)
         return;
-    QRptTasks->print(*view->cdsTasks(), PageControl1->tabText(PageControl1->currentIndex()), this);
+    QRptTasks->print(*view->cdsTasks(), view->Caption(), this);
 }
 
 void TfrmMain::tbImportClick() {

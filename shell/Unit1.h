@@ -35,6 +35,7 @@ class TfrmParentTask;
 class TfrmReminders;
 class ReminderCenter;
 class QLabel;
+class ElidedLabel;
 class TQRptTasks;
 struct TaskViewServices;
 
@@ -49,7 +50,7 @@ public:
 
     // Creates every secondary window once, in start-up order.
     void CreateSecondaryWindows();
-    // Begins reminding of due tasks, once the windows stand and the first lists are open.
+    // Begins reminding of due tasks, once the windows stand: each list is looked at as it opens.
     void StartReminders();
     ReminderCenter* Reminders() const { return m_reminders; }
 
@@ -233,6 +234,6 @@ private:
     TfrmReminders* frmReminders = nullptr;
     ReminderCenter* m_reminders = nullptr;
     QAction* actReminders = nullptr;
-    QLabel* lblReminders = nullptr; // reminders shown without a notification service or tray
+    ElidedLabel* lblReminders = nullptr; // reminders shown without a notification service or tray
     TQRptTasks* QRptTasks = nullptr;
 };

@@ -11,6 +11,7 @@
 #include "document/ListRecovery.h"
 #include "model/DataTable.h"
 #include "model/TaskHistory.h"
+#include "shell/ListSync.h"
 #include "shell/MergeCenter.h"
 #include "shell/SyncCenter.h"
 #include "storage/CategoryList.h"
@@ -23,6 +24,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QPointer>
 #include <QScopedValueRollback>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -219,21 +221,29 @@ void TfrmMain::closePage(int index) {
 
 void TfrmMain::actCloseExecute() {
     TfrTasks* view = requireActiveView();
+    // The questions below let events through (a reminder may show another tab): the page asked
+    // about is the one closed.
+    const QPointer<QWidget> page = view->parentWidget();
     // Every unsaved list is asked about, not only new ones: closing must not drop work silently.
+    // A merge leaves a list unsaved too, with nothing typed.
     if (view->Unsaved()) {
         // Escape or the close box keeps the list open and unsaved: closing must not drop work
         // the user did not choose to drop.
         switch (Prompt::YesNoCancel(QStringLiteral("Save changes ?"))) {
         case Prompt::Answer::Yes:
-            saveViewTo(view, view->ListFileName(), KeepName | AskOverwrite);
-            return;
+            // Once saved it closes; a save not made (its dialog cancelled, Cancel at the question
+            // over a changed file or in the Conflicts window) keeps it open.
+            if (!page || !saveViewTo(view, view->ListFileName(), KeepName | AskOverwrite))
+                return;
+            break;
         case Prompt::Answer::Cancel:
             return;
         case Prompt::Answer::No:
             break;
         }
     }
-    closePage(PageControl1->currentIndex());
+    if (page)
+        closePage(PageControl1->indexOf(page));
 }
 
 void TfrmMain::CloseAll1Click() {
@@ -253,7 +263,7 @@ bool TfrmMain::QuerySaveAll() {
         if (!view || !view->Unsaved())
             continue;
         const Prompt::Answer answer =
-            Prompt::YesNoCancel(PageControl1->tabText(index) + QStringLiteral(" - Save changes ?"));
+            Prompt::YesNoCancel(view->Caption() + QStringLiteral(" - Save changes ?"));
         if (answer == Prompt::Answer::Cancel)
             return false;
         if (answer == Prompt::Answer::No)
@@ -318,21 +328,36 @@ void TfrmMain::actSaveCopyExecute() {
 
 void TfrmMain::actExportICalExecute() {
     TfrTasks* view = requireActiveView();
+    const QString list = view->ListFileName();
     FileDialogRequest request;
     request.filter = QStringLiteral("iCalendar|*.ics|All Files (*.*)|*.*");
     request.defaultExtension = QStringLiteral("ics");
     request.parent = this;
+    // The list's name beside the list, as a saved list's copies go.
+    const bool saved = QDir::isAbsolutePath(list);
+    request.directory = saved ? QFileInfo(list).absolutePath() : m_listFolder;
+    request.fileName = (saved ? QFileInfo(list).completeBaseName() : QStringLiteral("New")) +
+                       QStringLiteral(".ics");
     const QString target = Prompt::SaveFileName(request);
     if (target.isEmpty() || (QFileInfo::exists(target) &&
                              !Prompt::Question(QStringLiteral("File already exists! Overwrite ?"))))
         return;
     const BusyCursor busy;
-    view->cdsTasks()->settle();
-    // A saved list's file names it, so its tasks keep their UIDs from one export to the next.
-    const QString list = view->ListFileName();
+    DataTable* table = view->cdsTasks();
+    table->settle();
+    // A saved list's file names it, so its tasks keep their UIDs from one export to the next;
+    // a synced task goes out as the sync writes it, with what other clients put on it.
+    const ListSync* sync = SyncCenter::SyncOf(view);
     const QString warning = SaveFile::Save(
-        target, CalendarFile::Write(*view->cdsTasks(),
-                                    list.isEmpty() ? list : QFileInfo(list).absoluteFilePath()));
-    if (!warning.isEmpty())
+        target,
+        CalendarFile::Write(*table, list.isEmpty() ? list : QFileInfo(list).absoluteFilePath(),
+                            sync ? sync->syncedObjects() : QHash<QString, QByteArray>()));
+    if (!warning.isEmpty()) {
         Prompt::Notice(warning);
+        return;
+    }
+    const auto count = static_cast<int>(table->naturalOrder().size());
+    const QString shown = QDir::toNativeSeparators(target);
+    view->ShowNote(count == 1 ? QStringLiteral("Exported 1 task to %1.").arg(shown)
+                              : QStringLiteral("Exported %1 tasks to %2.").arg(count).arg(shown));
 }

@@ -6,6 +6,7 @@
 #include "shell/SyncCenter.h"
 #include "view/uFrTasks.h"
 #include "widgets/DecorativeStrip.h"
+#include "widgets/ElidedLabel.h"
 #include "widgets/Icons.h"
 #include "widgets/ProgramColours.h"
 #include "widgets/SurfaceColours.h"
@@ -24,12 +25,14 @@
 namespace {
 
 // A menu entry that runs another action (a tool bar command), with that action's picture.
-// It shows that action's key, which stays the action's own: one key for two actions would run
-// neither.
+// It carries that action's keys, so the menu shows them and a screen reader tells them as keys,
+// but they stay the action's own: the entry's only count while the menu bar itself has the focus
+// (one key live for two actions at once would run neither).
 QAction* addMirror(QMenu* menu, const QString& text, const QString& name, QAction* target) {
-    const QString key = target->shortcut().toString(QKeySequence::NativeText);
-    QAction* entry = menu->addAction(target->icon(), key.isEmpty() ? text : text + u'\t' + key);
+    QAction* entry = menu->addAction(target->icon(), text);
     entry->setObjectName(name);
+    entry->setShortcuts(target->shortcuts());
+    entry->setShortcutContext(Qt::WidgetShortcut);
     QObject::connect(entry, &QAction::triggered, target, &QAction::trigger);
     return entry;
 }
@@ -172,6 +175,7 @@ void TfrmMain::buildActions() {
 void TfrmMain::buildMenus() {
     QMenuBar* bar = menuBar();
     bar->setObjectName(QStringLiteral("MainMenu1"));
+    bar->setAccessibleName(QStringLiteral("Main menu"));
     SurfaceColours::FixWithButtons(*bar, ProgramColours::ViewBackground);
 
     QMenu* file = bar->addMenu(QStringLiteral("&File"));
@@ -350,7 +354,8 @@ void TfrmMain::buildFooter() {
     footer->setFixedHeight(22);
     auto* layout = new QHBoxLayout(footer);
     layout->setContentsMargins(6, 0, 8, 0);
-    lblReminders = new QLabel(footer);
+    // Reminders shown here can be many: one line as wide as the footer spares, each in its hint.
+    lblReminders = new ElidedLabel(footer);
     lblReminders->setObjectName(QStringLiteral("lblReminders"));
     layout->addWidget(lblReminders);
     layout->addWidget(m_syncCenter->Footer());

@@ -16,10 +16,12 @@ void TfrmMain::buildStartPage(QBoxLayout* layout) {
             [this](const QString& fileName) { runCommand([&] { OpenListFile(fileName); }); });
     layout->addWidget(m_startPage, 1);
     // The first tab takes its place, and it comes back with the last one closed. The tab strip
-    // stays shown once shown, but with no tab it takes no room from the page.
+    // goes with the last tab: a strip of no tab would only be an empty, nameless stop for a
+    // screen reader (a tab strip is named by its current tab).
     const auto follow = [this, layout] {
         const bool empty = PageControl1->count() == 0;
         m_startPage->setVisible(empty);
+        PageControl1->setVisible(!empty);
         layout->setStretchFactor(PageControl1, empty ? 0 : 1);
     };
     connect(PageControl1, &QTabWidget::currentChanged, m_startPage, follow);

@@ -61,19 +61,36 @@ public:
     // The field, from `from` on, whose start is at p (before e), p moved past it; None for none.
     // The first candidate is tried here, small enough to sit in the caller's loop.
     int match(const char*& p, const char* e, int from) const {
-        if (from < 64) {
-            const std::uint64_t candidates =
-                m_byFirst[static_cast<unsigned char>(*p)] & (~std::uint64_t(0) << from);
-            if (candidates) {
-                const int f = __builtin_ctzll(candidates);
-                if (const std::size_t n = m_starts[std::size_t(f)].at(p, e)) {
-                    p += n;
-                    return f;
+        return Matcher(*this).match(p, e, from);
+    }
+
+    // The same for the reading of a row: made once, it keeps where the starts lie in the
+    // reader's own variables, which the bytes it stores cannot change, instead of reading them
+    // from the table again for every attribute.
+    class Matcher {
+    public:
+        explicit Matcher(const PacketFieldStarts& all)
+            : m_all(all), m_starts(all.m_starts.data()), m_byFirst(all.m_byFirst) {}
+        int match(const char*& p, const char* e, int from) const {
+            if (from < 64) {
+                const std::uint64_t candidates =
+                    m_byFirst[static_cast<unsigned char>(*p)] & (~std::uint64_t(0) << from);
+                if (candidates) {
+                    const int f = __builtin_ctzll(candidates);
+                    if (const std::size_t n = m_starts[f].at(p, e)) {
+                        p += n;
+                        return f;
+                    }
                 }
             }
+            return m_all.matchRest(p, e, from);
         }
-        return matchRest(p, e, from);
-    }
+
+    private:
+        const PacketFieldStarts& m_all;
+        const Start* m_starts;
+        const std::uint64_t* m_byFirst;
+    };
 
 private:
     int matchRest(const char*& p, const char* e, int from) const {

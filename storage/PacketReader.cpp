@@ -6,11 +6,16 @@
 #include "storage/PacketEncoding.h"
 #include "storage/PacketValues.h"
 
+#include <cstring>
 #include <exception>
 #include <limits>
 #include <new>
 #include <system_error>
 #include <thread>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -29,6 +34,29 @@ constexpr std::size_t MaxFields = 65535;
 // ahead of it the text is checked for UTF-8.
 constexpr std::ptrdiff_t ReleaseStep = std::ptrdiff_t(8) << 20;
 constexpr std::ptrdiff_t CheckStep = std::ptrdiff_t(128) << 10;
+
+// How many bytes of text are blanks or other control bytes (at most ' ').
+std::size_t countBlanks(std::string_view text) {
+    std::size_t count = 0;
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i blank = _mm_set1_epi8(' ');
+    while (text.size() - i >= 16) {
+        // Each lane counts up to 255 matches, then the lanes are summed.
+        __m128i lanes = _mm_setzero_si128();
+        for (int round = 0; round < 255 && text.size() - i >= 16; ++round, i += 16) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+            lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(_mm_min_epu8(x, blank), x));
+        }
+        const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
+        count += std::size_t(_mm_cvtsi128_si32(sums)) +
+                 std::size_t(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+    }
+#endif
+    for (; i < text.size(); ++i)
+        count += static_cast<unsigned char>(text[i]) <= ' ';
+    return count;
+}
 
 // Keeps the decoded value of an attribute (of one given twice, the last).
 void keep(std::optional<std::string>& slot, const char* s, const char* e) {
@@ -322,10 +350,37 @@ void PacketReader::readParams() {
         std::vector<std::uint32_t>& log = m_content.changeLog;
         log.clear();
         const std::string_view text = *changeLog;
-        // Three numbers per change, so the log of a large list runs to millions of them.
-        log.reserve(text.size() / 6);
+        // Three numbers per change, so the log of a large list runs to millions of them: the
+        // form writers give them (up to seven digits and a blank) is read eight bytes at a
+        // time, anything else number by number. They are stored through a plain cursor: there
+        // are no more of them than blanks (counted with the other control bytes) and one, nor
+        // than other bytes.
+        const std::size_t blanks = countBlanks(text);
+        log.resize(std::min(blanks + 1, text.size() - blanks));
+        std::uint32_t* const first = log.data();
+        std::uint32_t* out = first;
         std::size_t i = 0;
         while (i < text.size()) {
+            if (text.size() - i >= 8) {
+                std::uint64_t bytes;
+                std::memcpy(&bytes, text.data() + i, sizeof bytes);
+                const std::uint64_t digits = bytes - 0x3030303030303030ull;
+                // The first byte that is no digit (a borrow or a carry only runs upwards).
+                const std::uint64_t others =
+                    ((bytes + 0x4646464646464646ull) | digits) & 0x8080808080808080ull;
+                const unsigned count = others ? unsigned(__builtin_ctzll(others)) / 8 : 8;
+                if (count > 0 && count < 8 && text[i + count] == ' ') {
+                    // The digits moved up, zeros before them; then pairs, then the four pairs.
+                    std::uint64_t v = digits << (8 * (8 - count));
+                    v = v * 10 + (v >> 8);
+                    v = ((v & 0x000000FF000000FFull) * (100 + (1000000ull << 32)) +
+                         ((v >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32))) >>
+                        32;
+                    *out++ = std::uint32_t(v);
+                    i += count + 1;
+                    continue;
+                }
+            }
             while (i < text.size() && isSpace(text[i]))
                 ++i;
             const std::size_t start = i;
@@ -338,7 +393,7 @@ void PacketReader::readParams() {
             if (start == i)
                 break;
             if (digitsOnly) {
-                log.push_back(plain);
+                *out++ = plain;
                 continue;
             }
             const std::string_view token(text.data() + start, i - start);
@@ -346,8 +401,9 @@ void PacketReader::readParams() {
             if (PacketValues::parseInteger(token, number) != Parse::Ok || number < 0 ||
                 number > std::numeric_limits<std::uint32_t>::max())
                 damaged(QStringLiteral("the change log holds \"%1\"").arg(shown(token)));
-            log.push_back(static_cast<std::uint32_t>(number));
+            *out++ = static_cast<std::uint32_t>(number);
         }
+        log.resize(std::size_t(out - first));
         if (log.size() % 3 != 0)
             damaged(QStringLiteral("the change log ends with an incomplete entry"));
     }

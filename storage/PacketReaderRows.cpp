@@ -396,6 +396,7 @@ bool PacketReader::readPlainRow() {
     int* const fields = m_given.data();
     std::uint32_t* const ends = m_givenEnds.data();
     const Slot* const kinds = m_slots.data();
+    const PacketFieldStarts::Matcher starts(m_starts);
     int given = 0;
     std::int64_t idCeiling = 0;
     int hint = 0;
@@ -413,7 +414,7 @@ bool PacketReader::readPlainRow() {
             p += 2;
             break;
         }
-        const int field = m_starts.match(p, e, hint);
+        const int field = starts.match(p, e, hint);
         if (field == OtherName) {
             // The state once, anywhere (a row giving it again is left to the general path).
             const std::size_t n = m_rowStateStart.at(p, e);

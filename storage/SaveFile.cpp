@@ -3,6 +3,7 @@
 #include "base/CorvantisError.h"
 #include "storage/InputFile.h"
 
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -44,7 +45,32 @@ QString finalTarget(const QString& fileName) {
     return name;
 }
 
+// A leftover younger than this may belong to a save under way.
+constexpr qint64 LeftoverAgeSeconds = 60;
+const QString LeftoverSuffix = QStringLiteral(".saving");
+
+void removeIfStale(const QFileInfo& leftover, const QDateTime& now) {
+    // The status-change time moves with every write and with the naming, and no program sets it
+    // back.
+    if (leftover.isFile() && !leftover.isSymLink() &&
+        leftover.metadataChangeTime().secsTo(now) > LeftoverAgeSeconds)
+        QFile::remove(leftover.filePath());
+}
+
 } // namespace
+
+void SaveFile::RemoveLeftovers(const QString& folder, const QDateTime& now) {
+    QDirIterator it(folder, {QLatin1Char('*') + LeftoverSuffix},
+                    QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        removeIfStale(it.fileInfo(), now);
+    }
+}
+
+void SaveFile::RemoveLeftoverOf(const QString& target, const QDateTime& now) {
+    removeIfStale(QFileInfo(target + LeftoverSuffix), now);
+}
 
 SaveFile::SaveFile(const QString& fileName, Access access)
     : m_fileName(fileName), m_mode(access == Access::Private ? 0600 : 0666) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 
 #include <cstddef>
@@ -11,7 +12,8 @@
 // whole, and a power loss after a save cannot bring the old version back. The temporary file has
 // no name while it is written (where the file system allows), so an interrupted save leaves
 // nothing behind; only an interruption between naming it and the rename leaves
-// "<target>.saving", which the next save of that target replaces.
+// "<target>.saving", which the next save of that target replaces (and the program's start
+// removes from its own folders).
 class SaveFile {
 public:
     // Who may read the file: Shared keeps an existing file's permissions and gives a new one the
@@ -43,6 +45,13 @@ public:
     // constructor, and returns commit's warning.
     static QString Save(const QString& fileName, const QByteArray& bytes,
                         Access access = Access::Shared);
+
+    // Removes the "<target>.saving" files that interrupted saves left in a folder of the
+    // program's own (in its subfolders too), or the one of a single target. Only those not
+    // touched for a minute before `now` go: a younger one may be another running program's save
+    // under way (its file changes as it is written, and once more as it is named).
+    static void RemoveLeftovers(const QString& folder, const QDateTime& now);
+    static void RemoveLeftoverOf(const QString& target, const QDateTime& now);
 
     // Tests only: the call that puts a file's data on the disk (fdatasync), to make it fail;
     // nullptr restores it.

@@ -182,8 +182,8 @@ void CalDavClient::listEtags(const QUrl& collection, Done<QList<Member>> done) {
                  const QString path = Dav::CollectionPath(collection);
                  for (const Dav::Response& response : parsed.responses) {
                      const QString href = Dav::ResolveHref(collection, response.href);
-                     if (isMemberHref(href, path) && !response.properties.value(Dav::ResourceType)
-                                                          .children.contains(Dav::Collection))
+                     if (isMemberHref(href, path) &&
+                         !response.property(Dav::ResourceType).children.contains(Dav::Collection))
                          members.append({href, response.text(Dav::GetEtag).toUtf8()});
                  }
                  done(failure, failure ? QList<Member>() : members);

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QObject>
 #include <QSet>
+#include <QSslCertificate>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -16,7 +17,8 @@ class QNetworkAccessManager;
 class QNetworkReply;
 namespace Dav {
 struct Multistatus;
-}
+class MultistatusReader;
+} // namespace Dav
 
 // A CalDAV client for one account: every call sends its requests and returns at once; its
 // callback runs later, on this thread, when the server has answered or the request has failed.
@@ -24,8 +26,17 @@ struct Multistatus;
 //
 // Each failure comes back as one message for the user that names the server. A request that
 // makes no progress for the time-out is given up, and an answer larger than the size cap is cut
-// off. HTTPS checks the server's certificate against the system's: a certificate the system does
-// not trust fails the request with the system's reason and is never accepted.
+// off; an answer the connection or Qt cut short or dropped is a failure, never taken as whole.
+// Multi-Status answers are read as they arrive, so what the client holds of one is what it keeps.
+//
+// The client talks to one server, its origin (scheme, host and port): the one setOrigin names,
+// else that of the first request after the credentials were set. The user's password goes
+// nowhere else: an answer that names another server for the principal or the calendars fails
+// with a message naming both, and no request is sent to another origin.
+//
+// HTTPS checks the server's certificate against the system's. A certificate the system does not
+// trust fails the request, the certificate in the failure for the user to judge, unless it is the
+// very certificate the user chose to trust for that host and port (TrustedCertificates).
 //
 // Resources are named by their href: the fully encoded absolute path on the server (see
 // Dav::ResolveHref), the one spelling the sync state keeps.
@@ -43,15 +54,23 @@ public:
             ServerError,  // 5xx
             HttpError,    // any other status the request did not expect
             TimedOut,
-            Tls, // the certificate or the secure connection
+            Tls,         // the certificate or the secure connection
+            OtherServer, // an answer named another server: the password is not sent there
             Malformed,
             TooLarge,
             Cancelled,
             Local, // not the server: the list refused a change, or the state was not written
         };
+        Failure() = default;
+        Failure(Kind kind, int status, const QString& message,
+                const QSslCertificate& certificate = QSslCertificate())
+            : kind(kind), status(status), message(message), certificate(certificate) {}
+
         Kind kind = None;
         int status = 0; // the HTTP status, when the server answered
         QString message;
+        // Tls: the certificate the server presented, when the system does not trust it.
+        QSslCertificate certificate;
 
         explicit operator bool() const { return kind != None; }
     };
@@ -95,7 +114,16 @@ public:
     explicit CalDavClient(QObject* parent = nullptr);
     ~CalDavClient() override;
 
+    // The user name and password, for the server the next requests go to (see above).
     void setCredentials(const QString& userName, const QString& password);
+    // The server this client talks to (its scheme, host and port; the path is not used).
+    void setOrigin(const QUrl& server);
+    QUrl origin() const { return m_origin; }
+    // Whether the server accepted the credentials: it answered a request that carried them with
+    // success. Cleared by setCredentials.
+    bool credentialsAccepted() const { return m_accepted; }
+    // Where the certificates the user trusts are kept (TrustedCertificates::DefaultFolder()).
+    void setTrustFolder(const QString& folder) { m_trustFolder = folder; }
     // A request that makes no progress for this long fails (default 60 s: a large calendar's
     // first sync report can keep a small server busy for a while before its first byte).
     void setTimeout(int milliseconds) { m_timeoutMs = milliseconds; }
@@ -159,16 +187,21 @@ public:
 private:
     struct Answer {
         int status = 0;
-        QString reason; // the status line's phrase
-        QByteArray body;
+        QString reason;  // the status line's phrase
+        QByteArray body; // empty when it was read as it came (a Multi-Status)
         QByteArray etag;
+        bool streamed = false; // the body went to the request's reader
     };
     // What a request asked for, so a failure message can say what was missing.
     enum class Target { Account, Collection, Resource };
     using Headers = QList<QPair<QByteArray, QByteArray>>;
+    // Sends a request; with a reader, a Multi-Status answer is read as it comes.
     void send(const QByteArray& verb, const QUrl& url, const QByteArray& body,
               const Headers& headers, Target target,
-              std::function<void(const Failure&, const Answer&)> done);
+              std::function<void(const Failure&, const Answer&)> done,
+              std::shared_ptr<Dav::MultistatusReader> reader = nullptr);
+    // A failure for a request to another server than the client's; none when it is the same.
+    Failure otherServer(const QUrl& url, const QUrl& namedBy = QUrl()) const;
     // A request whose answer must be a Multi-Status (207).
     void
     multistatus(const QByteArray& verb, const QUrl& url, int depth, const QByteArray& body,
@@ -176,6 +209,10 @@ private:
                 std::function<void(const Failure&, const Answer&, const Dav::Multistatus&)> done);
     void propfind(const QUrl& url, int depth, const QByteArray& props, Target target,
                   std::function<void(const Failure&, const Dav::Multistatus&)> done);
+    struct InFlight;
+    // What a request that ended came to.
+    void finished(QNetworkReply& reply, InFlight& state, const QUrl& url, Target target,
+                  Failure& failure, Answer& answer);
     Failure statusFailure(const QUrl& url, const Answer& answer, Target target) const;
     Failure malformed(const QUrl& url, const QString& reason) const;
 
@@ -191,9 +228,11 @@ private:
 
     QNetworkAccessManager* m_network;
     QByteArray m_authorization;
+    QUrl m_origin;
+    bool m_accepted = false;
+    QString m_trustFolder;
     int m_timeoutMs = 60000;
     qint64 m_maxBodySize = qint64(256) * 1024 * 1024;
     int m_multigetBatch = 500;
-    struct InFlight;
     QHash<QNetworkReply*, std::shared_ptr<InFlight>> m_inFlight;
 };

@@ -97,7 +97,7 @@ struct CalDavSync::Run {
 
 CalDavSync::CalDavSync(SyncedList& list, SyncState& state, QObject* parent)
     : QObject(parent), m_list(list), m_state(state), m_client(new CalDavClient(this)) {
-    m_client->setCredentials(m_state.settings().userName, QString());
+    setPassword(QString());
 }
 
 CalDavSync::~CalDavSync() {
@@ -106,7 +106,10 @@ CalDavSync::~CalDavSync() {
 }
 
 void CalDavSync::setPassword(const QString& password) {
-    m_client->setCredentials(m_state.settings().userName, password);
+    const SyncState::Settings& settings = m_state.settings();
+    m_client->setCredentials(settings.userName, password);
+    // The password goes to the server the user gave, and to no calendar elsewhere.
+    m_client->setOrigin(settings.server.isEmpty() ? settings.calendar : settings.server);
 }
 
 QString CalDavSync::serverName() const {

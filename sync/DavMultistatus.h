@@ -1,10 +1,12 @@
 #pragma once
 
-#include <QHash>
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+
+#include <memory>
 
 // What a WebDAV server answers in XML: a 207 Multi-Status body (PROPFIND, REPORT, MKCALENDAR
 // errors) or a DAV:error body (the preconditions a refused request names).
@@ -39,6 +41,7 @@ inline const QString SupportedComponents =
 inline const QString GetCtag = Name(CalendarServerNamespace, QStringLiteral("getctag"));
 
 struct Property {
+    QString name;          // Clark notation
     QString text;          // the element's own text, trimmed
     QStringList children;  // names of the child elements
     QStringList hrefs;     // the DAV:href texts anywhere inside
@@ -48,13 +51,16 @@ struct Property {
 struct Response {
     QString href;   // as the server wrote it (see ResolveHref)
     int status = 0; // the response's own status line, when it has one (removed members)
-    // The properties the server found (a propstat with a 2xx status), by Clark name.
-    QHash<QString, Property> properties;
+    // The properties the server found (a propstat with a 2xx status), in the answer's order; a
+    // response holds a few, so a list costs less than a table would a million times over.
+    QList<Property> properties;
     // The properties the server listed with another status (not found, forbidden).
     QStringList missing;
 
-    bool has(const QString& name) const { return properties.contains(name); }
-    QString text(const QString& name) const { return properties.value(name).text; }
+    // The property of that name; an empty one when the server did not give it.
+    const Property& property(const QString& name) const;
+    bool has(const QString& name) const;
+    QString text(const QString& name) const { return property(name).text; }
 };
 
 struct Multistatus {
@@ -62,8 +68,33 @@ struct Multistatus {
     QString syncToken; // the top-level DAV:sync-token of a sync-collection answer
 };
 
-// Reads a Multi-Status body. Returns false with a reason ("line 3: ...") when the text is not
-// well-formed XML or its root is not DAV:multistatus.
+// Reads a Multi-Status body piece by piece as it arrives, so an answer is never held whole: what
+// is kept is what the client reads of it. What it keeps is bounded in proportion to the answer
+// (a few times its bytes), so no answer, however its elements are shaped, makes the client hold
+// more than that.
+class MultistatusReader {
+public:
+    MultistatusReader();
+    ~MultistatusReader();
+    MultistatusReader(const MultistatusReader&) = delete;
+    MultistatusReader& operator=(const MultistatusReader&) = delete;
+
+    // Reads the next piece of the body. False once the answer is refused (see reason()); the
+    // rest need not be read then.
+    bool addData(const QByteArray& piece);
+    // The body has ended: true with the whole answer in out, else false with reason() (out is
+    // then empty).
+    bool finish(Multistatus& out);
+    QString reason() const;
+    qint64 bytesRead() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+// Reads a whole Multi-Status body. Returns false with a reason ("line 3: ...") when the text is
+// not well-formed XML or its root is not DAV:multistatus.
 bool ParseMultistatus(const QByteArray& body, Multistatus& out, QString& reason);
 
 // The names of the children of a DAV:error body; empty when the body is no such element.
@@ -72,8 +103,14 @@ QStringList ParseErrorConditions(const QByteArray& body);
 // "HTTP/1.1 404 Not Found" -> 404; 0 when the line holds no status.
 int ParseStatusLine(const QString& line);
 
+// Whether two addresses are the same origin: scheme, host and port (a default port written or
+// not).
+bool SameOrigin(const QUrl& a, const QUrl& b);
+
 // A server's href (an absolute path, a full address or, rarely, a relative one) as the one
 // spelling this client keeps: the fully encoded path, resolved against the request's address.
+// An href naming another origin (another scheme, host or port) resolves to nothing: an empty
+// text.
 QString ResolveHref(const QUrl& base, const QString& href);
 
 // The path of a collection with its closing slash, as the hrefs of its members start.

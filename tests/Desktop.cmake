@@ -12,7 +12,11 @@ foreach(test tst_install tst_package)
         CORVANTIS_BUILD_DIR="${PROJECT_BINARY_DIR}"
         CORVANTIS_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
         CORVANTIS_VERSION="${PROJECT_VERSION}")
-    # Both read what the install step takes from the build.
-    add_dependencies(${test} Corvantis corvantis_icons corvantis_docs)
 endforeach()
+# The install reads what the install step takes from this build.
+add_dependencies(tst_install Corvantis corvantis_icons corvantis_docs)
+# The package is built twice, from two copies of the sources, each in a build of its own: the
+# first run builds the program twice (later runs only what changed).
+set_tests_properties(tst_package PROPERTIES TIMEOUT 5400 ENVIRONMENT
+    "QT_QPA_PLATFORM=offscreen;DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent;QTEST_FUNCTION_TIMEOUT=5400000")
 add_dependencies(tst_desktop Corvantis)

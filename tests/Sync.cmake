@@ -15,6 +15,9 @@ set_tests_properties(tst_syncpassword PROPERTIES TIMEOUT 120)
 corvantis_test(tst_caldavsync core)
 target_compile_definitions(tst_caldavsync PRIVATE
     CORVANTIS_TEST_SUPPORT="${CMAKE_CURRENT_SOURCE_DIR}/support")
+# Other clients' tasks through the sync and back: real servers, python3-caldav, vdirsyncer and
+# todoman.
+corvantis_test(tst_syncfidelity core)
 # A list synced through the real windows, with a keyring of its own.
 add_executable(tst_syncwindow gui/tst_syncwindow.cpp)
 target_link_libraries(tst_syncwindow PRIVATE corvantis_testsupport)

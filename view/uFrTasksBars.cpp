@@ -233,6 +233,7 @@ const std::vector<MenuEntry>& MenuEntries() {
 void TfrTasks::buildToolBar(QWidget* band) {
     ToolBar1 = new QToolBar(band);
     ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setAccessibleName(QStringLiteral("Task commands"));
     ToolBar1->setIconSize(QSize(16, 16));
     ToolBar1->setMovable(false);
     ToolBar1->setFloatable(false);
@@ -294,6 +295,8 @@ void TfrTasks::buildQuickAddBar(QWidget* bar) {
     cbCat->setInsertPolicy(QComboBox::NoInsert);
     cbCat->setToolTip(QStringLiteral("Category"));
     cbCat->setAccessibleName(QStringLiteral("Category"));
+    // The keyboard lands in its text box, which a reader announces on its own.
+    cbCat->lineEdit()->setAccessibleName(QStringLiteral("Category"));
     cbCat->setCurrentText(QString());
 
     btnQuickAdd =

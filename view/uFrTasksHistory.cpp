@@ -47,22 +47,8 @@ void TfrTasks::DeletedTasks1Click() {
 
 void TfrTasks::replayStep(bool redo) {
     command([&] {
-        if (!m_cdsTasks->isActive())
-            return;
-        const std::size_t before = m_cdsTasks->changeLog().size();
-        try {
-            if (redo)
-                m_undo->redo();
-            else
-                m_undo->undo();
-        } catch (...) {
-            // What was made before the refusal is made: the list has changed all the same.
-            if (m_cdsTasks->changeLog().size() != before)
-                MarkUnsaved();
-            throw;
-        }
-        if (m_cdsTasks->changeLog().size() != before)
-            MarkUnsaved();
+        if (m_cdsTasks->isActive())
+            m_document->replayStep(redo);
     });
 }
 

@@ -6,6 +6,9 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QMimeDatabase>
+
+#include <algorithm>
 
 namespace DesktopShell {
 
@@ -40,10 +43,41 @@ bool hasScheme(const QString& text) {
     return text[0].isLetter();
 }
 
+// The kinds of file the desktop opens by running them, or their code through a runner (an
+// interpreter, Java, Wine): a kind counts, and a kind whose direct parent is one of them. Only
+// direct parents: JSON descends from JavaScript, which descends from a script kind.
+bool runsCode(const QMimeType& type) {
+    static const QStringList kinds{
+        QStringLiteral("application/x-executable"),
+        QStringLiteral("application/x-pie-executable"),
+        QStringLiteral("application/x-sharedlib"),
+        QStringLiteral("application/x-desktop"),
+        QStringLiteral("application/x-shellscript"),
+        QStringLiteral("text/x-python"),
+        QStringLiteral("application/x-python-bytecode"),
+        QStringLiteral("application/x-perl"),
+        QStringLiteral("application/x-ruby"),
+        QStringLiteral("application/x-java-archive"),
+        QStringLiteral("application/x-java-jnlp-file"),
+        QStringLiteral("application/x-ms-dos-executable"),
+        QStringLiteral("application/x-msdownload"),
+        QStringLiteral("application/x-msi"),
+        QStringLiteral("application/x-ms-shortcut"),
+        QStringLiteral("application/x-bat"),
+        QStringLiteral("text/vbscript"),
+        QStringLiteral("text/x-ms-regedit"),
+        QStringLiteral("application/vnd.appimage"),
+    };
+    QStringList names = type.aliases() << type.name();
+    names += type.parentMimeTypes();
+    return std::any_of(names.cbegin(), names.cend(),
+                       [](const QString& name) { return kinds.contains(name); });
+}
+
 bool runsProgram(const QString& path) {
     const QFileInfo info(path);
-    return info.suffix().compare(QLatin1String("desktop"), Qt::CaseInsensitive) == 0 ||
-           (info.isFile() && info.isExecutable());
+    return (info.isFile() && info.isExecutable()) ||
+           runsCode(QMimeDatabase().mimeTypeForFile(info));
 }
 } // namespace
 
@@ -70,7 +104,7 @@ void Open(const QString& pathOrAddress, const QString& baseFolder) {
     const QString shown =
         url.isLocalFile() ? QDir::toNativeSeparators(url.toLocalFile()) : url.toDisplayString();
     if (url.isLocalFile() && runsProgram(url.toLocalFile()) &&
-        !Prompt::Question(QStringLiteral("%1 runs a program. Open it anyway?").arg(shown)))
+        !Prompt::RiskyQuestion(QStringLiteral("%1 runs a program. Open it anyway?").arg(shown)))
         return;
     if (!hand(url))
         throw CorvantisError(QStringLiteral("No program could open %1.").arg(shown));

@@ -3,11 +3,13 @@
 #include "widgets/InterfaceFont.h"
 #include "widgets/ScreenFit.h"
 
+#include <QAbstractScrollArea>
 #include <QDialog>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QWindow>
 
 #include <algorithm>
@@ -135,6 +137,15 @@ QPushButton* AddButton(QWidget* parent, const QString& name, const QString& text
     button->setGeometry(QRect(at, QSize(75, 25)));
     button->setAutoDefault(false);
     return button;
+}
+
+QString Verbatim(const QString& name) {
+    return QString(name).replace(u'&', QStringLiteral("&&"));
+}
+
+void NameScrollBars(QAbstractScrollArea& area, const QString& name) {
+    area.verticalScrollBar()->setAccessibleName(name);
+    area.horizontalScrollBar()->setAccessibleName(name);
 }
 
 } // namespace DialogParts

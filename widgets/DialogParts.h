@@ -6,6 +6,7 @@
 
 #include <vector>
 
+class QAbstractScrollArea;
 class QDialog;
 class QLabel;
 class QPushButton;
@@ -51,5 +52,12 @@ inline constexpr int Natural = -1;
 // A label whose text needs more room than the layout left before the next control pushes that
 // control, and all after it, to the right: the given places are the least each one gets.
 void PlaceInRow(const std::vector<RowPlace>& row);
+
+// A name (a list's, a file's) as a tab, a button or a menu entry is to show it: an "&" there
+// marks the next letter as a key and vanishes, so "R&D" would read "RD".
+QString Verbatim(const QString& name);
+
+// Names the scroll bars of a box or an area after it: a screen reader announces them on their own.
+void NameScrollBars(QAbstractScrollArea& area, const QString& name);
 
 } // namespace DialogParts

@@ -18,6 +18,8 @@ QString dialogFileName(const FileDialogRequest& request, bool save) {
     dialog.setDefaultSuffix(request.defaultExtension);
     if (!request.directory.isEmpty())
         dialog.setDirectory(request.directory);
+    if (!request.fileName.isEmpty())
+        dialog.selectFile(request.fileName);
     // Open takes a typed name whether or not the file exists; Save asks nothing itself.
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
@@ -34,7 +36,20 @@ public:
                         QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
         return box.exec() == QMessageBox::Yes;
     }
+    bool riskyQuestion(const QString& text) override {
+        QMessageBox box(QMessageBox::NoIcon, Prompt::AppTitle(), text,
+                        QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
+        box.setDefaultButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes;
+    }
     int choose(const QString& text, const QStringList& buttons, int escapeButton) override {
+        return ask(text, buttons, escapeButton, 0);
+    }
+    int chooseCautiously(const QString& text, const QStringList& buttons,
+                         int escapeButton) override {
+        return ask(text, buttons, escapeButton, escapeButton);
+    }
+    int ask(const QString& text, const QStringList& buttons, int escapeButton, int defaultButton) {
         QMessageBox box(QMessageBox::NoIcon, Prompt::AppTitle(), text, QMessageBox::NoButton,
                         QApplication::activeWindow());
         QList<QAbstractButton*> added;
@@ -45,8 +60,8 @@ public:
         }
         if (escapeButton >= 0 && escapeButton < added.size())
             box.setEscapeButton(added[escapeButton]);
-        if (!added.isEmpty())
-            box.setDefaultButton(qobject_cast<QPushButton*>(added.first()));
+        if (defaultButton >= 0 && defaultButton < added.size())
+            box.setDefaultButton(qobject_cast<QPushButton*>(added[defaultButton]));
         box.exec();
         const int chosen = static_cast<int>(added.indexOf(box.clickedButton()));
         return chosen >= 0 ? chosen : escapeButton;
@@ -109,6 +124,10 @@ bool Question(const QString& text) {
     return Backend().question(text);
 }
 
+bool RiskyQuestion(const QString& text) {
+    return Backend().riskyQuestion(text);
+}
+
 Answer YesNoCancel(const QString& text) {
     switch (Backend().choose(
         text, {QStringLiteral("&Yes"), QStringLiteral("&No"), QStringLiteral("Cancel")}, 2)) {
@@ -123,6 +142,9 @@ Answer YesNoCancel(const QString& text) {
 
 int Choose(const QString& text, const QStringList& buttons) {
     return Backend().choose(text, buttons, static_cast<int>(buttons.size()) - 1);
+}
+int ChooseCautiously(const QString& text, const QStringList& buttons) {
+    return Backend().chooseCautiously(text, buttons, static_cast<int>(buttons.size()) - 1);
 }
 bool Confirm(const QString& text) {
     return Backend().confirm(text);

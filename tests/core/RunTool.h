@@ -16,12 +16,13 @@ struct ToolRun {
 // Runs a tool to its end (a generous bound: a hung tool fails the test instead of stalling it).
 inline ToolRun
 RunTool(const QString& program, const QStringList& arguments,
-        const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+        const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
+        int timeoutMs = 300000) {
     QProcess process;
     process.setProcessEnvironment(environment);
     process.start(program, arguments);
     ToolRun run;
-    if (!process.waitForFinished(300000)) {
+    if (!process.waitForFinished(timeoutMs)) {
         run.err = program + QStringLiteral(": ") + process.errorString();
         process.kill();
         process.waitForFinished();

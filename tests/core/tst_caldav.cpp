@@ -4,7 +4,10 @@
 #include "support/AwaitCall.h"
 #include "support/DavServer.h"
 #include "support/ScriptedHttpServer.h"
+#include "sync/DavMultistatus.h"
+#include "sync/TrustedCertificates.h"
 
+#include <QFileInfo>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -33,6 +36,44 @@ QSet<QString> HrefsOf(const QList<CalDavClient::Member>& members) {
     for (const auto& member : members)
         hrefs.insert(member.href);
     return hrefs;
+}
+
+// A Multi-Status of one response about `href` with the properties given.
+QByteArray Multistatus(const QByteArray& href, const QByteArray& properties) {
+    return "<D:multistatus xmlns:D=\"DAV:\" xmlns:C=\"urn:ietf:params:xml:ns:caldav\">"
+           "<D:response><D:href>" +
+           href + "</D:href><D:propstat><D:prop>" + properties +
+           "</D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>"
+           "</D:multistatus>";
+}
+
+// A certificate for 127.0.0.1 and its key, made by openssl in the folder; false when it cannot.
+bool MakeCertificate(const QTemporaryDir& temp, const QString& name) {
+    return RunTool(QStringLiteral("openssl"),
+                   {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                    QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                    QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                    QStringLiteral("-keyout"), temp.filePath(name + QStringLiteral(".key")),
+                    QStringLiteral("-out"), temp.filePath(name + QStringLiteral(".pem")),
+                    QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                    QStringLiteral("/CN=127.0.0.1/O=Test ") + name})
+               .exitCode == 0;
+}
+
+// The peak of this process's resident memory (VmHWM), after it was set back to the current
+// size; -1 where the system cannot tell.
+qint64 PeakMemory() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return -1;
+}
+bool ResetPeakMemory() {
+    QFile refs(QStringLiteral("/proc/self/clear_refs"));
+    return refs.open(QIODevice::WriteOnly) && refs.write("5") == 1;
 }
 
 void ServerRows() {
@@ -344,6 +385,266 @@ private slots:
                      qPrintable(fetched.failure.message));
         else
             QCOMPARE(fetched.failure.message, expected);
+    }
+
+    // However a server writes an href, it is a path on that server or nothing at all.
+    void hrefsResolve_data() {
+        QTest::addColumn<QString>("href");
+        QTest::addColumn<QString>("path"); // empty: names nothing on the server
+        QTest::newRow("absolute path") << "/u/tasks/a%20b.ics"
+                                       << "/u/tasks/a%20b.ics";
+        QTest::newRow("relative") << "a b.ics"
+                                  << "/u/tasks/a%20b.ics";
+        QTest::newRow("full address") << "https://cal.example.org/u/x.ics"
+                                      << "/u/x.ics";
+        QTest::newRow("default port written") << "https://cal.example.org:443/u/"
+                                              << "/u/";
+        QTest::newRow("another scheme") << "rn:ies:x/"
+                                        << "";
+        QTest::newRow("a urn") << "urn:uuid:4f1b"
+                               << "";
+        QTest::newRow("another host") << "https://evil.example/u/x.ics"
+                                      << "";
+        QTest::newRow("another host, scheme-relative") << "//evil.example/u/"
+                                                       << "";
+        QTest::newRow("another port") << "https://cal.example.org:8443/u/"
+                                      << "";
+        QTest::newRow("plain http") << "http://cal.example.org/u/"
+                                    << "";
+    }
+    void hrefsResolve() {
+        QFETCH(QString, href);
+        QFETCH(QString, path);
+        QCOMPARE(Dav::ResolveHref(QUrl(QStringLiteral("https://cal.example.org/u/tasks/")), href),
+                 path);
+    }
+
+    // The password goes only to the server the user gave: an answer naming another server for
+    // the principal, the calendar home or a calendar sends it nowhere.
+    void otherServersGetNothing_data() {
+        QTest::addColumn<QByteArray>("root"); // A's answer about its root; %B: B's address
+        QTest::addColumn<QByteArray>("home"); // A's listing of /home/
+        QTest::addColumn<QString>("failure"); // the failure's end; empty: none
+        const QByteArray homeHere =
+            "<C:calendar-home-set><D:href>/home/</D:href></C:calendar-home-set>";
+        const QByteArray calendar = "<D:resourcetype><D:collection/><C:calendar/></D:resourcetype>";
+        QTest::newRow("principal elsewhere")
+            << QByteArray("<D:current-user-principal><D:href>%Bprincipals/u/</D:href>"
+                          "</D:current-user-principal>")
+            << QByteArray()
+            << "named another server, %B; the password for %A is sent to no other server";
+        QTest::newRow("home elsewhere")
+            << QByteArray("<C:calendar-home-set><D:href>%Bhome/</D:href></C:calendar-home-set>")
+            << QByteArray()
+            << "named another server, %B; the password for %A is sent to no other server";
+        QTest::newRow("home over another scheme")
+            << QByteArray("<C:calendar-home-set><D:href>https://%A/home/</D:href>"
+                          "</C:calendar-home-set>")
+            << QByteArray()
+            << "named another server, https://%A; the password for %A is sent to no other server";
+        QTest::newRow("a calendar elsewhere is not listed")
+            << homeHere
+            << "<D:multistatus xmlns:D=\"DAV:\" xmlns:C=\"urn:ietf:params:xml:ns:caldav\">"
+               "<D:response><D:href>%Bcal/</D:href><D:propstat><D:prop>" +
+                   calendar +
+                   "</D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>"
+                   "<D:response><D:href>/home/mine/</D:href><D:propstat><D:prop>" +
+                   calendar +
+                   "</D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>"
+                   "</D:multistatus>"
+            << QString();
+    }
+    void otherServersGetNothing() {
+        QFETCH(QByteArray, root);
+        QFETCH(QByteArray, home);
+        QFETCH(QString, failure);
+        ScriptedHttpServer other([](const ScriptedHttpServer::Request&) {
+            return ScriptedHttpServer::Answer(207, "Multi-Status", Multistatus("/", ""));
+        });
+        std::unique_ptr<ScriptedHttpServer> server;
+        const auto fill = [&](QByteArray text) {
+            return text.replace("%B", other.root().toEncoded())
+                .replace("%A", server->root().authority().toUtf8());
+        };
+        server = std::make_unique<ScriptedHttpServer>([&](const ScriptedHttpServer::Request& r) {
+            return ScriptedHttpServer::Answer(
+                207, "Multi-Status", r.path == "/" ? Multistatus("/", fill(root)) : fill(home));
+        });
+        CalDavClient client;
+        client.setCredentials(QStringLiteral("kim"), QStringLiteral("secret"));
+        const auto found = await<CalDavClient::Discovery>(
+            [&](auto done) { client.discover(server->root(), done); });
+        QVERIFY(found.done);
+        QVERIFY(other.requests().isEmpty());
+        if (failure.isEmpty()) {
+            QVERIFY2(!found.failure, qPrintable(found.failure.message));
+            QCOMPARE(found.result.calendars.size(), 1);
+            QCOMPARE(found.result.calendars.first().url.path(), QStringLiteral("/home/mine/"));
+            return;
+        }
+        QCOMPARE(found.failure.kind, Failure::OtherServer);
+        const QString a = CalDavClient::ServerName(server->root());
+        const QString expected =
+            QString(failure)
+                .replace(QLatin1String("%B"), CalDavClient::ServerName(other.root()))
+                .replace(QLatin1String("%A"), a);
+        QVERIFY2(found.failure.message.startsWith(QStringLiteral("The server ") + a) &&
+                     found.failure.message.endsWith(expected),
+                 qPrintable(found.failure.message));
+
+        // A calendar on another server than the account's is not asked either.
+        client.setOrigin(server->root());
+        const auto fetched = await<CalDavClient::Changes>([&](auto done) {
+            client.fetchChanges(other.root().resolved(QUrl(QStringLiteral("/cal/"))), {}, done);
+        });
+        QCOMPARE(fetched.failure.kind, Failure::OtherServer);
+        QVERIFY(other.requests().isEmpty());
+    }
+
+    // An answer the connection or Qt cut short or dropped is a failure, never a whole one; a
+    // large answer compressed well comes through whole.
+    void answersCutOrDropped_data() {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("kind"); // None: the task comes whole
+        const QByteArray todo = Todo("u1", "Whole");
+        QTest::newRow("closed before its length")
+            << QByteArray("HTTP/1.1 200 OK\r\nContent-Type: text/calendar\r\nETag: \"e\"\r\n"
+                          "Content-Length: " +
+                          QByteArray::number(todo.size() + 500) + "\r\nConnection: close\r\n\r\n" +
+                          todo)
+            << int(Failure::Offline);
+        // Ten megabytes of description compress a thousandfold: more than Qt's own guard allows.
+        const QByteArray large =
+            Todo("u1", "Large")
+                .replace("SUMMARY:", "DESCRIPTION:" + QByteArray(12 << 20, 'x') + "\r\nSUMMARY:");
+        QTest::newRow("compressed well")
+            << QByteArray("HTTP/1.1 200 OK\r\nContent-Type: text/calendar\r\nETag: \"e\"\r\n"
+                          "Content-Encoding: deflate\r\nContent-Length: ") +
+                   QByteArray::number(qCompress(large).size() - 4) +
+                   "\r\nConnection: close\r\n\r\n" + qCompress(large).mid(4)
+            << int(Failure::None);
+        const QByteArray bomb = QByteArray(40 << 20, ' ');
+        QTest::newRow("compressed beyond the size cap")
+            << QByteArray("HTTP/1.1 200 OK\r\nContent-Type: text/calendar\r\n"
+                          "Content-Encoding: deflate\r\nContent-Length: ") +
+                   QByteArray::number(qCompress(bomb).size() - 4) +
+                   "\r\nConnection: close\r\n\r\n" + qCompress(bomb).mid(4)
+            << int(Failure::TooLarge);
+    }
+    void answersCutOrDropped() {
+        QFETCH(QByteArray, answer);
+        QFETCH(int, kind);
+        ScriptedHttpServer server([&](const ScriptedHttpServer::Request&) { return answer; });
+        CalDavClient client;
+        client.setMaxBodySize(32 << 20);
+        const QUrl calendar = server.root().resolved(QUrl(QStringLiteral("/cal/")));
+        const auto got = await<CalDavClient::Resource>(
+            [&](auto done) { client.get(calendar, QStringLiteral("/cal/u1.ics"), done); });
+        QVERIFY(got.done);
+        QCOMPARE(int(got.failure.kind), kind);
+        if (kind == Failure::None)
+            QVERIFY(got.result.data.endsWith("END:VCALENDAR\r\n") &&
+                    got.result.data.size() > (12 << 20));
+        else
+            QVERIFY(got.result.data.isEmpty());
+    }
+
+    // A listing of many members is read as it comes: what the client holds of it stays within a
+    // few times its size, and an answer shaped to make it hold far more is refused.
+    void answersHeldInProportion() {
+        QByteArray body = "<D:multistatus xmlns:D=\"DAV:\">";
+        const int members = 200000;
+        for (int i = 0; i < members; ++i)
+            body += "<D:response><D:href>/cal/" + QByteArray::number(i) +
+                    ".ics</D:href><D:propstat><D:prop><D:getetag>\"" + QByteArray::number(i) +
+                    "\"</D:getetag><D:resourcetype/></D:prop><D:status>HTTP/1.1 200 OK</D:status>"
+                    "</D:propstat></D:response>";
+        body += "</D:multistatus>";
+        const QByteArray answer = ScriptedHttpServer::Answer(207, "Multi-Status", body);
+        ScriptedHttpServer server([&](const ScriptedHttpServer::Request&) { return answer; });
+        CalDavClient client;
+        const QUrl calendar = server.root().resolved(QUrl(QStringLiteral("/cal/")));
+        if (!ResetPeakMemory())
+            QSKIP("this system cannot tell a process's peak memory");
+        const qint64 before = PeakMemory();
+        const auto listed = await<QList<CalDavClient::Member>>(
+            [&](auto done) { client.listEtags(calendar, done); });
+        const qint64 peak = PeakMemory() - before;
+        QVERIFY2(!listed.failure, qPrintable(listed.failure.message));
+        QCOMPARE(listed.result.size(), members);
+        QCOMPARE(listed.result.last().etag, QByteArray("\"199999\""));
+        // The answer is held twice by the server's side in this process; the client adds little.
+        QVERIFY2(peak < 8 * body.size(), qPrintable(QStringLiteral("%1 MB for an answer of %2 MB")
+                                                        .arg(peak >> 20)
+                                                        .arg(body.size() >> 20)));
+
+        const QByteArray longName(10000, 'n');
+        const QByteArray shaped = "<D:multistatus xmlns:D=\"DAV:\" xmlns:x=\"" + longName +
+                                  "\"><D:response><D:href>/a</D:href><D:propstat><D:prop>"
+                                  "<D:resourcetype>" +
+                                  QByteArray("<x:a/>").repeated(20000) +
+                                  "</D:resourcetype></D:prop></D:propstat></D:response>"
+                                  "</D:multistatus>";
+        Dav::Multistatus parsed;
+        QString reason;
+        QVERIFY(!Dav::ParseMultistatus(shaped, parsed, reason));
+        QVERIFY2(reason.startsWith(QLatin1String("the answer holds more than")),
+                 qPrintable(reason));
+    }
+
+    // A certificate the system does not trust is handed to the user to judge, and once trusted
+    // for its server, that very certificate is accepted there, and no other.
+    void certificateTrustedAsShown() {
+        QTemporaryDir temp;
+        if (!MakeCertificate(temp, QStringLiteral("one")) ||
+            !MakeCertificate(temp, QStringLiteral("two")))
+            QSKIP("openssl cannot make a test certificate here");
+        const auto serve = [](const ScriptedHttpServer::Request&) {
+            return ScriptedHttpServer::Answer(
+                207, "Multi-Status",
+                Multistatus(
+                    "/cal/",
+                    "<CS:getctag xmlns:CS=\"http://calendarserver.org/ns/\">7</CS:getctag>"));
+        };
+        ScriptedHttpServer one(serve, temp.filePath(QStringLiteral("one.pem")),
+                               temp.filePath(QStringLiteral("one.key")));
+        ScriptedHttpServer two(serve, temp.filePath(QStringLiteral("two.pem")),
+                               temp.filePath(QStringLiteral("two.key")));
+        const QString trust = temp.filePath(QStringLiteral("data/certificates"));
+        CalDavClient client;
+        client.setTrustFolder(trust);
+        const auto ctag = [&](const ScriptedHttpServer& server) {
+            return await<QByteArray>([&](auto done) {
+                client.getCtag(server.root().resolved(QUrl(QStringLiteral("/cal/"))), done);
+            });
+        };
+        const auto refused = ctag(one);
+        QCOMPARE(refused.failure.kind, Failure::Tls);
+        QFile pem(temp.filePath(QStringLiteral("one.pem")));
+        QVERIFY(pem.open(QIODevice::ReadOnly));
+        const QSslCertificate shown(pem.readAll());
+        QCOMPARE(refused.failure.certificate, shown);
+        QCOMPARE(TrustedCertificates::Fingerprint(shown).size(), 32 * 3 - 1);
+
+        TrustedCertificates::Trust(one.root(), shown, trust);
+        // The user's alone, as the sync state: 0700 and 0600.
+        const auto owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                           QFileDevice::ReadUser | QFileDevice::WriteUser;
+        QCOMPARE(QFileInfo(trust).permissions(),
+                 owner | QFileDevice::ExeOwner | QFileDevice::ExeUser);
+        const QFileInfoList kept = QDir(trust).entryInfoList(QDir::Files);
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(kept.first().permissions(), owner);
+        const auto trusted = ctag(one);
+        QVERIFY2(!trusted.failure, qPrintable(trusted.failure.message));
+        QCOMPARE(trusted.result, QByteArray("7"));
+
+        // Another certificate where the trusted one stood is asked about again.
+        TrustedCertificates::Trust(two.root(), shown, trust);
+        client.setOrigin(two.root());
+        const auto changed = ctag(two);
+        QCOMPARE(changed.failure.kind, Failure::Tls);
+        QVERIFY(changed.failure.certificate != shown);
     }
 
     // Another client reads what we write and writes what we read.

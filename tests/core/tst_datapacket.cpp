@@ -246,6 +246,8 @@ private slots:
     void oneBadByteAnywhere();
     void tolerantForms_data();
     void tolerantForms();
+    void changeLogForms_data();
+    void changeLogForms();
     void readErrors_data();
     void readErrors();
     void fileWithoutProperties();
@@ -662,6 +664,31 @@ void TestDataPacket::tolerantForms() {
     DataPacket::Read(table, bytes);
     QVERIFY(table.isActive());
     QCOMPARE(dump(table), rows);
+}
+
+void TestDataPacket::changeLogForms_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("numbers");
+    QTest::newRow("the writer's form") << QByteArray("1 0 4 2 0 4 3 1 8") << "1 0 4 2 0 4 3 1 8";
+    QTest::newRow("numbers of one to ten digits")
+        << QByteArray("1 22 333 4444 55555 666666 7777777 12345678 123456789 4294967295 0 8")
+        << "1 22 333 4444 55555 666666 7777777 12345678 123456789 4294967295 0 8";
+    QTest::newRow("other blanks, leading zeros")
+        << QByteArray(" 1\t0\r\n04  0000002 0 00000004 ") << "1 0 4 2 0 4";
+    QTest::newRow("empty") << QByteArray("") << "";
+}
+
+// The numbers of a change log, however its blanks and digits are laid out.
+void TestDataPacket::changeLogForms() {
+    QFETCH(QByteArray, text);
+    QFETCH(QString, numbers);
+    const QByteArray task = R"(<FIELD attrname="Task" fieldtype="string" WIDTH="20"/>)";
+    DataTable table;
+    DataPacket::Read(table, packet(task, " CHANGE_LOG=\"" + text + '"', ""));
+    QStringList read;
+    for (const std::uint32_t number : table.changeLog())
+        read << QString::number(number);
+    QCOMPARE(read.join(u' '), numbers);
 }
 
 void TestDataPacket::readErrors_data() {

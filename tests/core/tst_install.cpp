@@ -1,7 +1,11 @@
 #include "core/RunTool.h"
+#include "reminders/ReminderStore.h"
+#include "storage/RecoveryStore.h"
 #include "support/FileBytes.h"
+#include "sync/SyncState.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QMimeDatabase>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -29,6 +33,8 @@ private slots:
     void releaseNotesNameThisVersion_data();
     void releaseNotesNameThisVersion();
     void perUserInstallKeepsItsFilesInTheConfigFolder();
+    void manualPageNamesEveryFolder_data();
+    void manualPageNamesEveryFolder();
 
 private:
     QString installed(const QString& path) const { return m_prefix.filePath(path); }
@@ -185,6 +191,29 @@ void TestInstall::perUserInstallKeepsItsFilesInTheConfigFolder() {
     QCOMPARE(
         QDir(installed(QStringLiteral("bin"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
         QStringList{QStringLiteral("Corvantis")});
+}
+
+void TestInstall::manualPageNamesEveryFolder_data() {
+    QTest::addColumn<QString>("named");
+    // The folders the program keeps its data in, as the program names them.
+    for (const QString& root :
+         {RecoveryStore::defaultRoot(), ReminderStore::defaultRoot(), SyncState::DefaultRoot()}) {
+        const QString folder = QFileInfo(root).fileName();
+        QTest::newRow(qPrintable(folder))
+            << QStringLiteral("~/.local/share/Corvantis/%1/").arg(folder);
+    }
+    QTest::newRow("the single-instance socket") << QStringLiteral(".socket");
+    QTest::newRow("its folder") << QStringLiteral("XDG_RUNTIME_DIR");
+}
+
+// The manual page tells where the program keeps what it keeps.
+void TestInstall::manualPageNamesEveryFolder() {
+    QFETCH(QString, named);
+    const ToolRun page = RunTool(
+        QStringLiteral("gzip"),
+        {QStringLiteral("-dc"), installed(QStringLiteral("share/man/man1/Corvantis.1.gz"))});
+    QCOMPARE(page.exitCode, 0);
+    QVERIFY2(page.out.contains(named), qPrintable(named));
 }
 
 QTEST_GUILESS_MAIN(TestInstall)

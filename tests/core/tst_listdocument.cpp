@@ -11,6 +11,7 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -224,6 +225,92 @@ private slots:
         QVERIFY(!errorOf([&] { list.reload(); }).isEmpty());
         QCOMPARE(shown(list), QStringList({"bravo", "charlie"}));
         QVERIFY(list.changedOnDisk(file));
+    }
+
+    // Undone or redone back to what it last saved, a list is saved again; elsewhere it is not.
+    void backAtItsSavedState_data() {
+        QTest::addColumn<QString>("steps"); // "add X", "undo", "redo", "save", "merge", "new"
+        QTest::addColumn<bool>("unsaved");
+        QTest::newRow("add, undo") << "add b;undo" << false;
+        QTest::newRow("add, undo, redo") << "add b;undo;redo" << true;
+        QTest::newRow("saved, add, undo") << "add b;save;add c;undo" << false;
+        QTest::newRow("saved, undo") << "add b;save;undo" << true;
+        QTest::newRow("saved, undo, redo") << "add b;save;undo;redo" << false;
+        QTest::newRow("undo, another step, undo") << "add b;undo;add c;undo" << false;
+        QTest::newRow("saved state undone and left") << "add b;save;undo;add c;undo" << true;
+        QTest::newRow("its file merged, undone") << "merge;undo" << true;
+        QTest::newRow("never saved") << "new;add b;undo" << true;
+    }
+    void backAtItsSavedState() {
+        QFETCH(QString, steps);
+        QFETCH(bool, unsaved);
+        const QString file = makeList(QStringLiteral("Back.cv1"), {"a"});
+        ListDocument list;
+        list.setCaption(QStringLiteral("Back"));
+        QVERIFY(list.load(file));
+        for (const QString& step : steps.split(u';')) {
+            if (step == u"new") {
+                list.createNew();
+            } else if (step.startsWith(QStringLiteral("add "))) {
+                addTask(list, step.mid(4));
+            } else if (step == u"undo" || step == u"redo") {
+                list.replayStep(step == u"redo");
+            } else if (step == u"save") {
+                list.save(file, true);
+            } else if (step == u"merge") {
+                ListDocument elsewhere;
+                QVERIFY(elsewhere.load(file));
+                addTask(elsewhere, QStringLiteral("x"));
+                elsewhere.save(file, true);
+                list.applyMerge(list.prepareMerge(file), {});
+            }
+        }
+        QCOMPARE(list.isUnsaved(), unsaved);
+        QCOMPARE(list.caption(), unsaved ? QStringLiteral("Back *") : QStringLiteral("Back"));
+    }
+
+    // Random edits, undos, redos and saves: a list shown as saved holds what its file holds, and
+    // no save writes fewer versions than the file held.
+    void savedNeverHidesAChange() {
+        const quint32 seed = QRandomGenerator::global()->generate();
+        QRandomGenerator random(seed);
+        const QString file = makeList(QStringLiteral("Random.cv1"), {"a", "b"});
+        ListDocument list;
+        QVERIFY(list.load(file));
+        DataTable* table = list.table();
+        std::size_t versions = table->versionCount();
+        for (int round = 0; round < 400; ++round) {
+            const int what = int(random.bounded(6));
+            const QString text = QString::number(round);
+            if (what == 0 || table->recordCount() == 0) {
+                addTask(list, text);
+            } else if (what == 1 || what == 2) {
+                const TaskUndo::Step step(*list.undo());
+                table->moveToPosition(int(random.bounded(table->recordCount())));
+                if (what == 1) {
+                    table->edit();
+                    table->setString(TaskRecord::Task, text);
+                    table->post();
+                } else {
+                    table->remove();
+                }
+                list.markUnsaved();
+            } else if (what == 3 || what == 4) {
+                list.replayStep(what == 4);
+            } else {
+                list.save(file, true);
+                DataTable saved;
+                DataPacket::LoadFromFile(saved, file);
+                QVERIFY2(saved.versionCount() >= versions, qPrintable(QString::number(seed)));
+                versions = saved.versionCount();
+            }
+            if (!list.isUnsaved()) {
+                ListDocument onDisk;
+                QVERIFY(onDisk.load(file));
+                QVERIFY2(shown(list) == shown(onDisk),
+                         qPrintable(QStringLiteral("seed %1, round %2").arg(seed).arg(round)));
+            }
+        }
     }
 
 private:

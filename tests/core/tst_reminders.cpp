@@ -11,6 +11,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
@@ -147,18 +148,23 @@ void TestReminders::whatIsDue() {
 
 void TestReminders::indexFollowsTheTable_data() {
     QTest::addColumn<QString>("operation");
-    for (const char* op : {"edit due date", "clear due date", "complete", "reopen", "delete", "add",
-                           "undo an edit", "cancelled batch", "read a list file", "close"})
-        QTest::newRow(op) << QString::fromUtf8(op);
+    QTest::addColumn<bool>("mayOwe"); // the index tells that a reminder may be owed
+    for (const char* op : {"edit due date", "reopen", "add", "undo an edit", "cancelled batch",
+                           "read a list file"})
+        QTest::newRow(op) << QString::fromUtf8(op) << true;
+    for (const char* op : {"clear due date", "complete", "delete", "edit another field", "close"})
+        QTest::newRow(op) << QString::fromUtf8(op) << false;
 }
 
 void TestReminders::indexFollowsTheTable() {
     QFETCH(QString, operation);
+    QFETCH(bool, mayOwe);
     TaskListFixture list;
     addTasks(list, "Task=a|DueDate=today;Task=b|DueDate=2025-03-01;Task=c;"
                    "Task=d|DueDate=tomorrow|Status=Complete;Task=e|DueDate=yesterday");
     const DueDateIndex index(&list.table);
     QCOMPARE(dueByIndex(index), dueByScan(list.table));
+    QSignalSpy told(&index, &DueDateIndex::entriesChanged);
 
     if (operation == u"edit due date") {
         change(list, "a:DueDate=2025-02-01");
@@ -188,12 +194,16 @@ void TestReminders::indexFollowsTheTable() {
                         "Task=l|DueDate=2025-01-01|Status=Paused");
         change(other, "h:DueDate=today");
         DataPacket::Read(list.table, DataPacket::Write(other.table));
+    } else if (operation == u"edit another field") {
+        change(list, "b:Comments=later");
     } else if (operation == u"close") {
         list.table.close();
         QCOMPARE(index.size(), 0);
+        QCOMPARE(told.isEmpty(), !mayOwe);
         return;
     }
     QCOMPARE(dueByIndex(index), dueByScan(list.table));
+    QCOMPARE(told.isEmpty(), !mayOwe);
 }
 
 void TestReminders::notices_data() {
@@ -202,7 +212,7 @@ void TestReminders::notices_data() {
 
     AddTextRows({
         {"due today", "today", "Due today|a\nWeek plan"},
-        {"overdue", "2025-03-01", "Overdue since 3/1/2025|a\nWeek plan"},
+        {"overdue", "2025-03-01", "Overdue: due 3/1/2025|a\nWeek plan"},
         {"five give five", "today,today,today,today,today",
          "Due today|a\nWeek plan;Due today|b\nWeek plan;Due today|c\nWeek plan;"
          "Due today|d\nWeek plan;Due today|e\nWeek plan"},
@@ -238,6 +248,9 @@ void TestReminders::storeKeepsAcrossRuns() {
     const ReminderLog::Task first{1, today, status(NotStarted)};
     const ReminderLog::Task second{2, today.addDays(-1), status(Paused)};
     const ReminderLog::Task unkept{ReminderLog::RowKeyBase + 4, today, status(NotStarted)};
+    QVERIFY(WriteFileBytes(listFile, "list"));
+    QVERIFY(QFile::link(listFile, dir.filePath("link.cv1")));
+    QVERIFY(QFile::link(dir.path(), dir.filePath("folder link")));
 
     // Two runs of the same list, each noting its own reminder: neither loses the other's.
     ReminderLog run1 = ReminderStore(root).load(listFile);
@@ -248,11 +261,12 @@ void TestReminders::storeKeepsAcrossRuns() {
     run2.snooze(second, today.addDays(2));
     ReminderStore(root).update(listFile, run2, today);
 
-    // The next run finds the list by another spelling of its path.
-    const ReminderLog next = ReminderStore(root).load(dir.filePath("data/../Week plan.cv1"));
-    QVERIFY(next.isQuiet(first, today));
-    QVERIFY(next.isQuiet(second, today));
-    QVERIFY(!next.isQuiet(unkept, today));
+    // The next run finds the list by another spelling of its path, or through a link.
+    for (const char* spelling : {"data/../Week plan.cv1", "link.cv1", "folder link/link.cv1"}) {
+        const ReminderLog next = ReminderStore(root).load(dir.filePath(spelling));
+        QVERIFY2(next.isQuiet(first, today) && next.isQuiet(second, today), spelling);
+        QVERIFY(!next.isQuiet(unkept, today));
+    }
 
     struct stat folder {
     }, file{};

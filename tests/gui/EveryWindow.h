@@ -25,6 +25,7 @@ inline const QList<WindowShowing>& EveryWindow() {
         {"About", "About1", false},
         {"Reopen", "actReopen", false},
         {"Categories", "actCategories", false},
+        {"Reminders", "actReminders", false},
         {"Batch Insert", "BatchInsert1", true},
         {"Details", "DetailView1", true},
         {"Comments", "Comments1", true},

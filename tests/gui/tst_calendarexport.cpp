@@ -10,6 +10,8 @@
 #include "view/uFrTasks.h"
 
 #include <QAction>
+#include <QDir>
+#include <QFileInfo>
 #include <QMenu>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -63,9 +65,21 @@ void TestCalendarExport::exportAndImportThroughTheWindow() {
     QCOMPARE(prompt.saveRequests.last().filter,
              QStringLiteral("iCalendar|*.ics|All Files (*.*)|*.*"));
     QCOMPARE(prompt.saveRequests.last().defaultExtension, QStringLiteral("ics"));
+    QCOMPARE(prompt.saveRequests.last().fileName, QStringLiteral("New.ics"));
+    QCOMPARE(main->ActiveTaskView()->NoteText(),
+             QStringLiteral("Exported 2 tasks to %1.").arg(QDir::toNativeSeparators(file)));
     QCOMPARE(DataPacket::Write(*tasks), listBefore);
     const QByteArray exported = ReadFileBytes(file);
     QCOMPARE(CalendarFile::Read(exported, Fields()).size(), std::size_t(2));
+
+    // A saved list offers its own name beside it.
+    const QString saved = folder.filePath(QStringLiteral("lists/Trip plans.cv1"));
+    QVERIFY(QDir().mkpath(folder.filePath(QStringLiteral("lists"))));
+    prompt.saveNames << saved << QString();
+    action("actSaveAs")->trigger();
+    action("actExportICal")->trigger();
+    QCOMPARE(prompt.saveRequests.last().directory, QFileInfo(saved).absolutePath());
+    QCOMPARE(prompt.saveRequests.last().fileName, QStringLiteral("Trip plans.ics"));
 
     // Over an existing file only after Yes.
     prompt.saveNames << file;

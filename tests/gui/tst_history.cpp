@@ -160,6 +160,8 @@ private slots:
     void undoRedoEachKind_data();
     void undoRedoEachKind();
     void historyWindows();
+    void whenEachVersionWasMade_data();
+    void whenEachVersionWasMade();
     void restoreThroughTheWindowsAsByHand();
     void undoThroughTheMenus();
     void saveCopyWithoutHistory();
@@ -287,7 +289,7 @@ void TestHistory::historyWindows() {
             cells << model->index(row, column).data(role).toString();
         return cells.join(u'|');
     };
-    QCOMPARE(column(0), QStringLiteral("3/10/2025||"));
+    QCOMPARE(column(0), QStringLiteral("3/10/2025|not recorded|3/12/2025"));
     QCOMPARE(column(1), QStringLiteral("4|3|2"));
     QCOMPARE(column(6), QStringLiteral("LastActioned, Comments|Progress|Added"));
     QCOMPARE(column(3) + u'/' + column(3, VersionListModel::ChangedRole) + u'/' +
@@ -337,6 +339,37 @@ void TestHistory::historyWindows() {
     QCOMPARE(deleted.findChild<QLabel*>(QStringLiteral("lblDeleted"))->text(),
              QStringLiteral("No task has been deleted from this list."));
     QVERIFY(!deleted.findChild<QPushButton*>(QStringLiteral("btnRestore"))->isEnabled());
+}
+
+void TestHistory::whenEachVersionWasMade_data() {
+    QTest::addColumn<QString>("edits"); // task 1 was added on 3/12/2025
+    QTest::addColumn<int>("id");
+    QTest::addColumn<QString>("when"); // newest first
+    QTest::newRow("an edit") << "edit 1: Progress=40" << 1 << "not recorded|3/12/2025";
+    QTest::newRow("a state command")
+        << "edit 1: Status=In progress|LastActioned=2025-03-11" << 1 << "3/11/2025|3/12/2025";
+    QTest::newRow("completed the day it was actioned")
+        << "edit 1: LastActioned=2025-03-11;edit 1: Status=Complete|CompletedDate=2025-03-13" << 1
+        << "3/13/2025|3/11/2025|3/12/2025";
+    QTest::newRow("added without a date")
+        << "add: Task=two|CreatedDate=<null>" << 2 << "not recorded";
+}
+
+// Each version is dated by what it changed, or said to have no date: never a blank.
+void TestHistory::whenEachVersionWasMade() {
+    QFETCH(QString, edits);
+    QFETCH(int, id);
+    QFETCH(QString, when);
+    TaskListFixture list;
+    list.add(QStringLiteral("Task=one"));
+    ByHand(list.table, edits);
+    VersionListModel model({{QStringLiteral("When"), VersionListModel::WhenColumn, {}}});
+    model.setVersions(list.table, TaskHistory::versionsOfRow(list.table, RowOfId(list.table, id)),
+                      true);
+    QStringList cells;
+    for (int row = 0; row < model.rowCount(); ++row)
+        cells << model.index(row, 0).data().toString();
+    QCOMPARE(cells.join(u'|'), when);
 }
 
 void TestHistory::restoreThroughTheWindowsAsByHand() {

@@ -8,6 +8,7 @@
 #include "support/TestSupport.h"
 
 #include <QComboBox>
+#include <QHeaderView>
 #include <QTableWidget>
 #include <QTest>
 #include <QUndoStack>
@@ -75,6 +76,7 @@ private slots:
     void initTestCase() { PinLocaleAndClock(); }
     void conflictsWindow_data();
     void conflictsWindow();
+    void conflictsReadWhole();
     void mergeIsOneUndoStep();
 };
 
@@ -130,6 +132,44 @@ void TestMerge::conflictsWindow() {
             letters += side == Side::OtherCopy ? u'O' : u'T';
     }
     QCOMPARE(letters, chosen);
+}
+
+// Every value compared is read whole, and a wider window gives the values the room.
+void TestMerge::conflictsReadWhole() {
+    std::vector<MergeConflict> conflicts = SomeConflicts();
+    conflicts[0].task = QStringLiteral("Prepare slides for Thursday's meeting with the whole team");
+    conflicts[1].thisCopy = QStringLiteral("Call Anna about the venue, then send the agenda to "
+                                           "everyone who said they would come");
+    conflicts[1].otherCopy = QStringLiteral("Ask the team which day suits them best");
+    TfrmConflicts window;
+    auto* grid = window.findChild<QTableWidget*>(QStringLiteral("grdConflicts"));
+    window.Load(conflicts, QStringLiteral("Home (conflicted copy).cv1"));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    int narrow = 0;
+    for (const int width : {900, 1400}) {
+        window.resize(width, 420);
+        QTRY_COMPARE(grid->horizontalHeader()->length(), grid->viewport()->width());
+        for (int line = 0; line < grid->rowCount(); ++line)
+            for (int column = 1; column < grid->columnCount() - 1; ++column) {
+                const QTableWidgetItem* item = grid->item(line, column);
+                const QRect cell = grid->visualItemRect(item).adjusted(4, 0, -4, 0);
+                const QFont font = item->data(Qt::FontRole).isValid() ? item->font() : grid->font();
+                const QRect needed =
+                    QFontMetrics(font).boundingRect(cell, Qt::TextWordWrap, item->text());
+                QVERIFY2(needed.width() <= cell.width() && needed.height() <= cell.height(),
+                         qPrintable(QStringLiteral("%1 wide: %2 (%3 by %4 in %5 by %6)")
+                                        .arg(width)
+                                        .arg(item->text())
+                                        .arg(needed.width())
+                                        .arg(needed.height())
+                                        .arg(cell.width())
+                                        .arg(cell.height())));
+            }
+        const int value = grid->columnWidth(4);
+        QVERIFY2(value > narrow, qPrintable(QString::number(value)));
+        narrow = value;
+    }
 }
 
 // Undo takes the whole merge back in one step, whatever it added, edited or deleted.

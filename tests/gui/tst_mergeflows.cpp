@@ -83,6 +83,8 @@ private slots:
     void conflictCopyMergedThenTrashed();
     void mergeWith();
     void twoWindowsOnOneFile();
+    void closeAnsweredYes_data();
+    void closeAnsweredYes();
 
 private:
     QString makeList(const QString& name, const QStringList& tasks) const;
@@ -366,6 +368,50 @@ void TestMergeFlows::twoWindowsOnOneFile() {
     QCOMPARE(Tasks(*there->cdsTasks(), Comments), Tasks(table(), Comments));
     QCOMPARE(TasksIn(file), all);
     QCOMPARE(m_prompt->questions, QStringList());
+}
+
+void TestMergeFlows::closeAnsweredYes_data() {
+    QTest::addColumn<QString>("before");     // what made the list unsaved
+    QTest::addColumn<QList<int>>("answers"); // Save changes ? first, then what the save asks
+    QTest::addColumn<QStringList>("saved");  // the file's tasks afterwards
+    QTest::addColumn<bool>("closed");
+    QTest::newRow("a task added") << "add" << QList<int>{0} << QStringList{"ours", "shared"}
+                                  << true;
+    QTest::newRow("a conflict copy merged, kept")
+        << "copy" << QList<int>{0, 1} << QStringList{"from the laptop", "shared"} << true;
+    QTest::newRow("its file changed, merged at the save")
+        << "changed" << QList<int>{0, 1} << QStringList{"ours", "shared", "theirs"} << true;
+    QTest::newRow("its file changed, save cancelled")
+        << "changed" << QList<int>{0, 2} << QStringList{"shared", "theirs"} << false;
+}
+
+// Close answered Yes saves the list and closes it, whatever the save asks on its way; a save
+// cancelled keeps it open.
+void TestMergeFlows::closeAnsweredYes() {
+    QFETCH(QString, before);
+    QFETCH(QList<int>, answers);
+    QFETCH(QStringList, saved);
+    QFETCH(bool, closed);
+    const QString file = makeList(QStringLiteral("Shared.cv1"), {"shared"});
+    if (before == u"copy") {
+        const QString copy =
+            m_folder->filePath(QStringLiteral("Shared.sync-conflict-20250312-140509-ABCDEFG.cv1"));
+        QVERIFY(QFile::copy(file, copy));
+        ChangeFile(copy, [](DataTable& t) { Add(t, QStringLiteral("from the laptop")); });
+        m_prompt->choices << 0; // Merge
+    }
+    open(file);
+    if (before != u"copy")
+        Add(table(), QStringLiteral("ours"));
+    if (before == u"changed")
+        ChangeFile(file, [](DataTable& t) { Add(t, QStringLiteral("theirs")); });
+    QVERIFY(view()->Unsaved());
+    for (const int answer : answers)
+        m_prompt->choices << answer;
+    trigger(QStringLiteral("actClose"));
+    QVERIFY(m_prompt->choices.isEmpty());
+    QCOMPARE(TasksIn(file), saved);
+    QCOMPARE(m_main->PageControl()->count(), closed ? 0 : 1);
 }
 
 QTEST_MAIN(TestMergeFlows)

@@ -18,6 +18,8 @@ private slots:
     void realErrorBox();
     void realQuestionButtons_data();
     void realQuestionButtons();
+    void enterAnswers_data();
+    void enterAnswers();
     void nameFilter();
 };
 
@@ -96,6 +98,23 @@ void TestPrompt::realQuestionButtons() {
     QVERIFY(confirm ? Prompt::Confirm(text) : Prompt::Question(text));
     QCOMPARE(shown, buttons);
     QCOMPARE(icon, QMessageBox::NoIcon);
+}
+
+void TestPrompt::enterAnswers_data() {
+    QTest::addColumn<bool>("risky");
+    QTest::newRow("question: Yes") << false;
+    QTest::newRow("a question whose Yes runs a program: No") << true;
+}
+
+void TestPrompt::enterAnswers() {
+    QFETCH(bool, risky);
+    QTimer::singleShot(0, [] {
+        QWidget* box = QApplication::activeModalWidget();
+        QVERIFY(box);
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    const QString text = QStringLiteral("/tmp/tool.py runs a program. Open it anyway?");
+    QCOMPARE(risky ? Prompt::RiskyQuestion(text) : Prompt::Question(text), !risky);
 }
 
 void TestPrompt::nameFilter() {

@@ -6,23 +6,30 @@
 #include "shell/ReminderCenter.h"
 #include "shell/Startup.h"
 #include "shell/Unit1.h"
+#include "storage/DataPacket.h"
+#include "storage/RecoveryStore.h"
 #include "support/FileBytes.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestSupport.h"
 #include "view/uFrTasks.h"
+#include "widgets/ElidedLabel.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDialog>
 #include <QDir>
+#include <QLabel>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <csignal>
 #include <sys/wait.h>
@@ -154,6 +161,13 @@ private slots:
     void reminderTimeCrossedWhileRunning();
     void withoutService_data();
     void withoutService();
+    void comesDueLater_data();
+    void comesDueLater();
+    void remindedWhileTheRecoveryIsTold();
+    void withoutServiceInTheWindow_data();
+    void withoutServiceInTheWindow();
+    void optionsTellWithoutService_data();
+    void optionsTellWithoutService();
 
 private:
     void startService(const QString& capabilities = "actions body");
@@ -182,6 +196,8 @@ void TestReminderService::initTestCase() {
 
 void TestReminderService::init() {
     m_dir = std::make_unique<QTemporaryDir>();
+    // The program's own data (reminder logs, recovery copies) in the test's folder.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir->filePath("data")));
     m_log = m_dir->filePath("notifications.log");
     m_status.clear();
     setClock("2025-03-12T10:00:00");
@@ -240,12 +256,17 @@ void TestReminderService::notifications_data() {
         << "actions body"
         << "Task=a|DueDate=today;Task=b|DueDate=2025-03-01;Task=c|DueDate=today|Status=Complete;"
            "Task=d|DueDate=yesterday|Status=Cancelled;Task=e"
-        << QStringList{"Overdue since 3/1/2025|b\nWeek plan|" + TaskActions,
+        << QStringList{"Overdue: due 3/1/2025|b\nWeek plan|" + TaskActions,
                        "Due today|a\nWeek plan|" + TaskActions};
     QTest::newRow("no actions offered, markup read")
         << ""
         << "Task=Milk & <eggs>|DueDate=today"
         << QStringList{"Due today|Milk &amp; &lt;eggs&gt;\nWeek plan|"};
+    // Some services read markup without offering it: the text must arrive as text all the same.
+    QTest::newRow("markup read unannounced")
+        << "actions"
+        << "Task=Salt & <b>pepper</b>|DueDate=today"
+        << QStringList{"Due today|Salt &amp; &lt;b&gt;pepper&lt;/b&gt;\nWeek plan|" + TaskActions};
     QString seven;
     for (int i = 1; i <= 7; ++i)
         seven += QStringLiteral("Task=t%1|DueDate=today;").arg(i);
@@ -368,7 +389,7 @@ void TestReminderService::tomorrowSkipsTheNextDay() {
     setClock("2025-03-14T09:00:00");
     center->checkClock();
     QTRY_COMPARE(calls().size(), 2);
-    QCOMPARE(calls().last(), "Overdue since 3/11/2025|a\nWeek plan|" + TaskActions);
+    QCOMPARE(calls().last(), "Overdue: due 3/11/2025|a\nWeek plan|" + TaskActions);
     QCOMPARE(open.statusOf("a"), NotStarted);
 }
 
@@ -450,6 +471,165 @@ void TestReminderService::withoutService() {
     // The look at the clock returned before any answer: the window goes on meanwhile.
     QVERIFY(m_status.isEmpty());
     QTRY_COMPARE(m_status, QStringList{"Due today: a - Week plan"});
+}
+
+void TestReminderService::comesDueLater_data() {
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("reminded"); // the reminder it brings; empty: none
+    QTest::newRow("due date set to today") << "a:DueDate=today"
+                                           << "Due today|a\nWeek plan";
+    QTest::newRow("reopened") << "b:Status=Paused"
+                              << "Due today|b\nWeek plan";
+    QTest::newRow("new task") << "+Task=d|DueDate=yesterday"
+                              << "Overdue: due 3/11/2025|d\nWeek plan";
+    QTest::newRow("file read again")
+        << "file:Task=a|DueDate=2025-03-01;Task=b|DueDate=today|Status=Complete;"
+           "Task=c|DueDate=today"
+        << "Overdue: due 3/1/2025|a\nWeek plan";
+    QTest::newRow("another field") << "c:Comments=later"
+                                   << "";
+    QTest::newRow("due later") << "a:DueDate=tomorrow"
+                               << "";
+}
+
+// A task that comes due after the day's look is reminded of at once, and only that task.
+void TestReminderService::comesDueLater() {
+    QFETCH(QString, change);
+    QFETCH(QString, reminded);
+    startService();
+    OpenList open("Week plan", m_dir->path());
+    open.list.add("Task=a");
+    open.list.add("Task=b|DueDate=today|Status=Complete");
+    open.list.add("Task=c|DueDate=today");
+    const auto center = makeCenter(QDBusConnection::sessionBus());
+    center->addList(open.handle());
+    center->start();
+    QTRY_COMPARE(calls().size(), 1);
+
+    DataTable& table = open.list.table;
+    const QString target = change.section(u':', 0, 0);
+    const QString values = change.section(u':', 1);
+    if (target == u"file") {
+        TaskListFixture other;
+        for (const QString& task : values.split(u';'))
+            other.add(task);
+        DataPacket::Read(table, DataPacket::Write(other.table));
+    } else if (target.startsWith(u'+')) {
+        open.list.add(change.mid(1));
+    } else {
+        for (const DataTable::RowId row : table.allRows())
+            if (table.textOf(table.rowData(row), table.fieldIndex(Task)) == target)
+                table.goToRow(row);
+        table.edit();
+        open.list.write(values);
+        table.post();
+    }
+    if (reminded.isEmpty()) {
+        QTest::qWait(300);
+        QCOMPARE(calls().size(), 1);
+    } else {
+        QTRY_COMPARE(calls().size(), 2);
+        QCOMPARE(calls().last().section(u'|', 0, 1), reminded);
+    }
+}
+
+// After a crash the message about the recovered lists waits for the user; their reminders do not.
+void TestReminderService::remindedWhileTheRecoveryIsTold() {
+    startService();
+    {
+        TaskListFixture left;
+        left.add("Task=a|DueDate=today");
+        RecoveryStore::Note note;
+        note.originalFile = m_dir->filePath("Week plan.cv1");
+        // Dropped without Close, as a program killed leaves its copies.
+        RecoveryStore(RecoveryStore::defaultRoot()).write(RecoveryStore::newId(), left.table, note);
+    }
+    ScriptedPrompt prompt;
+    QStringList whileShown;
+    prompt.whileNoticeShown = [&](const QString&) {
+        QTRY_COMPARE(calls().size(), 1);
+        whileShown = calls();
+    };
+    const QString folder = m_dir->filePath("program/");
+    QDir().mkpath(folder);
+    const auto main = StartCorvantis(folder);
+    QCOMPARE(prompt.notices.size(), 1);
+    QCOMPARE(whileShown, QStringList{"Due today|a\nWeek plan|" + TaskActions});
+    QVERIFY(prompt.errors.isEmpty());
+}
+
+void TestReminderService::withoutServiceInTheWindow_data() {
+    QTest::addColumn<QStringList>("tasks");
+    QTest::newRow("one, shown whole") << QStringList{"Pay the rent"};
+    QStringList long3;
+    for (int i = 1; i <= 3; ++i)
+        long3 << QStringLiteral("Prepare the slides for the meeting of the whole department "
+                                "number %1")
+                     .arg(i);
+    QTest::newRow("three, as much as fits") << long3;
+}
+
+// Without a service the reminders wait at the foot of the window: as much as fits, and each one
+// in the hint when not all fits.
+void TestReminderService::withoutServiceInTheWindow() {
+    QFETCH(QStringList, tasks);
+    const QString file = m_dir->filePath("Week plan.cv1");
+    {
+        TaskListFixture list;
+        for (const QString& task : tasks)
+            list.add(QStringLiteral("Task=%1|DueDate=today").arg(task));
+        DataPacket::SaveToFile(list.table, file);
+    }
+    ScriptedPrompt prompt;
+    const QString folder = m_dir->filePath("program/");
+    QDir().mkpath(folder);
+    const auto main = StartCorvantis(folder, {file});
+    main->Reminders()->notifier().setTimeoutMs(300);
+    auto* label = main->findChild<ElidedLabel*>(QStringLiteral("lblReminders"));
+    QTRY_VERIFY(!label->text().isEmpty());
+    QTest::qWait(50); // laid out for its text
+    QStringList lines;
+    for (const QString& task : tasks)
+        lines << QStringLiteral("Due today: %1 - Week plan").arg(task);
+    if (tasks.size() == 1) {
+        QCOMPARE(label->text(), lines.first());
+        QCOMPARE(label->toolTip(), QString());
+    } else {
+        QCOMPARE(label->toolTip(), lines.join(u'\n'));
+        QVERIFY(label->text().endsWith(QChar(0x2026)));
+    }
+    QVERIFY(label->fontMetrics().horizontalAdvance(label->text()) <= label->contentsRect().width());
+    QVERIFY(label->mapTo(main.get(), QPoint(label->width(), 0)).x() <= main->width());
+    QVERIFY(main->width() <= main->screen()->availableGeometry().width());
+}
+
+void TestReminderService::optionsTellWithoutService_data() {
+    QTest::addColumn<bool>("service");
+    QTest::newRow("a service") << true;
+    QTest::newRow("none") << false;
+}
+
+void TestReminderService::optionsTellWithoutService() {
+    QFETCH(bool, service);
+    if (service)
+        startService();
+    ScriptedPrompt prompt;
+    const QString folder = m_dir->filePath("program/");
+    QDir().mkpath(folder);
+    const auto main = StartCorvantis(folder);
+    main->Reminders()->notifier().setTimeoutMs(300);
+    QLabel* told = nullptr;
+    QTimer::singleShot(0, [&] {
+        auto* window = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        QVERIFY(window);
+        told = window->findChild<QLabel*>(QStringLiteral("lblService"));
+        QTest::qWait(1000); // the service has answered, or the wait for it is over
+        QCOMPARE(told->isVisible(), !service);
+        QVERIFY(!told->isVisible() || told->text().startsWith("No notification service"));
+        window->reject();
+    });
+    main->findChild<QAction*>(QStringLiteral("actReminders"))->trigger();
+    QVERIFY(told);
 }
 
 int main(int argc, char** argv) {

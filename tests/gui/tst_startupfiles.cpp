@@ -1,9 +1,15 @@
+#include "reminders/ReminderStore.h"
 #include "shell/Startup.h"
 #include "shell/Unit1.h"
+#include "storage/RecoveryStore.h"
+#include "support/FileBytes.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestSupport.h"
+#include "sync/SyncState.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -21,6 +27,8 @@ private slots:
     void initTestCase() { PinLocaleAndClock(); }
     void startsDespite_data();
     void startsDespite();
+    void leftoversOfKilledSaves_data();
+    void leftoversOfKilledSaves();
 };
 
 namespace {
@@ -112,6 +120,40 @@ void TestStartupFiles::startsDespite() {
     }
     QVERIFY(window->isVisible());
     QCOMPARE(prompt.errors, QStringList{message.arg(fileName)});
+}
+
+void TestStartupFiles::leftoversOfKilledSaves_data() {
+    QTest::addColumn<int>("age"); // seconds since they were last written
+    QTest::newRow("left by a kill") << 3600;
+    QTest::newRow("a save under way") << 0;
+}
+
+// What saves killed before their rename left in the program's own folders goes at the next
+// start; a save another program is making, and files not the program's, stay.
+void TestStartupFiles::leftoversOfKilledSaves() {
+    QFETCH(int, age);
+    QTemporaryDir home;
+    qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath(QStringLiteral("data"))));
+    const QString program = home.filePath(QStringLiteral("program/"));
+    // (A killed program's recovery folder goes whole when the next start takes its copies over.)
+    const QStringList ours{RecoveryStore::defaultRoot() + QStringLiteral("/a.cv1.saving"),
+                           ReminderStore::defaultRoot() + QStringLiteral("/1f.json.saving"),
+                           SyncState::DefaultRoot() + QStringLiteral("/2e.state.saving"),
+                           program + QStringLiteral("Recent.XML.saving")};
+    const QStringList others{program + QStringLiteral("Week.cv1.saving"),
+                             ReminderStore::defaultRoot() + QStringLiteral("/1f.json")};
+    for (const QString& file : ours + others) {
+        QVERIFY(QDir().mkpath(QFileInfo(file).absolutePath()));
+        QVERIFY(WriteFileBytes(file, "left"));
+    }
+    PinLocaleAndClock(QDateTime::currentDateTime().addSecs(age));
+    ScriptedPrompt prompt;
+    const auto window = StartCorvantis(program);
+    for (const QString& file : ours)
+        QVERIFY2(QFileInfo::exists(file) == (age == 0), qPrintable(file));
+    for (const QString& file : others)
+        QVERIFY2(QFileInfo::exists(file), qPrintable(file));
+    PinLocaleAndClock();
 }
 
 QTEST_MAIN(TestStartupFiles)

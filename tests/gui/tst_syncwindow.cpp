@@ -1,3 +1,4 @@
+#include "core/RunTool.h"
 #include "core/TaskListFixture.h"
 #include "dialogs/uFrmSyncSettings.h"
 #include "document/ListDocument.h"
@@ -12,6 +13,7 @@
 #include "support/ScriptedHttpServer.h"
 #include "support/ScriptedPrompt.h"
 #include "sync/SyncPassword.h"
+#include "sync/TrustedCertificates.h"
 #include "view/uFrTasks.h"
 
 #include <QAction>
@@ -83,6 +85,11 @@ private slots:
     void failuresNameTheServerAndLoseNothing_data();
     void failuresNameTheServerAndLoseNothing();
     void busyUntilCancelled();
+    void calendarBelongsToItsAddress();
+    void refusedPasswordNotKept();
+    void plainHttpAskedFirst();
+    void untrustedCertificateShown();
+    void exportKeepsWhatSyncKeeps();
 
 private:
     static void ServerRows() {
@@ -103,6 +110,9 @@ private:
     void open(const QString& fileName);
     // Another program's client, on the calendar; its output.
     QString other(const QStringList& arguments, const QString& password = QStringLiteral("pw"));
+    QString keptPassword();
+    // Runs steps in the Sync Settings window opened on the active list, and waits for it.
+    void inSettings(std::function<void(TfrmSyncSettings*)> steps);
     QStringList tasks() const;
     // The task's field, as the list holds it.
     QString valueOf(const QString& task, const QString& field) const;
@@ -183,6 +193,25 @@ QString TestSyncWindow::other(const QStringList& arguments, const QString& passw
     if (!client.waitForFinished(60000) || client.exitCode() != 0)
         qWarning("the other client failed: %s", client.readAllStandardError().constData());
     return QString::fromUtf8(client.readAllStandardOutput()).trimmed();
+}
+
+QString TestSyncWindow::keptPassword() {
+    return AwaitCall<QString, QString>([&](auto done) {
+               SyncPassword::Read(SyncPassword::Key(QStringLiteral("test"), m_dav->root()),
+                                  [done](const QString& error, bool, const QString& password) {
+                                      done(error, password);
+                                  });
+           })
+        .result;
+}
+
+void TestSyncWindow::inSettings(std::function<void(TfrmSyncSettings*)> steps) {
+    bool done = false;
+    OnModal(
+        QStringLiteral("frmSyncSettings"),
+        [&](QWidget* window) { steps(static_cast<TfrmSyncSettings*>(window)); }, &done);
+    action("actSyncSettings")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(done, SyncMs);
 }
 
 QStringList TestSyncWindow::tasks() const {
@@ -429,6 +458,212 @@ void TestSyncWindow::busyUntilCancelled() {
     QVERIFY(m_main->findChild<QLabel*>(QStringLiteral("lblSync"))->text().contains("cancelled"));
     QCOMPARE(tasks(), QStringList{"Milk"});
     QVERIFY(m_prompt->errors.isEmpty());
+}
+
+// A calendar belongs to the address shown: another address forgets the calendars found for the
+// old one, and a search there that fails leaves nothing of the old server to save.
+void TestSyncWindow::calendarBelongsToItsAddress() {
+    if (!startServer(QStringLiteral("radicale")))
+        QSKIP("the CalDAV server is not installed (scripts/setup.sh installs it)");
+    const QString list = makeList(QStringLiteral("Groceries.cv1"), {"Milk"});
+    configure(list);
+    open(list);
+    QSignalSpy synced(sync(), &ListSync::finished);
+    QTRY_COMPARE_WITH_TIMEOUT(synced.count(), 1, SyncMs);
+    const QUrl nowhere(QStringLiteral("http://127.0.0.1:%1/").arg(DavServer::FreePort()));
+    inSettings([&](TfrmSyncSettings* window) {
+        auto* calendars = Child<QComboBox>(window, "cbCalendar");
+        auto* ok = Child<QPushButton>(window, "btnOK");
+        QCOMPARE(calendars->count(), 1);
+        QVERIFY(ok->isEnabled());
+        Child<QLineEdit>(window, "edtServer")->setText(nowhere.toString());
+        QCOMPARE(calendars->count(), 0);
+        QTest::mouseClick(Child<QPushButton>(window, "btnFindCalendars"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!window->IsBusy(), SyncMs);
+        QVERIFY(window->Status().startsWith(QLatin1String("Cannot connect")));
+        QCOMPARE(calendars->count(), 0);
+        // OK looks for a calendar at the new address, finds none, and keeps the window open.
+        QTest::mouseClick(ok, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!window->IsBusy(), SyncMs);
+        QVERIFY(window->isVisible());
+        QCOMPARE(window->Chosen().settings.calendar, QUrl());
+        // Back at the old address, the calendar must be found there again.
+        Child<QLineEdit>(window, "edtServer")->setText(m_dav->root().toString());
+        QCOMPARE(calendars->count(), 0);
+        static_cast<QDialog*>(window)->reject();
+    });
+    QCOMPARE(sync()->settings().calendar, m_calendar);
+    QVERIFY2(m_prompt->errors.isEmpty(), qPrintable(m_prompt->errors.join(u'\n')));
+}
+
+// A password the server refuses does not replace the one in the keyring.
+void TestSyncWindow::refusedPasswordNotKept() {
+    if (!startServer(QStringLiteral("radicale"), "test:pw\n"))
+        QSKIP("the CalDAV server is not installed (scripts/setup.sh installs it)");
+    const QString list = makeList(QStringLiteral("Groceries.cv1"), {"Milk"});
+    configure(list);
+    AwaitCall<QString, bool>([&](auto done) {
+        SyncPassword::Write(SyncPassword::Key(QStringLiteral("test"), m_dav->root()),
+                            QStringLiteral("pw"),
+                            [done](const QString& error) { done(error, true); });
+    });
+    open(list);
+    QSignalSpy synced(sync(), &ListSync::finished);
+    QTRY_COMPARE_WITH_TIMEOUT(synced.count(), 1, SyncMs);
+    m_prompt->errors.clear();
+
+    // Typed wrong and OK'd without a search: the sync that follows is refused, and asks again.
+    bool askedAgain = false;
+    inSettings([&](TfrmSyncSettings* window) {
+        Child<QLineEdit>(window, "edtPassword")->setText(QStringLiteral("wrong"));
+        OnModal(
+            QStringLiteral("frmSyncSettings"),
+            [&](QWidget* again) {
+                QVERIFY(static_cast<TfrmSyncSettings*>(again)->Status().contains("401"));
+                static_cast<QDialog*>(again)->reject();
+            },
+            &askedAgain);
+        QTest::mouseClick(Child<QPushButton>(window, "btnOK"), Qt::LeftButton);
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(askedAgain, SyncMs);
+    QCOMPARE(m_prompt->errors.size(), 1);
+    QCOMPARE(keptPassword(), QStringLiteral("pw"));
+
+    // The next sync goes with the kept password again.
+    action("actSync")->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(synced.count(), 3, SyncMs);
+    QVERIFY2(sync()->status().startsWith(QLatin1String("Synced")), qPrintable(sync()->status()));
+    QCOMPARE(m_prompt->errors.size(), 1);
+}
+
+// Plain http to another machine is sent only once the user agreed; to this one, without asking.
+void TestSyncWindow::plainHttpAskedFirst() {
+    const QString list = makeList(QStringLiteral("Groceries.cv1"), {"Milk"});
+    configure(list, QUrl(QStringLiteral("http://127.0.0.1:1/")),
+              QUrl(QStringLiteral("http://127.0.0.1:1/cal/")));
+    open(list);
+    inSettings([&](TfrmSyncSettings* window) {
+        Child<QLineEdit>(window, "edtServer")->setText(QStringLiteral("http://192.0.2.7/dav/"));
+        QTest::mouseClick(Child<QPushButton>(window, "btnFindCalendars"), Qt::LeftButton);
+        QVERIFY(!window->IsBusy()); // not a byte sent: the user said Cancel
+        QCOMPARE(m_prompt->questions.size(), 1);
+        QVERIFY2(m_prompt->questions.first().contains(QLatin1String("plain http")),
+                 qPrintable(m_prompt->questions.first()));
+        Child<QLineEdit>(window, "edtServer")
+            ->setText(QStringLiteral("http://127.0.0.1:%1/").arg(DavServer::FreePort()));
+        QTest::mouseClick(Child<QPushButton>(window, "btnFindCalendars"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!window->IsBusy(), SyncMs);
+        QCOMPARE(m_prompt->questions.size(), 1);
+        static_cast<QDialog*>(window)->reject();
+    });
+}
+
+// A certificate the system does not trust is shown with its fingerprint; trusted, it is kept for
+// its server, and the search goes on.
+void TestSyncWindow::untrustedCertificateShown() {
+    QTemporaryDir temp;
+    const QString pem = temp.filePath(QStringLiteral("cert.pem"));
+    const QString key = temp.filePath(QStringLiteral("key.pem"));
+    if (RunTool(QStringLiteral("openssl"),
+                {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                 QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                 QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                 QStringLiteral("-keyout"), key, QStringLiteral("-out"), pem,
+                 QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                 QStringLiteral("/CN=127.0.0.1/O=Home server")})
+            .exitCode != 0)
+        QSKIP("openssl cannot make a test certificate here");
+    ScriptedHttpServer server(
+        [](const ScriptedHttpServer::Request&) {
+            return ScriptedHttpServer::Answer(
+                207, "Multi-Status",
+                "<D:multistatus xmlns:D=\"DAV:\" xmlns:C=\"urn:ietf:params:xml:ns:caldav\">"
+                "<D:response><D:href>/cal/</D:href><D:propstat><D:prop><D:resourcetype>"
+                "<D:collection/><C:calendar/></D:resourcetype><D:displayname>Home</D:displayname>"
+                "</D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>"
+                "</D:multistatus>");
+        },
+        pem, key);
+    QFile file(pem);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QSslCertificate certificate(file.readAll());
+    const QString list = makeList(QStringLiteral("Groceries.cv1"), {"Milk"});
+    configure(list, server.root(), QUrl());
+    open(list);
+    bool shown = false;
+    inSettings([&](TfrmSyncSettings* window) {
+        Child<QLineEdit>(window, "edtServer")
+            ->setText(server.root().resolved(QUrl(QStringLiteral("/cal/"))).toString());
+        OnModal(
+            QStringLiteral("frmCertificate"),
+            [&](QWidget* shownWindow) {
+                QCOMPARE(Child<QLabel>(shownWindow, "lblFingerprint")->text().replace(u'\n', u':'),
+                         TrustedCertificates::Fingerprint(certificate));
+                QVERIFY(Child<QLabel>(shownWindow, "lblHolder")->text().contains("Home server"));
+                QVERIFY(!Child<QLabel>(shownWindow, "lblReasons")->text().isEmpty());
+                // Enter does not trust it; the button does.
+                QVERIFY(!Child<QPushButton>(shownWindow, "btnTrust")->isDefault());
+                QTest::mouseClick(Child<QPushButton>(shownWindow, "btnTrust"), Qt::LeftButton);
+            },
+            &shown);
+        QTest::mouseClick(Child<QPushButton>(window, "btnFindCalendars"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(shown, SyncMs);
+        QTRY_COMPARE_WITH_TIMEOUT(Child<QComboBox>(window, "cbCalendar")->currentText(),
+                                  QStringLiteral("Home"), SyncMs);
+        static_cast<QDialog*>(window)->reject();
+    });
+    QCOMPARE(TrustedCertificates::Trusted(server.root()), certificate);
+}
+
+// An export of a synced list writes what other clients put on its tasks, as the sync keeps it.
+void TestSyncWindow::exportKeepsWhatSyncKeeps() {
+    if (!startServer(QStringLiteral("xandikos")))
+        QSKIP("the CalDAV server is not installed (scripts/setup.sh installs it)");
+    const QString list = makeList(QStringLiteral("Groceries.cv1"), {"Milk"});
+    configure(list);
+    const QByteArray phone =
+        "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Phone//EN\r\nBEGIN:VTODO\r\n"
+        "UID:phone-1\r\nDTSTAMP:20250312T120000Z\r\nSUMMARY:Water the plants\r\n"
+        "PRIORITY:3\r\nDUE:20250320T170000Z\r\nCATEGORIES:Home,Garden\r\n"
+        "RRULE:FREQ=WEEKLY\r\nATTACH:https://example.org/plan.pdf\r\n"
+        "RELATED-TO:garden\r\nGEO:48.1;11.5\r\nLOCATION:Balcony\r\nCLASS:PRIVATE\r\n"
+        "X-PHONE-LINK;VALUE=URI:https://example.org/?a=1,2\r\nBEGIN:VALARM\r\n"
+        "ACTION:DISPLAY\r\nDESCRIPTION:Water\r\nTRIGGER:-PT15M\r\nEND:VALARM\r\n"
+        "END:VTODO\r\nEND:VCALENDAR\r\n";
+    CalDavClient client;
+    client.setCredentials(QStringLiteral("test"), QStringLiteral("pw"));
+    const auto put = AwaitCall<CalDavClient::Failure, QByteArray>([&](auto done) {
+        client.put(m_calendar, CalDavClient::HrefFor(m_calendar, QStringLiteral("phone-1")), phone,
+                   {}, done);
+    });
+    QVERIFY(!put.failure);
+    open(list);
+    QSignalSpy synced(sync(), &ListSync::finished);
+    QTRY_COMPARE_WITH_TIMEOUT(synced.count(), 1, SyncMs);
+    QCOMPARE(tasks(), QStringList({"Milk", "Water the plants"}));
+
+    const QString target = m_folder->filePath(QStringLiteral("export.ics"));
+    m_prompt->saveNames << target;
+    action("actExportICal")->trigger();
+    QFile exported(target);
+    QVERIFY(exported.open(QIODevice::ReadOnly));
+    QByteArray text = exported.readAll();
+    text.replace("\r\n ", "");
+    // The phone's to-do as the server holds it, every line of it, and the task made here.
+    QByteArray held =
+        AwaitCall<CalDavClient::Failure, CalDavClient::Resource>([&](auto done) {
+            client.get(m_calendar, CalDavClient::HrefFor(m_calendar, QStringLiteral("phone-1")),
+                       done);
+        }).result.data;
+    held.replace("\r\n ", "");
+    held = held.mid(held.indexOf("BEGIN:VTODO"));
+    held = held.left(held.indexOf("END:VTODO"));
+    for (const QByteArray& line : held.split('\n'))
+        QVERIFY2(text.contains(line.trimmed() + "\r\n"), line.constData());
+    for (const char* line : {"PRIORITY:3", "DUE:20250320T170000Z", "CATEGORIES:Home,Garden",
+                             "RRULE:FREQ=WEEKLY", "TRIGGER:-PT15M", "SUMMARY:Milk"})
+        QVERIFY2(text.contains(QByteArray(line) + "\r\n"), text.constData());
+    QCOMPARE(text.count("BEGIN:VTODO"), 2);
 }
 
 QTEST_MAIN(TestSyncWindow)

@@ -181,6 +181,15 @@ void TestTaskViewLinks::openLinks_data() {
          "/bin/sh runs a program. Open it anyway?", ""},
         {"launcher agreed", "OpenURL1", "URL", "file:///tmp/x.desktop", "file:///tmp/x.desktop",
          "/tmp/x.desktop runs a program. Open it anyway?", ""},
+        // What the desktop runs through an interpreter, Java or Wine is a program too.
+        {"script declined", "OpenRelatedFile1", "RelatedFile", "/tmp/tool.py", "",
+         "/tmp/tool.py runs a program. Open it anyway?", ""},
+        {"java archive declined", "OpenRelatedFile1", "RelatedFile", "/tmp/app.jar", "",
+         "/tmp/app.jar runs a program. Open it anyway?", ""},
+        {"windows program agreed", "OpenRelatedFile1", "RelatedFile", "/tmp/setup.exe",
+         "file:///tmp/setup.exe", "/tmp/setup.exe runs a program. Open it anyway?", ""},
+        {"data opens unasked", "OpenRelatedFile1", "RelatedFile", "/tmp/data.json",
+         "file:///tmp/data.json", "", ""},
         {"nothing opens it", "OpenURL1", "URL", "mailto:a@example.org", "", "",
          "No program could open mailto:a@example.org."},
     });

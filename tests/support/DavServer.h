@@ -46,6 +46,7 @@ public:
     bool isRunning() const { return m_process.state() == QProcess::Running && m_answering; }
     QString error() const { return m_error; }
     quint16 port() const { return m_port; }
+    qint64 processId() const { return m_process.processId(); }
     // Where the server keeps its collections.
     QString storage() const { return m_dir.filePath(QStringLiteral("storage")); }
     QUrl root() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(m_port)); }

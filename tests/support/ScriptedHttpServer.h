@@ -57,6 +57,9 @@ public:
         }
         QObject::connect(m_server.get(), &QTcpServer::newConnection, m_server.get(),
                          [this] { takeConnections(); });
+        // A TLS connection is pending only once its handshake is done.
+        QObject::connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, m_server.get(),
+                         [this] { takeConnections(); });
         m_server->listen(QHostAddress::LocalHost, 0);
     }
 

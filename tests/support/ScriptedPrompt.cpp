@@ -21,6 +21,8 @@ bool ScriptedPrompt::confirm(const QString& text) {
 
 void ScriptedPrompt::notice(const QString& text) {
     notices << text;
+    if (whileNoticeShown)
+        whileNoticeShown(text);
 }
 
 void ScriptedPrompt::error(const QString& text) {

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // A prompt backend for tests: answers come from queues the test fills, and everything shown is
 // recorded. An unexpected prompt (an empty queue) answers No / Cancel and is recorded too.
 class ScriptedPrompt final : public PromptBackend {
@@ -26,6 +28,8 @@ public:
     QList<FileDialogRequest> openRequests;
     QList<FileDialogRequest> saveRequests;
     QStringList inputPrompts;
+    // Runs while a notice is up, as a user reads it (the program waits meanwhile).
+    std::function<void(const QString&)> whileNoticeShown;
 
     bool question(const QString& text) override;
     // Recorded among `questions`; an empty queue chooses the escape button (Cancel).

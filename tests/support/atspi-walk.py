@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """Walks a window of a running program as a screen reader does (AT-SPI) and prints, one a line,
-every control a user can reach that has no name: a focusable control, a button, the window
-itself. Usage: atspi-walk.py PID WINDOW-TITLE. Exits 2 when the window is not found."""
+every control shown without a name: one a user can reach (a focusable control, a button), one a
+reader announces by its kind (a menu bar, a tool bar, a scroll bar, a table, a list, a tab list,
+a text box, a drop-down), the window itself. Usage: atspi-walk.py PID WINDOW-TITLE. Exits 2
+when the window is not found."""
 import sys
 import time
 
@@ -12,11 +14,17 @@ import pyatspi
 NAMED_BY_CONTENT = {pyatspi.ROLE_TABLE_CELL, pyatspi.ROLE_LIST_ITEM, pyatspi.ROLE_TREE_ITEM,
                     pyatspi.ROLE_TABLE_COLUMN_HEADER, pyatspi.ROLE_TABLE_ROW_HEADER,
                     pyatspi.ROLE_COLUMN_HEADER, pyatspi.ROLE_ROW_HEADER}
-NAMED_WITH_PARENT = {pyatspi.ROLE_COMBO_BOX, pyatspi.ROLE_TABLE, pyatspi.ROLE_TREE_TABLE,
-                     pyatspi.ROLE_LIST, pyatspi.ROLE_TREE, pyatspi.ROLE_SCROLL_BAR,
-                     pyatspi.ROLE_PAGE_TAB_LIST, pyatspi.ROLE_MENU_BAR}
+NAMED_WITH_PARENT = {pyatspi.ROLE_TABLE, pyatspi.ROLE_TREE_TABLE, pyatspi.ROLE_LIST,
+                     pyatspi.ROLE_TREE, pyatspi.ROLE_SCROLL_BAR, pyatspi.ROLE_PAGE_TAB_LIST,
+                     pyatspi.ROLE_MENU_BAR}
 BUTTONS = {pyatspi.ROLE_PUSH_BUTTON, pyatspi.ROLE_TOGGLE_BUTTON, pyatspi.ROLE_CHECK_BOX,
            pyatspi.ROLE_RADIO_BUTTON}
+# Announced by their kind wherever they stand, so they say what they are for, reached by the
+# keyboard or not. A drop-down's text box is walked too: the keyboard lands in it.
+ANNOUNCED = {pyatspi.ROLE_MENU_BAR, pyatspi.ROLE_TOOL_BAR, pyatspi.ROLE_SCROLL_BAR,
+             pyatspi.ROLE_TABLE, pyatspi.ROLE_TREE_TABLE, pyatspi.ROLE_TREE, pyatspi.ROLE_LIST,
+             pyatspi.ROLE_PAGE_TAB_LIST, pyatspi.ROLE_COMBO_BOX, pyatspi.ROLE_TEXT,
+             pyatspi.ROLE_PASSWORD_TEXT, pyatspi.ROLE_SPIN_BUTTON, pyatspi.ROLE_SLIDER}
 
 
 def identity(node):
@@ -41,7 +49,7 @@ def walk(node, faults, depth=0):
     if not states.contains(pyatspi.STATE_SHOWING):
         return
     role = node.getRole()
-    reachable = states.contains(pyatspi.STATE_FOCUSABLE) or role in BUTTONS
+    reachable = states.contains(pyatspi.STATE_FOCUSABLE) or role in BUTTONS or role in ANNOUNCED
     if reachable and role not in NAMED_BY_CONTENT and not (node.name or "").strip():
         faults.append(identity(node))
     if role in NAMED_WITH_PARENT:
