@@ -77,6 +77,8 @@ TfrTasks::TfrTasks(QWidget* parent) : QWidget(parent) {
     connect(m_cdsTasks, &DataTable::rowRemoved, this, &TfrTasks::showItemCount);
     connect(m_cdsTasks, &DataTable::rowsInserted, this, &TfrTasks::showItemCount);
     connect(m_cdsTasks, &DataTable::rowsRemoved, this, &TfrTasks::showItemCount);
+    // A task stored in an outline may keep its place among the rows: only its count changes.
+    connect(m_cdsTasks, &DataTable::rowsChanged, this, &TfrTasks::showItemCount);
     connect(m_cdsTasks, &DataTable::resetDone, this, &TfrTasks::showItemCount);
     connect(m_document, &ListDocument::captionChanged, this, &TfrTasks::captionChanged);
     connect(m_document, &ListDocument::modified, this, &TfrTasks::listMarkedUnsaved);

@@ -62,6 +62,7 @@ void TestOutlineView::byKeys() {
     QTest::keyClick(edit2, Qt::Key_Return, Qt::ShiftModifier);
     QCOMPARE(Outline(host), QStringLiteral("Trip,-Pack,-Book hotel,Tickets"));
     QCOMPARE(host.currentTask(), QStringLiteral("Trip"));
+    QCOMPARE(host.view->StatusPanelText(0), QStringLiteral("Items 4"));
 
     // New Subtask: a new row under Pack, its Task cell open for typing.
     Key(host, QStringLiteral("Pack"), Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier);
