@@ -98,10 +98,21 @@ const char* const Priorities[] = {"Normal", "High", "Urgent", "Low"};
 const char* const Difficulties[] = {"Easy", "Moderate", "Hard", "Normal"};
 
 // The current values of one task; an edit changes some of them and stores a new version.
+const char* const Rules[] = {
+    "FREQ=DAILY",
+    "FREQ=WEEKLY;BYDAY=MO,TH",
+    "FREQ=WEEKLY;BYDAY=MO,TU,WE,TH,FR",
+    "FREQ=WEEKLY;INTERVAL=2",
+    "FREQ=MONTHLY;BYDAY=-1FR;COUNT=12",
+    "FREQ=MONTHLY;BYMONTHDAY=15",
+    "FREQ=YEARLY;UNTIL=20301231",
+    "FREQ=DAILY;INTERVAL=3\r\nREPEAT-FROM=COMPLETION",
+};
+
 struct Task {
     std::int32_t id = 0;
     std::string task, status, priority, difficulty, assignedTo, comments, owner, details, category,
-        relatedFile, linkedList, url;
+        relatedFile, linkedList, properties, url;
     std::int32_t progress = 0, created = 0, completed = -1, lastActioned = -1, start = -1, due = -1,
                  time = -1, parent = -1, group = -1, points = -1;
     bool bookmarked = false;
@@ -110,8 +121,8 @@ struct Task {
 
 class Generator {
 public:
-    Generator(quint32 seed, ListGenerator::Shape shape)
-        : m_rng(seed), m_outlineRng(seed + 1), m_shape(shape) {}
+    Generator(quint32 seed, int repeatEvery, ListGenerator::Shape shape)
+        : m_rng(seed), m_outlineRng(seed + 1), m_shape(shape), m_repeatEvery(repeatEvery) {}
 
     void run(DataTable& table, int count);
 
@@ -187,6 +198,12 @@ private:
             t.group = pick(10);
         if (chance(20))
             t.points = pick(100);
+        // Drawn only for these tasks: without them a seed makes the list it always made.
+        if (m_repeatEvery > 0 && id % m_repeatEvery == 0) {
+            t.properties = std::string("RRULE=") + Rules[pick(int(std::size(Rules)))];
+            if (t.due < 0)
+                t.due = day + pick(30);
+        }
     }
 
     void edit(Task& t, std::int32_t day) {
@@ -219,7 +236,8 @@ private:
             {1, &Task::task},         {2, &Task::status},      {3, &Task::priority},
             {5, &Task::difficulty},   {13, &Task::assignedTo}, {16, &Task::comments},
             {17, &Task::owner},       {18, &Task::details},    {19, &Task::category},
-            {20, &Task::relatedFile}, {21, &Task::linkedList}, {24, &Task::url},
+            {20, &Task::relatedFile}, {21, &Task::linkedList}, {22, &Task::properties},
+            {24, &Task::url},
         };
         static const std::pair<int, std::int32_t Task::*> numbers[] = {
             {0, &Task::id},        {4, &Task::progress},     {6, &Task::created},
@@ -256,6 +274,7 @@ private:
     QRandomGenerator m_rng;
     QRandomGenerator m_outlineRng;
     ListGenerator::Shape m_shape;
+    int m_repeatEvery;
     std::vector<char> m_deleted; // per task, by ID less one
     std::vector<std::int32_t> m_parents;
     std::vector<int> m_depth;
@@ -330,8 +349,8 @@ void Generator::run(DataTable& table, int count) {
 
 namespace ListGenerator {
 
-void Generate(DataTable& table, int tasks, quint32 seed, Shape shape) {
-    Generator(seed, shape).run(table, tasks);
+void Generate(DataTable& table, int tasks, quint32 seed, int repeatEvery, Shape shape) {
+    Generator(seed, repeatEvery, shape).run(table, tasks);
 }
 
 } // namespace ListGenerator

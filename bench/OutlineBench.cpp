@@ -146,7 +146,7 @@ void MeasureOutline(int tasks, int runs, int windowRuns, const QString& folder) 
             folder + QStringLiteral("/%1-%2.cv1").arg(QLatin1String(names[shape])).arg(tasks);
         {
             DataTable generated;
-            ListGenerator::Generate(generated, tasks, 1,
+            ListGenerator::Generate(generated, tasks, 1, 0,
                                     shape ? ListGenerator::Shape::Outline
                                           : ListGenerator::Shape::Flat);
             DataPacket::SaveToFile(generated, fileName);

@@ -138,8 +138,12 @@ int RunWindowCase(const QStringList& args) {
         watch.stop("open", session.grid());
     } else if (what == u"sort") {
         session.openAndPaint(args.value(1));
-        timed("sort", session.grid(),
-              [&] { session.choose(QStringLiteral("cbOrder"), QStringLiteral("Task")); });
+        const QString order = args.value(2, QStringLiteral("Task"));
+        timed("sort", session.grid(), [&] { session.choose(QStringLiteral("cbOrder"), order); });
+    } else if (what == u"show") {
+        session.openAndPaint(args.value(1));
+        timed("show", session.grid(),
+              [&] { session.choose(QStringLiteral("cbShow"), args.value(2)); });
     } else if (what == u"import") {
         session.openAndPaint(args.value(1));
         session.showAs(args.value(3));

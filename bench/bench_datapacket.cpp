@@ -523,7 +523,8 @@ void printTargets(const Result& r, const std::map<std::string, double>& window) 
 
 const char* const Usage =
     "usage: corvantis_bench [--runs N] [--window-runs N] [--sizes 1000,10000,100000]\n"
-    "       corvantis_bench --generate TASKS FILE    one generated list file\n"
+    "       corvantis_bench --generate TASKS FILE [EVERY]  one generated list file (every\n"
+    "                                                EVERY-th task repeating)\n"
     "       corvantis_bench --repeat N FILE [load|write|save|sort]\n"
     "       corvantis_bench --peak FILE              peak memory of loading FILE, in MB\n"
     "       corvantis_bench --window ACTION ...      one case through the window\n"
@@ -584,9 +585,9 @@ int main(int argc, char** argv) {
         MeasureOutline(args[2].toInt(), runs, runs, folder.path());
         return 0;
     }
-    if (args.size() == 4 && args[1] == QStringLiteral("--generate")) {
+    if ((args.size() == 4 || args.size() == 5) && args[1] == QStringLiteral("--generate")) {
         DataTable table;
-        ListGenerator::Generate(table, args[2].toInt());
+        ListGenerator::Generate(table, args[2].toInt(), 1, args.value(4).toInt());
         DataPacket::SaveToFile(table, args[3]);
         return 0;
     }

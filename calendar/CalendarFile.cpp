@@ -2,6 +2,7 @@
 
 #include "base/CorvantisError.h"
 #include "calendar/ContentLines.h"
+#include "calendar/RecurrenceMapping.h"
 #include "calendar/TodoParents.h"
 #include "model/DataTable.h"
 #include "model/FieldValues.h"
@@ -596,9 +597,13 @@ std::optional<Todo> ReadObject(const QByteArray& object, const FieldList& fields
     icalcomponent* vtodo = nullptr;
     const ComponentPtr calendar = parsedObject(object, vtodo);
     const QString uid = vtodo ? uidOf(vtodo) : QString();
-    if (uid.isEmpty())
+    if (uid.isEmpty() ||
+        RecurrenceMapping::IsCopiedOccurrence(vtodo, VTodoMapping::WrittenProperties(vtodo)))
         return std::nullopt;
-    return Todo{uid, VTodoMapping::Read(vtodo, fields, uid), TodoParents::ParentUid(vtodo)};
+    // A series another client carried on in an occurrence of its own is where that one stands.
+    const ComponentPtr moved(RecurrenceMapping::MovedOn(calendar.get(), vtodo));
+    return Todo{uid, VTodoMapping::Read(moved ? moved.get() : vtodo, fields, uid),
+                TodoParents::ParentUid(vtodo)};
 }
 
 namespace {
@@ -732,8 +737,11 @@ QByteArray WithTask(const QByteArray& lastCopy, const FieldList& fields, const R
     }
     if (!changed)
         return QByteArray();
+    // A series moved on here leaves the occurrences other clients kept behind it to its history;
+    // the object is then written whole, without them.
+    const bool dropped = RecurrenceMapping::DropPassedOccurrences(calendar.get(), vtodo);
     const QByteArray whole = serialized(calendar.get());
-    if (span) {
+    if (span && !dropped) {
         // The text changed in place must read as libical's writing of the changed object does;
         // where it does not (a text libical reads in its own way), that writing is sent.
         const QByteArray text = spliced(lastCopy, span, vtodo, names);

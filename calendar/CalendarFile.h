@@ -52,8 +52,9 @@ std::optional<std::vector<Todo>> Read(const QByteArray& bytes, const FieldList& 
 
 // The task of one calendar object (a CalDAV resource): its to-do without RECURRENCE-ID, read for
 // a list with these fields, its Properties naming the to-do's own UID. Nothing when the object
-// holds no such to-do, or one without a UID. Throws CorvantisError, as Read does, for text that
-// is not iCalendar or nests too deep.
+// holds no such to-do, one without a UID, or an occurrence another client copied out of a
+// series when it completed it (the series' task keeps it: RecurrenceMapping). Throws
+// CorvantisError, as Read does, for text that is not iCalendar or nests too deep.
 std::optional<Todo> ReadObject(const QByteArray& object, const FieldList& fields);
 
 // The UIDs the Properties of a list's stored tasks name.

@@ -3,6 +3,7 @@
 #include "base/CorvantisError.h"
 #include "base/DatesAndClock.h"
 #include "base/LoginName.h"
+#include "calendar/RecurrenceMapping.h"
 #include "model/RowData.h"
 #include "model/TaskRecord.h"
 
@@ -482,9 +483,9 @@ void writePriority(const Value& value, const Slot&, Replacements& out) {
 const Slot UidSlot{ICAL_UID_PROPERTY};
 const Slot PropertiesSlot{ICAL_X_PROPERTY, "X-CORVANTIS-PROPERTIES"};
 
-// The Properties text with its UID line naming the task's UID.
+// The Properties text with its UID line naming the task's UID, and its series the to-do's.
 Value readProperties(const Source& source, const Slot& slot) {
-    const QString text = textIn(source.vtodo, slot);
+    const QString text = RecurrenceMapping::WithSeriesOf(source.vtodo, textIn(source.vtodo, slot));
     const QString uid = source.uid ? *source.uid : textIn(source.vtodo, UidSlot);
     const QString properties = uid.isEmpty() ? text : VTodoMapping::WithUid(text, uid);
     return properties.isEmpty() ? Value() : Value(properties);
@@ -643,6 +644,10 @@ int countIn(const icalcomponent* vtodo, const Slot& slot) {
 
 namespace VTodoMapping {
 
+QString WrittenProperties(const icalcomponent* vtodo) {
+    return textIn(vtodo, PropertiesSlot);
+}
+
 bool IsPrivate(const QString& fieldName, const QString& text) {
     return fieldName.compare(AssignedTo, Qt::CaseInsensitive) == 0 && !text.isEmpty() &&
            text == uGeneral::CurrentUserName();
@@ -705,11 +710,6 @@ bool Update(icalcomponent* vtodo, const FieldList& fields, const RowData& row,
             const std::optional<FieldValues::Stored> wanted = toStored(def, value);
             if (given && wanted && sameStored(def, *given, *wanted))
                 continue;
-            // No priority and Normal are one to the list: an undefined one stays as it is.
-            if (mapping.slot.kind == ICAL_PRIORITY_PROPERTY && given && given->isNull() &&
-                std::get_if<QString>(&value) && std::get<QString>(value) == Normal &&
-                textIn(vtodo, PriorityWordSlot).isEmpty())
-                continue;
             if (mapping.slot.kind == ICAL_CATEGORIES_PROPERTY && countIn(vtodo, mapping.slot) > 1) {
                 changed |= writeCategoryList(vtodo, value, changedNames);
                 continue;
@@ -727,6 +727,12 @@ bool Update(icalcomponent* vtodo, const FieldList& fields, const RowData& row,
         for (Replacement& replacement : replacements)
             changed |= replace(vtodo, replacement, changedNames);
     }
+
+    // A repeating task's rule travels as the to-do's own RRULE as well.
+    if (propertiesField >= 0)
+        changed |= RecurrenceMapping::WriteSeries(
+            vtodo, FieldValues::text(fields[std::size_t(propertiesField)], row, propertiesField),
+            changedNames);
 
     const Slot stampSlot{ICAL_DTSTAMP_PROPERTY};
     if (changed || !firstIn(vtodo, stampSlot)) {

@@ -44,7 +44,9 @@ typedef struct icalcomponent_impl icalcomponent;
 // user's word: it is not published (written as nothing, compared as empty).
 //
 // The task's UID lives in a line of its Properties ("X-Corvantis-UID=<uid>"); the whole
-// Properties text also travels as X-CORVANTIS-PROPERTIES, so other lines stay as they were.
+// Properties text also travels as X-CORVANTIS-PROPERTIES, so other lines stay as they were. A
+// repeating task's "RRULE=" and "REPEAT-FROM=" lines are the to-do's RRULE and
+// X-CORVANTIS-REPEAT-FROM (calendar/RecurrenceMapping).
 namespace VTodoMapping {
 
 // The Properties line that names a task's UID.
@@ -55,9 +57,14 @@ QString UidOf(const QString& properties);
 // The Properties text naming uid: the UID line's value replaced, or a line added at the end in
 // the text's own line breaks; every other character stays as it was.
 QString WithUid(const QString& properties, const QString& uid);
+// The Properties text a to-do carries as it was written (X-CORVANTIS-PROPERTIES), without the
+// to-do's own series and UID put in.
+QString WrittenProperties(const icalcomponent* vtodo);
 // A UID derived from a list's identity (its file's absolute name) and a task's ID: the same
 // task of the same list gets the same UID every time. An empty identity gives a random UID.
 QString DerivedUid(const QString& listIdentity, std::int32_t id);
+// The same from a task's identity of any form (what every copy of a list holds of the task).
+QString DerivedUid(const QString& listIdentity, const QString& taskIdentity);
 
 // One field's value as a to-do gives it, in the stored form of the list's field (empty: the
 // to-do has nothing for it).

@@ -57,10 +57,13 @@ QString WithUid(const QString& properties, const QString& uid) {
 }
 
 QString DerivedUid(const QString& listIdentity, std::int32_t id) {
-    const QUuid uid =
-        listIdentity.isEmpty()
-            ? QUuid::createUuid()
-            : QUuid::createUuidV5(UidNamespace, listIdentity + u'#' + QString::number(id));
+    return DerivedUid(listIdentity, QString::number(id));
+}
+
+QString DerivedUid(const QString& listIdentity, const QString& taskIdentity) {
+    const QUuid uid = listIdentity.isEmpty()
+                          ? QUuid::createUuid()
+                          : QUuid::createUuidV5(UidNamespace, listIdentity + u'#' + taskIdentity);
     return uid.toString(QUuid::WithoutBraces);
 }
 

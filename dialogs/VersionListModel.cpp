@@ -20,6 +20,7 @@ void VersionListModel::setVersions(const DataTable& table,
     m_table = &table;
     m_versions = std::move(versions);
     m_changed.clear();
+    m_marked = markChanges;
     if (markChanges) {
         m_changed.resize(m_versions.size());
         for (std::size_t i = 0; i + 1 < m_versions.size(); ++i)
@@ -151,8 +152,9 @@ QVariant VersionListModel::data(const QModelIndex& index, int role) const {
         return {};
     case ChangedColumn:
         if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
+            // The oldest version listed made the task only when every version is listed.
             if (static_cast<std::size_t>(row) + 1 == m_versions.size())
-                return versionAt(row).change > 0 ? QStringLiteral("Added") : QString();
+                return m_marked && versionAt(row).change > 0 ? QStringLiteral("Added") : QString();
             QStringList names;
             for (int f : changedAt(row))
                 names << m_table->fields()[static_cast<std::size_t>(f)].name;

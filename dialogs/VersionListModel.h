@@ -73,6 +73,7 @@ private:
     std::vector<int> m_fields; // per column; -1: no such field or not a field column
     std::vector<TaskHistory::Version> m_versions;
     std::vector<std::vector<int>> m_changed;
+    bool m_marked = false;
     int m_lastActioned = -1;
     int m_completed = -1;
     int m_created = -1;

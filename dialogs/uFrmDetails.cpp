@@ -1,14 +1,19 @@
 #include "dialogs/uFrmDetails.h"
 
+#include "base/DatesAndClock.h"
 #include "dialogs/FieldLink.h"
+#include "dialogs/uFrmRepeat.h"
 #include "model/DataTable.h"
 #include "model/FieldValues.h"
+#include "model/Recurrence.h"
+#include "model/TaskHistory.h"
 #include "model/TaskRecord.h"
 #include "widgets/DecorativeStrip.h"
 #include "widgets/DialogParts.h"
 #include "widgets/ErrorBox.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -93,13 +98,21 @@ TfrmDetails::TfrmDetails(QWidget* parent) : QDialog(parent) {
     ok->setDefault(true);
     QPushButton* cancel =
         AddButton(bar, QStringLiteral("btnCancel"), QStringLiteral("Cancel"), {104, 8});
+    btnRepeat = AddButton(bar, QStringLiteral("btnRepeat"), QStringLiteral("Repeat..."), {184, 8});
+    // How the task repeats, on the window's own background above the bar.
+    lblSeries = new QLabel(this);
+    lblSeries->setObjectName(QStringLiteral("lblSeries"));
+    lblSeries->setTextFormat(Qt::PlainText);
+    lblSeries->setContentsMargins(11, 4, 11, 4);
     ConnectGuarded(ok, &QPushButton::clicked, this, &TfrmDetails::btnOKClick);
     ConnectGuarded(cancel, &QPushButton::clicked, this, &TfrmDetails::btnCancelClick);
+    ConnectGuarded(btnRepeat, &QPushButton::clicked, this, &TfrmDetails::btnRepeatClick);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(m_scroll, 1);
+    layout->addWidget(lblSeries);
     layout->addWidget(bar);
 }
 
@@ -214,6 +227,71 @@ void TfrmDetails::Rebuild() {
     m_fields->resize(right + 1 + 20, bottom + 1 + Margin);
     for (QWidget* w : m_fields->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
         w->show();
+    showSeries();
+}
+
+QString TfrmDetails::SeriesText() const {
+    if (!m_table || !m_table->isActive() || m_table->currentIndex() < 0 ||
+        !m_table->hasField(TaskRecord::Properties))
+        return QString();
+    const std::optional<Recurrence::Series> series =
+        Recurrence::SeriesOf(m_table->asString(TaskRecord::Properties));
+    if (!series)
+        return QString();
+    QString text = Recurrence::Describe(*series);
+    const DataTable::RowId row = m_table->currentRow();
+    if (m_table->currentVersionOf(row) < 0)
+        return text;
+    const std::vector<TaskHistory::Done> done =
+        TaskHistory::doneOccurrences(*m_table, TaskHistory::versionsOfRow(*m_table, row));
+    if (done.empty())
+        return text + QStringLiteral("; not done yet");
+    text += done.size() == 1 ? QStringLiteral("; done once")
+                             : QStringLiteral("; done %1 times").arg(done.size());
+    if (done.front().completed.isValid())
+        text += QStringLiteral(", last on ") + uGeneral::FormatShortDate(done.front().completed);
+    return text;
+}
+
+void TfrmDetails::SetRepeatWindow(TfrmRepeat* window) {
+    m_repeatWindow = window;
+}
+
+void TfrmDetails::showSeries() {
+    const bool canRepeat = m_table && m_table->isActive() &&
+                           m_table->hasField(TaskRecord::Properties) &&
+                           (m_table->currentIndex() >= 0 || m_table->isEditing());
+    btnRepeat->setEnabled(canRepeat && m_repeatWindow);
+    const QString text = SeriesText();
+    lblSeries->setText(text);
+    lblSeries->setToolTip(text);
+    lblSeries->setVisible(!text.isEmpty());
+}
+
+void TfrmDetails::btnRepeatClick() {
+    if (!m_repeatWindow || !m_table || !m_table->isActive() || m_table->currentIndex() < 0)
+        return;
+    // The window starts from what is typed here; a value the task refuses stops it.
+    for (FieldLink* link : m_links)
+        link->write();
+    using namespace TaskRecord;
+    const QDate due = m_table->hasField(DueDate) ? m_table->asDate(DueDate) : QDate();
+    const std::optional<TaskCommands::RepeatSetting> setting =
+        m_repeatWindow->ask(m_table->asString(Properties), due);
+    if (!setting)
+        return;
+    const bool properties = m_table->asString(Properties) != setting->properties;
+    const bool dueDate = setting->due.isValid() && setting->due != due;
+    if (!properties && !dueDate)
+        return;
+    m_table->edit();
+    if (properties)
+        m_table->setString(Properties, setting->properties);
+    if (dueDate)
+        m_table->setDate(DueDate, setting->due);
+    for (FieldLink* link : m_links)
+        link->load();
+    showSeries();
 }
 
 void TfrmDetails::reloadExcept(const FieldLink* except) {

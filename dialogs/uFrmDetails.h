@@ -10,8 +10,11 @@
 
 class DataTable;
 class FieldLink;
+class QLabel;
+class QPushButton;
 class QScrollArea;
 class QWidget;
+class TfrmRepeat;
 
 // The Details window: every field of a list's current task, one per line, built afresh for the
 // table's own fields at each opening. OK stores the task (a pending edit is posted); Cancel, Escape
@@ -36,6 +39,12 @@ public:
     // "OK": writes every change still held by a control; a refused value keeps the window open.
     void btnOKClick();
     void btnCancelClick();
+    // "Repeat...": the Repeat window over the task as the window holds it; what it sets is
+    // written into the task (Cancel of this window takes it back like any other change).
+    void btnRepeatClick();
+    void SetRepeatWindow(TfrmRepeat* window);
+    // How the task repeats and how often it was done, as the window's foot tells it.
+    QString SeriesText() const;
 
     // Where the lines start and how far apart they are; the extra room below a memo.
     static constexpr int Margin = 30;
@@ -48,11 +57,15 @@ protected:
 private:
     void revert();
     void reloadExcept(const FieldLink* except);
+    void showSeries();
 
     QPointer<DataTable> m_table;
     QScrollArea* m_scroll = nullptr;
     QWidget* m_fields = nullptr; // the scrolled page the controls are built on
     std::vector<FieldLink*> m_links;
+    QPointer<TfrmRepeat> m_repeatWindow;
+    QPushButton* btnRepeat = nullptr;
+    QLabel* lblSeries = nullptr;
     // What the current task held when the window opened, for Cancel, and whether the table was
     // in editing already then (an unfinished grid edit that Cancel must keep).
     RowData m_original;

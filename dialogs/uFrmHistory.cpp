@@ -1,5 +1,6 @@
 #include "dialogs/uFrmHistory.h"
 
+#include "base/DatesAndClock.h"
 #include "dialogs/HistoryFrame.h"
 #include "dialogs/VersionListModel.h"
 #include "dialogs/VersionTable.h"
@@ -8,12 +9,14 @@
 #include "widgets/DialogParts.h"
 #include "widgets/ErrorBox.h"
 
+#include <QCheckBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTableView>
 #include <QTableWidget>
+#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -28,6 +31,8 @@ std::vector<VersionListModel::Column> HistoryColumns() {
         {QStringLiteral("Status"), M::FieldColumn, Status},
         {QStringLiteral("Progress"), M::FieldColumn, Progress},
         {QStringLiteral("Priority"), M::FieldColumn, Priority},
+        {QStringLiteral("Due"), M::FieldColumn, DueDate},
+        {QStringLiteral("Completed"), M::FieldColumn, CompletedDate},
         {QStringLiteral("Task"), M::FieldColumn, Task},
         {QStringLiteral("Changed"), M::ChangedColumn, {}},
     };
@@ -43,7 +48,7 @@ TfrmHistory::TfrmHistory(QWidget* parent) : QDialog(parent) {
     m_versions = new VersionListModel(HistoryColumns(), this);
     grdVersions = new QTableView;
     VersionTable::setUp(grdVersions, QStringLiteral("grdVersions"), m_versions,
-                        QAbstractItemView::SingleSelection, {90, 50, 86, 60, 69, 300});
+                        QAbstractItemView::SingleSelection, {90, 50, 86, 60, 69, 85, 85, 220});
     grdVersions->setAccessibleName(QStringLiteral("Versions"));
     connect(grdVersions->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this] { RunGuarded([this] { showSelected(); }); });
@@ -55,9 +60,17 @@ TfrmHistory::TfrmHistory(QWidget* parent) : QDialog(parent) {
     grdFields->setFocusPolicy(Qt::NoFocus);
     grdFields->setAccessibleName(QStringLiteral("Fields of the version"));
 
+    // The versions, and below them the choice of only the times the task was done.
+    auto* versionsPane = new QWidget;
+    auto* versionsLayout = new QVBoxLayout(versionsPane);
+    versionsLayout->setContentsMargins(0, 0, 0, 4);
+    versionsLayout->addWidget(grdVersions, 1);
+    cbDoneOnly = new QCheckBox(QStringLiteral("Done occurrences only"));
+    cbDoneOnly->setObjectName(QStringLiteral("cbDoneOnly"));
+    versionsLayout->addWidget(cbDoneOnly);
     auto* split = new QSplitter(Qt::Vertical, this);
     split->setObjectName(QStringLiteral("splVersions"));
-    split->addWidget(grdVersions);
+    split->addWidget(versionsPane);
     split->addWidget(grdFields);
     split->setChildrenCollapsible(false);
     split->setSizes({190, 290});
@@ -69,13 +82,24 @@ TfrmHistory::TfrmHistory(QWidget* parent) : QDialog(parent) {
     btnClose = frame.close;
     ConnectGuarded(btnRestore, &QPushButton::clicked, this, &TfrmHistory::btnRestoreClick);
     ConnectGuarded(btnClose, &QPushButton::clicked, this, &TfrmHistory::btnCloseClick);
+    ConnectGuarded(cbDoneOnly, &QCheckBox::clicked, this, &TfrmHistory::cbDoneOnlyClick);
 }
 
 TfrmHistory::~TfrmHistory() = default;
 
 void TfrmHistory::load(const DataTable& table, DataTable::RowId row) {
     m_chosen.reset();
-    m_versions->setVersions(table, TaskHistory::versionsOfRow(table, row), true);
+    m_table = &table;
+    m_all = TaskHistory::versionsOfRow(table, row);
+    m_done.clear();
+    const std::vector<TaskHistory::Done> done = TaskHistory::doneOccurrences(table, m_all);
+    for (const TaskHistory::Done& time : done)
+        for (const TaskHistory::Version& version : m_all)
+            if (version.version == time.version)
+                m_done.push_back(version);
+    cbDoneOnly->setChecked(false);
+    cbDoneOnly->setEnabled(!m_done.empty());
+    m_versions->setVersions(table, m_all, true);
     const int versions = m_versions->rowCount();
     QString heading =
         versions == 1 ? QStringLiteral("1 version") : QStringLiteral("%1 versions").arg(versions);
@@ -88,7 +112,30 @@ void TfrmHistory::load(const DataTable& table, DataTable::RowId row) {
             name = QStringLiteral("Task %1: %2").arg(table.textOf(now, id), name);
         heading = name + QStringLiteral("  (") + heading + u')';
     }
+    if (!done.empty()) {
+        heading += done.size() == 1 ? QStringLiteral(": done once")
+                                    : QStringLiteral(": done %1 times").arg(done.size());
+        if (done.front().completed.isValid())
+            heading +=
+                QStringLiteral(", last on ") + uGeneral::FormatShortDate(done.front().completed);
+    }
     lblTask->setText(heading);
+    selectVersion(0);
+}
+
+QString TfrmHistory::headingText() const {
+    return lblTask->text();
+}
+
+void TfrmHistory::cbDoneOnlyClick() {
+    if (!m_table)
+        return;
+    // Changes are marked against the version each one replaced: a list of only some versions
+    // marks none.
+    if (cbDoneOnly->isChecked())
+        m_versions->setVersions(*m_table, m_done, false);
+    else
+        m_versions->setVersions(*m_table, m_all, true);
     selectVersion(0);
 }
 
@@ -97,6 +144,7 @@ std::optional<std::uint32_t> TfrmHistory::execute(const DataTable& table, DataTa
     grdVersions->setFocus();
     const bool restore = exec() == QDialog::Accepted;
     m_versions->clear();
+    m_table = nullptr;
     grdFields->setRowCount(0);
     return restore ? m_chosen : std::nullopt;
 }
@@ -125,7 +173,8 @@ void TfrmHistory::showSelected() {
     const int row = selectedRow();
     const DataTable* table = m_versions->table();
     // The newest version is what the task holds now: nothing to restore.
-    btnRestore->setEnabled(row > 0);
+    btnRestore->setEnabled(row >= 0 && !m_all.empty() &&
+                           m_versions->versionAt(row).version != m_all.front().version);
     if (row < 0 || !table) {
         grdFields->setRowCount(0);
         return;
@@ -151,7 +200,7 @@ void TfrmHistory::showSelected() {
 
 void TfrmHistory::btnRestoreClick() {
     const int row = selectedRow();
-    if (row <= 0)
+    if (row < 0 || !btnRestore->isEnabled())
         return;
     m_chosen = m_versions->versionAt(row).version;
     accept();

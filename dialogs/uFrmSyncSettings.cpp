@@ -114,6 +114,8 @@ TfrmSyncSettings::TfrmSyncSettings(QWidget* parent) : QDialog(parent) {
     ConnectGuarded(cancel, &QPushButton::clicked, this, &TfrmSyncSettings::btnCancelClick);
     ConnectGuarded(cbEnabled, &QCheckBox::toggled, this, &TfrmSyncSettings::cbEnabledClick);
     ConnectGuarded(edtServer, &QLineEdit::textChanged, this, &TfrmSyncSettings::serverChanged);
+    for (QLineEdit* box : {edtUserName, edtPassword})
+        ConnectGuarded(box, &QLineEdit::textChanged, this, &TfrmSyncSettings::credentialsChanged);
     ConnectGuarded(cbCalendar, &QComboBox::currentIndexChanged, this, &TfrmSyncSettings::updateOK);
     Load(SyncState::Settings(), QString());
 }
@@ -153,6 +155,7 @@ void TfrmSyncSettings::Load(const SyncState::Settings& settings, const QString& 
     m_calendarsFor = typedUrl();
     m_plainAllowed.clear();
     m_triedAt.clear();
+    m_searchFailed = false;
     // A calendar on another server than the one shown is not this address's.
     if (!settings.calendar.isEmpty() && belongsHere(settings.calendar))
         addCalendar({settings.calendar, QString(), {}});
@@ -218,13 +221,22 @@ void TfrmSyncSettings::serverChanged() {
     cbCalendar->clear();
     m_home.clear();
     m_calendarsFor.clear();
+    m_searchFailed = false;
     say(QString()); // what was said was about the old address
+    updateOK();
+}
+
+void TfrmSyncSettings::credentialsChanged() {
+    m_searchFailed = false;
     updateOK();
 }
 
 void TfrmSyncSettings::updateOK() {
     const QString calendar = cbCalendar->currentData().toString();
-    btnOK->setEnabled(!m_busy && (calendar.isEmpty() || belongsHere(QUrl(calendar))));
+    // Without a calendar, OK looks for one at the address: not again once that search failed.
+    const bool usable = calendar.isEmpty() ? !(m_searchFailed && cbEnabled->isChecked())
+                                           : belongsHere(QUrl(calendar));
+    btnOK->setEnabled(!m_busy && usable);
 }
 
 void TfrmSyncSettings::useCredentials(const QUrl& url) {
@@ -284,6 +296,7 @@ void TfrmSyncSettings::say(const QString& text, bool failure) {
 void TfrmSyncSettings::cbEnabledClick() {
     // How often means nothing while the list does not sync.
     edtInterval->setEnabled(cbEnabled->isChecked());
+    updateOK();
 }
 
 void TfrmSyncSettings::btnFindCalendarsClick() {
@@ -304,6 +317,7 @@ void TfrmSyncSettings::findCalendars(bool thenAccept) {
                                                     const CalDavClient::Discovery& found) {
         if (typedUrl() != url)
             return; // the address changed meanwhile: the answer is not about it
+        m_searchFailed = bool(failure);
         setBusy(false);
         if (failure) {
             m_pendingCalendar.clear();

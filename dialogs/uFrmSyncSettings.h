@@ -71,6 +71,8 @@ private:
     // Whether a calendar is on the server shown.
     bool belongsHere(const QUrl& calendar) const;
     void serverChanged();
+    // The user name or password was edited: a search that failed with the old ones may succeed.
+    void credentialsChanged();
     void updateOK();
     // The credentials typed, for requests to this address.
     void useCredentials(const QUrl& url);
@@ -109,5 +111,8 @@ private:
     QString m_triedPassword;
     bool m_loading = false;
     bool m_busy = false;
+    // The last search at the address shown, with the credentials shown, failed: OK would only
+    // repeat it.
+    bool m_searchFailed = false;
     QString m_pendingCalendar; // a calendar to make once the server has told where
 };

@@ -8,12 +8,14 @@
 #include "model/FieldValues.h"
 #include "model/OutlineCommands.h"
 #include "model/RowData.h"
+#include "model/TaskCommands.h"
+#include "model/TaskHistory.h"
 #include "model/TaskRecord.h"
 
-#include <QFileInfo>
 #include <QHash>
 
 #include <algorithm>
+#include <deque>
 #include <optional>
 #include <unordered_set>
 
@@ -29,9 +31,18 @@ bool named(const FieldDef& def, const QString& name) {
 
 } // namespace
 
-DocumentSync::DocumentSync(ListDocument& document) : m_document(document) {}
+DocumentSync::DocumentSync(ListDocument& document) : m_document(document) {
+    // A list read afresh (its file read again) has other rows and versions: nothing known of
+    // the old ones holds.
+    m_replaced = QObject::connect(document.table(), &DataTable::contentReplaced, [this] {
+        m_known.clear();
+        m_uids.reset();
+    });
+}
 
-DocumentSync::~DocumentSync() = default;
+DocumentSync::~DocumentSync() {
+    QObject::disconnect(m_replaced);
+}
 
 DataTable& DocumentSync::table() const {
     return *m_document.table();
@@ -136,16 +147,7 @@ RowData DocumentSync::rowOf(const Values& values, const QString& uid) const {
 }
 
 QString DocumentSync::uidOfRow(DataTable::RowId row) const {
-    const int properties = table().fieldIndex(TaskRecord::Properties);
-    const RowData& data = table().rowData(row);
-    const QString own =
-        properties >= 0 ? VTodoMapping::UidOf(table().textOf(data, properties)) : QString();
-    if (!own.isEmpty())
-        return own;
-    Task task;
-    const int id = table().fieldIndex(TaskRecord::ID);
-    task.id = id >= 0 && !data.isNull(id) ? data.int32(id) : 0;
-    return newUid(task);
+    return uids().of(std::uint32_t(table().currentVersionOf(row)));
 }
 
 const ParentLinks& DocumentSync::links() const {
@@ -249,13 +251,87 @@ std::vector<SyncedList::Task> DocumentSync::tasks() {
         known.emplace(row, Known{version, out.back()});
     }
     m_known = std::move(known);
+    nameEveryTask(out);
     return out;
 }
 
-QString DocumentSync::newUid(const Task& task) const {
-    const QString file = m_document.fileName();
-    return VTodoMapping::DerivedUid(file.isEmpty() ? file : QFileInfo(file).absoluteFilePath(),
-                                    task.id);
+// A deleted task's key is its last version, far from any row: a Restore is its only use.
+constexpr SyncedList::Key GoneKeys = SyncedList::Key(1) << 40;
+
+std::vector<SyncedList::Task> DocumentSync::gone() {
+    const DataTable& list = table();
+    const int id = list.fieldIndex(TaskRecord::ID);
+    const std::vector<int>& fields = synced();
+    const auto properties =
+        std::find(fields.begin(), fields.end(), list.fieldIndex(TaskRecord::Properties));
+    std::vector<Task> out;
+    for (const TaskHistory::Version& deleted : TaskHistory::deletedTasks(list)) {
+        const RowData& data = list.versionData(deleted.version);
+        Task task;
+        task.key = GoneKeys + Key(deleted.version);
+        task.id = id >= 0 ? data.int32(id) : 0;
+        task.values = valuesOf(data);
+        task.text = task.values.value(0);
+        task.uid = uids().named(deleted.version);
+        if (task.uid.isEmpty()) {
+            task.uid = uids().derived(deleted.version);
+            task.uidWritten = false;
+            if (properties != fields.end()) {
+                QString& text = task.values[qsizetype(properties - fields.begin())];
+                text = VTodoMapping::WithUid(text, task.uid);
+            }
+        }
+        out.push_back(std::move(task));
+    }
+    return out;
+}
+
+void DocumentSync::nameEveryTask(std::vector<Task>& tasks) const {
+    // Of the tasks that name one UID, the one that began first keeps it: the others are copies.
+    QHash<QString, std::size_t> keeper;
+    bool derive = false;
+    for (std::size_t i = 0; i < tasks.size(); ++i) {
+        const QString& uid = tasks[i].uid;
+        if (uid.isEmpty()) {
+            derive = true;
+            continue;
+        }
+        const auto it = keeper.find(uid);
+        if (it == keeper.end()) {
+            keeper.insert(uid, i);
+            continue;
+        }
+        derive = true;
+        const auto firstOf = [&](const Task& task) {
+            return uids().first(
+                std::uint32_t(table().currentVersionOf(DataTable::RowId(task.key))));
+        };
+        if (firstOf(tasks[i]) < firstOf(tasks[it.value()]))
+            it.value() = i;
+    }
+    if (!derive)
+        return;
+    const std::vector<int>& fields = synced();
+    const int properties = table().fieldIndex(TaskRecord::Properties);
+    const auto at = std::find(fields.begin(), fields.end(), properties);
+    for (std::size_t i = 0; i < tasks.size(); ++i) {
+        Task& task = tasks[i];
+        if (!task.uid.isEmpty() && keeper.value(task.uid) == i)
+            continue;
+        task.uid =
+            uids().derived(std::uint32_t(table().currentVersionOf(DataTable::RowId(task.key))));
+        task.uidWritten = false;
+        if (at != fields.end()) {
+            QString& text = task.values[qsizetype(at - fields.begin())];
+            text = VTodoMapping::WithUid(text, task.uid);
+        }
+    }
+}
+
+const TaskUids& DocumentSync::uids() const {
+    if (!m_uids || !m_uids->fits(table()))
+        m_uids = std::make_unique<TaskUids>(table());
+    return *m_uids;
 }
 
 bool DocumentSync::read(const QByteArray& object, QString& uid, Values& values) const {
@@ -337,6 +413,22 @@ std::vector<SyncedList::Key> DocumentSync::apply(const std::vector<Change>& chan
             made.push_back({DataTable::RowChange::Delete, row, 0, nullptr, false});
             continue;
         }
+        if (change.kind == Change::Restore) {
+            // Back under its own ID, as it was but for what the sync brings.
+            const Key version = change.key - GoneKeys;
+            if (version < 0 || std::size_t(version) >= list.versionCount())
+                throw CorvantisError(QStringLiteral("The task the sync brings back is not there."));
+            RowData values = list.versionData(std::size_t(version)).clone();
+            for (std::size_t i = 0; i < fields.size() && i < std::size_t(change.values.size()); ++i)
+                values = withValue(values, fields[i], change.values[qsizetype(i)]);
+            if (properties >= 0)
+                values =
+                    withValue(values, properties,
+                              VTodoMapping::WithUid(list.textOf(values, properties), change.uid));
+            rows.push_back(std::move(values));
+            made.push_back({DataTable::RowChange::Add, -1, 0, &rows.back(), true});
+            continue;
+        }
         if (list.currentVersionOf(row) < 0)
             throw CorvantisError(QStringLiteral("The task the sync changes is no longer there."));
         auto store = edited.find(row);
@@ -372,6 +464,21 @@ std::vector<SyncedList::Key> DocumentSync::apply(const std::vector<Change>& chan
     keepParentsOfDeleted(made, rows, edited);
     if (made.empty())
         return {};
+    // A series another client moved on leaves the occurrence it did in the task's history here,
+    // as Complete here would.
+    std::deque<RowData> done;
+    for (std::size_t i = 0; i < made.size(); ++i) {
+        if (made[i].kind != DataTable::RowChange::Store)
+            continue;
+        std::optional<RowData> occurrence =
+            TaskCommands::DoneElsewhere(list, list.rowData(made[i].row), *made[i].values);
+        if (!occurrence)
+            continue;
+        done.push_back(std::move(*occurrence));
+        made.insert(made.begin() + std::ptrdiff_t(i),
+                    {DataTable::RowChange::Store, made[i].row, 0, &done.back(), false});
+        ++i;
+    }
 
     const TaskUndo::Step step(*m_document.undo(), QStringLiteral("Sync"));
     std::vector<DataTable::RowId> added;

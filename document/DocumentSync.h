@@ -1,12 +1,16 @@
 #pragma once
 
 #include "document/ParentLinks.h"
+#include "document/TaskUids.h"
 #include "model/DataTable.h"
 #include "sync/SyncedList.h"
 
-#include <memory>
+#include <QObject>
+#include <QString>
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -15,8 +19,10 @@ class RowData;
 
 // An open list as the calendar sync sees it: its tasks as to-dos through the VTODO mapping
 // (calendar/VTodoMapping, objects updated in place by CalendarFile::WithTask), the UID in the
-// "X-Corvantis-UID=" line of Properties, and the sync's changes made as ordinary changes of the
-// list (DataTable::applyChanges) in one undo step named "Sync", which mark the list unsaved.
+// "X-Corvantis-UID=" line of Properties or else the one the task derives (TaskUids), and the
+// sync's changes made as ordinary changes of the list (DataTable::applyChanges) in one undo step
+// named "Sync", which mark the list unsaved. A task the sync brings back (Restore) returns under
+// its own ID, as the same task.
 //
 // The synced values are the fields the mapping carries, but ID and LastActioned: the day a task
 // was last acted on is stamped by every command, so two sides editing different fields on
@@ -38,7 +44,7 @@ public:
     QStringList fieldNames() const override;
     bool isUnsaved() const override;
     std::vector<Task> tasks() override;
-    QString newUid(const Task& task) const override;
+    std::vector<Task> gone() override;
     bool read(const QByteArray& object, QString& uid, Values& values) const override;
     QByteArray write(const QByteArray& lastCopy, Key key, const QString& uid) const override;
     std::vector<Key> apply(const std::vector<Change>& changes) override;
@@ -59,7 +65,15 @@ private:
     void keepParentsOfDeleted(std::vector<DataTable::RowChange>& made, std::vector<RowData>& rows,
                               std::unordered_map<DataTable::RowId, std::size_t>& edited) const;
 
+    // The UIDs of the list's tasks (see TaskUids), made again when the history has grown.
+    const TaskUids& uids() const;
+    // Gives every task without a UID of its own, or with one an earlier task names, the UID it
+    // derives, its values as they are once it is written.
+    void nameEveryTask(std::vector<Task>& tasks) const;
+
     ListDocument& m_document;
+    mutable std::unique_ptr<TaskUids> m_uids;
+    QMetaObject::Connection m_replaced;
     std::function<void()> m_endEdit;
     mutable std::vector<int> m_synced;
     mutable std::size_t m_fieldCount = 0;

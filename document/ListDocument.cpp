@@ -11,12 +11,25 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+
 ListDocument::ListDocument(QObject* parent) : QObject(parent) {
     m_table = new DataTable(this);
     TaskTable::Configure(*m_table);
     m_table->setAfterInsert([this] { cdsTasksAfterInsert(); });
     m_table->setAfterEdit([this] { cdsTasksAfterEdit(); });
     m_undo = new TaskUndo(m_table, this);
+    connect(m_table, &DataTable::changeStored, this,
+            [this](DataTable::RowId, std::int32_t, std::int32_t after, bool) {
+                if (after >= 0)
+                    m_floorVersions = std::max(m_floorVersions, std::size_t(after) + 1);
+                m_floorEntries = std::max(m_floorEntries, m_table->changeLog().size() / 3);
+            });
+    connect(m_table, &DataTable::historyWithdrawn, this,
+            [this](std::size_t versions, std::size_t entries) {
+                m_floorVersions = versions;
+                m_floorEntries = entries;
+            });
 }
 
 ListDocument::~ListDocument() {
@@ -83,6 +96,31 @@ void ListDocument::loadRecovered(const QString& copyFile, const QString& origina
 void ListDocument::started() {
     m_table->setIndexName(TaskTable::IndexID);
     m_undo->clear();
+    keepHistoryFloor();
+}
+
+void ListDocument::keepHistoryFloor() {
+    m_floorVersions = m_table->versionCount();
+    m_floorEntries = m_table->changeLog().size() / 3;
+}
+
+void ListDocument::guardHistory() const {
+    const std::size_t versions = m_table->heldVersionCount();
+    const std::size_t entries = m_table->changeLog().size() / 3;
+    if (versions >= m_floorVersions && versions == m_table->versionCount() &&
+        entries >= m_floorEntries)
+        return;
+    const QString message =
+        QStringLiteral("Internal error: this save would write %1 versions of the list's tasks "
+                       "and %2 changes where it holds %3 and %4. Nothing was written; please "
+                       "report this, and keep the list open or save it under another name "
+                       "with Save Copy Without History.")
+            .arg(versions)
+            .arg(entries)
+            .arg(std::max(m_floorVersions, m_table->versionCount()))
+            .arg(m_floorEntries);
+    qWarning("%s", qPrintable(message));
+    throw CorvantisError(message);
 }
 
 bool ListDocument::changedOnDisk(const QString& target) const {
@@ -92,11 +130,14 @@ bool ListDocument::changedOnDisk(const QString& target) const {
 QString ListDocument::save(const QString& target, bool keepName) {
     const bool ownFile = target == m_fileName;
     m_table->settle();
+    guardHistory();
     const QString warning = DataPacket::SaveToFile(*m_table, target);
     if (keepName)
         setFileName(target);
-    if (ownFile || keepName)
+    if (ownFile || keepName) {
         m_fileOnDisk = FileFingerprint::of(target);
+        keepHistoryFloor();
+    }
     markSaved();
     if (keepName)
         setCaption(uGeneral::CaptionFromFileName(target));

@@ -55,6 +55,11 @@ public:
     // or saved (a save over it should ask first).
     bool changedOnDisk(const QString& target) const;
 
+    // A calendar sync is under way: it knows the tasks by their rows, so the list's file is not
+    // read again (which makes new rows) until it ends.
+    void setSyncing(bool syncing) { m_syncing = syncing; }
+    bool isSyncing() const { return m_syncing; }
+
     // Reads the list's own file again, after another program changed it: the order and the
     // filter stay, the undo history starts anew, the list is neither marked saved nor unsaved.
     // A file that cannot be read leaves the list as it was.
@@ -79,6 +84,10 @@ public:
     // makes target the list's file and names the caption after it. The fingerprint follows the
     // list's own file. A save whose folder could not be synced afterwards stands (the file is the
     // new one): its warning, for the user to be told once, is returned; a null text when none.
+    //
+    // A list's history only grows: a save that would write fewer versions or change-log entries
+    // than its file held when it was read or last saved, plus what was stored since, or a version
+    // without its values, is refused as an internal error and writes nothing.
     QString save(const QString& target, bool keepName);
 
     // The caption of the tab that shows the list, with " *" while it is unsaved. A document
@@ -126,6 +135,10 @@ private:
     // Orders the table by ID and forgets the undo history: the start of every list.
     void started();
     void addOutlineNotice(const QString& fileName);
+    // The history as the document has it now is the least a save may write.
+    void keepHistoryFloor();
+    // Throws CorvantisError when the table holds less history than the floor.
+    void guardHistory() const;
 
     DataTable* m_table;
     TaskUndo* m_undo;
@@ -133,7 +146,12 @@ private:
     QString m_loadNotice;
     bool m_isNew = false;
     bool m_unsaved = false;
+    bool m_syncing = false;
     FileFingerprint m_fileOnDisk;
     std::optional<QString> m_caption;
     QString m_savedCaption;
+    // The versions and change-log entries the list file held when it was read or last saved,
+    // raised by every change stored since.
+    std::size_t m_floorVersions = 0;
+    std::size_t m_floorEntries = 0;
 };

@@ -38,6 +38,7 @@ void ListDocument::reload() {
     m_fileOnDisk = onDisk;
     m_undo->clear();
     m_undo->markSaved();
+    keepHistoryFloor();
     // The file holds the list, not how it is shown: the order and filter are the user's.
     try {
         m_table->setIndexName(index.isEmpty() ? TaskTable::IndexID : index);

@@ -19,7 +19,10 @@
 // ordinary changes (DataTable::applyChanges), so the merged list is a valid list whose history
 // holds both sides, and one undo step takes the whole merge back. A task that an earlier merge
 // brought from one copy to the other is known by its values: it is the same task, and the latest
-// state both copies held is its base, so merging again adds nothing twice.
+// state both copies held (values, or deleted) is its base. A merge writes into the history what
+// it took in (the other copy's values before the merged ones; a deletion seen; a task brought
+// back under its own ID, which is the same task), so merging a copy again changes nothing and
+// asks nothing, whatever was answered the first time.
 //
 // Two steps, so that a window can ask between them: Prepare finds the common point and works out
 // every change and every true conflict without touching the list; Apply makes the changes with
@@ -34,7 +37,14 @@ struct TaskMerge {
     RowData merged;
     std::vector<int> conflicts;
 };
-TaskMerge MergeTask(const RowData& base, const RowData& mine, const RowData& theirs);
+// `later`: a field whose later value stands where both sides changed it (the day a task was
+// last acted on, which commands stamp), instead of a conflict. The text field `propertiesField`
+// (none: -1) that both sides changed is merged line by line, keyed by name
+// (TaskProperties::Merge): it conflicts only where one name changed differently.
+TaskMerge MergeTask(const RowData& base, const RowData& mine, const RowData& theirs, int later = -1,
+                    int propertiesField = -1);
+// The Properties field of a list with these fields; -1 when it has none that holds text.
+int PropertiesField(const FieldList& fields);
 // Whether two rows hold the same value in every field (however their bytes are laid out).
 bool SameValues(const RowData& a, const RowData& b);
 // The conflict lines of a merged task, one per conflicting field, as the conflicts window shows
@@ -55,13 +65,16 @@ struct Plan {
     // other copy's side.
     struct Change {
         DataTable::RowChange::Kind kind = DataTable::RowChange::Store;
-        DataTable::RowId row = -1;
+        DataTable::RowId row = -1; // or DataTable::RowChange::LastAdded
         RowData values;
         RowData theirs; // Store with field conflicts: the other copy's values
         bool keepId = false;
+        // Made only for one answer (side) to a deleted-vs-edited conflict; -1: always made.
+        int conflict = -1;
+        MergeConflict::Side side = MergeConflict::Side::OtherCopy;
     };
-    // Where each conflict's choice goes: a field of a change's values, or (field -1) whether the
-    // change is made at all.
+    // Where each conflict's choice goes: a field of a change's values, or (field -1) the
+    // changes that name the conflict.
     struct Target {
         std::size_t change = 0;
         int field = -1;
@@ -89,7 +102,7 @@ struct Plan {
 // not the same fields); otherFileName names the other copy in that message.
 Plan Prepare(const DataTable& mine, const DataTable& other, const QString& otherFileName);
 
-// What a merge changed, counted from the change-log entries it added.
+// What a merge changed: tasks added, tasks whose values changed, tasks deleted.
 struct Outcome {
     int added = 0;
     int edited = 0;

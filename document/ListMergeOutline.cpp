@@ -66,6 +66,8 @@ void KeepOutline(const DataTable& table, std::int64_t counter,
             touched.insert(change.row);
             continue;
         }
+        if (change.kind == DataTable::RowChange::Store)
+            touched.insert(change.row);
         std::int32_t parent = parentOf(*change.values);
         if (parent == 0)
             continue;
@@ -79,13 +81,12 @@ void KeepOutline(const DataTable& table, std::int64_t counter,
             parent = 0;
         if (parent != parentOf(*change.values))
             change.values = rewritten(*change.values, parent);
-        if (change.kind == DataTable::RowChange::Store)
-            touched.insert(change.row);
     }
     // Tasks the merge leaves as they are but whose parent it deletes.
     for (const DataTable::RowId row : table.allRows()) {
         const RowData& values = table.rowData(row);
-        if (touched.count(row) || !deleted.count(parentOf(values)) || live.count(parentOf(values)))
+        const std::int32_t parent = parentOf(values);
+        if (parent == 0 || touched.count(row) || !deleted.count(parent) || live.count(parent))
             continue;
         DataTable::RowChange change;
         change.kind = DataTable::RowChange::Store;

@@ -105,9 +105,12 @@ DataTable::Content DataTable::takeContent() {
     content.fields = m_fields;
     content.arena = std::move(m_arena);
     content.versions = std::move(m_versions);
+    content.packed = std::move(m_packed); // the versions not laid out: most of a long history
     content.states = std::move(m_states);
     content.changeLog = std::move(m_log);
     content.autoIncValue = m_counter;
+    // The counter is above every ID stored: adopt need not lay out every version to find them.
+    content.idCeiling = m_counter;
     close();
     return content;
 }
@@ -187,6 +190,13 @@ const RowData& DataTable::versionData(std::size_t version) const {
     if (!row.isValid() && m_packed.holds(version))
         row = m_packed.unpack(version);
     return row;
+}
+
+std::size_t DataTable::heldVersionCount() const {
+    std::size_t held = 0;
+    for (std::size_t v = 0; v < m_versions.size(); ++v)
+        held += m_versions[v].isValid() || m_packed.holds(v);
+    return held;
 }
 
 std::size_t DataTable::versionSize(std::size_t version) const {
@@ -319,7 +329,28 @@ bool DataTable::isNull(const QString& field) const {
 }
 
 QString DataTable::asString(const QString& field) const {
+    requireActive();
+    if (const int derived = derivedIndex(field); derived >= 0)
+        return derivedTextOf(currentData(), derived);
     return textOf(currentData(), checkedField(field));
+}
+
+int DataTable::derivedIndex(const QString& name) const {
+    if (fieldIndex(name) >= 0)
+        return -1;
+    for (std::size_t d = 0; d < m_derived.size(); ++d)
+        if (m_derived[d].name.compare(name, Qt::CaseInsensitive) == 0 &&
+            fieldIndex(m_derived[d].source) >= 0)
+            return static_cast<int>(d);
+    return -1;
+}
+
+QString DataTable::derivedTextOf(const RowData& row, int derived) const {
+    const DerivedField& field = m_derived[static_cast<std::size_t>(derived)];
+    const int source = fieldIndex(field.source);
+    if (source < 0 || row.isNull(source) || !field.text)
+        return QString();
+    return field.text(row.raw(source));
 }
 
 QString DataTable::displayText(const QString& field) const {

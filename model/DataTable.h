@@ -77,6 +77,14 @@ public:
     // --- structure ---------------------------------------------------------------------------
     void setIndexDefs(IndexList indexes);
     const IndexList& indexDefs() const { return m_indexDefs; }
+    // Values worked out from a stored field: shown, sorted (an index may name one) and filtered
+    // on by name like fields, never stored.
+    void setDerivedFields(DerivedFieldList derived) { m_derived = std::move(derived); }
+    const DerivedFieldList& derivedFields() const { return m_derived; }
+    // The derived field of that name whose source the table has (case ignored); -1: none, or a
+    // stored field has that name.
+    int derivedIndex(const QString& name) const;
+    QString derivedTextOf(const RowData& row, int derived) const;
     // Without history an edit replaces the stored row and nothing is logged.
     void setKeepHistory(bool keep) { m_keepHistory = keep; }
     bool keepsHistory() const { return m_keepHistory; }
@@ -108,6 +116,9 @@ public:
         else
             row.forEachValue(f);
     }
+    // The stored versions that hold their values (laid out or packed); a version that holds none
+    // would be written empty, its values lost.
+    std::size_t heldVersionCount() const;
     // What a stored version takes laid out (RowData::byteSize), without laying it out.
     std::size_t versionSize(std::size_t version) const;
     std::uint32_t versionState(std::size_t version) const { return m_states[version]; }
@@ -191,6 +202,8 @@ public:
     // Delete. The values written are those of a stored version, or given.
     struct RowChange {
         enum Kind { Add, Store, Delete };
+        // Store, Delete: the row the latest Add of the same call made; a Store keeps its ID.
+        static constexpr RowId LastAdded = -2;
         Kind kind = Add;
         RowId row = -1;            // Store, Delete
         std::uint32_t version = 0; // Add, Store
@@ -230,7 +243,8 @@ public:
     // caller's to respect.
     void writeFields(const std::function<void(RowBuilder&)>& write);
 
-    // Text forms of any stored row's field (views, copy, import).
+    // Text forms of any stored row's field (views, copy, import). asString also reads a derived
+    // field.
     QString textOf(const RowData& row, int field) const;
     QString displayTextOf(const RowData& row, int field) const;
 
@@ -306,6 +320,9 @@ signals:
     // The rows were replaced as a whole (a list read into the table, or the table closed), after
     // the views heard their reset: what was told through changeStored no longer holds.
     void contentReplaced();
+    // A cancelled appendRows took its rows back: the table holds `versions` versions and
+    // `entries` change-log entries again, as before the call.
+    void historyWithdrawn(std::size_t versions, std::size_t entries);
 
 private:
     [[noreturn]] void fail(const QString& message) const; // table-wide: prefixed
@@ -378,6 +395,7 @@ private:
     FieldList m_fields;
     QHash<QString, int> m_fieldByName;
     IndexList m_indexDefs;
+    DerivedFieldList m_derived;
     int m_autoIncField = -1;
     bool m_keepHistory = true;
 

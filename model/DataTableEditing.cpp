@@ -438,17 +438,31 @@ std::vector<DataTable::RowId> DataTable::applyChanges(const std::vector<RowChang
                 break;
             }
             case RowChange::Store: {
-                requireStoredRow(change.row);
+                const RowId row = change.row == RowChange::LastAdded && !added.empty()
+                                      ? added.back()
+                                      : change.row;
+                requireStoredRow(row);
                 RowData values = changeValues(change);
-                if (storeEditedRow(change.row, values))
-                    touched.push_back(change.row);
+                if (change.row == RowChange::LastAdded && m_autoIncField >= 0) {
+                    // The ID the add gave the row, whatever the values carry.
+                    const RowData& now = m_versions[std::size_t(currentVersionOf(row))];
+                    const std::string_view id = now.raw(m_autoIncField);
+                    values = values.withField(m_autoIncField,
+                                              now.isNull(m_autoIncField) ? nullptr : &id);
+                }
+                if (storeEditedRow(row, values))
+                    touched.push_back(row);
                 break;
             }
-            case RowChange::Delete:
-                requireStoredRow(change.row);
-                storeDeletion(change.row);
-                touched.push_back(change.row);
+            case RowChange::Delete: {
+                const RowId row = change.row == RowChange::LastAdded && !added.empty()
+                                      ? added.back()
+                                      : change.row;
+                requireStoredRow(row);
+                storeDeletion(row);
+                touched.push_back(row);
                 break;
+            }
             }
         }
     } catch (...) {
@@ -717,6 +731,7 @@ void DataTable::dropBatch(Batch& batch) {
     m_counter = batch.counter;
     m_cur = batch.current;
     m_batch = nullptr;
+    emit historyWithdrawn(m_versions.size(), m_log.size() / 3);
     emit resetDone();
     emit currentChanged(m_cur);
 }

@@ -25,6 +25,12 @@ void DataTable::applyIndexDef(const QString& name) {
     });
     if (def == m_indexDefs.end())
         fail(QStringLiteral("Index '%1' not found").arg(name));
+    if (const int derived = derivedIndex(def->field); derived >= 0) {
+        const DerivedField& by = m_derived[static_cast<std::size_t>(derived)];
+        m_order = RowOrder(fieldIndex(by.source), by.key, def->descending);
+        m_indexName = def->name;
+        return;
+    }
     const int field = fieldIndexOrThrow(def->field);
     CollationKeys* textKeys = nullptr;
     if (m_fields[static_cast<std::size_t>(field)].isText()) {
@@ -96,7 +102,7 @@ void DataTable::rebuildVisible(bool reveal) {
 
 void DataTable::setFilter(const QString& text) {
     requireActive();
-    FilterExpression compiled = FilterExpression::compile(text, m_fields, objectName());
+    FilterExpression compiled = FilterExpression::compile(text, m_fields, objectName(), m_derived);
     if (!m_filtered) {
         m_filterText = text;
         m_compiledFilter = std::move(compiled);
@@ -115,7 +121,8 @@ void DataTable::setFilter(const QString& text) {
 void DataTable::setFiltered(bool on) {
     requireActive();
     if (on && !m_compiledFilter)
-        m_compiledFilter = FilterExpression::compile(m_filterText, m_fields, objectName());
+        m_compiledFilter =
+            FilterExpression::compile(m_filterText, m_fields, objectName(), m_derived);
     settle();
     if (on != m_filtered) {
         resetViews([&] {

@@ -3,6 +3,8 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 // The kinds of value a table field can hold.
@@ -38,6 +40,18 @@ struct FieldDef {
 };
 
 using FieldList = std::vector<FieldDef>;
+
+// A value worked out from one stored field (its bytes as a row keeps them) and never stored: a
+// column of its own that the grid shows and that sorts and filters like a field.
+struct DerivedField {
+    QString name;
+    QString source;                                     // the stored field it reads
+    QString (*text)(std::string_view source) = nullptr; // the empty text: no value
+    // Its order; none sorts as an empty value does.
+    std::optional<std::int64_t> (*key)(std::string_view source) = nullptr;
+};
+
+using DerivedFieldList = std::vector<DerivedField>;
 
 // A named order of a table's rows.
 struct IndexDef {

@@ -161,7 +161,8 @@ bool opHolds(FilterExpression::Op op, int cmp) {
 } // namespace
 
 FilterExpression FilterExpression::compile(const QString& text, const FieldList& fields,
-                                           const QString& tableName) {
+                                           const QString& tableName,
+                                           const DerivedFieldList& derived) {
     FilterExpression expression;
     Lexer lex(text, tableName);
     if (lex.atEnd())
@@ -176,6 +177,18 @@ FilterExpression FilterExpression::compile(const QString& text, const FieldList&
                 field = static_cast<int>(i);
                 break;
             }
+        // A derived field compares as text: the term reads its source field.
+        QString (*derivedText)(std::string_view) = nullptr;
+        for (std::size_t d = 0; field < 0 && d < derived.size(); ++d) {
+            if (derived[d].name.compare(name, Qt::CaseInsensitive) != 0)
+                continue;
+            for (std::size_t i = 0; i < fields.size(); ++i)
+                if (fields[i].name.compare(derived[d].source, Qt::CaseInsensitive) == 0 &&
+                    fields[i].isText()) {
+                    field = static_cast<int>(i);
+                    derivedText = derived[d].text;
+                }
+        }
         if (field < 0) {
             QString message = QStringLiteral("Field '%1' not found").arg(name);
             if (!tableName.isEmpty())
@@ -186,6 +199,7 @@ FilterExpression FilterExpression::compile(const QString& text, const FieldList&
         Term term;
         term.field = field;
         term.kind = def.kind;
+        term.derived = derivedText;
         term.op = lex.op();
         const bool isQuoted = lex.peek(u'\'');
         const QString value = isQuoted ? lex.quoted() : lex.bare();
@@ -252,7 +266,12 @@ bool FilterExpression::matchTerm(const Term& term, const RowData& row) const {
     switch (term.kind) {
     case FieldKind::String:
     case FieldKind::Memo: {
-        const std::string_view value = row.raw(term.field);
+        std::string_view value = row.raw(term.field);
+        std::string derived;
+        if (term.derived) {
+            derived = term.derived(value).toStdString();
+            value = derived;
+        }
         if (value.empty())
             return false;
         if (term.op == Op::Like)

@@ -15,6 +15,7 @@
 // Text compares with regard to case. Date fields read a quoted value in the short date format.
 // LIKE matches the whole text: "%" any run of characters, "_" one character, "\" makes the
 // next character literal. A comparison on an empty field (null, or the empty text) is false.
+// A derived field compares as the text it works out.
 class FilterExpression {
 public:
     FilterExpression() = default;
@@ -23,7 +24,7 @@ public:
     // tableName and ": " when tableName is not empty; a value a field cannot take is reported
     // with the field's own conversion message.
     static FilterExpression compile(const QString& text, const FieldList& fields,
-                                    const QString& tableName);
+                                    const QString& tableName, const DerivedFieldList& derived = {});
 
     bool matches(const RowData& row) const;
     bool isEmpty() const { return m_terms.empty(); }
@@ -49,6 +50,7 @@ private:
         std::string text;        // text and LIKE values, UTF-8
         std::int64_t number = 0; // integers, days, booleans
         LikePattern pattern;
+        QString (*derived)(std::string_view) = nullptr; // the field's text works it out
     };
     bool matchTerm(const Term& term, const RowData& row) const;
 

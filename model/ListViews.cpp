@@ -27,8 +27,8 @@ struct PresetRow {
     bool dated;
 };
 
-const std::array<PresetRow, 11>& PresetRows() {
-    static const std::array<PresetRow, 11> rows{{
+const std::array<PresetRow, 12>& PresetRows() {
+    static const std::array<PresetRow, 12> rows{{
         {ShowNotStarted, QStringLiteral("Status = 'Not Started' "), false},
         {ShowInProgress, QStringLiteral("Status = 'In progress' "), false},
         {ShowHighPriority, QStringLiteral("Priority = 'High' and Status <> 'Complete' "), false},
@@ -41,6 +41,7 @@ const std::array<PresetRow, 11>& PresetRows() {
         {ShowCreatedToday, QStringLiteral("CreatedDate = %1 "), true},
         {ShowBookmarked, QStringLiteral("Bookmarked =True "), false},
         {ShowOverdue, QStringLiteral("DueDate < %1 "), true},
+        {ShowRepeating, QStringLiteral("Repeat LIKE '%' "), false},
     }};
     return rows;
 }
@@ -51,9 +52,9 @@ struct OrderRow {
     const QString& field; // empty: no column selects it
 };
 
-const std::array<OrderRow, 10>& OrderRows() {
+const std::array<OrderRow, 11>& OrderRows() {
     static const QString noField;
-    static const std::array<OrderRow, 10> rows{{
+    static const std::array<OrderRow, 11> rows{{
         {OrderNone, noField, noField},
         {OrderTask, TaskTable::IndexTaskName, TaskRecord::Task},
         {OrderID, TaskTable::IndexID, TaskRecord::ID},
@@ -64,6 +65,7 @@ const std::array<OrderRow, 10>& OrderRows() {
         {OrderCategory, TaskTable::IndexCategory, TaskRecord::Category},
         {OrderProgress, TaskTable::IndexProgress, TaskRecord::Progress},
         {OrderGroupNo, TaskTable::IndexGroupNo, TaskRecord::GroupNo},
+        {OrderRepeat, TaskTable::IndexRepeat, TaskTable::Repeat},
     }};
     return rows;
 }

@@ -27,6 +27,7 @@ inline const QString ShowCompletedToday = QStringLiteral("Completed Today");
 inline const QString ShowCreatedToday = QStringLiteral("Created Today");
 inline const QString ShowBookmarked = QStringLiteral("Bookmarked");
 inline const QString ShowOverdue = QStringLiteral("Overdue");
+inline const QString ShowRepeating = QStringLiteral("Repeating");
 const QStringList& ShowChoices();
 
 // "Sort by" choices (cbOrder), in the box's order.
@@ -40,6 +41,7 @@ inline const QString OrderPriority = QStringLiteral("Priority");
 inline const QString OrderCategory = QStringLiteral("Category");
 inline const QString OrderProgress = QStringLiteral("Progress");
 inline const QString OrderGroupNo = QStringLiteral("Group No");
+inline const QString OrderRepeat = QStringLiteral("Repeat");
 const QStringList& OrderChoices();
 
 // The filter expression of a preset, with today's date written in the short date format where

@@ -40,6 +40,12 @@ int RowOrder::compareValues(const std::vector<RowData>& versions, std::uint32_t 
     const RowData& a = versions[va];
     const RowData& b = versions[vb];
     const int f = m_field;
+    if (m_key) {
+        const std::optional<std::int64_t> x = a.isNull(f) ? std::nullopt : m_key(a.raw(f));
+        const std::optional<std::int64_t> y = b.isNull(f) ? std::nullopt : m_key(b.raw(f));
+        const int c = !x || !y ? int(bool(x)) - int(bool(y)) : compareNumbers(*x, *y);
+        return m_descending ? -c : c;
+    }
     const bool nullA = a.isNull(f);
     const bool nullB = b.isNull(f);
     int c = 0;
@@ -85,7 +91,8 @@ void RowOrder::sort(std::vector<std::int32_t>& rows, const std::vector<std::int3
     of.reserve(rows.size());
     for (const std::int32_t row : rows)
         of.push_back(static_cast<std::uint32_t>(rowVersion[static_cast<std::size_t>(row)]));
-    if (m_field < 0 || (m_kind != FieldKind::DateTime && !m_text && versions.size() < (1u << 31)))
+    if (m_field < 0 ||
+        (m_kind != FieldKind::DateTime && !m_text && !m_key && versions.size() < (1u << 31)))
         sortByNumber(rows, of, versions);
     else
         sortByKey(rows, of, versions);
@@ -141,7 +148,11 @@ void RowOrder::sortByKey(std::vector<std::int32_t>& rows, const std::vector<std:
         const std::uint32_t version = of[i];
         const RowData& data = versions[version];
         Keyed k{0, 0, version, rows[i], 0, 0, data.isNull(f)};
-        if (!k.null && m_text) {
+        if (m_key) {
+            const std::optional<std::int64_t> key = k.null ? std::nullopt : m_key(data.raw(f));
+            k.null = !key;
+            k.number = key.value_or(0);
+        } else if (!k.null && m_text) {
             k.slot = m_text->slotOf(version);
             const CollationKeys::Key& key = m_text->inSlot(k.slot);
             // The head flipped into a signed number that orders the same way.

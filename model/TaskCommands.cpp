@@ -86,15 +86,6 @@ void StartTask(DataTable& table, const MarkUnsaved& markUnsaved) {
     });
 }
 
-void CompleteTask(DataTable& table, const MarkUnsaved& markUnsaved) {
-    RunStateCommand(table, markUnsaved, [&] {
-        StampToday(table, CompletedDate);
-        StampToday(table, LastActioned);
-        table.setInteger(Progress, 100);
-        table.setString(Status, Complete);
-    });
-}
-
 void BookmarkTask(DataTable& table, const MarkUnsaved& markUnsaved) {
     RunStateCommand(table, markUnsaved, [&] {
         table.setBoolean(Bookmarked, true);

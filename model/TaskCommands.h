@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/RowData.h"
+
 #include <QDate>
 #include <QString>
 #include <QStringList>
@@ -49,8 +51,39 @@ void PauseTask(DataTable& table, const MarkUnsaved& markUnsaved);
 // acInProgress: Status "In progress", Progress 1 when it reads 0, LastActioned and StartDate
 // today.
 void StartTask(DataTable& table, const MarkUnsaved& markUnsaved);
-// actComplete: CompletedDate and LastActioned today, Progress 100, Status "Complete".
-void CompleteTask(DataTable& table, const MarkUnsaved& markUnsaved);
+// What Complete and Skip did to a task that repeats (see Recurrence): where its series went.
+struct Occurrence {
+    bool repeats = false;
+    std::optional<QDate> next; // the new due date; none: the task stays as it was left
+};
+
+// actComplete: CompletedDate and LastActioned today, Progress 100, Status "Complete". A task
+// that repeats is stored so (the done occurrence, which its history keeps) and then moves on to
+// its next occurrence as a second stored change: Status "Not Started", Progress 0, no
+// CompletedDate, DueDate the next date of its rule, StartDate moved by as many days, a COUNT one
+// less. Past its UNTIL or COUNT, or without a due date to count from, it stays complete.
+Occurrence CompleteTask(DataTable& table, const MarkUnsaved& markUnsaved);
+// What the Repeat window set: the task's Properties with its series (Recurrence), and its due
+// date (a series counts from it).
+struct RepeatSetting {
+    QString properties;
+    QDate due;
+};
+// Writes the setting into the current task through the state-command frame (only the fields
+// that change; a setting that changes nothing stores nothing).
+void SetRepeat(DataTable& table, const MarkUnsaved& markUnsaved, const RepeatSetting& setting);
+
+// When another copy of a repeating task (a calendar's, as a sync brings it) moved its series on
+// to a later occurrence while the task here still stands open at an earlier one, the occurrence
+// that copy did: the task as it stands here (`before`, a stored row), done today. None when
+// `after` is no such move (not repeating, a due date moved by hand to a day the rule does not
+// give, a task closed on either side).
+std::optional<RowData> DoneElsewhere(const DataTable& table, const RowData& before,
+                                     const RowData& after);
+
+// Skips the current occurrence of a repeating task: it moves on as after Complete, without a
+// done occurrence. Throws CorvantisError when the task does not repeat or has no next occurrence.
+Occurrence SkipOccurrence(DataTable& table, const MarkUnsaved& markUnsaved);
 // actBookmark: Bookmarked true, LastActioned today.
 void BookmarkTask(DataTable& table, const MarkUnsaved& markUnsaved);
 // ActLastNow: LastActioned today.

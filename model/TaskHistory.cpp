@@ -1,6 +1,15 @@
 #include "model/TaskHistory.h"
 
+#include "base/CorvantisError.h"
+#include "model/FieldValues.h"
+#include "model/TaskRecord.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
 #include <optional>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace TaskHistory {
@@ -35,7 +44,53 @@ std::optional<std::int32_t> idOf(const DataTable& table, std::uint32_t version) 
     return data.int32(field);
 }
 
+// The same without laying out a version held packed.
+std::optional<std::int32_t> packedIdOf(const DataTable& table, std::uint32_t version) {
+    const int field = table.autoIncField();
+    std::optional<std::int32_t> id;
+    if (field < 0 || version >= table.versionCount())
+        return id;
+    table.forEachValueOf(version, [&](int f, std::string_view bytes) {
+        std::int32_t value = 0;
+        if (f == field && bytes.size() == sizeof value) {
+            std::memcpy(&value, bytes.data(), sizeof value);
+            id = value;
+        }
+    });
+    return id;
+}
+
 } // namespace
+
+std::vector<std::uint32_t> firstVersions(const DataTable& table) {
+    const std::size_t count = table.versionCount();
+    std::vector<std::uint32_t> first(count);
+    for (std::size_t v = 0; v < count; ++v)
+        first[v] = static_cast<std::uint32_t>(v);
+    std::unordered_map<std::int32_t, std::uint32_t> deleted; // ID -> first version of the task
+    for (std::size_t i = 0; i < entryCount(table); ++i) {
+        const Entry entry = entryAt(table, i);
+        if (entry.version == 0 || entry.version > count)
+            continue;
+        const std::uint32_t v = entry.version - 1;
+        if (entry.kind & DataTable::Deleted) {
+            if (const auto id = packedIdOf(table, v))
+                deleted[*id] = first[v];
+        } else if (entry.kind & DataTable::Modified) {
+            // A replaced version comes before its replacement; anything else starts a task.
+            if (entry.replaced >= 1 && entry.replaced <= v)
+                first[v] = first[entry.replaced - 1];
+        } else if (entry.kind & DataTable::Inserted) {
+            const auto id = packedIdOf(table, v);
+            const auto back = id ? deleted.find(*id) : deleted.end();
+            if (back != deleted.end()) {
+                first[v] = back->second;
+                deleted.erase(back);
+            }
+        }
+    }
+    return first;
+}
 
 std::vector<Version> versionsOfRow(const DataTable& table, DataTable::RowId row) {
     std::vector<Version> versions;
@@ -113,6 +168,43 @@ std::vector<Version> deletedTasks(const DataTable& table) {
         if (!listed[v] && isDeletedTask(v) && offer(v))
             deleted.push_back({static_cast<std::uint32_t>(v), 0});
     return deleted;
+}
+
+std::vector<Done> doneOccurrences(const DataTable& table, const std::vector<Version>& versions) {
+    std::vector<Done> done;
+    const int status = table.fieldIndex(TaskRecord::Status);
+    if (status < 0)
+        return done;
+    const auto dayOf = [&](const RowData& row, const QString& name) {
+        const int field = table.fieldIndex(name);
+        if (field < 0 || row.isNull(field))
+            return QDate();
+        try {
+            return FieldValues::toDate(table.fields()[std::size_t(field)], row, field);
+        } catch (const CorvantisError&) {
+            return QDate(); // a text the list holds as a date but cannot read
+        }
+    };
+    // A completion stands until the task is open again at its due date or before (an undo, a
+    // task started again): then it no longer counts.
+    const auto key = [](const QDate& day) {
+        return day.isValid() ? day.toJulianDay() : std::numeric_limits<qint64>::min();
+    };
+    bool wasComplete = false;
+    for (auto it = versions.crbegin(); it != versions.crend(); ++it) {
+        const RowData& row = table.versionData(it->version);
+        const bool complete = row.raw(status) == "Complete";
+        const QDate due = dayOf(row, TaskRecord::DueDate);
+        if (complete && !wasComplete)
+            done.push_back({it->version, dayOf(row, TaskRecord::CompletedDate), due});
+        if (!complete)
+            done.erase(std::remove_if(done.begin(), done.end(),
+                                      [&](const Done& d) { return key(d.due) >= key(due); }),
+                       done.end());
+        wasComplete = complete;
+    }
+    std::reverse(done.begin(), done.end());
+    return done;
 }
 
 std::vector<int> changedFields(const DataTable& table, std::uint32_t newer, std::uint32_t older) {

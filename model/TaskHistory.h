@@ -2,6 +2,8 @@
 
 #include "model/DataTable.h"
 
+#include <QDate>
+
 #include <cstdint>
 #include <vector>
 
@@ -25,6 +27,24 @@ std::vector<Version> versionsOfRow(const DataTable& table, DataTable::RowId row)
 // The last version of every task deleted from the list and not live again (no live task has
 // its ID), each task once, the latest deletion first.
 std::vector<Version> deletedTasks(const DataTable& table);
+
+// For every stored version, the first version of its task: followed back through the edits that
+// replaced it and, as versionsOfRow does, across a deletion and a return under the same ID. Two
+// copies of a list hold the same first version for a task both have, however each came by it.
+// One pass over the log; no version is laid out.
+std::vector<std::uint32_t> firstVersions(const DataTable& table);
+
+// One time a task was done: the first of a run of its versions whose Status is "Complete" (a
+// repeating task leaves one each time it is completed and moves on), with the day it was done
+// and the day it was due. A completion taken back (the task open again at its due date or
+// before, as an undo leaves it) no longer counts.
+struct Done {
+    std::uint32_t version = 0;
+    QDate completed;
+    QDate due;
+};
+// The times a task was done, of its versions as versionsOfRow gives them; newest first.
+std::vector<Done> doneOccurrences(const DataTable& table, const std::vector<Version>& versions);
 
 // The fields whose values differ between two stored versions, in field order.
 std::vector<int> changedFields(const DataTable& table, std::uint32_t newer, std::uint32_t older);

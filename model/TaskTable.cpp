@@ -2,6 +2,7 @@
 
 #include "base/DatesAndClock.h"
 #include "model/DataTable.h"
+#include "model/Recurrence.h"
 #include "model/TaskRecord.h"
 
 namespace TaskTable {
@@ -18,13 +19,22 @@ const IndexList& Indexes() {
         {IndexCategory, Category, false, false},
         {IndexProgress, Progress, true, false},
         {IndexGroupNo, GroupNo, false, false},
+        {IndexRepeat, Repeat, false, false},
     };
     return indexes;
+}
+
+const DerivedFieldList& DerivedFields() {
+    static const DerivedFieldList derived{
+        {Repeat, TaskRecord::Properties, &Recurrence::ColumnText, &Recurrence::SortKey},
+    };
+    return derived;
 }
 
 void Configure(DataTable& table) {
     table.setObjectName(Name);
     table.setIndexDefs(Indexes());
+    table.setDerivedFields(DerivedFields());
     table.setKeepHistory(true);
     // A task whose ParentID names another task is its subtask; a complete one counts as done.
     table.setOutlineFields(TaskRecord::ParentID, TaskRecord::Status, TaskRecord::Complete);

@@ -6,8 +6,8 @@
 
 class DataTable;
 
-// The task table of one list: a DataTable named "cdsTasks" with the task fields and the nine
-// named orders.
+// The task table of one list: a DataTable named "cdsTasks" with the task fields, the named
+// orders and the values worked out from the fields (how a task repeats, from its Properties).
 namespace TaskTable {
 
 inline const QString Name = QStringLiteral("cdsTasks");
@@ -21,10 +21,16 @@ inline const QString IndexPriority = QStringLiteral("cdsTasksPriority");
 inline const QString IndexCategory = QStringLiteral("cdsTasksCategory");
 inline const QString IndexProgress = QStringLiteral("cdsTasksProgress");
 inline const QString IndexGroupNo = QStringLiteral("cdsTasksGroupNo");
+inline const QString IndexRepeat = QStringLiteral("cdsTasksRepeat");
+
+// How a task repeats, as a person would say it (Recurrence::ColumnText of its Properties).
+inline const QString Repeat = QStringLiteral("Repeat");
 
 const IndexList& Indexes();
+const DerivedFieldList& DerivedFields();
 
-// Names the table and gives it the task orders; the fields come from createEmpty or a load.
+// Names the table and gives it the task orders and derived values; the fields come from
+// createEmpty or a load.
 void Configure(DataTable& table);
 
 // A task table created empty with the 25 task fields.

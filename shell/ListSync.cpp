@@ -97,6 +97,7 @@ void ListSync::makeEngine() {
             });
     connect(m_sync.get(), &CalDavSync::finished, this,
             [this](const CalDavClient::Failure& failure, const CalDavSync::Summary& summary) {
+                m_document->setSyncing(false);
                 m_done = m_total = 0;
                 if (failure) {
                     m_status = failure.message;
@@ -120,6 +121,7 @@ void ListSync::start(const QString& password) {
     if (!m_sync || m_sync->isRunning())
         return;
     m_sync->setPassword(password);
+    m_document->setSyncing(true);
     m_sync->start();
 }
 

@@ -25,6 +25,8 @@ namespace {
 
 // How often a change on disk that had to wait is tried again (milliseconds).
 constexpr int RetryMs = 500;
+// Merges of a list's file that keeps changing while it is merged, before the Save asks again.
+constexpr int MergeRounds = 3;
 
 QString absolute(const QString& fileName) {
     return fileName.isEmpty() ? QString() : QDir::cleanPath(QFileInfo(fileName).absoluteFilePath());
@@ -271,7 +273,15 @@ bool MergeCenter::ConfirmSaveOver(TfrTasks* view, const QString& target) {
     case 0:
         return true;
     case 1:
-        return mergeOwnFile(view);
+        // The file may change again while the conflicts are asked: it is merged again (a merge
+        // of what was merged already changes nothing), until it holds nothing the list lacks.
+        for (int round = 0; round < MergeRounds; ++round) {
+            if (!mergeOwnFile(view))
+                return false;
+            if (!view->document()->changedOnDisk(target))
+                return true;
+        }
+        return ConfirmSaveOver(view, target); // it keeps changing: the user decides again
     default:
         return false;
     }

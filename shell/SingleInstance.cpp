@@ -6,10 +6,14 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
+#include <QTimer>
 #include <QtEndian>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -21,6 +25,20 @@ constexpr int ConnectMs = 2000;
 // for its answer, then ends all the same (the files are with it already).
 constexpr int AnswerMs = 10000;
 const QByteArray Answer("ok\n");
+// A start sends its whole message at once: a connection that has not within this time, or that
+// sends more than a message, is closed, and only so many are served at a time.
+int connectionMs = 10000;
+constexpr int MaxConnections = 16;
+
+// What stands at the socket's path: nothing, a socket (a program's, perhaps one that ended), or
+// anything else, which is not ours to remove.
+enum class AtPath { Nothing, Socket, Other };
+AtPath whatIsAt(const QString& path) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return errno == ENOENT ? AtPath::Nothing : AtPath::Other;
+    return S_ISSOCK(st.st_mode) ? AtPath::Socket : AtPath::Other;
+}
 
 QByteArray withLength(const QByteArray& payload) {
     QByteArray framed(4, '\0');
@@ -81,9 +99,19 @@ SingleInstance::Role SingleInstance::start(const QStringList& files) {
         return Role::Alone;
     if (handOver(files))
         return Role::HandedOver;
-    // No one listens: whatever socket file is there, a program that ended without removing it
-    // left it.
-    QLocalServer::removeServer(m_socketName);
+    // No one listens: a socket file there was left by a program that ended without removing
+    // it. Anything else at that path is not ours: it stays, and this program runs alone.
+    switch (whatIsAt(m_socketName)) {
+    case AtPath::Socket:
+        QLocalServer::removeServer(m_socketName);
+        break;
+    case AtPath::Other:
+        std::fprintf(stderr, "Corvantis: %s is not a socket; it is left alone.\n",
+                     qPrintable(m_socketName));
+        return Role::Alone;
+    case AtPath::Nothing:
+        break;
+    }
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!m_server->listen(m_socketName)) {
@@ -116,9 +144,28 @@ bool SingleInstance::handOver(const QStringList& files) {
     return true;
 }
 
+void SingleInstance::setConnectionTimeoutForTesting(int milliseconds) {
+    connectionMs = milliseconds;
+}
+
 void SingleInstance::receive(QLocalSocket* socket) {
+    if (m_connections >= MaxConnections) {
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+    ++m_connections;
     socket->setParent(this);
+    connect(socket, &QObject::destroyed, this, [this] { --m_connections; });
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    // An idle or half-sent connection is not kept open for ever.
+    auto* limit = new QTimer(socket);
+    limit->setSingleShot(true);
+    connect(limit, &QTimer::timeout, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
+    limit->start(connectionMs);
     // What arrived so far; it lives as long as the connection that reads into it.
     const auto buffer = std::make_shared<QByteArray>();
     const auto read = [this, socket, buffer] {
@@ -128,6 +175,10 @@ void SingleInstance::receive(QLocalSocket* socket) {
         const qsizetype length = qFromBigEndian<quint32>(buffer->constData());
         if (length > MaxMessage) {
             socket->abort();
+            return;
+        }
+        if (buffer->size() > 4 + length) {
+            socket->abort(); // more than the message it announced: not ours
             return;
         }
         if (buffer->size() < 4 + length)

@@ -12,7 +12,8 @@ class QLocalSocket;
 // One running Corvantis per user and per folder of its own files (two programs that share a
 // Recent.XML would overwrite each other's): a second start hands its list files to the running
 // program through a local socket in the user's runtime folder, and ends. The socket of a program
-// that ended without removing it is taken over.
+// that ended without removing it is taken over; anything else at its path is left alone. A
+// connection that does not send its message promptly, or sends more, is closed.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
@@ -35,6 +36,8 @@ public:
     // The message that carries the files, and its reading; nullopt for a message not ours.
     static QByteArray encode(const QStringList& files);
     static std::optional<QStringList> decode(const QByteArray& message);
+    // How long a connection may take to send its message (10 seconds).
+    static void setConnectionTimeoutForTesting(int milliseconds);
 
 signals:
     // A later start handed over these files (possibly none: it only wants the window shown).
@@ -46,4 +49,5 @@ private:
 
     QString m_socketName;
     QLocalServer* m_server = nullptr;
+    int m_connections = 0;
 };

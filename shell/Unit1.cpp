@@ -12,6 +12,7 @@
 #include "dialogs/uFrmParentTask.h"
 #include "dialogs/uFrmProgress.h"
 #include "dialogs/uFrmReminders.h"
+#include "dialogs/uFrmRepeat.h"
 #include "dialogs/uFrmURL.h"
 #include "dialogs/ufrmDateSelect.h"
 #include "dialogs/ufrmReOpen.h"
@@ -125,6 +126,8 @@ void TfrmMain::CreateSecondaryWindows() {
     frmURL = new TfrmURL(this);
     frmHistory = new TfrmHistory(this);
     frmDeletedTasks = new TfrmDeletedTasks(this);
+    frmRepeat = new TfrmRepeat(this);
+    frmDetails->SetRepeatWindow(frmRepeat);
     QRptTasks = new TQRptTasks(this);
     frmReminders = new TfrmReminders(this);
     m_reminders =
@@ -156,6 +159,10 @@ TaskViewServices TfrmMain::ViewServices() {
     if (frmHistory)
         services.showHistory = [w = frmHistory](const DataTable& table, DataTable::RowId row) {
             return w->execute(table, row);
+        };
+    if (frmRepeat)
+        services.askRepeat = [w = frmRepeat](const QString& properties, const QDate& due) {
+            return w->ask(properties, due);
         };
     if (frmDeletedTasks)
         services.showDeletedTasks = [w = frmDeletedTasks](const DataTable& table) {

@@ -30,6 +30,7 @@ class TfrmBatchImport;
 class TfrmDetails;
 class TfrmURL;
 class TfrmHistory;
+class TfrmRepeat;
 class TfrmDeletedTasks;
 class TfrmParentTask;
 class TfrmReminders;
@@ -229,6 +230,7 @@ private:
     TfrmDetails* frmDetails = nullptr;
     TfrmURL* frmURL = nullptr;
     TfrmHistory* frmHistory = nullptr;
+    TfrmRepeat* frmRepeat = nullptr;
     TfrmDeletedTasks* frmDeletedTasks = nullptr;
     TfrmParentTask* frmParentTask = nullptr;
     TfrmReminders* frmReminders = nullptr;

@@ -2,6 +2,7 @@
 
 #include "base/CorvantisError.h"
 #include "storage/DataPacket.h"
+#include "storage/InputFile.h"
 #include "storage/SaveFile.h"
 
 #include <QDir>
@@ -57,11 +58,24 @@ QByteArray noteBytes(const RecoveryStore::Note& note) {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
+// A note is a line of JSON; anything larger is not one of ours.
+constexpr qint64 MaxNoteSize = 64 * 1024;
+
+// Whether a name in a session folder is a file of its own (not a link, a pipe or a folder): only
+// those are taken over, so that nothing there can make the start wait or follow it elsewhere.
+bool isPlainFile(const QString& fileName) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(fileName).constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool readNote(const QString& fileName, RecoveryStore::Note* note) {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    QByteArray bytes;
+    try {
+        bytes = InputFile(fileName, MaxNoteSize).readAll();
+    } catch (const CorvantisError&) {
         return false;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
+    }
+    const QJsonDocument document = QJsonDocument::fromJson(bytes);
     if (!document.isObject())
         return false;
     const QJsonObject object = document.object();
@@ -186,8 +200,11 @@ QList<RecoveryStore::Left> RecoveryStore::takeOver() {
             Left one;
             one.id = id;
             one.copyFile = sessionPath(id + CopySuffix);
+            if (!isPlainFile(QDir(folder).filePath(copy)))
+                continue;
             QFile::rename(QDir(folder).filePath(copy), one.copyFile);
-            if (QFile::rename(QDir(folder).filePath(id + NoteSuffix), sessionPath(id + NoteSuffix)))
+            const QString noteFile = QDir(folder).filePath(id + NoteSuffix);
+            if (isPlainFile(noteFile) && QFile::rename(noteFile, sessionPath(id + NoteSuffix)))
                 one.noteRead = readNote(sessionPath(id + NoteSuffix), &one.note);
             if (QFile::exists(one.copyFile))
                 found << one;

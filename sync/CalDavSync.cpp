@@ -44,6 +44,7 @@ struct CalDavSync::Pending {
     QByteArray object; // the server's object (empty when deleted there)
     SyncedList::Key key = -1;
     SyncedList::Values mine, theirs, merged;
+    SyncedList::Values sent; // mine as the server would hold them (Merge)
     std::vector<int> fields; // the conflicting fields of a merge
 };
 
@@ -70,6 +71,13 @@ struct CalDavSync::Run {
 
     std::vector<SyncedList::Task> local;
     QHash<QString, std::size_t> localByUid;
+    // Tasks whose UID is not written in them yet: the one they derive, by key. It is written
+    // once the task is synced, and matches the object a sync whose list was never saved sent.
+    QHash<SyncedList::Key, QString> derived;
+    // The tasks deleted here, by UID, read when first needed in a round.
+    std::vector<SyncedList::Task> gone;
+    QHash<QString, std::size_t> goneByUid;
+    bool goneRead = false;
     QSet<QString> handled; // UIDs a pulled or fetched object settled this round
 
     std::vector<Pending> pending;
@@ -135,9 +143,24 @@ void CalDavSync::takeLocalSnapshot() {
     run.local = m_list.tasks();
     run.localByUid.clear();
     run.localByUid.reserve(qsizetype(run.local.size()));
-    for (std::size_t i = 0; i < run.local.size(); ++i)
-        if (!run.local[i].uid.isEmpty() && !run.localByUid.contains(run.local[i].uid))
-            run.localByUid.insert(run.local[i].uid, i);
+    run.derived.clear();
+    for (std::size_t i = 0; i < run.local.size(); ++i) {
+        const SyncedList::Task& task = run.local[i];
+        if (!task.uidWritten)
+            run.derived.insert(task.key, task.uid);
+        if (!run.localByUid.contains(task.uid))
+            run.localByUid.insert(task.uid, i);
+    }
+}
+
+SyncedList::Values CalDavSync::asTheServerHolds(const QByteArray& object,
+                                                const SyncedList::Task& task) const {
+    QString uid;
+    SyncedList::Values values;
+    if (!m_list.read(m_list.write(object, task.key, task.uid), uid, values) ||
+        values.size() != task.values.size())
+        return task.values;
+    return values;
 }
 
 SyncedList::Values CalDavSync::lastValues(const SyncState::Item& item) const {
@@ -146,6 +169,20 @@ SyncedList::Values CalDavSync::lastValues(const SyncState::Item& item) const {
     if (!m_list.read(item.ics, uid, values))
         values.clear();
     return values;
+}
+
+const SyncedList::Task* CalDavSync::goneTask(const QString& uid) {
+    Run& run = *m_run;
+    if (!run.goneRead) {
+        run.gone = m_list.gone();
+        run.goneByUid.clear();
+        for (std::size_t i = 0; i < run.gone.size(); ++i)
+            if (!run.goneByUid.contains(run.gone[i].uid))
+                run.goneByUid.insert(run.gone[i].uid, i);
+        run.goneRead = true;
+    }
+    const auto found = run.goneByUid.constFind(uid);
+    return found == run.goneByUid.cend() ? nullptr : &run.gone[found.value()];
 }
 
 const SyncedList::Task* CalDavSync::localTask(const QString& uid) const {
@@ -193,14 +230,22 @@ void CalDavSync::pull() {
     // A task that names a UID this state never synced (a state lost, a task copied from another
     // synced list) may be on the server under any name: a full listing finds it by its UID.
     CalDavClient::Cursor cursor{m_state.syncToken(), m_state.ctag()};
-    for (const SyncedList::Task& task : m_list.tasks())
-        if (!task.uid.isEmpty() && !m_state.item(task.uid)) {
+    QSet<QString> known;
+    for (const SyncedList::Task& task : m_list.tasks()) {
+        known.insert(task.uid);
+        if (task.uidWritten && !m_state.item(task.uid))
             cursor = CalDavClient::Cursor();
-            break;
-        }
+    }
+    // A synced task the list neither holds nor deleted was lost to it another way (its file
+    // replaced by an older copy): it is fetched and comes back, rather than deleted there.
+    QStringList lost;
+    for (auto it = m_state.items().cbegin(); it != m_state.items().cend(); ++it)
+        if (!known.contains(it.key()) && !goneTask(it.key()))
+            lost.append(it.value().href);
     m_client->fetchChanges(
         m_run->calendar, cursor,
-        [this, id](const CalDavClient::Failure& failure, const CalDavClient::Changes& changes) {
+        [this, id, lost](const CalDavClient::Failure& failure,
+                         const CalDavClient::Changes& changes) {
             if (!m_run || m_run->id != id)
                 return;
             if (failure) {
@@ -215,9 +260,13 @@ void CalDavSync::pull() {
             for (const CalDavClient::Member& member : changes.members) {
                 listed.insert(member.href);
                 const SyncState::Item* item = m_state.item(m_state.uidOfHref(member.href));
-                if (!item || item->etag.isEmpty() || item->etag != member.etag)
+                if (!item || item->etag.isEmpty() || item->etag != member.etag ||
+                    lost.contains(member.href))
                     wanted.append(member.href);
             }
+            for (const QString& href : lost)
+                if (!changes.full && !wanted.contains(href))
+                    wanted.append(href);
             QStringList removed = changes.removed;
             if (changes.full)
                 for (auto it = m_state.items().cbegin(); it != m_state.items().cend(); ++it)
@@ -248,6 +297,7 @@ void CalDavSync::fetched(const CalDavClient::Fetched& fetched, const QStringList
     Run& run = *m_run;
     takeLocalSnapshot();
     run.handled.clear();
+    run.goneRead = false;
     run.pending.clear();
     run.conflicts.clear();
     run.changes.clear();
@@ -282,28 +332,54 @@ void CalDavSync::reconcileRemote(const CalDavClient::Resource& resource) {
     const auto record = [&] {
         run.records.push_back({uid, resource.href, resource.etag, resource.data, false});
     };
-    if (!mine && !item) {
+    const SyncedList::Task* gone = mine ? nullptr : goneTask(uid);
+    if (!mine && !item && gone && m_state.wasRemoved(uid)) {
+        // Its deletion reached the calendar, and another copy chose to keep it since: back
+        // here under its own ID.
+        run.changes.push_back({SyncedList::Change::Restore, gone->key, uid, theirs});
+        record();
+        ++run.summary.added;
+        return;
+    }
+    if (!mine && !item && gone && gone->values == theirs) {
+        // Deleted here before it was ever synced from here (another copy sent it).
+        run.drops.push_back({uid, resource.href, resource.etag});
+        return;
+    }
+    if (!mine && !gone) {
+        // New here, or one the list lost track of without deleting it.
         run.changes.push_back({SyncedList::Change::Add, -1, uid, theirs});
         record();
         ++run.summary.added;
         return;
     }
-    Pending pending{
-        Pending::Merge, uid, resource.href, resource.etag, resource.data, -1, {}, theirs, {}, {}};
+    Pending pending{Pending::Merge,
+                    uid,
+                    resource.href,
+                    resource.etag,
+                    resource.data,
+                    -1,
+                    {},
+                    theirs,
+                    {},
+                    {},
+                    {}};
     if (!mine) {
         // Deleted here. An object unchanged since the last sync goes from the server too.
-        if (!item->etag.isEmpty() && item->etag == resource.etag) {
+        if (item && !item->etag.isEmpty() && item->etag == resource.etag) {
             run.drops.push_back({uid, resource.href, resource.etag});
             return;
         }
         pending.kind = Pending::DeletedHere;
+        pending.key = gone ? gone->key : -1; // brought back, it is the same task
         run.pending.push_back(pending);
         MergeConflict conflict;
         conflict.kind = MergeConflict::Kind::DeletedVsEdited;
         conflict.deletedInThisCopy = true;
         conflict.task = theirs.value(0);
         conflict.thisCopy = deletedText();
-        conflict.otherCopy = changedText(m_list.fieldNames(), lastValues(*item), theirs);
+        conflict.otherCopy =
+            changedText(m_list.fieldNames(), item ? lastValues(*item) : gone->values, theirs);
         run.conflicts.push_back(conflict);
         return;
     }
@@ -319,14 +395,20 @@ void CalDavSync::reconcileRemote(const CalDavClient::Resource& resource) {
         return;
     }
     // Changed on both sides: field by field against the last sync, by the rule of a merge of
-    // two copies of a list (no last sync: every difference is a question).
+    // two copies of a list (no last sync: every difference is a question). This list's values
+    // count as the server would hold them (written over its object and read back): a difference
+    // that the trip through the server takes away is none.
     const SyncedList::Values base = item ? lastValues(*item) : SyncedList::Values();
+    pending.sent = asTheServerHolds(resource.data, *mine);
     pending.merged = pending.mine;
     const QStringList names = m_list.fieldNames();
     for (int f = 0; f < pending.mine.size() && f < theirs.size(); ++f) {
-        const bool mineChanged = !item || pending.mine[f] != base.value(f);
+        const QString& sent = pending.sent[f];
+        const bool mineChanged =
+            !item || (pending.mine[f] != base.value(f) && sent != base.value(f));
         const bool theirsChanged = !item || theirs[f] != base.value(f);
-        switch (ListMerge::MergeField(mineChanged, theirsChanged, pending.mine[f] == theirs[f])) {
+        const bool same = pending.mine[f] == theirs[f] || sent == theirs[f];
+        switch (ListMerge::MergeField(mineChanged, theirsChanged, same)) {
         case ListMerge::Take::Mine:
             break;
         case ListMerge::Take::Theirs:
@@ -355,7 +437,7 @@ void CalDavSync::reconcileRemoved(const QString& href) {
     const SyncedList::Task* mine = localTask(uid);
     if (mine && Fingerprint(mine->values) != item->fingerprint) {
         Pending pending{Pending::DeletedThere, uid, href, {}, {}, mine->key,
-                        mine->values,          {},  {},   {}};
+                        mine->values,          {},  {},   {}, {}};
         run.pending.push_back(pending);
         MergeConflict conflict;
         conflict.kind = MergeConflict::Kind::DeletedVsEdited;
@@ -377,15 +459,7 @@ void CalDavSync::scanLocal() {
     Run& run = *m_run;
     QSet<QString> seen;
     for (const SyncedList::Task& task : run.local) {
-        QString uid = task.uid;
-        if (uid.isEmpty() || seen.contains(uid)) {
-            // A task new to the calendar, or a copy of another task that took its UID along.
-            uid = m_list.newUid(task);
-            run.changes.push_back({SyncedList::Change::SetUid, task.key, uid, {}});
-            run.pushes.push_back({uid, CalDavClient::HrefFor(run.calendar, uid), {}, {}, true});
-            seen.insert(uid);
-            continue;
-        }
+        const QString& uid = task.uid;
         seen.insert(uid);
         if (run.handled.contains(uid))
             continue;
@@ -395,8 +469,9 @@ void CalDavSync::scanLocal() {
         else if (Fingerprint(task.values) != item->fingerprint)
             run.pushes.push_back({uid, item->href, item->etag, item->ics, false});
     }
+    // Deleted here since the last sync: deleted there too.
     for (auto it = m_state.items().cbegin(); it != m_state.items().cend(); ++it)
-        if (!seen.contains(it.key()) && !run.handled.contains(it.key()))
+        if (!seen.contains(it.key()) && !run.handled.contains(it.key()) && goneTask(it.key()))
             run.drops.push_back({it.key(), it.value().href, it.value().etag});
 }
 
@@ -406,7 +481,14 @@ void CalDavSync::settle(const Pending& pending, const SyncedList::Values& merged
         run.changes.push_back({SyncedList::Change::Edit, pending.key, pending.uid, merged});
         ++run.summary.edited;
     }
-    if (merged == pending.theirs)
+    // Whether the server holds the merged values already, as it keeps them.
+    bool held = merged.size() == pending.theirs.size();
+    for (qsizetype f = 0; held && f < merged.size(); ++f) {
+        const bool sentAlike = f < pending.sent.size() && merged[f] == pending.mine.value(f) &&
+                               pending.sent[f] == pending.theirs[f];
+        held = merged[f] == pending.theirs[f] || sentAlike;
+    }
+    if (held)
         run.records.push_back({pending.uid, pending.href, pending.etag, pending.object, false});
     else
         run.pushes.push_back({pending.uid, pending.href, pending.etag, pending.object, false});
@@ -460,7 +542,9 @@ void CalDavSync::resolve(const MergeChoices& choices) {
             if (choices[next++] == MergeConflict::Side::ThisCopy) {
                 run.drops.push_back({pending.uid, pending.href, pending.etag});
             } else {
-                run.changes.push_back({SyncedList::Change::Add, -1, pending.uid, pending.theirs});
+                run.changes.push_back(
+                    {pending.key >= 0 ? SyncedList::Change::Restore : SyncedList::Change::Add,
+                     pending.key, pending.uid, pending.theirs});
                 run.records.push_back(
                     {pending.uid, pending.href, pending.etag, pending.object, false});
                 ++run.summary.added;
@@ -483,6 +567,7 @@ void CalDavSync::resolve(const MergeChoices& choices) {
 void CalDavSync::applyAndPush() {
     Run& run = *m_run;
     keepEditsMadeMeanwhile();
+    nameDerived();
     try {
         if (!run.changes.empty())
             m_list.apply(run.changes);
@@ -522,13 +607,15 @@ void CalDavSync::keepEditsMadeMeanwhile() {
     Run& run = *m_run;
     if (run.conflicts.empty())
         return; // nothing was asked: the list is as it was read a moment ago
-    QHash<SyncedList::Key, SyncedList::Values> seen;
+    QHash<SyncedList::Key, const SyncedList::Task*> seen;
     for (const SyncedList::Task& task : run.local)
-        seen.insert(task.key, task.values);
+        seen.insert(task.key, &task);
     QSet<QString> changedMeanwhile;
-    for (const SyncedList::Task& task : m_list.tasks())
-        if (!task.uid.isEmpty() && seen.contains(task.key) && seen.value(task.key) != task.values)
-            changedMeanwhile.insert(task.uid);
+    for (const SyncedList::Task& task : m_list.tasks()) {
+        const SyncedList::Task* before = seen.value(task.key);
+        if (before && before->values != task.values)
+            changedMeanwhile.insert(before->uid);
+    }
     if (changedMeanwhile.isEmpty())
         return;
     const auto meanwhile = [&](const QString& uid) { return changedMeanwhile.contains(uid); };
@@ -547,6 +634,27 @@ void CalDavSync::keepEditsMadeMeanwhile() {
     run.drops.erase(std::remove_if(run.drops.begin(), run.drops.end(),
                                    [&](const Drop& drop) { return meanwhile(drop.uid); }),
                     run.drops.end());
+}
+
+void CalDavSync::nameDerived() {
+    // A task synced under the UID it derives gets it written, so that it keeps it whatever
+    // happens to the list later (a task copied, a merge).
+    Run& run = *m_run;
+    if (run.derived.isEmpty())
+        return;
+    QSet<QString> synced;
+    for (const Run::Record& record : run.records)
+        if (!record.remove)
+            synced.insert(record.uid);
+    for (const Push& push : run.pushes)
+        synced.insert(push.uid);
+    QSet<SyncedList::Key> leaving;
+    for (const SyncedList::Change& change : run.changes)
+        if (change.kind == SyncedList::Change::Delete)
+            leaving.insert(change.key);
+    for (auto it = run.derived.cbegin(); it != run.derived.cend(); ++it)
+        if (synced.contains(it.value()) && !leaving.contains(it.key()))
+            run.changes.push_back({SyncedList::Change::SetUid, it.key(), it.value(), {}});
 }
 
 // --- 4. push -----------------------------------------------------------------------------------

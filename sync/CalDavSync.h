@@ -108,6 +108,7 @@ private:
     void ask();
     void resolve(const MergeChoices& choices);
     void keepEditsMadeMeanwhile();
+    void nameDerived();
     void applyAndPush();
     void pushRound();
     void nextRequest();
@@ -121,6 +122,11 @@ private:
                           const QByteArray& object);
     void takeLocalSnapshot();
     const SyncedList::Task* localTask(const QString& uid) const;
+    // A task deleted here (and not back) with this UID; none when there is none.
+    const SyncedList::Task* goneTask(const QString& uid);
+    // A task's values as the server would hold them: written over its object and read back.
+    SyncedList::Values asTheServerHolds(const QByteArray& object,
+                                        const SyncedList::Task& task) const;
     // The values of a task as last synced (none when its copy cannot be read).
     SyncedList::Values lastValues(const SyncState::Item& item) const;
     static QByteArray Fingerprint(const SyncedList::Values& values);

@@ -25,7 +25,7 @@ namespace {
 // its fields in base64 (so no field can hold a space or a line break):
 //   T token ctag              the server's cursor
 //   I uid href etag fp ics    a task as last synced
-//   R uid                     a task no longer synced
+//   R uid                     a task no longer synced (deleted on both sides)
 const QByteArray Header = QByteArrayLiteral("corvantis-sync-state 1\n");
 
 QByteArray field(const QByteArray& bytes) {
@@ -102,6 +102,7 @@ void SyncState::load() {
     m_ctag.clear();
     m_items.clear();
     m_uidByHref.clear();
+    m_removed.clear();
     m_pending.clear();
     m_rewrite = false;
     m_records = 0;
@@ -131,6 +132,7 @@ void SyncState::load() {
         m_ctag.clear();
         m_items.clear();
         m_uidByHref.clear();
+        m_removed.clear();
         m_records = 0;
         m_rewrite = true;
         if (m_problem.isEmpty())
@@ -146,8 +148,12 @@ bool SyncState::readState(const QByteArray& bytes) {
     qsizetype at = Header.size();
     while (at < bytes.size()) {
         const qsizetype end = bytes.indexOf('\n', at);
-        if (end < 0)
-            break; // a record cut short by an interruption: its step is done again
+        if (end < 0) {
+            // A record cut short by an interruption: its step is done again, and the file is
+            // written whole at the next commit, so no record is appended to the cut one.
+            m_rewrite = true;
+            break;
+        }
         const QList<QByteArray> parts = bytes.mid(at, end - at).split(' ');
         at = end + 1;
         QList<QByteArray> fields;
@@ -169,11 +175,13 @@ bool SyncState::readState(const QByteArray& bytes) {
             const Item item{QString::fromUtf8(fields[1]), fields[2], fields[4], fields[3]};
             m_items.insert(uid, item);
             m_uidByHref.insert(item.href, uid);
+            m_removed.remove(uid);
         } else if (kind == "R" && fields.size() == 1) {
             const QString uid = QString::fromUtf8(fields[0]);
             if (const Item* old = item(uid))
                 m_uidByHref.remove(old->href);
             m_items.remove(uid);
+            m_removed.insert(uid);
         } else {
             return false;
         }
@@ -242,6 +250,7 @@ void SyncState::setItem(const QString& uid, const Item& newItem) {
         m_uidByHref.remove(old->href);
     m_items.insert(uid, newItem);
     m_uidByHref.insert(newItem.href, uid);
+    m_removed.remove(uid);
 }
 
 void SyncState::removeItem(const QString& uid) {
@@ -252,6 +261,7 @@ void SyncState::removeItem(const QString& uid) {
     ++m_records;
     m_uidByHref.remove(old->href);
     m_items.remove(uid);
+    m_removed.insert(uid);
 }
 
 void SyncState::clear() {
@@ -259,12 +269,13 @@ void SyncState::clear() {
     m_ctag.clear();
     m_items.clear();
     m_uidByHref.clear();
+    m_removed.clear();
     m_pending.clear();
     m_rewrite = true;
 }
 
 void SyncState::commit() {
-    if (m_rewrite || m_records > 2 * m_items.size() + 64) {
+    if (m_rewrite || m_records > 2 * (m_items.size() + m_removed.size()) + 64) {
         compact();
         return;
     }
@@ -299,6 +310,8 @@ void SyncState::compact() {
     QByteArray bytes = Header + cursorRecord(m_syncToken, m_ctag);
     for (auto it = m_items.cbegin(); it != m_items.cend(); ++it)
         bytes += itemRecord(it.key(), it.value());
+    for (const QString& uid : m_removed)
+        bytes += 'R' + field(uid.toUtf8()) + '\n';
     SaveFile file(stateFile());
     ::fchmod(file.descriptor(), 0600);
     const QString failed = file.write(bytes.constData(), std::size_t(bytes.size()));
@@ -308,7 +321,7 @@ void SyncState::compact() {
     closeJournal(); // it holds the file that was replaced
     m_pending.clear();
     m_rewrite = false;
-    m_records = m_items.size() + 1;
+    m_records = m_items.size() + m_removed.size() + 1;
 }
 
 void SyncState::remove() {
@@ -322,5 +335,6 @@ void SyncState::remove() {
     m_ctag.clear();
     m_items.clear();
     m_uidByHref.clear();
+    m_removed.clear();
     m_records = 0;
 }

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QUrl>
 
@@ -73,6 +74,9 @@ public:
     const QHash<QString, Item>& items() const { return m_items; }
     const Item* item(const QString& uid) const;
     QString uidOfHref(const QString& href) const; // empty when no task has it
+    // Whether a task of this UID was synced and then removed (deleted on one side, and so on
+    // the other), and not synced again since.
+    bool wasRemoved(const QString& uid) const { return m_removed.contains(uid); }
 
     // Changes in memory, written by the next commit().
     void setCursor(const QByteArray& syncToken, const QByteArray& ctag);
@@ -104,6 +108,7 @@ private:
     QByteArray m_ctag;
     QHash<QString, Item> m_items;
     QHash<QString, QString> m_uidByHref;
+    QSet<QString> m_removed;
     QByteArray m_pending;    // records not written yet
     bool m_rewrite = false;  // the file must be written whole (cleared, set aside, cut short)
     int m_journal = -1;      // the state file, open for appending

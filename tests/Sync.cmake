@@ -18,6 +18,10 @@ target_compile_definitions(tst_caldavsync PRIVATE
 # Other clients' tasks through the sync and back: real servers, python3-caldav, vdirsyncer and
 # todoman.
 corvantis_test(tst_syncfidelity core)
+# Random sequences over two or three machines that share a synced folder and a calendar, for
+# CORVANTIS_MODEL_SECONDS (60 by default); a finding is shrunk and kept in data/manymachines/.
+corvantis_test(tst_manymachines core)
+set_tests_properties(tst_manymachines PROPERTIES TIMEOUT 3600)
 # A list synced through the real windows, with a keyring of its own.
 add_executable(tst_syncwindow gui/tst_syncwindow.cpp)
 target_link_libraries(tst_syncwindow PRIVATE corvantis_testsupport)
@@ -28,3 +32,7 @@ add_test(NAME tst_syncwindow
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/keyring-session.sh
                  $<TARGET_FILE:tst_syncwindow>)
 set_tests_properties(tst_syncwindow PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 600)
+# A repeating task completed here and by another program's client, through Radicale.
+corvantis_test(tst_repeatsync core)
+target_compile_definitions(tst_repeatsync PRIVATE
+    CORVANTIS_TEST_SUPPORT="${CMAKE_CURRENT_SOURCE_DIR}/support")

@@ -4,6 +4,7 @@
 #include "model/DataTable.h"
 #include "model/OutlineCommands.h"
 #include "model/TaskRecord.h"
+#include "model/TaskTable.h"
 #include "widgets/ErrorBox.h"
 
 #include <QBrush>
@@ -54,6 +55,7 @@ const std::vector<GridColumn>& TaskGridColumns() {
         {LinkedList, QStringLiteral("Linked List"), 300},
         {Points, QStringLiteral("Points"), 0},
         {URL, QStringLiteral("URL"), 150},
+        {TaskTable::Repeat, QStringLiteral("Repeat"), 150},
         {SubtasksColumn, SubtasksColumn, 60},
     };
     return columns;
@@ -160,20 +162,26 @@ void TaskGridModel::endRearrange() {
 void TaskGridModel::rebuildColumns() {
     m_columns.clear();
     m_fieldOfColumn.clear();
+    m_derivedOfColumn.clear();
     const bool outline = m_table->fieldIndex(TaskRecord::ParentID) >= 0;
     for (const GridColumn& column : TaskGridColumns()) {
         if (column.field == SubtasksColumn) {
             if (outline) {
                 m_columns.push_back(column);
                 m_fieldOfColumn.push_back(-1);
+                m_derivedOfColumn.push_back(-1);
             }
             continue;
         }
-        const int field = m_table->fieldIndex(column.field);
+        int field = m_table->fieldIndex(column.field);
+        const int derived = field < 0 ? m_table->derivedIndex(column.field) : -1;
+        if (derived >= 0)
+            field = m_table->fieldIndex(m_table->derivedFields()[std::size_t(derived)].source);
         if (field < 0)
             continue;
         m_columns.push_back(column);
         m_fieldOfColumn.push_back(field);
+        m_derivedOfColumn.push_back(derived);
     }
 }
 
@@ -187,11 +195,13 @@ int TaskGridModel::columnOfField(const QString& field) const {
 QString TaskGridModel::fieldName(int column) const {
     if (column < 0 || column >= columnCount() || isComputedColumn(column))
         return QString();
+    if (const int derived = derivedOfColumn(column); derived >= 0)
+        return m_table->derivedFields()[std::size_t(derived)].name;
     return m_table->fields()[static_cast<std::size_t>(fieldOfColumn(column))].name;
 }
 
 FieldKind TaskGridModel::fieldKind(int column) const {
-    if (isComputedColumn(column))
+    if (isComputedColumn(column) || derivedOfColumn(column) >= 0)
         return FieldKind::String;
     return m_table->fields()[static_cast<std::size_t>(fieldOfColumn(column))].kind;
 }
@@ -223,17 +233,22 @@ QVariant TaskGridModel::data(const QModelIndex& index, int role) const {
         if (role == Qt::EditRole)
             return QVariant();
     }
+    const int derived = derivedOfColumn(index.column());
     switch (role) {
     case Qt::DisplayRole:
+        if (derived >= 0)
+            return m_table->derivedTextOf(m_table->rowDataAt(index.row()), derived);
         return m_table->displayTextOf(m_table->rowDataAt(index.row()), field);
     case Qt::EditRole:
+        if (derived >= 0)
+            return m_table->derivedTextOf(m_table->rowDataAt(index.row()), derived);
         // What the cell editor starts from: the plain text form ("True", not "Yes"), which
         // is also the form typed text is read back by.
         return m_table->textOf(m_table->rowDataAt(index.row()), field);
     case Qt::TextAlignmentRole: {
         const FieldDef& def = m_table->fields()[static_cast<std::size_t>(field)];
-        return def.isIntegral() ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
-                                : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
+        return derived < 0 && def.isIntegral() ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
+                                               : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
     }
     case Qt::BackgroundRole:
     case SelectedBackgroundRole: {
@@ -299,8 +314,9 @@ Qt::ItemFlags TaskGridModel::flags(const QModelIndex& index) const {
         return flags;
     const FieldDef& def =
         m_table->fields()[static_cast<std::size_t>(fieldOfColumn(index.column()))];
-    // The ID is the table's to hand out; no one types it.
-    if (!def.readOnly() && def.kind != FieldKind::AutoInc)
+    // The ID is the table's to hand out; no one types it. A derived value is set by its own
+    // window.
+    if (!def.readOnly() && def.kind != FieldKind::AutoInc && derivedOfColumn(index.column()) < 0)
         flags |= Qt::ItemIsEditable;
     return flags;
 }

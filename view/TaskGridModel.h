@@ -8,8 +8,9 @@
 
 #include <vector>
 
-// One column of the task grid: the field it shows, its title and width (0: the default width).
-// The Subtasks column shows no field: how many of a task's subtasks are complete, of all.
+// One column of the task grid: the field it shows (or a derived value of the table, such as
+// "Repeat"), its title and width (0: the default width). The Subtasks column shows no field: how
+// many of a task's subtasks are complete, of all.
 struct GridColumn {
     QString field;
     QString title;
@@ -69,11 +70,17 @@ public:
     DataTable* table() const { return m_table; }
     // The columns whose field the table has, in grid order.
     const std::vector<GridColumn>& columns() const { return m_columns; }
+    // The stored field a column shows; for a derived column, the field it is worked out from.
     int fieldOfColumn(int column) const {
         return m_fieldOfColumn[static_cast<std::size_t>(column)];
     }
+    // The table's derived field a column shows; -1 for a column of a stored field.
+    int derivedOfColumn(int column) const {
+        return m_derivedOfColumn[static_cast<std::size_t>(column)];
+    }
     int columnOfField(const QString& field) const;
-    // The field name of a column; empty for a column outside the grid or one without a field.
+    // The field name of a column (a derived column's own name); empty for a column outside the
+    // grid or one without a field.
     QString fieldName(int column) const;
     // The column of a computed value (Subtasks), which takes no typing.
     bool isComputedColumn(int column) const {
@@ -112,6 +119,7 @@ private:
     std::vector<GridColumn> m_columns;
     std::vector<DataTable::RowId> m_rearranged; // the tasks of the persistent indexes
     std::vector<int> m_fieldOfColumn;
+    std::vector<int> m_derivedOfColumn;
     int m_changing = 0;
 
     // The look last worked out: a painted cell asks for several roles in a row.

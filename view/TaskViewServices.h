@@ -33,6 +33,10 @@ struct TaskViewServices {
     // The Task History window over a stored task: the version the user chose to restore.
     std::function<std::optional<std::uint32_t>(const DataTable& table, DataTable::RowId row)>
         showHistory;
+    // The Repeat window over a task's Properties and due date: what OK set (none: Cancel).
+    std::function<std::optional<TaskCommands::RepeatSetting>(const QString& properties,
+                                                             const QDate& due)>
+        askRepeat;
     // The Deleted Tasks window: the deleted versions the user chose to restore (none: nothing).
     std::function<std::vector<std::uint32_t>(const DataTable& table)> showDeletedTasks;
     // The Make Subtask Of window for a task: the task to put it under (-1: the top level), none

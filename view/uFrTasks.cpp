@@ -530,6 +530,10 @@ void TfrTasks::DBGrid1TitleClick(int column) {
 }
 
 void TfrTasks::DBGrid1DblClick() {
+    if (SelectedField() == TaskTable::Repeat) {
+        Repeat1Click(); // how a task repeats is set in its own window
+        return;
+    }
     RunGuarded([&] {
         if (!m_model->isDateColumn(DBGrid1->currentIndex().column()))
             return;

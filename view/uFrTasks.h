@@ -137,6 +137,12 @@ public:
     void CollapseAll1Click();
     // Shift+Enter in the quick-add box: the typed task goes under the current task.
     void QuickAddSubtaskClick();
+    // --- tasks that repeat (uFrTasksRepeat.cpp) -------------------------------------------------
+    // Complete (above) moves a repeating task on and names its next date in the status bar.
+    // Skip moves it on without a done occurrence; Repeat shows the Repeat window over it.
+    void SkipOccurrence1Click();
+    void Repeat1Click();
+    bool CurrentTaskRepeats() const;
 
     // --- the list's history --------------------------------------------------------------------
     // The Task History window for the current task; its restore is one edit of the task.

@@ -185,6 +185,7 @@ const std::vector<MenuEntry>& MenuEntries() {
         {"actPause", "Pause Task", "media-playback-pause", &TfrTasks::actPauseExecute},
         {"acInProgress", "Start Task", "media-playback-start", &TfrTasks::acInProgressExecute},
         {"actComplete", "Complete Task", "task-complete", &TfrTasks::actCompleteExecute},
+        {"actSkip", "Skip Occurrence", "media-skip-forward", &TfrTasks::SkipOccurrence1Click},
         {"actDelete", "Delete Task", "edit-delete", &TfrTasks::actDeleteExecute,
          QKeySequence(Qt::Key_Delete)},
         {},
@@ -204,6 +205,7 @@ const std::vector<MenuEntry>& MenuEntries() {
         {},
         {"acSetProgress", "Progress", "corvantis-task-progress", &TfrTasks::acSetProgressExecute},
         {"actSetDate", "Set Date", "view-calendar-day", &TfrTasks::actSetDateExecute},
+        {"actRepeat", "Repeat...", "media-playlist-repeat", &TfrTasks::Repeat1Click},
         {"actBookmark", "Bookmark Task", "bookmark-new", &TfrTasks::actBookmarkExecute},
         {"ActLastNow", "Last Actioned Now", "chronometer", &TfrTasks::ActLastNowExecute},
         {},
@@ -399,6 +401,11 @@ void TfrTasks::buildPopupMenu() {
         PopupMenu1->addAction(action);
     }
     m_delegate->setEditorShortcuts(keys);
+    // Skip is offered for a task that repeats.
+    connect(PopupMenu1, &QMenu::aboutToShow, this, [this] {
+        if (auto* skip = findChild<QAction*>(QStringLiteral("actSkip")))
+            skip->setEnabled(CurrentTaskRepeats());
+    });
     // Ctrl+H is the main window's (Edit menu); the entry shows it and takes it only while the
     // menu is open.
     if (auto* history = findChild<QAction*>(QStringLiteral("History1"))) {

@@ -23,24 +23,6 @@ void TfrTasks::acInProgressExecute() {
     command([&] { TaskCommands::StartTask(*m_cdsTasks, markUnsaved()); }, QStringLiteral("Start"));
 }
 
-void TfrTasks::actCompleteExecute() {
-    command(
-        [&] {
-            OutlineCommands::CompleteTask(*m_cdsTasks, markUnsaved(), [](const QString& question) {
-                switch (Prompt::YesNoCancel(question)) {
-                case Prompt::Answer::Yes:
-                    return OutlineCommands::Answer::Yes;
-                case Prompt::Answer::No:
-                    return OutlineCommands::Answer::No;
-                case Prompt::Answer::Cancel:
-                    break;
-                }
-                return OutlineCommands::Answer::Cancel;
-            });
-        },
-        QStringLiteral("Complete"));
-}
-
 void TfrTasks::actBookmarkExecute() {
     command([&] { TaskCommands::BookmarkTask(*m_cdsTasks, markUnsaved()); },
             QStringLiteral("Bookmark"));

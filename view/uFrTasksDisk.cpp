@@ -16,7 +16,7 @@
 
 bool TfrTasks::CanTakeDiskChange() const {
     return !DBGrid1->cellEditor() && !DateTimePicker1->isVisible() &&
-           !m_cdsTasks->isAppendingRows();
+           !m_cdsTasks->isAppendingRows() && !m_document->isSyncing();
 }
 
 void TfrTasks::KeepingPlace(const std::function<void()>& change) {

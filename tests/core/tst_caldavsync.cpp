@@ -479,6 +479,87 @@ private slots:
             QVERIFY2(!line.contains(QStringLiteral("<|")), qPrintable(line)); // RELATED-TO stays
     }
 
+    // A sync whose list is then not saved (a crash, Close without saving) sent tasks whose UIDs
+    // the list does not hold: the next sync finds them, and doubles nothing.
+    void syncNotSaved_data() { ServerRows(); }
+    void syncNotSaved() {
+        if (!setUp())
+            QSKIP("the CalDAV server is not installed (scripts/setup.sh installs it)");
+        Device& a = *m_a;
+        for (int i = 0; i < 5; ++i)
+            a.copy.add(QStringLiteral("task %1").arg(i));
+        const QString file = a.copy.document.fileName();
+        a.copy.document.save(file, true);
+        CHECK_SYNC(a.run(false));
+        a.copy.document.load(file); // what the next start reads: the file, the state on disk
+        a.state.load();
+        CHECK_SYNC(a.run());
+        QCOMPARE(a.list.tasks().size(), std::size_t(5));
+        QCOMPARE(objectsOnServer(), 5);
+        QVERIFY(a.asked.empty());
+    }
+
+    // A task stored in one copy of a list reaches another copy (its file carried over by a synced
+    // folder, or merged in) before either synced it: both give it one UID, and the calendar and
+    // both copies hold it once.
+    void oneTaskOneUidInEveryCopy_data() {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<bool>("merged");
+        for (const char* server : {"radicale", "xandikos"}) {
+            QTest::addRow("%s, file carried", server) << QString::fromLatin1(server) << false;
+            QTest::addRow("%s, merged", server) << QString::fromLatin1(server) << true;
+        }
+    }
+    void oneTaskOneUidInEveryCopy() {
+        QFETCH(bool, merged);
+        if (!setUp())
+            QSKIP("the CalDAV server is not installed (scripts/setup.sh installs it)");
+        Device& a = *m_a;
+        Device& b = *m_b;
+        const QString fileA = a.copy.document.fileName();
+        const QString fileB = b.copy.document.fileName();
+        const auto carry = [&] {
+            QFile::remove(fileB);
+            QVERIFY(QFile::copy(fileA, fileB));
+            b.copy.document.reload();
+        };
+        a.copy.add(QStringLiteral("before"));
+        a.copy.document.save(fileA, true);
+        carry();
+        a.copy.add(QStringLiteral("stored"));
+        a.copy.document.save(fileA, true);
+        if (merged)
+            b.copy.document.applyMerge(b.copy.document.prepareMerge(fileA), {});
+        else
+            carry();
+        CHECK_SYNC(b.run());
+        CHECK_SYNC(a.run());
+        CHECK_SYNC(b.run());
+        QCOMPARE(objectsOnServer(), 2);
+        QCOMPARE(TextsOf(a), QStringList({"before", "stored"}));
+        QCOMPARE(b.contents(), a.contents());
+    }
+
+    // A full resync (the state set aside) asks nothing and sends
+    // nothing where the server holds the same values as it keeps them: blanks around a task's
+    // text, line breaks in its details.
+    void fullResyncAsksNothing_data() { ServerRows(); }
+    void fullResyncAsksNothing() {
+        if (!setUp())
+            QSKIP("the CalDAV server is not installed (scripts/setup.sh installs it)");
+        Device& a = *m_a;
+        for (int i = 0; i < 6; ++i)
+            a.copy.add(QStringLiteral(" task %1  ").arg(i), TaskRecord::Normal,
+                       QStringLiteral(" line 1 \r\nline 2\r\n\r\n"));
+        CHECK_SYNC(a.run());
+        a.state.clear();
+        const auto resync = a.run();
+        CHECK_SYNC(resync);
+        QCOMPARE(int(a.asked.size()), 0);
+        QCOMPARE(resync.summary.pushed, 0);
+        QCOMPARE(objectsOnServer(), 6);
+    }
+
 private:
     static void ServerRows() {
         QTest::addColumn<QString>("server");

@@ -3,11 +3,13 @@
 #include "document/ListRecovery.h"
 #include "document/TaskUndo.h"
 #include "model/DataTable.h"
+#include "model/TaskHistory.h"
 #include "model/TaskRecord.h"
 #include "model/TaskTable.h"
 #include "storage/DataPacket.h"
 #include "storage/RecoveryStore.h"
 #include "support/FileBytes.h"
+#include "support/PipeReleaser.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -179,6 +181,29 @@ private slots:
         next.close();
     }
 
+    // A pipe where a note should be neither holds up the start nor travels to the next session:
+    // the copy beside it comes back as a copy without its note.
+    void recoveryNoteIsAPipe() {
+        const QString root = m_folder.filePath(QStringLiteral("piped"));
+        const QString left = root + QStringLiteral("/left-by-a-crash");
+        QVERIFY(QDir().mkpath(left));
+        QVERIFY(QFile::copy(makeList(QStringLiteral("Piped.cv1"), {"x"}), left + "/a.cv1"));
+        QCOMPARE(::mkfifo(QFile::encodeName(left + "/a.note").constData(), 0600), 0);
+        RecoveryStore store(root);
+        QList<RecoveryStore::Left> found;
+        {
+            const PipeReleaser releaser = PipeReleaser::inFolder(root);
+            found = store.takeOver();
+            QVERIFY2(!releaser.released(), "the start waits on a pipe");
+        }
+        QCOMPARE(found.size(), 1);
+        QVERIFY(!found.first().noteRead);
+        const QDir session = QFileInfo(found.first().copyFile).dir();
+        QCOMPARE(session.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot),
+                 QStringList{"a.cv1"});
+        store.close();
+    }
+
     // Another program saved its copy over the list's file: merging that file brings its changes
     // in as one undo step, the list is unsaved, and a save over the file asks no more.
     void mergeTheFileOnDisk() {
@@ -313,7 +338,56 @@ private slots:
         }
     }
 
+    // A list read again after another program saved it keeps every version and deletion of its
+    // history: the next save writes them all, and no save ever writes less than the file held.
+    void reloadKeepsTheHistory() {
+        const QString file = makeList(QStringLiteral("Long.cv1"), {"alpha", "bravo", "charlie"});
+        ListDocument list, other;
+        QVERIFY(list.load(file) && other.load(file));
+        editTask(other, 0, QStringLiteral("alpha 2"));
+        editTask(other, 0, QStringLiteral("alpha 3"));
+        other.table()->goToRow(other.table()->naturalOrder().at(1));
+        other.table()->remove();
+        other.save(file, true);
+
+        list.reload();
+        editTask(list, 0, QStringLiteral("alpha 4"));
+        const QByteArray before = ReadFileBytes(file);
+        const QString error = errorOf([&] { list.save(file, true); });
+        if (!error.isEmpty()) // refused: nothing written
+            QCOMPARE(ReadFileBytes(file), before);
+        QCOMPARE(error, QString());
+
+        ListDocument saved;
+        QVERIFY(saved.load(file));
+        const DataTable& was = *other.table();
+        QCOMPARE(saved.table()->versionCount(), was.versionCount() + 1);
+        QCOMPARE(saved.table()->changeLog().size(), was.changeLog().size() + 3);
+        for (std::size_t v = 0; v < was.versionCount(); ++v)
+            QVERIFY2(ListMerge::SameValues(saved.table()->versionData(v), was.versionData(v)),
+                     qPrintable(QString::number(v)));
+    }
+
+    // The guard itself: a table that lost versions behind the document's back is not written.
+    void saveRefusesAShorterHistory() {
+        const QString file = makeList(QStringLiteral("Guarded.cv1"), {"alpha", "bravo"});
+        ListDocument list;
+        QVERIFY(list.load(file));
+        editTask(list, 0, QStringLiteral("alpha 2"));
+        DataTable::Content content = TaskHistory::withoutHistory(*list.table());
+        list.table()->adopt(std::move(content));
+        const QByteArray before = ReadFileBytes(file);
+        QVERIFY(errorOf([&] { list.save(file, true); }).startsWith(QStringLiteral("Internal")));
+        QCOMPARE(ReadFileBytes(file), before);
+    }
+
 private:
+    static void editTask(ListDocument& list, int natural, const QString& task) {
+        list.table()->goToRow(list.table()->naturalOrder().at(std::size_t(natural)));
+        list.table()->edit();
+        list.table()->setString(TaskRecord::Task, task);
+        list.table()->post();
+    }
     QString makeList(const QString& name, const QStringList& tasks) {
         const QString file = m_folder.filePath(name);
         ListDocument made;

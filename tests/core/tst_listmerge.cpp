@@ -3,6 +3,7 @@
 #include "storage/DataPacket.h"
 
 #include <QRandomGenerator>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -103,6 +104,26 @@ QString Describe(const std::vector<MergeConflict>& conflicts) {
     return lines.join(u'|');
 }
 
+// A version's values but its ID, as text.
+QString ValuesOf(const DataTable& table, std::size_t version) {
+    QStringList values;
+    for (int f = 0; f < int(table.fields().size()); ++f)
+        if (f != table.autoIncField())
+            values << table.textOf(table.versionData(version), f);
+    return values.join(u'\t');
+}
+
+// Whether every version `from` holds is held by `into` too, whatever its ID there.
+bool HoldsEveryVersion(const DataTable& into, const DataTable& from) {
+    QSet<QString> held;
+    for (std::size_t v = 0; v < into.versionCount(); ++v)
+        held.insert(ValuesOf(into, v));
+    for (std::size_t v = 0; v < from.versionCount(); ++v)
+        if (!held.contains(ValuesOf(from, v)))
+            return false;
+    return true;
+}
+
 // "TO": this copy for the first conflict, the other copy for the second.
 MergeChoices Choices(const QString& letters) {
     MergeChoices choices;
@@ -147,7 +168,7 @@ void TestListMerge::scenarios_data() {
          "",
          "1 alpha Not Started 0|2 bravo Not Started 40 High x|3 charlie Not Started 0|4 delta "
          "Paused 0",
-         "edit 2 Progress=40|Comments=x; edit 4 Status=Paused"},
+         "edit 2 Progress=40; edit 2 Comments=x; edit 4 Status=Paused"},
         {"edits, an add and a delete there, an edit here", "edit 1 Progress=30",
          "edit 2 Comments=x; add Task=india; delete 3", "", "",
          "1 alpha Not Started 30|2 bravo Not Started 0 High x|4 delta Not Started 0|6 india Not "
@@ -157,7 +178,19 @@ void TestListMerge::scenarios_data() {
          "",
          "1 alpha Not Started 30 Low hi|2 bravo Not Started 0 High|3 charlie Not Started 0|4 "
          "delta Not Started 0",
-         "edit 1 Progress=30; edit 1 Comments=hi|Priority=Low"},
+         // The other copy's version is kept before the merged one.
+         "edit 1 Progress=30; edit 1 Progress=0|Comments=hi|Priority=Low; edit 1 Progress=30"},
+        {"the day last acted on: the later one, unasked", "edit 1 LastActioned=2025-03-10",
+         "edit 1 LastActioned=2025-03-11|Progress=5", "", "",
+         "1 alpha Not Started 5|2 bravo Not Started 0 High|3 charlie Not Started 0|4 delta Not "
+         "Started 0",
+         "edit 1 LastActioned=2025-03-10; edit 1 LastActioned=2025-03-11|Progress=5"},
+        {"the day last acted on: this copy's later one", "edit 1 LastActioned=2025-03-11",
+         "edit 1 LastActioned=2025-03-10|Progress=5", "", "",
+         "1 alpha Not Started 5|2 bravo Not Started 0 High|3 charlie Not Started 0|4 delta Not "
+         "Started 0",
+         "edit 1 LastActioned=2025-03-11; edit 1 LastActioned=2025-03-10|Progress=5; edit 1 "
+         "LastActioned=2025-03-11"},
         {"the same change on both sides", "edit 1 Status=Paused", "edit 1 Status=Paused", "", "",
          "1 alpha Paused 0|2 bravo Not Started 0 High|3 charlie Not Started 0|4 delta Not Started "
          "0",
@@ -166,7 +199,7 @@ void TestListMerge::scenarios_data() {
          "1 alpha Progress 0/30/60", "T",
          "1 alpha Not Started 30|2 bravo Not Started 0 High|3 charlie Not Started 0|4 delta Not "
          "Started 0",
-         "edit 1 Progress=30"},
+         "edit 1 Progress=30; edit 1 Progress=60; edit 1 Progress=30"},
         {"conflict, other copy", "edit 1 Progress=30", "edit 1 Progress=60",
          "1 alpha Progress 0/30/60", "O",
          "1 alpha Not Started 60|2 bravo Not Started 0 High|3 charlie Not Started 0|4 delta Not "
@@ -178,7 +211,9 @@ void TestListMerge::scenarios_data() {
          "2 bravo Priority High/Low/Urgent|2 bravo Comments /mine/theirs", "OT",
          "1 alpha Not Started 0|2 bravo Paused 10 Urgent mine|3 charlie Not Started 0|4 delta Not "
          "Started 0",
-         "edit 2 Priority=Low|Comments=mine|Status=Paused; edit 2 Priority=Urgent|Progress=10"},
+         "edit 2 Priority=Low|Comments=mine|Status=Paused; edit 2 "
+         "Priority=Urgent|Comments=theirs|Status=Not Started|Progress=10; edit 2 "
+         "Comments=mine|Status=Paused"},
         {"adds on both sides, colliding IDs", "add Task=fox",
          "add Task=golf; add Task=hotel; delete 7", "", "",
          "1 alpha Not Started 0|2 bravo Not Started 0 High|3 charlie Not Started 0|4 delta Not "
@@ -201,12 +236,12 @@ void TestListMerge::scenarios_data() {
          "-"},
         {"deleted here, edited there, deleted", "delete 2", "edit 2 Progress=70",
          "2 bravo deleted: /Deleted/Changed: Progress", "T",
-         "1 alpha Not Started 0|3 charlie Not Started 0|4 delta Not Started 0", "delete 2"},
+         "1 alpha Not Started 0|3 charlie Not Started 0|4 delta Not Started 0", "-"},
         {"edited here, deleted there, kept", "edit 2 Progress=70", "delete 2",
          "2 bravo deleted: /Changed: Progress/Deleted", "T",
          "1 alpha Not Started 0|2 bravo Not Started 70 High|3 charlie Not Started 0|4 delta Not "
          "Started 0",
-         "edit 2 Progress=70"},
+         "-"},
         {"edited here, deleted there, deleted", "edit 2 Progress=70", "delete 2",
          "2 bravo deleted: /Changed: Progress/Deleted", "O",
          "1 alpha Not Started 0|3 charlie Not Started 0|4 delta Not Started 0",
@@ -214,8 +249,7 @@ void TestListMerge::scenarios_data() {
         {"deleted on both sides", "delete 3", "delete 3; delete 4", "", "",
          "1 alpha Not Started 0|2 bravo Not Started 0 High", "delete 3; delete 4"},
         {"changed there and back, deleted here", "delete 1", "edit 1 Progress=5; edit 1 Progress=0",
-         "", "", "2 bravo Not Started 0 High|3 charlie Not Started 0|4 delta Not Started 0",
-         "delete 1"},
+         "", "", "2 bravo Not Started 0 High|3 charlie Not Started 0|4 delta Not Started 0", "-"},
     });
 }
 
@@ -250,9 +284,22 @@ void TestListMerge::scenarios() {
     QCOMPARE(DataPacket::Write(mine.list.table), before); // nothing changes before Apply
     ListMerge::Apply(mine.list.table, plan, Choices(choices));
     QCOMPARE(mine.tasks(), tasks);
+    QVERIFY(HoldsEveryVersion(mine.list.table, theirs.list.table));
     QVERIFY(mine.list.table.autoIncValue() >= theirs.list.table.autoIncValue());
 
+    // Merged again, the same copy changes nothing and asks nothing, whatever was answered, and
+    // also once every task here was edited since.
+    QVERIFY(ListMerge::Prepare(mine.list.table, theirs.list.table, therePath).isEmpty());
     const QByteArray merged = DataPacket::Write(mine.list.table);
+    Copy edited(merged);
+    for (DataTable::RowId row : std::vector<DataTable::RowId>(edited.list.table.allRows())) {
+        edited.list.table.goToRow(row);
+        edited.list.table.edit();
+        edited.list.write(QStringLiteral("Comments=later"));
+        edited.list.table.post();
+    }
+    QVERIFY(ListMerge::Prepare(edited.list.table, theirs.list.table, therePath).isEmpty());
+
     Copy reloaded(merged);
     QCOMPARE(DataPacket::Write(reloaded.list.table), merged);
     if (byHand != u"-") {

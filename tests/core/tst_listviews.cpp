@@ -56,10 +56,11 @@ private slots:
 void TestListViews::choiceLists() {
     QCOMPARE(ShowChoices().join(u','),
              QStringLiteral("All,Not Started,In progress,High Priority,Urgent Priority,Easy,"
-                            "Hard,Completed,Completed Today,Created Today,Bookmarked,Overdue"));
+                            "Hard,Completed,Completed Today,Created Today,Bookmarked,Overdue,"
+                            "Repeating"));
     QCOMPARE(OrderChoices().join(u','),
              QStringLiteral("None,Task,ID,Last Actioned,Status,Difficulty,Priority,Category,"
-                            "Progress,Group No"));
+                            "Progress,Group No,Repeat"));
 }
 
 void TestListViews::presetExpressions_data() {

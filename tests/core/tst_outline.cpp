@@ -656,7 +656,7 @@ void TestOutline::randomEditsKeepTheOutline() {
             break;
         case 3:
             t.goToRow(row);
-            random.bounded(2) ? TaskCommands::CompleteTask(t, {})
+            random.bounded(2) ? (void)TaskCommands::CompleteTask(t, {})
                               : (void)OutlineCommands::Outdent(t, {});
             break;
         case 4:

@@ -35,6 +35,7 @@ inline const QList<WindowShowing>& EveryWindow() {
         {"Task History", "actHistory", true},
         {"Deleted Tasks", "actDeletedTasks", true},
         {"Make Subtask Of", "MakeSubtaskOf1", true},
+        {"Repeat", "actRepeat", true},
         {"Print preview", "tbPrint", true},
     };
     return windows;

@@ -16,12 +16,14 @@
 #include <QLineEdit>
 #include <QLocalSocket>
 #include <QMenu>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+#include <QtEndian>
 
 #include <cstring>
 #include <sys/socket.h>
@@ -44,6 +46,7 @@ private slots:
     void everyButtonAndEntryHasAPicture();
     void secondStartHandsOverItsLists();
     void socketOfAnEndedProgramIsTakenOver();
+    void socketKeepsNoStrayConnections();
 
 private:
     QString writeList(const QString& name, const QStringList& tasks) const;
@@ -304,6 +307,36 @@ void TestDesktop::socketOfAnEndedProgramIsTakenOver() {
     QCOMPARE(first.state(), QProcess::Running);
     first.kill();
     first.waitForFinished();
+}
+
+// Anything but a socket at the socket's path stays; a connection that sends nothing, half a
+// message or more than one is closed without handing anything over.
+void TestDesktop::socketKeepsNoStrayConnections() {
+    QTemporaryDir runtime;
+    {
+        SingleInstance blocked(runtime.path(), m_folder.path());
+        QVERIFY(WriteFileBytes(blocked.socketName(), "not a socket"));
+        QCOMPARE(blocked.start({}), SingleInstance::Role::Alone);
+        QCOMPARE(ReadFileBytes(blocked.socketName()), QByteArray("not a socket"));
+        QVERIFY(QFile::remove(blocked.socketName()));
+    }
+    SingleInstance::setConnectionTimeoutForTesting(300);
+    SingleInstance running(runtime.path(), m_folder.path());
+    QCOMPARE(running.start({}), SingleInstance::Role::Primary);
+    QSignalSpy handedOver(&running, &SingleInstance::filesHandedOver);
+    const QByteArray message = SingleInstance::encode({m_folder.filePath("Home.cv1")});
+    QByteArray framed(4, '\0');
+    qToBigEndian(quint32(message.size()), framed.data());
+    for (const QByteArray& sent :
+         {QByteArray(), (framed + message).left(9), framed + message + "x"}) {
+        QLocalSocket client;
+        client.connectToServer(running.socketName());
+        QVERIFY(client.waitForConnected(1000));
+        client.write(sent);
+        QTRY_COMPARE_WITH_TIMEOUT(client.state(), QLocalSocket::UnconnectedState, 3000);
+    }
+    QCOMPARE(handedOver.count(), 0);
+    SingleInstance::setConnectionTimeoutForTesting(10000);
 }
 
 QTEST_MAIN(TestDesktop)

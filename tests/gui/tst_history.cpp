@@ -291,9 +291,9 @@ void TestHistory::historyWindows() {
     };
     QCOMPARE(column(0), QStringLiteral("3/10/2025|not recorded|3/12/2025"));
     QCOMPARE(column(1), QStringLiteral("4|3|2"));
-    QCOMPARE(column(6), QStringLiteral("LastActioned, Comments|Progress|Added"));
+    QCOMPARE(column(8), QStringLiteral("LastActioned, Comments|Progress|Added"));
     QCOMPARE(column(3) + u'/' + column(3, VersionListModel::ChangedRole) + u'/' +
-                 column(5, VersionListModel::ChangedRole),
+                 column(7, VersionListModel::ChangedRole),
              QStringLiteral("40|40|0/false|true|false/false|false|false"));
     auto* fields = history.findChild<QTableWidget*>(QStringLiteral("grdFields"));
     const int comments = list.table.fieldIndex(Comments);

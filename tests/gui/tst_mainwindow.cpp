@@ -677,7 +677,7 @@ void TestMainWindow::secondaryWindowsInStartUpOrder() {
     QCOMPARE(classes,
              (QStringList{"TfrmReOpen", "TfrmAbout", "TfrmProgress", "TfrmComments",
                           "TfrmDateSelect", "TfrmBatchImport", "TfrmCategories", "TfrmDetails",
-                          "TfrmURL", "TfrmHistory", "TfrmDeletedTasks", "TQRptTasks",
+                          "TfrmURL", "TfrmHistory", "TfrmDeletedTasks", "TfrmRepeat", "TQRptTasks",
                           "TfrmReminders", "TfrmSyncSettings", "TfrmParentTask"}));
 }
 

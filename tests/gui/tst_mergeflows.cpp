@@ -159,14 +159,19 @@ void TestMergeFlows::saveOverAChangedFile_data() {
     QTest::addColumn<int>("choice");            // Overwrite, Merge, Cancel
     QTest::addColumn<QStringList>("conflicts"); // the Conflicts window's buttons; empty: none
     QTest::addColumn<QStringList>("saved");     // the file's tasks afterwards
-    QTest::newRow("Overwrite") << 0 << QStringList() << QStringList{"ours", "shared"};
-    QTest::newRow("Merge") << 1 << QStringList() << QStringList{"ours", "shared", "theirs"};
-    QTest::newRow("Cancel") << 2 << QStringList() << QStringList{"shared", "theirs"};
+    QTest::addColumn<bool>("laterChange");      // the file changes again while conflicts are asked
+    QTest::newRow("Overwrite") << 0 << QStringList() << QStringList{"ours", "shared"} << false;
+    QTest::newRow("Merge") << 1 << QStringList() << QStringList{"ours", "shared", "theirs"}
+                           << false;
+    QTest::newRow("Cancel") << 2 << QStringList() << QStringList{"shared", "theirs"} << false;
     QTest::newRow("Merge, conflict: the other copy's value")
         << 1 << QStringList{"btnAllOther", "btnOK"}
-        << QStringList{"ours", "shared (theirs)", "theirs"};
+        << QStringList{"ours", "shared (theirs)", "theirs"} << false;
     QTest::newRow("Merge, conflict: Cancel")
-        << 1 << QStringList{"btnCancel"} << QStringList{"shared (theirs)", "theirs"};
+        << 1 << QStringList{"btnCancel"} << QStringList{"shared (theirs)", "theirs"} << false;
+    QTest::newRow("Merge, the file changed again while asked")
+        << 1 << QStringList{"btnAllOther", "btnOK"}
+        << QStringList{"later", "ours", "shared (theirs)", "theirs"} << true;
 }
 
 // Both sides' work survives a Merge, and only a true conflict is asked.
@@ -174,6 +179,7 @@ void TestMergeFlows::saveOverAChangedFile() {
     QFETCH(int, choice);
     QFETCH(QStringList, conflicts);
     QFETCH(QStringList, saved);
+    QFETCH(bool, laterChange);
     const QString file = makeList(QStringLiteral("Shared.cv1"), {"shared"});
     open(file);
     Add(table(), QStringLiteral("ours"));
@@ -184,8 +190,15 @@ void TestMergeFlows::saveOverAChangedFile() {
         if (!conflicts.isEmpty())
             Set(t, 0, Task, QStringLiteral("shared (theirs)"));
     });
-    if (!conflicts.isEmpty())
-        answerConflicts(conflicts);
+    if (!conflicts.isEmpty()) {
+        TfrmConflicts* window = center()->ConflictsWindow();
+        WhenShown(window, [window, conflicts, laterChange, file] {
+            if (laterChange)
+                ChangeFile(file, [](DataTable& t) { Add(t, QStringLiteral("later")); });
+            for (const QString& button : conflicts)
+                CloseBy(*window, button);
+        });
+    }
     m_prompt->choices << choice;
     trigger(QStringLiteral("actSave"));
 

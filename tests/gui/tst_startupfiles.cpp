@@ -3,6 +3,7 @@
 #include "shell/Unit1.h"
 #include "storage/RecoveryStore.h"
 #include "support/FileBytes.h"
+#include "support/PipeReleaser.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestSupport.h"
 #include "sync/SyncState.h"
@@ -13,11 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <atomic>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <thread>
-#include <unistd.h>
 
 // The program's own files in its folder, made unreadable in the ways a disk or another program
 // can: the program still starts, says what it found and carries on without them.
@@ -34,35 +31,6 @@ private slots:
 namespace {
 
 enum class Make { Fifo, Sparse };
-
-// Opens and closes the writing end of a named pipe until stopped, so that a reader stuck
-// opening it goes on (and reads nothing): a start-up that would hang ends, and the test fails.
-class PipeReleaser {
-public:
-    explicit PipeReleaser(const QByteArray& path)
-        : m_thread([this, path] {
-              for (int waited = 0; !m_stop; waited += 100) {
-                  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                  if (waited < 5000)
-                      continue;
-                  const int end = ::open(path.constData(), O_WRONLY | O_NONBLOCK);
-                  if (end >= 0) {
-                      m_released = true;
-                      ::close(end);
-                  }
-              }
-          }) {}
-    ~PipeReleaser() {
-        m_stop = true;
-        m_thread.join();
-    }
-    bool released() const { return m_released; }
-
-private:
-    std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_released{false};
-    std::thread m_thread;
-};
 
 } // namespace
 

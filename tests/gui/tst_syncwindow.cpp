@@ -482,10 +482,14 @@ void TestSyncWindow::calendarBelongsToItsAddress() {
         QTRY_VERIFY_WITH_TIMEOUT(!window->IsBusy(), SyncMs);
         QVERIFY(window->Status().startsWith(QLatin1String("Cannot connect")));
         QCOMPARE(calendars->count(), 0);
-        // OK looks for a calendar at the new address, finds none, and keeps the window open.
+        QVERIFY(!ok->isEnabled());
+        // Other credentials may be let in: OK looks again, finds none, and keeps the window open.
+        Child<QLineEdit>(window, "edtPassword")->setText(QStringLiteral("other"));
+        QVERIFY(ok->isEnabled());
         QTest::mouseClick(ok, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!window->IsBusy(), SyncMs);
         QVERIFY(window->isVisible());
+        QVERIFY(!ok->isEnabled());
         QCOMPARE(window->Chosen().settings.calendar, QUrl());
         // Back at the old address, the calendar must be found there again.
         Child<QLineEdit>(window, "edtServer")->setText(m_dav->root().toString());

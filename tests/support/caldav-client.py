@@ -8,6 +8,12 @@ tasks of one calendar.
       the task with that summary gets the property's new value
   caldav-client.py URL USER PASSWORD add SUMMARY PRIORITY
       a new task, with an X-OTHER-CLIENT property of this client's own
+  caldav-client.py URL USER PASSWORD complete SUMMARY MODE
+      the repeating task with that summary completed as python3-caldav does it (MODE "safe" or
+      "thisandfuture")
+  caldav-client.py URL USER PASSWORD show SUMMARY
+      one line per object holding that summary: its to-dos, then of the first one
+      DUE (day)|STATUS|COMPLETED set|PERCENT-COMPLETE|RRULE
 """
 import sys
 import uuid
@@ -38,6 +44,29 @@ def main(url, user, password, command, *args):
                 return 0
         print("no task " + summary, file=sys.stderr)
         return 1
+    elif command == "complete":
+        summary, mode = args
+        for todo in todos:
+            vtodo = todo.icalendar_component
+            if str(vtodo.get("SUMMARY", "")) == summary and "RRULE" in vtodo:
+                todo.complete(handle_rrule=True, rrule_mode=mode)
+                return 0
+        print("no task " + summary, file=sys.stderr)
+        return 1
+    elif command == "show":
+        lines = []
+        for todo in todos:
+            vtodos = [c for c in todo.icalendar_instance.subcomponents if c.name == "VTODO"]
+            first = vtodos[0]
+            if str(first.get("SUMMARY", "")) != args[0]:
+                continue
+            due = first.get("DUE")
+            rule = first.get("RRULE")
+            lines.append("%d %s|%s|%s|%s|%s" % (
+                len(vtodos), due.dt.strftime("%Y-%m-%d") if due else "",
+                first.get("STATUS", ""), "COMPLETED" in first,
+                first.get("PERCENT-COMPLETE", ""), rule.to_ical().decode() if rule else ""))
+        print("\n".join(sorted(lines)))
     elif command == "add":
         summary, priority = args
         calendar.save_todo(
