@@ -121,7 +121,8 @@ struct Task {
 
 class Generator {
 public:
-    Generator(quint32 seed, int repeatEvery) : m_rng(seed), m_repeatEvery(repeatEvery) {}
+    Generator(quint32 seed, int repeatEvery, ListGenerator::Shape shape)
+        : m_rng(seed), m_outlineRng(seed + 1), m_shape(shape), m_repeatEvery(repeatEvery) {}
 
     void run(DataTable& table, int count);
 
@@ -189,8 +190,10 @@ private:
             t.start = day + pick(10);
         if (chance(30))
             t.time = 15 * (1 + pick(16));
+        // (The draws stay as they were, so a flat list holds the tasks it always held.)
         if (chance(10) && id > 1)
             t.parent = 1 + pick(id - 1);
+        t.parent = m_shape == ListGenerator::Shape::Outline ? outlineParent(id) : -1;
         if (chance(20))
             t.group = pick(10);
         if (chance(20))
@@ -253,8 +256,28 @@ private:
         return m_builder.build();
     }
 
+    // A fifth of the tasks go under a task added before them that is never deleted and stands
+    // at most five levels down (drawn apart from the tasks' own values).
+    std::int32_t outlineParent(std::int32_t id) {
+        if (m_depth.size() < std::size_t(id) + 1)
+            m_depth.resize(std::size_t(id) + 1, 0);
+        std::int32_t parent = -1;
+        if (!m_parents.empty() && m_outlineRng.bounded(100) < 20) {
+            parent = m_parents[m_outlineRng.bounded(std::uint32_t(m_parents.size()))];
+            m_depth[std::size_t(id)] = m_depth[std::size_t(parent)] + 1;
+        }
+        if (!m_deleted[std::size_t(id - 1)] && m_depth[std::size_t(id)] < 5)
+            m_parents.push_back(id);
+        return parent;
+    }
+
     QRandomGenerator m_rng;
+    QRandomGenerator m_outlineRng;
+    ListGenerator::Shape m_shape;
     int m_repeatEvery;
+    std::vector<char> m_deleted; // per task, by ID less one
+    std::vector<std::int32_t> m_parents;
+    std::vector<int> m_depth;
     RowBuilder m_builder{25};
 };
 
@@ -279,6 +302,10 @@ void Generator::run(DataTable& table, int count) {
         if (chance(6))
             events.push_back({at + 1 + pick(500) + m_rng.generateDouble(), i, 2});
     }
+    m_deleted.assign(std::size_t(count), 0);
+    for (const Event& e : events)
+        if (e.kind == 2)
+            m_deleted[std::size_t(e.task)] = 1;
     std::stable_sort(events.begin(), events.end(),
                      [](const Event& a, const Event& b) { return a.at < b.at; });
 
@@ -322,8 +349,8 @@ void Generator::run(DataTable& table, int count) {
 
 namespace ListGenerator {
 
-void Generate(DataTable& table, int tasks, quint32 seed, int repeatEvery) {
-    Generator(seed, repeatEvery).run(table, tasks);
+void Generate(DataTable& table, int tasks, quint32 seed, int repeatEvery, Shape shape) {
+    Generator(seed, repeatEvery, shape).run(table, tasks);
 }
 
 } // namespace ListGenerator

@@ -30,4 +30,16 @@ inline double median(std::vector<double> values) {
     return values.empty() ? 0.0 : values[values.size() / 2];
 }
 
+// The median wall time of `work` over `runs` runs, each after `prepare` (untimed).
+inline double medianMs(int runs, const std::function<void()>& prepare,
+                       const std::function<void()>& work) {
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        if (prepare)
+            prepare();
+        times.push_back(timedMs(work));
+    }
+    return median(times);
+}
+
 } // namespace Timing

@@ -181,6 +181,11 @@ int RunWindowCase(const QStringList& args) {
         });
         watch.start();
         session.trigger(history ? QStringLiteral("actHistory") : QStringLiteral("actDeletedTasks"));
+    } else if (what == u"fold") {
+        session.openAndPaint(args.value(1));
+        timed("Collapse All", session.grid(),
+              [&] { session.trigger(QStringLiteral("CollapseAll1")); });
+        timed("Expand All", session.grid(), [&] { session.trigger(QStringLiteral("ExpandAll1")); });
     } else if (what == u"save") {
         session.openAndPaint(args.value(1));
         timed("save", session.grid(), [&] { session.trigger(QStringLiteral("actSave")); });

@@ -16,6 +16,7 @@
 //                                             WindowBench.h
 
 #include "bench/ListGenerator.h"
+#include "bench/OutlineBench.h"
 #include "bench/Timing.h"
 #include "bench/WindowBench.h"
 #include "model/DataTable.h"
@@ -127,16 +128,6 @@ private:
     std::size_t m_used = 0;
     bool m_overflowed = false;
 };
-
-double medianMs(int runs, const std::function<void()>& prepare, const std::function<void()>& work) {
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        if (prepare)
-            prepare();
-        times.push_back(timedMs(work));
-    }
-    return median(times);
-}
 
 // A value of /proc/self/status in kB.
 long statusKb(const char* key) {
@@ -536,7 +527,8 @@ const char* const Usage =
     "                                                EVERY-th task repeating)\n"
     "       corvantis_bench --repeat N FILE [load|write|save|sort]\n"
     "       corvantis_bench --peak FILE              peak memory of loading FILE, in MB\n"
-    "       corvantis_bench --window ACTION ...      one case through the window\n";
+    "       corvantis_bench --window ACTION ...      one case through the window\n"
+    "       corvantis_bench --outline TASKS [RUNS]   the list flat and as an outline\n";
 
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
@@ -587,6 +579,12 @@ int main(int argc, char** argv) {
         QFile::remove(copy);
         return 0;
     }
+    if ((args.size() == 3 || args.size() == 4) && args[1] == QStringLiteral("--outline")) {
+        QTemporaryDir folder;
+        const int runs = args.size() == 4 ? std::max(1, args[3].toInt()) : 5;
+        MeasureOutline(args[2].toInt(), runs, runs, folder.path());
+        return 0;
+    }
     if ((args.size() == 4 || args.size() == 5) && args[1] == QStringLiteral("--generate")) {
         DataTable table;
         ListGenerator::Generate(table, args[2].toInt(), 1, args.value(4).toInt());
@@ -635,5 +633,6 @@ int main(int argc, char** argv) {
                         *std::min_element(sizes.begin(), sizes.end()), windowRuns);
         printTargets(*largest, window);
     }
+    MeasureOutline(*std::max_element(sizes.begin(), sizes.end()), runs, windowRuns, folder.path());
     return 0;
 }

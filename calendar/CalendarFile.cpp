@@ -1,15 +1,23 @@
 #include "calendar/CalendarFile.h"
 
 #include "base/CorvantisError.h"
+#include "calendar/ContentLines.h"
 #include "calendar/RecurrenceMapping.h"
+#include "calendar/TodoParents.h"
 #include "model/DataTable.h"
+#include "model/FieldValues.h"
+#include "model/OutlineCommands.h"
 #include "model/TaskRecord.h"
+
+#include <QHash>
 
 #include <libical/ical.h>
 
 #include <memory>
 
 namespace {
+
+using namespace ContentLines;
 
 struct FreeComponent {
     void operator()(icalcomponent* component) const { icalcomponent_free(component); }
@@ -115,101 +123,6 @@ void requireShallow(const QByteArray& bytes) {
                 QStringLiteral("Its components are nested more than %1 deep.").arg(MaxDepth));
         }
     });
-}
-
-// A logical line of a text: from its start to past its line break, its folded continuations
-// included, and its name (upper case).
-struct ContentLine {
-    qsizetype start;
-    qsizetype end;
-    QByteArray name;
-};
-
-// The line as it reads unfolded, without its line break and carriage returns.
-QByteArray unfolded(const QByteArray& bytes, const ContentLine& line) {
-    QByteArray text = bytes.mid(line.start, line.end - line.start);
-    text.replace('\r', QByteArray());
-    QByteArray out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == '\n') {
-            if (i + 1 < text.size() && (text[i + 1] == ' ' || text[i + 1] == '\t'))
-                ++i; // a fold: the line break and the blank that follows it are not text
-            continue;
-        }
-        out += text[i];
-    }
-    return out;
-}
-
-// The value of an unfolded line: after the first colon outside a quoted parameter value.
-QByteArray valueOf(const QByteArray& line) {
-    bool quoted = false;
-    for (qsizetype i = 0; i < line.size(); ++i) {
-        if (line[i] == '"')
-            quoted = !quoted;
-        else if (line[i] == ':' && !quoted)
-            return line.mid(i + 1);
-    }
-    return QByteArray();
-}
-
-// Calls f for every logical line of bytes[from, to).
-template <class F> void forEachLine(const QByteArray& bytes, qsizetype from, qsizetype to, F&& f) {
-    const char* data = bytes.constData();
-    const auto lineEnd = [&](qsizetype pos) {
-        const qsizetype newline = bytes.indexOf('\n', pos);
-        return newline < 0 || newline >= to ? to : newline + 1;
-    };
-    qsizetype pos = from;
-    while (pos < to) {
-        ContentLine line{pos, lineEnd(pos), QByteArray()};
-        while (line.end < to && (data[line.end] == ' ' || data[line.end] == '\t'))
-            line.end = lineEnd(line.end);
-        pos = line.end;
-        qsizetype name = line.start;
-        while (name < line.end && data[name] != ':' && data[name] != ';' && data[name] != '\r' &&
-               data[name] != '\n')
-            ++name;
-        line.name = bytes.mid(line.start, name - line.start).trimmed().toUpper();
-        f(line);
-    }
-}
-
-// Where a to-do stands in a text: from its BEGIN line to past its END line.
-struct Span {
-    qsizetype begin = -1;
-    qsizetype end = -1;
-    explicit operator bool() const { return begin >= 0; }
-};
-
-// The to-do of a calendar object that libical takes for its task: the first VTODO of the
-// VCALENDAR without RECURRENCE-ID.
-Span masterTodo(const QByteArray& bytes) {
-    std::vector<QByteArray> open;
-    Span todo;
-    bool occurrence = false;
-    Span found;
-    forEachLine(bytes, 0, bytes.size(), [&](const ContentLine& line) {
-        if (found)
-            return;
-        const bool inTodo = open.size() == 2 && open[0] == "VCALENDAR" && open[1] == "VTODO";
-        if (line.name == "BEGIN") {
-            open.push_back(valueOf(unfolded(bytes, line)).trimmed().toUpper());
-            if (open.size() == 2 && open[0] == "VCALENDAR" && open[1] == "VTODO") {
-                todo = {line.start, -1};
-                occurrence = false;
-            }
-        } else if (line.name == "END") {
-            if (inTodo && !occurrence)
-                found = {todo.begin, line.end};
-            if (!open.empty())
-                open.pop_back();
-        } else if (inTodo && line.name == "RECURRENCE-ID") {
-            occurrence = true;
-        }
-    });
-    return found;
 }
 
 bool isBlank(char c) {
@@ -412,6 +325,28 @@ QString newUid() {
     return VTodoMapping::DerivedUid(QString(), 0);
 }
 
+// The row without its parent: a to-do names its parent by UID (RELATED-TO), not by the list's
+// own ID, nor by the parent's UID a task keeps in its Properties while the list lacks that task.
+RowData withoutParent(const FieldList& fields, const RowData& row) {
+    RowData out = row.clone();
+    for (std::size_t f = 0; f < fields.size(); ++f) {
+        const int field = int(f);
+        if (fields[f].name.compare(TaskRecord::ParentID, Qt::CaseInsensitive) == 0 &&
+            !out.isNull(field)) {
+            out = out.withField(field, nullptr);
+        } else if (fields[f].name.compare(TaskRecord::Properties, Qt::CaseInsensitive) == 0) {
+            const QString text = FieldValues::text(fields[f], out, field);
+            const QString without = OutlineCommands::WithKeptParentUid(text, QString());
+            if (without != text) {
+                const FieldValues::Stored stored = FieldValues::fromText(fields[f], without);
+                const std::string_view bytes = stored.bytes();
+                out = out.withField(field, stored.isNull() ? nullptr : &bytes);
+            }
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 namespace CalendarFile {
@@ -458,7 +393,8 @@ std::optional<std::vector<Todo>> Read(const QByteArray& bytes, const FieldList& 
             uid = newUid();
         takenUids.insert(uid);
         restoreMargins(vtodo.get(), text, Span{0, text.size()});
-        todos.push_back({uid, VTodoMapping::Read(vtodo.get(), fields, uid)});
+        todos.push_back({uid, VTodoMapping::Read(vtodo.get(), fields, uid),
+                         TodoParents::ParentUid(vtodo.get())});
     };
     forEachBoundary(bytes, [&](const Boundary& boundary) {
         if (stopped)
@@ -566,25 +502,45 @@ QByteArray Write(const DataTable& table, const QString& listIdentity,
     QByteArray todos;
     todos.reserve(qsizetype(table.allRows().size()) * 640);
 
+    // Every task's UID first, so a subtask can name its parent's.
     QSet<QString> sent;
-    for (const DataTable::RowId id : table.naturalOrder()) {
+    const std::vector<DataTable::RowId> rows = table.naturalOrder();
+    std::vector<QString> uids;
+    uids.reserve(rows.size());
+    QHash<std::int32_t, QString> uidOfId;
+    for (const DataTable::RowId id : rows) {
         const RowData& row = table.rowData(id);
         const QString properties =
             propertiesField < 0 ? QString() : table.textOf(row, propertiesField);
-        const QString own = VTodoMapping::UidOf(properties);
-        QString uid = own;
+        QString uid = VTodoMapping::UidOf(properties);
         if (uid.isEmpty() || sent.contains(uid))
             uid = VTodoMapping::DerivedUid(listIdentity, idField < 0 ? 0 : row.int32(idField));
         if (sent.contains(uid))
             uid = newUid();
         sent.insert(uid);
+        uids.push_back(uid);
+        if (idField >= 0 && !row.isNull(idField))
+            uidOfId.insert(row.int32(idField), uid);
+    }
+    const int parentField = table.fieldIndex(TaskRecord::ParentID);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const RowData& row = table.rowData(rows[i]);
+        const QString properties =
+            propertiesField < 0 ? QString() : table.textOf(row, propertiesField);
+        const QString own = VTodoMapping::UidOf(properties);
+        const QString& uid = uids[i];
+        QString parentUid;
+        if (parentField >= 0 && !row.isNull(parentField) && row.int32(parentField) != 0)
+            parentUid = uidOfId.value(row.int32(parentField));
+        if (parentUid.isEmpty())
+            parentUid = OutlineCommands::KeptParentUid(properties);
 
         // A synced task is written as the sync writes it: over its last synced object.
         const auto copy = own == uid ? lastCopies.constFind(uid) : lastCopies.cend();
         if (copy != lastCopies.cend()) {
             QByteArray object;
             try {
-                object = WithTask(*copy, fields, row, uid);
+                object = WithTask(*copy, fields, row, uid, parentUid);
                 if (object.isEmpty())
                     object = *copy;
             } catch (const CorvantisError&) {
@@ -603,7 +559,9 @@ QByteArray Write(const DataTable& table, const QString& listIdentity,
             renamed = row.withField(propertiesField, &bytes);
         }
         const ComponentPtr vtodo(icalcomponent_new(ICAL_VTODO_COMPONENT));
-        VTodoMapping::Update(vtodo.get(), fields, renamed.isValid() ? renamed : row, uid);
+        VTodoMapping::Update(vtodo.get(), fields,
+                             withoutParent(fields, renamed.isValid() ? renamed : row), uid);
+        TodoParents::SetParentUid(vtodo.get(), parentUid);
         todos += serialized(vtodo.get());
     }
     return out + zones + todos + end;
@@ -644,7 +602,8 @@ std::optional<Todo> ReadObject(const QByteArray& object, const FieldList& fields
         return std::nullopt;
     // A series another client carried on in an occurrence of its own is where that one stands.
     const ComponentPtr moved(RecurrenceMapping::MovedOn(calendar.get(), vtodo));
-    return Todo{uid, VTodoMapping::Read(moved ? moved.get() : vtodo, fields, uid)};
+    return Todo{uid, VTodoMapping::Read(moved ? moved.get() : vtodo, fields, uid),
+                TodoParents::ParentUid(vtodo)};
 }
 
 namespace {
@@ -753,12 +712,14 @@ bool sameValues(const VTodoMapping::TaskValues& a, const VTodoMapping::TaskValue
 } // namespace
 
 QByteArray WithTask(const QByteArray& lastCopy, const FieldList& fields, const RowData& row,
-                    const QString& fallbackUid) {
+                    const QString& fallbackUid, const QString& parentUid) {
+    const RowData task = withoutParent(fields, row);
     if (lastCopy.isEmpty()) {
         const ComponentPtr calendar = newCalendar();
         icalcomponent* vtodo = icalcomponent_new(ICAL_VTODO_COMPONENT);
         icalcomponent_add_component(calendar.get(), vtodo);
-        VTodoMapping::Update(vtodo, fields, row, fallbackUid);
+        VTodoMapping::Update(vtodo, fields, task, fallbackUid);
+        TodoParents::SetParentUid(vtodo, parentUid);
         return serialized(calendar.get());
     }
     icalcomponent* vtodo = nullptr;
@@ -767,7 +728,14 @@ QByteArray WithTask(const QByteArray& lastCopy, const FieldList& fields, const R
         throw CorvantisError(QStringLiteral("It holds no to-do."));
     const Span span = masterTodo(lastCopy);
     QList<QByteArray> names;
-    if (!VTodoMapping::Update(vtodo, fields, row, fallbackUid, &names))
+    bool changed = VTodoMapping::Update(vtodo, fields, task, fallbackUid, &names);
+    if (TodoParents::SetParentUid(vtodo, parentUid)) {
+        changed = true;
+        for (const char* name : {"RELATED-TO", "X-CORVANTIS-PARENT-ID"})
+            if (!names.contains(QByteArray(name)))
+                names << QByteArray(name);
+    }
+    if (!changed)
         return QByteArray();
     // A series moved on here leaves the occurrences other clients kept behind it to its history;
     // the object is then written whole, without them.

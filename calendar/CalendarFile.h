@@ -34,6 +34,7 @@ bool IsCalendar(const QByteArray& head);
 struct Todo {
     QString uid;                     // the UID its Properties name
     VTodoMapping::TaskValues values; // in field order
+    QString parentUid;               // of the to-do it stands under (RELATED-TO); empty: none
 };
 
 // The to-dos of a calendar, in the order they stand, each read for a list with these fields.
@@ -61,9 +62,10 @@ QSet<QString> TaskUids(const DataTable& table);
 
 // A calendar of the list's stored tasks, in the order of their current versions, one new to-do
 // each. The list is not changed: a task whose Properties name no UID, or one an earlier task
-// has, gets VTodoMapping::DerivedUid(listIdentity, its ID) for the export. A task with a last
-// synced object (lastCopies, by UID: the sync's) is written over it as the sync writes it, so
-// what other clients put on it goes along: the object's to-dos (a recurring one's changed
+// has, gets VTodoMapping::DerivedUid(listIdentity, its ID) for the export. A subtask names its
+// parent's UID in RELATED-TO (one that keeps a parent the list lacks, that UID). A task with a
+// last synced object (lastCopies, by UID: the sync's) is written over it as the sync writes it,
+// so what other clients put on it goes along: the object's to-dos (a recurring one's changed
 // occurrences too) and its time zones (once each).
 QByteArray Write(const DataTable& table, const QString& listIdentity,
                  const QHash<QString, QByteArray>& lastCopies = {});
@@ -71,10 +73,11 @@ QByteArray Write(const DataTable& table, const QString& listIdentity,
 // A calendar object (the VCALENDAR a CalDAV server holds for one task) with the task, a row of
 // a list with these fields, written over its to-do in place (VTodoMapping::Update; of a
 // recurring to-do, over the to-do without RECURRENCE-ID): only the lines of the properties the
-// task changes are rewritten, and every other byte of the object stays as it was.
-// An empty lastCopy gives a new object. Returns an empty array when the object holds the task
-// as it is, so there is nothing to send.
+// task changes are rewritten, and every other byte of the object stays as it was. The to-do
+// names parentUid as its parent (RELATED-TO; none when it is empty), not the task's ParentID,
+// which is the list's own. An empty lastCopy gives a new object. Returns an empty array when the
+// object holds the task as it is, so there is nothing to send.
 QByteArray WithTask(const QByteArray& lastCopy, const FieldList& fields, const RowData& row,
-                    const QString& fallbackUid);
+                    const QString& fallbackUid, const QString& parentUid);
 
 } // namespace CalendarFile

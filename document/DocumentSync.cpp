@@ -6,6 +6,7 @@
 #include "document/ListDocument.h"
 #include "document/TaskUndo.h"
 #include "model/FieldValues.h"
+#include "model/OutlineCommands.h"
 #include "model/RowData.h"
 #include "model/TaskCommands.h"
 #include "model/TaskHistory.h"
@@ -15,6 +16,8 @@
 
 #include <algorithm>
 #include <deque>
+#include <optional>
+#include <unordered_set>
 
 namespace {
 
@@ -86,6 +89,12 @@ SyncedList::Values DocumentSync::valuesOf(const RowData& row) const {
             text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
             text.replace(u'\r', u'\n');
         }
+        // The parent goes by its UID; the one a task keeps while the list lacks its parent is
+        // that value, not part of the Properties.
+        if (named(def, TaskRecord::ParentID))
+            text = links().parentUidOf(row);
+        else if (named(def, TaskRecord::Properties))
+            text = OutlineCommands::WithKeptParentUid(text, QString());
         if (VTodoMapping::IsPrivate(def.name, text))
             text.clear(); // not published: the server holds nothing for it
         // A to-do without STATUS reads as Not Started; one without PRIORITY as none, as here.
@@ -98,11 +107,17 @@ SyncedList::Values DocumentSync::valuesOf(const RowData& row) const {
 
 RowData DocumentSync::withValue(const RowData& row, int field, const QString& text) const {
     const FieldDef& def = table().fields()[std::size_t(field)];
-    // A memo keeps its lines as the list keeps them: CR LF between them.
+    if (named(def, TaskRecord::ParentID))
+        return links().withParentUid(row, text);
+    // A memo keeps its lines as the list keeps them: CR LF between them. Properties keep the
+    // parent's UID they hold (the parent's value sets it).
     QString lines = text;
     if (def.kind == FieldKind::Memo)
         lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
             .replace(u'\n', QStringLiteral("\r\n"));
+    if (named(def, TaskRecord::Properties))
+        lines = OutlineCommands::WithKeptParentUid(
+            lines, OutlineCommands::KeptParentUid(table().textOf(row, field)));
     const FieldValues::Stored stored =
         isDay(def) ? FieldValues::fromDate(def, QDate::fromString(text, Qt::ISODate))
                    : FieldValues::fromText(def, lines);
@@ -113,13 +128,75 @@ RowData DocumentSync::withValue(const RowData& row, int field, const QString& te
 RowData DocumentSync::rowOf(const Values& values, const QString& uid) const {
     RowData row = RowData::empty(int(table().fields().size()));
     const std::vector<int>& fields = synced();
-    for (std::size_t i = 0; i < fields.size() && i < std::size_t(values.size()); ++i)
-        row = withValue(row, fields[i], values[qsizetype(i)]);
+    const int parent = table().fieldIndex(TaskRecord::ParentID);
+    QString parentUid;
+    for (std::size_t i = 0; i < fields.size() && i < std::size_t(values.size()); ++i) {
+        if (fields[i] == parent)
+            parentUid = values[qsizetype(i)];
+        else
+            row = withValue(row, fields[i], values[qsizetype(i)]);
+    }
     const int properties = table().fieldIndex(TaskRecord::Properties);
     if (properties >= 0 && !uid.isEmpty())
         row =
             withValue(row, properties, VTodoMapping::WithUid(table().textOf(row, properties), uid));
+    // After Properties, which may keep the parent's UID.
+    if (parent >= 0)
+        row = withValue(row, parent, parentUid);
     return row;
+}
+
+QString DocumentSync::uidOfRow(DataTable::RowId row) const {
+    return uids().of(std::uint32_t(table().currentVersionOf(row)));
+}
+
+const ParentLinks& DocumentSync::links() const {
+    const std::pair<std::size_t, std::size_t> now{table().versionCount(),
+                                                  table().changeLog().size()};
+    if (!m_links || m_linksMadeAt != now) {
+        m_links = std::make_unique<ParentLinks>(
+            table(), [this](DataTable::RowId row) { return uidOfRow(row); });
+        m_linksMadeAt = now;
+    }
+    return *m_links;
+}
+
+void DocumentSync::keepParentsOfDeleted(
+    std::vector<DataTable::RowChange>& made, std::vector<RowData>& rows,
+    std::unordered_map<DataTable::RowId, std::size_t>& edited) const {
+    const DataTable& list = table();
+    const int id = list.autoIncField();
+    const int parent = list.fieldIndex(TaskRecord::ParentID);
+    if (id < 0 || parent < 0)
+        return;
+    QHash<std::int32_t, QString> gone; // ID -> UID
+    std::unordered_set<DataTable::RowId> deleted;
+    for (const DataTable::RowChange& change : made)
+        if (change.kind == DataTable::RowChange::Delete) {
+            deleted.insert(change.row);
+            const RowData& values = list.rowData(change.row);
+            if (!values.isNull(id))
+                gone.insert(values.int32(id), uidOfRow(change.row));
+        }
+    if (gone.isEmpty())
+        return;
+    for (const DataTable::RowId row : list.allRows()) {
+        if (deleted.count(row))
+            continue;
+        const auto store = edited.find(row);
+        const RowData& values =
+            store == edited.end() ? list.rowData(row) : *made[store->second].values;
+        if (values.isNull(parent) || !gone.contains(values.int32(parent)))
+            continue;
+        RowData kept = links().keepingParentUid(values, gone.value(values.int32(parent)));
+        if (store != edited.end()) {
+            rows[std::size_t(made[store->second].values - rows.data())] = std::move(kept);
+        } else {
+            rows.push_back(std::move(kept));
+            made.push_back({DataTable::RowChange::Store, row, 0, &rows.back(), false});
+            edited.emplace(row, made.size() - 1);
+        }
+    }
 }
 
 QStringList DocumentSync::fieldNames() const {
@@ -268,7 +345,19 @@ bool DocumentSync::read(const QByteArray& object, QString& uid, Values& values) 
             if (!value.value.isNull())
                 row.setBytes(value.field, value.value.bytes());
         uid = todo->uid;
-        values = valuesOf(row.build());
+        const RowData read = row.build();
+        values = valuesOf(read);
+        // The parent the to-do names; a ParentID of an earlier version's, else none (the
+        // Properties' kept UID is this list's, not the object's word).
+        const int parent = table().fieldIndex(TaskRecord::ParentID);
+        const auto at = std::find(synced().begin(), synced().end(), parent);
+        if (parent >= 0 && at != synced().end()) {
+            QString& value = values[qsizetype(at - synced().begin())];
+            if (!todo->parentUid.isEmpty())
+                value = todo->parentUid;
+            else if (read.isNull(parent) || read.int32(parent) == 0)
+                value.clear();
+        }
         return true;
     } catch (const CorvantisError&) {
         return false; // not iCalendar: the sync leaves it be
@@ -287,12 +376,14 @@ QByteArray DocumentSync::write(const QByteArray& lastCopy, Key key, const QStrin
     }
     // The stored version, never a row being edited: what is sent is what the sync read.
     const RowData& data = version < 0 ? gone : list.versionData(std::size_t(version));
+    const QString parentUid = links().parentUidOf(data);
     try {
-        const QByteArray object = CalendarFile::WithTask(lastCopy, list.fields(), data, uid);
+        const QByteArray object =
+            CalendarFile::WithTask(lastCopy, list.fields(), data, uid, parentUid);
         return object.isEmpty() ? lastCopy : object;
     } catch (const CorvantisError&) {
         // The server's copy cannot be read: a whole new object takes its place.
-        return CalendarFile::WithTask(QByteArray(), list.fields(), data, uid);
+        return CalendarFile::WithTask(QByteArray(), list.fields(), data, uid, parentUid);
     }
 }
 
@@ -306,7 +397,9 @@ std::vector<SyncedList::Key> DocumentSync::apply(const std::vector<Change>& chan
 
     // Every change is worked out first; the rows they write live until the table has them.
     std::vector<RowData> rows;
-    rows.reserve(changes.size());
+    // Room for every row a change writes, and for each task whose parent it deletes: the changes
+    // point into it.
+    rows.reserve(changes.size() + list.allRows().size());
     std::vector<DataTable::RowChange> made;
     std::unordered_map<DataTable::RowId, std::size_t> edited; // row -> its Store in `made`
     for (const Change& change : changes) {
@@ -352,12 +445,23 @@ std::vector<SyncedList::Key> DocumentSync::apply(const std::vector<Change>& chan
                               VTodoMapping::WithUid(list.textOf(values, properties), change.uid));
             continue;
         }
-        // Only the fields the sync changes are written: the others keep their own form.
+        // Only the fields the sync changes are written: the others keep their own form. The
+        // parent goes last, after Properties, which may keep its UID.
         const Values now = valuesOf(values);
-        for (std::size_t i = 0; i < fields.size() && i < std::size_t(change.values.size()); ++i)
-            if (change.values[qsizetype(i)] != now.value(qsizetype(i)))
+        const int parent = list.fieldIndex(TaskRecord::ParentID);
+        std::optional<QString> parentUid;
+        for (std::size_t i = 0; i < fields.size() && i < std::size_t(change.values.size()); ++i) {
+            if (change.values[qsizetype(i)] == now.value(qsizetype(i)))
+                continue;
+            if (fields[i] == parent)
+                parentUid = change.values[qsizetype(i)];
+            else
                 values = withValue(values, fields[i], change.values[qsizetype(i)]);
+        }
+        if (parentUid)
+            values = withValue(values, parent, *parentUid);
     }
+    keepParentsOfDeleted(made, rows, edited);
     if (made.empty())
         return {};
     // A series another client moved on leaves the occurrence it did in the task's history here,
@@ -380,6 +484,13 @@ std::vector<SyncedList::Key> DocumentSync::apply(const std::vector<Change>& chan
     std::vector<DataTable::RowId> added;
     try {
         added = list.applyChanges(made);
+        // A task that came before its parent, or kept a parent the list did not have, goes
+        // under it once it is here.
+        std::vector<std::pair<DataTable::RowId, RowData>> relinked = links().relinked();
+        std::vector<DataTable::RowChange> under;
+        for (const auto& [row, values] : relinked)
+            under.push_back({DataTable::RowChange::Store, row, 0, &values, false});
+        list.applyChanges(under);
     } catch (...) {
         m_document.markUnsaved(); // the changes before the refused one stay made
         throw;

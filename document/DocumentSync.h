@@ -1,5 +1,6 @@
 #pragma once
 
+#include "document/ParentLinks.h"
 #include "document/TaskUids.h"
 #include "model/DataTable.h"
 #include "sync/SyncedList.h"
@@ -28,7 +29,8 @@ class RowData;
 // different days would otherwise always ask about it. Each value is the text both sides compare
 // alike: a day in ISO form (the locale may change between syncs), line breaks as LF, an empty
 // Status as the word a to-do without one reads as, Assigned To holding the login name as empty
-// (it is not published). A pulled memo keeps its lines as the list does: CR LF.
+// (it is not published). A pulled memo keeps its lines as the list does: CR LF. A task's parent
+// is the parent's UID (RELATED-TO), not its ID, which is the list's own (ParentLinks).
 class DocumentSync final : public SyncedList {
 public:
     explicit DocumentSync(ListDocument& document);
@@ -55,6 +57,13 @@ private:
     // A value's text as the field stores it.
     RowData withValue(const RowData& row, int field, const QString& text) const;
     RowData rowOf(const Values& values, const QString& uid) const;
+    // A task's parent by UID (the synced value of ParentID), for the table as it stands.
+    const ParentLinks& links() const;
+    QString uidOfRow(DataTable::RowId row) const;
+    // The sync's changes with the outline kept: a task whose parent the sync deletes keeps the
+    // parent's UID (RELATED-TO stays) and goes to the top.
+    void keepParentsOfDeleted(std::vector<DataTable::RowChange>& made, std::vector<RowData>& rows,
+                              std::unordered_map<DataTable::RowId, std::size_t>& edited) const;
 
     // The UIDs of the list's tasks (see TaskUids), made again when the history has grown.
     const TaskUids& uids() const;
@@ -75,4 +84,6 @@ private:
         Task task;
     };
     std::unordered_map<DataTable::RowId, Known> m_known;
+    mutable std::unique_ptr<ParentLinks> m_links;
+    mutable std::pair<std::size_t, std::size_t> m_linksMadeAt{0, 0}; // versions, log
 };

@@ -6,6 +6,7 @@
 #include "model/DataTable.h"
 #include "model/TaskTable.h"
 #include "storage/DataPacket.h"
+#include "storage/InputFile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -55,7 +56,24 @@ bool ListDocument::load(const QString& fileName) {
     m_table->first();
     started();
     m_undo->markSaved();
+    addOutlineNotice(fileName);
     return true;
+}
+
+// A task whose parent is missing, deleted, itself or its own subtask stands at the top level;
+// the user hears of it once, and the file stays as it is until something else changes.
+void ListDocument::addOutlineNotice(const QString& fileName) {
+    const int problems = m_table->outlineProblems();
+    if (problems == 0)
+        return;
+    const QString note =
+        QStringLiteral("In the list \"%1\", %2 a parent task that is missing, deleted, the task "
+                       "itself or one of its own subtasks. %3 shown at the top level.")
+            .arg(InputFile::fullName(fileName),
+                 problems == 1 ? QStringLiteral("1 task names")
+                               : QStringLiteral("%1 tasks name").arg(problems),
+                 problems == 1 ? QStringLiteral("It is") : QStringLiteral("They are"));
+    m_loadNotice = m_loadNotice.isEmpty() ? note : m_loadNotice + QStringLiteral("\n\n") + note;
 }
 
 void ListDocument::loadRecovered(const QString& copyFile, const QString& originalFile, bool isNew,
@@ -71,6 +89,7 @@ void ListDocument::loadRecovered(const QString& copyFile, const QString& origina
     setFileName(originalFile);
     m_table->first();
     started();
+    addOutlineNotice(originalFile.isEmpty() ? copyFile : originalFile);
     markUnsaved();
 }
 

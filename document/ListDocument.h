@@ -43,7 +43,7 @@ public:
                        const FileFingerprint& original);
 
     // What the last load has to tell the user once (a file that held bytes that were not
-    // UTF-8); empty when nothing.
+    // UTF-8, tasks whose parent task cannot be found); empty when nothing.
     QString loadNotice() const { return m_loadNotice; }
 
     QString fileName() const { return m_fileName; }
@@ -134,6 +134,7 @@ private:
     void setFileName(const QString& fileName);
     // Orders the table by ID and forgets the undo history: the start of every list.
     void started();
+    void addOutlineNotice(const QString& fileName);
     // The history as the document has it now is the least a save may write.
     void keepHistoryFloor();
     // Throws CorvantisError when the table holds less history than the floor.

@@ -688,6 +688,8 @@ Outcome Apply(DataTable& table, const Plan& plan, const MergeChoices& choices) {
         changes.push_back(rowChange);
     }
 
+    std::deque<RowData> outline;
+    KeepOutline(table, plan.counter, changes, outline);
     const auto before = shownById(table);
     table.raiseAutoIncValue(plan.counter);
     table.applyChanges(changes);

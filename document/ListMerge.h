@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 // Merging another copy of a list into this one. Versions and change-log entries are only ever
@@ -114,5 +115,12 @@ struct Outcome {
 // CorvantisError when the list changed since Prepare, or when the table refuses a change (the
 // changes before it stay made, as applyChanges leaves them).
 Outcome Apply(DataTable& table, const Plan& plan, const MergeChoices& choices);
+
+// The outline through the changes Apply makes (counter: the plan's): a ParentID the other copy
+// wrote follows its task to the ID it takes here, and a task whose parent the merge deletes, or
+// an added one whose parent is not here, goes to the top level (changes added for the tasks the
+// merge leaves as they are). The rewritten values go into `made`.
+void KeepOutline(const DataTable& table, std::int64_t counter,
+                 std::vector<DataTable::RowChange>& changes, std::deque<RowData>& made);
 
 } // namespace ListMerge

@@ -3,7 +3,7 @@
 target_sources(corvantis_core PRIVATE
     ConflictCopies.cpp ConflictCopies.h
     ListFileWatcher.cpp ListFileWatcher.h
-    ListMerge.cpp ListMerge.h
+    ListMerge.cpp ListMerge.h ListMergeOutline.cpp
     ListMergeHistory.cpp ListMergeHistory.h
     MergeConflict.h
 )

@@ -92,10 +92,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     static const std::vector<CalendarFile::Todo> fresh =
-        CalendarFile::Read(CalendarFile::WithTask({}, fields, row, {}), fields);
+        CalendarFile::Read(CalendarFile::WithTask({}, fields, row, {}, {}), fields);
     QByteArray written;
     try {
-        written = CalendarFile::WithTask(bytes, fields, row, QStringLiteral("fallback"));
+        written = CalendarFile::WithTask(bytes, fields, row, QStringLiteral("fallback"), {});
     } catch (const CorvantisError& e) {
         if (e.message().isEmpty())
             std::abort();
@@ -108,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const CalendarFile::Todo* todo = Find(reread, fresh[0].uid);
         if (!todo || !Same(todo->values, fresh[0].values))
             std::abort();
-        if (!CalendarFile::WithTask(written, fields, row, QStringLiteral("fallback")).isEmpty())
+        if (!CalendarFile::WithTask(written, fields, row, QStringLiteral("fallback"), {}).isEmpty())
             std::abort();
     } catch (const CorvantisError&) {
         std::abort(); // what was written must read back

@@ -91,7 +91,8 @@ void DataTable::adopt(Content&& content) {
         m_ordered.resize(m_rowVersion.size());
         for (std::size_t r = 0; r < m_ordered.size(); ++r)
             m_ordered[r] = static_cast<RowId>(r);
-        m_visible = m_ordered;
+        noteAllRows();
+        rebuildVisible();
         m_cur = m_visible.empty() ? -1 : 0;
     });
     emit currentChanged(m_cur);
@@ -146,6 +147,7 @@ void DataTable::resetState() {
     m_compiledFilter.reset();
     m_keyCountsBuilt = false;
     m_keyCounts.clear();
+    m_outline.clearRows();
     clearPending();
 }
 

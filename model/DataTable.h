@@ -6,6 +6,7 @@
 #include "model/RowData.h"
 #include "model/RowDataStore.h"
 #include "model/RowOrder.h"
+#include "model/TableOutline.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -169,6 +170,8 @@ public:
     bool isModified() const { return m_pendingModified; }
     void append();
     void insert();
+    // Insert with the new row at a visible position (taken after the pending row is settled).
+    void insertAt(int position);
     void edit();
     void post();
     void cancel();
@@ -253,6 +256,36 @@ public:
     bool filtered() const { return m_filtered; }
     void setFiltered(bool on);
 
+    // --- outline (DataTableOutline.cpp) --------------------------------------------------------
+    // A row whose parent field names the key (the auto-increment field) of another live row is
+    // shown under it: each row directly followed by the rows under it, in the active order among
+    // themselves; under a filter each match with the rows above it (as context); nothing under a
+    // collapsed row. A parent that is missing, deleted, the row itself or in a loop leaves the row
+    // at the top. A row counts as done when doneField holds doneText. A table without these
+    // fields (or without a key) is shown flat.
+    void setOutlineFields(const QString& parentField, const QString& doneField,
+                          const QString& doneText);
+    // Whether some live row stands under another (else the rows are shown flat).
+    bool hasOutline() const { return m_outline.isShown(); }
+    // Where a row stands in the outline; a row not placed (a pending new row) reads as a top row.
+    TableOutline::Row outlineOf(RowId row) const { return m_outline.rowInfo(row); }
+    // How deep a visible row stands; a pending new row stands under the row its parent names.
+    int outlineDepthAt(int position) const;
+    // The row a row stands under; -1 at the top.
+    RowId parentRowOf(RowId row) const { return m_outline.parentOf(row); }
+    // The rows under a row, each followed by its own, in the shown order.
+    std::vector<RowId> descendantsOf(RowId row) const { return m_outline.descendantsOf(row); }
+    // Rows shown at the top because their parent is missing, deleted, themselves or in a loop.
+    int outlineProblems() const { return m_outline.problems(); }
+    // The live row whose key is `key`; -1 when none.
+    RowId rowOfKey(std::int32_t key) const { return m_outline.rowOfKey(key); }
+    // Collapsing hides the rows under a row, until it is expanded; kept by the rows' keys while
+    // the table lives, also across new content. A pending row is settled first. Expanding a
+    // collapsed row that stands under a collapsed one expands those above it too, so it shows.
+    bool isCollapsed(RowId row) const { return m_outline.isCollapsed(row); }
+    void setCollapsed(RowId row, bool collapsed);
+    void setAllCollapsed(bool collapsed);
+
     // --- the owner's notifications (may throw; they run inside the operation) ----------------
     void setAfterInsert(std::function<void()> hook) { m_afterInsert = std::move(hook); }
     void setAfterEdit(std::function<void()> hook) { m_afterEdit = std::move(hook); }
@@ -267,6 +300,15 @@ signals:
     void rowAboutToBeMoved(int from, int to); // to: the final position
     void rowMoved(int from, int to);
     void rowChanged(int position);
+    // Several visible rows at once (an outline's rows collapsed, expanded or re-counted).
+    void rowsAboutToBeInserted(int first, int last);
+    void rowsInserted(int first, int last);
+    void rowsAboutToBeRemoved(int first, int last);
+    void rowsRemoved(int first, int last);
+    void rowsChanged(int first, int last);
+    // The same rows in another order (the rows under a stored row moved with it).
+    void aboutToRearrange();
+    void rearranged();
     void aboutToReset();
     void resetDone();
     void currentChanged(int position);
@@ -302,7 +344,7 @@ private:
     RowBuilder& pendingBuilder();
     const RowData& pendingData() const;
     RowData& pendingRowData();
-    void beginPending(bool append);
+    void beginPending(bool atEnd, int at = -1);
     void storePending();
     // The bookkeeping of one stored change: versions, states, the change log, the ID counter and
     // the key counts (not the order or the shown rows). Each throws before changing anything.
@@ -328,12 +370,27 @@ private:
     void keepInBatch(RowId row);
     void endBatch(Batch& batch);
     void dropBatch(Batch& batch);
-    void rebuildVisible();
+    // The visible rows from the ordered ones; `reveal` expands the outline's rows above a match.
+    void rebuildVisible(bool reveal = false);
     void resetViews(const std::function<void()>& change);
     bool passes(const RowData& row) const;
     bool rowLess(RowId a, RowId b) const;
     void placeStoredRow(RowId row, int fromPosition);
     void applyIndexDef(const QString& name);
+    // The outline: whether the rows are shown as one, telling it a row's values, making the rows
+    // shown, and telling views how they changed (the fewest signals that say it).
+    bool outlineInvolved() const { return m_outline.hasParents() || m_outline.isShown(); }
+    void noteRow(RowId row);
+    void noteAllRows();
+    void buildOutlineRows(std::vector<RowId>& shown, bool reveal);
+    void showOutline(std::vector<RowId>&& shown, RowId keep, int fallback);
+    // replaceRows for an outline: the visible rows made again, the current row chosen as there.
+    void placeInOutline(const std::vector<RowId>& touched, RowId keepCurrent);
+
+    TableOutline m_outline;
+    QString m_outlineParent;
+    QString m_outlineDone;
+    QString m_outlineDoneText;
 
     FieldList m_fields;
     QHash<QString, int> m_fieldByName;

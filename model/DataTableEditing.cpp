@@ -40,6 +40,10 @@ void DataTable::insert() {
     beginPending(false);
 }
 
+void DataTable::insertAt(int position) {
+    beginPending(false, std::max(position, 0));
+}
+
 // Back to browsing: the pending row, if any, is let go as it is.
 void DataTable::clearPending() {
     m_state = State::Browse;
@@ -109,11 +113,13 @@ const RowData& DataTable::pendingData() const {
     return m_pending;
 }
 
-void DataTable::beginPending(bool atEnd) {
+void DataTable::beginPending(bool atEnd, int at) {
     requireActive();
     settle();
     const RowId before = currentRow();
-    const int position = atEnd || m_cur < 0 ? static_cast<int>(m_visible.size()) : m_cur;
+    int position = atEnd || m_cur < 0 ? static_cast<int>(m_visible.size()) : m_cur;
+    if (at >= 0)
+        position = std::min(at, static_cast<int>(m_visible.size()));
     const RowId row = static_cast<RowId>(m_rowVersion.size());
     if (!m_batch)
         emit rowAboutToBeInserted(position);
@@ -199,6 +205,14 @@ void DataTable::remove() {
     storeDeletion(row);
     m_ordered.erase(std::find(m_ordered.begin(), m_ordered.end(), row));
     const int position = m_cur;
+    if (outlineInvolved()) {
+        // The rows under it move up to the top: more than the one row may change.
+        std::vector<RowId> shown;
+        buildOutlineRows(shown, false);
+        showOutline(std::move(shown), -1, position);
+        scrolled();
+        return;
+    }
     emit rowAboutToBeRemoved(position);
     m_visible.erase(m_visible.begin() + position);
     emit rowRemoved(position);
@@ -302,6 +316,7 @@ void DataTable::storeNewRow(RowId row, RowData& values, bool keepId) {
         m_log.insert(m_log.end(),
                      {static_cast<std::uint32_t>(version + 1), 0u, std::uint32_t(Inserted)});
     m_rowVersion[static_cast<std::size_t>(row)] = version;
+    noteRow(row);
     if (m_keepHistory)
         emit changeStored(row, -1, version, m_settling);
 }
@@ -331,11 +346,13 @@ bool DataTable::storeEditedRow(RowId row, RowData& values) {
         m_log.insert(m_log.end(), {static_cast<std::uint32_t>(version + 1),
                                    static_cast<std::uint32_t>(old + 1), Modified});
         m_rowVersion[static_cast<std::size_t>(row)] = version;
+        noteRow(row);
         emit changeStored(row, old, version, m_settling);
     } else {
         m_versions[static_cast<std::size_t>(old)] = std::move(values);
         for (auto& keys : m_textKeys)
             keys->forget(static_cast<std::uint32_t>(old));
+        noteRow(row);
     }
     return true;
 }
@@ -348,6 +365,7 @@ void DataTable::storeDeletion(RowId row) {
         m_log.insert(m_log.end(),
                      {static_cast<std::uint32_t>(version + 1), 0u, std::uint32_t(Deleted)});
     m_rowVersion[static_cast<std::size_t>(row)] = -1;
+    noteRow(row);
     if (m_keepHistory)
         emit changeStored(row, version, -1, m_settling);
 }
@@ -375,6 +393,13 @@ void DataTable::storePending() {
     m_ordered.insert(std::upper_bound(m_ordered.begin(), m_ordered.end(), row,
                                       [this](RowId a, RowId b) { return rowLess(a, b); }),
                      row);
+    if (outlineInvolved()) {
+        // The rows under it move with it, and the rows above it count it.
+        std::vector<RowId> shown;
+        buildOutlineRows(shown, false);
+        showOutline(std::move(shown), row, from);
+        return;
+    }
     placeStoredRow(row, from);
 }
 
@@ -526,6 +551,10 @@ void DataTable::replaceRows(const std::vector<RowId>& touched, RowId keepCurrent
     std::merge(m_ordered.begin(), m_ordered.end(), back.begin(), back.end(),
                std::back_inserter(merged), less);
     m_ordered.swap(merged);
+    if (outlineInvolved()) {
+        placeInOutline(touched, keepCurrent);
+        return;
+    }
     if (m_filtered)
         back.erase(std::remove_if(back.begin(), back.end(),
                                   [this](RowId row) { return !passes(rowData(row)); }),
@@ -663,7 +692,9 @@ void DataTable::endBatch(Batch& batch) {
         const RowId last = batch.stored.back();
         sortRows(batch.stored);
         mergeInto(m_ordered, batch.stored);
-        if (!m_filtered) {
+        if (outlineInvolved()) {
+            rebuildVisible();
+        } else if (!m_filtered) {
             m_visible = m_ordered;
         } else {
             std::vector<RowId> shown;
@@ -696,6 +727,7 @@ void DataTable::dropBatch(Batch& batch) {
     m_states.resize(batch.versions);
     m_log.resize(batch.log);
     m_rowVersion.resize(batch.rows);
+    m_outline.resize(batch.rows);
     m_counter = batch.counter;
     m_cur = batch.current;
     m_batch = nullptr;

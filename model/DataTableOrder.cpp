@@ -85,7 +85,11 @@ bool DataTable::passes(const RowData& row) const {
     return !m_compiledFilter || m_compiledFilter->matches(row);
 }
 
-void DataTable::rebuildVisible() {
+void DataTable::rebuildVisible(bool reveal) {
+    if (outlineInvolved()) {
+        buildOutlineRows(m_visible, reveal);
+        return;
+    }
     if (!m_filtered) {
         m_visible = m_ordered;
         return;
@@ -109,7 +113,7 @@ void DataTable::setFilter(const QString& text) {
     m_filterText = text;
     m_compiledFilter = std::move(compiled);
     if (differs)
-        resetViews([&] { rebuildVisible(); });
+        resetViews([&] { rebuildVisible(true); });
     setCurrent(m_visible.empty() ? -1 : 0);
     scrolled();
 }
@@ -123,7 +127,7 @@ void DataTable::setFiltered(bool on) {
     if (on != m_filtered) {
         resetViews([&] {
             m_filtered = on;
-            rebuildVisible();
+            rebuildVisible(on);
             m_cur = -1;
         });
     }

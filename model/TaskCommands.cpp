@@ -46,6 +46,8 @@ QuickAddBar QuickAdd(DataTable& table, const MarkUnsaved& markUnsaved, const Qui
     table.setInteger(Time, 0);
     table.setString(AssignedTo, uGeneral::CurrentUserName());
     table.setString(Category, bar.category);
+    if (bar.parentId != 0)
+        table.setInteger(ParentID, bar.parentId);
     table.post();
 
     QuickAddBar after;

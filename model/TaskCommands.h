@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 
@@ -34,6 +35,7 @@ struct QuickAddBar {
     QString priority;
     QString difficulty;
     QString category;
+    std::int32_t parentId = 0; // the ID of the task to add it under; 0: at the top
 };
 
 // btnQuickAddClick: adds a task from the bar and returns what the bar must show afterwards

@@ -36,6 +36,8 @@ void Configure(DataTable& table) {
     table.setIndexDefs(Indexes());
     table.setDerivedFields(DerivedFields());
     table.setKeepHistory(true);
+    // A task whose ParentID names another task is its subtask; a complete one counts as done.
+    table.setOutlineFields(TaskRecord::ParentID, TaskRecord::Status, TaskRecord::Complete);
 }
 
 void CreateEmpty(DataTable& table) {

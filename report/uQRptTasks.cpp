@@ -114,9 +114,12 @@ void TQRptTasks::fill(DataTable& table) {
     for (const Column& column : Columns())
         fields.push_back(table.fieldIndex(column.field)); // -1: a list without it prints nothing
     m_rows.clear();
+    m_depths.clear();
     const int count = table.visibleRowCount();
     m_rows.reserve(static_cast<std::size_t>(count));
+    m_depths.reserve(static_cast<std::size_t>(count));
     for (int position = 0; position < count; ++position) {
+        m_depths.push_back(table.outlineDepthAt(position));
         const RowData& row = table.rowDataAt(position);
         QStringList texts;
         texts.reserve(static_cast<qsizetype>(fields.size()));
@@ -156,11 +159,19 @@ TQRptTasks::PageLayout TQRptTasks::layoutPage(int page) const {
     for (int i = 0; i < layout.rowCount; ++i) {
         const QStringList& texts = m_rows[static_cast<std::size_t>(layout.firstRow + i)];
         const double rowTop = top + i * DetailBandMm;
+        const int depth = m_depths[static_cast<std::size_t>(layout.firstRow + i)];
         for (std::size_t c = 0; c < columns.size(); ++c) {
             const QString& text = texts[static_cast<qsizetype>(c)];
-            if (!text.isEmpty())
-                layout.texts.push_back(
-                    {text, MarginMm + columns[c].left, rowTop, columns[c].width});
+            if (text.isEmpty())
+                continue;
+            double left = columns[c].left;
+            double width = columns[c].width;
+            if (columns[c].field == TaskRecord::Task && depth > 0) {
+                const double indent = std::min(depth * IndentMm, width - TaskLeastMm);
+                left += indent;
+                width -= indent;
+            }
+            layout.texts.push_back({text, MarginMm + left, rowTop, width});
         }
     }
     return layout;

@@ -20,7 +20,8 @@ class QWidget;
 // The task report: a fixed A4 landscape page design in millimetres, filled from a task table.
 // A title band (the list's caption, a rule and the column headings) opens the first page only;
 // below it one 4.5 mm detail band per visible task, in the table's active order and filter,
-// 41 on the first page and 44 on every further one. No page header, footer or numbers.
+// 41 on the first page and 44 on every further one. No page header, footer or numbers. A
+// subtask's Task text is indented by its level, as the grid shows it.
 class TQRptTasks : public QObject {
     Q_OBJECT
 public:
@@ -47,6 +48,10 @@ public:
     static constexpr double TitleBandMm = 11.4;
     static constexpr double DetailBandMm = 4.5;
     static constexpr double RulePenMm = 0.2;
+    // The Task column of a subtask moves right by this much a level, its width less by the same;
+    // at least TaskLeastMm of it stays.
+    static constexpr double IndentMm = 3;
+    static constexpr double TaskLeastMm = 25;
 
     explicit TQRptTasks(QObject* parent = nullptr);
 
@@ -92,4 +97,5 @@ private:
 
     QString m_title;
     std::vector<QStringList> m_rows; // the display texts of the detail fields, per row
+    std::vector<int> m_depths;       // how deep each row stands in the list's outline
 };

@@ -9,6 +9,7 @@
 #include "dialogs/uFrmDeletedTasks.h"
 #include "dialogs/uFrmDetails.h"
 #include "dialogs/uFrmHistory.h"
+#include "dialogs/uFrmParentTask.h"
 #include "dialogs/uFrmProgress.h"
 #include "dialogs/uFrmReminders.h"
 #include "dialogs/uFrmRepeat.h"
@@ -137,6 +138,7 @@ void TfrmMain::CreateSecondaryWindows() {
         notifier->checkService(std::move(answer));
     });
     m_syncCenter->CreateSettingsWindow();
+    frmParentTask = new TfrmParentTask(this);
 }
 
 TaskViewServices TfrmMain::ViewServices() {
@@ -165,6 +167,10 @@ TaskViewServices TfrmMain::ViewServices() {
     if (frmDeletedTasks)
         services.showDeletedTasks = [w = frmDeletedTasks](const DataTable& table) {
             return w->execute(table);
+        };
+    if (frmParentTask)
+        services.askParent = [w = frmParentTask](const DataTable& table, DataTable::RowId row) {
+            return w->execute(table, row);
         };
     return services;
 }

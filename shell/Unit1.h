@@ -32,6 +32,7 @@ class TfrmURL;
 class TfrmHistory;
 class TfrmRepeat;
 class TfrmDeletedTasks;
+class TfrmParentTask;
 class TfrmReminders;
 class ReminderCenter;
 class QLabel;
@@ -130,6 +131,7 @@ protected:
 private:
     void buildActions();
     void buildMenus();
+    void buildOutlineMenu(QMenu* edit);
     void buildToolBar();
     void buildTabs();
     void buildFooter();
@@ -230,6 +232,7 @@ private:
     TfrmHistory* frmHistory = nullptr;
     TfrmRepeat* frmRepeat = nullptr;
     TfrmDeletedTasks* frmDeletedTasks = nullptr;
+    TfrmParentTask* frmParentTask = nullptr;
     TfrmReminders* frmReminders = nullptr;
     ReminderCenter* m_reminders = nullptr;
     QAction* actReminders = nullptr;

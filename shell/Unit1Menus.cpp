@@ -210,6 +210,8 @@ void TfrmMain::buildMenus() {
     edit->addSeparator();
     edit->addAction(actHistory);
     edit->addAction(actDeletedTasks);
+    edit->addSeparator();
+    buildOutlineMenu(edit);
 
     QMenu* search = bar->addMenu(QStringLiteral("&Search"));
     search->setObjectName(QStringLiteral("Search1"));
@@ -229,6 +231,50 @@ void TfrmMain::buildMenus() {
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("Help1"));
     help->addAction(actAbout);
+}
+
+// The active list's outline commands. The keys are the grid's (shown here, taken there): one
+// key for two actions would run neither.
+void TfrmMain::buildOutlineMenu(QMenu* edit) {
+    QMenu* outline = edit->addMenu(QStringLiteral("&Outline"));
+    outline->setObjectName(QStringLiteral("Outline1"));
+    struct Entry {
+        const char* name;
+        const char* text;
+        const char* icon;
+        void (TfrTasks::*handler)();
+        QKeySequence key = {};
+    };
+    const Entry entries[] = {
+        {"mnuNewSubtask", "New &Subtask", "list-add", &TfrTasks::NewSubtask1Click,
+         QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N)},
+        {"mnuMakeSubtaskOf", "&Make Subtask Of...", "go-jump", &TfrTasks::MakeSubtaskOf1Click},
+        {"mnuIndent", "&Indent", "format-indent-more", &TfrTasks::Indent1Click,
+         QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_Right)},
+        {"mnuOutdent", "O&utdent", "format-indent-less", &TfrTasks::Outdent1Click,
+         QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_Left)},
+        {nullptr, nullptr, nullptr, nullptr},
+        {"mnuExpand", "&Expand", "go-down", &TfrTasks::Expand1Click,
+         QKeySequence(Qt::CTRL | Qt::Key_Right)},
+        {"mnuCollapse", "&Collapse", "go-next", &TfrTasks::Collapse1Click,
+         QKeySequence(Qt::CTRL | Qt::Key_Left)},
+        {"mnuExpandAll", "Expand &All", "expand-all", &TfrTasks::ExpandAll1Click},
+        {"mnuCollapseAll", "Collapse A&ll", "collapse-all", &TfrTasks::CollapseAll1Click},
+    };
+    for (const Entry& entry : entries) {
+        if (!entry.name) {
+            outline->addSeparator();
+            continue;
+        }
+        const QString text = QString::fromLatin1(entry.text);
+        const QString key = entry.key.toString(QKeySequence::NativeText);
+        QAction* action = outline->addAction(ThemeIcon(QLatin1String(entry.icon)),
+                                             key.isEmpty() ? text : text + u'\t' + key);
+        action->setObjectName(QLatin1String(entry.name));
+        const auto handler = entry.handler;
+        connect(action, &QAction::triggered, this,
+                [this, handler] { runCommand([&] { (requireActiveView()->*handler)(); }); });
+    }
 }
 
 void TfrmMain::buildToolBar() {

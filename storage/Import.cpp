@@ -4,11 +4,13 @@
 #include "calendar/CalendarFile.h"
 #include "model/DataTable.h"
 #include "model/FieldValues.h"
+#include "model/OutlineCommands.h"
 #include "model/TaskRecord.h"
 #include "storage/DataPacket.h"
 #include "storage/InputFile.h"
 #include "storage/PacketEncoding.h"
 
+#include <QHash>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -126,6 +128,143 @@ private:
     Days& m_days;
 };
 
+// The outline of imported tasks: each gets a new ID from the target's counter, one after
+// another in the order they are added (the first one's when it is added), so a ParentID naming
+// an imported task names that task's new ID; one naming a task not imported (missing or
+// deleted in the file) is dropped, and the task goes to the top level.
+class ParentRenumbering {
+public:
+    // A parent among the list's own tasks: Fixed plus its ID.
+    static constexpr std::int64_t Fixed = std::int64_t(1) << 40;
+    // `parentOf` gives each added row's parent as its index among the added rows (-1: none), or
+    // Fixed plus the ID of one of the list's tasks.
+    ParentRenumbering(DataTable& target, std::vector<std::int64_t> parentOf)
+        : m_target(target), m_parentOf(std::move(parentOf)),
+          // Without a counter the tasks keep the IDs they come with, and so do their parents.
+          m_field(target.autoIncField() < 0 ? -1 : target.fieldIndex(TaskRecord::ParentID)) {}
+    ParentRenumbering(const DataTable& source, DataTable& target)
+        : ParentRenumbering(target, parentsIn(source)) {}
+
+    void apply(int index, RowBuilder& out) const {
+        if (m_field < 0 || std::size_t(index) >= m_parentOf.size())
+            return;
+        if (index == 0)
+            m_firstId = m_target.autoIncValue();
+        const std::int64_t parent = m_parentOf[std::size_t(index)];
+        if (parent < 0)
+            out.setNull(m_field);
+        else if (parent >= Fixed)
+            out.setInt32(m_field, std::int32_t(parent - Fixed));
+        else
+            out.setInt32(m_field, std::int32_t(m_firstId + parent));
+    }
+
+private:
+    static std::vector<std::int64_t> parentsIn(const DataTable& source) {
+        const int id = source.autoIncField();
+        const int parent = source.fieldIndex(TaskRecord::ParentID);
+        if (id < 0 || parent < 0 || !source.fields()[std::size_t(parent)].isIntegral())
+            return {};
+        std::unordered_map<std::int32_t, int> indexOf;
+        const int count = source.visibleRowCount();
+        for (int i = 0; i < count; ++i)
+            if (!source.rowDataAt(i).isNull(id))
+                indexOf.emplace(source.rowDataAt(i).int32(id), i);
+        std::vector<std::int64_t> parents(std::size_t(count), -1);
+        for (int i = 0; i < count; ++i) {
+            const RowData& row = source.rowDataAt(i);
+            if (row.isNull(parent) || row.int32(parent) == 0)
+                continue;
+            const auto it = indexOf.find(row.int32(parent));
+            if (it != indexOf.end() && it->second != i)
+                parents[std::size_t(i)] = it->second;
+        }
+        return parents;
+    }
+
+    DataTable& m_target;
+    std::vector<std::int64_t> m_parentOf;
+    int m_field;
+    mutable std::int64_t m_firstId = 0;
+};
+
+// The parents of a calendar's to-dos among the tasks added (by index) or the list's own (a task
+// with that UID: ParentRenumbering::Fixed + its ID). A parent neither holds stays a UID, kept in
+// the subtask's Properties (it goes to the top level until that task comes); a ParentID the file
+// gives otherwise (an earlier version's X-CORVANTIS-PARENT-ID) named another list's task.
+std::vector<std::int64_t> calendarParents(const DataTable& target,
+                                          std::vector<CalendarFile::Todo>& todos) {
+    std::vector<std::int64_t> parents(todos.size(), -1);
+    const int properties = target.fieldIndex(TaskRecord::Properties);
+    const int id = target.autoIncField();
+    QHash<QString, int> added;
+    for (std::size_t i = 0; i < todos.size(); ++i)
+        added.insert(todos[i].uid, static_cast<int>(i));
+    QHash<QString, std::int32_t> own;
+    if (properties >= 0 && id >= 0)
+        for (const DataTable::RowId row : target.allRows()) {
+            const RowData& values = target.rowData(row);
+            const QString uid = VTodoMapping::UidOf(target.textOf(values, properties));
+            if (!uid.isEmpty() && !values.isNull(id))
+                own.insert(uid, values.int32(id));
+        }
+    for (std::size_t i = 0; i < todos.size(); ++i) {
+        const QString& uid = todos[i].parentUid;
+        if (uid.isEmpty() || uid == todos[i].uid) // a to-do under itself stands at the top
+            continue;
+        if (const auto it = added.constFind(uid); it != added.cend()) {
+            parents[i] = *it;
+        } else if (const auto mine = own.constFind(uid); mine != own.cend()) {
+            parents[i] = ParentRenumbering::Fixed + *mine;
+        } else if (properties >= 0) {
+            for (VTodoMapping::FieldValue& value : todos[i].values)
+                if (value.field == properties) {
+                    const FieldDef& def = target.fields()[std::size_t(properties)];
+                    const QString text =
+                        value.value.isNull()
+                            ? QString()
+                            : QString::fromUtf8(value.value.bytes().data(),
+                                                qsizetype(value.value.bytes().size()));
+                    value.value =
+                        FieldValues::fromText(def, OutlineCommands::WithKeptParentUid(text, uid));
+                }
+        }
+    }
+    return parents;
+}
+
+// Batch insert's lines as an outline: a line indented (by tabs, or spaces two to a level) deeper
+// than a line above it goes under the nearest such line, without its indent. Any other line is
+// used whole; a line of blanks alone stands apart from the outline.
+struct OutlinedLines {
+    QStringList texts;
+    std::vector<std::int64_t> parentOf; // index of the line each goes under; -1: the top level
+
+    explicit OutlinedLines(const QStringList& lines) {
+        std::vector<std::pair<int, int>> open; // level, line, of the lines that can take more
+        for (const QString& line : lines) {
+            const int index = static_cast<int>(texts.size());
+            qsizetype blanks = 0;
+            int tabs = 0;
+            int spaces = 0;
+            while (blanks < line.size() && (line[blanks] == u'\t' || line[blanks] == u' '))
+                (line[blanks++] == u'\t' ? tabs : spaces)++;
+            if (blanks == line.size()) {
+                texts << line;
+                parentOf.push_back(-1);
+                continue;
+            }
+            const int level = tabs + spaces / 2;
+            while (!open.empty() && open.back().first >= level)
+                open.pop_back();
+            const int parent = open.empty() ? -1 : open.back().second;
+            texts << (parent < 0 ? line : line.mid(blanks));
+            parentOf.push_back(parent);
+            open.emplace_back(level, index);
+        }
+    }
+};
+
 // The to-dos of an iCalendar file, each one task. Read whole before the target is touched, so a
 // file that cannot be read changes nothing.
 bool importCalendar(DataTable& target, const QString& fileName, const QByteArray& bytes,
@@ -144,7 +283,8 @@ bool importCalendar(DataTable& target, const QString& fileName, const QByteArray
     }
     if (!read)
         return false;
-    const std::vector<CalendarFile::Todo>& todos = *read;
+    std::vector<CalendarFile::Todo>& todos = *read;
+    const ParentRenumbering parents(target, calendarParents(target, todos));
     DataTable::Progress adding;
     if (progress)
         adding = [&](int done, int total) {
@@ -165,6 +305,7 @@ bool importCalendar(DataTable& target, const QString& fileName, const QByteArray
                     else
                         out.setBytes(value.field, value.value.bytes());
                 }
+                parents.apply(index, out);
             });
         },
         adding);
@@ -205,6 +346,7 @@ bool ImportTasks(DataTable& target, const QString& fileName, const DataTable::Pr
     }
     // A freshly read table shows its live rows in the natural order: the order of their current
     // versions in the file.
+    const ParentRenumbering parents(source, target);
     return target.appendRows(
         source.visibleRowCount(),
         [&](int position) {
@@ -212,6 +354,7 @@ bool ImportTasks(DataTable& target, const QString& fileName, const DataTable::Pr
             target.writeFields([&](RowBuilder& out) {
                 for (FieldCopy& copy : copies)
                     copy.apply(row, out);
+                parents.apply(position, out);
             });
         },
         progress);
@@ -234,9 +377,19 @@ bool BatchInsert(DataTable& target, const QString& text, const DataTable::Progre
         return true;
     // Checked before the first Append, so a list without the field gets no task without text.
     target.fieldIndexOrThrow(TaskRecord::Task);
+    // A list without ParentID takes every line whole.
+    const bool outline = target.fieldIndex(TaskRecord::ParentID) >= 0;
+    const OutlinedLines outlined(outline ? lines : QStringList());
+    const ParentRenumbering parents(target, outlined.parentOf);
     return target.appendRows(
         static_cast<int>(lines.size()),
-        [&](int index) { target.setString(TaskRecord::Task, lines.at(index)); }, progress);
+        [&](int index) {
+            target.setString(TaskRecord::Task,
+                             outline ? outlined.texts.at(index) : lines.at(index));
+            if (outline)
+                target.writeFields([&](RowBuilder& out) { parents.apply(index, out); });
+        },
+        progress);
 }
 
 } // namespace Import

@@ -17,7 +17,9 @@ namespace Import {
 // to-do instead, in the order they stand, each through CalendarFile::Read (a UID the list has
 // already is replaced by a new one). Each field of the file is written into the target's field of
 // the same name through its text form; a field the target lacks or refuses is skipped without
-// a word. The target ends on the last imported task.
+// a word. The tasks keep their outline: a ParentID names the new ID of the imported task it
+// named, and one naming a task the file does not hold (missing or deleted) is dropped. The
+// target ends on the last imported task.
 //
 // Throws CorvantisError when the file cannot be read (the reader's messages; the file's table
 // has no name, so an empty file gives "Missing data provider or data packet" without a prefix),
@@ -32,7 +34,9 @@ QStringList TextLines(const QString& text);
 
 // Appends one task per line of text, from the first line to the last, with the line as its
 // Task (the table cuts it to the field's width and drops trailing blanks). Lines with no
-// character at all are skipped; a line of blanks is used whole.
+// character at all are skipped; a line of blanks is used whole. A line indented deeper (by tabs,
+// or by spaces two to a level) than a line above it becomes a subtask of the nearest such line,
+// without its indent (an outline pasted from any text editor); any other line is used whole.
 //
 // Throws CorvantisError when a Post fails: tasks stored before stay, the failing one stays
 // pending, the remaining lines are not added. A target without a Task field fails before any

@@ -13,6 +13,8 @@ add_test(NAME tst_syncpassword
 set_tests_properties(tst_syncpassword PROPERTIES TIMEOUT 120)
 # Two copies of a list synced through each server.
 corvantis_test(tst_caldavsync core)
+target_compile_definitions(tst_caldavsync PRIVATE
+    CORVANTIS_TEST_SUPPORT="${CMAKE_CURRENT_SOURCE_DIR}/support")
 # Other clients' tasks through the sync and back: real servers, python3-caldav, vdirsyncer and
 # todoman.
 corvantis_test(tst_syncfidelity core)

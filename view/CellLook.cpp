@@ -89,6 +89,15 @@ CellLook DBGrid1DrawColumnCell(const DataTable& table, int position, const QStri
     look.text = Qt::black;
     look.progress = progress;
 
+    const bool context = position >= 0 && position < table.visibleRowCount() &&
+                         table.outlineOf(table.rowIdAt(position)).context;
+    if (context && !selected) {
+        if ((position + 1) % 2 == 0)
+            look.background = EvenRow;
+        look.text = ContextText;
+        look.progressBar = field == Progress;
+        return look;
+    }
     if (selected) { // 1
         look.background = SelectedCell;
         look.text = Qt::white;

@@ -26,6 +26,9 @@ struct CellLook {
 // Whether a background is lighter than middle grey, so that white text on it cannot be read.
 bool IsLight(const QColor& colour);
 
+// A row shown only as the context of a filter's match (a task above it) is quieter: the plain
+// row colours, grey text, no style. Its selected cell is painted as any other.
+//
 // The painting rules of the task grid, in their order, for the cell of the visible row
 // `position` (0-based) in the column of the field named `field`. `selected`: the cell is the grid's
 // selected cell. `window`: the grid's ordinary cell background (an invalid colour stands for it

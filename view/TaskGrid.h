@@ -16,6 +16,8 @@ public:
     std::function<bool(QKeyEvent*)> keyDown;
     // Runs after the grid's own handling whenever the current cell changed.
     std::function<void(const QModelIndex& current, const QModelIndex& previous)> currentMoved;
+    // Sees a left-button press on a cell first (the view's expanders); true: taken.
+    std::function<bool(const QModelIndex& index, const QPoint& at)> cellPressed;
 
     bool isEditingCell() const { return state() == QAbstractItemView::EditingState; }
     // The open cell editor (it edits the current cell); nullptr when none is open.
@@ -27,5 +29,9 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    // Drags the current task's row; what a drop does is the model's (the grid never clears the
+    // dragged cells, as a table view would after a move).
+    void startDrag(Qt::DropActions supportedActions) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 };

@@ -44,6 +44,26 @@ bool isTypedCharacter(const QKeyEvent* key) {
     return !text.isEmpty() && text.at(0) >= u' ' && text.at(0) != QChar(0x7f);
 }
 
+// A small triangle in the text's colour: pointing right on a collapsed task, down on an
+// expanded one.
+void paintExpander(QPainter& painter, const QRect& area, const QColor& colour, bool collapsed) {
+    const QPointF centre = QRectF(area).center();
+    const qreal half = 3.5;
+    QPolygonF arrow;
+    if (collapsed)
+        arrow << centre + QPointF(-half / 2, -half) << centre + QPointF(half, 0)
+              << centre + QPointF(-half / 2, half);
+    else
+        arrow << centre + QPointF(-half, -half / 2) << centre + QPointF(half, -half / 2)
+              << centre + QPointF(0, half);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    painter.drawPolygon(arrow);
+    painter.restore();
+}
+
 } // namespace
 
 ProgressBarLayout LayOutProgressBar(const QRect& cell, int progress, const QFontMetrics& metrics) {
@@ -112,6 +132,33 @@ QStringList TaskGridDelegate::pickListOf(const QString& field) {
     return {};
 }
 
+int TaskGridDelegate::outlineIndent(const QModelIndex& index, const QRect& cell) {
+    const QVariant depth = index.data(TaskGridModel::OutlineDepthRole);
+    const auto* model = qobject_cast<const TaskGridModel*>(index.model());
+    if (!depth.isValid() || !model || !model->table()->hasOutline())
+        return 0;
+    // However deep, some of the text stays in sight.
+    const int room = std::max(cell.width() - 40, 0);
+    return std::min(depth.toInt() * IndentStep + ExpanderWidth, room);
+}
+
+QRect TaskGridDelegate::expanderRect(const QModelIndex& index, const QRect& cell) {
+    if (index.data(TaskGridModel::OutlineExpanderRole).toInt() == TaskGridModel::NoExpander)
+        return QRect();
+    const int indent = outlineIndent(index, cell);
+    if (indent < ExpanderWidth)
+        return QRect();
+    return QRect(cell.left() + indent - ExpanderWidth + 1, cell.top(), ExpanderWidth,
+                 cell.height());
+}
+
+void TaskGridDelegate::updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option,
+                                            const QModelIndex& index) const {
+    QStyledItemDelegate::updateEditorGeometry(editor, option, index);
+    if (const int indent = outlineIndent(index, option.rect))
+        editor->setGeometry(editor->geometry().adjusted(indent, 0, 0, 0));
+}
+
 void TaskGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                              const QModelIndex& index) const {
     // The selected cell is the current cell, shown also while the grid has no focus. The model
@@ -145,8 +192,14 @@ void TaskGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
                              .resolve(option.font));
         painter->setPen(text);
         const bool right = index.data(Qt::TextAlignmentRole).toInt() & Qt::AlignRight;
+        const int indent = outlineIndent(index, option.rect);
         const QRect area =
-            right ? option.rect.adjusted(0, 2, -3, 0) : option.rect.adjusted(2, 2, 0, 0);
+            right ? option.rect.adjusted(0, 2, -3, 0) : option.rect.adjusted(2 + indent, 2, 0, 0);
+        const QRect expander = expanderRect(index, option.rect);
+        if (!expander.isEmpty())
+            paintExpander(*painter, expander, text,
+                          index.data(TaskGridModel::OutlineExpanderRole).toInt() ==
+                              TaskGridModel::Collapsed);
         painter->drawText(
             area, (right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop | Qt::TextSingleLine,
             index.data(Qt::DisplayRole).toString());

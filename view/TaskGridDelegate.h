@@ -50,8 +50,19 @@ public:
     // The fixed pick list of a field; empty when it has none.
     static QStringList pickListOf(const QString& field);
 
+    // The Task cell of an outline: each level indents by IndentStep, and the expander of a task
+    // with subtasks stands before its text.
+    static constexpr int IndentStep = 14;
+    static constexpr int ExpanderWidth = 12;
+    // Where a cell's expander is drawn and clicked (empty: the cell has none).
+    static QRect expanderRect(const QModelIndex& index, const QRect& cell);
+    // How far a cell's text starts right of where it would stand in a flat list.
+    static int outlineIndent(const QModelIndex& index, const QRect& cell);
+
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
+    void updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option,
+                              const QModelIndex& index) const override;
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const override;
     void setEditorData(QWidget* editor, const QModelIndex& index) const override;

@@ -2,14 +2,22 @@
 
 #include "base/DatesAndClock.h"
 #include "model/DataTable.h"
+#include "model/OutlineCommands.h"
 #include "model/TaskRecord.h"
 #include "model/TaskTable.h"
 #include "widgets/ErrorBox.h"
 
 #include <QBrush>
+#include <QDataStream>
 #include <QFont>
+#include <QIODevice>
+#include <QMimeData>
+
+#include <algorithm>
 
 namespace {
+
+const QString DraggedTasks = QStringLiteral("application/x-corvantis-tasks");
 
 QFont fontOf(int style) {
     QFont font;
@@ -48,6 +56,7 @@ const std::vector<GridColumn>& TaskGridColumns() {
         {Points, QStringLiteral("Points"), 0},
         {URL, QStringLiteral("URL"), 150},
         {TaskTable::Repeat, QStringLiteral("Repeat"), 150},
+        {SubtasksColumn, SubtasksColumn, 60},
     };
     return columns;
 }
@@ -87,6 +96,31 @@ TaskGridModel::TaskGridModel(DataTable* table, QObject* parent)
         if (row >= 0 && row < rowCount() && columnCount() > 0)
             emit dataChanged(index(row, 0), index(row, columnCount() - 1));
     });
+    connect(table, &DataTable::rowsAboutToBeInserted, this, [this](int first, int last) {
+        ++m_changing;
+        changed();
+        beginInsertRows(QModelIndex(), first, last);
+    });
+    connect(table, &DataTable::rowsInserted, this, [this] {
+        endInsertRows();
+        --m_changing;
+    });
+    connect(table, &DataTable::rowsAboutToBeRemoved, this, [this](int first, int last) {
+        ++m_changing;
+        changed();
+        beginRemoveRows(QModelIndex(), first, last);
+    });
+    connect(table, &DataTable::rowsRemoved, this, [this] {
+        endRemoveRows();
+        --m_changing;
+    });
+    connect(table, &DataTable::rowsChanged, this, [this](int first, int last) {
+        changed();
+        if (columnCount() > 0 && first <= last && last < rowCount())
+            emit dataChanged(index(first, 0), index(last, columnCount() - 1));
+    });
+    connect(table, &DataTable::aboutToRearrange, this, &TaskGridModel::beginRearrange);
+    connect(table, &DataTable::rearranged, this, &TaskGridModel::endRearrange);
     connect(table, &DataTable::aboutToReset, this, [this] {
         ++m_changing;
         changed();
@@ -100,11 +134,45 @@ TaskGridModel::TaskGridModel(DataTable* table, QObject* parent)
     });
 }
 
+void TaskGridModel::beginRearrange() {
+    ++m_changing;
+    changed();
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    m_rearranged.clear();
+    for (const QModelIndex& index : persistentIndexList())
+        m_rearranged.push_back(index.row() < rowCount() ? rowIdAt(index.row()) : -1);
+}
+
+void TaskGridModel::endRearrange() {
+    const QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (qsizetype i = 0; i < before.size(); ++i) {
+        const DataTable::RowId task =
+            std::size_t(i) < m_rearranged.size() ? m_rearranged[std::size_t(i)] : -1;
+        const int row = task >= 0 ? m_table->positionOf(task) : -1;
+        after << (row >= 0 ? index(row, before[i].column()) : QModelIndex());
+    }
+    changePersistentIndexList(before, after);
+    m_rearranged.clear();
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    --m_changing;
+}
+
 void TaskGridModel::rebuildColumns() {
     m_columns.clear();
     m_fieldOfColumn.clear();
     m_derivedOfColumn.clear();
+    const bool outline = m_table->fieldIndex(TaskRecord::ParentID) >= 0;
     for (const GridColumn& column : TaskGridColumns()) {
+        if (column.field == SubtasksColumn) {
+            if (outline) {
+                m_columns.push_back(column);
+                m_fieldOfColumn.push_back(-1);
+                m_derivedOfColumn.push_back(-1);
+            }
+            continue;
+        }
         int field = m_table->fieldIndex(column.field);
         const int derived = field < 0 ? m_table->derivedIndex(column.field) : -1;
         if (derived >= 0)
@@ -125,7 +193,7 @@ int TaskGridModel::columnOfField(const QString& field) const {
 }
 
 QString TaskGridModel::fieldName(int column) const {
-    if (column < 0 || column >= columnCount())
+    if (column < 0 || column >= columnCount() || isComputedColumn(column))
         return QString();
     if (const int derived = derivedOfColumn(column); derived >= 0)
         return m_table->derivedFields()[std::size_t(derived)].name;
@@ -133,13 +201,13 @@ QString TaskGridModel::fieldName(int column) const {
 }
 
 FieldKind TaskGridModel::fieldKind(int column) const {
-    if (derivedOfColumn(column) >= 0)
+    if (isComputedColumn(column) || derivedOfColumn(column) >= 0)
         return FieldKind::String;
     return m_table->fields()[static_cast<std::size_t>(fieldOfColumn(column))].kind;
 }
 
 bool TaskGridModel::isDateColumn(int column) const {
-    if (column < 0 || column >= columnCount())
+    if (column < 0 || column >= columnCount() || isComputedColumn(column))
         return false;
     const FieldKind kind = fieldKind(column);
     return kind == FieldKind::Date || kind == FieldKind::DateTime;
@@ -157,6 +225,14 @@ QVariant TaskGridModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount())
         return QVariant();
     const int field = fieldOfColumn(index.column());
+    if (field < 0) { // Subtasks
+        if (role == Qt::DisplayRole)
+            return OutlineCommands::SubtaskCountText(*m_table, rowIdAt(index.row()));
+        if (role == Qt::TextAlignmentRole)
+            return QVariant(Qt::AlignRight | Qt::AlignVCenter);
+        if (role == Qt::EditRole)
+            return QVariant();
+    }
     const int derived = derivedOfColumn(index.column());
     switch (role) {
     case Qt::DisplayRole:
@@ -185,6 +261,15 @@ QVariant TaskGridModel::data(const QModelIndex& index, int role) const {
     case Qt::FontRole:
     case SelectedFontRole:
         return fontOf(lookOf(index, role == SelectedFontRole).style);
+    case OutlineDepthRole:
+    case OutlineExpanderRole: {
+        if (m_columns[static_cast<std::size_t>(index.column())].field != TaskRecord::Task)
+            return QVariant();
+        if (role == OutlineDepthRole)
+            return m_table->outlineDepthAt(index.row());
+        const TableOutline::Row outline = m_table->outlineOf(rowIdAt(index.row()));
+        return !outline.hasChildren ? NoExpander : outline.collapsed ? Collapsed : Expanded;
+    }
     case ProgressBarRole: {
         const CellLook& look = lookOf(index, false);
         return look.progressBar ? QVariant(look.progress) : QVariant();
@@ -219,9 +304,14 @@ QVariant TaskGridModel::headerData(int section, Qt::Orientation orientation, int
 }
 
 Qt::ItemFlags TaskGridModel::flags(const QModelIndex& index) const {
+    const bool outline = m_table->fieldIndex(TaskRecord::ParentID) >= 0;
     if (!index.isValid())
-        return Qt::NoItemFlags;
+        return outline ? Qt::ItemIsDropEnabled : Qt::NoItemFlags;
     Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    if (outline)
+        flags |= Qt::ItemIsDragEnabled | Qt::ItemIsDropEnabled;
+    if (isComputedColumn(index.column()))
+        return flags;
     const FieldDef& def =
         m_table->fields()[static_cast<std::size_t>(fieldOfColumn(index.column()))];
     // The ID is the table's to hand out; no one types it. A derived value is set by its own
@@ -262,4 +352,75 @@ void TaskGridModel::writeCell(int row, int column, const QString& text) {
         return;
     m_table->edit();
     m_table->setString(field, text);
+}
+
+// --- dragging tasks onto tasks ------------------------------------------------------------------
+
+QStringList TaskGridModel::mimeTypes() const {
+    return {DraggedTasks};
+}
+
+QMimeData* TaskGridModel::mimeData(const QModelIndexList& indexes) const {
+    std::vector<DataTable::RowId> rows;
+    for (const QModelIndex& index : indexes) {
+        if (!index.isValid() || index.row() >= rowCount())
+            continue;
+        const DataTable::RowId row = rowIdAt(index.row());
+        // A new task not yet stored has nothing to stand under.
+        if (m_table->currentVersionOf(row) >= 0 &&
+            std::find(rows.begin(), rows.end(), row) == rows.end())
+            rows.push_back(row);
+    }
+    if (rows.empty())
+        return nullptr;
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    // Only this list's grid takes them: the table names the list for the length of the drag.
+    out << quintptr(m_table) << qint32(rows.size());
+    for (const DataTable::RowId row : rows)
+        out << qint32(row);
+    auto* data = new QMimeData;
+    data->setData(DraggedTasks, bytes);
+    return data;
+}
+
+std::vector<DataTable::RowId> TaskGridModel::draggedRows(const QMimeData* data) const {
+    std::vector<DataTable::RowId> rows;
+    if (!data || !data->hasFormat(DraggedTasks))
+        return rows;
+    QDataStream in(data->data(DraggedTasks));
+    quintptr table = 0;
+    qint32 count = 0;
+    in >> table >> count;
+    if (table != quintptr(m_table) || count <= 0)
+        return rows;
+    for (qint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
+        qint32 row = -1;
+        in >> row;
+        if (in.status() == QDataStream::Ok && m_table->currentVersionOf(row) >= 0)
+            rows.push_back(row);
+    }
+    return rows;
+}
+
+bool TaskGridModel::canDropMimeData(const QMimeData* data, Qt::DropAction, int, int,
+                                    const QModelIndex& parent) const {
+    const std::vector<DataTable::RowId> rows = draggedRows(data);
+    if (rows.empty() || (parent.isValid() && parent.row() >= rowCount()))
+        return false;
+    const DataTable::RowId onto = parent.isValid() ? rowIdAt(parent.row()) : -1;
+    if (onto >= 0 && m_table->currentVersionOf(onto) < 0)
+        return false;
+    return std::all_of(rows.begin(), rows.end(), [&](DataTable::RowId row) {
+        return OutlineCommands::CanStandUnder(*m_table, row, onto);
+    });
+}
+
+bool TaskGridModel::dropMimeData(const QMimeData* data, Qt::DropAction action, int row, int column,
+                                 const QModelIndex& parent) {
+    if (!canDropMimeData(data, action, row, column, parent))
+        return false;
+    const DataTable::RowId onto = parent.isValid() ? rowIdAt(parent.row()) : -1;
+    emit tasksDropped(draggedRows(data), onto);
+    return true;
 }

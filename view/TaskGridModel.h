@@ -9,13 +9,15 @@
 #include <vector>
 
 // One column of the task grid: the field it shows (or a derived value of the table, such as
-// "Repeat"), its title and width (0: the default width).
+// "Repeat"), its title and width (0: the default width). The Subtasks column shows no field: how
+// many of a task's subtasks are complete, of all.
 struct GridColumn {
     QString field;
     QString title;
     int width = 0;
     bool shown = true;
 };
+inline const QString SubtasksColumn = QStringLiteral("Subtasks");
 
 // The grid's columns, in order.
 const std::vector<GridColumn>& TaskGridColumns();
@@ -39,8 +41,11 @@ public:
         SelectedBackgroundRole = Qt::UserRole + 1,
         SelectedForegroundRole,
         SelectedFontRole,
-        ProgressBarRole, // the task's progress, in the cells drawn as a bar
+        ProgressBarRole,     // the task's progress, in the cells drawn as a bar
+        OutlineDepthRole,    // the Task cell: how deep the task stands in the outline
+        OutlineExpanderRole, // the Task cell: an Expander for a task with subtasks
     };
+    enum Expander { NoExpander = 0, Expanded = 1, Collapsed = 2 };
 
     explicit TaskGridModel(DataTable* table, QObject* parent = nullptr);
 
@@ -51,6 +56,16 @@ public:
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+
+    // A task's row is dragged onto another task to become its subtask (onto the empty space
+    // below the rows: to the top level). The drop itself only says so (tasksDropped).
+    QStringList mimeTypes() const override;
+    QMimeData* mimeData(const QModelIndexList& indexes) const override;
+    Qt::DropActions supportedDropActions() const override { return Qt::MoveAction; }
+    bool canDropMimeData(const QMimeData* data, Qt::DropAction action, int row, int column,
+                         const QModelIndex& parent) const override;
+    bool dropMimeData(const QMimeData* data, Qt::DropAction action, int row, int column,
+                      const QModelIndex& parent) override;
 
     DataTable* table() const { return m_table; }
     // The columns whose field the table has, in grid order.
@@ -65,8 +80,12 @@ public:
     }
     int columnOfField(const QString& field) const;
     // The field name of a column (a derived column's own name); empty for a column outside the
-    // grid.
+    // grid or one without a field.
     QString fieldName(int column) const;
+    // The column of a computed value (Subtasks), which takes no typing.
+    bool isComputedColumn(int column) const {
+        return column >= 0 && column < columnCount() && fieldOfColumn(column) < 0;
+    }
     FieldKind fieldKind(int column) const;
     bool isDateColumn(int column) const;
     DataTable::RowId rowIdAt(int row) const { return m_table->rowIdAt(row); }
@@ -78,7 +97,13 @@ public:
     // Puts the task of a row into editing, as typing into one of its cells begins.
     void beginCellEdit(int row);
 
+signals:
+    // Tasks of this list were dropped onto `onto` (-1: the top level).
+    void tasksDropped(const std::vector<DataTable::RowId>& rows, DataTable::RowId onto);
+
 private:
+    // The tasks a drag of this list carries; none for another list's drag.
+    std::vector<DataTable::RowId> draggedRows(const QMimeData* data) const;
     void rebuildColumns();
     // Makes the task of a row the table's current task; false when it is gone.
     bool goToRowOf(int row);
@@ -86,8 +111,13 @@ private:
     // Any change of rows or values: cached looks are stale.
     void changed() { ++m_generation; }
 
+    // A change of layout: the persistent indexes follow their tasks.
+    void beginRearrange();
+    void endRearrange();
+
     DataTable* m_table;
     std::vector<GridColumn> m_columns;
+    std::vector<DataTable::RowId> m_rearranged; // the tasks of the persistent indexes
     std::vector<int> m_fieldOfColumn;
     std::vector<int> m_derivedOfColumn;
     int m_changing = 0;

@@ -39,4 +39,8 @@ struct TaskViewServices {
         askRepeat;
     // The Deleted Tasks window: the deleted versions the user chose to restore (none: nothing).
     std::function<std::vector<std::uint32_t>(const DataTable& table)> showDeletedTasks;
+    // The Make Subtask Of window for a task: the task to put it under (-1: the top level), none
+    // when it was cancelled.
+    std::function<std::optional<DataTable::RowId>(const DataTable& table, DataTable::RowId row)>
+        askParent;
 };

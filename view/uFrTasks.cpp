@@ -5,6 +5,7 @@
 #include "document/TaskUndo.h"
 #include "model/DataTable.h"
 #include "model/ListViews.h"
+#include "model/OutlineCommands.h"
 #include "model/TaskRecord.h"
 #include "model/TaskTable.h"
 #include "storage/DataPacket.h"
@@ -74,6 +75,10 @@ TfrTasks::TfrTasks(QWidget* parent) : QWidget(parent) {
     connect(m_cdsTasks, &DataTable::rowChanged, this, &TfrTasks::showItemCount);
     connect(m_cdsTasks, &DataTable::rowMoved, this, &TfrTasks::showItemCount);
     connect(m_cdsTasks, &DataTable::rowRemoved, this, &TfrTasks::showItemCount);
+    connect(m_cdsTasks, &DataTable::rowsInserted, this, &TfrTasks::showItemCount);
+    connect(m_cdsTasks, &DataTable::rowsRemoved, this, &TfrTasks::showItemCount);
+    // A task stored in an outline may keep its place among the rows: only its count changes.
+    connect(m_cdsTasks, &DataTable::rowsChanged, this, &TfrTasks::showItemCount);
     connect(m_cdsTasks, &DataTable::resetDone, this, &TfrTasks::showItemCount);
     connect(m_document, &ListDocument::captionChanged, this, &TfrTasks::captionChanged);
     connect(m_document, &ListDocument::modified, this, &TfrTasks::listMarkedUnsaved);
@@ -119,6 +124,7 @@ TfrTasks::TfrTasks(QWidget* parent) : QWidget(parent) {
     layout->addWidget(statusBar);
 
     buildPopupMenu();
+    buildOutline();
 
     DateTimePicker1 = new QDateEdit(this);
     DateTimePicker1->setObjectName(QStringLiteral("DateTimePicker1"));
@@ -482,7 +488,18 @@ bool TfrTasks::DBGrid1KeyDown(int key, Qt::KeyboardModifiers shift) {
         command([&] {
             if (!Prompt::Confirm(QStringLiteral("Delete record?")))
                 return;
-            m_cdsTasks->remove();
+            const DataTable::RowId row = m_cdsTasks->currentRow();
+            const bool stored = row >= 0 && m_cdsTasks->state() != DataTable::State::Insert;
+            if (stored && !m_cdsTasks->descendantsOf(row).empty()) {
+                const int subtasks = static_cast<int>(m_cdsTasks->descendantsOf(row).size());
+                const int choice = Prompt::Choose(OutlineCommands::DeleteQuestion(subtasks),
+                                                  OutlineCommands::DeleteChoices());
+                if (choice != 0 && choice != 1)
+                    return;
+                OutlineCommands::DeleteRow(*m_cdsTasks, row, choice == 0);
+            } else {
+                m_cdsTasks->remove();
+            }
             // A deleted task is a change to save like any other.
             MarkUnsaved();
         });
@@ -599,7 +616,10 @@ bool TfrTasks::eventFilter(QObject* watched, QEvent* event) {
         if (watched == Edit2 || watched == edSearch) {
             const int key = static_cast<QKeyEvent*>(event)->key();
             if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-                if (watched == Edit2)
+                const bool shift = static_cast<QKeyEvent*>(event)->modifiers() & Qt::ShiftModifier;
+                if (watched == Edit2 && shift)
+                    QuickAddSubtaskClick();
+                else if (watched == Edit2)
                     btnQuickAdd->click(); // exactly as by the mouse
                 else
                     bnSearchClick();

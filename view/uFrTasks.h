@@ -124,6 +124,19 @@ public:
     void Comments1Click();
     void Details1Click();
 
+    // --- the outline (uFrTasksOutline.cpp) ----------------------------------------------------
+    // Each one step of the undo history. New Subtask opens the new task's Task cell for typing.
+    void NewSubtask1Click();
+    void MakeSubtaskOf1Click();
+    void Indent1Click();
+    void Outdent1Click();
+    // The current task's subtasks shown or hidden; every task's.
+    void Expand1Click();
+    void Collapse1Click();
+    void ExpandAll1Click();
+    void CollapseAll1Click();
+    // Shift+Enter in the quick-add box: the typed task goes under the current task.
+    void QuickAddSubtaskClick();
     // --- tasks that repeat (uFrTasksRepeat.cpp) -------------------------------------------------
     // Complete (above) moves a repeating task on and names its next date in the status bar.
     // Skip moves it on without a done occurrence; Repeat shows the Repeat window over it.
@@ -189,6 +202,12 @@ private:
     void buildQuickAddBar(QWidget* bar);
     void buildStatusBar(QWidget* bar);
     void buildPopupMenu();
+    // The grid's expanders and the tasks dropped onto tasks.
+    void buildOutline();
+    bool expanderPressed(const QModelIndex& index, const QPoint& at);
+    void tasksDropped(const std::vector<DataTable::RowId>& rows, DataTable::RowId onto);
+    // The Task cell of the current task opened for typing.
+    void editCurrentTask();
 
     // Runs a handler body guarded, after the open cell editor (if any) wrote its text; what it
     // stores is one step of the undo history, named undoText (else by what it changed).

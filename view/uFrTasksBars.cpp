@@ -176,6 +176,7 @@ struct MenuEntry {
     const char* icon;
     Handler handler;
     QKeySequence shortcut = {};
+    bool whileEditing = true; // the key also works while a cell is being edited
 };
 
 const std::vector<MenuEntry>& MenuEntries() {
@@ -187,6 +188,20 @@ const std::vector<MenuEntry>& MenuEntries() {
         {"actSkip", "Skip Occurrence", "media-skip-forward", &TfrTasks::SkipOccurrence1Click},
         {"actDelete", "Delete Task", "edit-delete", &TfrTasks::actDeleteExecute,
          QKeySequence(Qt::Key_Delete)},
+        {},
+        {"NewSubtask1", "New Subtask", "list-add", &TfrTasks::NewSubtask1Click,
+         QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N)},
+        {"MakeSubtaskOf1", "Make Subtask Of...", "go-jump", &TfrTasks::MakeSubtaskOf1Click},
+        {"Indent1", "Indent", "format-indent-more", &TfrTasks::Indent1Click,
+         QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_Right)},
+        {"Outdent1", "Outdent", "format-indent-less", &TfrTasks::Outdent1Click,
+         QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_Left)},
+        {"Expand1", "Expand", "go-down", &TfrTasks::Expand1Click,
+         QKeySequence(Qt::CTRL | Qt::Key_Right), false},
+        {"Collapse1", "Collapse", "go-next", &TfrTasks::Collapse1Click,
+         QKeySequence(Qt::CTRL | Qt::Key_Left), false},
+        {"ExpandAll1", "Expand All", "expand-all", &TfrTasks::ExpandAll1Click},
+        {"CollapseAll1", "Collapse All", "collapse-all", &TfrTasks::CollapseAll1Click},
         {},
         {"acSetProgress", "Progress", "corvantis-task-progress", &TfrTasks::acSetProgressExecute},
         {"actSetDate", "Set Date", "view-calendar-day", &TfrTasks::actSetDateExecute},
@@ -380,7 +395,8 @@ void TfrTasks::buildPopupMenu() {
             action->setShortcut(entry.shortcut);
             action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
             DBGrid1->addAction(action);
-            keys << entry.shortcut;
+            if (entry.whileEditing)
+                keys << entry.shortcut;
         }
         PopupMenu1->addAction(action);
     }

@@ -1,6 +1,7 @@
 // The task commands of the view: the state commands, delete, progress, dates, copy, comments
 // and details, each on the current task as one step of the list's history.
 #include "model/DataTable.h"
+#include "model/OutlineCommands.h"
 #include "model/TaskCommands.h"
 #include "view/uFrTasks.h"
 #include "widgets/ErrorBox.h"
@@ -35,9 +36,12 @@ void TfrTasks::ActLastNowExecute() {
 void TfrTasks::actDeleteExecute() {
     command(
         [&] {
-            TaskCommands::DeleteTask(*m_cdsTasks, markUnsaved(), [](const QString& question) {
-                return Prompt::Question(question);
-            });
+            OutlineCommands::DeleteTask(
+                *m_cdsTasks, markUnsaved(),
+                [](const QString& question) { return Prompt::Question(question); },
+                [](const QString& question, const QStringList& buttons) {
+                    return Prompt::Choose(question, buttons);
+                });
         },
         QStringLiteral("Delete"));
 }

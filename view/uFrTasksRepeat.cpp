@@ -2,10 +2,12 @@
 // window over the current task.
 #include "base/DatesAndClock.h"
 #include "model/DataTable.h"
+#include "model/OutlineCommands.h"
 #include "model/Recurrence.h"
 #include "model/TaskCommands.h"
 #include "model/TaskRecord.h"
 #include "view/uFrTasks.h"
+#include "widgets/Prompt.h"
 
 namespace {
 
@@ -22,9 +24,25 @@ QString WhereItWent(const TaskCommands::Occurrence& occurrence, bool done) {
 
 void TfrTasks::actCompleteExecute() {
     TaskCommands::Occurrence done;
-    if (command([&] { done = TaskCommands::CompleteTask(*m_cdsTasks, markUnsaved()); },
-                QStringLiteral("Complete")) &&
-        done.repeats)
+    const auto complete = [&] {
+        // A repeating task moves on to its next date: its subtasks are not its to complete.
+        if (CurrentTaskRepeats()) {
+            done = TaskCommands::CompleteTask(*m_cdsTasks, markUnsaved());
+            return;
+        }
+        OutlineCommands::CompleteTask(*m_cdsTasks, markUnsaved(), [](const QString& question) {
+            switch (Prompt::YesNoCancel(question)) {
+            case Prompt::Answer::Yes:
+                return OutlineCommands::Answer::Yes;
+            case Prompt::Answer::No:
+                return OutlineCommands::Answer::No;
+            case Prompt::Answer::Cancel:
+                break;
+            }
+            return OutlineCommands::Answer::Cancel;
+        });
+    };
+    if (command(complete, QStringLiteral("Complete")) && done.repeats)
         ShowNote(WhereItWent(done, true));
 }
 

@@ -25,6 +25,8 @@ inline const QColor HalfDone(128, 128, 0);
 inline const QColor TaskComplete(119, 171, 110);
 // A paused or cancelled task.
 inline const QColor TaskOnHold(255, 240, 172);
+// The text of a task shown only because a task under it matches the filter.
+inline const QColor ContextText(112, 112, 112);
 
 // A style sheet colour, "rgb(r,g,b)".
 inline QString Css(const QColor& colour) {

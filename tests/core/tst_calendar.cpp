@@ -2,6 +2,7 @@
 #include "calendar/CalendarFile.h"
 #include "calendar/VTodoMapping.h"
 #include "core/TaskListFixture.h"
+#include "model/OutlineCommands.h"
 #include "storage/DataPacket.h"
 #include "storage/Import.h"
 #include "support/FileBytes.h"
@@ -64,6 +65,22 @@ void CompareFields(const TaskListFixture& list, const QString& expected) {
         QCOMPARE(current.value(it.key()), it.value());
 }
 
+// The list's tasks in order, each "task<its parent's task" ("task<" at the top).
+QStringList Outline(TaskListFixture& list) {
+    QHash<std::int64_t, QString> taskOfId;
+    for (int i = 0; i < list.table.recordCount(); ++i) {
+        list.table.moveToPosition(i);
+        taskOfId.insert(list.table.asInteger(ID), list.table.asString(Task));
+    }
+    QStringList outline;
+    for (int i = 0; i < list.table.recordCount(); ++i) {
+        list.table.moveToPosition(i);
+        outline << list.table.asString(Task) + u'<' +
+                       taskOfId.value(list.table.asInteger(ParentID));
+    }
+    return outline;
+}
+
 } // namespace
 
 class TestCalendar : public QObject {
@@ -76,6 +93,9 @@ private slots:
     void readsWhatOtherClientsWrite();
     void updateKeepsWhatItDoesNotMap_data();
     void updateKeepsWhatItDoesNotMap();
+    void outlineWrittenAndReadBack();
+    void parentsOtherClientsName_data();
+    void parentsOtherClientsName();
     void importsFilesOfOtherClients_data();
     void importsFilesOfOtherClients();
     void refusesHostileText_data();
@@ -136,7 +156,8 @@ void TestCalendar::everyFieldAndWordBothWays_data() {
         {"no priority", "Priority=<null>", "!PRIORITY", ""},
         {"difficulty", "Difficulty=Moderate", "X-CORVANTIS-DIFFICULTY:Moderate", ""},
         {"time", "Time=90", "X-CORVANTIS-TIME:90", ""},
-        {"parent", "ParentID=7", "X-CORVANTIS-PARENT-ID:7", ""},
+        {"parent not in the list", "ParentID=7", "!RELATED-TO", "ParentID=<null>"},
+        {"parent ID is the list's own", "ParentID=7", "!X-CORVANTIS-PARENT-ID", "ParentID=<null>"},
         {"bookmarked", "Bookmarked=True", "X-CORVANTIS-BOOKMARKED:TRUE", ""},
         {"not bookmarked", "Bookmarked=False", "X-CORVANTIS-BOOKMARKED:FALSE", ""},
         {"assigned", "AssignedTo=sam", "X-CORVANTIS-ASSIGNED-TO:sam", ""},
@@ -287,12 +308,21 @@ void TestCalendar::updateKeepsWhatItDoesNotMap_data() {
         {"due date, its time kept", "DueDate=2024-03-11", "DUE;TZID=Europe/Berlin:20240311T180000",
          "DUE"},
         {"bookmark", "Bookmarked=True", "X-CORVANTIS-BOOKMARKED:TRUE", "X-CORVANTIS-BOOKMARKED"},
+        // The parent's UID the task keeps goes as RELATED-TO, not in the Properties.
         {"properties",
-         "Properties=RRULE=FREQ=WEEKLY;BYDAY=SA\nX-Corvantis-UID=planner-42\nmood=good",
+         "Properties=RRULE=FREQ=WEEKLY;BYDAY=SA\nX-Corvantis-UID=planner-42\n"
+         "X-Corvantis-Parent-UID=planner-40\nmood=good",
          "X-CORVANTIS-PROPERTIES:RRULE=FREQ=WEEKLY;BYDAY=SA\\nX-Corvantis-UID=planner-42\\nmood="
          "good",
          "X-CORVANTIS-PROPERTIES"},
-        {"repeat rule", "Properties=RRULE=FREQ=MONTHLY;BYDAY=-1FR\nX-Corvantis-UID=planner-42",
+        {"parent given up",
+         "Properties=RRULE=FREQ=WEEKLY;BYDAY=SA\nX-Corvantis-UID=planner-42\nmood=good",
+         "X-CORVANTIS-PROPERTIES:RRULE=FREQ=WEEKLY;BYDAY=SA\\nX-Corvantis-UID=planner-42\\nmood="
+         "good",
+         "X-CORVANTIS-PROPERTIES RELATED-TO"},
+        {"repeat rule",
+         "Properties=RRULE=FREQ=MONTHLY;BYDAY=-1FR\nX-Corvantis-UID=planner-42\n"
+         "X-Corvantis-Parent-UID=planner-40",
          "RRULE:FREQ=MONTHLY;BYDAY=-1FR", "RRULE X-CORVANTIS-PROPERTIES"},
     });
 }
@@ -304,18 +334,22 @@ void TestCalendar::updateKeepsWhatItDoesNotMap() {
     const QByteArray object = Text(QString::fromUtf8(PlannerObject));
     TaskListFixture list;
     QCOMPARE(ImportBytes(list, object), QString());
+    // Its parent is not in the list: the task stands at the top and keeps the parent's UID.
     CompareFields(list,
                   QStringLiteral("Task=Water the plants|Priority=High|Category=Home, Garden|"
                                  "DueDate=2024-03-10|Properties=RRULE=FREQ=WEEKLY;BYDAY=SA\r\n"
-                                 "X-Corvantis-UID=planner-42"));
+                                 "X-Corvantis-UID=planner-42\r\nX-Corvantis-Parent-UID=planner-40|"
+                                 "ParentID=<null>"));
     if (!edit.isEmpty()) {
         list.table.edit();
         list.write(edit);
         list.table.post();
     }
 
-    const QByteArray written =
-        CalendarFile::WithTask(object, list.table.fields(), list.table.currentData(), QString());
+    // The parent it names, as the sync gives it: the UID its Properties keep.
+    const QString parent = OutlineCommands::KeptParentUid(list.table.asString(Properties));
+    const QByteArray written = CalendarFile::WithTask(object, list.table.fields(),
+                                                      list.table.currentData(), QString(), parent);
     if (line.isEmpty()) {
         QCOMPARE(written, QByteArray());
         return;
@@ -328,9 +362,66 @@ void TestCalendar::updateKeepsWhatItDoesNotMap() {
         if (!mayDiffer.contains(NameOf(kept)))
             QVERIFY2(lines.contains(kept), qPrintable(kept));
     // Written again, the task is what the object holds: nothing more to send.
-    QCOMPARE(
-        CalendarFile::WithTask(written, list.table.fields(), list.table.currentData(), QString()),
-        QByteArray());
+    QCOMPARE(CalendarFile::WithTask(written, list.table.fields(), list.table.currentData(),
+                                    QString(), parent),
+             QByteArray());
+}
+
+void TestCalendar::outlineWrittenAndReadBack() {
+    TaskListFixture source;
+    source.add(QStringLiteral("Task=plan"));
+    source.add(QStringLiteral("Task=step|ParentID=1"));
+    source.add(QStringLiteral("Task=detail|ParentID=2"));
+    source.add(QStringLiteral("Task=apart|ParentID=0"));
+    const QByteArray text = CalendarFile::Write(source.table, QStringLiteral("/lists/a.cv1"));
+    const std::vector<CalendarFile::Todo> todos = CalendarFile::Read(text, source.table.fields());
+    QCOMPARE(todos.size(), std::size_t(4));
+    QVERIFY2(Lines(text).contains(QStringLiteral("RELATED-TO;RELTYPE=PARENT:") + todos[0].uid),
+             text.constData());
+    QCOMPARE(todos[1].parentUid, todos[0].uid);
+    QCOMPARE(todos[2].parentUid, todos[1].uid);
+    QCOMPARE(todos[3].parentUid, QString());
+    QVERIFY(!text.contains("X-CORVANTIS-PARENT-ID"));
+
+    // Into a list whose IDs are taken: the outline follows the new IDs.
+    TaskListFixture target;
+    target.add(QStringLiteral("Task=mine"));
+    target.add(QStringLiteral("Task=mine too|ParentID=1"));
+    QCOMPARE(ImportBytes(target, text), QString());
+    QCOMPARE(Outline(target), (QStringList{"mine<", "mine too<mine", "plan<", "step<plan",
+                                           "detail<step", "apart<"}));
+}
+
+void TestCalendar::parentsOtherClientsName_data() {
+    QTest::addColumn<QString>("todos");   // "SUMMARY\nmore lines / ...", after the list's "mine"
+    QTest::addColumn<QString>("outline"); // of the list afterwards as shown, comma-separated
+    QTest::addColumn<QString>("kept");    // the UID the last task keeps for its parent
+    AddTextRows({
+        {"no RELTYPE is a parent", "p\nUID:p1 / c\nRELATED-TO:p1", "mine<,p<,c<p", ""},
+        {"RELTYPE=PARENT", "p\nUID:p1 / c\nRELATED-TO;RELTYPE=PARENT:p1", "mine<,p<,c<p", ""},
+        {"the child before its parent", "c\nRELATED-TO:p1 / p\nUID:p1", "mine<,p<,c<p", ""},
+        {"a child named", "p\nUID:p1\nRELATED-TO;RELTYPE=CHILD:c1 / c\nUID:c1", "mine<,p<,c<", ""},
+        {"a sibling named", "p\nUID:p1 / c\nRELATED-TO;RELTYPE=SIBLING:p1", "mine<,p<,c<", ""},
+        {"a task of the list", "p\nUID:p1 / c\nRELATED-TO:mine-1", "mine<,c<mine,p<", ""},
+        {"a parent not there", "p\nUID:p1 / c\nRELATED-TO:gone-9", "mine<,p<,c<", "gone-9"},
+        {"itself", "p\nUID:p1 / c\nUID:c1\nRELATED-TO:c1", "mine<,p<,c<", ""},
+        {"an earlier version's parent ID", "p\nUID:p1 / c\nX-CORVANTIS-PARENT-ID:1", "mine<,p<,c<",
+         ""},
+    });
+}
+
+void TestCalendar::parentsOtherClientsName() {
+    QFETCH(QString, todos);
+    QFETCH(QString, outline);
+    QFETCH(QString, kept);
+    QString text = QStringLiteral("BEGIN:VCALENDAR\nVERSION:2.0\nPRODID:-//Tests//EN\n");
+    for (const QString& todo : todos.split(QStringLiteral(" / ")))
+        text += QStringLiteral("BEGIN:VTODO\nSUMMARY:") + todo + QStringLiteral("\nEND:VTODO\n");
+    TaskListFixture list;
+    list.add(QStringLiteral("Task=mine|Properties=X-Corvantis-UID=mine-1"));
+    QCOMPARE(ImportBytes(list, Text(text + QStringLiteral("END:VCALENDAR"))), QString());
+    QCOMPARE(Outline(list).join(u','), outline);
+    QCOMPARE(OutlineCommands::KeptParentUid(list.table.asString(Properties)), kept);
 }
 
 void TestCalendar::importsFilesOfOtherClients_data() {
@@ -375,8 +466,9 @@ void TestCalendar::importsFilesOfOtherClients_data() {
                     "END:VCALENDAR"),
                 "\n")
         << QStringList{"Task=Move house|Priority=Low|DueDate=2024-06-01|Status=Not Started|"
-                       "Properties=X-Corvantis-UID=cloud-parent",
-                       "Task=Boxes|Status=Cancelled|Category=Shopping|CreatedDate=<null>"};
+                       "Properties=X-Corvantis-UID=cloud-parent|ParentID=<null>",
+                       "Task=Boxes|Status=Cancelled|Category=Shopping|CreatedDate=<null>|"
+                       "ParentID=2"};
 }
 
 void TestCalendar::importsFilesOfOtherClients() {
@@ -579,8 +671,10 @@ void TestCalendar::randomTasksKeepTheirForm() {
             if (random.bounded(2u) == 0)
                 edited.write(pair);
         edited.table.post();
-        const QByteArray sent = CalendarFile::WithTask(object, edited.table.fields(),
-                                                       edited.table.currentData(), QString());
+        // The parent as the sync gives it: a UID the task keeps (its parent is not in the list).
+        const QString parent = OutlineCommands::KeptParentUid(edited.table.asString(Properties));
+        const QByteArray sent = CalendarFile::WithTask(
+            object, edited.table.fields(), edited.table.currentData(), QString(), parent);
         const QByteArray now = sent.isEmpty() ? object : sent;
         const QStringList lines = Lines(now);
         for (const QString& line : theirs)
@@ -595,7 +689,7 @@ void TestCalendar::randomTasksKeepTheirForm() {
                      qPrintable(why + u' ' + field + u' ' + expected));
         }
         QVERIFY2(CalendarFile::WithTask(now, edited.table.fields(), edited.table.currentData(),
-                                        QString())
+                                        QString(), parent)
                      .isEmpty(),
                  qPrintable(why));
     }

@@ -444,7 +444,7 @@ void TestImport::sameAsOneByOne() {
                   "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\U0001F600 tail",
                   "add Task=zz last|Status=Complete|Details=\u00e9 ends in blanks   "},
                  FieldsWith({"Points:string"}));
-    const QString lines = QStringLiteral("m\n\n  b  \nzz last\na\r\n");
+    const QString lines = QStringLiteral("m\n\n b  \nzz last\na\r\n");
     int resets = 0;
     auto run = [&](TaskListFixture& list, bool oneByOne) {
         Apply(list, {"add Task=k|Status=Paused", "add Task=c", "add Task=zz"});

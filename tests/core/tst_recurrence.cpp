@@ -484,13 +484,15 @@ void TestRecurrence::seriesAsToDo() {
     list.add(QStringLiteral("Task=t|DueDate=2025-03-10|Properties=") + Lines(properties) +
              QStringLiteral("\nX-Corvantis-UID=series-1"));
     const auto row = [&] { return list.table.rowData(list.table.currentRow()).clone(); };
-    QByteArray object = CalendarFile::WithTask({}, list.table.fields(), row(), QString());
+    QByteArray object =
+        CalendarFile::WithTask({}, list.table.fields(), row(), QString(), QString());
     const QString text = QString::fromUtf8(object).remove(QStringLiteral("\r\n "));
     for (const QString& line : written.split(u'|', Qt::SkipEmptyParts))
         QVERIFY2(text.contains(line), qPrintable(text));
     if (written.isEmpty())
         QVERIFY(!text.contains(QLatin1String("\r\nRRULE")));
-    QVERIFY(CalendarFile::WithTask(object, list.table.fields(), row(), QString()).isEmpty());
+    QVERIFY(
+        CalendarFile::WithTask(object, list.table.fields(), row(), QString(), QString()).isEmpty());
     if (!changed.isEmpty())
         object.replace(changed.section(u'>', 0, 0).toUtf8(), changed.section(u'>', 1).toUtf8());
     const std::optional<CalendarFile::Todo> todo =
@@ -547,8 +549,9 @@ void TestRecurrence::occurrencesOfOtherClients() {
 
     list.add(QStringLiteral("Task=water|DueDate=2025-04-07|StartDate=2025-04-07|"
                             "Properties=RRULE=FREQ=WEEKLY;BYDAY=MO\nX-Corvantis-UID=s"));
-    const QByteArray written = CalendarFile::WithTask(
-        object, list.table.fields(), list.table.rowData(list.table.currentRow()), QString());
+    const QByteArray written =
+        CalendarFile::WithTask(object, list.table.fields(),
+                               list.table.rowData(list.table.currentRow()), QString(), QString());
     QCOMPARE(written.count("RECURRENCE-ID"), 0);
     QCOMPARE(written.count("BEGIN:VTODO"), 1);
 }

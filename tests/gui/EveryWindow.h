@@ -34,6 +34,7 @@ inline const QList<WindowShowing>& EveryWindow() {
         {"URL", "LinktoURL1", true},
         {"Task History", "actHistory", true},
         {"Deleted Tasks", "actDeletedTasks", true},
+        {"Make Subtask Of", "MakeSubtaskOf1", true},
         {"Repeat", "actRepeat", true},
         {"Print preview", "tbPrint", true},
     };

@@ -121,8 +121,9 @@ void TestBatchImport::closing() {
     });
 
     QCOMPARE(result, inserted);
+    // The indented line goes under the line above it, without its indent.
     const QStringList expected =
-        inserted ? QStringList{"existing", "Buy milk", "  Call Sam"} : QStringList{"existing"};
+        inserted ? QStringList{"existing", "Buy milk", "Call Sam"} : QStringList{"existing"};
     QCOMPARE(list.visible(), expected);
     QCOMPARE(window.text(), inserted ? QString() : QStringLiteral("Buy milk\n\n  Call Sam"));
     if (inserted) {

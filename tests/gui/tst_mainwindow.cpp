@@ -678,7 +678,7 @@ void TestMainWindow::secondaryWindowsInStartUpOrder() {
              (QStringList{"TfrmReOpen", "TfrmAbout", "TfrmProgress", "TfrmComments",
                           "TfrmDateSelect", "TfrmBatchImport", "TfrmCategories", "TfrmDetails",
                           "TfrmURL", "TfrmHistory", "TfrmDeletedTasks", "TfrmRepeat", "TQRptTasks",
-                          "TfrmReminders", "TfrmSyncSettings"}));
+                          "TfrmReminders", "TfrmSyncSettings", "TfrmParentTask"}));
 }
 
 // The Edit and Search menus run the active view's commands.

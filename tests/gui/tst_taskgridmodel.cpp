@@ -73,10 +73,11 @@ void TestTaskGridModel::columnsFollowTheFields() {
     fields.erase(fields.begin() + 15); // GroupNo
     table.createEmpty(fields);
     TaskGridModel model(&table);
-    QCOMPARE(model.columnCount(), 23);
+    QCOMPARE(model.columnCount(), 24);
     QCOMPARE(model.columnOfField(GroupNo), -1);
     // A value worked out from Properties has a column of its own, at the end.
     QCOMPARE(model.headerData(22, Qt::Horizontal).toString(), QStringLiteral("Repeat"));
+    QCOMPARE(model.headerData(23, Qt::Horizontal).toString(), SubtasksColumn);
     QCOMPARE(model.headerData(12, Qt::Horizontal).toString(), QStringLiteral("Time Taken"));
     QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QStringLiteral("ID"));
 }

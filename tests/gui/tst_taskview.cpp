@@ -109,7 +109,7 @@ void TestTaskView::startState() {
     QVERIFY(host.child<QDateEdit>(QStringLiteral("DateTimePicker1"))->isHidden());
 
     TaskGrid* grid = host.grid();
-    QCOMPARE(grid->model()->columnCount(), 24);
+    QCOMPARE(grid->model()->columnCount(), 25); // the fields' 23, Repeat and Subtasks
     QVERIFY(grid->isColumnHidden(host.column(QStringLiteral("Details"))));
     // Listed widths are the cells' own; the grid line comes on top.
     QCOMPARE(grid->columnWidth(host.column(QStringLiteral("Progress"))), 121);
@@ -167,8 +167,11 @@ void TestTaskView::toolbarAndMenu() {
                                           : action->text() + u' ' + action->shortcut().toString());
     QCOMPARE(entries.join(u'/'),
              QStringLiteral("Cancel Task /Pause Task /Start Task /Complete Task /Skip Occurrence /"
-                            "Delete Task Del/-/Progress /Set Date /Repeat... /Bookmark Task /"
-                            "Last Actioned Now /-/"
+                            "Delete Task Del/"
+                            "-/New Subtask Ctrl+Shift+N/Make Subtask Of... /Indent Alt+Shift+Right/"
+                            "Outdent Alt+Shift+Left/Expand Ctrl+Right/Collapse Ctrl+Left/"
+                            "Expand All /Collapse All /"
+                            "-/Progress /Set Date /Repeat... /Bookmark Task /Last Actioned Now /-/"
                             "Link to Task List /Link to Related File Ctrl+F/Link to URL Ctrl+U/"
                             "Open Linked Task List /Open Related File /Open URL /-/Copy Ctrl+C/"
                             "-/Comments /Details F12/History... Ctrl+H"));
