@@ -146,12 +146,10 @@ Stored fromText(const FieldDef& def, const QString& value) {
         QString text = value;
         while (text.endsWith(u' '))
             text.chop(1);
-        // An empty text is no value: the list's file holds neither, so a task edited to an
-        // empty text is the same here as read back from its file.
-        return text.isEmpty() ? Stored() : Stored(cutToWidth(text, def.width).toUtf8());
+        return Stored(cutToWidth(text, def.width).toUtf8());
     }
     case FieldKind::Memo:
-        return value.isEmpty() ? Stored() : Stored(value.toUtf8());
+        return Stored(value.toUtf8());
     case FieldKind::Integer:
     case FieldKind::AutoInc:
     case FieldKind::Word: {
