@@ -149,8 +149,8 @@ void TestReminders::whatIsDue() {
 void TestReminders::indexFollowsTheTable_data() {
     QTest::addColumn<QString>("operation");
     QTest::addColumn<bool>("mayOwe"); // the index tells that a reminder may be owed
-    for (const char* op : {"edit due date", "reopen", "add", "undo an edit", "cancelled batch",
-                           "read a list file"})
+    for (const char* op :
+         {"edit due date", "reopen", "add", "undo an edit", "cancelled batch", "read a list file"})
         QTest::newRow(op) << QString::fromUtf8(op) << true;
     for (const char* op : {"clear due date", "complete", "delete", "edit another field", "close"})
         QTest::newRow(op) << QString::fromUtf8(op) << false;
