@@ -5,6 +5,7 @@
 #include "document/ListMergeHistory.h"
 #include "document/TaskUids.h"
 #include "model/FieldValues.h"
+#include "model/TaskHistory.h"
 #include "model/TaskProperties.h"
 #include "model/TaskRecord.h"
 
@@ -108,7 +109,7 @@ public:
         // IDs this list gave out after the common point: a task the other copy added under one
         // of them takes the next free ID instead.
         for (std::size_t v = m_common; v < m_mine.versionCount(); ++v)
-            if (const auto id = idOf(m_mine, v))
+            if (const auto id = TaskHistory::packedIdOf(m_mine, std::uint32_t(v)))
                 m_givenOut.insert(*id);
         // This list's new tasks by their values, to find the ones an earlier merge brought here.
         for (std::size_t t = 0; t < m_ours.tasks.size(); ++t)
@@ -644,7 +645,7 @@ std::unordered_map<std::int64_t, std::int32_t> shownById(const DataTable& table)
     std::unordered_map<std::int64_t, std::int32_t> shown;
     for (const DataTable::RowId row : table.allRows()) {
         const std::int32_t version = table.currentVersionOf(row);
-        const auto id = idOf(table, std::size_t(version));
+        const auto id = TaskHistory::packedIdOf(table, std::uint32_t(version));
         shown.emplace(id ? std::int64_t(*id) : -1 - std::int64_t(row), version);
     }
     return shown;

@@ -1,10 +1,9 @@
 #include "document/ListMergeHistory.h"
 
 #include "document/ListMerge.h"
+#include "model/TaskHistory.h"
 
 #include <algorithm>
-#include <cstring>
-#include <string_view>
 
 namespace ListMergeHistory {
 
@@ -65,21 +64,6 @@ CommonPoint findCommonPoint(const DataTable& a, const DataTable& b) {
     return point;
 }
 
-std::optional<std::int32_t> idOf(const DataTable& table, std::size_t version) {
-    const int field = table.autoIncField();
-    std::optional<std::int32_t> id;
-    if (field < 0 || version >= table.versionCount())
-        return id;
-    table.forEachValueOf(version, [&](int f, std::string_view bytes) {
-        std::int32_t value = 0;
-        if (f == field && bytes.size() == sizeof value) {
-            std::memcpy(&value, bytes.data(), sizeof value);
-            id = value;
-        }
-    });
-    return id;
-}
-
 Lineage trace(const DataTable& table, const CommonPoint& point) {
     Lineage lineage;
     const std::size_t count = table.versionCount();
@@ -106,7 +90,7 @@ Lineage trace(const DataTable& table, const CommonPoint& point) {
             const std::uint32_t origin = originOf(entry.version - 1);
             if (origin == NoOrigin)
                 return;
-            if (const auto id = idOf(table, entry.version - 1))
+            if (const auto id = TaskHistory::packedIdOf(table, entry.version - 1))
                 deletedById[*id] = origin;
             if (!shared) {
                 Lineage::Task& task = touch(origin);
@@ -124,7 +108,7 @@ Lineage trace(const DataTable& table, const CommonPoint& point) {
             if (from != NoOrigin)
                 origin = from;
         } else if (!(entry.kind & DataTable::Modified)) {
-            const auto id = idOf(table, made);
+            const auto id = TaskHistory::packedIdOf(table, std::uint32_t(made));
             const auto back = id ? deletedById.find(*id) : deletedById.end();
             if (back != deletedById.end()) {
                 if (!shared)

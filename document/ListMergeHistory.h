@@ -40,9 +40,6 @@ constexpr std::uint32_t NoOrigin = std::numeric_limits<std::uint32_t>::max();
 // A deletion, in a task's chain of versions.
 constexpr std::uint32_t Gone = NoOrigin - 1;
 
-// The ID a version carries, without laying out one held packed; none without an ID field.
-std::optional<std::int32_t> idOf(const DataTable& table, std::size_t version);
-
 // What one copy did after the common point, task by task. A task is named by its origin: its
 // version at the common point (for a task deleted then, the version deleted), or for a task
 // added afterwards the version its insertion made. A task deleted and brought back under its ID

@@ -44,7 +44,8 @@ std::optional<std::int32_t> idOf(const DataTable& table, std::uint32_t version) 
     return data.int32(field);
 }
 
-// The same without laying out a version held packed.
+} // namespace
+
 std::optional<std::int32_t> packedIdOf(const DataTable& table, std::uint32_t version) {
     const int field = table.autoIncField();
     std::optional<std::int32_t> id;
@@ -59,8 +60,6 @@ std::optional<std::int32_t> packedIdOf(const DataTable& table, std::uint32_t ver
     });
     return id;
 }
-
-} // namespace
 
 std::vector<std::uint32_t> firstVersions(const DataTable& table) {
     const std::size_t count = table.versionCount();

@@ -5,6 +5,7 @@
 #include <QDate>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 // What a list's history holds, read from the stored row versions and the change log: the
@@ -33,6 +34,10 @@ std::vector<Version> deletedTasks(const DataTable& table);
 // copies of a list hold the same first version for a task both have, however each came by it.
 // One pass over the log; no version is laid out.
 std::vector<std::uint32_t> firstVersions(const DataTable& table);
+
+// The ID a stored version carries, read without laying out a version held packed; none in a
+// list without an ID field or for a version without one.
+std::optional<std::int32_t> packedIdOf(const DataTable& table, std::uint32_t version);
 
 // One time a task was done: the first of a run of its versions whose Status is "Complete" (a
 // repeating task leaves one each time it is completed and moves on), with the day it was done
