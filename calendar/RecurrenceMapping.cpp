@@ -196,6 +196,10 @@ icalcomponent* MovedBy(const icalcomponent* master, int days) {
 } // namespace
 
 icalcomponent* MovedOn(const icalcomponent* calendar, const icalcomponent* master) {
+    // Occurrences left behind a rule taken away (here, or by another client) are no series.
+    if (!RuleOf(master) &&
+        !icalcomponent_get_first_property(const_cast<icalcomponent*>(master), ICAL_RDATE_PROPERTY))
+        return nullptr;
     const QDate start = StartOf(master);
     const icalcomponent* latest = nullptr;
     QDate latestDay;

@@ -32,7 +32,7 @@ bool WriteSeries(icalcomponent* vtodo, const QString& properties,
 
 // The series of a calendar object moved on by the occurrences other clients added: a copy of the
 // master to-do with the DUE and DTSTART of the latest open occurrence that starts after the
-// master (the caller frees it), or nullptr when none does.
+// master (the caller frees it), or nullptr when none does or the master repeats no more.
 icalcomponent* MovedOn(const icalcomponent* calendar, const icalcomponent* master);
 
 // Whether a to-do is an occurrence another client copied out of a series as a to-do of its own

@@ -506,19 +506,23 @@ void TestRecurrence::seriesAsToDo() {
 // Occurrences other clients add to a series' object when they complete one: the series reads as
 // moved on (to the open occurrence that carries it on, or else by its rule past the one done),
 // the occurrences are no tasks, and once the task here moves past them its next write leaves
-// them behind.
+// them behind. Occurrences left behind a rule taken away move nothing.
 void TestRecurrence::occurrencesOfOtherClients_data() {
     QTest::addColumn<QString>("master");      // DTSTART and DUE day of the series' to-do
     QTest::addColumn<QString>("occurrences"); // "day STATUS [THISANDFUTURE]", ","-separated
     QTest::addColumn<QString>("due");         // the series read, as a date
+    QTest::addColumn<QString>("rule");
+    const char* weekly = "RRULE:FREQ=WEEKLY;BYDAY=MO";
     AddTextRows({
         {"done and carried on", "20250310",
-         "20250310 COMPLETED,20250317 NEEDS-ACTION THISANDFUTURE", "2025-03-17"},
-        {"only the one done", "20250310", "20250310 COMPLETED", "2025-03-17"},
+         "20250310 COMPLETED,20250317 NEEDS-ACTION THISANDFUTURE", "2025-03-17", weekly},
+        {"only the one done", "20250310", "20250310 COMPLETED", "2025-03-17", weekly},
         {"carried on to a day before the one done", "20250324",
-         "20250324 COMPLETED,20250317 NEEDS-ACTION THISANDFUTURE", "2025-03-31"},
+         "20250324 COMPLETED,20250317 NEEDS-ACTION THISANDFUTURE", "2025-03-31", weekly},
         {"an occurrence done before the series stands", "20250310", "20250303 COMPLETED",
-         "2025-03-10"},
+         "2025-03-10", weekly},
+        {"the rule taken away", "20250310", "20250317 NEEDS-ACTION THISANDFUTURE", "2025-03-10",
+         "X-RULE:none"},
     });
 }
 
@@ -526,12 +530,13 @@ void TestRecurrence::occurrencesOfOtherClients() {
     QFETCH(QString, master);
     QFETCH(QString, occurrences);
     QFETCH(QString, due);
+    QFETCH(QString, rule);
     const auto todo = [](const QString& day, const QString& extra) {
         return QStringLiteral("BEGIN:VTODO/UID:s/SUMMARY:water/DTSTART:%1T090000/DUE:%1T170000/%2/"
                               "END:VTODO/")
             .arg(day, extra);
     };
-    QString lines = todo(master, QStringLiteral("RRULE:FREQ=WEEKLY;BYDAY=MO"));
+    QString lines = todo(master, rule);
     for (const QString& occurrence : occurrences.split(u',')) {
         const QStringList words = occurrence.split(u' ');
         lines += todo(words[0],
