@@ -302,8 +302,9 @@ private:
     // none alike, in order: a merge keeps them all, so no version a copy held is lost, and the
     // task passes here through the states it passed through there.
     // `then`: the task as both copies held it at the common point. A version there alike it and
-    // followed by another (a delete undone, then an edit) is held here already and meets nothing
-    // a later merge looks for: not new.
+    // followed by another (a delete undone, then an edit; or its deletion there) is held here
+    // already and meets nothing a later merge looks for: not new. (The last version of a task
+    // live there is what a later merge meets: it comes in.)
     std::vector<const RowData*> news(const Lineage::Task& task,
                                      const std::vector<std::uint32_t>& ourChain,
                                      const RowData* then = nullptr) const {
@@ -315,7 +316,7 @@ private:
                 continue;
             const RowData& values = m_other.versionData(v);
             const auto held = [&](const RowData& other) { return same(values, other); };
-            if ((then && v != *last && held(*then)) ||
+            if ((then && (v != *last || task.deleted) && held(*then)) ||
                 std::any_of(ourChain.begin(), ourChain.end(),
                             [&](std::uint32_t ours) {
                                 return ours != Gone && held(m_mine.versionData(ours));
