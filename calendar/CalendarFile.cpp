@@ -88,6 +88,8 @@ template <class F> void forEachBoundary(const QByteArray& bytes, F&& f) {
         qsizetype nameEnd = 0;
         while (nameEnd < head.size() && head[nameEnd] != ':' && head[nameEnd] != ';')
             ++nameEnd;
+        if (nameEnd == head.size())
+            continue; // no name: libical keeps nothing of the line
         const QByteArray name = head.left(nameEnd).toUpper();
         if (name != "BEGIN" && name != "END")
             continue;

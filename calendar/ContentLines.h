@@ -37,7 +37,10 @@ template <class F> void forEachLine(const QByteArray& bytes, qsizetype from, qsi
         while (name < line.end && data[name] != ':' && data[name] != ';' && data[name] != '\r' &&
                data[name] != '\n')
             ++name;
-        line.name = bytes.mid(line.start, name - line.start).trimmed().toUpper();
+        // A line without ':' or ';' has no name: libical keeps nothing of it (a bare "END"
+        // ends nothing).
+        if (name < line.end && (data[name] == ':' || data[name] == ';'))
+            line.name = bytes.mid(line.start, name - line.start).trimmed().toUpper();
         f(line);
     }
 }
