@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <deque>
 #include <optional>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace {
@@ -264,8 +265,20 @@ std::vector<SyncedList::Task> DocumentSync::gone() {
     const std::vector<int>& fields = synced();
     const auto properties =
         std::find(fields.begin(), fields.end(), list.fieldIndex(TaskRecord::Properties));
+    const std::vector<TaskHistory::Version> deletedTasks = TaskHistory::deletedTasks(list);
+    // A deleted task whose last version names no UID (a merge brought it from a copy made before
+    // a sync named it) keeps the one an earlier version named: the task the calendar holds.
+    std::unordered_map<std::uint32_t, QString> namedBefore; // by the task's first version
+    for (const TaskHistory::Version& deleted : deletedTasks)
+        if (uids().named(deleted.version).isEmpty())
+            namedBefore.emplace(uids().first(deleted.version), QString());
+    if (!namedBefore.empty())
+        for (std::uint32_t v = 0; v < list.versionCount(); ++v)
+            if (const auto it = namedBefore.find(uids().first(v)); it != namedBefore.end())
+                if (const QString uid = uids().named(v); !uid.isEmpty())
+                    it->second = uid;
     std::vector<Task> out;
-    for (const TaskHistory::Version& deleted : TaskHistory::deletedTasks(list)) {
+    for (const TaskHistory::Version& deleted : deletedTasks) {
         const RowData& data = list.versionData(deleted.version);
         Task task;
         task.key = GoneKeys + Key(deleted.version);
@@ -274,7 +287,10 @@ std::vector<SyncedList::Task> DocumentSync::gone() {
         task.text = task.values.value(0);
         task.uid = uids().named(deleted.version);
         if (task.uid.isEmpty()) {
-            task.uid = uids().derived(deleted.version);
+            const auto before = namedBefore.find(uids().first(deleted.version));
+            task.uid = before != namedBefore.end() && !before->second.isEmpty()
+                           ? before->second
+                           : uids().derived(deleted.version);
             task.uidWritten = false;
             if (properties != fields.end()) {
                 QString& text = task.values[qsizetype(properties - fields.begin())];
