@@ -99,6 +99,8 @@ struct CalDavSync::Run {
     int inFlight = 0;
     int done = 0;
     QStringList refetch; // 412: changed on the server meanwhile
+    bool wrote = false;  // an object was sent or removed
+    bool pulledAfterWrites = false;
     CalDavClient::Failure failure;
     Summary summary;
 };
@@ -242,52 +244,61 @@ void CalDavSync::pull() {
     for (auto it = m_state.items().cbegin(); it != m_state.items().cend(); ++it)
         if (!known.contains(it.key()) && !goneTask(it.key()))
             lost.append(it.value().href);
-    m_client->fetchChanges(
-        m_run->calendar, cursor,
-        [this, id, lost](const CalDavClient::Failure& failure,
-                         const CalDavClient::Changes& changes) {
+    m_client->fetchChanges(m_run->calendar, cursor,
+                           [this, id, lost](const CalDavClient::Failure& failure,
+                                            const CalDavClient::Changes& changes) {
+                               if (!m_run || m_run->id != id)
+                                   return;
+                               if (failure) {
+                                   finish(failure);
+                                   return;
+                               }
+                               pulled(changes, lost);
+                           });
+}
+
+void CalDavSync::pulled(const CalDavClient::Changes& changes, const QStringList& lost) {
+    const int id = m_run->id;
+    m_run->cursor = changes.cursor;
+    m_run->cursorPulled = true;
+    // Objects whose ETag is that of their last sync are as this list knows them.
+    QStringList wanted;
+    QSet<QString> listed;
+    for (const CalDavClient::Member& member : changes.members) {
+        listed.insert(member.href);
+        const SyncState::Item* item = m_state.item(m_state.uidOfHref(member.href));
+        if (!item || item->etag.isEmpty() || item->etag != member.etag ||
+            lost.contains(member.href))
+            wanted.append(member.href);
+    }
+    for (const QString& href : lost)
+        if (!changes.full && !wanted.contains(href))
+            wanted.append(href);
+    QStringList removed = changes.removed;
+    if (changes.full)
+        for (auto it = m_state.items().cbegin(); it != m_state.items().cend(); ++it)
+            if (!listed.contains(it.value().href))
+                removed.append(it.value().href);
+    if (m_run->round > 0 && wanted.isEmpty() && removed.isEmpty()) {
+        // Only this sync's own writes since: nothing to take in.
+        keepCursor();
+        finish(CalDavClient::Failure());
+        return;
+    }
+    if (wanted.isEmpty()) {
+        fetched(CalDavClient::Fetched(), removed);
+        return;
+    }
+    emit progress(tr("Receiving changed tasks from %1").arg(serverName()), 0, int(wanted.size()));
+    m_client->multiget(
+        m_run->calendar, wanted,
+        [this, id, removed](const CalDavClient::Failure& failed, const CalDavClient::Fetched& got) {
             if (!m_run || m_run->id != id)
                 return;
-            if (failure) {
-                finish(failure);
-                return;
-            }
-            m_run->cursor = changes.cursor;
-            m_run->cursorPulled = true;
-            // Objects whose ETag is that of their last sync are as this list knows them.
-            QStringList wanted;
-            QSet<QString> listed;
-            for (const CalDavClient::Member& member : changes.members) {
-                listed.insert(member.href);
-                const SyncState::Item* item = m_state.item(m_state.uidOfHref(member.href));
-                if (!item || item->etag.isEmpty() || item->etag != member.etag ||
-                    lost.contains(member.href))
-                    wanted.append(member.href);
-            }
-            for (const QString& href : lost)
-                if (!changes.full && !wanted.contains(href))
-                    wanted.append(href);
-            QStringList removed = changes.removed;
-            if (changes.full)
-                for (auto it = m_state.items().cbegin(); it != m_state.items().cend(); ++it)
-                    if (!listed.contains(it.value().href))
-                        removed.append(it.value().href);
-            if (wanted.isEmpty()) {
-                fetched(CalDavClient::Fetched(), removed);
-                return;
-            }
-            emit progress(tr("Receiving changed tasks from %1").arg(serverName()), 0,
-                          int(wanted.size()));
-            m_client->multiget(m_run->calendar, wanted,
-                               [this, id, removed](const CalDavClient::Failure& failed,
-                                                   const CalDavClient::Fetched& got) {
-                                   if (!m_run || m_run->id != id)
-                                       return;
-                                   if (failed)
-                                       finish(failed);
-                                   else
-                                       fetched(got, removed + got.missing);
-                               });
+            if (failed)
+                finish(failed);
+            else
+                fetched(got, removed + got.missing);
         });
 }
 
@@ -586,10 +597,7 @@ void CalDavSync::applyAndPush() {
             m_state.setItem(record.uid,
                             {record.href, record.etag, record.object, Fingerprint(task->values)});
     }
-    if (run.cursorPulled) {
-        m_state.setCursor(run.cursor.syncToken, run.cursor.ctag);
-        run.cursorPulled = false;
-    }
+    keepCursor();
     if (!m_list.isUnsaved()) {
         try {
             m_state.commit();
@@ -697,6 +705,7 @@ void CalDavSync::nextRequest() {
                               if (!failure) {
                                   m_state.setItem(push.uid, {push.href, etag, object, fingerprint});
                                   ++run.summary.pushed;
+                                  run.wrote = true;
                               } else if (failure.kind == CalDavClient::Failure::Conflict) {
                                   run.refetch.append(push.href);
                               } else if (!run.failure) {
@@ -719,6 +728,7 @@ void CalDavSync::nextRequest() {
                                  if (!failure) {
                                      m_state.removeItem(drop.uid);
                                      ++run.summary.removed;
+                                     run.wrote = true;
                                  } else if (failure.kind == CalDavClient::Failure::Conflict) {
                                      run.refetch.append(drop.href);
                                  } else if (!run.failure) {
@@ -735,12 +745,25 @@ void CalDavSync::nextRequest() {
         roundDone();
 }
 
+void CalDavSync::keepCursor() {
+    Run& run = *m_run;
+    if (run.cursorPulled) {
+        m_state.setCursor(run.cursor.syncToken, run.cursor.ctag);
+        run.cursorPulled = false;
+    }
+}
+
 void CalDavSync::roundDone() {
     Run& run = *m_run;
     if (run.failure) {
         finish(run.failure);
     } else if (run.refetch.isEmpty()) {
-        finish(CalDavClient::Failure());
+        // A full listing (no sync token) finds every removal without it.
+        if (run.wrote && !run.pulledAfterWrites && !m_state.syncToken().isEmpty() &&
+            run.round + 1 < MaxRounds)
+            pullAfterWrites();
+        else
+            finish(CalDavClient::Failure());
     } else if (run.round + 1 >= MaxRounds) {
         finish({CalDavClient::Failure::Conflict, 412,
                 tr("Tasks keep changing on the server %1; they are synced next time")
@@ -748,6 +771,24 @@ void CalDavSync::roundDone() {
     } else {
         refetch();
     }
+}
+
+void CalDavSync::pullAfterWrites() {
+    Run& run = *m_run;
+    run.pulledAfterWrites = true;
+    ++run.round;
+    const int id = run.id;
+    const CalDavClient::Cursor cursor{m_state.syncToken(), m_state.ctag()};
+    m_client->fetchChanges(
+        run.calendar, cursor,
+        [this, id](const CalDavClient::Failure& failure, const CalDavClient::Changes& changes) {
+            if (!m_run || m_run->id != id)
+                return;
+            if (failure)
+                finish(failure);
+            else
+                pulled(changes, {});
+        });
 }
 
 void CalDavSync::refetch() {

@@ -101,6 +101,8 @@ private:
 
     // The steps, in order.
     void pull();
+    // The objects a listing names as changed since the cursor (and the lost ones) are fetched.
+    void pulled(const CalDavClient::Changes& changes, const QStringList& lost);
     void fetched(const CalDavClient::Fetched& fetched, const QStringList& removed);
     void reconcileRemote(const CalDavClient::Resource& resource);
     void reconcileRemoved(const QString& href);
@@ -114,6 +116,11 @@ private:
     void nextRequest();
     void roundDone();
     void refetch();
+    // A listing after this sync's own writes, so that the cursor kept is past them: a server
+    // need not report an object made after a cursor and removed since.
+    void pullAfterWrites();
+    // The cursor a pull gave is kept with the state, committed when the list is saved.
+    void keepCursor();
     void finish(const CalDavClient::Failure& failure);
 
     // What a reconciled task comes to once its merge is known.
