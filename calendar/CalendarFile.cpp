@@ -711,6 +711,19 @@ bool sameValues(const VTodoMapping::TaskValues& a, const VTodoMapping::TaskValue
     return true;
 }
 
+// Whether writing the task over the object would change nothing in it.
+bool holdsTask(const QByteArray& object, const FieldList& fields, const RowData& task,
+               const QString& fallbackUid, const QString& parentUid) {
+    try {
+        icalcomponent* vtodo = nullptr;
+        const ComponentPtr calendar = parsedObject(object, vtodo);
+        return vtodo && !VTodoMapping::Update(vtodo, fields, task, fallbackUid) &&
+               !TodoParents::SetParentUid(vtodo, parentUid);
+    } catch (const CorvantisError&) {
+        return false;
+    }
+}
+
 } // namespace
 
 QByteArray WithTask(const QByteArray& lastCopy, const FieldList& fields, const RowData& row,
@@ -742,14 +755,28 @@ QByteArray WithTask(const QByteArray& lastCopy, const FieldList& fields, const R
     // A series moved on here leaves the occurrences other clients kept behind it to its history;
     // the object is then written whole, without them.
     const bool dropped = RecurrenceMapping::DropPassedOccurrences(calendar.get(), vtodo);
-    const QByteArray whole = serialized(calendar.get());
+    QByteArray whole = serialized(calendar.get());
+    // libical may read its own writing otherwise than the object it wrote it from (a parameter
+    // value with a control character): written once more from there, the object settles.
+    for (int pass = 0; pass < 2 && !holdsTask(whole, fields, task, fallbackUid, parentUid);
+         ++pass) {
+        icalcomponent* again = nullptr;
+        const ComponentPtr reread = parsedObject(whole, again);
+        if (!again)
+            break;
+        VTodoMapping::Update(again, fields, task, fallbackUid);
+        TodoParents::SetParentUid(again, parentUid);
+        whole = serialized(reread.get());
+    }
     if (span && !dropped) {
-        // The text changed in place must read as libical's writing of the changed object does;
-        // where it does not (a text libical reads in its own way), that writing is sent.
+        // The text changed in place must read as libical's writing of the changed object does,
+        // and hold the task so that the next write sends nothing; where it does not (a text
+        // libical reads in its own way), that writing is sent.
         const QByteArray text = spliced(lastCopy, span, vtodo, names);
         const std::optional<VTodoMapping::TaskValues> expected = valuesOf(whole, fields);
         const std::optional<VTodoMapping::TaskValues> found = valuesOf(text, fields);
-        if (expected && found && sameValues(*expected, *found))
+        if (expected && found && sameValues(*expected, *found) &&
+            holdsTask(text, fields, task, fallbackUid, parentUid))
             return text;
     }
     return whole;
