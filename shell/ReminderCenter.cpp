@@ -44,9 +44,10 @@ ReminderCenter::ReminderCenter(const QString& settingsFile, const QString& store
     m_timer->setSingleShot(true);
     m_timer->setTimerType(Qt::VeryCoarseTimer);
     connect(m_timer, &QTimer::timeout, this, [this] { RunGuarded([this] { checkClock(); }); });
-    // Many changes at once (an import, a list read again) give one look.
+    // Many changes at once (an import, a list read again) give one look, a moment later: the
+    // window shows the change first (a look over a large import reads the whole log).
     m_replan->setSingleShot(true);
-    m_replan->setInterval(0);
+    m_replan->setInterval(1000);
     connect(m_replan, &QTimer::timeout, this, [this] { RunGuarded([this] { checkClock(); }); });
     connect(m_notifier, &DesktopNotifier::actionInvoked, this,
             [this](quint32 id, const QString& action) {
