@@ -265,7 +265,8 @@ bool MergeCenter::mergeOwnFile(TfrTasks* view) {
 bool MergeCenter::ConfirmSaveOver(TfrTasks* view, const QString& target) {
     if (!view->document()->changedOnDisk(target))
         return true;
-    switch (Prompt::Choose(
+    // Enter keeps both: overwriting would lose what the other program wrote.
+    switch (Prompt::ChooseCautiously(
         QStringLiteral("%1 was changed by another program since it was "
                        "opened. Overwrite it with this list?")
             .arg(QDir::toNativeSeparators(target)),

@@ -206,6 +206,7 @@ void TestMergeFlows::saveOverAChangedFile() {
              QStringList{QDir::toNativeSeparators(file) +
                          " was changed by another program since it was opened. Overwrite it "
                          "with this list?"});
+    QCOMPARE(m_prompt->cautious, m_prompt->questions); // Enter overwrites nothing
     QCOMPARE(TasksIn(file), saved);
     const bool written = choice == 0 || (choice == 1 && !conflicts.contains("btnCancel"));
     QCOMPARE(view()->Unsaved(), !written);

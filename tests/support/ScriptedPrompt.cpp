@@ -14,6 +14,12 @@ int ScriptedPrompt::choose(const QString& text, const QStringList&, int escapeBu
     return escapeButton;
 }
 
+int ScriptedPrompt::chooseCautiously(const QString& text, const QStringList& buttons,
+                                     int escapeButton) {
+    cautious << text;
+    return choose(text, buttons, escapeButton);
+}
+
 bool ScriptedPrompt::confirm(const QString& text) {
     confirmations << text;
     return answers.isEmpty() ? false : answers.dequeue();

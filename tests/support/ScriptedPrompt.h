@@ -22,6 +22,7 @@ public:
     QQueue<QString> saveNames; // save dialogs ("" = cancel)
 
     QStringList questions;     // asked with Yes and No
+    QStringList cautious;      // choices whose Enter chooses the escape button (among `questions`)
     QStringList confirmations; // asked with OK and Cancel (answered from `answers` too)
     QStringList notices;
     QStringList errors;
@@ -34,6 +35,8 @@ public:
     bool question(const QString& text) override;
     // Recorded among `questions`; an empty queue chooses the escape button (Cancel).
     int choose(const QString& text, const QStringList& buttons, int escapeButton) override;
+    int chooseCautiously(const QString& text, const QStringList& buttons,
+                         int escapeButton) override;
     bool confirm(const QString& text) override;
     void notice(const QString& text) override;
     void error(const QString& text) override;
