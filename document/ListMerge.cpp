@@ -99,7 +99,8 @@ public:
         : m_mine(mine), m_other(other), m_plan(plan), m_fields(mine.fields()),
           m_id(idField(m_fields)), m_later(fieldNamed(m_fields, TaskRecord::LastActioned)),
           m_properties(fieldNamed(m_fields, TaskRecord::Properties)), m_common(point.versions),
-          m_ours(trace(mine, point)), m_theirs(trace(other, point)) {}
+          m_commonEntries(point.entries), m_ours(trace(mine, point)),
+          m_theirs(trace(other, point)) {}
 
     void run() {
         // The row each version of this list shows, where it shows one.
@@ -118,6 +119,13 @@ public:
                     if (v != Gone)
                         m_ourNewTasks.emplace(hashOf(m_mine.versionData(v)), std::make_pair(t, v));
         m_matched.assign(m_ours.tasks.size(), false);
+        m_before.assign(m_common, NoOrigin);
+        for (std::size_t i = 0; i < std::min(m_commonEntries, entryCount(m_mine)); ++i) {
+            const Entry entry = entryAt(m_mine, i);
+            if (makesVersion(entry) && (entry.kind & DataTable::Modified) && entry.version >= 1 &&
+                entry.version <= m_common && entry.replaced >= 1 && entry.replaced < entry.version)
+                m_before[entry.version - 1] = entry.replaced - 1;
+        }
 
         for (const Lineage::Task& task : m_theirs.tasks) {
             const RowData* theirs = theirValues(task);
@@ -221,6 +229,10 @@ private:
             it == m_ours.taskOf.end() ? nullptr : &m_ours.tasks[it->second];
         const RowData& then = m_mine.versionData(task.origin);
         const bool goneThen = m_ours.goneAtCommon.count(task.origin) > 0;
+        // The task as both copies held it up to the common point, latest first.
+        std::vector<const RowData*> before;
+        for (std::uint32_t v = task.origin; v < m_common; v = m_before[v])
+            before.push_back(&m_mine.versionData(v));
         const Met met = ourTask ? meetingPoint(ourTask->chain, task.chain) : Met();
         const Base base =
             met.found ? Base{met.gone, met.gone ? &then : met.values} : Base{goneThen, &then};
@@ -234,7 +246,7 @@ private:
                 return; // not a task here at the common point: a damaged history
         }
         static const std::vector<std::uint32_t> none;
-        decide(base, state, theirs, news(task, ourTask ? ourTask->chain : none, &then));
+        decide(base, state, theirs, news(task, ourTask ? ourTask->chain : none, before));
     }
 
     // A task the other copy added: the same task when an earlier merge brought it here,
@@ -301,13 +313,13 @@ private:
     // The versions the other copy made of a task since the common point that this list made
     // none alike, in order: a merge keeps them all, so no version a copy held is lost, and the
     // task passes here through the states it passed through there.
-    // `then`: the task as both copies held it at the common point. A version there alike it and
-    // followed by another (a delete undone, then an edit; or its deletion there) is held here
-    // already and meets nothing a later merge looks for: not new. (The last version of a task
-    // live there is what a later merge meets: it comes in.)
+    // `before`: the task as both copies held it up to the common point. A version there alike
+    // one of these and followed by another (a delete undone, then an edit; an undone sync; or
+    // its deletion there) is held here already and meets nothing a later merge looks for: not
+    // new. (The last version of a task live there is what a later merge meets: it comes in.)
     std::vector<const RowData*> news(const Lineage::Task& task,
                                      const std::vector<std::uint32_t>& ourChain,
-                                     const RowData* then = nullptr) const {
+                                     const std::vector<const RowData*>& before = {}) const {
         std::vector<const RowData*> found;
         const auto last = std::find_if(task.chain.rbegin(), task.chain.rend(),
                                        [](std::uint32_t v) { return v != Gone; });
@@ -316,7 +328,9 @@ private:
                 continue;
             const RowData& values = m_other.versionData(v);
             const auto held = [&](const RowData& other) { return same(values, other); };
-            if ((then && (v != *last || task.deleted) && held(*then)) ||
+            if (((v != *last || task.deleted) &&
+                 std::any_of(before.begin(), before.end(),
+                             [&](const RowData* earlier) { return held(*earlier); })) ||
                 std::any_of(ourChain.begin(), ourChain.end(),
                             [&](std::uint32_t ours) {
                                 return ours != Gone && held(m_mine.versionData(ours));
@@ -507,6 +521,9 @@ private:
     const int m_later;
     const int m_properties;
     const std::size_t m_common;
+    const std::size_t m_commonEntries;
+    // Per version both copies hold, the one its edit replaced (NoOrigin: none).
+    std::vector<std::uint32_t> m_before;
     const Lineage m_ours;
     const Lineage m_theirs;
     std::vector<DataTable::RowId> m_rowOf;
