@@ -573,10 +573,15 @@ private slots:
         QVERIFY2(!listed.failure, qPrintable(listed.failure.message));
         QCOMPARE(listed.result.size(), members);
         QCOMPARE(listed.result.last().etag, QByteArray("\"199999\""));
+#if defined(__SANITIZE_ADDRESS__)
+        // The sanitizer's allocator keeps freed memory aside: peaks tell nothing there.
+        Q_UNUSED(peak);
+#else
         // The answer is held twice by the server's side in this process; the client adds little.
         QVERIFY2(peak < 8 * body.size(), qPrintable(QStringLiteral("%1 MB for an answer of %2 MB")
                                                         .arg(peak >> 20)
                                                         .arg(body.size() >> 20)));
+#endif
 
         const QByteArray longName(10000, 'n');
         const QByteArray shaped = "<D:multistatus xmlns:D=\"DAV:\" xmlns:x=\"" + longName +
@@ -648,7 +653,9 @@ private slots:
     }
 
     // Another client reads what we write and writes what we read.
-    void interop_data() { ServerRows(); }
+    void interop_data() {
+        ServerRows();
+    }
     void interop() {
         START_SERVER();
         const QString python = QStringLiteral("/usr/bin/python3");
