@@ -756,6 +756,17 @@ QByteArray WithTask(const QByteArray& lastCopy, const FieldList& fields, const R
     // the object is then written whole, without them.
     const bool dropped = RecurrenceMapping::DropPassedOccurrences(calendar.get(), vtodo);
     QByteArray whole = serialized(calendar.get());
+    if (span && !dropped) {
+        // The text changed in place must read as libical's writing of the changed object does,
+        // and hold the task so that the next write sends nothing; where it does not (a text
+        // libical reads in its own way), that writing is sent.
+        const QByteArray text = spliced(lastCopy, span, vtodo, names);
+        const std::optional<VTodoMapping::TaskValues> expected = valuesOf(whole, fields);
+        const std::optional<VTodoMapping::TaskValues> found = valuesOf(text, fields);
+        if (expected && found && sameValues(*expected, *found) &&
+            holdsTask(text, fields, task, fallbackUid, parentUid))
+            return text;
+    }
     // libical may read its own writing otherwise than the object it wrote it from (a parameter
     // value with a control character): written once more from there, the object settles.
     for (int pass = 0; pass < 2 && !holdsTask(whole, fields, task, fallbackUid, parentUid);
@@ -767,17 +778,6 @@ QByteArray WithTask(const QByteArray& lastCopy, const FieldList& fields, const R
         VTodoMapping::Update(again, fields, task, fallbackUid);
         TodoParents::SetParentUid(again, parentUid);
         whole = serialized(reread.get());
-    }
-    if (span && !dropped) {
-        // The text changed in place must read as libical's writing of the changed object does,
-        // and hold the task so that the next write sends nothing; where it does not (a text
-        // libical reads in its own way), that writing is sent.
-        const QByteArray text = spliced(lastCopy, span, vtodo, names);
-        const std::optional<VTodoMapping::TaskValues> expected = valuesOf(whole, fields);
-        const std::optional<VTodoMapping::TaskValues> found = valuesOf(text, fields);
-        if (expected && found && sameValues(*expected, *found) &&
-            holdsTask(text, fields, task, fallbackUid, parentUid))
-            return text;
     }
     return whole;
 }
